@@ -1,0 +1,227 @@
+// A database: its statements in the engine's dialect and its integrity check.
+#include <algorithm>
+
+#include "moteur/Dialecte.h"
+#include "moteur/Interne.h"
+#include "moteur/Noms.h"
+
+namespace moteur {
+
+BaseEtat::~BaseEtat() { Ferme(); }
+
+void BaseEtat::VerifieOuverte() const {
+  if (!db) throw ErreurMoteur(3420, "Objet non valide ou qui n'est plus défini : la base de données est fermée.");
+}
+
+void BaseEtat::VerifieEcriture(std::string_view objet) const {
+  VerifieOuverte();
+  if (lectureSeule) throw ErreurMoteur(err::LectureSeule, {objet.empty() ? std::string_view(chemin) : objet});
+}
+
+void BaseEtat::Ferme() {
+  if (!db) return;
+  // A transaction still open at close is abandoned, as when the workspace is closed.
+  if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close_v2(db);
+  db = nullptr;
+  niveauTransaction = 0;
+}
+
+std::string Database::Name() const { return e_->chemin; }
+
+std::string Database::Version() const {
+  e_->VerifieOuverte();
+  for (const auto& p : e_->cat.proprietes)
+    if (MemeNom(p.nom, "Version")) return p.valeur.EnTexte();
+  throw ErreurMoteur(3270, {"Version"});
+}
+
+long long Database::RecordsAffected() const { return e_->recordsAffected; }
+bool Database::EstOuverte() const { return e_ && e_->db; }
+
+void Database::Close() {
+  if (!e_) return;
+  e_->VerifieOuverte();
+  e_->Ferme();
+}
+
+namespace {
+
+struct Attache {
+  sqlite3* db;
+  bool actif = false;
+  ~Attache() {
+    if (actif) sqlite3_exec(db, "DETACH DATABASE MSysExterne", nullptr, nullptr, nullptr);
+  }
+};
+
+std::string DefautsManquants(const DefTable& cible, const std::vector<std::string>& colonnes, std::string& liste) {
+  std::string valeurs;
+  for (const auto& c : cible.champs) {
+    if (c.defaut.empty() || c.attributs & dbAutoIncrField) continue;
+    bool present = std::any_of(colonnes.begin(), colonnes.end(), [&](const std::string& n) { return MemeNom(n, c.nom); });
+    if (present) continue;
+    liste += ", " + CiteIdent(c.nom);
+    valeurs += ", " + LitteralPourSql(conversion::EvalueDefaut(c.defaut, c.type));
+  }
+  return valeurs;
+}
+
+ErreurMoteur ChampInconnu(const std::string& nom) {
+  return ErreurMoteur(3127, "L'instruction INSERT INTO contient un nom de champ inconnu : '" + nom + "'.");
+}
+
+ErreurMoteur TableInconnue(const std::string& nom) {
+  return ErreurMoteur(3078, "Le moteur de base de données ne trouve pas la table ou la requête '" + nom + "'.");
+}
+
+// Builds the INSERT of a statement, matching columns by name when the source is "SELECT *".
+std::string ConstruitInsertion(BaseEtat& base, const dialecte::Instruction& ins, bool ignore, Attache& attache) {
+  std::shared_ptr<BaseEtat> externe;
+  std::string schema = "main.";
+  const DefTable* cible = nullptr;
+  if (ins.baseExterne) {
+    externe = OuvreEtat(*ins.baseExterne, false, false);  // checks the file is a database of this engine
+    cible = externe->cat.Table(ins.tableCible);
+    if (!cible) throw TableInconnue(ins.tableCible);
+    sql::Requete r(base.db, "ATTACH DATABASE ? AS MSysExterne", sql::Operation::Ecriture);
+    r.Lie(1, std::string_view(*ins.baseExterne));
+    r.Termine();
+    attache.actif = true;
+    schema = "MSysExterne.";
+  } else {
+    cible = base.cat.Table(ins.tableCible);
+    if (!cible) throw TableInconnue(ins.tableCible);
+  }
+  if (cible->Systeme()) throw ErreurMoteur(err::LectureSeule, {cible->nom});
+
+  std::vector<std::string> colonnes;
+  std::string selection;
+  std::string source = ins.source;
+  if (!ins.colonnesCible.empty()) {
+    for (const auto& n : ins.colonnesCible) {
+      const DefChamp* c = cible->Champ(n);
+      if (!c) throw ChampInconnu(n);
+      colonnes.push_back(c->nom);
+    }
+  } else if (ins.selectEtoile) {
+    const DefTable* origine = base.cat.Table(ins.tableSource);
+    if (!origine) throw TableInconnue(ins.tableSource);
+    for (const auto& c : origine->champs) {
+      const DefChamp* d = cible->Champ(c.nom);
+      if (!d) throw ChampInconnu(c.nom);
+      colonnes.push_back(d->nom);
+      selection += (selection.empty() ? "" : ", ") + CiteIdent(c.nom);
+    }
+    source = "SELECT " + selection + " FROM main." + CiteIdent(origine->nom);
+    if (!ins.filtreSource.empty()) source += " WHERE " + ins.filtreSource;
+  } else {
+    sql::Requete r(base.db, ins.source);  // the width of the source decides how many fields it fills
+    int n = r.Colonnes();
+    if (n > static_cast<int>(cible->champs.size())) throw ErreurMoteur(err::SyntaxeInsert);
+    for (int i = 0; i < n; ++i) colonnes.push_back(cible->champs[i].nom);
+  }
+  std::string liste;
+  for (const auto& n : colonnes) liste += (liste.empty() ? "" : ", ") + CiteIdent(n);
+  std::string defauts = DefautsManquants(*cible, colonnes, liste);
+  if (!defauts.empty()) source = "SELECT *" + defauts + " FROM (" + source + ")";
+  return std::string("INSERT ") + (ignore ? "OR IGNORE " : "") + "INTO " + schema + CiteIdent(cible->nom) + " (" + liste +
+         ") " + source;
+}
+
+std::string AvecOuIgnore(const std::string& texte) {
+  // The translation always starts an UPDATE with the keyword itself.
+  if (texte.size() >= 7 && PlieNom(texte.substr(0, 7)) == "update ") return "UPDATE OR IGNORE " + texte.substr(7);
+  return texte;
+}
+
+struct DrapeauIgnore {
+  BaseEtat& base;
+  DrapeauIgnore(BaseEtat& b, bool actif) : base(b) { base.ignoreRegles = actif; }
+  ~DrapeauIgnore() { base.ignoreRegles = false; }
+};
+
+}  // namespace
+
+void Database::Execute(std::string_view instruction, int options) {
+  e_->VerifieOuverte();
+  BaseEtat& base = *e_;
+  auto ins = dialecte::Traduit(instruction, [&base](const std::string& n) { return base.cat.Canonique(n); });
+  if (ins.genre == dialecte::Genre::Select)
+    throw ErreurMoteur(3065, "Impossible d'exécuter une requête Sélection.");
+  base.VerifieEcriture();
+  bool ignore = !(options & dbFailOnError);
+  if (ins.genre != dialecte::Genre::Insert) {
+    const DefTable* t = base.cat.Table(ins.tableCible);
+    if (t && t->Systeme()) throw ErreurMoteur(err::LectureSeule, {t->nom});
+  }
+  Attache attache{base.db};
+  std::string texte;
+  switch (ins.genre) {
+    case dialecte::Genre::Insert: texte = ConstruitInsertion(base, ins, ignore, attache); break;
+    case dialecte::Genre::Update: texte = ignore ? AvecOuIgnore(ins.sql) : ins.sql; break;
+    default: texte = ins.sql; break;
+  }
+  DrapeauIgnore drapeau(base, ignore);
+  sql::Requete r(base.db, texte, sql::Operation::Ecriture);
+  r.Termine();
+  base.recordsAffected = sqlite3_changes64(base.db);
+}
+
+std::vector<std::string> Database::VerifieIntegrite() const {
+  e_->VerifieOuverte();
+  std::vector<std::string> problemes;
+  try {
+    sql::Requete r(e_->db, "PRAGMA integrity_check");
+    while (r.Pas()) {
+      std::string ligne = r.Texte(0);
+      if (ligne != "ok") problemes.push_back(ligne);
+    }
+  } catch (const ErreurMoteur& e) {
+    problemes.push_back(e.Description());
+    return problemes;
+  }
+  for (const auto& t : e_->cat.tables) {
+    if (t->id < 0) continue;
+    try {
+      sql::Requete r(e_->db, "SELECT name FROM pragma_table_info(?)");
+      r.Lie(1, std::string_view(t->nom));
+      std::vector<std::string> colonnes;
+      while (r.Pas()) colonnes.push_back(r.Texte(0));
+      if (colonnes.empty()) problemes.push_back("Table '" + t->nom + "' décrite au catalogue mais absente du fichier.");
+      for (const auto& c : t->champs)
+        if (std::none_of(colonnes.begin(), colonnes.end(), [&](const std::string& n) { return n == c.nom; }))
+          problemes.push_back("Champ '" + t->nom + "." + c.nom + "' décrit au catalogue mais absent du fichier.");
+    } catch (const ErreurMoteur& e) {
+      problemes.push_back(e.Description());
+    }
+  }
+  return problemes;
+}
+
+void EcritSansControle(Database& base, std::string_view table, const std::vector<std::pair<std::string, Valeur>>& valeurs) {
+  BaseEtat& e = *base.etat();
+  e.VerifieEcriture();
+  const DefTable* t = e.cat.Table(table);
+  if (!t || t->id < 0) throw ErreurMoteur(err::ElementIntrouvable, {table});
+  std::string colonnes, marques;
+  for (const auto& [nom, v] : valeurs) {
+    const DefChamp* c = t->Champ(nom);
+    if (!c) throw ErreurMoteur(err::ElementIntrouvable, {nom});
+    colonnes += (colonnes.empty() ? "" : ", ") + CiteIdent(c->nom);
+    marques += marques.empty() ? "?" : ", ?";
+  }
+  sql::PointDeReprise pr(e.db);
+  for (const char* suffixe : {"_ins", "_maj"})
+    sql::Execute(e.db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(t->id) + suffixe));
+  std::string texte = colonnes.empty() ? "INSERT INTO " + CiteIdent(t->nom) + " DEFAULT VALUES"
+                                       : "INSERT INTO " + CiteIdent(t->nom) + " (" + colonnes + ") VALUES (" + marques + ")";
+  sql::Requete r(e.db, texte, sql::Operation::Ecriture);
+  int rang = 1;
+  for (const auto& [nom, v] : valeurs) r.Lie(rang++, v);
+  r.Termine();
+  catalogue::RegenereRegles(e, *t);
+  pr.Valide();
+}
+
+}  // namespace moteur

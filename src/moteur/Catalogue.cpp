@@ -1,0 +1,767 @@
+// The catalog: tables "MSys…" that describe tables, fields, indexes, relations and properties.
+// Each change runs inside a savepoint and reaches memory only once the file holds it.
+#include <algorithm>
+
+#include "moteur/Interne.h"
+#include "moteur/Noms.h"
+
+namespace moteur {
+
+namespace {
+
+constexpr int IdentifiantApplication = 0x55524731;  // marks a file of this engine
+
+const char* const SchemaCatalogue = R"(
+CREATE TABLE MSysTables(Id INTEGER PRIMARY KEY, Name TEXT NOT NULL, Attributes INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE MSysColumns(Id INTEGER PRIMARY KEY, TableId INTEGER NOT NULL, Name TEXT NOT NULL, Type INTEGER NOT NULL,
+  Size INTEGER NOT NULL, Attributes INTEGER NOT NULL, DefaultValue TEXT NOT NULL DEFAULT '', Required INTEGER NOT NULL,
+  AllowZeroLength INTEGER NOT NULL, OrdinalPosition INTEGER NOT NULL);
+CREATE TABLE MSysIndexes(Id INTEGER PRIMARY KEY, TableId INTEGER NOT NULL, Name TEXT NOT NULL, Fields TEXT NOT NULL,
+  IsUnique INTEGER NOT NULL, IsPrimary INTEGER NOT NULL, IgnoreNulls INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE MSysRelationships(Id INTEGER PRIMARY KEY, Name TEXT NOT NULL, TableName TEXT NOT NULL,
+  ForeignTableName TEXT NOT NULL, Attributes INTEGER NOT NULL);
+CREATE TABLE MSysRelationshipFields(RelationId INTEGER NOT NULL, Position INTEGER NOT NULL, Name TEXT NOT NULL,
+  ForeignName TEXT NOT NULL);
+CREATE TABLE MSysProperties(OwnerKind INTEGER NOT NULL, OwnerId INTEGER NOT NULL, Name TEXT NOT NULL,
+  Type INTEGER NOT NULL, Value);
+CREATE INDEX MSysColumnsTable ON MSysColumns(TableId);
+CREATE INDEX MSysIndexesTable ON MSysIndexes(TableId);
+CREATE INDEX MSysPropertiesOwner ON MSysProperties(OwnerKind, OwnerId);
+)";
+
+using sql::Operation;
+using sql::Requete;
+
+Valeur LitValeurPropriete(const Valeur& brute, int type) {
+  try {
+    return conversion::DepuisStockage(brute, type);
+  } catch (const ErreurMoteur&) {
+    return brute;
+  }
+}
+
+int TypeSystemeDepuis(const std::string& declare) {
+  std::string t = PlieNom(declare);
+  if (t.find("int") != std::string::npos) return dbLong;
+  if (t.empty()) return dbLongBinary;
+  return dbMemo;
+}
+
+void ChargeTablesSysteme(BaseEtat& base) {
+  Requete r(base.db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name LIKE 'MSys%' ORDER BY name");
+  long long id = 0;
+  while (r.Pas()) {
+    auto def = std::make_unique<DefTable>();
+    def->id = --id;
+    def->nom = r.Texte(0);
+    def->attributs = dbSystemObject;
+    Requete colonnes(base.db, "SELECT name, type FROM pragma_table_info(?)");
+    colonnes.Lie(1, std::string_view(def->nom));
+    int ordinal = 0;
+    while (colonnes.Pas()) {
+      DefChamp c;
+      c.nom = colonnes.Texte(0);
+      c.type = TypeSystemeDepuis(colonnes.Texte(1));
+      c.taille = TailleFixe(c.type);
+      c.ordinal = ordinal++;
+      c.zeroLongueur = true;
+      def->champs.push_back(std::move(c));
+    }
+    base.cat.tables.push_back(std::move(def));
+  }
+}
+
+void VerifieChamp(const DefChamp& c) {
+  VerifieNom(c.nom);
+  if (!TypeChampValide(c.type)) throw ErreurMoteur(3259);
+  if (c.type == dbText && (c.taille < 1 || c.taille > TailleTexteMax)) throw ErreurMoteur(3259);
+  if ((c.attributs & dbAutoIncrField) && c.type != dbLong) throw ErreurMoteur(3259);
+  if (!c.defaut.empty() && !conversion::DefautValide(c.defaut)) throw ErreurMoteur(err::SyntaxeExpression, {c.defaut});
+}
+
+void InsereChamp(sqlite3* db, long long tableId, DefChamp& c) {
+  Requete r(db,
+            "INSERT INTO MSysColumns(TableId, Name, Type, Size, Attributes, DefaultValue, Required, AllowZeroLength, "
+            "OrdinalPosition) VALUES (?,?,?,?,?,?,?,?,?)",
+            Operation::Structure);
+  r.Lie(1, tableId).Lie(2, std::string_view(c.nom)).Lie(3, static_cast<long long>(c.type));
+  r.Lie(4, static_cast<long long>(c.taille)).Lie(5, c.attributs).Lie(6, std::string_view(c.defaut));
+  r.Lie(7, static_cast<long long>(c.requis)).Lie(8, static_cast<long long>(c.zeroLongueur));
+  r.Lie(9, static_cast<long long>(c.ordinal));
+  r.Termine();
+  c.id = sqlite3_last_insert_rowid(db);
+}
+
+void InserePropriete(sqlite3* db, Proprietaire genre, long long id, const DefPropriete& p) {
+  Requete r(db, "INSERT INTO MSysProperties(OwnerKind, OwnerId, Name, Type, Value) VALUES (?,?,?,?,?)",
+            Operation::Structure);
+  r.Lie(1, static_cast<long long>(genre)).Lie(2, id).Lie(3, std::string_view(p.nom));
+  r.Lie(4, static_cast<long long>(p.type)).Lie(5, conversion::VersStockage(p.valeur, p.type));
+  r.Termine();
+}
+
+void ExecuteLie(sqlite3* db, std::string_view texte, std::initializer_list<Valeur> valeurs) {
+  Requete r(db, texte, Operation::Structure);
+  int rang = 1;
+  for (const auto& v : valeurs) r.Lie(rang++, v);
+  r.Termine();
+}
+
+std::string ColonnesIndex(std::string_view champs) {
+  std::string colonnes;
+  std::string_view reste = champs;
+  while (!reste.empty()) {
+    auto fin = reste.find(';');
+    std::string_view nom = reste.substr(0, fin);
+    bool descendant = !nom.empty() && nom.front() == '-';
+    if (!nom.empty() && (nom.front() == '+' || nom.front() == '-')) nom.remove_prefix(1);
+    colonnes += (colonnes.empty() ? "" : ", ") + CiteIdent(nom) + (descendant ? " DESC" : " ASC");
+    reste = fin == std::string_view::npos ? std::string_view() : reste.substr(fin + 1);
+  }
+  return colonnes;
+}
+
+std::string NomIndexSqlite(long long id) { return CiteIdent("MSysIdx_" + std::to_string(id)); }
+
+void CreeIndexSqlite(sqlite3* db, const DefTable& table, const DefIndex& index) {
+  std::string texte = std::string("CREATE ") + (index.unique || index.primaire ? "UNIQUE " : "") + "INDEX " +
+                      NomIndexSqlite(index.id) + " ON " + CiteIdent(table.nom) + " (" + ColonnesIndex(index.champs) + ")";
+  sql::Execute(db, texte, Operation::Structure);
+}
+
+void VerifieCleSansNull(sqlite3* db, const DefTable& table, const DefIndex& index) {
+  std::string condition;
+  std::string_view reste = index.champs;
+  std::string premier;
+  while (!reste.empty()) {
+    auto fin = reste.find(';');
+    std::string nom(reste.substr(1, fin == std::string_view::npos ? std::string_view::npos : fin - 1));
+    if (premier.empty()) premier = nom;
+    condition += (condition.empty() ? "" : " OR ") + CiteIdent(nom) + " IS NULL";
+    reste = fin == std::string_view::npos ? std::string_view() : reste.substr(fin + 1);
+  }
+  Requete r(db, "SELECT 1 FROM " + CiteIdent(table.nom) + " WHERE " + condition + " LIMIT 1");
+  if (r.Pas()) throw ErreurMoteur(err::CleNulle, {premier});
+}
+
+void InsereIndex(sqlite3* db, long long tableId, DefIndex& index) {
+  ExecuteLie(db, "INSERT INTO MSysIndexes(TableId, Name, Fields, IsUnique, IsPrimary, IgnoreNulls) VALUES (?,?,?,?,?,?)",
+             {Valeur(tableId), Valeur(index.nom), Valeur(index.champs), Valeur(static_cast<long long>(index.unique)),
+              Valeur(static_cast<long long>(index.primaire)), Valeur(static_cast<long long>(index.ignoreNulls))});
+  index.id = sqlite3_last_insert_rowid(db);
+}
+
+void SupprimeDeclencheursTable(sqlite3* db, long long id) {
+  sql::Execute(db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(id) + "_ins") +
+                       "; DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(id) + "_maj"),
+               Operation::Structure);
+}
+
+void SupprimeDeclencheursRelation(sqlite3* db, long long id) {
+  for (const char* suffixe : {"_ei", "_em", "_ps", "_pm"})
+    sql::Execute(db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRel_" + std::to_string(id) + suffixe), Operation::Structure);
+}
+
+void CreeDeclencheurs(sqlite3* db, const std::vector<std::string>& textes) {
+  for (const auto& t : textes) sql::Execute(db, t, Operation::Structure);
+}
+
+void RegenereTable(BaseEtat& base, const DefTable& table) {
+  SupprimeDeclencheursTable(base.db, table.id);
+  CreeDeclencheurs(base.db, regles::Declencheurs(table, base.cat));
+}
+
+bool Concerne(const DefRelation& r, std::string_view table) { return MemeNom(r.table, table) || MemeNom(r.tableEtrangere, table); }
+
+void RegenereRelations(BaseEtat& base, std::string_view table) {
+  for (const auto& r : base.cat.relations) {
+    if (!Concerne(*r, table)) continue;
+    SupprimeDeclencheursRelation(base.db, r->id);
+    CreeDeclencheurs(base.db, regles::DeclencheursRelation(*r, base.cat));
+  }
+}
+
+DefTable& TableExistante(BaseEtat& base, long long id) {
+  DefTable* t = base.cat.TableParId(id);
+  if (!t) throw ErreurMoteur(err::ElementIntrouvable);
+  return *t;
+}
+
+void VerifieModifiable(const DefTable& t) {
+  if (t.Systeme() && t.id < 0) throw ErreurMoteur(err::OperationInvalide);
+}
+
+// SQLite cannot turn an existing column into the table's counter: rebuild the table with it.
+void ReconstruitAvecCompteur(BaseEtat& base, const DefTable& avant, const DefTable& apres) {
+  std::string temporaire = "MSysReconstruction_" + std::to_string(apres.id);
+  std::string colonnes, anciennes;
+  for (const auto& c : apres.champs) {
+    colonnes += (colonnes.empty() ? "" : ", ") + CiteIdent(c.nom) + " " + regles::TypeSqlite(c) +
+                ((c.attributs & dbAutoIncrField) ? " PRIMARY KEY AUTOINCREMENT" : "");
+  }
+  std::string cibles, sources;
+  for (const auto& c : apres.champs) {
+    cibles += (cibles.empty() ? "" : ", ") + CiteIdent(c.nom);
+    bool ancien = avant.Champ(c.nom) != nullptr;
+    sources += std::string(sources.empty() ? "" : ", ") + (ancien ? CiteIdent(c.nom) : (c.attributs & dbAutoIncrField) ? "rowid" : "NULL");
+  }
+  SupprimeDeclencheursTable(base.db, apres.id);
+  sql::Execute(base.db, "CREATE TABLE " + CiteIdent(temporaire) + " (" + colonnes + ")", Operation::Structure);
+  sql::Execute(base.db, "INSERT INTO " + CiteIdent(temporaire) + " (" + cibles + ") SELECT " + sources + " FROM " +
+                            CiteIdent(avant.nom) + " ORDER BY rowid",
+               Operation::Structure);
+  sql::Execute(base.db, "DROP TABLE " + CiteIdent(avant.nom), Operation::Structure);
+  sql::Execute(base.db, "ALTER TABLE " + CiteIdent(temporaire) + " RENAME TO " + CiteIdent(apres.nom), Operation::Structure);
+  for (const auto& index : apres.index) CreeIndexSqlite(base.db, apres, index);
+}
+
+}  // namespace
+
+const DefChamp* DefTable::Champ(std::string_view n) const {
+  for (const auto& c : champs)
+    if (MemeNom(c.nom, n)) return &c;
+  return nullptr;
+}
+
+DefChamp* DefTable::Champ(std::string_view n) {
+  for (auto& c : champs)
+    if (MemeNom(c.nom, n)) return &c;
+  return nullptr;
+}
+
+DefChamp* DefTable::ChampParId(long long i) {
+  for (auto& c : champs)
+    if (c.id == i) return &c;
+  return nullptr;
+}
+
+bool DefTable::AutoIncrement() const {
+  return std::any_of(champs.begin(), champs.end(), [](const DefChamp& c) { return c.attributs & dbAutoIncrField; });
+}
+
+DefTable* Catalogue::Table(std::string_view nom) const {
+  std::string plie = PlieNom(nom);
+  for (const auto& t : tables)
+    if (t->nom == nom || PlieNom(t->nom) == plie) return t.get();
+  return nullptr;
+}
+
+DefTable* Catalogue::TableParId(long long id) const {
+  for (const auto& t : tables)
+    if (t->id == id) return t.get();
+  return nullptr;
+}
+
+DefRelation* Catalogue::Relation(std::string_view nom) const {
+  for (const auto& r : relations)
+    if (MemeNom(r->nom, nom)) return r.get();
+  return nullptr;
+}
+
+DefRelation* Catalogue::RelationParId(long long id) const {
+  for (const auto& r : relations)
+    if (r->id == id) return r.get();
+  return nullptr;
+}
+
+void Catalogue::Trie() {
+  std::stable_sort(tables.begin(), tables.end(),
+                   [](const auto& a, const auto& b) { return PlieNom(a->nom) < PlieNom(b->nom); });
+}
+
+std::string Catalogue::Canonique(const std::string& nom) const {
+  if (const DefTable* t = Table(nom)) return t->nom;
+  std::string plie = PlieNom(nom);
+  for (const auto& t : tables)
+    for (const auto& c : t->champs)
+      if (PlieNom(c.nom) == plie) return c.nom;
+  return nom;
+}
+
+namespace catalogue {
+
+void Cree(sqlite3* db, const std::string& version) {
+  sql::PointDeReprise pr(db);
+  sql::Execute(db, "PRAGMA application_id = " + std::to_string(IdentifiantApplication), Operation::Structure);
+  sql::Execute(db, SchemaCatalogue, Operation::Structure);
+  InserePropriete(db, Proprietaire::Base, 0, {"Version", dbText, Valeur(version)});
+  pr.Valide();
+}
+
+bool EstCatalogue(sqlite3* db) {
+  Requete id(db, "PRAGMA application_id", Operation::Ouverture);
+  if (!id.Pas() || id.Entier(0) != IdentifiantApplication) return false;
+  Requete tables(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('MSysTables', 'MSysColumns', "
+                     "'MSysIndexes', 'MSysRelationships', 'MSysRelationshipFields', 'MSysProperties')",
+                 Operation::Ouverture);
+  return tables.Pas() && tables.Entier(0) == 6;
+}
+
+void Charge(BaseEtat& base) {
+  Catalogue cat;
+  base.cat = Catalogue();
+  {
+    Requete r(base.db, "SELECT Id, Name, Attributes FROM MSysTables ORDER BY Id");
+    while (r.Pas()) {
+      auto t = std::make_unique<DefTable>();
+      t->id = r.Entier(0);
+      t->nom = r.Texte(1);
+      t->attributs = r.Entier(2);
+      cat.tables.push_back(std::move(t));
+    }
+  }
+  {
+    Requete r(base.db,
+              "SELECT Id, TableId, Name, Type, Size, Attributes, DefaultValue, Required, AllowZeroLength, OrdinalPosition "
+              "FROM MSysColumns ORDER BY TableId, OrdinalPosition, Id");
+    while (r.Pas()) {
+      DefTable* t = cat.TableParId(r.Entier(1));
+      if (!t) continue;
+      DefChamp c;
+      c.id = r.Entier(0);
+      c.nom = r.Texte(2);
+      c.type = static_cast<int>(r.Entier(3));
+      c.taille = static_cast<int>(r.Entier(4));
+      c.attributs = r.Entier(5);
+      c.defaut = r.Texte(6);
+      c.requis = r.Entier(7) != 0;
+      c.zeroLongueur = r.Entier(8) != 0;
+      c.ordinal = static_cast<int>(r.Entier(9));
+      t->champs.push_back(std::move(c));
+    }
+  }
+  {
+    Requete r(base.db, "SELECT Id, TableId, Name, Fields, IsUnique, IsPrimary, IgnoreNulls FROM MSysIndexes ORDER BY Id");
+    while (r.Pas()) {
+      DefTable* t = cat.TableParId(r.Entier(1));
+      if (!t) continue;
+      t->index.push_back({r.Entier(0), r.Texte(2), r.Texte(3), r.Entier(4) != 0, r.Entier(5) != 0, r.Entier(6) != 0});
+    }
+  }
+  {
+    Requete r(base.db, "SELECT Id, Name, TableName, ForeignTableName, Attributes FROM MSysRelationships ORDER BY Id");
+    while (r.Pas()) {
+      auto rel = std::make_unique<DefRelation>();
+      rel->id = r.Entier(0);
+      rel->nom = r.Texte(1);
+      rel->table = r.Texte(2);
+      rel->tableEtrangere = r.Texte(3);
+      rel->attributs = r.Entier(4);
+      cat.relations.push_back(std::move(rel));
+    }
+    Requete f(base.db, "SELECT RelationId, Name, ForeignName FROM MSysRelationshipFields ORDER BY RelationId, Position");
+    while (f.Pas())
+      if (DefRelation* rel = cat.RelationParId(f.Entier(0))) rel->champs.emplace_back(f.Texte(1), f.Texte(2));
+  }
+  base.cat = std::move(cat);
+  {
+    Requete r(base.db, "SELECT OwnerKind, OwnerId, Name, Type, Value FROM MSysProperties ORDER BY rowid");
+    while (r.Pas()) {
+      auto genre = static_cast<Proprietaire>(r.Entier(0));
+      int type = static_cast<int>(r.Entier(3));
+      DefPropriete p{r.Texte(2), type, LitValeurPropriete(r.Brute(4), type)};
+      if (auto* liste = ProprietesDe(base, genre, r.Entier(1), 0)) liste->push_back(std::move(p));
+    }
+  }
+  ChargeTablesSysteme(base);
+  base.cat.Trie();
+}
+
+std::vector<DefPropriete>* ProprietesDe(BaseEtat& base, Proprietaire genre, long long id, long long tableId) {
+  switch (genre) {
+    case Proprietaire::Base: return &base.cat.proprietes;
+    case Proprietaire::Table: {
+      DefTable* t = base.cat.TableParId(id);
+      return t ? &t->proprietes : nullptr;
+    }
+    case Proprietaire::Champ:
+      for (const auto& t : base.cat.tables) {
+        if (tableId && t->id != tableId) continue;
+        if (DefChamp* c = t->ChampParId(id)) return &c->proprietes;
+      }
+      return nullptr;
+  }
+  return nullptr;
+}
+
+std::string NormaliseChampsIndex(const DefTable& table, std::string_view champs) {
+  std::string normal;
+  std::string_view reste = champs;
+  while (!reste.empty()) {
+    auto fin = reste.find(';');
+    std::string_view nom = reste.substr(0, fin);
+    reste = fin == std::string_view::npos ? std::string_view() : reste.substr(fin + 1);
+    while (!nom.empty() && nom.front() == ' ') nom.remove_prefix(1);
+    while (!nom.empty() && nom.back() == ' ') nom.remove_suffix(1);
+    if (nom.empty()) continue;
+    char sens = '+';
+    if (nom.front() == '+' || nom.front() == '-') {
+      sens = nom.front();
+      nom.remove_prefix(1);
+    }
+    if (nom.size() >= 2 && nom.front() == '[' && nom.back() == ']') nom = nom.substr(1, nom.size() - 2);
+    const DefChamp* c = table.Champ(nom);
+    if (!c) throw ErreurMoteur(err::ElementIntrouvable, {nom});
+    normal += (normal.empty() ? "" : ";") + std::string(1, sens) + c->nom;
+  }
+  return normal;
+}
+
+DefTable& AjouteTable(BaseEtat& base, DefTable def) {
+  base.VerifieEcriture();
+  VerifieNom(def.nom);
+  if (PlieNom(def.nom).rfind("msys", 0) == 0) throw ErreurMoteur(err::NomInvalide, {def.nom});
+  if (base.cat.Table(def.nom)) throw ErreurMoteur(err::TableExiste, {def.nom});
+  if (def.champs.empty()) throw ErreurMoteur(err::TableSansChamp, {def.nom});
+  int compteurs = 0;
+  for (std::size_t i = 0; i < def.champs.size(); ++i) {
+    VerifieChamp(def.champs[i]);
+    for (std::size_t j = 0; j < i; ++j)
+      if (MemeNom(def.champs[i].nom, def.champs[j].nom)) throw ErreurMoteur(3191, {def.champs[i].nom});
+    if (def.champs[i].attributs & dbAutoIncrField) ++compteurs;
+  }
+  if (compteurs > 1) throw ErreurMoteur(3259);
+  std::stable_sort(def.champs.begin(), def.champs.end(), [](const DefChamp& a, const DefChamp& b) { return a.ordinal < b.ordinal; });
+  int primaires = 0;
+  for (auto& index : def.index) {
+    VerifieNom(index.nom);
+    index.champs = NormaliseChampsIndex(def, index.champs);
+    if (index.champs.empty()) throw ErreurMoteur(err::TableSansChamp, {index.nom});
+    if (index.primaire && ++primaires > 1) throw ErreurMoteur(err::CleExistante);
+  }
+
+  sql::PointDeReprise pr(base.db);
+  std::string colonnes;
+  for (const auto& c : def.champs)
+    colonnes += (colonnes.empty() ? "" : ", ") + CiteIdent(c.nom) + " " + regles::TypeSqlite(c) +
+                ((c.attributs & dbAutoIncrField) ? " PRIMARY KEY AUTOINCREMENT" : "");
+  sql::Execute(base.db, "CREATE TABLE " + CiteIdent(def.nom) + " (" + colonnes + ")", Operation::Structure);
+  ExecuteLie(base.db, "INSERT INTO MSysTables(Name, Attributes) VALUES (?, ?)", {Valeur(def.nom), Valeur(def.attributs)});
+  def.id = sqlite3_last_insert_rowid(base.db);
+  for (auto& c : def.champs) {
+    InsereChamp(base.db, def.id, c);
+    for (const auto& p : c.proprietes) InserePropriete(base.db, Proprietaire::Champ, c.id, p);
+  }
+  for (auto& index : def.index) {
+    InsereIndex(base.db, def.id, index);
+    CreeIndexSqlite(base.db, def, index);
+  }
+  for (const auto& p : def.proprietes) InserePropriete(base.db, Proprietaire::Table, def.id, p);
+  CreeDeclencheurs(base.db, regles::Declencheurs(def, base.cat));
+  pr.Valide();
+
+  base.cat.tables.push_back(std::make_unique<DefTable>(std::move(def)));
+  DefTable* ajoutee = base.cat.tables.back().get();
+  base.cat.Trie();
+  return *ajoutee;
+}
+
+void SupprimeTable(BaseEtat& base, std::string_view nom) {
+  base.VerifieEcriture();
+  DefTable* t = base.cat.Table(nom);
+  if (!t) throw ErreurMoteur(err::ElementIntrouvable, {nom});
+  VerifieModifiable(*t);
+  if (t->Systeme()) throw ErreurMoteur(err::OperationInvalide);
+  long long id = t->id;
+  std::vector<long long> relations;
+  for (const auto& r : base.cat.relations)
+    if (Concerne(*r, t->nom)) relations.push_back(r->id);
+
+  sql::PointDeReprise pr(base.db);
+  // Relations go with their table; the structure check rebuilds them from the model.
+  for (long long rel : relations) {
+    SupprimeDeclencheursRelation(base.db, rel);
+    ExecuteLie(base.db, "DELETE FROM MSysRelationshipFields WHERE RelationId = ?", {Valeur(rel)});
+    ExecuteLie(base.db, "DELETE FROM MSysRelationships WHERE Id = ?", {Valeur(rel)});
+  }
+  sql::Execute(base.db, "DROP TABLE " + CiteIdent(t->nom), Operation::Structure);
+  ExecuteLie(base.db, "DELETE FROM MSysProperties WHERE OwnerKind = 2 AND OwnerId IN (SELECT Id FROM MSysColumns WHERE TableId = ?)",
+             {Valeur(id)});
+  ExecuteLie(base.db, "DELETE FROM MSysProperties WHERE OwnerKind = 1 AND OwnerId = ?", {Valeur(id)});
+  ExecuteLie(base.db, "DELETE FROM MSysColumns WHERE TableId = ?", {Valeur(id)});
+  ExecuteLie(base.db, "DELETE FROM MSysIndexes WHERE TableId = ?", {Valeur(id)});
+  ExecuteLie(base.db, "DELETE FROM MSysTables WHERE Id = ?", {Valeur(id)});
+  pr.Valide();
+
+  auto& rels = base.cat.relations;
+  rels.erase(std::remove_if(rels.begin(), rels.end(),
+                            [&](const auto& r) { return std::find(relations.begin(), relations.end(), r->id) != relations.end(); }),
+             rels.end());
+  auto& tables = base.cat.tables;
+  tables.erase(std::remove_if(tables.begin(), tables.end(), [&](const auto& x) { return x->id == id; }), tables.end());
+}
+
+void RenommeTable(BaseEtat& base, long long id, std::string_view nouveau) {
+  base.VerifieEcriture();
+  DefTable& t = TableExistante(base, id);
+  VerifieModifiable(t);
+  VerifieNom(nouveau);
+  if (t.nom == nouveau) return;
+  if (PlieNom(nouveau).rfind("msys", 0) == 0) throw ErreurMoteur(err::NomInvalide, {nouveau});
+  DefTable* autre = base.cat.Table(nouveau);
+  if (autre && autre->id != id) throw ErreurMoteur(err::TableExiste, {nouveau});
+  std::string ancien = t.nom;
+
+  sql::PointDeReprise pr(base.db);
+  std::string source = ancien;
+  if (MemeNom(ancien, nouveau)) {  // SQLite sees names differing in case only as the same table
+    source = "MSysRenommage_" + std::to_string(id);
+    sql::Execute(base.db, "ALTER TABLE " + CiteIdent(ancien) + " RENAME TO " + CiteIdent(source), Operation::Structure);
+  }
+  sql::Execute(base.db, "ALTER TABLE " + CiteIdent(source) + " RENAME TO " + CiteIdent(nouveau), Operation::Structure);
+  ExecuteLie(base.db, "UPDATE MSysTables SET Name = ? WHERE Id = ?", {Valeur(nouveau), Valeur(id)});
+  for (const auto& r : base.cat.relations) {
+    if (MemeNom(r->table, ancien))
+      ExecuteLie(base.db, "UPDATE MSysRelationships SET TableName = ? WHERE Id = ?", {Valeur(nouveau), Valeur(r->id)});
+    if (MemeNom(r->tableEtrangere, ancien))
+      ExecuteLie(base.db, "UPDATE MSysRelationships SET ForeignTableName = ? WHERE Id = ?", {Valeur(nouveau), Valeur(r->id)});
+  }
+  // Work on a copy of the catalog so that a failure leaves memory as the file is.
+  Catalogue& cat = base.cat;
+  std::vector<std::pair<DefRelation*, DefRelation>> anciennes;
+  for (const auto& r : cat.relations) {
+    anciennes.emplace_back(r.get(), *r);
+    if (MemeNom(r->table, ancien)) r->table = std::string(nouveau);
+    if (MemeNom(r->tableEtrangere, ancien)) r->tableEtrangere = std::string(nouveau);
+  }
+  t.nom = std::string(nouveau);
+  try {
+    RegenereTable(base, t);
+    RegenereRelations(base, nouveau);
+    pr.Valide();
+  } catch (...) {
+    t.nom = ancien;
+    for (auto& [r, copie] : anciennes) *r = copie;
+    throw;
+  }
+  cat.Trie();
+}
+
+void ModifieAttributsTable(BaseEtat& base, long long id, long long attributs) {
+  base.VerifieEcriture();
+  DefTable& t = TableExistante(base, id);
+  VerifieModifiable(t);
+  ExecuteLie(base.db, "UPDATE MSysTables SET Attributes = ? WHERE Id = ?", {Valeur(attributs), Valeur(id)});
+  t.attributs = attributs;
+}
+
+void AjouteChamp(BaseEtat& base, long long tableId, DefChamp c) {
+  base.VerifieEcriture();
+  DefTable& t = TableExistante(base, tableId);
+  VerifieModifiable(t);
+  VerifieChamp(c);
+  if (t.Champ(c.nom)) throw ErreurMoteur(3191, {c.nom});
+  bool compteur = c.attributs & dbAutoIncrField;
+  if (compteur && t.AutoIncrement()) throw ErreurMoteur(3259);
+  if (c.ordinal <= 0) {
+    int dernier = -1;
+    for (const auto& x : t.champs) dernier = std::max(dernier, x.ordinal);
+    c.ordinal = dernier + 1;
+  }
+
+  DefTable apres = t;
+  sql::PointDeReprise pr(base.db);
+  InsereChamp(base.db, tableId, c);
+  for (const auto& p : c.proprietes) InserePropriete(base.db, Proprietaire::Champ, c.id, p);
+  apres.champs.push_back(c);
+  std::stable_sort(apres.champs.begin(), apres.champs.end(), [](const DefChamp& a, const DefChamp& b) { return a.ordinal < b.ordinal; });
+  if (compteur) {
+    ReconstruitAvecCompteur(base, t, apres);
+  } else {
+    sql::Execute(base.db, "ALTER TABLE " + CiteIdent(t.nom) + " ADD COLUMN " + CiteIdent(c.nom) + " " + regles::TypeSqlite(c),
+                 Operation::Structure);
+  }
+  RegenereTable(base, apres);
+  if (compteur) RegenereRelations(base, apres.nom);
+  pr.Valide();
+  t = std::move(apres);
+}
+
+void SupprimeChamp(BaseEtat& base, long long tableId, std::string_view nom) {
+  base.VerifieEcriture();
+  DefTable& t = TableExistante(base, tableId);
+  VerifieModifiable(t);
+  const DefChamp* c = t.Champ(nom);
+  if (!c) throw ErreurMoteur(err::ElementIntrouvable, {nom});
+  for (const auto& index : t.index) {
+    std::string liste = ";" + index.champs + ";";
+    if (liste.find(";+" + c->nom + ";") != std::string::npos || liste.find(";-" + c->nom + ";") != std::string::npos)
+      throw ErreurMoteur(3280, "Impossible de supprimer le champ '" + c->nom + "' : il fait partie d'un index.");
+  }
+  for (const auto& r : base.cat.relations)
+    for (const auto& [a, b] : r->champs)
+      if ((MemeNom(r->table, t.nom) && MemeNom(a, c->nom)) || (MemeNom(r->tableEtrangere, t.nom) && MemeNom(b, c->nom)))
+        throw ErreurMoteur(3303, {c->nom});
+  if (t.champs.size() == 1) throw ErreurMoteur(err::OperationInvalide);
+
+  DefTable apres = t;
+  apres.champs.erase(apres.champs.begin() + (c - t.champs.data()));
+  sql::PointDeReprise pr(base.db);
+  SupprimeDeclencheursTable(base.db, t.id);
+  sql::Execute(base.db, "ALTER TABLE " + CiteIdent(t.nom) + " DROP COLUMN " + CiteIdent(c->nom), Operation::Structure);
+  ExecuteLie(base.db, "DELETE FROM MSysProperties WHERE OwnerKind = 2 AND OwnerId = ?", {Valeur(c->id)});
+  ExecuteLie(base.db, "DELETE FROM MSysColumns WHERE Id = ?", {Valeur(c->id)});
+  CreeDeclencheurs(base.db, regles::Declencheurs(apres, base.cat));
+  pr.Valide();
+  t = std::move(apres);
+}
+
+void ModifieChamp(BaseEtat& base, long long tableId, long long champId, const std::function<void(DefChamp&)>& change) {
+  base.VerifieEcriture();
+  DefTable& t = TableExistante(base, tableId);
+  VerifieModifiable(t);
+  DefChamp* c = t.ChampParId(champId);
+  if (!c) throw ErreurMoteur(err::ElementIntrouvable);
+  DefTable apres = t;
+  DefChamp& nouveau = *apres.ChampParId(champId);
+  change(nouveau);
+  VerifieChamp(nouveau);
+  std::stable_sort(apres.champs.begin(), apres.champs.end(), [](const DefChamp& a, const DefChamp& b) { return a.ordinal < b.ordinal; });
+
+  sql::PointDeReprise pr(base.db);
+  ExecuteLie(base.db, "UPDATE MSysColumns SET DefaultValue = ?, Required = ?, AllowZeroLength = ?, OrdinalPosition = ? WHERE Id = ?",
+             {Valeur(nouveau.defaut), Valeur(static_cast<long long>(nouveau.requis)),
+              Valeur(static_cast<long long>(nouveau.zeroLongueur)), Valeur(static_cast<long long>(nouveau.ordinal)),
+              Valeur(champId)});
+  RegenereTable(base, apres);
+  pr.Valide();
+  t = std::move(apres);
+}
+
+void AjouteIndex(BaseEtat& base, long long tableId, DefIndex index) {
+  base.VerifieEcriture();
+  DefTable& t = TableExistante(base, tableId);
+  VerifieModifiable(t);
+  VerifieNom(index.nom);
+  for (const auto& x : t.index)
+    if (MemeNom(x.nom, index.nom)) throw ErreurMoteur(3375, "La table '" + t.nom + "' a déjà un index nommé '" + index.nom + "'.");
+  index.champs = NormaliseChampsIndex(t, index.champs);
+  if (index.champs.empty()) throw ErreurMoteur(err::TableSansChamp, {index.nom});
+  if (index.primaire)
+    for (const auto& x : t.index)
+      if (x.primaire) throw ErreurMoteur(err::CleExistante);
+
+  DefTable apres = t;
+  sql::PointDeReprise pr(base.db);
+  if (index.primaire) VerifieCleSansNull(base.db, t, index);
+  InsereIndex(base.db, tableId, index);
+  CreeIndexSqlite(base.db, t, index);
+  apres.index.push_back(index);
+  RegenereTable(base, apres);
+  pr.Valide();
+  t = std::move(apres);
+}
+
+void SupprimeIndex(BaseEtat& base, long long tableId, std::string_view nom) {
+  base.VerifieEcriture();
+  DefTable& t = TableExistante(base, tableId);
+  VerifieModifiable(t);
+  auto it = std::find_if(t.index.begin(), t.index.end(), [&](const DefIndex& x) { return MemeNom(x.nom, nom); });
+  if (it == t.index.end()) throw ErreurMoteur(err::ElementIntrouvable, {nom});
+  DefTable apres = t;
+  apres.index.erase(apres.index.begin() + (it - t.index.begin()));
+  sql::PointDeReprise pr(base.db);
+  sql::Execute(base.db, "DROP INDEX IF EXISTS " + NomIndexSqlite(it->id), Operation::Structure);
+  ExecuteLie(base.db, "DELETE FROM MSysIndexes WHERE Id = ?", {Valeur(it->id)});
+  RegenereTable(base, apres);
+  pr.Valide();
+  t = std::move(apres);
+}
+
+void AjouteRelation(BaseEtat& base, DefRelation r) {
+  base.VerifieEcriture();
+  VerifieNom(r.nom);
+  if (base.cat.Relation(r.nom)) throw ErreurMoteur(3012, "L'objet '" + r.nom + "' existe déjà.");
+  DefTable* primaire = base.cat.Table(r.table);
+  DefTable* etrangere = base.cat.Table(r.tableEtrangere);
+  if (!primaire) throw ErreurMoteur(err::TableInexistante, {r.table});
+  if (!etrangere) throw ErreurMoteur(err::TableInexistante, {r.tableEtrangere});
+  if (r.champs.empty()) throw ErreurMoteur(err::TableSansChamp, {r.nom});
+  r.table = primaire->nom;
+  r.tableEtrangere = etrangere->nom;
+  for (auto& [nom, etranger] : r.champs) {
+    const DefChamp* a = primaire->Champ(nom);
+    const DefChamp* b = etrangere->Champ(etranger);
+    if (!a) throw ErreurMoteur(err::ElementIntrouvable, {nom});
+    if (!b) throw ErreurMoteur(err::ElementIntrouvable, {etranger});
+    bool entiers = (a->type == dbLong && b->type == dbLong);
+    if (a->type != b->type && !entiers) throw ErreurMoteur(3368);
+    nom = a->nom;
+    etranger = b->nom;
+  }
+  sql::PointDeReprise pr(base.db);
+  if (r.Appliquee()) {
+    std::string nonNuls, egal;
+    for (const auto& [nom, etranger] : r.champs) {
+      nonNuls += (nonNuls.empty() ? "" : " AND ") + ("e." + CiteIdent(etranger)) + " IS NOT NULL";
+      egal += (egal.empty() ? "" : " AND ") + ("p." + CiteIdent(nom)) + " = e." + CiteIdent(etranger);
+    }
+    Requete orphelins(base.db, "SELECT 1 FROM " + CiteIdent(r.tableEtrangere) + " AS e WHERE " + nonNuls +
+                                   " AND NOT EXISTS (SELECT 1 FROM " + CiteIdent(r.table) + " AS p WHERE " + egal + ") LIMIT 1");
+    if (orphelins.Pas()) throw ErreurMoteur(err::PasDEnregistrementLie, {r.table});
+  }
+  ExecuteLie(base.db, "INSERT INTO MSysRelationships(Name, TableName, ForeignTableName, Attributes) VALUES (?,?,?,?)",
+             {Valeur(r.nom), Valeur(r.table), Valeur(r.tableEtrangere), Valeur(r.attributs)});
+  r.id = sqlite3_last_insert_rowid(base.db);
+  long long position = 0;
+  for (const auto& [nom, etranger] : r.champs)
+    ExecuteLie(base.db, "INSERT INTO MSysRelationshipFields(RelationId, Position, Name, ForeignName) VALUES (?,?,?,?)",
+               {Valeur(r.id), Valeur(position++), Valeur(nom), Valeur(etranger)});
+  CreeDeclencheurs(base.db, regles::DeclencheursRelation(r, base.cat));
+  pr.Valide();
+  base.cat.relations.push_back(std::make_unique<DefRelation>(std::move(r)));
+}
+
+void SupprimeRelation(BaseEtat& base, std::string_view nom) {
+  base.VerifieEcriture();
+  DefRelation* r = base.cat.Relation(nom);
+  if (!r) throw ErreurMoteur(err::ElementIntrouvable, {nom});
+  long long id = r->id;
+  sql::PointDeReprise pr(base.db);
+  SupprimeDeclencheursRelation(base.db, id);
+  ExecuteLie(base.db, "DELETE FROM MSysRelationshipFields WHERE RelationId = ?", {Valeur(id)});
+  ExecuteLie(base.db, "DELETE FROM MSysRelationships WHERE Id = ?", {Valeur(id)});
+  pr.Valide();
+  auto& rels = base.cat.relations;
+  rels.erase(std::remove_if(rels.begin(), rels.end(), [&](const auto& x) { return x->id == id; }), rels.end());
+}
+
+void EcritPropriete(BaseEtat& base, Proprietaire genre, long long id, const DefPropriete& p, bool creation) {
+  base.VerifieEcriture();
+  auto* liste = ProprietesDe(base, genre, id, 0);
+  if (!liste) throw ErreurMoteur(err::ElementIntrouvable);
+  auto it = std::find_if(liste->begin(), liste->end(), [&](const DefPropriete& x) { return MemeNom(x.nom, p.nom); });
+  if (creation && it != liste->end()) throw ErreurMoteur(err::ProprieteExiste, {p.nom});
+  if (!creation && it == liste->end()) throw ErreurMoteur(3270, {p.nom});
+  DefPropriete stockee = p;
+  stockee.valeur = conversion::VersStockage(p.valeur, p.type);
+  stockee.valeur = LitValeurPropriete(stockee.valeur, p.type);
+  if (creation) {
+    VerifieNom(p.nom);
+    InserePropriete(base.db, genre, id, p);
+    liste->push_back(std::move(stockee));
+  } else {
+    ExecuteLie(base.db, "UPDATE MSysProperties SET Value = ? WHERE OwnerKind = ? AND OwnerId = ? AND Name = ?",
+               {conversion::VersStockage(p.valeur, it->type), Valeur(static_cast<long long>(genre)), Valeur(id), Valeur(it->nom)});
+    it->valeur = LitValeurPropriete(conversion::VersStockage(p.valeur, it->type), it->type);
+  }
+}
+
+void SupprimePropriete(BaseEtat& base, Proprietaire genre, long long id, std::string_view nom) {
+  base.VerifieEcriture();
+  auto* liste = ProprietesDe(base, genre, id, 0);
+  if (!liste) throw ErreurMoteur(err::ElementIntrouvable);
+  auto it = std::find_if(liste->begin(), liste->end(), [&](const DefPropriete& x) { return MemeNom(x.nom, nom); });
+  if (it == liste->end()) throw ErreurMoteur(3270, {nom});
+  ExecuteLie(base.db, "DELETE FROM MSysProperties WHERE OwnerKind = ? AND OwnerId = ? AND Name = ?",
+             {Valeur(static_cast<long long>(genre)), Valeur(id), Valeur(it->nom)});
+  liste->erase(it);
+}
+
+void RegenereRegles(BaseEtat& base, const DefTable& table) {
+  RegenereTable(base, table);
+  RegenereRelations(base, table.nom);
+}
+
+}  // namespace catalogue
+}  // namespace moteur

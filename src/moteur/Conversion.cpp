@@ -1,0 +1,202 @@
+#include <cmath>
+#include <ctime>
+
+#include "moteur/Interne.h"
+#include "moteur/Noms.h"
+
+namespace moteur {
+
+bool TypeChampValide(int type) { return type >= dbBoolean && type <= dbMemo; }
+
+int TailleFixe(int type) {
+  switch (type) {
+    case dbBoolean:
+    case dbByte: return 1;
+    case dbInteger: return 2;
+    case dbLong:
+    case dbSingle: return 4;
+    case dbCurrency:
+    case dbDouble:
+    case dbDate: return 8;
+    case dbText: return 0;
+    case dbBinary: return 255;
+    default: return 0;  // Memo and Long Binary grow as needed
+  }
+}
+
+bool EstTypeTexte(int type) { return type == dbText || type == dbMemo; }
+
+namespace conversion {
+namespace {
+
+void VerifiePlage(long long v, long long min, long long max) {
+  if (v < min || v > max) throw ErreurMoteur(err::DepassementNumerique);
+}
+
+DateHeure Maintenant(bool avecHeure) {
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  DateHeure d;
+  d.annee = local.tm_year + 1900;
+  d.mois = local.tm_mon + 1;
+  d.jour = local.tm_mday;
+  if (avecHeure) {
+    d.heure = local.tm_hour;
+    d.minute = local.tm_min;
+    d.seconde = local.tm_sec;
+  }
+  return d;
+}
+
+std::string_view Nettoie(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  if (!s.empty() && s.front() == '=') {
+    s.remove_prefix(1);
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  }
+  return s;
+}
+
+// The default expressions a definition may hold: literals, True/False, Date(), Now().
+std::optional<Valeur> LitExpression(std::string_view expression) {
+  std::string_view e = Nettoie(expression);
+  if (e.empty()) return Valeur::Nul();
+  std::string plie = PlieNom(e);
+  if (plie == "null") return Valeur::Nul();
+  if (plie == "true" || plie == "vrai" || plie == "oui" || plie == "yes") return Valeur(true);
+  if (plie == "false" || plie == "faux" || plie == "non" || plie == "no") return Valeur(false);
+  if (plie == "date()") return Valeur(Maintenant(false));
+  if (plie == "now()" || plie == "maintenant()") return Valeur(Maintenant(true));
+  if (plie == "time()") {
+    DateHeure d = Maintenant(true);
+    d.annee = 1899, d.mois = 12, d.jour = 30;
+    return Valeur(d);
+  }
+  char q = e.front();
+  if ((q == '"' || q == '\'') && e.size() >= 2 && e.back() == q) {
+    std::string texte;
+    for (std::size_t i = 1; i + 1 < e.size(); ++i) {
+      if (e[i] == q) {
+        if (i + 2 < e.size() && e[i + 1] == q) {
+          texte += q;
+          ++i;
+          continue;
+        }
+        return std::nullopt;
+      }
+      texte += e[i];
+    }
+    return Valeur(texte);
+  }
+  if (q == '#' && e.size() >= 2 && e.back() == '#') {
+    Valeur texte{std::string(e.substr(1, e.size() - 2))};
+    try {
+      return Valeur(texte.EnDate());
+    } catch (const ErreurMoteur&) {
+      return std::nullopt;
+    }
+  }
+  Valeur nombre{std::string(e)};
+  try {
+    double d = nombre.EnReel();
+    if (e.find_first_of(".,eE") == std::string_view::npos) return Valeur(nombre.EnEntier());
+    return Valeur(d);
+  } catch (const ErreurMoteur&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+Valeur VersStockage(const Valeur& v, int type) {
+  if (v.EstNulOuVide()) return Valeur::Nul();
+  switch (type) {
+    case dbBoolean: return Valeur(static_cast<long long>(v.EnBooleen() ? -1 : 0));
+    case dbByte: {
+      long long i = v.EnEntier();
+      VerifiePlage(i, 0, 255);
+      return Valeur(i);
+    }
+    case dbInteger: {
+      long long i = v.EnEntier();
+      VerifiePlage(i, -32768, 32767);
+      return Valeur(i);
+    }
+    case dbLong: {
+      long long i = v.EnEntier();
+      VerifiePlage(i, -2147483648LL, 2147483647LL);
+      return Valeur(i);
+    }
+    case dbCurrency: return Valeur(static_cast<double>(v.EnDixMilliemes()) / 10000.0);
+    case dbSingle: {
+      double d = v.EnReel();
+      if (std::isfinite(d) && std::fabs(d) > 3.402823466e38) throw ErreurMoteur(err::DepassementNumerique);
+      return Valeur(static_cast<double>(static_cast<float>(d)));
+    }
+    case dbDouble: return Valeur(v.EnReel());
+    case dbDate: return Valeur::DateIso(v.EnDate().Iso());
+    case dbBinary:
+    case dbLongBinary: return v.genre() == Valeur::Genre::Binaire ? v : Valeur::Binaire(v.EnTexte());
+    default:
+      if (v.genre() == Valeur::Genre::Binaire) throw ErreurMoteur(err::ConversionImpossible);
+      return Valeur(v.EnTexte());
+  }
+}
+
+Valeur DepuisStockage(const Valeur& brute, int type) {
+  using G = Valeur::Genre;
+  if (brute.EstNulOuVide()) return Valeur::Nul();
+  G g = brute.genre();
+  auto illisible = [] { return ErreurMoteur(err::FormatNonReconnu); };
+  switch (type) {
+    case dbBoolean:
+      if (g != G::Entier) throw illisible();
+      return Valeur(brute.entier() != 0);
+    case dbByte:
+    case dbInteger:
+    case dbLong:
+      if (g == G::Entier) return brute;
+      if (g == G::Reel && std::nearbyint(brute.reel()) == brute.reel() && std::fabs(brute.reel()) < 9e15)
+        return Valeur(static_cast<long long>(brute.reel()));
+      throw illisible();
+    case dbCurrency:
+      if (g == G::Entier) return Valeur::Monetaire(brute.entier() * 10000);
+      if (g == G::Reel && std::isfinite(brute.reel()) && std::fabs(brute.reel()) < 9.2e14)
+        return Valeur::Monetaire(std::llround(brute.reel() * 10000.0));
+      throw illisible();
+    case dbSingle:
+    case dbDouble:
+      if (g == G::Reel) return brute;
+      if (g == G::Entier) return Valeur(static_cast<double>(brute.entier()));
+      throw illisible();
+    case dbDate: {
+      DateHeure d;
+      if (g == G::Texte && DateHeure::DepuisIso(brute.texte(), d)) return Valeur(d);
+      throw illisible();
+    }
+    case dbBinary:
+    case dbLongBinary: return g == G::Binaire ? brute : Valeur::Binaire(brute.EnTexte());
+    case dbText:
+    case dbMemo:
+      if (g == G::Binaire) throw illisible();
+      return g == G::Texte ? brute : Valeur(brute.EnTexte());
+    default: return brute;
+  }
+}
+
+Valeur EvalueDefaut(std::string_view expression, int type) {
+  auto v = LitExpression(expression);
+  if (!v || v->EstNul()) return Valeur::Nul();
+  try {
+    return VersStockage(*v, type);
+  } catch (const ErreurMoteur&) {
+    return Valeur::Nul();
+  }
+}
+
+bool DefautValide(std::string_view expression) { return LitExpression(expression).has_value(); }
+
+}  // namespace conversion
+}  // namespace moteur

@@ -1,0 +1,1447 @@
+#include "moteur/Dialecte.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <tuple>
+#include <utility>
+
+#include "moteur/Erreurs.h"
+
+namespace moteur::dialecte {
+
+std::string CiteNom(std::string_view nom) {
+  if (nom.empty() || nom.find('\0') != std::string_view::npos) {
+    throw ErreurMoteur(err::NomInvalide, {nom});
+  }
+  std::string r;
+  r.reserve(nom.size() + 2);
+  r += '"';
+  for (char c : nom) {
+    if (c == '"') r += '"';
+    r += c;
+  }
+  r += '"';
+  return r;
+}
+
+std::string CiteTexte(std::string_view t) {
+  if (t.find('\0') != std::string_view::npos) {
+    throw ErreurMoteur(err::SyntaxeExpression, {"\\0"});
+  }
+  std::string r;
+  r.reserve(t.size() + 2);
+  r += '\'';
+  for (char c : t) {
+    if (c == '\'') r += '\'';
+    r += c;
+  }
+  r += '\'';
+  return r;
+}
+
+namespace {
+
+// Beyond this the input is hostile rather than a real query, and the recursion
+// below must not be allowed to exhaust the stack.
+constexpr int kProfondeurMax = 64;
+
+bool EstChiffre(char c) { return c >= '0' && c <= '9'; }
+bool EstBlanc(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool EstLettreAscii(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+// Bytes >= 0x80 belong to accented letters once the input is known to be valid UTF-8.
+bool EstCaractereMot(char c) {
+  return EstLettreAscii(c) || EstChiffre(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+}
+char MajAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char MinAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Majuscules(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = MajAscii(c);
+  return r;
+}
+
+bool MemeNom(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return MajAscii(x) == MajAscii(y); });
+}
+
+size_t LongueurUtf8(unsigned char tete) {
+  if (tete < 0x80) return 1;
+  if (tete >= 0xF0) return 4;
+  if (tete >= 0xE0) return 3;
+  return 2;
+}
+
+// Position of the first byte that does not start a well-formed UTF-8 sequence.
+size_t PremierOctetInvalide(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t longueur;
+    uint32_t point;
+    if (c >= 0xC2 && c <= 0xDF) {
+      longueur = 2;
+      point = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      longueur = 3;
+      point = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      longueur = 4;
+      point = c & 0x07;
+    } else {
+      return i;
+    }
+    if (i + longueur > s.size()) return i;
+    for (size_t k = 1; k < longueur; ++k) {
+      auto suite = static_cast<unsigned char>(s[i + k]);
+      if ((suite & 0xC0) != 0x80) return i;
+      point = (point << 6) | (suite & 0x3F);
+    }
+    if (longueur == 3 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) return i;
+    if (longueur == 4 && (point < 0x10000 || point > 0x10FFFF)) return i;
+    i += longueur;
+  }
+  return std::string_view::npos;
+}
+
+// The piece of the statement quoted in a 3075 message: what starts at the
+// fault, or what ends there when the fault is the end of the statement. Cut on a
+// character boundary and before any malformed byte so that the message stays
+// valid UTF-8.
+std::string Extrait(std::string_view source, size_t position, bool avant) {
+  constexpr size_t kLongueur = 60;
+  position = std::min(position, source.size());
+  size_t debut = avant ? (position > kLongueur ? position - kLongueur : 0) : position;
+  size_t fin = avant ? position : std::min(source.size(), position + kLongueur);
+  while (debut > 0 && debut < source.size() && (static_cast<unsigned char>(source[debut]) & 0xC0) == 0x80) {
+    ++debut;
+  }
+  while (fin < source.size() && fin > debut && (static_cast<unsigned char>(source[fin]) & 0xC0) == 0x80)
+    --fin;
+  if (debut > fin) debut = fin;
+  std::string_view morceau = source.substr(debut, fin - debut);
+  morceau = morceau.substr(0, std::min(morceau.size(), PremierOctetInvalide(morceau)));
+  while (!morceau.empty() && EstBlanc(morceau.front())) morceau.remove_prefix(1);
+  while (!morceau.empty() && EstBlanc(morceau.back())) morceau.remove_suffix(1);
+  return std::string(morceau);
+}
+
+uint32_t PointDeCode(std::string_view car) {
+  auto c = static_cast<unsigned char>(car[0]);
+  if (car.size() == 1) return c;
+  uint32_t p = c & (car.size() == 2 ? 0x1F : car.size() == 3 ? 0x0F : 0x07);
+  for (size_t k = 1; k < car.size(); ++k) p = (p << 6) | (static_cast<unsigned char>(car[k]) & 0x3F);
+  return p;
+}
+
+// ---------------------------------------------------------------- dates
+
+bool Bissextile(int a) { return (a % 4 == 0 && a % 100 != 0) || a % 400 == 0; }
+
+int JoursDuMois(int a, int m) {
+  static constexpr std::array<int, 12> jours{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && Bissextile(a) ? 29 : jours[static_cast<size_t>(m - 1)];
+}
+
+// Content of a #…# literal, to the storage form 'YYYY-MM-DD HH:MM:SS'.
+std::optional<std::string> LitDate(std::string_view c) {
+  while (!c.empty() && EstBlanc(c.front())) c.remove_prefix(1);
+  while (!c.empty() && EstBlanc(c.back())) c.remove_suffix(1);
+  size_t i = 0;
+  auto nombre = [&](int& valeur, int& chiffres) {
+    valeur = 0;
+    chiffres = 0;
+    while (i < c.size() && EstChiffre(c[i])) {
+      if (++chiffres > 4) return false;
+      valeur = valeur * 10 + (c[i] - '0');
+      ++i;
+    }
+    return chiffres > 0;
+  };
+
+  int annee = 1899, mois = 12, jour = 30, heure = 0, minute = 0, seconde = 0;
+  bool aDate = false;
+  int v1, n1;
+  if (nombre(v1, n1) && i < c.size() && (c[i] == '/' || c[i] == '-')) {
+    const char separateur = c[i++];
+    int v2, n2, v3, n3;
+    if (!nombre(v2, n2) || i >= c.size() || c[i] != separateur) return std::nullopt;
+    ++i;
+    if (!nombre(v3, n3)) return std::nullopt;
+    int chiffresAnnee;
+    if (n1 >= 3) {  // year first, whatever the separator
+      if (n2 > 2 || n3 > 2) return std::nullopt;
+      annee = v1, mois = v2, jour = v3, chiffresAnnee = n1;
+    } else if (separateur == '/') {  // month/day/year, the US order
+      if (n2 > 2) return std::nullopt;
+      mois = v1, jour = v2, annee = v3, chiffresAnnee = n3;
+    } else {
+      return std::nullopt;
+    }
+    if (chiffresAnnee <= 2) annee += annee < 30 ? 2000 : 1900;
+    aDate = true;
+    if (i < c.size()) {
+      if (!EstBlanc(c[i])) return std::nullopt;
+      while (i < c.size() && EstBlanc(c[i])) ++i;
+    }
+  } else {
+    i = 0;
+  }
+
+  bool aHeure = false;
+  if (i < c.size()) {
+    int n;
+    if (!nombre(heure, n) || n > 2 || i >= c.size() || c[i] != ':') return std::nullopt;
+    ++i;
+    if (!nombre(minute, n) || n > 2) return std::nullopt;
+    if (i < c.size() && c[i] == ':') {
+      ++i;
+      if (!nombre(seconde, n) || n > 2) return std::nullopt;
+    }
+    while (i < c.size() && EstBlanc(c[i])) ++i;
+    if (i < c.size()) {
+      const std::string suffixe = Majuscules(c.substr(i));
+      if ((suffixe != "AM" && suffixe != "PM") || heure < 1 || heure > 12) return std::nullopt;
+      heure = heure % 12 + (suffixe == "PM" ? 12 : 0);
+    }
+    aHeure = true;
+  }
+  if (!aDate && !aHeure) return std::nullopt;
+  if (annee < 100 || annee > 9999 || mois < 1 || mois > 12 || jour < 1 || jour > JoursDuMois(annee, mois) ||
+      heure > 23 || minute > 59 || seconde > 59) {
+    return std::nullopt;
+  }
+  char tampon[32];
+  std::snprintf(tampon, sizeof tampon, "%04d-%02d-%02d %02d:%02d:%02d", annee, mois, jour, heure, minute,
+                seconde);
+  return std::string(tampon);
+}
+
+// ---------------------------------------------------------------- tokens
+
+enum class Sorte { Mot, Crochet, Chaine, Nombre, Date, Symbole, Fin };
+
+struct Jeton {
+  Sorte sorte;
+  std::string texte;  // name or value with quoting removed; upper case for Mot in `maj`
+  std::string maj;
+  size_t debut;
+};
+
+// Lexing errors are only reported once the statement kind is known, because
+// their number depends on it (an unterminated quote in an INSERT is 3134).
+struct ErreurLexicale {
+  int numero;  // 0: the syntax error number of the statement kind
+  std::string argument;
+  size_t debut;
+};
+
+struct Lexique {
+  std::vector<Jeton> jetons;
+  std::optional<ErreurLexicale> erreur;
+};
+
+Lexique Decoupe(std::string_view s) {
+  Lexique r;
+  const size_t limite = std::min(PremierOctetInvalide(s), s.size());
+  size_t i = 0;
+  size_t fin = s.size();
+  auto echec = [&](int numero, size_t debut, std::string argument = {}) {
+    r.erreur = ErreurLexicale{numero, std::move(argument), debut};
+    fin = debut;
+  };
+  auto ajoute = [&](Sorte sorte, std::string texte, size_t debut) {
+    Jeton j{sorte, std::move(texte), {}, debut};
+    if (sorte == Sorte::Mot) j.maj = Majuscules(j.texte);
+    r.jetons.push_back(std::move(j));
+  };
+
+  while (i < s.size()) {
+    const char c = s[i];
+    if (EstBlanc(c)) {
+      ++i;
+      continue;
+    }
+    if (i >= limite) {
+      echec(0, i);
+      break;
+    }
+    const size_t debut = i;
+    if (c == ';') {
+      for (size_t k = i + 1; k < s.size(); ++k) {
+        if (!EstBlanc(s[k])) {
+          echec(err::CaracteresApresFin, k);
+          break;
+        }
+      }
+      fin = i;
+      break;
+    }
+    if (c == '[') {
+      std::string nom;
+      size_t k = i + 1;
+      bool ferme = false;
+      while (k < s.size() && s[k] != '\0') {
+        if (s[k] == ']') {
+          if (k + 1 < s.size() && s[k + 1] == ']') {
+            nom += ']';
+            k += 2;
+            continue;
+          }
+          ferme = true;
+          break;
+        }
+        nom += s[k++];
+      }
+      if (!ferme || k > limite || nom.empty()) {
+        echec(0, debut);
+        break;
+      }
+      i = k + 1;
+      ajoute(Sorte::Crochet, std::move(nom), debut);
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      std::string valeur;
+      size_t k = i + 1;
+      bool ferme = false;
+      while (k < s.size() && s[k] != '\0') {
+        if (s[k] == c) {
+          if (k + 1 < s.size() && s[k + 1] == c) {
+            valeur += c;
+            k += 2;
+            continue;
+          }
+          ferme = true;
+          break;
+        }
+        valeur += s[k++];
+      }
+      if (!ferme || k > limite) {
+        echec(0, debut);
+        break;
+      }
+      i = k + 1;
+      ajoute(Sorte::Chaine, std::move(valeur), debut);
+      continue;
+    }
+    if (c == '#') {
+      const size_t k = s.find('#', i + 1);
+      if (k == std::string_view::npos || k > limite) {
+        echec(0, debut);
+        break;
+      }
+      auto date = LitDate(s.substr(i + 1, k - i - 1));
+      if (!date) {
+        echec(err::SyntaxeExpression, debut, std::string(s.substr(i, k + 1 - i)));
+        break;
+      }
+      i = k + 1;
+      ajoute(Sorte::Date, std::move(*date), debut);
+      continue;
+    }
+    const bool apresNom =
+        !r.jetons.empty() && (r.jetons.back().sorte == Sorte::Mot || r.jetons.back().sorte == Sorte::Crochet);
+    if (EstChiffre(c) || (c == '.' && !apresNom && i + 1 < s.size() && EstChiffre(s[i + 1]))) {
+      size_t k = i;
+      while (k < s.size() && EstChiffre(s[k])) ++k;
+      if (k < s.size() && s[k] == '.') {
+        ++k;
+        while (k < s.size() && EstChiffre(s[k])) ++k;
+      }
+      if (k < s.size() && (s[k] == 'e' || s[k] == 'E')) {
+        size_t e = k + 1;
+        if (e < s.size() && (s[e] == '+' || s[e] == '-')) ++e;
+        if (e < s.size() && EstChiffre(s[e])) {
+          while (e < s.size() && EstChiffre(s[e])) ++e;
+          k = e;
+        }
+      }
+      if (k < s.size() && EstCaractereMot(s[k])) {
+        echec(0, debut);
+        break;
+      }
+      i = k;
+      ajoute(Sorte::Nombre, std::string(s.substr(debut, k - debut)), debut);
+      continue;
+    }
+    if (EstCaractereMot(c)) {
+      size_t k = i;
+      while (k < s.size() && EstCaractereMot(s[k])) ++k;
+      if (k > limite) {
+        echec(0, limite);
+        break;
+      }
+      i = k;
+      ajoute(Sorte::Mot, std::string(s.substr(debut, k - debut)), debut);
+      continue;
+    }
+    if (i + 1 < s.size()) {
+      const std::string_view deux = s.substr(i, 2);
+      if (deux == "<>" || deux == "<=" || deux == ">=") {
+        i += 2;
+        ajoute(Sorte::Symbole, std::string(deux), debut);
+        continue;
+      }
+    }
+    static constexpr std::string_view kSymboles = "(),.*+-/\\&=<>";
+    if (c != '\0' && kSymboles.find(c) != std::string_view::npos) {
+      ++i;
+      ajoute(Sorte::Symbole, std::string(1, c), debut);
+      continue;
+    }
+    echec(0, debut);
+    break;
+  }
+  r.jetons.push_back(Jeton{Sorte::Fin, {}, {}, std::min(fin, s.size())});
+  return r;
+}
+
+// Words that are never taken for a bare table or field name. Left and Right
+// are also functions: followed by '(' they are calls.
+bool EstReserve(std::string_view maj) {
+  static constexpr std::array<std::string_view, 47> kMots{
+      "ALL",      "AND",         "AS",     "ASC",     "BETWEEN", "BY",     "DELETE", "DESC",
+      "DISTINCT", "DISTINCTROW", "EQV",    "EXISTS",  "FALSE",   "FROM",   "GROUP",  "HAVING",
+      "IMP",      "IN",          "INNER",  "INSERT",  "INTO",    "IS",     "JOIN",   "LEFT",
+      "LIKE",     "MOD",         "NO",     "NON",     "NOT",     "NULL",   "ON",     "OR",
+      "ORDER",    "OUI",         "OUTER",  "PERCENT", "RIGHT",   "SELECT", "SET",    "TOP",
+      "TRUE",     "UNION",       "UPDATE", "VALUES",  "WHERE",   "XOR",    "YES"};
+  return std::find(kMots.begin(), kMots.end(), maj) != kMots.end();
+}
+
+// ---------------------------------------------------------------- LIKE patterns
+
+struct Motif {
+  std::string texte;  // pattern, still to be quoted
+  bool glob = false;  // needs GLOB: digit wildcard or character list
+  bool echappe = false;
+};
+
+struct ElementMotif {
+  enum Genre { Caractere, Suite, Un, Chiffre, Liste } genre;
+  std::string caractere;
+  bool inverse = false;
+  std::vector<std::pair<std::string, std::string>> plages;  // single characters have first == second
+};
+
+std::optional<std::vector<ElementMotif>> DecoupeMotif(std::string_view m) {
+  std::vector<ElementMotif> elements;
+  size_t i = 0;
+  auto suivant = [&]() {
+    const size_t n = std::min(LongueurUtf8(static_cast<unsigned char>(m[i])), m.size() - i);
+    std::string car(m.substr(i, n));
+    i += n;
+    return car;
+  };
+  while (i < m.size()) {
+    const std::string car = suivant();
+    if (car == "*") {
+      elements.push_back({ElementMotif::Suite, {}, false, {}});
+    } else if (car == "?") {
+      elements.push_back({ElementMotif::Un, {}, false, {}});
+    } else if (car == "#") {
+      elements.push_back({ElementMotif::Chiffre, {}, false, {}});
+    } else if (car == "[") {
+      std::vector<std::string> contenu;
+      bool ferme = false;
+      while (i < m.size()) {
+        std::string x = suivant();
+        if (x == "]") {
+          ferme = true;
+          break;
+        }
+        contenu.push_back(std::move(x));
+      }
+      if (!ferme) return std::nullopt;
+      if (contenu.empty()) continue;  // [] matches the zero-length string
+      ElementMotif liste{ElementMotif::Liste, {}, false, {}};
+      size_t k = 0;
+      if (contenu[0] == "!" && contenu.size() > 1) {
+        liste.inverse = true;
+        k = 1;
+      }
+      for (; k < contenu.size(); ++k) {
+        if (k + 2 < contenu.size() && contenu[k + 1] == "-") {
+          if (PointDeCode(contenu[k]) > PointDeCode(contenu[k + 2])) return std::nullopt;
+          liste.plages.emplace_back(contenu[k], contenu[k + 2]);
+          k += 2;
+        } else {
+          liste.plages.emplace_back(contenu[k], contenu[k]);
+        }
+      }
+      if (!liste.inverse && liste.plages.size() == 1 && liste.plages[0].first == liste.plages[0].second) {
+        elements.push_back({ElementMotif::Caractere, liste.plages[0].first, false, {}});
+      } else {
+        elements.push_back(std::move(liste));
+      }
+    } else {
+      elements.push_back({ElementMotif::Caractere, car, false, {}});
+    }
+  }
+  return elements;
+}
+
+// A GLOB character list, written so that ']', '-' and '^' keep their literal
+// meaning, and with both ASCII cases so that it matches like LIKE does.
+std::string ListeGlob(const ElementMotif& e) {
+  std::vector<std::string> simples;
+  std::vector<std::pair<std::string, std::string>> plages;
+  auto ajouteSimple = [&](const std::string& c) {
+    if (std::find(simples.begin(), simples.end(), c) == simples.end()) simples.push_back(c);
+  };
+  for (const auto& [bas, haut] : e.plages) {
+    if (bas == haut) {
+      ajouteSimple(bas);
+      if (bas.size() == 1 && EstLettreAscii(bas[0])) {
+        ajouteSimple(std::string(1, MajAscii(bas[0])));
+        ajouteSimple(std::string(1, MinAscii(bas[0])));
+      }
+      continue;
+    }
+    const uint32_t b = PointDeCode(bas), h = PointDeCode(haut);
+    static constexpr std::string_view kDelicats = "]-^";
+    if (kDelicats.find(bas) != std::string_view::npos || kDelicats.find(haut) != std::string_view::npos) {
+      // GLOB would misread such an end, so its ASCII part is listed character by character.
+      for (uint32_t p = b; p <= h && p < 0x80; ++p) ajouteSimple(std::string(1, static_cast<char>(p)));
+      if (h >= 0x80) plages.emplace_back("\xC2\x80", haut);
+    } else {
+      plages.emplace_back(bas, haut);
+    }
+    for (auto [debut, fin, decalage] : {std::tuple{'a', 'z', 'A' - 'a'}, std::tuple{'A', 'Z', 'a' - 'A'}}) {
+      const uint32_t lo = std::max<uint32_t>(b, static_cast<uint32_t>(debut));
+      const uint32_t hi = std::min<uint32_t>(h, static_cast<uint32_t>(fin));
+      if (lo <= hi) {
+        plages.emplace_back(std::string(1, static_cast<char>(lo + decalage)),
+                            std::string(1, static_cast<char>(hi + decalage)));
+      }
+    }
+  }
+  std::string r = e.inverse ? "[^" : "[";
+  for (const char* special : {"]", "-"}) {
+    if (std::find(simples.begin(), simples.end(), special) != simples.end()) r += special;
+  }
+  for (const auto& c : simples) {
+    if (c != "]" && c != "-" && c != "^") r += c;
+  }
+  for (const auto& [bas, haut] : plages) r += bas + "-" + haut;
+  if (std::find(simples.begin(), simples.end(), "^") != simples.end()) r += "^";
+  r += "]";
+  return r;
+}
+
+std::optional<Motif> TraduitMotif(std::string_view jet) {
+  auto elements = DecoupeMotif(jet);
+  if (!elements) return std::nullopt;
+  Motif r;
+  r.glob = std::any_of(elements->begin(), elements->end(), [](const ElementMotif& e) {
+    return e.genre == ElementMotif::Chiffre || e.genre == ElementMotif::Liste;
+  });
+  for (const auto& e : *elements) {
+    switch (e.genre) {
+      case ElementMotif::Suite:
+        r.texte += r.glob ? "*" : "%";
+        break;
+      case ElementMotif::Un:
+        r.texte += r.glob ? "?" : "_";
+        break;
+      case ElementMotif::Chiffre:
+        r.texte += "[0-9]";
+        break;
+      case ElementMotif::Liste:
+        r.texte += ListeGlob(e);
+        break;
+      case ElementMotif::Caractere:
+        if (!r.glob) {
+          if (e.caractere == "%" || e.caractere == "_" || e.caractere == "\\") {
+            r.texte += '\\';
+            r.echappe = true;
+          }
+          r.texte += e.caractere;
+        } else if (e.caractere == "*" || e.caractere == "?" || e.caractere == "[") {
+          r.texte += "[" + e.caractere + "]";
+        } else if (e.caractere.size() == 1 && EstLettreAscii(e.caractere[0])) {
+          r.texte += {'[', MinAscii(e.caractere[0]), MajAscii(e.caractere[0]), ']'};
+        } else {
+          r.texte += e.caractere;
+        }
+        break;
+    }
+  }
+  return r;
+}
+
+// ---------------------------------------------------------------- translation
+
+struct Expr {
+  explicit Expr(std::string t, bool a = false, bool n = false)
+      : texte(std::move(t)), atome(a), jamaisNull(n) {}
+
+  std::string texte;
+  bool atome;  // can stand as an operand without parentheses
+  bool jamaisNull;
+  std::optional<std::string> chaine;  // value, when the expression is a bare text literal
+};
+
+std::string Op(const Expr& e) { return e.atome ? e.texte : "(" + e.texte + ")"; }
+
+struct Depuis {
+  int tables = 0;
+  bool simple = true;  // one plain table: no alias, join, subquery or parentheses
+  std::string table;
+};
+
+struct Select {
+  std::string sql;
+  bool etoileSimple = false;
+  std::string table;
+  std::string filtre;
+};
+
+class Analyseur {
+ public:
+  Analyseur(std::string_view source, std::vector<Jeton> jetons, const Canonique& canonique, int erreurSyntaxe)
+      : source_(source), jetons_(std::move(jetons)), canonique_(canonique), erreurSyntaxe_(erreurSyntaxe) {}
+
+  Instruction Lance(Genre genre) {
+    switch (genre) {
+      case Genre::Select: {
+        Select s = LitSelect();
+        AttendFin();
+        Instruction r{};
+        r.genre = genre;
+        r.sql = std::move(s.sql);
+        return r;
+      }
+      case Genre::Insert:
+        return LitInsert();
+      case Genre::Update:
+        return LitUpdate();
+      case Genre::Delete:
+        return LitDelete();
+    }
+    Erreur();
+  }
+
+ private:
+  class Garde {
+   public:
+    explicit Garde(Analyseur& a) : a_(a) {
+      if (++a_.profondeur_ > kProfondeurMax) a_.Erreur();
+    }
+    ~Garde() { --a_.profondeur_; }
+    Garde(const Garde&) = delete;
+    Garde& operator=(const Garde&) = delete;
+
+   private:
+    Analyseur& a_;
+  };
+
+  const Jeton& Courant() const { return jetons_[pos_]; }
+  const Jeton& Suivant(size_t k) const { return jetons_[std::min(pos_ + k, jetons_.size() - 1)]; }
+  void Avance() {
+    if (jetons_[pos_].sorte != Sorte::Fin) ++pos_;
+  }
+
+  static bool EstMot(const Jeton& j, std::string_view maj) { return j.sorte == Sorte::Mot && j.maj == maj; }
+  static bool EstSymbole(const Jeton& j, std::string_view s) {
+    return j.sorte == Sorte::Symbole && j.texte == s;
+  }
+  static bool EstNom(const Jeton& j) {
+    return j.sorte == Sorte::Crochet || (j.sorte == Sorte::Mot && !EstReserve(j.maj));
+  }
+
+  bool Accepte(std::string_view maj) {
+    if (!EstMot(Courant(), maj)) return false;
+    Avance();
+    return true;
+  }
+  void Attend(std::string_view maj) {
+    if (!Accepte(maj)) Erreur();
+  }
+  bool AccepteSymbole(std::string_view s) {
+    if (!EstSymbole(Courant(), s)) return false;
+    Avance();
+    return true;
+  }
+  void AttendSymbole(std::string_view s) {
+    if (!AccepteSymbole(s)) Erreur();
+  }
+  void AttendFin() {
+    if (Courant().sorte != Sorte::Fin) Erreur();
+  }
+
+  [[noreturn]] void Erreur() const { ErreurA(Courant().debut, Courant().sorte == Sorte::Fin); }
+  [[noreturn]] void ErreurA(size_t debut, bool avant = false) const {
+    if (erreurSyntaxe_ == err::SyntaxeExpression) {
+      throw ErreurMoteur(err::SyntaxeExpression, {Extrait(source_, debut, avant)});
+    }
+    throw ErreurMoteur(erreurSyntaxe_);
+  }
+
+  std::string Canon(const std::string& nom) const { return canonique_ ? canonique_(nom) : nom; }
+  std::string Nom(const std::string& nom) const { return CiteNom(Canon(nom)); }
+
+  // Table name, unquoted and canonical.
+  std::string LitTable() {
+    if (!EstNom(Courant())) Erreur();
+    std::string t = Canon(Courant().texte);
+    Avance();
+    return t;
+  }
+
+  // An alias is the caller's own word, not a catalog name: kept as written.
+  std::string LitAlias() {
+    if (!EstNom(Courant())) Erreur();
+    std::string a = CiteNom(Courant().texte);
+    Avance();
+    return a;
+  }
+
+  bool EstQualifieEtoile() const {
+    return EstNom(Courant()) && EstSymbole(Suivant(1), ".") && EstSymbole(Suivant(2), "*");
+  }
+
+  static bool EstJointure(const Jeton& j) {
+    return EstMot(j, "INNER") || EstMot(j, "LEFT") || EstMot(j, "RIGHT") || EstMot(j, "JOIN") ||
+           EstSymbole(j, ",");
+  }
+
+  // ------------------------------------------------------------ statements
+
+  Select LitSelect() {
+    Garde garde(*this);
+    Attend("SELECT");
+    bool distinct = false, tous = false;
+    std::optional<std::string> limite;
+    for (;;) {
+      if (!distinct && !tous && Accepte("DISTINCT")) {
+        distinct = true;
+      } else if (!distinct && !tous && Accepte("ALL")) {
+        tous = true;
+      } else if (!limite && Accepte("TOP")) {
+        const Jeton& n = Courant();
+        if (n.sorte != Sorte::Nombre || !std::all_of(n.texte.begin(), n.texte.end(), EstChiffre)) Erreur();
+        limite = n.texte;
+        Avance();
+        if (EstMot(Courant(), "PERCENT")) throw ErreurMoteur(err::OperationNonGeree);
+      } else {
+        break;
+      }
+    }
+
+    std::string liste;
+    int elements = 0;
+    bool etoile = false;
+    std::optional<std::string> qualifieEtoile;
+    do {
+      if (elements++ > 0) liste += ", ";
+      if (AccepteSymbole("*")) {
+        liste += "*";
+        etoile = true;
+      } else if (EstQualifieEtoile()) {
+        std::string t = Canon(Courant().texte);
+        liste += CiteNom(t) + ".*";
+        qualifieEtoile = std::move(t);
+        Avance();
+        Avance();
+        Avance();
+      } else {
+        liste += Expression().texte;
+        if (Accepte("AS")) liste += " AS " + LitAlias();
+      }
+    } while (AccepteSymbole(","));
+    // SELECT … INTO creates a table; that belongs to the schema side of the engine.
+    if (EstMot(Courant(), "INTO")) throw ErreurMoteur(err::OperationNonGeree);
+
+    Select r;
+    r.sql = distinct ? "SELECT DISTINCT " : "SELECT ";
+    r.sql += liste;
+    Depuis depuis;
+    if (Accepte("FROM")) r.sql += " FROM " + LitDepuis(depuis);
+    if (Accepte("WHERE")) {
+      r.filtre = Expression().texte;
+      r.sql += " WHERE " + r.filtre;
+    }
+    bool complement = false;
+    if (Accepte("GROUP")) {
+      Attend("BY");
+      r.sql += " GROUP BY " + ListeExpressions(false);
+      complement = true;
+    }
+    if (Accepte("HAVING")) {
+      r.sql += " HAVING " + Expression().texte;
+      complement = true;
+    }
+    if (Accepte("ORDER")) {
+      Attend("BY");
+      r.sql += " ORDER BY " + ListeExpressions(true);
+      complement = true;
+    }
+    if (limite) r.sql += " LIMIT " + *limite;
+
+    const bool seuleEtoile =
+        elements == 1 && (etoile || (qualifieEtoile && MemeNom(*qualifieEtoile, depuis.table)));
+    r.etoileSimple =
+        seuleEtoile && !distinct && !limite && !complement && depuis.simple && depuis.tables == 1;
+    if (r.etoileSimple) r.table = depuis.table;
+    return r;
+  }
+
+  std::string ListeExpressions(bool tri) {
+    std::string r;
+    do {
+      if (!r.empty()) r += ", ";
+      r += Expression().texte;
+      if (tri) {
+        if (Accepte("ASC")) {
+          r += " ASC";
+        } else if (Accepte("DESC")) {
+          r += " DESC";
+        }
+      }
+    } while (AccepteSymbole(","));
+    return r;
+  }
+
+  std::string LitDepuis(Depuis& d) {
+    std::string r = LitJointure(d);
+    while (AccepteSymbole(",")) {
+      d.simple = false;
+      r += ", " + LitJointure(d);
+    }
+    return r;
+  }
+
+  std::string LitJointure(Depuis& d) {
+    std::string r = LitSource(d);
+    for (;;) {
+      std::string_view genre;
+      if (Accepte("INNER")) {
+        genre = " INNER JOIN ";
+      } else if (Accepte("LEFT")) {
+        Accepte("OUTER");
+        genre = " LEFT JOIN ";
+      } else if (Accepte("RIGHT")) {
+        Accepte("OUTER");
+        genre = " RIGHT JOIN ";
+      } else {
+        return r;
+      }
+      Attend("JOIN");
+      d.simple = false;
+      r += genre;
+      r += LitSource(d);
+      Attend("ON");
+      r += " ON " + Expression().texte;
+    }
+  }
+
+  std::string LitSource(Depuis& d) {
+    if (AccepteSymbole("(")) {
+      Garde garde(*this);
+      d.simple = false;
+      std::string r = "(";
+      if (EstMot(Courant(), "SELECT")) {
+        r += LitSelect().sql;
+        AttendSymbole(")");
+        r += ")";
+        if (Accepte("AS")) {
+          r += " AS " + LitAlias();
+        } else if (EstNom(Courant())) {
+          r += " AS " + LitAlias();
+        }
+        return r;
+      }
+      Depuis interieur;
+      r += LitDepuis(interieur);
+      d.tables += interieur.tables;
+      AttendSymbole(")");
+      return r + ")";
+    }
+    const std::string table = LitTable();
+    // Reading another file from inside a query has no SQLite equivalent here.
+    if (EstMot(Courant(), "IN")) throw ErreurMoteur(err::OperationNonGeree);
+    std::string r = CiteNom(table);
+    bool alias = false;
+    if (Accepte("AS") || EstNom(Courant())) {
+      r += " AS " + LitAlias();
+      alias = true;
+    }
+    if (++d.tables == 1) d.table = table;
+    if (alias) d.simple = false;
+    return r;
+  }
+
+  Instruction LitInsert() {
+    Instruction r{};
+    r.genre = Genre::Insert;
+    Attend("INSERT");
+    Attend("INTO");
+    r.tableCible = LitTable();
+    if (Accepte("IN")) r.baseExterne = LitBaseExterne();
+    if (AccepteSymbole("(")) {
+      do {
+        if (!EstNom(Courant())) Erreur();
+        std::string colonne = Courant().texte;
+        Avance();
+        if (AccepteSymbole(".")) {
+          if (!MemeNom(Canon(colonne), r.tableCible)) Erreur();
+          if (Courant().sorte != Sorte::Mot && Courant().sorte != Sorte::Crochet) Erreur();
+          colonne = Courant().texte;
+          Avance();
+        }
+        r.colonnesCible.push_back(Canon(colonne));
+      } while (AccepteSymbole(","));
+      AttendSymbole(")");
+    }
+    if (EstMot(Courant(), "SELECT")) {
+      Select s = LitSelect();
+      r.source = std::move(s.sql);
+      r.selectEtoile = s.etoileSimple;
+      if (r.selectEtoile) {
+        r.tableSource = std::move(s.table);
+        r.filtreSource = std::move(s.filtre);
+      }
+    } else if (Accepte("VALUES")) {
+      AttendSymbole("(");
+      r.source = "VALUES (";
+      size_t valeurs = 0;
+      do {
+        if (valeurs++ > 0) r.source += ", ";
+        r.source += Expression().texte;
+      } while (AccepteSymbole(","));
+      AttendSymbole(")");
+      r.source += ")";
+      if (!r.colonnesCible.empty() && valeurs != r.colonnesCible.size()) Erreur();
+    } else {
+      Erreur();
+    }
+    AttendFin();
+    if (!r.baseExterne) {
+      r.sql = "INSERT INTO " + CiteNom(r.tableCible);
+      if (!r.colonnesCible.empty()) {
+        r.sql += " (";
+        for (size_t k = 0; k < r.colonnesCible.size(); ++k) {
+          if (k > 0) r.sql += ", ";
+          r.sql += CiteNom(r.colonnesCible[k]);
+        }
+        r.sql += ")";
+      }
+      r.sql += " " + r.source;
+    }
+    return r;
+  }
+
+  // IN 'path', or the connect-string form IN '' [;DATABASE=path].
+  std::string LitBaseExterne() {
+    if (Courant().sorte != Sorte::Chaine) Erreur();
+    std::string chemin = Courant().texte;
+    Avance();
+    if (Courant().sorte == Sorte::Crochet) {
+      const std::string connexion = Courant().texte;
+      Avance();
+      const size_t pointVirgule = connexion.find(';');
+      const std::string genre = Majuscules(connexion.substr(0, pointVirgule));
+      if (!genre.empty() && genre != "MS ACCESS") throw ErreurMoteur(err::OperationNonGeree);
+      std::string base;
+      size_t k = pointVirgule;
+      while (k != std::string::npos && k < connexion.size()) {
+        const size_t suivant = connexion.find(';', k + 1);
+        const std::string partie =
+            connexion.substr(k + 1, suivant == std::string::npos ? std::string::npos : suivant - k - 1);
+        if (Majuscules(partie.substr(0, 9)) == "DATABASE=") base = partie.substr(9);
+        k = suivant;
+      }
+      if (chemin.empty()) chemin = base;
+    }
+    if (chemin.empty()) Erreur();
+    return chemin;
+  }
+
+  Instruction LitUpdate() {
+    Instruction r{};
+    r.genre = Genre::Update;
+    Attend("UPDATE");
+    r.tableCible = LitTable();
+    if (EstMot(Courant(), "IN") || EstJointure(Courant())) throw ErreurMoteur(err::OperationNonGeree);
+    Attend("SET");
+    std::string affectations;
+    do {
+      if (!EstNom(Courant())) Erreur();
+      std::string champ = Courant().texte;
+      Avance();
+      // SQLite refuses a qualified column on the left of '=' in SET.
+      if (AccepteSymbole(".")) {
+        if (!MemeNom(Canon(champ), r.tableCible)) Erreur();
+        if (Courant().sorte != Sorte::Mot && Courant().sorte != Sorte::Crochet) Erreur();
+        champ = Courant().texte;
+        Avance();
+      }
+      AttendSymbole("=");
+      if (!affectations.empty()) affectations += ", ";
+      affectations += Nom(champ) + " = " + Expression().texte;
+    } while (AccepteSymbole(","));
+    r.sql = "UPDATE " + CiteNom(r.tableCible) + " SET " + affectations;
+    if (Accepte("WHERE")) r.sql += " WHERE " + Expression().texte;
+    AttendFin();
+    return r;
+  }
+
+  Instruction LitDelete() {
+    Instruction r{};
+    r.genre = Genre::Delete;
+    Attend("DELETE");
+    std::optional<std::string> qualifie;
+    if (!AccepteSymbole("*") && EstQualifieEtoile()) {
+      qualifie = Canon(Courant().texte);
+      Avance();
+      Avance();
+      Avance();
+    }
+    Attend("FROM");
+    r.tableCible = LitTable();
+    if (EstMot(Courant(), "IN") || EstJointure(Courant())) throw ErreurMoteur(err::OperationNonGeree);
+    if (qualifie && !MemeNom(*qualifie, r.tableCible)) Erreur();
+    r.sql = "DELETE FROM " + CiteNom(r.tableCible);
+    if (Accepte("WHERE")) r.sql += " WHERE " + Expression().texte;
+    AttendFin();
+    return r;
+  }
+
+  // ------------------------------------------------------------ expressions
+  //
+  // Levels follow the original precedence, loosest first: Or, And, Not,
+  // comparisons, &, + -, Mod, \, * /, unary minus. SQLite ranks several of these
+  // differently (|| binds tightest there), so every compound operand is
+  // parenthesised; chains are built left to right without re-copying the left
+  // side so that long inputs stay linear.
+
+  Expr Expression() {
+    Garde garde(*this);
+    return Ou();
+  }
+
+  Expr Ou() {
+    Expr g = Et();
+    if (!EstMot(Courant(), "OR")) return g;
+    std::string t = Op(g);
+    while (Accepte("OR")) t += " OR " + Op(Et());
+    return Expr(std::move(t));
+  }
+
+  Expr Et() {
+    Expr g = Non();
+    if (!EstMot(Courant(), "AND")) return g;
+    std::string t = Op(g);
+    while (Accepte("AND")) t += " AND " + Op(Non());
+    return Expr(std::move(t));
+  }
+
+  Expr Non() {
+    if (Accepte("NOT")) {
+      Garde garde(*this);
+      return Expr("NOT " + Op(Non()));
+    }
+    return Comparaison();
+  }
+
+  Expr Comparaison() {
+    Expr g = Concatenation();
+    // The left side of a chain is wrapped by adding '(' in front once at the end.
+    std::string corps;
+    size_t ouvrantes = 0;
+    bool premier = true;
+    auto enveloppe = [&]() {
+      if (premier) {
+        corps = Op(g);
+        premier = false;
+      } else {
+        ++ouvrantes;
+        corps += ")";
+      }
+    };
+    for (;;) {
+      const Jeton& j = Courant();
+      if (j.sorte == Sorte::Symbole && (j.texte == "=" || j.texte == "<>" || j.texte == "<" ||
+                                        j.texte == ">" || j.texte == "<=" || j.texte == ">=")) {
+        const std::string op = j.texte;
+        Avance();
+        enveloppe();
+        corps += " " + op + " " + Op(Concatenation());
+        continue;
+      }
+      if (EstMot(j, "IS")) {
+        Avance();
+        const bool non = Accepte("NOT");
+        Attend("NULL");
+        enveloppe();
+        corps += non ? " IS NOT NULL" : " IS NULL";
+        continue;
+      }
+      const bool non = EstMot(j, "NOT") && (EstMot(Suivant(1), "LIKE") || EstMot(Suivant(1), "BETWEEN") ||
+                                            EstMot(Suivant(1), "IN"));
+      if (non) Avance();
+      const std::string negation = non ? " NOT" : "";
+      if (Accepte("BETWEEN")) {
+        enveloppe();
+        corps += negation + " BETWEEN " + Op(Concatenation());
+        Attend("AND");
+        corps += " AND " + Op(Concatenation());
+      } else if (Accepte("IN")) {
+        enveloppe();
+        corps += negation + " IN (" + ListeIn() + ")";
+      } else if (EstMot(Courant(), "LIKE")) {
+        const size_t debut = Courant().debut;
+        Avance();
+        enveloppe();
+        corps += negation + Like(debut);
+      } else {
+        break;
+      }
+    }
+    if (premier) return g;
+    return Expr(std::string(ouvrantes, '(') + corps);
+  }
+
+  std::string ListeIn() {
+    AttendSymbole("(");
+    std::string r;
+    if (EstMot(Courant(), "SELECT")) {
+      r = LitSelect().sql;
+    } else {
+      do {
+        if (!r.empty()) r += ", ";
+        r += Expression().texte;
+      } while (AccepteSymbole(","));
+    }
+    AttendSymbole(")");
+    return r;
+  }
+
+  // Text after the left operand: " LIKE …", " GLOB …".
+  std::string Like(size_t debut) {
+    const Expr motif = Concatenation();
+    if (motif.chaine) {
+      auto m = TraduitMotif(*motif.chaine);
+      if (!m) ErreurA(debut);
+      if (m->glob) return " GLOB " + CiteTexte(m->texte);
+      return " LIKE " + CiteTexte(m->texte) + (m->echappe ? " ESCAPE '\\'" : "");
+    }
+    // Pattern known only when the row is read: translate * and ? on the fly,
+    // after neutralising SQLite's own wildcards.
+    return " LIKE replace(replace(replace(replace(replace(" + motif.texte +
+           ", '\\', '\\\\'), '%', '\\%'), '_', '\\_'), '*', '%'), '?', '_') ESCAPE '\\'";
+  }
+
+  // Null counts as a zero-length string in '&', so only an all-Null chain would
+  // be Null there; the translation yields '' in that single case.
+  Expr Concatenation() {
+    Expr g = Addition();
+    if (!EstSymbole(Courant(), "&")) return g;
+    auto sansNull = [](const Expr& e) { return e.jamaisNull ? Op(e) : "ifnull(" + e.texte + ", '')"; };
+    std::string t = sansNull(g);
+    while (AccepteSymbole("&")) t += " || " + sansNull(Addition());
+    return Expr(std::move(t), false, true);
+  }
+
+  Expr Addition() {
+    Expr g = Modulo();
+    if (!EstSymbole(Courant(), "+") && !EstSymbole(Courant(), "-")) return g;
+    std::string t = Op(g);
+    for (;;) {
+      if (AccepteSymbole("+")) {
+        t += " + " + Op(Modulo());
+      } else if (AccepteSymbole("-")) {
+        t += " - " + Op(Modulo());
+      } else {
+        return Expr(std::move(t));
+      }
+    }
+  }
+
+  Expr Modulo() {
+    Expr g = DivisionEntiere();
+    if (!EstMot(Courant(), "MOD")) return g;
+    std::string t = Op(g);
+    while (Accepte("MOD")) t += " % " + Op(DivisionEntiere());
+    return Expr(std::move(t));
+  }
+
+  Expr DivisionEntiere() {
+    Expr g = Multiplication();
+    if (!EstSymbole(Courant(), "\\")) return g;
+    std::string suite;
+    size_t n = 0;
+    while (AccepteSymbole("\\")) {
+      suite += ")/(" + Multiplication().texte + ") AS INTEGER)";
+      ++n;
+    }
+    std::string t;
+    for (size_t k = 0; k < n; ++k) t += "CAST((";
+    t += g.texte + suite;
+    return Expr(std::move(t), true);
+  }
+
+  // '/' always divides in floating point in the source dialect, whereas SQLite
+  // truncates when both operands are integers.
+  Expr Multiplication() {
+    Expr g = Unaire();
+    if (!EstSymbole(Courant(), "*") && !EstSymbole(Courant(), "/")) return g;
+    std::string t = Op(g);
+    for (;;) {
+      if (AccepteSymbole("*")) {
+        t += " * " + Op(Unaire());
+      } else if (AccepteSymbole("/")) {
+        t += " / CAST(" + Unaire().texte + " AS REAL)";
+      } else {
+        return Expr(std::move(t));
+      }
+    }
+  }
+
+  Expr Unaire() {
+    if (AccepteSymbole("-")) {
+      Garde garde(*this);
+      // Op() guarantees a '(' or an operand that does not start with '-', so the
+      // output never contains "--", which SQLite would read as a comment.
+      return Expr("-" + Op(Unaire()));
+    }
+    if (AccepteSymbole("+")) {
+      Garde garde(*this);
+      return Unaire();
+    }
+    return Primaire();
+  }
+
+  Expr Primaire() {
+    const Jeton& j = Courant();
+    switch (j.sorte) {
+      case Sorte::Chaine: {
+        Expr e(CiteTexte(j.texte), true, true);
+        e.chaine = j.texte;
+        Avance();
+        return e;
+      }
+      case Sorte::Nombre: {
+        Expr e(j.texte, true, true);
+        Avance();
+        return e;
+      }
+      case Sorte::Date: {
+        Expr e(CiteTexte(j.texte), true, true);
+        Avance();
+        return e;
+      }
+      case Sorte::Crochet:
+        return Reference();
+      case Sorte::Symbole: {
+        if (!AccepteSymbole("(")) Erreur();
+        if (EstMot(Courant(), "SELECT")) {
+          Expr e("(" + LitSelect().sql + ")", true);
+          AttendSymbole(")");
+          return e;
+        }
+        Expr e = Expression();
+        AttendSymbole(")");
+        return e;
+      }
+      case Sorte::Mot:
+        break;
+      case Sorte::Fin:
+        Erreur();
+    }
+    const std::string& m = j.maj;
+    if (m == "NULL") {
+      Avance();
+      return Expr("NULL", true);
+    }
+    if (m == "TRUE" || m == "YES" || m == "OUI") {
+      Avance();
+      return Expr("-1", false, true);
+    }
+    if (m == "FALSE" || m == "NO" || m == "NON") {
+      Avance();
+      return Expr("0", true, true);
+    }
+    if (m == "EXISTS") {
+      Avance();
+      AttendSymbole("(");
+      if (!EstMot(Courant(), "SELECT")) Erreur();
+      Expr e("EXISTS (" + LitSelect().sql + ")", true, true);
+      AttendSymbole(")");
+      return e;
+    }
+    if (EstSymbole(Suivant(1), "(")) {
+      if (EstReserve(m) && m != "LEFT" && m != "RIGHT") Erreur();
+      return Fonction();
+    }
+    if (EstReserve(m)) Erreur();
+    return Reference();
+  }
+
+  Expr Reference() {
+    const std::string premier = Courant().texte;
+    Avance();
+    if (AccepteSymbole(".")) {
+      const Jeton& champ = Courant();
+      if (champ.sorte != Sorte::Mot && champ.sorte != Sorte::Crochet) Erreur();
+      Expr e(Nom(premier) + "." + Nom(champ.texte), true);
+      Avance();
+      return e;
+    }
+    return Expr(Nom(premier), true);
+  }
+
+  Expr Fonction() {
+    const std::string nom = Courant().texte;
+    const std::string m = Courant().maj;
+    const size_t debut = Courant().debut;
+    static constexpr std::array<std::string_view, 24> kConnues{
+        "ISNULL", "NZ",  "IIF",  "LEN",  "UCASE", "LCASE", "LEFT",  "RIGHT", "MID", "TRIM", "LTRIM", "RTRIM",
+        "DATE",   "NOW", "CSTR", "CLNG", "CINT",  "CDBL",  "COUNT", "SUM",   "MIN", "MAX",  "AVG",   "ABS"};
+    if (std::find(kConnues.begin(), kConnues.end(), m) == kConnues.end()) {
+      throw ErreurMoteur(err::SyntaxeExpression, {nom});
+    }
+    Avance();
+    AttendSymbole("(");
+    if (m == "COUNT" && AccepteSymbole("*")) {
+      AttendSymbole(")");
+      return Expr("count(*)", true, true);
+    }
+    std::vector<std::string> a;
+    if (!AccepteSymbole(")")) {
+      do a.push_back(Expression().texte);
+      while (AccepteSymbole(","));
+      AttendSymbole(")");
+    }
+    auto arite = [&](size_t min, size_t max) {
+      if (a.size() < min || a.size() > max) ErreurA(debut);
+    };
+    auto appel = [&](std::string_view sqlite) {
+      std::string t(sqlite);
+      t += "(";
+      for (size_t k = 0; k < a.size(); ++k) t += (k > 0 ? ", " : "") + a[k];
+      return Expr(t + ")", true);
+    };
+
+    if (m == "ISNULL") {
+      arite(1, 1);
+      return Expr("((" + a[0] + ") IS NULL)", true, true);
+    }
+    if (m == "NZ") {
+      arite(1, 2);
+      return Expr("ifnull(" + a[0] + ", " + (a.size() == 2 ? a[1] : "''") + ")", true);
+    }
+    if (m == "IIF") {
+      arite(3, 3);
+      return appel("iif");
+    }
+    if (m == "LEN") {
+      arite(1, 1);
+      return appel("length");
+    }
+    if (m == "UCASE" || m == "LCASE") {
+      arite(1, 1);
+      return appel(m == "UCASE" ? "upper" : "lower");
+    }
+    if (m == "LEFT") {
+      arite(2, 2);
+      return Expr("substr(" + a[0] + ", 1, " + a[1] + ")", true);
+    }
+    if (m == "RIGHT") {
+      arite(2, 2);
+      // substr(s, -0) would return the whole string; an explicit length gives ''.
+      // The count appears twice, so a huge one could double the output at every
+      // nesting level.
+      if (a[1].size() > 1000) ErreurA(debut);
+      return Expr("substr(" + a[0] + ", -(" + a[1] + "), " + a[1] + ")", true);
+    }
+    if (m == "MID") {
+      arite(2, 3);
+      return appel("substr");
+    }
+    if (m == "TRIM" || m == "LTRIM" || m == "RTRIM") {
+      arite(1, 1);
+      return appel(m == "TRIM" ? "trim" : m == "LTRIM" ? "ltrim" : "rtrim");
+    }
+    if (m == "DATE") {
+      arite(0, 0);
+      return Expr("(date('now','localtime')||' 00:00:00')", true, true);
+    }
+    if (m == "NOW") {
+      arite(0, 0);
+      return Expr("datetime('now','localtime')", true, true);
+    }
+    if (m == "CSTR" || m == "CDBL") {
+      arite(1, 1);
+      return Expr("CAST(" + a[0] + (m == "CSTR" ? " AS TEXT)" : " AS REAL)"), true);
+    }
+    if (m == "CLNG" || m == "CINT") {
+      arite(1, 1);
+      return Expr("CAST(round(" + a[0] + ") AS INTEGER)", true);
+    }
+    if (m == "ABS") {
+      arite(1, 1);
+      return appel("abs");
+    }
+    // Aggregates: a single argument keeps min/max from turning into SQLite's
+    // scalar multi-argument forms.
+    arite(1, 1);
+    std::string minuscule = m;
+    for (char& c : minuscule) c = MinAscii(c);
+    Expr r = appel(minuscule);
+    r.jamaisNull = m == "COUNT";
+    return r;
+  }
+
+  std::string_view source_;
+  std::vector<Jeton> jetons_;
+  const Canonique& canonique_;
+  int erreurSyntaxe_;
+  size_t pos_ = 0;
+  int profondeur_ = 0;
+};
+
+}  // namespace
+
+Instruction Traduit(std::string_view jet, const Canonique& canonique) {
+  Lexique lexique = Decoupe(jet);
+  const Jeton& premier = lexique.jetons.front();
+  Genre genre;
+  int erreurSyntaxe = err::SyntaxeExpression;
+  if (premier.sorte != Sorte::Mot) {
+    throw ErreurMoteur(err::InstructionInvalide);
+  } else if (premier.maj == "SELECT") {
+    genre = Genre::Select;
+  } else if (premier.maj == "INSERT") {
+    genre = Genre::Insert;
+    erreurSyntaxe = err::SyntaxeInsert;
+  } else if (premier.maj == "UPDATE") {
+    genre = Genre::Update;
+    erreurSyntaxe = err::SyntaxeUpdate;
+  } else if (premier.maj == "DELETE") {
+    genre = Genre::Delete;
+  } else {
+    throw ErreurMoteur(err::InstructionInvalide);
+  }
+  if (lexique.erreur) {
+    const ErreurLexicale& e = *lexique.erreur;
+    const int numero = e.numero != 0 ? e.numero : erreurSyntaxe;
+    if (numero == err::SyntaxeExpression) {
+      throw ErreurMoteur(numero, {e.argument.empty() ? Extrait(jet, e.debut, false) : e.argument});
+    }
+    throw ErreurMoteur(numero);
+  }
+  Analyseur analyseur(jet, std::move(lexique.jetons), canonique, erreurSyntaxe);
+  return analyseur.Lance(genre);
+}
+
+}  // namespace moteur::dialecte

@@ -1,0 +1,246 @@
+// Inner state of the engine's objects, shared by its translation units only.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "moteur/Moteur.h"
+
+namespace moteur {
+
+namespace sql {
+
+// What was being done when SQLite refused: decides which lock or format number to give.
+enum class Operation { Lecture, Ecriture, Structure, Ouverture };
+
+[[noreturn]] void Leve(sqlite3* db, int rc, Operation op, std::string_view objet = {});
+// Number an SQLite failure maps to (without throwing).
+ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet = {});
+
+// A prepared statement, always reset after use so that no lock outlives a call.
+class Requete {
+ public:
+  Requete(sqlite3* db, std::string_view texte, Operation op = Operation::Lecture);
+  ~Requete();
+  Requete(const Requete&) = delete;
+  Requete& operator=(const Requete&) = delete;
+  Requete(Requete&& autre) noexcept : db_(autre.db_), stmt_(std::exchange(autre.stmt_, nullptr)), op_(autre.op_) {}
+
+  Requete& Lie(int rang, const Valeur& valeur);  // rang from 1
+  Requete& Lie(int rang, long long entier);
+  Requete& Lie(int rang, std::string_view texte);
+  bool Pas();         // true when a row is available
+  void Termine();     // runs to the end
+  void Reinitialise();
+  int Colonnes() const;
+  int TypeColonne(int i) const;
+  long long Entier(int i) const;
+  double Reel(int i) const;
+  std::string Texte(int i) const;
+  Valeur Brute(int i) const;  // the stored value as SQLite holds it
+  sqlite3_stmt* stmt() const { return stmt_; }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+  Operation op_;
+};
+
+void Execute(sqlite3* db, std::string_view texte, Operation op = Operation::Ecriture);
+
+// Savepoint that rolls back unless validated: every change of the catalog is all or nothing.
+class PointDeReprise {
+ public:
+  explicit PointDeReprise(sqlite3* db);
+  ~PointDeReprise();
+  void Valide();
+
+ private:
+  sqlite3* db_;
+  std::string nom_;
+  bool actif_ = true;
+};
+
+}  // namespace sql
+
+struct DefPropriete {
+  std::string nom;
+  int type = dbText;
+  Valeur valeur;
+};
+
+struct DefChamp {
+  long long id = 0;
+  std::string nom;
+  int type = 0;
+  int taille = 0;
+  long long attributs = 0;
+  std::string defaut;
+  bool requis = false;
+  bool zeroLongueur = false;
+  int ordinal = 0;
+  std::vector<DefPropriete> proprietes;
+};
+
+struct DefIndex {
+  long long id = 0;
+  std::string nom;
+  std::string champs;  // normalised "+A;-B"
+  bool unique = false;
+  bool primaire = false;
+  bool ignoreNulls = false;
+};
+
+struct DefTable {
+  long long id = 0;  // negative for the engine's own system tables
+  std::string nom;
+  long long attributs = 0;
+  std::vector<DefChamp> champs;  // in ordinal order
+  std::vector<DefIndex> index;
+  std::vector<DefPropriete> proprietes;
+
+  const DefChamp* Champ(std::string_view nom) const;
+  DefChamp* Champ(std::string_view nom);
+  DefChamp* ChampParId(long long id);
+  bool Systeme() const { return (attributs & dbSystemObject) != 0; }
+  bool AutoIncrement() const;
+};
+
+struct DefRelation {
+  long long id = 0;
+  std::string nom, table, tableEtrangere;
+  long long attributs = 0;
+  std::vector<std::pair<std::string, std::string>> champs;  // name, foreign name
+  bool Appliquee() const { return (attributs & dbRelationDontEnforce) == 0; }
+};
+
+struct Catalogue {
+  std::vector<std::unique_ptr<DefTable>> tables;  // in the order of TableDefs
+  std::vector<std::unique_ptr<DefRelation>> relations;
+  std::vector<DefPropriete> proprietes;  // of the database
+
+  DefTable* Table(std::string_view nom) const;
+  DefTable* TableParId(long long id) const;
+  DefRelation* Relation(std::string_view nom) const;
+  DefRelation* RelationParId(long long id) const;
+  void Trie();
+  // Catalog spelling of a table or field name, or the name as given.
+  std::string Canonique(const std::string& nom) const;
+};
+
+// Kinds of owner of a stored property.
+enum class Proprietaire { Base = 0, Table = 1, Champ = 2 };
+
+struct BaseEtat : std::enable_shared_from_this<BaseEtat> {
+  sqlite3* db = nullptr;
+  std::string chemin;
+  bool lectureSeule = false;
+  bool exclusif = false;
+  Catalogue cat;
+  long long recordsAffected = 0;
+  int niveauTransaction = 0;
+  bool ignoreRegles = false;  // rows breaking a rule are skipped instead of failing the statement
+  long long compteurTemp = 0;
+
+  ~BaseEtat();
+  void VerifieOuverte() const;
+  void VerifieEcriture(std::string_view objet = {}) const;
+  void Ferme();
+};
+
+// The catalog's persistence; every function keeps memory and file in step.
+namespace catalogue {
+void Cree(sqlite3* db, const std::string& version);
+bool EstCatalogue(sqlite3* db);
+void Charge(BaseEtat& base);
+DefTable& AjouteTable(BaseEtat& base, DefTable def);
+void SupprimeTable(BaseEtat& base, std::string_view nom);
+void RenommeTable(BaseEtat& base, long long id, std::string_view nouveau);
+void ModifieAttributsTable(BaseEtat& base, long long id, long long attributs);
+void AjouteChamp(BaseEtat& base, long long tableId, DefChamp champ);
+void SupprimeChamp(BaseEtat& base, long long tableId, std::string_view nom);
+// Changes the characteristics of an appended field that may change.
+void ModifieChamp(BaseEtat& base, long long tableId, long long champId, const std::function<void(DefChamp&)>& change);
+void AjouteIndex(BaseEtat& base, long long tableId, DefIndex index);
+void SupprimeIndex(BaseEtat& base, long long tableId, std::string_view nom);
+void AjouteRelation(BaseEtat& base, DefRelation relation);
+void SupprimeRelation(BaseEtat& base, std::string_view nom);
+void EcritPropriete(BaseEtat& base, Proprietaire genre, long long id, const DefPropriete& p, bool creation);
+void SupprimePropriete(BaseEtat& base, Proprietaire genre, long long id, std::string_view nom);
+std::vector<DefPropriete>* ProprietesDe(BaseEtat& base, Proprietaire genre, long long id, long long tableId);
+void RegenereRegles(BaseEtat& base, const DefTable& table);
+// Normalises "+A;-B" against a table's fields; throws 3265 for an unknown field.
+std::string NormaliseChampsIndex(const DefTable& table, std::string_view champs);
+}  // namespace catalogue
+
+// Write rules: the triggers that check every write, whatever its path.
+namespace regles {
+std::vector<std::string> Declencheurs(const DefTable& table, const Catalogue& cat);
+std::vector<std::string> DeclencheursRelation(const DefRelation& relation, const Catalogue& cat);
+std::string TypeSqlite(const DefChamp& champ);
+}  // namespace regles
+
+// Value conversions between the object model and the stored form.
+namespace conversion {
+// The value as it is stored for a field of this type; throws 3421 or 3349.
+Valeur VersStockage(const Valeur& valeur, int type);
+// The stored value read back as the field's type; throws 3343 when it cannot be.
+Valeur DepuisStockage(const Valeur& brute, int type);
+// The default expression of a field evaluated now (Null when it has none).
+Valeur EvalueDefaut(std::string_view expression, int type);
+bool DefautValide(std::string_view expression);
+}  // namespace conversion
+
+// Registry of open databases, for the workspace's transactions.
+void EnregistreBase(const std::shared_ptr<BaseEtat>& base);
+std::shared_ptr<BaseEtat> OuvreEtat(const std::string& chemin, bool exclusif, bool lectureSeule);
+
+// Sources of a Fields collection.
+class ChampsSource {
+ public:
+  virtual ~ChampsSource() = default;
+  virtual int Nombre() const = 0;
+  virtual Field Element(int position) const = 0;
+  virtual Field Cherche(std::string_view nom) const = 0;  // 3265 when missing
+  virtual void Ajoute(const Field& champ) = 0;
+  virtual void Supprime(std::string_view nom) = 0;
+};
+
+// Properties collections: where user-defined properties live and how built-in ones are read and set.
+struct ProprietesEtat {
+  std::function<std::vector<DefPropriete>*()> stockees;
+  std::function<void(const DefPropriete&, bool creation)> ecrit;
+  std::function<void(const std::string&)> supprime;
+  std::function<std::vector<DefPropriete>()> integrees;
+  std::function<void(const std::string&, const Valeur&)> ecritIntegree;
+};
+
+struct ProprieteEtat {
+  std::shared_ptr<ProprietesEtat> collection;  // null while not appended
+  DefPropriete def;                            // name always; type and value while not appended
+  bool integree = false;
+};
+
+// Factories shared between the object model's translation units.
+TableDef TableLiee(const std::shared_ptr<BaseEtat>& base, long long id);
+Field ChampDeRecordset(const std::shared_ptr<RecordsetEtat>& rs, int colonne);
+Property ProprieteLibre(std::string_view nom, int type, const Valeur& valeur);
+std::shared_ptr<ProprietesEtat> ProprietesBase(const std::shared_ptr<BaseEtat>& base);
+
+// Recordset fields, read and written through their recordset.
+int NombreChampsRecordset(const RecordsetEtat& rs);
+int ChercheChampRecordset(const RecordsetEtat& rs, std::string_view nom);  // -1 when missing
+const DefChamp& DefChampRecordset(const RecordsetEtat& rs, int colonne);
+Valeur ValeurChampRecordset(const RecordsetEtat& rs, int colonne);
+void AffecteChampRecordset(RecordsetEtat& rs, int colonne, const Valeur& valeur);
+// A value written as an SQLite literal.
+std::string LitteralPourSql(const Valeur& v);
+
+}  // namespace moteur

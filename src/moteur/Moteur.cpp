@@ -1,0 +1,302 @@
+// The engine: opening, creating, compacting and repairing database files, and the default
+// workspace's transactions.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "moteur/Injection.h"
+#include "moteur/Interne.h"
+#include "moteur/Noms.h"
+
+namespace moteur {
+
+namespace {
+
+std::mutex verrouRegistre;
+std::vector<std::weak_ptr<BaseEtat>>& Registre() {
+  static std::vector<std::weak_ptr<BaseEtat>> registre;
+  return registre;
+}
+int niveauEspaceTravail = 0;
+
+std::vector<std::shared_ptr<BaseEtat>> BasesOuvertes() {
+  std::lock_guard<std::mutex> verrou(verrouRegistre);
+  auto& r = Registre();
+  r.erase(std::remove_if(r.begin(), r.end(), [](const auto& w) { auto b = w.lock(); return !b || !b->db; }), r.end());
+  std::vector<std::shared_ptr<BaseEtat>> bases;
+  for (const auto& w : r)
+    if (auto b = w.lock()) bases.push_back(b);
+  return bases;
+}
+
+void FonctionIgnore(sqlite3_context* contexte, int, sqlite3_value**) {
+  auto* base = static_cast<BaseEtat*>(sqlite3_user_data(contexte));
+  sqlite3_result_int(contexte, base && base->ignoreRegles ? 1 : 0);
+}
+
+std::string Dossier(const std::string& chemin) {
+  auto pos = chemin.find_last_of('/');
+  if (pos == std::string::npos) return ".";
+  return pos == 0 ? "/" : chemin.substr(0, pos);
+}
+
+bool DossierExiste(const std::string& chemin) {
+  struct stat s{};
+  return ::stat(Dossier(chemin).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+}
+
+bool Existe(const std::string& chemin) {
+  struct stat s{};
+  return ::lstat(chemin.c_str(), &s) == 0;
+}
+
+std::uint32_t LitGrosBoutiste(const unsigned char* p, int n) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+// What the file is, before SQLite sees it: missing, unreadable, foreign or cut short.
+void VerifieFichier(const std::string& chemin) {
+  if (chemin.empty() || chemin.find('\0') != std::string::npos) throw ErreurMoteur(err::CheminInvalide, {chemin});
+  struct stat s{};
+  if (::stat(chemin.c_str(), &s) != 0) {
+    if (errno == ENOENT) throw ErreurMoteur(DossierExiste(chemin) ? err::FichierIntrouvable : err::CheminInvalide, {chemin});
+    if (errno == EACCES) throw ErreurMoteur(err::AccesRefuse, {chemin});
+    throw ErreurMoteur(err::CheminInvalide, {chemin});
+  }
+  if (S_ISDIR(s.st_mode))
+    throw ErreurMoteur(err::AccesRefuse, "Le moteur de base de données ne peut pas ouvrir '" + chemin +
+                                             "' : c'est un dossier, pas un fichier de base de données.");
+  if (!S_ISREG(s.st_mode)) throw ErreurMoteur(err::FormatNonReconnu, {chemin});
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
+  unsigned char entete[100] = {};
+  ssize_t lus = ::pread(fd, entete, sizeof entete, 0);
+  ::close(fd);
+  if (s.st_size == 0) throw ErreurMoteur(err::FormatNonReconnu, "Format de base de données non reconnu : '" + chemin + "' est un fichier vide.");
+  if (lus >= 19 && (std::memcmp(entete + 4, "Standard Jet DB", 15) == 0 || std::memcmp(entete + 4, "Standard ACE DB", 15) == 0))
+    throw ErreurMoteur(err::FormatNonReconnu, "'" + chemin +
+                                                  "' est une base de données Jet (Access) : ce format n'est pas encore "
+                                                  "pris en charge par le moteur.");
+  if (lus < 100 || std::memcmp(entete, "SQLite format 3", 16) != 0) throw ErreurMoteur(err::FormatNonReconnu, {chemin});
+  std::uint32_t page = LitGrosBoutiste(entete + 16, 2);
+  if (page == 1) page = 65536;
+  std::uint32_t pages = LitGrosBoutiste(entete + 28, 4);
+  bool compteValide = LitGrosBoutiste(entete + 24, 4) == LitGrosBoutiste(entete + 92, 4);
+  if (page < 512 || (page & (page - 1)) != 0 || s.st_size < static_cast<off_t>(page) ||
+      (compteValide && pages > 0 && static_cast<unsigned long long>(pages) * page > static_cast<unsigned long long>(s.st_size)))
+    throw ErreurMoteur(err::BaseEndommagee, {chemin});
+}
+
+sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
+  injection::InstalleVfs();
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(chemin.c_str(), &db, drapeaux | SQLITE_OPEN_NOFOLLOW, nullptr);
+  if (rc != SQLITE_OK) {
+    ErreurMoteur e = sql::Traduit(db, rc, sql::Operation::Ouverture, chemin);
+    sqlite3_close_v2(db);
+    throw e;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, 0);
+  return db;
+}
+
+void Configure(BaseEtat& base) {
+  sqlite3_create_function_v2(base.db, "utireorg_ignore", 0, SQLITE_UTF8, &base, FonctionIgnore, nullptr, nullptr, nullptr);
+}
+
+// An error met while reading the file at open time says what the file is.
+[[noreturn]] void LeveOuverture(const ErreurMoteur& e, const std::string& chemin) {
+  switch (e.Number()) {
+    case err::FormatNonReconnu:
+    case err::BaseEndommagee:
+    case err::BaseEnUtilisation:
+    case err::AccesRefuse: throw ErreurMoteur(e.Number(), {chemin});
+    case 3187:
+    case err::Verrouille: throw ErreurMoteur(err::BaseEnUtilisation, {chemin});
+    default: throw e;
+  }
+}
+
+std::string VersionDemandee(int options, const std::string& actuelle) {
+  if (options & dbVersion40) return "4.0";
+  if (options & dbVersion30) return "3.0";
+  return actuelle;
+}
+
+void Supprime(const std::string& chemin) {
+  ::unlink(chemin.c_str());
+  ::unlink((chemin + "-journal").c_str());
+}
+
+void SynchroniseDossier(const std::string& chemin) {
+  int fd = ::open(Dossier(chemin).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+// A text longer than its field, as a damaged or older file may hold, cannot be compacted.
+void VerifieLongueurs(BaseEtat& base) {
+  for (const auto& t : base.cat.tables) {
+    if (t->Systeme()) continue;
+    std::string condition;
+    for (const auto& c : t->champs)
+      if (c.type == dbText) condition += (condition.empty() ? "" : " OR ") + ("length(" + CiteIdent(c.nom) + ") > " + std::to_string(c.taille));
+    if (condition.empty()) continue;
+    sql::Requete r(base.db, "SELECT 1 FROM " + CiteIdent(t->nom) + " WHERE " + condition + " LIMIT 1");
+    if (r.Pas()) throw ErreurMoteur(err::ValeurTropLongue, {t->nom});
+  }
+}
+
+}  // namespace
+
+void EnregistreBase(const std::shared_ptr<BaseEtat>& base) {
+  std::lock_guard<std::mutex> verrou(verrouRegistre);
+  Registre().push_back(base);
+}
+
+std::shared_ptr<BaseEtat> OuvreEtat(const std::string& chemin, bool exclusif, bool lectureSeule) {
+  VerifieFichier(chemin);
+  auto base = std::make_shared<BaseEtat>();
+  base->chemin = chemin;
+  base->exclusif = exclusif;
+  base->db = OuvreConnexion(chemin, lectureSeule ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  base->lectureSeule = lectureSeule || sqlite3_db_readonly(base->db, "main") == 1;
+  Configure(*base);
+  try {
+    if (!catalogue::EstCatalogue(base->db))
+      throw ErreurMoteur(err::FormatNonReconnu, "Format de base de données non reconnu : '" + chemin +
+                                                    "' n'est pas une base de données de ce moteur.");
+    if (!base->lectureSeule) {
+      sql::Requete mode(base->db, "PRAGMA journal_mode", sql::Operation::Ouverture);
+      if (mode.Pas() && PlieNom(mode.Texte(0)) != "delete") {
+        mode.Reinitialise();
+        sql::Execute(base->db, "PRAGMA journal_mode = DELETE", sql::Operation::Ouverture);
+      }
+    }
+    catalogue::Charge(*base);
+  } catch (const ErreurMoteur& e) {
+    base->Ferme();
+    LeveOuverture(e, chemin);
+  }
+  if (exclusif) {
+    try {
+      sql::Execute(base->db, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; COMMIT", sql::Operation::Ouverture);
+    } catch (const ErreurMoteur&) {
+      base->Ferme();
+      throw ErreurMoteur(err::FichierDejaUtilise, {chemin});
+    }
+  }
+  return base;
+}
+
+Database DBEngine::OpenDatabase(const std::string& chemin, bool exclusif, bool lectureSeule, const std::string&) {
+  auto base = OuvreEtat(chemin, exclusif, lectureSeule);
+  EnregistreBase(base);
+  return Database(base);
+}
+
+Database DBEngine::CreateDatabase(const std::string& chemin, const std::string& version) {
+  if (chemin.empty()) throw ErreurMoteur(err::CheminInvalide, {chemin});
+  if (Existe(chemin)) throw ErreurMoteur(err::DestinationExiste, {chemin});
+  if (!DossierExiste(chemin)) throw ErreurMoteur(err::CheminInvalide, {chemin});
+  if (version != "3.0" && version != "4.0") throw ErreurMoteur(err::OperationInvalide);
+  auto base = std::make_shared<BaseEtat>();
+  base->chemin = chemin;
+  try {
+    base->db = OuvreConnexion(chemin, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE);
+    Configure(*base);
+    sql::Execute(base->db, "PRAGMA page_size = 4096; PRAGMA journal_mode = DELETE", sql::Operation::Structure);
+    catalogue::Cree(base->db, version);
+    catalogue::Charge(*base);
+  } catch (...) {
+    base->Ferme();
+    Supprime(chemin);
+    throw;
+  }
+  EnregistreBase(base);
+  return Database(base);
+}
+
+void DBEngine::CompactDatabase(const std::string& source, const std::string& destination, const std::string&,
+                               int options, const std::string&) {
+  if (destination.empty()) throw ErreurMoteur(err::CheminInvalide, {destination});
+  auto origine = OuvreEtat(source, false, true);
+  std::string version;
+  for (const auto& p : origine->cat.proprietes)
+    if (MemeNom(p.nom, "Version")) version = p.valeur.EnTexte();
+  if (version != "3.0" && version != "4.0") throw ErreurMoteur(err::VersionIndeterminee);
+  if (Existe(destination)) throw ErreurMoteur(err::DestinationExiste, {destination});
+  if (!DossierExiste(destination)) throw ErreurMoteur(err::CheminInvalide, {destination});
+  VerifieLongueurs(*origine);
+  try {
+    sql::Requete r(origine->db, "VACUUM INTO ?", sql::Operation::Lecture);
+    r.Lie(1, std::string_view(destination));
+    r.Termine();
+    origine->Ferme();
+    // Writing the version commits with a sync, so the new file is on disk when we return.
+    auto copie = OuvreEtat(destination, false, false);
+    catalogue::EcritPropriete(*copie, Proprietaire::Base, 0, {"Version", dbText, Valeur(VersionDemandee(options, version))}, false);
+    copie->Ferme();
+    SynchroniseDossier(destination);
+  } catch (const ErreurMoteur& e) {
+    Supprime(destination);
+    if (e.Number() == 3187 || e.Number() == err::Verrouille) throw ErreurMoteur(err::BaseEnUtilisation, {source});
+    throw;
+  }
+}
+
+void DBEngine::Idle(int) { sqlite3_release_memory(1 << 20); }
+
+void DBEngine::BeginTrans() {
+  auto bases = BasesOuvertes();
+  std::string nom = "espace" + std::to_string(niveauEspaceTravail + 1);
+  for (const auto& b : bases) {
+    if (b->lectureSeule) continue;
+    sql::Execute(b->db, "SAVEPOINT " + nom, sql::Operation::Ecriture);
+    ++b->niveauTransaction;
+  }
+  ++niveauEspaceTravail;
+}
+
+void DBEngine::CommitTrans() {
+  if (niveauEspaceTravail == 0) throw ErreurMoteur(3034, "Validation ou annulation sans BeginTrans.");
+  std::string nom = "espace" + std::to_string(niveauEspaceTravail);
+  std::optional<ErreurMoteur> premiere;
+  for (const auto& b : BasesOuvertes()) {
+    if (b->niveauTransaction < niveauEspaceTravail) continue;
+    try {
+      sql::Execute(b->db, "RELEASE " + nom, sql::Operation::Ecriture);
+      --b->niveauTransaction;
+    } catch (const ErreurMoteur& e) {
+      if (!premiere) premiere = e;
+    }
+  }
+  if (premiere) throw *premiere;
+  --niveauEspaceTravail;
+}
+
+void DBEngine::Rollback() {
+  if (niveauEspaceTravail == 0) throw ErreurMoteur(3034, "Validation ou annulation sans BeginTrans.");
+  std::string nom = "espace" + std::to_string(niveauEspaceTravail);
+  for (const auto& b : BasesOuvertes()) {
+    if (b->niveauTransaction < niveauEspaceTravail) continue;
+    sqlite3_exec(b->db, ("ROLLBACK TO " + nom + "; RELEASE " + nom).c_str(), nullptr, nullptr, nullptr);
+    --b->niveauTransaction;
+    catalogue::Charge(*b);  // definitions changed in the transaction are gone too
+  }
+  --niveauEspaceTravail;
+}
+
+int DBEngine::NiveauTransaction() { return niveauEspaceTravail; }
+
+}  // namespace moteur

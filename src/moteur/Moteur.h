@@ -1,0 +1,316 @@
+// The embedded database engine: databases, table and field definitions, indexes, relations,
+// properties, recordsets and the SQL dialect, over SQLite files.
+//
+// Objects are handles: copying one gives another handle on the same object. A definition made
+// with Create… lives on its own until it is appended to its collection; from then on it is a
+// view of the database's catalog, and changing it changes the database.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "moteur/Erreurs.h"
+#include "moteur/Types.h"
+#include "moteur/Valeur.h"
+
+namespace moteur {
+
+struct BaseEtat;
+struct TableDefEtat;
+struct FieldEtat;
+struct IndexEtat;
+struct RelationEtat;
+struct RecordsetEtat;
+struct ProprietesEtat;
+struct ProprieteEtat;
+class ChampsSource;
+
+class Property {
+ public:
+  Property() = default;
+  explicit Property(std::shared_ptr<ProprieteEtat> e) : e_(std::move(e)) {}
+  std::string Name() const;
+  int Type() const;
+  Valeur Value() const;
+  void SetValue(const Valeur& valeur);
+  bool Inherited() const { return false; }
+  const std::shared_ptr<ProprieteEtat>& etat() const { return e_; }
+
+ private:
+  std::shared_ptr<ProprieteEtat> e_;
+};
+
+class Properties {
+ public:
+  explicit Properties(std::shared_ptr<ProprietesEtat> e) : e_(std::move(e)) {}
+  int Count() const;
+  Property operator[](int position) const;
+  Property operator[](std::string_view nom) const;  // 3270 when missing
+  void Append(const Property& propriete);           // 3367 when the name exists
+  void Delete(std::string_view nom);
+  void Refresh() {}
+
+ private:
+  std::shared_ptr<ProprietesEtat> e_;
+};
+
+class Field {
+ public:
+  Field() = default;
+  explicit Field(std::shared_ptr<FieldEtat> e) : e_(std::move(e)) {}
+
+  std::string Name() const;
+  void SetName(std::string_view nom);
+  int Type() const;
+  void SetType(int type);
+  int Size() const;
+  void SetSize(int taille);
+  long long Attributes() const;
+  void SetAttributes(long long attributs);
+  std::string DefaultValue() const;
+  void SetDefaultValue(std::string_view expression);
+  bool Required() const;
+  void SetRequired(bool requis);
+  bool AllowZeroLength() const;
+  void SetAllowZeroLength(bool autorise);
+  int OrdinalPosition() const;
+  void SetOrdinalPosition(int position);
+  std::string ForeignName() const;
+  void SetForeignName(std::string_view nom);
+  std::string SourceTable() const;
+
+  // Value of the current record, for a field of a recordset.
+  Valeur Value() const;
+  void SetValue(const Valeur& valeur);
+
+  moteur::Properties Properties() const;
+  Property CreateProperty(std::string_view nom = {}, int type = dbText, const Valeur& valeur = Valeur()) const;
+
+  bool EstLie() const;  // appended to a table of a database
+  const std::shared_ptr<FieldEtat>& etat() const { return e_; }
+
+ private:
+  std::shared_ptr<FieldEtat> e_;
+};
+
+class Fields {
+ public:
+  explicit Fields(std::shared_ptr<ChampsSource> source) : source_(std::move(source)) {}
+  int Count() const;
+  Field operator[](int position) const;
+  Field operator[](std::string_view nom) const;  // 3265 when missing
+  void Append(const Field& champ);
+  void Delete(std::string_view nom);
+  void Refresh() const {}
+
+ private:
+  std::shared_ptr<ChampsSource> source_;
+};
+
+class Index {
+ public:
+  Index() = default;
+  explicit Index(std::shared_ptr<IndexEtat> e) : e_(std::move(e)) {}
+  std::string Name() const;
+  void SetName(std::string_view nom);
+  std::string Fields() const;  // "+Nom;-Prenom"
+  void SetFields(std::string_view champs);
+  bool Unique() const;
+  void SetUnique(bool unique);
+  bool Primary() const;
+  void SetPrimary(bool primaire);
+  bool IgnoreNulls() const;
+  void SetIgnoreNulls(bool ignore);
+  const std::shared_ptr<IndexEtat>& etat() const { return e_; }
+
+ private:
+  std::shared_ptr<IndexEtat> e_;
+};
+
+class Indexes {
+ public:
+  explicit Indexes(std::shared_ptr<TableDefEtat> table) : table_(std::move(table)) {}
+  int Count() const;
+  Index operator[](int position) const;
+  Index operator[](std::string_view nom) const;  // 3265 when missing
+  void Append(const Index& index);               // 3022 duplicates, 3283 second primary key
+  void Delete(std::string_view nom);
+  void Refresh() const {}
+
+ private:
+  std::shared_ptr<TableDefEtat> table_;
+};
+
+class TableDef {
+ public:
+  TableDef() = default;
+  explicit TableDef(std::shared_ptr<TableDefEtat> e) : e_(std::move(e)) {}
+
+  std::string Name() const;
+  void SetName(std::string_view nom);  // renames an appended table; 3010 when the name exists
+  long long Attributes() const;
+  void SetAttributes(long long attributs);
+  long long RecordCount() const;
+  moteur::Fields Fields() const;
+  moteur::Indexes Indexes() const;
+  moteur::Properties Properties() const;
+
+  Field CreateField(std::string_view nom = {}, int type = 0, int taille = 0) const;
+  Index CreateIndex(std::string_view nom = {}) const;
+  Property CreateProperty(std::string_view nom = {}, int type = dbText, const Valeur& valeur = Valeur()) const;
+
+  bool EstLie() const;
+  const std::shared_ptr<TableDefEtat>& etat() const { return e_; }
+
+ private:
+  std::shared_ptr<TableDefEtat> e_;
+};
+
+class TableDefs {
+ public:
+  explicit TableDefs(std::shared_ptr<BaseEtat> base) : base_(std::move(base)) {}
+  int Count() const;
+  TableDef operator[](int position) const;
+  TableDef operator[](std::string_view nom) const;  // 3265 when missing
+  void Append(const TableDef& table);               // 3264 without fields, 3010 when the name exists
+  void Delete(std::string_view nom);
+  void Refresh() const;
+
+ private:
+  std::shared_ptr<BaseEtat> base_;
+};
+
+class Relation {
+ public:
+  Relation() = default;
+  explicit Relation(std::shared_ptr<RelationEtat> e) : e_(std::move(e)) {}
+  std::string Name() const;
+  void SetName(std::string_view nom);
+  std::string Table() const;
+  void SetTable(std::string_view nom);
+  std::string ForeignTable() const;
+  void SetForeignTable(std::string_view nom);
+  long long Attributes() const;
+  void SetAttributes(long long attributs);
+  moteur::Fields Fields() const;
+  Field CreateField(std::string_view nom = {}) const;
+  const std::shared_ptr<RelationEtat>& etat() const { return e_; }
+
+ private:
+  std::shared_ptr<RelationEtat> e_;
+};
+
+class Relations {
+ public:
+  explicit Relations(std::shared_ptr<BaseEtat> base) : base_(std::move(base)) {}
+  int Count() const;
+  Relation operator[](int position) const;
+  Relation operator[](std::string_view nom) const;
+  void Append(const Relation& relation);  // checks existing data when enforced
+  void Delete(std::string_view nom);
+  void Refresh() const;
+
+ private:
+  std::shared_ptr<BaseEtat> base_;
+};
+
+using Signet = long long;
+
+class Recordset {
+ public:
+  Recordset() = default;
+  explicit Recordset(std::shared_ptr<RecordsetEtat> e) : e_(std::move(e)) {}
+
+  int Type() const;
+  bool Eof() const;  // EOF: the name of the C macro cannot be used
+  bool Bof() const;
+  void MoveFirst();
+  void MoveNext();
+  void MovePrevious();
+  void MoveLast();
+  Signet Bookmark() const;
+  void SetBookmark(Signet signet);
+  Signet LastModified() const;
+  long long RecordCount() const;
+
+  void AddNew();
+  void Edit();
+  void Update();
+  void CancelUpdate();
+  void Delete();
+  int EditMode() const;  // 0 none, 1 edit in progress, 2 add in progress
+  bool LockEdits() const;
+  void SetLockEdits(bool pessimiste);
+
+  moteur::Fields Fields() const;
+  Field operator[](std::string_view nom) const;
+  Field operator[](int position) const;
+  void Close();
+  bool EstOuvert() const;
+  bool Updatable() const;
+
+ private:
+  std::shared_ptr<RecordsetEtat> e_;
+};
+
+class Database {
+ public:
+  Database() = default;
+  explicit Database(std::shared_ptr<BaseEtat> e) : e_(std::move(e)) {}
+
+  std::string Name() const;
+  moteur::TableDefs TableDefs() const;
+  moteur::Relations Relations() const;
+  moteur::Properties Properties() const;
+  std::string Version() const;  // the "Version" property
+
+  TableDef CreateTableDef(std::string_view nom = {}, long long attributs = 0) const;
+  Relation CreateRelation(std::string_view nom = {}, std::string_view table = {}, std::string_view tableEtrangere = {},
+                          long long attributs = 0) const;
+  Property CreateProperty(std::string_view nom = {}, int type = dbText, const Valeur& valeur = Valeur()) const;
+
+  void Execute(std::string_view instruction, int options = 0);
+  long long RecordsAffected() const;
+  Recordset OpenRecordset(std::string_view source, int type = 0, int options = 0);
+
+  // Integrity of the file and of its catalog: empty when sound, else what is wrong.
+  std::vector<std::string> VerifieIntegrite() const;
+
+  void Close();
+  bool EstOuverte() const;
+  const std::shared_ptr<BaseEtat>& etat() const { return e_; }
+
+ private:
+  std::shared_ptr<BaseEtat> e_;
+};
+
+// Writes one record as given, past every write rule and conversion: the way damaged or older
+// files come to hold texts longer than their field, nulls in required fields or values that
+// cannot be read as their type. For the database tool and the tests of the repair stages.
+void EcritSansControle(Database& base, std::string_view table,
+                       const std::vector<std::pair<std::string, Valeur>>& valeurs);
+
+// The engine and its default workspace.
+class DBEngine {
+ public:
+  static Database OpenDatabase(const std::string& chemin, bool exclusif = false, bool lectureSeule = false,
+                               const std::string& connect = {});
+  // A new empty database; version "3.0" or "4.0".
+  static Database CreateDatabase(const std::string& chemin, const std::string& version = "4.0");
+  static void RepairDatabase(const std::string& chemin);
+  static void CompactDatabase(const std::string& source, const std::string& destination,
+                              const std::string& locale = dbLangGeneral, int options = 0,
+                              const std::string& motDePasse = {});
+  static void Idle(int options = 0);
+
+  // Transactions of the default workspace, over every open database.
+  static void BeginTrans();
+  static void CommitTrans();
+  static void Rollback();
+  static int NiveauTransaction();
+};
+
+}  // namespace moteur

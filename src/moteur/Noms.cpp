@@ -1,0 +1,134 @@
+#include "moteur/Noms.h"
+
+#include "moteur/Erreurs.h"
+
+namespace moteur {
+namespace {
+
+// Decodes one UTF-8 code point; invalid bytes come back as themselves so that folding never loses them.
+char32_t LitCodePoint(std::string_view s, std::size_t& i) {
+  auto octet = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char c = octet(i);
+  int suite = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : 0;
+  if (c < 0x80 || suite == 0 || i + suite >= s.size()) {
+    ++i;
+    return c < 0x80 || suite == 0 ? c : 0xFFFD;
+  }
+  char32_t cp = c & (0x3F >> suite);
+  for (int k = 1; k <= suite; ++k) {
+    unsigned char o = octet(i + k);
+    if ((o & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    cp = (cp << 6) | (o & 0x3F);
+  }
+  i += suite + 1;
+  return cp;
+}
+
+void EcritCodePoint(char32_t cp, std::string& sortie) {
+  if (cp < 0x80) {
+    sortie += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    sortie += static_cast<char>(0xC0 | (cp >> 6));
+    sortie += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    sortie += static_cast<char>(0xE0 | (cp >> 12));
+    sortie += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    sortie += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    sortie += static_cast<char>(0xF0 | (cp >> 18));
+    sortie += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    sortie += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    sortie += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Lower case for the Latin letters a French or European name may hold.
+char32_t Minuscule(char32_t cp) {
+  if (cp >= 'A' && cp <= 'Z') return cp + 32;
+  if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) return cp + 32;
+  if (cp == 0x178) return 0xFF;
+  if ((cp >= 0x100 && cp <= 0x137) || (cp >= 0x14A && cp <= 0x177)) return cp | 1;
+  if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) return (cp & 1) ? cp + 1 : cp;
+  if (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) return cp + 32;
+  if (cp >= 0x410 && cp <= 0x42F) return cp + 32;
+  return cp;
+}
+
+}  // namespace
+
+std::string PlieNom(std::string_view nom) {
+  std::string plie;
+  plie.reserve(nom.size());
+  for (std::size_t i = 0; i < nom.size();) {
+    unsigned char c = static_cast<unsigned char>(nom[i]);
+    if (c < 0x80) {
+      plie += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      ++i;
+      continue;
+    }
+    std::size_t debut = i;
+    char32_t cp = LitCodePoint(nom, i);
+    if (cp == 0xFFFD && i == debut + 1)
+      plie += nom[debut];
+    else
+      EcritCodePoint(Minuscule(cp), plie);
+  }
+  return plie;
+}
+
+bool MemeNom(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  return PlieNom(a) == PlieNom(b);
+}
+
+std::size_t LongueurCaracteres(std::string_view texte) {
+  std::size_t n = 0;
+  for (unsigned char c : texte)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+std::string PremiersCaracteres(std::string_view texte, std::size_t n) {
+  std::size_t compte = 0;
+  for (std::size_t i = 0; i < texte.size(); ++i) {
+    if ((static_cast<unsigned char>(texte[i]) & 0xC0) != 0x80) {
+      if (compte == n) return std::string(texte.substr(0, i));
+      ++compte;
+    }
+  }
+  return std::string(texte);
+}
+
+bool NomValide(std::string_view nom) {
+  if (nom.empty() || LongueurCaracteres(nom) > 64 || nom.front() == ' ') return false;
+  for (unsigned char c : nom)
+    if (c < 0x20 || c == 0x7F || c == '.' || c == '!' || c == '`' || c == '[' || c == ']') return false;
+  return true;
+}
+
+void VerifieNom(std::string_view nom) {
+  if (!NomValide(nom)) throw ErreurMoteur(err::NomInvalide, {nom});
+}
+
+std::string CiteIdent(std::string_view nom) {
+  std::string cite = "\"";
+  for (char c : nom) {
+    if (c == '"') cite += '"';
+    cite += c;
+  }
+  return cite + '"';
+}
+
+std::string CiteLitteral(std::string_view texte) {
+  std::string cite = "'";
+  for (char c : texte) {
+    if (c == '\'') cite += '\'';
+    cite += c;
+  }
+  return cite + '\'';
+}
+
+}  // namespace moteur

@@ -1,0 +1,27 @@
+// Names of tables, fields and other objects: how they are compared and checked.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace moteur {
+
+// Folds a UTF-8 name so that names differing only by case, accents included, compare equal:
+// "Priorité" and "PRIORITÉ" fold to the same text.
+std::string PlieNom(std::string_view nom);
+bool MemeNom(std::string_view a, std::string_view b);
+
+// Object names: 1 to 64 characters, no leading space, none of . ! ` [ ] and no control character.
+bool NomValide(std::string_view nom);
+void VerifieNom(std::string_view nom);  // throws 3125
+
+// SQLite quoting: identifiers and text literals are never spliced unquoted.
+std::string CiteIdent(std::string_view nom);
+std::string CiteLitteral(std::string_view texte);
+
+// Count of characters (code points) of UTF-8 text, as text lengths are measured.
+std::size_t LongueurCaracteres(std::string_view texte);
+// The first n characters of UTF-8 text.
+std::string PremiersCaracteres(std::string_view texte, std::size_t n);
+
+}  // namespace moteur

@@ -1,0 +1,227 @@
+// Repair: a sound file is left as it is; a damaged one is salvaged, row by row, into a new
+// file that then takes its place in one rename, so that an interruption leaves one or the other.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <limits>
+
+#include "moteur/Injection.h"
+#include "moteur/Interne.h"
+#include "moteur/Noms.h"
+
+namespace moteur {
+
+namespace {
+
+std::string Dossier(const std::string& chemin) {
+  auto pos = chemin.find_last_of('/');
+  if (pos == std::string::npos) return ".";
+  return pos == 0 ? "/" : chemin.substr(0, pos);
+}
+
+bool FichierSain(BaseEtat& base) {
+  try {
+    sql::Requete r(base.db, "PRAGMA integrity_check");
+    if (!r.Pas() || r.Texte(0) != "ok") return false;
+    r.Reinitialise();
+    if (!catalogue::EstCatalogue(base.db)) return false;
+    catalogue::Charge(base);
+    Database vue(std::shared_ptr<BaseEtat>(&base, [](BaseEtat*) {}));
+    return vue.VerifieIntegrite().empty();
+  } catch (const ErreurMoteur& e) {
+    if (e.Number() == err::BaseEnUtilisation || e.Number() == 3187 || e.Number() == err::Verrouille) throw;
+    return false;
+  }
+}
+
+// Definitions that can still be read: the catalog when it survives, else what SQLite itself knows.
+std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRelation>& relations,
+                                          std::vector<DefPropriete>& proprietes) {
+  std::vector<DefTable> tables;
+  try {
+    if (catalogue::EstCatalogue(ancienne.db)) {
+      catalogue::Charge(ancienne);
+      for (const auto& t : ancienne.cat.tables)
+        if (t->id > 0) tables.push_back(*t);
+      for (const auto& r : ancienne.cat.relations) relations.push_back(*r);
+      proprietes = ancienne.cat.proprietes;
+      return tables;
+    }
+  } catch (const ErreurMoteur&) {
+    tables.clear();
+    relations.clear();
+  }
+  try {
+    sql::Requete r(ancienne.db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'MSys%' AND name NOT LIKE 'sqlite%'");
+    while (r.Pas()) {
+      DefTable t;
+      t.nom = r.Texte(0);
+      sql::Requete c(ancienne.db, "SELECT name, type FROM pragma_table_info(?) ORDER BY cid");
+      c.Lie(1, std::string_view(t.nom));
+      int ordinal = 0;
+      while (c.Pas()) {
+        DefChamp champ;
+        champ.nom = c.Texte(0);
+        std::string type = PlieNom(c.Texte(1));
+        champ.type = type.find("int") != std::string::npos ? dbLong : type.find("real") != std::string::npos ? dbDouble
+                     : type.find("blob") != std::string::npos                                     ? dbLongBinary
+                                                                                                  : dbMemo;
+        champ.taille = TailleFixe(champ.type);
+        champ.zeroLongueur = true;
+        champ.ordinal = ordinal++;
+        if (NomValide(champ.nom)) t.champs.push_back(std::move(champ));
+      }
+      if (NomValide(t.nom) && !t.champs.empty()) tables.push_back(std::move(t));
+    }
+  } catch (const ErreurMoteur&) {
+    throw ErreurMoteur(err::BaseEndommagee, {ancienne.chemin});
+  }
+  return tables;
+}
+
+// Copies every readable row; a damaged page is stepped over by jumping ahead in rowids.
+void SauveLignes(BaseEtat& ancienne, BaseEtat& nouvelle, const DefTable& t) {
+  std::string colonnes, marques;
+  for (const auto& c : t.champs) {
+    colonnes += ", " + CiteIdent(c.nom);
+    marques += ", ?";
+  }
+  sql::Requete lecture(ancienne.db, "SELECT rowid" + colonnes + " FROM " + CiteIdent(t.nom) + " WHERE rowid > ? ORDER BY rowid");
+  sql::Requete ecriture(nouvelle.db, "INSERT INTO " + CiteIdent(t.nom) + " (rowid" + colonnes + ") VALUES (?" + marques + ")",
+                        sql::Operation::Ecriture);
+  long long depuis = std::numeric_limits<long long>::min();
+  long long saut = 1;
+  for (int tentatives = 0; tentatives < 64; ++tentatives) {
+    lecture.Reinitialise();
+    lecture.Lie(1, depuis);
+    try {
+      while (lecture.Pas()) {
+        depuis = lecture.Entier(0);
+        ecriture.Reinitialise();
+        for (int i = 0; i <= static_cast<int>(t.champs.size()); ++i) ecriture.Lie(i + 1, lecture.Brute(i));
+        ecriture.Termine();
+        saut = 1;
+      }
+      return;
+    } catch (const ErreurMoteur& e) {
+      if (e.Number() != err::BaseEndommagee && e.Number() != err::FormatNonReconnu) throw;
+      if (depuis == std::numeric_limits<long long>::min()) return;
+      depuis += saut;
+      saut *= 4;
+    }
+  }
+}
+
+void Recree(BaseEtat& ancienne, BaseEtat& nouvelle) {
+  std::vector<DefRelation> relations;
+  std::vector<DefPropriete> proprietes;
+  auto tables = DefinitionsLisibles(ancienne, relations, proprietes);
+  sql::PointDeReprise pr(nouvelle.db);
+  for (const auto& p : proprietes) {
+    bool existe = false;
+    for (const auto& q : nouvelle.cat.proprietes) existe = existe || MemeNom(q.nom, p.nom);
+    catalogue::EcritPropriete(nouvelle, Proprietaire::Base, 0, p, !existe);
+  }
+  for (auto t : tables) {
+    auto index = std::move(t.index);
+    t.index.clear();
+    DefTable& creee = catalogue::AjouteTable(nouvelle, t);
+    // Rows keep whatever they held, even values a rule would now refuse: the record check corrects them later.
+    sql::Execute(nouvelle.db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(creee.id) + "_ins"));
+    SauveLignes(ancienne, nouvelle, t);
+    catalogue::RegenereRegles(nouvelle, creee);
+    for (auto& x : index) {
+      try {
+        catalogue::AjouteIndex(nouvelle, creee.id, x);
+      } catch (const ErreurMoteur&) {
+        x.unique = x.primaire = false;  // the data no longer fit the key: keep the index for its order
+        try {
+          catalogue::AjouteIndex(nouvelle, creee.id, x);
+        } catch (const ErreurMoteur&) {
+        }
+      }
+    }
+  }
+  for (auto r : relations) {
+    try {
+      catalogue::AjouteRelation(nouvelle, r);
+    } catch (const ErreurMoteur&) {
+      r.attributs |= dbRelationDontEnforce;
+      try {
+        catalogue::AjouteRelation(nouvelle, r);
+      } catch (const ErreurMoteur&) {
+      }
+    }
+  }
+  pr.Valide();
+}
+
+std::string NomTemporaire(const std::string& chemin) {
+  std::string modele = Dossier(chemin) + "/.reparationXXXXXX";
+  std::vector<char> nom(modele.begin(), modele.end());
+  nom.push_back('\0');
+  int fd = ::mkstemp(nom.data());
+  if (fd < 0) throw ErreurMoteur(errno == ENOSPC ? err::DisquePlein : err::AccesRefuse, {chemin});
+  ::close(fd);
+  ::unlink(nom.data());
+  return nom.data();
+}
+
+void Synchronise(const std::string& chemin, bool dossier) {
+  int fd = ::open(chemin.c_str(), (dossier ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+}  // namespace
+
+void DBEngine::RepairDatabase(const std::string& chemin) {
+  std::shared_ptr<BaseEtat> ancienne;
+  try {
+    ancienne = OuvreEtat(chemin, false, false);
+  } catch (const ErreurMoteur& e) {
+    if (e.Number() != err::BaseEndommagee) throw;
+  }
+  if (ancienne && FichierSain(*ancienne)) {
+    // Rules are rebuilt from the catalog in case a trigger was lost.
+    sql::PointDeReprise pr(ancienne->db);
+    for (const auto& t : ancienne->cat.tables)
+      if (t->id > 0) catalogue::RegenereRegles(*ancienne, *t);
+    pr.Valide();
+    return;
+  }
+  if (!ancienne) {
+    // The header looked cut short: let SQLite read what it can all the same.
+    ancienne = std::make_shared<BaseEtat>();
+    ancienne->chemin = chemin;
+    injection::InstalleVfs();
+    if (sqlite3_open_v2(chemin.c_str(), &ancienne->db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      ancienne->Ferme();
+      throw ErreurMoteur(err::BaseEndommagee, {chemin});
+    }
+    sqlite3_extended_result_codes(ancienne->db, 1);
+  }
+  std::string temporaire = NomTemporaire(chemin);
+  try {
+    std::string version = "4.0";
+    {
+      Database nouvelle = DBEngine::CreateDatabase(temporaire, version);
+      Recree(*ancienne, *nouvelle.etat());
+      nouvelle.Close();
+    }
+    ancienne->Ferme();
+    Synchronise(temporaire, false);
+    if (::rename(temporaire.c_str(), chemin.c_str()) != 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
+    Synchronise(Dossier(chemin), true);
+  } catch (...) {
+    ::unlink(temporaire.c_str());
+    ::unlink((temporaire + "-journal").c_str());
+    throw;
+  }
+}
+
+}  // namespace moteur

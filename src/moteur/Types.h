@@ -1,0 +1,64 @@
+// Constants of the engine's object model, with the values stored files and callers rely on.
+#pragma once
+
+namespace moteur {
+
+// Field and property types.
+inline constexpr int dbBoolean = 1;
+inline constexpr int dbByte = 2;
+inline constexpr int dbInteger = 3;
+inline constexpr int dbLong = 4;
+inline constexpr int dbCurrency = 5;
+inline constexpr int dbSingle = 6;
+inline constexpr int dbDouble = 7;
+inline constexpr int dbDate = 8;
+inline constexpr int dbBinary = 9;
+inline constexpr int dbText = 10;
+inline constexpr int dbLongBinary = 11;
+inline constexpr int dbMemo = 12;
+
+// Table definition attributes.
+inline constexpr long long dbSystemObject = 0x80000002LL;
+inline constexpr long long dbHiddenObject = 0x1LL;
+
+// Field attributes.
+inline constexpr long long dbFixedField = 0x1;
+inline constexpr long long dbVariableField = 0x2;
+inline constexpr long long dbAutoIncrField = 0x10;
+inline constexpr long long dbUpdatableField = 0x20;
+
+// Recordset types and options.
+inline constexpr int dbOpenTable = 1;
+inline constexpr int dbOpenDynaset = 2;
+inline constexpr int dbOpenSnapshot = 4;
+inline constexpr int dbOpenForwardOnly = 8;
+inline constexpr int dbReadOnly = 4;
+inline constexpr int dbFailOnError = 128;
+
+// Relation attributes.
+inline constexpr long long dbRelationUnique = 0x1;
+inline constexpr long long dbRelationDontEnforce = 0x2;
+inline constexpr long long dbRelationUpdateCascade = 0x100;
+inline constexpr long long dbRelationDeleteCascade = 0x1000;
+
+// Compaction options.
+inline constexpr int dbEncrypt = 2;
+inline constexpr int dbDecrypt = 4;
+inline constexpr int dbVersion30 = 32;
+inline constexpr int dbVersion40 = 64;
+
+// Idle option.
+inline constexpr int dbFreeLocks = 1;
+
+// Locale of compacted files (the general sort order).
+inline constexpr const char* dbLangGeneral = ";LANGID=0x0409;CP=1252;COUNTRY=0";
+
+// Largest size of a Text field.
+inline constexpr int TailleTexteMax = 255;
+
+bool TypeChampValide(int type);
+// Size a field of this type has whatever is asked (0 for Text, whose size is chosen).
+int TailleFixe(int type);
+bool EstTypeTexte(int type);  // Text or Memo
+
+}  // namespace moteur
