@@ -1,5 +1,6 @@
 // A database: its statements in the engine's dialect and its integrity check.
 #include <algorithm>
+#include <cstdlib>
 
 #include "moteur/Dialecte.h"
 #include "moteur/Interne.h"
@@ -49,11 +50,37 @@ namespace {
 
 struct Attache {
   sqlite3* db;
-  bool actif = false;
+  std::string nom;
   ~Attache() {
-    if (actif) sqlite3_exec(db, "DETACH DATABASE MSysExterne", nullptr, nullptr, nullptr);
+    if (!nom.empty()) sqlite3_exec(db, ("DETACH DATABASE " + CiteIdent(nom)).c_str(), nullptr, nullptr, nullptr);
   }
 };
+
+// SQLite cannot detach, inside a transaction, a file the transaction wrote to: an earlier
+// statement of the same workspace transaction may have left its file attached. It is used again
+// when it is the same file; leftovers of transactions since ended are detached now.
+// Returns the name to use and whether it is already attached.
+std::pair<std::string, bool> NomAttache(sqlite3* db, const std::string& chemin) {
+  char* reel = ::realpath(chemin.c_str(), nullptr);
+  std::string voulu = reel ? reel : chemin;
+  std::free(reel);
+  std::vector<std::pair<std::string, std::string>> anciens;
+  {
+    sql::Requete r(db, "SELECT name, file FROM pragma_database_list");
+    while (r.Pas())
+      if (r.Texte(0).rfind("MSysExterne", 0) == 0) anciens.emplace_back(r.Texte(0), r.Texte(1));
+  }
+  std::vector<std::string> pris;
+  for (const auto& [nom, fichier] : anciens) {
+    if (fichier == voulu) return {nom, true};
+    if (sqlite3_exec(db, ("DETACH DATABASE " + CiteIdent(nom)).c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+      pris.push_back(nom);
+  }
+  for (int i = 0;; ++i) {
+    std::string nom = "MSysExterne" + (i ? std::to_string(i) : std::string());
+    if (std::find(pris.begin(), pris.end(), nom) == pris.end()) return {nom, false};
+  }
+}
 
 std::string DefautsManquants(const DefTable& cible, const std::vector<std::string>& colonnes, std::string& liste) {
   std::string valeurs;
@@ -84,11 +111,14 @@ std::string ConstruitInsertion(BaseEtat& base, const dialecte::Instruction& ins,
     externe = OuvreEtat(*ins.baseExterne, false, false);  // checks the file is a database of this engine
     cible = externe->cat.Table(ins.tableCible);
     if (!cible) throw TableInconnue(ins.tableCible);
-    sql::Requete r(base.db, "ATTACH DATABASE ? AS MSysExterne", sql::Operation::Ecriture);
-    r.Lie(1, std::string_view(*ins.baseExterne));
-    r.Termine();
-    attache.actif = true;
-    schema = "MSysExterne.";
+    auto [nom, deja] = NomAttache(base.db, *ins.baseExterne);
+    if (!deja) {
+      sql::Requete r(base.db, "ATTACH DATABASE ? AS " + CiteIdent(nom), sql::Operation::Ecriture);
+      r.Lie(1, std::string_view(*ins.baseExterne));
+      r.Termine();
+    }
+    attache.nom = nom;
+    schema = CiteIdent(nom) + ".";
   } else {
     cible = base.cat.Table(ins.tableCible);
     if (!cible) throw TableInconnue(ins.tableCible);

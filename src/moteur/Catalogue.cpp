@@ -206,6 +206,10 @@ void ReconstruitAvecCompteur(BaseEtat& base, const DefTable& avant, const DefTab
     sources += std::string(sources.empty() ? "" : ", ") + (ancien ? CiteIdent(c.nom) : (c.attributs & dbAutoIncrField) ? "rowid" : "NULL");
   }
   SupprimeDeclencheursTable(base.db, apres.id);
+  // SQLite checks every trigger when a table is renamed: those of the relations still name the
+  // dropped table, so they go now and the caller builds them again.
+  for (const auto& r : base.cat.relations)
+    if (Concerne(*r, avant.nom)) SupprimeDeclencheursRelation(base.db, r->id);
   sql::Execute(base.db, "CREATE TABLE " + CiteIdent(temporaire) + " (" + colonnes + ")", Operation::Structure);
   sql::Execute(base.db, "INSERT INTO " + CiteIdent(temporaire) + " (" + cibles + ") SELECT " + sources + " FROM " +
                             CiteIdent(avant.nom) + " ORDER BY rowid",
@@ -616,13 +620,14 @@ void ModifieChamp(BaseEtat& base, long long tableId, long long champId, const st
   DefChamp& nouveau = *apres.ChampParId(champId);
   change(nouveau);
   VerifieChamp(nouveau);
-  std::stable_sort(apres.champs.begin(), apres.champs.end(), [](const DefChamp& a, const DefChamp& b) { return a.ordinal < b.ordinal; });
 
   sql::PointDeReprise pr(base.db);
   ExecuteLie(base.db, "UPDATE MSysColumns SET DefaultValue = ?, Required = ?, AllowZeroLength = ?, OrdinalPosition = ? WHERE Id = ?",
              {Valeur(nouveau.defaut), Valeur(static_cast<long long>(nouveau.requis)),
               Valeur(static_cast<long long>(nouveau.zeroLongueur)), Valeur(static_cast<long long>(nouveau.ordinal)),
               Valeur(champId)});
+  // Sorted only once written: the sort moves the fields, and `nouveau` would then name another one.
+  std::stable_sort(apres.champs.begin(), apres.champs.end(), [](const DefChamp& a, const DefChamp& b) { return a.ordinal < b.ordinal; });
   RegenereTable(base, apres);
   pr.Valide();
   t = std::move(apres);

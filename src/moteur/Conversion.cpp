@@ -1,5 +1,6 @@
 #include <cmath>
 #include <ctime>
+#include <limits>
 
 #include "moteur/Interne.h"
 #include "moteur/Noms.h"
@@ -91,7 +92,11 @@ std::optional<Valeur> LitExpression(std::string_view expression) {
     return Valeur(texte);
   }
   if (q == '#' && e.size() >= 2 && e.back() == '#') {
-    Valeur texte{std::string(e.substr(1, e.size() - 2))};
+    // Between # a date is written month first, as in statements; EnDate reads day first.
+    std::string date(e.substr(1, e.size() - 2));
+    auto a = date.find('/'), b = a == std::string::npos ? a : date.find('/', a + 1);
+    if (b != std::string::npos) date = date.substr(a + 1, b - a - 1) + "/" + date.substr(0, a) + date.substr(b);
+    Valeur texte{date};
     try {
       return Valeur(texte.EnDate());
     } catch (const ErreurMoteur&) {
@@ -163,8 +168,13 @@ Valeur DepuisStockage(const Valeur& brute, int type) {
       throw illisible();
     case dbCurrency:
       if (g == G::Entier) return Valeur::Monetaire(brute.entier() * 10000);
-      if (g == G::Reel && std::isfinite(brute.reel()) && std::fabs(brute.reel()) < 9.2e14)
-        return Valeur::Monetaire(std::llround(brute.reel() * 10000.0));
+      if (g == G::Reel && std::isfinite(brute.reel()) && std::fabs(brute.reel()) <= 922337203685477.5808) {
+        // The ends of the range, once stored as doubles, land just past what ten-thousandths hold.
+        double d = brute.reel() * 10000.0;
+        if (d >= 9223372036854775807.0) return Valeur::Monetaire(std::numeric_limits<long long>::max());
+        if (d <= -9223372036854775808.0) return Valeur::Monetaire(std::numeric_limits<long long>::min());
+        return Valeur::Monetaire(std::llround(d));
+      }
       throw illisible();
     case dbSingle:
     case dbDouble:
@@ -173,7 +183,7 @@ Valeur DepuisStockage(const Valeur& brute, int type) {
       throw illisible();
     case dbDate: {
       DateHeure d;
-      if (g == G::Texte && DateHeure::DepuisIso(brute.texte(), d)) return Valeur(d);
+      if ((g == G::Texte || g == G::Date) && DateHeure::DepuisIso(brute.texte(), d)) return Valeur(d);
       throw illisible();
     }
     case dbBinary:

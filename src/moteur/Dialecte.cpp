@@ -218,7 +218,7 @@ std::optional<std::string> LitDate(std::string_view c) {
       heure > 23 || minute > 59 || seconde > 59) {
     return std::nullopt;
   }
-  char tampon[32];
+  char tampon[80];  // room for any int, which keeps -Wformat-truncation quiet
   std::snprintf(tampon, sizeof tampon, "%04d-%02d-%02d %02d:%02d:%02d", annee, mois, jour, heure, minute,
                 seconde);
   return std::string(tampon);
@@ -537,8 +537,8 @@ std::string ListeGlob(const ElementMotif& e) {
   return r;
 }
 
-std::optional<Motif> TraduitMotif(std::string_view jet) {
-  auto elements = DecoupeMotif(jet);
+std::optional<Motif> TraduitMotif(std::string_view motif) {
+  auto elements = DecoupeMotif(motif);
   if (!elements) return std::nullopt;
   Motif r;
   r.glob = std::any_of(elements->begin(), elements->end(), [](const ElementMotif& e) {
@@ -948,9 +948,10 @@ class Analyseur {
     if (Courant().sorte == Sorte::Crochet) {
       const std::string connexion = Courant().texte;
       Avance();
+      // Only the native file type is reachable; a driver name before the first
+      // ';' designates some other format.
       const size_t pointVirgule = connexion.find(';');
-      const std::string genre = Majuscules(connexion.substr(0, pointVirgule));
-      if (!genre.empty() && genre != "MS ACCESS") throw ErreurMoteur(err::OperationNonGeree);
+      if (pointVirgule != 0) throw ErreurMoteur(err::OperationNonGeree);
       std::string base;
       size_t k = pointVirgule;
       while (k != std::string::npos && k < connexion.size()) {
@@ -1018,7 +1019,7 @@ class Analyseur {
 
   // ------------------------------------------------------------ expressions
   //
-  // Levels follow the original precedence, loosest first: Or, And, Not,
+  // Levels follow the source dialect's precedence, loosest first: Or, And, Not,
   // comparisons, &, + -, Mod, \, * /, unary minus. SQLite ranks several of these
   // differently (|| binds tightest there), so every compound operand is
   // parenthesised; chains are built left to right without re-copying the left
@@ -1412,8 +1413,8 @@ class Analyseur {
 
 }  // namespace
 
-Instruction Traduit(std::string_view jet, const Canonique& canonique) {
-  Lexique lexique = Decoupe(jet);
+Instruction Traduit(std::string_view requete, const Canonique& canonique) {
+  Lexique lexique = Decoupe(requete);
   const Jeton& premier = lexique.jetons.front();
   Genre genre;
   int erreurSyntaxe = err::SyntaxeExpression;
@@ -1436,11 +1437,11 @@ Instruction Traduit(std::string_view jet, const Canonique& canonique) {
     const ErreurLexicale& e = *lexique.erreur;
     const int numero = e.numero != 0 ? e.numero : erreurSyntaxe;
     if (numero == err::SyntaxeExpression) {
-      throw ErreurMoteur(numero, {e.argument.empty() ? Extrait(jet, e.debut, false) : e.argument});
+      throw ErreurMoteur(numero, {e.argument.empty() ? Extrait(requete, e.debut, false) : e.argument});
     }
     throw ErreurMoteur(numero);
   }
-  Analyseur analyseur(jet, std::move(lexique.jetons), canonique, erreurSyntaxe);
+  Analyseur analyseur(requete, std::move(lexique.jetons), canonique, erreurSyntaxe);
   return analyseur.Lance(genre);
 }
 

@@ -1,7 +1,7 @@
 // Translation of the engine's query language into SQLite statements.
 //
 // Pure text processing: nothing here touches a database. Every failure is an
-// ErreurMoteur carrying the number the original engine would have reported.
+// ErreurMoteur whose number is the one callers test for that kind of fault.
 #pragma once
 
 #include <functional>
@@ -42,7 +42,7 @@ struct Instruction {
 // in INSERT/UPDATE/other statements, 3075 for an unknown function or an
 // impossible date, 3251 for constructs the translation refuses (IN 'path' on a
 // read, TOP … PERCENT, SELECT … INTO, joined UPDATE/DELETE).
-Instruction Traduit(std::string_view jet, const Canonique& canonique = {});
+Instruction Traduit(std::string_view requete, const Canonique& canonique = {});
 
 // "na""me". Throws ErreurMoteur(NomInvalide) for an empty name or one holding
 // a NUL character, which SQLite cannot carry through its parser.

@@ -82,16 +82,28 @@ const std::map<int, std::string_view>& Descriptions() {
   return table;
 }
 
+// An argument left empty takes its quotes or brackets with it, so the sentence still reads well.
 std::string Remplace(std::string_view modele, std::initializer_list<std::string_view> arguments) {
   std::string texte;
   texte.reserve(modele.size() + 32);
   for (std::size_t i = 0; i < modele.size(); ++i) {
-    if (modele[i] == '|' && i + 1 < modele.size() && modele[i + 1] >= '1' && modele[i + 1] <= '9') {
-      std::size_t rang = static_cast<std::size_t>(modele[i + 1] - '1');
-      if (rang < arguments.size()) texte += *(arguments.begin() + rang);
-      ++i;
-    } else {
+    if (modele[i] != '|' || i + 1 >= modele.size() || modele[i + 1] < '1' || modele[i + 1] > '9') {
       texte += modele[i];
+      continue;
+    }
+    std::size_t rang = static_cast<std::size_t>(modele[i + 1] - '1');
+    std::string_view argument = rang < arguments.size() ? *(arguments.begin() + rang) : std::string_view();
+    ++i;
+    if (!argument.empty()) {
+      texte += argument;
+      continue;
+    }
+    char avant = texte.empty() ? '\0' : texte.back();
+    char apres = i + 1 < modele.size() ? modele[i + 1] : '\0';
+    if ((avant == '\'' && apres == '\'') || (avant == '(' && apres == ')')) {
+      texte.pop_back();
+      ++i;
+      if (!texte.empty() && texte.back() == ' ') texte.pop_back();
     }
   }
   return texte;
@@ -104,11 +116,6 @@ std::string DescriptionErreur(int numero, std::initializer_list<std::string_view
   auto it = table.find(numero);
   if (it == table.end()) return "Erreur du moteur de base de données (" + std::to_string(numero) + ").";
   std::string texte = Remplace(it->second, arguments);
-  // A missing argument leaves "''" behind: tidy it so the sentence still reads well.
-  for (std::string_view vide : {" ''", "('') ", "''"}) {
-    for (auto pos = texte.find(vide); pos != std::string::npos; pos = texte.find(vide)) texte.erase(pos, vide.size());
-  }
-  for (auto pos = texte.find(" ()"); pos != std::string::npos; pos = texte.find(" ()")) texte.erase(pos, 3);
   return texte;
 }
 

@@ -97,7 +97,7 @@ void VerifieFichier(const std::string& chemin) {
 sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
   injection::InstalleVfs();
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(chemin.c_str(), &db, drapeaux | SQLITE_OPEN_NOFOLLOW, nullptr);
+  int rc = sqlite3_open_v2(chemin.c_str(), &db, drapeaux, nullptr);
   if (rc != SQLITE_OK) {
     ErreurMoteur e = sql::Traduit(db, rc, sql::Operation::Ouverture, chemin);
     sqlite3_close_v2(db);

@@ -86,7 +86,9 @@ std::string Leve(int numero, const std::string& objet) {
 // One SELECT checks all the rules of a row; a statement run without "fail on error" skips the row instead.
 std::string Controle(const std::vector<Regle>& regles) {
   std::string une;
-  for (const auto& r : regles) une += (une.empty() ? "(" : " OR (") + r.condition + ")";
+  // A rule on a null value yields NULL, not false: without coalesce, NOT (…) would be NULL too
+  // and every row holding a null would be skipped as if it broke a rule.
+  for (const auto& r : regles) une += (une.empty() ? "coalesce((" : " OR coalesce((") + r.condition + "), 0)";
   std::string texte = "SELECT CASE WHEN NOT (" + une + ") THEN NULL WHEN utireorg_ignore() THEN RAISE(IGNORE)";
   for (const auto& r : regles) texte += " WHEN " + r.condition + " THEN " + Leve(r.numero, r.objet);
   return texte + " END;";

@@ -204,6 +204,9 @@ void DBEngine::RepairDatabase(const std::string& chemin) {
       throw ErreurMoteur(err::BaseEndommagee, {chemin});
     }
     sqlite3_extended_result_codes(ancienne->db, 1);
+    // SQLite refuses outright a file shorter than its header says unless the schema is writable;
+    // on this read-only connection that only lets it read up to the real end of the file.
+    sqlite3_exec(ancienne->db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
   }
   std::string temporaire = NomTemporaire(chemin);
   try {

@@ -21,11 +21,11 @@ using moteur::dialecte::Genre;
 using moteur::dialecte::Traduit;
 namespace err = moteur::err;
 
-std::string Sql(const std::string& jet) { return Traduit(jet).sql; }
+std::string Sql(const std::string& requete) { return Traduit(requete).sql; }
 
-int Numero(const std::string& jet) {
+int Numero(const std::string& requete) {
   try {
-    Traduit(jet);
+    Traduit(requete);
   } catch (const ErreurMoteur& e) {
     return e.Number();
   }
@@ -73,14 +73,14 @@ class Base {
     return r;
   }
 
-  std::string Valeur(const std::string& expressionJet) {
-    auto r = Colonne(Sql("SELECT " + expressionJet));
+  std::string Valeur(const std::string& expression) {
+    auto r = Colonne(Sql("SELECT " + expression));
     return r.size() == 1 ? r[0] : "<" + std::to_string(r.size()) + " lignes>";
   }
 
   // Values of column a for the rows the condition keeps.
-  std::vector<std::string> Filtre(const std::string& conditionJet) {
-    return Colonne(Sql("SELECT a FROM t WHERE " + conditionJet + " ORDER BY b"));
+  std::vector<std::string> Filtre(const std::string& condition) {
+    return Colonne(Sql("SELECT a FROM t WHERE " + condition + " ORDER BY b"));
   }
 
   // Message when SQLite could not even parse the statement, "" otherwise:
@@ -205,6 +205,7 @@ TEST(DialecteOperateurs, ArithmetiqueDuDialecte) {
   EXPECT_EQ(base.Valeur("100 \\ 7 \\ 2"), "7");
   EXPECT_EQ(base.Valeur("7 Mod 3"), "1");
   EXPECT_EQ(base.Valeur("1 + 7 Mod 3 * 2"), "2");
+  EXPECT_EQ(base.Valeur("7 Mod 5 \\ 2"), "1");
   EXPECT_EQ(base.Valeur("- -1"), "1");
   EXPECT_EQ(base.Valeur("2 * -3"), "-6");
   EXPECT_EQ(base.Valeur("1 - -True"), "0");
@@ -292,7 +293,7 @@ TEST(DialecteInstructions, SelectAvecJointuresEtSousRequetes) {
   EXPECT_EQ(base.Colonne(Sql("SELECT x.a FROM (SELECT a, b FROM t) AS x WHERE EXISTS "
                              "(SELECT * FROM u WHERE u.b = x.b) AND x.b IN (SELECT b FROM u) ORDER BY x.b")),
             (V{"Abc", "b7z"}));
-  EXPECT_EQ(Numero("SELECT * FROM t IN 'C:\\autre.mdb'"), err::OperationNonGeree);
+  EXPECT_EQ(Numero("SELECT * FROM t IN 'C:\\autre.bd'"), err::OperationNonGeree);
 }
 
 TEST(DialecteInstructions, DeleteSousSesTroisFormes) {
@@ -316,10 +317,10 @@ TEST(DialecteInstructions, UpdateRetireLeQualifiantDeLaCible) {
 
 TEST(DialecteInstructions, InsertVersUneAutreBase) {
   const auto i =
-      Traduit("INSERT INTO [Clients] IN 'C:\\chemin\\l''x.mdb' SELECT * FROM [Source] WHERE Ville = 'Nice'");
+      Traduit("INSERT INTO [Clients] IN 'C:\\chemin\\l''x.bd' SELECT * FROM [Source] WHERE Ville = 'Nice'");
   EXPECT_EQ(i.genre, Genre::Insert);
   EXPECT_EQ(i.tableCible, "Clients");
-  EXPECT_EQ(i.baseExterne, "C:\\chemin\\l'x.mdb");
+  EXPECT_EQ(i.baseExterne, "C:\\chemin\\l'x.bd");
   EXPECT_TRUE(i.colonnesCible.empty());
   EXPECT_TRUE(i.selectEtoile);
   EXPECT_EQ(i.tableSource, "Source");
@@ -327,9 +328,11 @@ TEST(DialecteInstructions, InsertVersUneAutreBase) {
   EXPECT_EQ(i.source, "SELECT * FROM \"Source\" WHERE \"Ville\" = 'Nice'");
   EXPECT_EQ(i.sql, "");
 
-  EXPECT_EQ(Traduit("INSERT INTO t IN \"D:\\b.mdb\" SELECT s.* FROM s").baseExterne, "D:\\b.mdb");
-  EXPECT_TRUE(Traduit("INSERT INTO t IN \"D:\\b.mdb\" SELECT s.* FROM s").selectEtoile);
-  EXPECT_EQ(Traduit("INSERT INTO t IN '' [;DATABASE=E:\\c.mdb] SELECT * FROM s").baseExterne, "E:\\c.mdb");
+  EXPECT_EQ(Traduit("INSERT INTO t IN \"D:\\b.bd\" SELECT s.* FROM s").baseExterne, "D:\\b.bd");
+  EXPECT_TRUE(Traduit("INSERT INTO t IN \"D:\\b.bd\" SELECT s.* FROM s").selectEtoile);
+  EXPECT_EQ(Traduit("INSERT INTO t IN '' [;DATABASE=E:\\c.bd] SELECT * FROM s").baseExterne, "E:\\c.bd");
+  EXPECT_EQ(Numero("INSERT INTO t IN '' [Texte;DATABASE=E:\\] SELECT * FROM s"), err::OperationNonGeree);
+  EXPECT_EQ(Numero("INSERT INTO t IN '' SELECT * FROM s"), err::SyntaxeInsert);
 }
 
 TEST(DialecteInstructions, InsertSelectEtoileSeulementSiRienNeLeModifie) {
@@ -405,7 +408,7 @@ TEST(DialecteRobustesse, EntreesAleatoiresNeProduisentQueResultatOuErreur) {
   const std::vector<std::string> modeles{
       "SELECT TOP 2 DISTINCT [t].[a], b & 'x' AS [n] FROM t INNER JOIN u ON t.a = u.a WHERE b Like 'a*#' "
       "ORDER BY a DESC;",
-      "INSERT INTO t IN 'C:\\x.mdb' (a, b) SELECT * FROM s WHERE s.a BETWEEN #1/2/2024# AND #2024-03-04 "
+      "INSERT INTO t IN 'C:\\x.bd' (a, b) SELECT * FROM s WHERE s.a BETWEEN #1/2/2024# AND #2024-03-04 "
       "10:00#",
       "UPDATE t SET [a] = IIf(IsNull(b), Nz(c, 0) \\ 2, Right(a, 3) & Mid(a, 2, 1)) WHERE NOT a IN (1, 'x', "
       "Null)",

@@ -1,0 +1,89 @@
+// The one interface through which a run and its stages reach the main window: the Qt window,
+// the headless run and the tests each implement it, so no stage depends on a widget toolkit.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace utireorg {
+
+enum class PointeurSouris { Normal, Sablier };
+
+// A button of a message, as its list describes it.
+struct BoutonMessage {
+  std::string legende;    // caption with its "&" access marker and its ";hint" if any
+  bool focus = false;     // pressed by Enter, focused when shown
+  bool annulation = false;  // pressed by Escape and by the close box
+  bool aide = false;      // the added "Aide" button: opens help, does not close
+};
+
+// A message once its markup has been read: what a window needs to show it.
+struct MessageAnalyse {
+  int icone = 0;  // 0 none, 1 error, 2 warning, 3 question
+  int bips = 0;
+  std::string texte;  // lines separated by '\n'; "&" is a plain character here
+  std::string titre;
+  std::vector<BoutonMessage> boutons;
+  long contexteAide = 0;
+};
+
+class InterfaceFenetre {
+ public:
+  virtual ~InterfaceFenetre() = default;
+
+  // The two progress captions (stage and detail); the window repaints them at once.
+  virtual void Legendes(const std::string& etape, const std::string& detail) = 0;
+
+  // The progress bar.
+  virtual void ProgressMaximum(long maximum) = 0;
+  virtual long ProgressMaximum() const = 0;
+  virtual void ProgressValeur(long valeur) = 0;
+  virtual long ProgressValeur() const = 0;
+  virtual void ProgressVisible(bool visible) = 0;
+
+  // The on-screen journal: text is appended as written (it may hold CR LF) and the view
+  // scrolls to its end.
+  virtual void AjouteAuJournal(const std::string& texte) = 0;
+  virtual std::string TexteJournal() const = 0;
+
+  virtual void Pointeur(PointeurSouris pointeur) = 0;
+  virtual void Bip() = 0;
+
+  // Option boxes and inputs of the main window.
+  virtual bool Coche(int index) const = 0;              // "Coche" boxes 0 to 5
+  virtual bool Case(const std::string& nom) const = 0;  // "chCopie", "chLigneALigne", "chAvancee"
+  virtual std::string Saisie(int index) const = 0;      // "Saisie" inputs 0 and 1
+
+  // Shows a message modally; the 1-based number of the button pressed, or nothing when no
+  // message could be shown.
+  virtual std::optional<int> PresenteMessage(const MessageAnalyse& message) = 0;
+
+  // Captions of the windows open now, for the error journal.
+  virtual std::vector<std::string> LegendesFenetres() const = 0;
+
+  // Lets the window process its pending events. Stages call this per table, per field and per
+  // record: it reaches the window at most every 20 ms so that calling it costs nothing.
+  void LaisseVivre(bool forcer = false) {
+    auto maintenant = std::chrono::steady_clock::now();
+    if (!forcer && maintenant - dernier_ < std::chrono::milliseconds(20)) return;
+    dernier_ = maintenant;
+    TraiteEvenements();
+  }
+
+ protected:
+  virtual void TraiteEvenements() = 0;
+
+ private:
+  std::chrono::steady_clock::time_point dernier_{};
+};
+
+// The main window of the program (one per process). Stages and helpers reach it through here.
+void DefinitFenetre(InterfaceFenetre* fenetre);
+InterfaceFenetre* FenetreCourante();
+
+// Title of messages that name none, and of the main window.
+const std::string& TitreApplication();
+
+}  // namespace utireorg

@@ -1,0 +1,232 @@
+#include "journal/Journal.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "common/Ansi.h"
+#include "common/Horodatage.h"
+
+extern char** environ;
+
+namespace utireorg {
+namespace {
+
+const char* const NomFichier = "Analyse.txt";
+const char* const FinDeLigne = "\r\n";
+constexpr std::size_t LargeurChamp = Journal::LargeurCadre - 6;  // between "** " and " **"
+
+bool EcritTout(int fichier, const char* donnees, std::size_t taille) {
+  while (taille > 0) {
+    ssize_t ecrit = ::write(fichier, donnees, taille);
+    if (ecrit < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    donnees += ecrit;
+    taille -= static_cast<std::size_t>(ecrit);
+  }
+  return true;
+}
+
+bool LitTout(int fichier, char* donnees, std::size_t taille, off_t position) {
+  while (taille > 0) {
+    ssize_t lu = ::pread(fichier, donnees, taille, position);
+    if (lu < 0 && errno == EINTR) continue;
+    if (lu <= 0) return false;
+    donnees += lu;
+    taille -= static_cast<std::size_t>(lu);
+    position += lu;
+  }
+  return true;
+}
+
+bool EstSuite(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Widths are counted in characters as the reader sees them, not in UTF-8 bytes.
+std::size_t NombreCaracteres(const std::string& texte) {
+  std::size_t n = 0;
+  for (char c : texte)
+    if (!EstSuite(c)) ++n;
+  return n;
+}
+
+std::string Debut(const std::string& texte, std::size_t caracteres) {
+  std::size_t vus = 0;
+  for (std::size_t i = 0; i < texte.size(); ++i) {
+    if (!EstSuite(texte[i]) && vus++ == caracteres) return texte.substr(0, i);
+  }
+  return texte;
+}
+
+// The pad is taken from the whole frame width, not from the field, so the text sits a little
+// right of centre and long texts lose their end: readers of older journals know this layout.
+std::string LigneCadree(const std::string& texte, const std::string& bord) {
+  std::size_t longueur = NombreCaracteres(texte);
+  std::string champ;
+  if (longueur > LargeurChamp) {
+    champ = texte;
+  } else {
+    std::size_t reste = Journal::LargeurCadre - longueur;
+    std::size_t marge = reste / 2;
+    if (reste % 2 == 1 && marge % 2 == 1) ++marge;  // a half goes to the even neighbour
+    std::string blancs(marge, ' ');
+    champ = Debut(blancs + texte + blancs, LargeurChamp);
+  }
+  return bord + " " + champ + " " + bord;
+}
+
+}  // namespace
+
+Journal::Journal() = default;
+
+Journal::Journal(InterfaceFenetre& fenetre) : fenetre_(&fenetre) {}
+
+Journal::~Journal() { FermetureJournal(); }
+
+InterfaceFenetre* Journal::Fenetre() const { return fenetre_ ? fenetre_ : FenetreCourante(); }
+
+bool Journal::OuvertureJournal() {
+  FermetureJournal();
+  chemin_ = prefixe_ + NomFichier;
+  // Appending mode keeps every write at the end even if another program grew the file, and the
+  // descriptor must not leak into the viewer started later.
+  int fichier;
+  do {
+    fichier = ::open(chemin_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  } while (fichier < 0 && errno == EINTR);
+  if (fichier < 0) {
+    erreurOuverture_ = std::error_code(errno, std::generic_category());
+    return false;
+  }
+  erreurOuverture_.clear();
+  fichier_ = fichier;
+  return true;
+}
+
+void Journal::FermetureJournal() {
+  if (fichier_ < 0) return;
+  ::close(fichier_);
+  fichier_ = -1;
+}
+
+void Journal::EcritureJournal(const std::string& texte, bool horodate) noexcept {
+  if (fichier_ < 0) return;
+  std::string ligne;
+  try {
+    ligne = (horodate ? Horodatage() + " " : std::string()) + texte + FinDeLigne;
+  } catch (...) {
+    return;  // not even the line could be built
+  }
+  try {
+    EcritFichier(VersAnsi(ligne));
+  } catch (...) {
+  }
+  try {
+    if (InterfaceFenetre* fenetre = Fenetre()) fenetre->AjouteAuJournal(ligne);
+  } catch (...) {
+  }
+}
+
+void Journal::EcritFichier(const std::string& ligneAnsi) {
+  struct stat etat;
+  if (::fstat(fichier_, &etat) == 0 && etat.st_size > TailleMaximale && Tronque(etat.st_size, ligneAnsi)) return;
+  EcritTout(fichier_, ligneAnsi.data(), ligneAnsi.size());
+}
+
+// Builds the shortened journal beside the old one and puts it in place in one step, so that a
+// failure at any point (full disk, read-only folder) leaves the old journal whole rather than
+// losing it: the line is then simply appended to the old file.
+bool Journal::Tronque(long long longueur, const std::string& ligneAnsi) {
+  std::string contenu(static_cast<std::size_t>(TailleConservee), '\0');
+  if (!LitTout(fichier_, contenu.data(), contenu.size(), static_cast<off_t>(longueur - TailleConservee))) return false;
+  contenu += ligneAnsi;
+
+  std::string modele = chemin_ + ".XXXXXX";
+  int nouveau = ::mkostemp(modele.data(), O_CLOEXEC);
+  if (nouveau < 0) return false;
+  struct stat etat;
+  if (::fstat(fichier_, &etat) == 0) ::fchmod(nouveau, etat.st_mode & 07777);  // mkostemp gives 0600
+  bool reussi = EcritTout(nouveau, contenu.data(), contenu.size()) && ::fsync(nouveau) == 0 &&
+                ::rename(modele.c_str(), chemin_.c_str()) == 0;
+  if (!reussi) {
+    ::close(nouveau);
+    ::unlink(modele.c_str());
+    return false;
+  }
+  int options = ::fcntl(nouveau, F_GETFL);
+  if (options != -1) ::fcntl(nouveau, F_SETFL, options | O_APPEND);
+  ::close(fichier_);
+  fichier_ = nouveau;
+  return true;
+}
+
+void Journal::TitreJournal(const std::string& texte) {
+  std::string etoiles(LargeurCadre, '*');
+  EcritureJournal(etoiles);
+  EcritureJournal(LigneCadree(texte, "**"));
+  EcritureJournal(etoiles);
+}
+
+void Journal::SectionJournal(const std::string& texte) {
+  std::string tirets(LargeurCadre, '-');
+  EcritureJournal("");
+  EcritureJournal(tirets);
+  EcritureJournal(LigneCadree(texte, "--"));
+  EcritureJournal(tirets);
+  EcritureJournal("");
+}
+
+void Journal::AffichageAvancement(const std::string& etape, const std::string& detail) {
+  InterfaceFenetre* fenetre = Fenetre();
+  if (!fenetre) return;
+  fenetre->Legendes(etape, detail);
+  fenetre->LaisseVivre(true);
+}
+
+bool Journal::VisuRapport() const {
+  if (chemin_.empty()) return false;
+  const char* choisi = std::getenv("UTIREORG_EDITEUR");
+  std::string programme = choisi && *choisi ? choisi : "xdg-open";
+  std::string chemin = chemin_;
+  char* arguments[] = {programme.data(), chemin.data(), nullptr};
+
+  // The viewer must not inherit what this process blocks or ignores.
+  posix_spawnattr_t attributs;
+  if (posix_spawnattr_init(&attributs) != 0) return false;
+  sigset_t vide, defaut;
+  sigemptyset(&vide);
+  sigemptyset(&defaut);
+  sigaddset(&defaut, SIGPIPE);
+  sigaddset(&defaut, SIGXFSZ);
+  sigaddset(&defaut, SIGCHLD);
+  posix_spawnattr_setsigmask(&attributs, &vide);
+  posix_spawnattr_setsigdefault(&attributs, &defaut);
+  posix_spawnattr_setflags(&attributs, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid;
+  int erreur = posix_spawnp(&pid, programme.c_str(), nullptr, &attributs, arguments, environ);
+  posix_spawnattr_destroy(&attributs);
+  if (erreur != 0) return false;
+
+  // Nobody waits for the viewer; a detached waiter collects its exit so that it leaves no
+  // zombie, whatever else the program does with its children.
+  try {
+    std::thread([pid] {
+      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (...) {
+    // Without a thread the viewer still runs; only its exit status stays uncollected.
+  }
+  return true;
+}
+
+}  // namespace utireorg

@@ -1,0 +1,98 @@
+#include "messages/Aide.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "common/InterfaceFenetre.h"
+#include "messages/AfficheMessage.h"
+
+extern char** environ;
+
+namespace utireorg {
+namespace {
+
+std::string& Dossier() {
+  static std::string dossier;
+  return dossier;
+}
+
+void Pointe(PointeurSouris pointeur) noexcept {
+  try {
+    if (InterfaceFenetre* fenetre = FenetreCourante()) fenetre->Pointeur(pointeur);
+  } catch (...) {
+  }
+}
+
+// Starts the program without a shell, so that no character of the folder is interpreted, and
+// detaches it from the terminal's signals: help stays open when the program is stopped.
+bool Lance(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawnattr_t attributs;
+  if (posix_spawnattr_init(&attributs) != 0) return false;
+  sigset_t vide, parDefaut;
+  sigemptyset(&vide);
+  sigemptyset(&parDefaut);
+  for (int signal : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGHUP, SIGTERM}) sigaddset(&parDefaut, signal);
+  posix_spawnattr_setsigmask(&attributs, &vide);
+  posix_spawnattr_setsigdefault(&attributs, &parDefaut);
+  posix_spawnattr_setpgroup(&attributs, 0);
+  posix_spawnattr_setflags(&attributs, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  pid_t pid = -1;
+  int resultat = posix_spawn(&pid, argv[0], nullptr, &attributs, argv.data(), environ);
+  posix_spawnattr_destroy(&attributs);
+  if (resultat != 0) return false;
+
+  // Nobody waits for help to close; this reaps it when it does.
+  try {
+    std::thread([pid] {
+      int etat;
+      while (::waitpid(pid, &etat, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (...) {
+  }
+  return true;
+}
+
+}  // namespace
+
+const std::string& DossierModele() { return Dossier(); }
+void DefinitDossierModele(std::string dossier) { Dossier() = std::move(dossier); }
+
+std::string ProgrammeAide() {
+  if (const char* programme = std::getenv("UTIREORG_AIDE"); programme && *programme) return programme;
+  std::error_code erreur;
+  std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", erreur);
+  return (executable.parent_path() / "hlp").string();
+}
+
+void AfficheAide(std::optional<long> contexteAideFormulaire, std::optional<long> contexte) noexcept {
+  Pointe(PointeurSouris::Sablier);
+  if (contexteAideFormulaire) {
+    bool lance = false;
+    try {
+      std::vector<std::string> arguments{ProgrammeAide(), "/D:\"" + DossierModele() + "\""};
+      if (contexte)
+        arguments.push_back("/P:" + std::to_string(*contexte));
+      else if (*contexteAideFormulaire != 0)
+        arguments.push_back("/P:" + std::to_string(*contexteAideFormulaire));
+      lance = Lance(arguments);
+    } catch (...) {
+    }
+    if (!lance) AfficheMessage("i#Impossible d'ouvrir le fichier d'aide.", std::string("Aide"));
+  }
+  Pointe(PointeurSouris::Normal);
+}
+
+}  // namespace utireorg

@@ -1,0 +1,61 @@
+#include "ui/FenetreQtOutils.h"
+
+#include <QVariant>
+#include <QWidget>
+#include <cmath>
+
+#if __has_include("messages/Aide.h")
+#include "messages/Aide.h"
+#define UTIREORG_AVEC_AIDE 1
+#endif
+
+namespace utireorg {
+namespace {
+
+constexpr double TwipsParPouce = 1440.0;
+constexpr const char* ProprieteContexteAide = "contexteAide";
+
+OuvertureAide& Ouverture() {
+  static OuvertureAide ouverture;
+  return ouverture;
+}
+
+int Pixels(int twips, int dpi) {
+  if (dpi <= 0) dpi = 96;
+  return static_cast<int>(std::lround(twips * dpi / TwipsParPouce));
+}
+
+}  // namespace
+
+int PixelsDeTwipsX(const QWidget* fenetre, int twips) {
+  return Pixels(twips, fenetre ? fenetre->logicalDpiX() : 96);
+}
+
+int PixelsDeTwipsY(const QWidget* fenetre, int twips) {
+  return Pixels(twips, fenetre ? fenetre->logicalDpiY() : 96);
+}
+
+long ContexteAideFenetre(const QWidget* fenetre) {
+  if (!fenetre) return 0;
+  bool ok = false;
+  auto contexte = fenetre->property(ProprieteContexteAide).toLongLong(&ok);
+  return ok ? static_cast<long>(contexte) : 0;
+}
+
+void DefinitContexteAideFenetre(QWidget* fenetre, long contexte) {
+  if (fenetre) fenetre->setProperty(ProprieteContexteAide, QVariant::fromValue<qlonglong>(contexte));
+}
+
+void DefinitOuvertureAide(OuvertureAide ouverture) { Ouverture() = std::move(ouverture); }
+
+void OuvreAide(long contexte) {
+  if (Ouverture()) {
+    Ouverture()(contexte);
+    return;
+  }
+#ifdef UTIREORG_AVEC_AIDE
+  AfficheAide(contexte);
+#endif
+}
+
+}  // namespace utireorg

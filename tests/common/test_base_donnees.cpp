@@ -1,0 +1,535 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/BaseDonnees.h"
+#include "common/InterfaceFenetre.h"
+#include "commun/FenetreFactice.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace utireorg;
+using namespace std::chrono_literals;
+using moteur::Valeur;
+
+namespace {
+
+// The helper process that holds the database as another workstation would. Its destructor
+// always stops it: by closing its stdin, else by killing it.
+class Aide {
+ public:
+  Aide(const std::string& chemin, const std::string& mode) {
+    int versAide[2], depuisAide[2];
+    if (::pipe2(versAide, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (::pipe2(depuisAide, O_CLOEXEC) != 0) {
+      ::close(versAide[0]);
+      ::close(versAide[1]);
+      throw std::runtime_error("pipe");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, versAide[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, depuisAide[1], 1);
+    std::string programme = CHEMIN_aide_verrou;
+    std::vector<std::string> arguments{programme, chemin, mode};
+    std::vector<char*> argv;
+    for (auto& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(versAide[0]);
+    ::close(depuisAide[1]);
+    entree_ = versAide[1];
+    sortie_ = depuisAide[0];
+  }
+  ~Aide() {
+    Libere();
+    ::close(sortie_);
+  }
+  Aide(const Aide&) = delete;
+  Aide& operator=(const Aide&) = delete;
+
+  // "pret" once it holds the lock, else what went wrong.
+  std::string PremiereLigne() {
+    std::string ligne;
+    auto limite = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < limite) {
+      pollfd p{sortie_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char c;
+      if (::read(sortie_, &c, 1) != 1 || c == '\n') break;
+      ligne += c;
+    }
+    return ligne;
+  }
+
+  // Lets go of the lock and waits for the process to end.
+  void Libere() {
+    if (entree_ >= 0) {
+      ::close(entree_);
+      entree_ = -1;
+    }
+    if (pid_ <= 0) return;
+    int statut = 0;
+    for (int i = 0; i < 500; ++i) {
+      if (::waitpid(pid_, &statut, WNOHANG) == pid_) {
+        pid_ = -1;
+        return;
+      }
+      ::usleep(10000);
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &statut, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int entree_ = -1, sortie_ = -1;
+};
+
+class BaseDonneesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string modele = (fs::temp_directory_path() / "base_donnees_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(modele.data()), nullptr);
+    dossier_ = modele;
+    // The error handler writes its journal in the current directory.
+    ancien_ = fs::current_path();
+    fs::current_path(dossier_);
+    auto base = moteur::DBEngine::CreateDatabase(Chemin());
+    auto td = base.CreateTableDef("Clients");
+    td.Fields().Append(td.CreateField("Id", moteur::dbLong));
+    td.Fields().Append(td.CreateField("Nom", moteur::dbText, 50));
+    td.Fields().Append(td.CreateField("Creation", moteur::dbDate));
+    td.Fields().Append(td.CreateField("Montant", moteur::dbDouble));
+    td.Fields().Append(td.CreateField("Actif", moteur::dbBoolean));
+    td.Fields().Append(td.CreateField("Notes", moteur::dbMemo));
+    base.TableDefs().Append(td);
+    auto rs = base.OpenRecordset("Clients", moteur::dbOpenDynaset);
+    for (int i = 1; i <= 3; ++i) {
+      rs.AddNew();
+      rs["Id"].SetValue(i);
+      rs["Nom"].SetValue("client " + std::to_string(i));
+      rs.Update();
+    }
+    rs.Close();
+    base.Close();
+    base_ = OuvreBase(Chemin());
+  }
+
+  void TearDown() override {
+    aide_.reset();
+    DefinitHorlogeAttente({});
+    DefinitPauseAttente({});
+    FermeBase(base_);
+    fs::current_path(ancien_);
+    std::error_code ec;
+    fs::remove_all(dossier_, ec);
+  }
+
+  std::string Chemin() const { return (dossier_ / "base.mdb").string(); }
+
+  void DemarreAide(const std::string& mode) {
+    aide_.emplace(Chemin(), mode);
+    ASSERT_EQ(aide_->PremiereLigne(), "pret");
+  }
+
+  // A clock that moves one second at each reading, and a pause that costs nothing: a two-minute
+  // wait runs through in a moment.
+  void TempsAccelere() {
+    DefinitHorlogeAttente([this] {
+      instant_ += 1s;
+      return instant_;
+    });
+    DefinitPauseAttente([this](std::chrono::milliseconds) { ++pauses_; });
+  }
+
+  // The table's recordset, on the client of that number.
+  moteur::Recordset Client(moteur::Database& base, int id) {
+    auto rs = OuvreTable(base, "Clients", moteur::dbOpenDynaset);
+    while (!rs.Eof() && rs["Id"].Value().EnEntier() != id) rs.MoveNext();
+    return rs;
+  }
+
+  std::vector<std::string> TextesMontres() const {
+    std::vector<std::string> textes;
+    for (const auto& m : fenetre_.messages) textes.push_back(m.texte);
+    return textes;
+  }
+
+  bool TableExiste(moteur::Database& base, const std::string& nom) {
+    return static_cast<bool>(moteur::Essaie([&] { base.TableDefs()[nom]; }));
+  }
+
+  tests::FenetreFactice fenetre_;
+  fs::path dossier_, ancien_;
+  moteur::Database base_;
+  std::optional<Aide> aide_;
+  std::chrono::steady_clock::time_point instant_{};
+  int pauses_ = 0;
+};
+
+moteur::TableDef Definition(moteur::Database& base, const std::string& nom) {
+  auto td = base.CreateTableDef(nom);
+  td.Fields().Append(td.CreateField("Code", moteur::dbLong));
+  return td;
+}
+
+// ---------------------------------------------------------------- opening and closing
+
+TEST_F(BaseDonneesTest, FermeBaseFermeEtOublieLaBaseSansJamaisEchouer) {
+  FermeBase(base_);
+  EXPECT_FALSE(base_.EstOuverte());
+  FermeBase(base_);  // already closed
+  // Nothing of ours holds the file any longer.
+  auto exclusive = OuvreBase(Chemin(), true);
+  EXPECT_TRUE(exclusive.EstOuverte());
+  FermeBase(exclusive);
+}
+
+// ---------------------------------------------------------------- TableVide
+
+TEST_F(BaseDonneesTest, TableVideSansTitreNeMontreRien) {
+  base_.Execute("DELETE * FROM Clients");
+  auto rs = OuvreTable(base_, "Clients");
+  EXPECT_TRUE(TableVide(rs));
+  EXPECT_TRUE(fenetre_.messages.empty());
+}
+
+TEST_F(BaseDonneesTest, TableVideAvecTitrePrevientLUtilisateur) {
+  base_.Execute("DELETE * FROM Clients");
+  auto rs = OuvreTable(base_, "Clients");
+  EXPECT_TRUE(TableVide(rs, "Copie des enregistrements"));
+  ASSERT_EQ(fenetre_.messages.size(), 1u);
+  EXPECT_EQ(fenetre_.messages[0].texte, "La table est vide.\nAucun traitement n'est possible");
+  EXPECT_EQ(fenetre_.messages[0].titre, "Copie des enregistrements");
+  EXPECT_EQ(fenetre_.messages[0].icone, 2);
+}
+
+TEST_F(BaseDonneesTest, TableNonVideGardeLEnregistrementCourant) {
+  auto rs = OuvreTable(base_, "Clients", moteur::dbOpenDynaset);
+  rs.MoveNext();
+  EXPECT_FALSE(TableVide(rs, "titre"));
+  EXPECT_EQ(rs["Id"].Value().EnEntier(), 2);
+  rs.MoveLast();
+  rs.MoveNext();
+  EXPECT_FALSE(TableVide(rs));
+  EXPECT_TRUE(rs.Eof());
+  EXPECT_TRUE(fenetre_.messages.empty());
+}
+
+// ---------------------------------------------------------------- LitChamp
+
+TEST_F(BaseDonneesTest, LitChampRemplaceLeNulSelonLeType) {
+  base_.Execute("UPDATE Clients SET Nom = Null WHERE Id = 1");
+  auto rs = Client(base_, 1);
+  Valeur texte = LitChamp(rs, "Nom");
+  EXPECT_EQ(texte.genre(), Valeur::Genre::Texte);
+  EXPECT_EQ(texte.texte(), "");
+  EXPECT_EQ(LitChamp(rs, "Notes").genre(), Valeur::Genre::Texte);
+  EXPECT_TRUE(LitChamp(rs, "Creation").EstVide());
+  for (const char* numerique : {"Id", "Montant", "Actif"}) {
+    SCOPED_TRACE(numerique);
+    rs.Edit();
+    rs[numerique].SetValue(Valeur::Nul());
+    rs.Update();
+    Valeur v = LitChamp(rs, numerique);
+    EXPECT_TRUE(v.EstNumerique());
+    EXPECT_EQ(v.EnEntier(), 0);
+  }
+}
+
+TEST_F(BaseDonneesTest, LitChampRendUneValeurNonNulleTelleQuelle) {
+  auto rs = Client(base_, 2);
+  EXPECT_EQ(LitChamp(rs, "Nom").texte(), "client 2");
+  EXPECT_EQ(LitChamp(rs, 0).EnEntier(), 2);  // by position
+}
+
+TEST_F(BaseDonneesTest, LitChampSignaleUnChampInconnuSaufSiLesErreursSontIgnorees) {
+  auto rs = Client(base_, 1);
+  auto r = moteur::Essaie([&] { LitChamp(rs, "Inconnu"); });
+  EXPECT_EQ(r.Number, moteur::err::ElementIntrouvable);
+  EXPECT_TRUE(LitChamp(rs, "Inconnu", true).EstVide());
+  EXPECT_TRUE(LitChamp(rs, 42, true).EstVide());
+}
+
+// ---------------------------------------------------------------- AjouteTable
+
+TEST_F(BaseDonneesTest, AjouteTableCreeLaTable) {
+  auto td = Definition(base_, "Nouvelle");
+  EXPECT_EQ(AjouteTable(base_, td), 0);
+  EXPECT_TRUE(TableExiste(base_, "Nouvelle"));
+}
+
+TEST_F(BaseDonneesTest, AjouteTableSurUneTableExistanteLaVide) {
+  auto existante = Definition(base_, "Table copiée");
+  base_.TableDefs().Append(existante);
+  base_.Execute("INSERT INTO [Table copiée] (Code) SELECT Id FROM Clients");
+  ASSERT_EQ(base_.TableDefs()["Table copiée"].RecordCount(), 3);
+  auto td = Definition(base_, "Table copiée");
+  EXPECT_EQ(AjouteTable(base_, td), 0);
+  EXPECT_EQ(base_.TableDefs()["Table copiée"].RecordCount(), 0);
+  EXPECT_TRUE(fenetre_.messages.empty());
+}
+
+TEST_F(BaseDonneesTest, AjouteTableEnEchecRendUnEtSignaleSaufSilence) {
+  auto sansChamp = base_.CreateTableDef("SansChamp");
+  EXPECT_EQ(AjouteTable(base_, sansChamp, true), 1);
+  EXPECT_TRUE(fenetre_.messages.empty());
+  EXPECT_EQ(AjouteTable(base_, sansChamp), 1);
+  ASSERT_EQ(fenetre_.messages.size(), 1u);
+  EXPECT_EQ(fenetre_.messages[0].titre, "Erreur");
+  EXPECT_NE(fenetre_.messages[0].texte.find("3264 " + TitreApplication() + " (T_ATDA)"), std::string::npos)
+      << fenetre_.messages[0].texte;
+}
+
+// ---------------------------------------------------------------- SupprimeTable
+
+TEST_F(BaseDonneesTest, SupprimeTableInexistanteRendZeroSansRienDire) {
+  EXPECT_EQ(SupprimeTable(base_, "Absente"), 0);
+  EXPECT_TRUE(fenetre_.messages.empty());
+}
+
+TEST_F(BaseDonneesTest, SupprimeTableSupprime) {
+  EXPECT_EQ(SupprimeTable(base_, "clients"), 0);
+  EXPECT_FALSE(TableExiste(base_, "Clients"));
+}
+
+// ---------------------------------------------------------------- SupprimeEnreg and MiseAJour
+
+TEST_F(BaseDonneesTest, SupprimeEnregDejaSupprimeParUnAutrePosteRendZero) {
+  auto rs = Client(base_, 2);
+  auto autre = OuvreBase(Chemin());
+  autre.Execute("DELETE * FROM Clients WHERE Id = 2");
+  FermeBase(autre);
+  EXPECT_EQ(SupprimeEnreg(rs), 0);
+  EXPECT_TRUE(fenetre_.messages.empty());
+}
+
+TEST_F(BaseDonneesTest, SupprimeEnregSupprime) {
+  auto rs = Client(base_, 2);
+  EXPECT_EQ(SupprimeEnreg(rs), 0);
+  EXPECT_EQ(base_.TableDefs()["Clients"].RecordCount(), 2);
+}
+
+TEST_F(BaseDonneesTest, MiseAJourEnregistreEtRevientAuVerrouillageOptimiste) {
+  auto rs = Client(base_, 1);
+  rs.SetLockEdits(true);
+  rs.Edit();
+  rs["Nom"].SetValue("modifié");
+  EXPECT_EQ(MiseAJour(rs), 0);
+  EXPECT_FALSE(rs.LockEdits());
+  auto relu = Client(base_, 1);
+  EXPECT_EQ(relu["Nom"].Value().texte(), "modifié");
+}
+
+TEST_F(BaseDonneesTest, MiseAJourApresModificationParUnAutrePosteEchoueEtLeDit) {
+  TempsAccelere();  // a conflict is not a lock: no waiting
+  auto rs = Client(base_, 1);
+  rs.Edit();
+  rs["Nom"].SetValue("le mien");
+  auto autre = OuvreBase(Chemin());
+  autre.Execute("UPDATE Clients SET Nom = 'le sien' WHERE Id = 1");
+  FermeBase(autre);
+  EXPECT_EQ(MiseAJour(rs), 1);
+  ASSERT_EQ(fenetre_.messages.size(), 1u);
+  EXPECT_EQ(fenetre_.messages[0].titre, "Mise à jour");
+  EXPECT_EQ(fenetre_.messages[0].texte, " Les données ont été mises à jour par une autre tâche.");
+  EXPECT_EQ(fenetre_.messages[0].icone, 1);
+  EXPECT_EQ(pauses_, 0);
+  EXPECT_EQ(Client(base_, 1)["Nom"].Value().texte(), "le sien");
+}
+
+TEST_F(BaseDonneesTest, MiseAJourSilencieuseApresModificationParUnAutrePosteNeDitRien) {
+  TempsAccelere();  // a conflict is not a lock: no waiting
+  auto rs = Client(base_, 1);
+  rs.Edit();
+  rs["Nom"].SetValue("le mien");
+  auto autre = OuvreBase(Chemin());
+  autre.Execute("UPDATE Clients SET Nom = 'le sien' WHERE Id = 1");
+  FermeBase(autre);
+  EXPECT_EQ(MiseAJour(rs, false), 1);
+  EXPECT_TRUE(fenetre_.messages.empty());
+}
+
+TEST_F(BaseDonneesTest, MiseAJourDUnEnregistrementEffaceParUnAutrePoste) {
+  TempsAccelere();  // a conflict is not a lock: no waiting
+  auto rs = Client(base_, 3);
+  rs.Edit();
+  rs["Nom"].SetValue("le mien");
+  auto autre = OuvreBase(Chemin());
+  autre.Execute("DELETE * FROM Clients WHERE Id = 3");
+  FermeBase(autre);
+  EXPECT_EQ(MiseAJour(rs), 1);
+  EXPECT_EQ(TextesMontres(), std::vector<std::string>{"Les données à mettre à jour\n ont été effacées par une autre tâche."});
+}
+
+// ---------------------------------------------------------------- waits on a real lock
+
+TEST_F(BaseDonneesTest, EcritureGardeeReessaieJusquALaLiberationDuVerrou) {
+  auto rs = Client(base_, 2);
+  rs.Edit();
+  rs["Nom"].SetValue("attendu");
+  DemarreAide("immediat");
+  // The other workstation lets go during the third pause.
+  DefinitPauseAttente([this](std::chrono::milliseconds) {
+    if (++pauses_ == 3) aide_->Libere();
+  });
+  EXPECT_EQ(MiseAJour(rs), 0);
+  EXPECT_EQ(pauses_, 3);
+  EXPECT_TRUE(fenetre_.messages.empty());
+  auto autre = OuvreBase(Chemin());
+  EXPECT_EQ(Client(autre, 2)["Nom"].Value().texte(), "attendu");
+  FermeBase(autre);
+}
+
+TEST_F(BaseDonneesTest, AjouteTableAbandonneApresDeuxMinutesDeVerrouEtLeSignale) {
+  DemarreAide("immediat");
+  TempsAccelere();
+  auto td = Definition(base_, "Nouvelle");
+  EXPECT_EQ(AjouteTable(base_, td), 1);
+  EXPECT_GT(pauses_, 100);  // it did wait, in its own time
+  ASSERT_EQ(fenetre_.messages.size(), 1u);
+  EXPECT_EQ(fenetre_.messages[0].titre, "Erreur");
+  EXPECT_NE(fenetre_.messages[0].texte.find(TitreApplication() + " (T_ATDA)"), std::string::npos);
+  EXPECT_NE(fenetre_.messages[0].texte.find("L'enregistrement a déjà été réservé"), std::string::npos)
+      << fenetre_.messages[0].texte;
+  aide_->Libere();
+  EXPECT_FALSE(TableExiste(base_, "Nouvelle"));
+}
+
+TEST_F(BaseDonneesTest, AbandonSilencieuxRendUnSansRienDire) {
+  auto rs = Client(base_, 1);
+  DemarreAide("immediat");
+  TempsAccelere();
+  EXPECT_EQ(SupprimeEnreg(rs, true), 1);
+  EXPECT_EQ(SupprimeTable(base_, "Clients", true), 1);
+  EXPECT_TRUE(fenetre_.messages.empty());
+  aide_->Libere();
+  EXPECT_EQ(base_.TableDefs()["Clients"].RecordCount(), 3);
+}
+
+TEST_F(BaseDonneesTest, SupprimeEnregAttendLaFinDUnVerrouExclusif) {
+  auto rs = Client(base_, 1);
+  DemarreAide("exclusif");
+  DefinitPauseAttente([this](std::chrono::milliseconds) {
+    if (++pauses_ == 2) aide_->Libere();
+  });
+  EXPECT_EQ(SupprimeEnreg(rs), 0);
+  EXPECT_EQ(pauses_, 2);
+  EXPECT_EQ(base_.TableDefs()["Clients"].RecordCount(), 2);
+}
+
+// ---------------------------------------------------------------- AttenteTransaction
+
+TEST_F(BaseDonneesTest, AttenteTransactionDureDeuxMinutesEnTempsEcoule) {
+  std::chrono::steady_clock::time_point maintenant{};
+  DefinitHorlogeAttente([&] { return maintenant; });
+  DefinitPauseAttente([this](std::chrono::milliseconds duree) {
+    ++pauses_;
+    EXPECT_GT(duree, 0ms);
+    EXPECT_LE(duree, 50ms);
+  });
+  const auto debut = maintenant;
+  maintenant = debut + 119s + 999ms;
+  EXPECT_TRUE(AttenteTransaction(debut));
+  EXPECT_EQ(pauses_, 1);
+  maintenant = debut + 120s;
+  EXPECT_FALSE(AttenteTransaction(debut));
+  maintenant = debut + 121s;
+  EXPECT_FALSE(AttenteTransaction(debut));
+  EXPECT_EQ(pauses_, 1);  // no pause once given up
+}
+
+// ---------------------------------------------------------------- priorities
+
+void PosePriorite(moteur::Database& base, int valeur) {
+  auto f = base.TableDefs()["Clients"].Fields()["Nom"];
+  f.Properties().Append(f.CreateProperty("Priorite", moteur::dbInteger, Valeur(valeur)));
+}
+
+long long Priorite(moteur::Database& base) {
+  return base.TableDefs()["Clients"].Fields()["Nom"].Properties()["Priorite"].Value().EnEntier();
+}
+
+TEST_F(BaseDonneesTest, LitPrioriteSansProprieteRendFaux) {
+  for (int slot = 0; slot < 3; ++slot) EXPECT_FALSE(LitPriorite(base_, "Clients", "Nom", slot));
+  EXPECT_FALSE(LitPriorite(base_, "Absente", "Nom", 0));
+}
+
+TEST_F(BaseDonneesTest, LitPrioriteLitLesBitsDuMasque) {
+  PosePriorite(base_, 5);
+  EXPECT_TRUE(LitPriorite(base_, "Clients", "Nom", 0));
+  EXPECT_FALSE(LitPriorite(base_, "Clients", "Nom", 1));
+  EXPECT_TRUE(LitPriorite(base_, "Clients", "Nom", 2));
+  EXPECT_FALSE(LitPriorite(base_, "Clients", "Nom", 3));
+}
+
+TEST_F(BaseDonneesTest, LitPrioriteNeLitQueLesTroisPremiersBits) {
+  PosePriorite(base_, 8);
+  for (int slot = 0; slot < 3; ++slot) EXPECT_FALSE(LitPriorite(base_, "Clients", "Nom", slot));
+}
+
+TEST_F(BaseDonneesTest, AffectePrioritesSansListeCreeLaProprieteA7) {
+  AffectePriorites(base_, "Clients", "Nom", {});
+  EXPECT_EQ(Priorite(base_), 7);
+  EXPECT_TRUE(fenetre_.messages.empty());
+}
+
+TEST_F(BaseDonneesTest, AffectePrioritesRemplaceUnePrioriteExistante) {
+  PosePriorite(base_, 7);
+  AffectePriorites(base_, "Clients", "Nom", {1, 0, 5});
+  EXPECT_EQ(Priorite(base_), 3);
+  AffectePriorites(base_, "Clients", "Nom", {2, 0});
+  EXPECT_EQ(Priorite(base_), 2);
+  EXPECT_TRUE(fenetre_.messages.empty());
+}
+
+TEST_F(BaseDonneesTest, AffectePrioritesSurUnChampInconnuPrevient) {
+  AffectePriorites(base_, "Clients", "Inconnu", {});
+  ASSERT_EQ(fenetre_.messages.size(), 1u);
+  EXPECT_EQ(fenetre_.messages[0].titre, "Affectation dynamique des priorités");
+  EXPECT_EQ(fenetre_.messages[0].icone, 1);
+  EXPECT_EQ(fenetre_.messages[0].texte, moteur::DescriptionErreur(moteur::err::ElementIntrouvable, {"Inconnu"}));
+}
+
+// ---------------------------------------------------------------- RemplaceTexte
+
+TEST(RemplaceTexte, RemplaceToutesLesOccurrencesMemeCellesQueLeRemplacementForme) {
+  std::string texte = "aaaa";
+  RemplaceTexte(texte, "aa", "a");
+  EXPECT_EQ(texte, "a");
+  texte = "Table copiée de Table";
+  RemplaceTexte(texte, "Table", "T");
+  EXPECT_EQ(texte, "T copiée de T");
+  texte = "xaabb";
+  RemplaceTexte(texte, "ab", "");
+  EXPECT_EQ(texte, "x");
+}
+
+TEST(RemplaceTexte, RemplacementContenantLeTexteCherche) {
+  std::string texte = "l'eau d'ici";
+  RemplaceTexte(texte, "'", "''");
+  EXPECT_EQ(texte, "l''eau d''ici");
+}
+
+TEST(RemplaceTexte, TexteChercheVideNeChangeRien) {
+  std::string texte = "abc";
+  RemplaceTexte(texte, "", "x");
+  EXPECT_EQ(texte, "abc");
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+// Shared fixtures of the engine's tests: a private folder per test, small builders for tables and
+// rows, and a helper process that holds a database from outside.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "moteur/Moteur.h"
+
+extern char** environ;
+
+// Checks the number of the error a statement raises; an engine error escaping as anything else
+// than ErreurMoteur fails the test through GoogleTest's own handler.
+#define EXPECT_ERREUR(numero, ...)                                 \
+  do {                                                             \
+    auto resultat_ = ::moteur::Essaie([&] { __VA_ARGS__; });        \
+    EXPECT_EQ(resultat_.Number, (numero)) << resultat_.Description; \
+  } while (0)
+
+#define ASSERT_SANS_ERREUR(...)                                     \
+  do {                                                              \
+    auto resultat_ = ::moteur::Essaie([&] { __VA_ARGS__; });         \
+    ASSERT_EQ(resultat_.Number, 0) << resultat_.Description;         \
+  } while (0)
+
+namespace outils {
+
+namespace fs = std::filesystem;
+using moteur::Valeur;
+
+// Numbers that mean "someone else holds a lock on it".
+inline bool EstNumeroVerrou(int n) {
+  for (int v : {3046, 3158, 3186, 3187, 3188, 3189, 3197, 3202, 3211, 3212, 3218, 3260, 3261, 3262, 3263})
+    if (n == v) return true;
+  return false;
+}
+
+class DossierTemporaire {
+ public:
+  DossierTemporaire() {
+    const char* racine = std::getenv("TMPDIR");
+    std::string modele = std::string(racine && *racine ? racine : "/tmp") + "/moteur_XXXXXX";
+    std::vector<char> tampon(modele.begin(), modele.end());
+    tampon.push_back('\0');
+    if (!::mkdtemp(tampon.data())) throw std::runtime_error("mkdtemp");
+    chemin_ = tampon.data();
+  }
+  ~DossierTemporaire() {
+    std::error_code ec;
+    // A test may have taken the rights away to provoke a refusal.
+    for (auto it = fs::recursive_directory_iterator(chemin_, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+      ::chmod(it->path().c_str(), 0700);
+    fs::remove_all(chemin_, ec);
+  }
+  DossierTemporaire(const DossierTemporaire&) = delete;
+  DossierTemporaire& operator=(const DossierTemporaire&) = delete;
+  const std::string& chemin() const { return chemin_; }
+
+ private:
+  std::string chemin_;
+};
+
+struct Colonne {
+  std::string nom;
+  int type;
+  int taille = 0;
+};
+
+inline moteur::TableDef CreeTable(moteur::Database& base, const std::string& nom, std::initializer_list<Colonne> colonnes) {
+  auto td = base.CreateTableDef(nom);
+  for (const auto& c : colonnes) td.Fields().Append(td.CreateField(c.nom, c.type, c.taille));
+  base.TableDefs().Append(td);
+  return td;
+}
+
+inline void AjouteIndex(moteur::TableDef& td, const std::string& nom, const std::string& champs, bool unique,
+                        bool primaire = false) {
+  auto ix = td.CreateIndex(nom);
+  ix.SetFields(champs);
+  ix.SetUnique(unique);
+  ix.SetPrimary(primaire);
+  td.Indexes().Append(ix);
+}
+
+using Ligne = std::vector<std::pair<std::string, Valeur>>;
+
+// Adds one record through a recordset, the way an application would.
+inline void Ajoute(moteur::Database& base, const std::string& table, const Ligne& valeurs) {
+  auto rs = base.OpenRecordset(table, moteur::dbOpenDynaset);
+  rs.AddNew();
+  for (const auto& [nom, v] : valeurs) rs[nom].SetValue(v);
+  rs.Update();
+  rs.Close();
+}
+
+// The values of one column of a query, as text, in the order the query gives.
+inline std::vector<std::string> Colonne(moteur::Database& base, const std::string& requete, const std::string& champ) {
+  std::vector<std::string> valeurs;
+  auto rs = base.OpenRecordset(requete, moteur::dbOpenSnapshot);
+  while (!rs.Eof()) {
+    Valeur v = rs[champ].Value();
+    valeurs.push_back(v.EstNul() ? "<nul>" : v.EnTexte());
+    rs.MoveNext();
+  }
+  return valeurs;
+}
+
+inline long long Compte(moteur::Database& base, const std::string& table) {
+  return base.TableDefs()[table].RecordCount();
+}
+
+inline long long TailleFichier(const std::string& chemin) {
+  std::error_code ec;
+  auto t = fs::file_size(chemin, ec);
+  return ec ? -1 : static_cast<long long>(t);
+}
+
+inline void EcritFichier(const std::string& chemin, const std::string& contenu) {
+  std::ofstream f(chemin, std::ios::binary | std::ios::trunc);
+  f << contenu;
+}
+
+class TestMoteur : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    // A failed assertion inside a workspace transaction must not leak it into the next test.
+    while (moteur::DBEngine::NiveauTransaction() > 0) moteur::DBEngine::Rollback();
+  }
+
+  std::string Chemin(const std::string& nom) const { return dossier_.chemin() + "/" + nom; }
+  const std::string& Dossier() const { return dossier_.chemin(); }
+
+  moteur::Database Cree(const std::string& nom = "base.bd", const std::string& version = "4.0") {
+    return moteur::DBEngine::CreateDatabase(Chemin(nom), version);
+  }
+  moteur::Database Ouvre(const std::string& nom = "base.bd") { return moteur::DBEngine::OpenDatabase(Chemin(nom)); }
+
+  // A base "Clients(Id Long, Nom Text 20)" with n records Id 1..n, Nom "client i".
+  moteur::Database BaseClients(int n, const std::string& nom = "base.bd") {
+    auto base = Cree(nom);
+    auto td = CreeTable(base, "Clients", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 20}});
+    auto rs = base.OpenRecordset("Clients");
+    moteur::DBEngine::BeginTrans();  // one commit, not one per record
+    for (int i = 1; i <= n; ++i) {
+      rs.AddNew();
+      rs["Id"].SetValue(i);
+      rs["Nom"].SetValue("client " + std::to_string(i));
+      rs.Update();
+    }
+    moteur::DBEngine::CommitTrans();
+    rs.Close();
+    return base;
+  }
+
+ private:
+  DossierTemporaire dossier_;
+};
+
+// A second process holding a database, started from the aide_verrou program. It is always stopped,
+// even when the test that started it fails half-way.
+class Aide {
+ public:
+  Aide(const std::string& programme, const std::vector<std::string>& arguments) {
+    int versAide[2], depuisAide[2];
+    if (::pipe2(versAide, O_CLOEXEC) != 0 || ::pipe2(depuisAide, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, versAide[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, depuisAide[1], 1);
+    std::vector<std::string> tous{programme};
+    tous.insert(tous.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : tous) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int rc = ::posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(versAide[0]);
+    ::close(depuisAide[1]);
+    entree_ = versAide[1];
+    sortie_ = depuisAide[0];
+    if (rc != 0) pid_ = -1;
+  }
+
+  ~Aide() {
+    Libere();
+    if (sortie_ >= 0) ::close(sortie_);
+  }
+  Aide(const Aide&) = delete;
+  Aide& operator=(const Aide&) = delete;
+
+  // The first line the helper prints: "pret" once it holds the database, else what went wrong.
+  std::string PremiereLigne() {
+    std::string ligne;
+    auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (sortie_ >= 0 && std::chrono::steady_clock::now() < limite) {
+      pollfd p{sortie_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char c;
+      if (::read(sortie_, &c, 1) != 1 || c == '\n') break;
+      ligne += c;
+    }
+    return ligne;
+  }
+
+  // Closes its stdin, which tells it to let go, and waits for it to leave; one that does not
+  // leave is killed, so that no test can hang on it.
+  void Libere() {
+    if (entree_ >= 0) {
+      ::close(entree_);
+      entree_ = -1;
+    }
+    if (pid_ <= 0) return;
+    for (int i = 0; i < 1000; ++i) {
+      if (::waitpid(pid_, &statut_, WNOHANG) == pid_) {
+        pid_ = -1;
+        return;
+      }
+      ::usleep(10000);
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &statut_, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int entree_ = -1, sortie_ = -1;
+  int statut_ = 0;
+};
+
+}  // namespace outils

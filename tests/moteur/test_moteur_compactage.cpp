@@ -1,0 +1,269 @@
+// Compacting and repairing: what the new file holds, and that a failure leaves nothing half-made.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include "OutilsMoteur.h"
+#include "moteur/Injection.h"
+
+using namespace moteur;
+using namespace outils;
+
+namespace {
+
+bool EstNumeroEspaceDisque(int n) {
+  for (int v : {61, 3026, 3183, 3469, 3472, 3559, 3569, 3575})
+    if (n == v) return true;
+  return false;
+}
+
+// Nothing at that path, not even SQLite's journal of it.
+bool RienA(const std::string& chemin) {
+  return !fs::exists(chemin) && !fs::exists(chemin + "-journal") && !fs::exists(chemin + "-wal");
+}
+
+class Compactage : public TestMoteur {
+ protected:
+  // Clients with a key, a relation to Commandes and properties: everything a copy must carry.
+  void BaseComplete(int lignes) {
+    auto base = BaseClients(lignes);
+    auto clients = base.TableDefs()["Clients"];
+    AjouteIndex(clients, "Cle", "Id", true, true);
+    clients.Fields()["Nom"].Properties().Append(clients.CreateProperty("NomClair", dbText, "Nom du client"));
+    CreeTable(base, "Commandes", {{"ClientId", dbLong}});
+    base.Execute("INSERT INTO Commandes VALUES (1)", dbFailOnError);
+    auto rel = base.CreateRelation("ClientsCommandes", "Clients", "Commandes");
+    auto f = rel.CreateField("Id");
+    f.SetForeignName("ClientId");
+    rel.Fields().Append(f);
+    base.Relations().Append(rel);
+  }
+
+  void VerifieComplete(const std::string& nom, int lignes) {
+    auto base = Ouvre(nom);
+    EXPECT_TRUE(base.VerifieIntegrite().empty());
+    EXPECT_EQ(Compte(base, "Clients"), lignes);
+    EXPECT_EQ(base.TableDefs()["Clients"].Fields()["Nom"].Properties()["NomClair"].Value().EnTexte(), "Nom du client");
+    EXPECT_ERREUR(err::Doublon, Ajoute(base, "Clients", {{"Id", 1}, {"Nom", "x"}}));
+    EXPECT_ERREUR(err::EnregistrementsLies, base.Execute("DELETE FROM Clients WHERE Id = 1", dbFailOnError));
+    EXPECT_ERREUR(err::PasDEnregistrementLie, base.Execute("INSERT INTO Commandes VALUES (0)", dbFailOnError));
+  }
+};
+
+TEST_F(Compactage, CopieCompleteEtVersionDemandee) {
+  BaseComplete(20);
+  DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("v3.bd"), dbLangGeneral, dbVersion30 | dbDecrypt);
+  DBEngine::CompactDatabase(Chemin("v3.bd"), Chemin("v3bis.bd"));
+  DBEngine::CompactDatabase(Chemin("v3.bd"), Chemin("v4.bd"), dbLangGeneral, dbVersion40);
+  EXPECT_EQ(Ouvre("v3.bd").Version(), "3.0");
+  EXPECT_EQ(Ouvre("v3bis.bd").Version(), "3.0");
+  EXPECT_EQ(Ouvre("v4.bd").Version(), "4.0");
+  EXPECT_EQ(Ouvre("base.bd").Version(), "4.0");
+  VerifieComplete("v4.bd", 20);
+
+  EXPECT_ERREUR(err::DestinationExiste, DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("v4.bd")));
+  EXPECT_ERREUR(err::DestinationExiste, DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("base.bd")));
+  EXPECT_ERREUR(err::CheminInvalide, DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("absent/copie.bd")));
+  EXPECT_ERREUR(err::FichierIntrouvable, DBEngine::CompactDatabase(Chemin("absente.bd"), Chemin("copie.bd")));
+  EXPECT_TRUE(RienA(Chemin("copie.bd")));
+  VerifieComplete("v4.bd", 20);
+}
+
+TEST_F(Compactage, EspaceLibreEstRendu) {
+  {
+    auto base = Cree();
+    CreeTable(base, "Gros", {{"Id", dbLong}, {"Texte", dbMemo}});
+    base.Execute("INSERT INTO Gros VALUES (1, '" + std::string(2000, 'g') + "')", dbFailOnError);
+    for (int i = 0; i < 9; ++i) base.Execute("INSERT INTO Gros SELECT Id + " + std::to_string(1 << i) + ", Texte FROM Gros", dbFailOnError);
+    ASSERT_EQ(Compte(base, "Gros"), 512);
+    base.Execute("DELETE FROM Gros WHERE Id > 10", dbFailOnError);
+  }
+  auto avant = TailleFichier(Chemin("base.bd"));
+  DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("compacte.bd"));
+  auto apres = TailleFichier(Chemin("compacte.bd"));
+  EXPECT_GT(avant, 1000 * 1000);
+  EXPECT_LT(apres * 4, avant) << avant << " -> " << apres;
+  auto base = Ouvre("compacte.bd");
+  EXPECT_EQ(Compte(base, "Gros"), 10);
+  EXPECT_EQ(Colonne(base, "SELECT Texte FROM Gros WHERE Id = 10", "Texte"), (std::vector<std::string>{std::string(2000, 'g')}));
+}
+
+TEST_F(Compactage, SourceQueLaCopieNePeutPasReproduireNeLaissePasDeDestination) {
+  {
+    auto base = Cree("long.bd");
+    CreeTable(base, "T", {{"Court", dbText, 3}});
+    EcritSansControle(base, "T", {{"Court", "bien trop long"}});
+  }
+  EXPECT_ERREUR(err::ValeurTropLongue, DBEngine::CompactDatabase(Chemin("long.bd"), Chemin("copie.bd")));
+  EXPECT_TRUE(RienA(Chemin("copie.bd")));
+
+  {
+    auto base = Cree("sansversion.bd");
+    base.Properties().Delete("Version");
+  }
+  EXPECT_ERREUR(err::VersionIndeterminee, DBEngine::CompactDatabase(Chemin("sansversion.bd"), Chemin("copie.bd")));
+  {
+    auto base = Cree("versionx.bd");
+    base.Properties()["Version"].SetValue("x");
+  }
+  EXPECT_ERREUR(err::VersionIndeterminee, DBEngine::CompactDatabase(Chemin("versionx.bd"), Chemin("copie.bd")));
+  EXPECT_TRUE(RienA(Chemin("copie.bd")));
+}
+
+TEST_F(Compactage, DisquePleinNeLaissePasDeCopiePartielle) {
+  BaseComplete(300);
+  const auto taille = TailleFichier(Chemin("base.bd"));
+  int echecs = 0, echecsApresCopie = 0;
+  // Past the size of the file, the copy is whole and only the change of version can still fail.
+  for (long long limite : {0LL, 512LL, 4096LL, taille / 2, taille - 4096, taille, taille + 4096, taille + 8192, taille + 65536}) {
+    SCOPED_TRACE(limite);
+    const std::string destination = Chemin("copie" + std::to_string(limite) + ".bd");
+    Resultat r;
+    {
+      injection::LimiteTemporaire disque(limite);
+      r = Essaie([&] { DBEngine::CompactDatabase(Chemin("base.bd"), destination, dbLangGeneral, dbVersion30); });
+    }
+    if (r.Number != 0) {
+      ++echecs;
+      echecsApresCopie += limite > taille;
+      EXPECT_TRUE(EstNumeroEspaceDisque(r.Number)) << r.Number << " " << r.Description;
+      EXPECT_TRUE(RienA(destination));
+    } else {
+      VerifieComplete(fs::path(destination).filename(), 300);
+      EXPECT_EQ(Ouvre(fs::path(destination).filename()).Version(), "3.0");
+    }
+  }
+  EXPECT_GE(echecs, 6);
+  EXPECT_GE(echecsApresCopie, 1);
+  EXPECT_LT(echecs, 9);
+  // The source came through every attempt whole.
+  VerifieComplete("base.bd", 300);
+}
+
+class Reparation : public TestMoteur {
+ protected:
+  static constexpr int kLignes = 3000;
+  static std::string Texte(long long id) { return "MARQUE-" + std::to_string(id) + "-" + std::string(150, 'r'); }
+
+  void BaseComplete() {
+    auto base = BaseClients(5);
+    base.TableDefs()["Clients"].Properties().Append(base.CreateProperty("Priorite", dbInteger, 4));
+  }
+};
+
+TEST_F(Reparation, FichierSainResteSainAvecSesDonneesEtSesRegles) {
+  BaseComplete();
+  // The rules are kept as triggers: a file that lost them is sound for SQLite but not for us.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
+  std::vector<std::string> declencheurs;
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'trigger'", -1, &st, nullptr);
+  while (sqlite3_step(st) == SQLITE_ROW) declencheurs.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  for (const auto& nom : declencheurs) sqlite3_exec(db, ("DROP TRIGGER \"" + nom + "\"").c_str(), nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_FALSE(declencheurs.empty());
+  DBEngine::RepairDatabase(Chemin("base.bd"));
+  auto base = Ouvre();
+  EXPECT_TRUE(base.VerifieIntegrite().empty());
+  EXPECT_EQ(Colonne(base, "SELECT Nom FROM Clients ORDER BY Id", "Nom"),
+            (std::vector<std::string>{"client 1", "client 2", "client 3", "client 4", "client 5"}));
+  EXPECT_EQ(base.TableDefs()["Clients"].Properties()["Priorite"].Value().EnEntier(), 4);
+  EXPECT_ERREUR(err::ValeurTropLongue, Ajoute(base, "Clients", {{"Nom", std::string(21, 'x')}}));
+}
+
+TEST_F(Reparation, PagesAbimeesSontEcarteesEtLeResteSauve) {
+  {
+    auto base = Cree();
+    auto td = base.CreateTableDef("Grande");
+    auto id = td.CreateField("Id", dbLong);
+    id.SetAttributes(dbAutoIncrField);
+    td.Fields().Append(id);
+    td.Fields().Append(td.CreateField("Texte", dbMemo));
+    base.TableDefs().Append(td);
+    td.Properties().Append(td.CreateProperty("Priorite", dbInteger, 4));
+    DBEngine::BeginTrans();
+    for (int i = 1; i <= kLignes; ++i) base.Execute("INSERT INTO Grande (Texte) VALUES ('" + Texte(i) + "')", dbFailOnError);
+    DBEngine::CommitTrans();
+  }
+  // Garbage over three leaf pages of the big table, away from the header and the catalog.
+  int fd = ::open(Chemin("base.bd").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  unsigned char taillePage[2];
+  ASSERT_EQ(::pread(fd, taillePage, 2, 16), 2);
+  const long long page = taillePage[0] << 8 | taillePage[1], pages = TailleFichier(Chemin("base.bd")) / page;
+  int abimees = 0;
+  std::string contenu(page, '\0');
+  for (long long p = pages / 2; p < pages && abimees < 3; p += 5) {
+    ASSERT_EQ(::pread(fd, contenu.data(), page, p * page), page);
+    if (contenu[0] != 0x0D || contenu.find("MARQUE-") == std::string::npos) continue;
+    std::string dechets(page, '\0');
+    for (long long i = 0; i < page; ++i) dechets[i] = static_cast<char>((i * 131 + p) & 0xFF);
+    ASSERT_EQ(::pwrite(fd, dechets.data(), page, p * page), page);
+    ++abimees;
+  }
+  ::close(fd);
+  ASSERT_EQ(abimees, 3);
+  EXPECT_FALSE(Ouvre().VerifieIntegrite().empty());
+
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd")));
+  auto base = Ouvre();
+  EXPECT_TRUE(base.VerifieIntegrite().empty());
+  auto t = base.TableDefs()["Grande"];
+  EXPECT_EQ(t.Properties()["Priorite"].Value().EnEntier(), 4);
+  EXPECT_EQ(t.Fields()["Id"].Attributes() & dbAutoIncrField, dbAutoIncrField);
+  long long lignes = t.RecordCount();
+  EXPECT_LT(lignes, kLignes);
+  EXPECT_GT(lignes, kLignes * 9 / 10);
+  auto rs = base.OpenRecordset("Grande");
+  long long fausses = 0;
+  for (; !rs.Eof(); rs.MoveNext())
+    if (rs["Texte"].Value().EnTexte() != Texte(rs["Id"].Value().EnEntier())) ++fausses;
+  EXPECT_EQ(fausses, 0);
+  // The salvaged table takes new records again, numbered after the old ones.
+  Ajoute(base, "Grande", {{"Texte", "après"}});
+  EXPECT_EQ(Colonne(base, "SELECT Id FROM Grande WHERE Texte = 'après'", "Id"), (std::vector<std::string>{std::to_string(kLignes + 1)}));
+}
+
+TEST_F(Reparation, BaseTronqueeGardeSesPremieresLignes) {
+  {
+    auto base = Cree();
+    CreeTable(base, "Grande", {{"Id", dbLong}, {"Texte", dbMemo}});
+    DBEngine::BeginTrans();
+    for (int i = 1; i <= kLignes; ++i)
+      base.Execute("INSERT INTO Grande VALUES (" + std::to_string(i) + ", '" + Texte(i) + "')", dbFailOnError);
+    DBEngine::CommitTrans();
+  }
+  fs::resize_file(Chemin("base.bd"), static_cast<std::uintmax_t>(TailleFichier(Chemin("base.bd")) / 2));
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd")));
+  auto base = Ouvre();
+  EXPECT_TRUE(base.VerifieIntegrite().empty());
+  long long lignes = Compte(base, "Grande");
+  EXPECT_GT(lignes, kLignes / 4);
+  EXPECT_LT(lignes, kLignes);
+  EXPECT_EQ(Colonne(base, "SELECT Texte FROM Grande WHERE Id = 1", "Texte"), (std::vector<std::string>{Texte(1)}));
+}
+
+TEST_F(Reparation, FichierIrrecuperableDonneUneErreurEtResteTelQuel) {
+  {
+    auto base = Cree();
+    CreeTable(base, "T", {{"N", dbLong}});
+  }
+  // The header survives; the first page's tree and everything after it do not.
+  const auto taille = TailleFichier(Chemin("base.bd"));
+  int fd = ::open(Chemin("base.bd").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  std::string zeros(static_cast<std::size_t>(taille - 100), '\0');
+  ASSERT_EQ(::pwrite(fd, zeros.data(), zeros.size(), 100), static_cast<ssize_t>(zeros.size()));
+  ::close(fd);
+  auto r = Essaie([&] { DBEngine::RepairDatabase(Chemin("base.bd")); });
+  EXPECT_NE(r.Number, 0);
+  EXPECT_FALSE(r.Description.empty());
+  EXPECT_EQ(TailleFichier(Chemin("base.bd")), taille);
+  std::size_t restes = 0;
+  for (const auto& e : fs::directory_iterator(Dossier())) restes += e.path().filename() != "base.bd";
+  EXPECT_EQ(restes, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// utireorg-base: creates a database from a JSON description, describes one as JSON, runs a
+// statement on it, or checks it.
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <string>
+
+#include "Outil.h"
+
+namespace {
+
+void AfficheErreur(int numero, const std::string& description, const std::string& contexte) {
+  std::cerr << "Erreur " << numero << " : " << description << '\n';
+  if (!contexte.empty()) std::cerr << "Dans : " << contexte << '\n';
+}
+
+// The parser speaks English; the user is told in French what is wrong with the command line.
+std::string MessageSyntaxe(const CLI::ParseError& e) {
+  std::string texte = e.what();
+  const std::string requis = " is required";
+  if (dynamic_cast<const CLI::RequiredError*>(&e)) {
+    if (texte.find("subcommand") != std::string::npos)
+      return "sous-commande attendue : creer, decrire, sql ou verifier";
+    if (texte.size() > requis.size() && texte.ends_with(requis))
+      return "argument obligatoire manquant : " + texte.substr(0, texte.size() - requis.size());
+    return "argument obligatoire manquant";
+  }
+  if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+    auto deuxPoints = texte.find(':');
+    return "argument(s) inattendu(s) :" +
+           (deuxPoints == std::string::npos ? " " + texte : texte.substr(deuxPoints + 1));
+  }
+  return "commande non valide (" + texte + ")";
+}
+
+void TraduitAide(CLI::App& app) {
+  auto formateur = app.get_formatter();
+  formateur->label("Usage", "Utilisation");
+  formateur->label("OPTIONS", "OPTIONS");
+  formateur->label("SUBCOMMAND", "SOUS-COMMANDE");
+  formateur->label("SUBCOMMANDS", "SOUS-COMMANDES");
+  formateur->label("Positionals", "Arguments");
+  formateur->label("REQUIRED", "OBLIGATOIRE");
+  formateur->label("TEXT", "TEXTE");
+  formateur->column_width(36);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Crée, décrit, interroge et vérifie une base de données.", "utireorg-base"};
+  app.set_help_flag("-h,--help", "Affiche cette aide et quitte");
+  app.option_defaults()->group("Options");
+  app.require_subcommand(1);
+  app.footer("Codes de sortie : 0 succès, 1 problèmes trouvés par « verifier », 2 erreur.");
+  TraduitAide(app);
+
+  std::string description, fichier, instruction;
+  bool sansDonnees = false;
+
+  auto* creer =
+      app.add_subcommand("creer", "Crée une base à partir d'une description JSON (refuse un fichier existant)");
+  creer->add_option("DESCRIPTION", description, "Description JSON de la base")->required()->group("Arguments");
+  creer->add_option("FICHIER", fichier, "Base à créer")->required()->group("Arguments");
+
+  auto* decrire = app.add_subcommand("decrire", "Écrit la structure, les propriétés et les données de la base en JSON");
+  decrire->add_option("FICHIER", fichier, "Base à décrire")->required()->group("Arguments");
+  decrire->add_flag("--sans-donnees", sansDonnees, "N'écrit pas les enregistrements");
+
+  auto* sql = app.add_subcommand("sql", "Exécute une instruction SELECT, INSERT, UPDATE ou DELETE");
+  sql->add_option("FICHIER", fichier, "Base interrogée")->required()->group("Arguments");
+  sql->add_option("INSTRUCTION", instruction, "Instruction dans le dialecte du moteur")->required()->group("Arguments");
+  sql->footer(
+      "Un SELECT écrit une ligne d'en-tête puis un enregistrement par ligne, champs séparés par des tabulations ;\n"
+      "tabulation, saut de ligne et barre oblique inverse d'une valeur s'écrivent \\t, \\n et \\\\.");
+
+  auto* verifier =
+      app.add_subcommand("verifier", "Vérifie l'intégrité du fichier et la lisibilité de chaque enregistrement");
+  verifier->add_option("FICHIER", fichier, "Base à vérifier")->required()->group("Arguments");
+
+  for (auto* sous : {creer, decrire, sql, verifier}) {
+    sous->group("Sous-commandes");
+    TraduitAide(*sous);
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "Erreur de syntaxe : " << MessageSyntaxe(e) << ".\n"
+              << "Lancez « utireorg-base --help » pour l'aide.\n";
+    return outil::SortieErreur;
+  }
+
+  try {
+    if (*creer) {
+      outil::CreeBase(outil::LitFichierDescription(description), fichier, std::cerr);
+      std::cout << "Base créée : " << fichier << '\n';
+      return 0;
+    }
+    if (*decrire) {
+      moteur::Database base = moteur::DBEngine::OpenDatabase(fichier, false, true);
+      outil::Json d = outil::DecritBase(base, !sansDonnees);
+      base.Close();
+      // Text from a damaged file may not be valid UTF-8: print it rather than fail.
+      std::cout << d.dump(2, ' ', false, outil::Json::error_handler_t::replace) << '\n';
+      return 0;
+    }
+    if (*sql) return outil::ExecuteInstruction(fichier, instruction, std::cout, std::cerr);
+    if (*verifier) return outil::VerifieBase(fichier, std::cout);
+  } catch (const outil::ErreurOutil& e) {
+    AfficheErreur(e.Numero(), e.Description(), e.Contexte());
+  } catch (const moteur::ErreurMoteur& e) {
+    AfficheErreur(e.Number(), e.Description(), {});
+  } catch (const outil::Json::exception& e) {
+    AfficheErreur(outil::ErreurFormatDescription, "Format de description non reconnu : " + std::string(e.what()), {});
+  } catch (const std::exception& e) {
+    std::cerr << "Erreur : " << e.what() << '\n';
+  }
+  return outil::SortieErreur;
+}

@@ -1,0 +1,119 @@
+// The check of a database: the engine's integrity check, then every record read as its fields'
+// types and held against the rules a normal write would have enforced.
+#include <ostream>
+#include <vector>
+
+#include "Outil.h"
+
+namespace outil {
+
+using moteur::ErreurMoteur;
+using moteur::Valeur;
+
+namespace {
+
+struct Regles {
+  std::string nom;
+  int type = 0;
+  int taille = 0;
+  bool requis = false;
+  bool chaineVide = true;
+  bool compteur = false;
+};
+
+std::string Ou(const std::string& table, long long position, const std::string& champ) {
+  return "Table '" + table + "', enregistrement " + std::to_string(position) + ", champ '" + champ + "' : ";
+}
+
+std::string NumeroErreur(int numero) { return " (erreur " + std::to_string(numero) + ")."; }
+
+// What a normal write would have refused, for a value that could be read.
+void ControleValeur(const Regles& r, const Valeur& v, const std::string& ou, std::vector<std::string>& problemes) {
+  if (v.EstNulOuVide()) {
+    if (r.requis && !r.compteur)
+      problemes.push_back(ou + "valeur Null dans un champ requis" + NumeroErreur(moteur::err::ChampRequis));
+    return;
+  }
+  if (moteur::EstTypeTexte(r.type) && v.genre() == Valeur::Genre::Texte) {
+    std::size_t longueur = NombreCaracteres(v.texte());
+    if (r.type == moteur::dbText && longueur > static_cast<std::size_t>(r.taille))
+      problemes.push_back(ou + "texte de " + std::to_string(longueur) + " caractères pour une taille de " +
+                          std::to_string(r.taille) + NumeroErreur(moteur::err::ValeurTropLongue));
+    if (longueur == 0 && !r.chaineVide)
+      problemes.push_back(ou + "chaîne vide dans un champ qui les refuse" +
+                          NumeroErreur(moteur::err::ChaineVideInterdite));
+    return;
+  }
+  long long min = 0, max = 0;
+  switch (r.type) {
+    case moteur::dbByte:
+      min = 0, max = 255;
+      break;
+    case moteur::dbInteger:
+      min = -32768, max = 32767;
+      break;
+    case moteur::dbLong:
+      min = -2147483648LL, max = 2147483647LL;
+      break;
+    default:
+      return;
+  }
+  if (v.genre() == Valeur::Genre::Entier && (v.entier() < min || v.entier() > max))
+    problemes.push_back(ou + "valeur " + std::to_string(v.entier()) + " hors des limites d'un champ " +
+                        NomType(r.type) + NumeroErreur(moteur::err::DepassementNumerique));
+}
+
+void VerifieEnregistrements(moteur::Database& base, const std::string& table, std::vector<std::string>& problemes) {
+  moteur::Recordset rs = base.OpenRecordset(table, moteur::dbOpenTable, moteur::dbReadOnly);
+  std::vector<Regles> champs;
+  auto collection = rs.Fields();
+  for (int i = 0; i < collection.Count(); ++i) {
+    moteur::Field f = collection[i];
+    champs.push_back({f.Name(), f.Type(), f.Size(), f.Required(), f.AllowZeroLength(),
+                      (f.Attributes() & moteur::dbAutoIncrField) != 0});
+  }
+  for (long long position = 1; !rs.Eof(); rs.MoveNext(), ++position) {
+    for (std::size_t i = 0; i < champs.size(); ++i) {
+      const Regles& r = champs[i];
+      Valeur v;
+      try {
+        v = rs[static_cast<int>(i)].Value();
+      } catch (const ErreurMoteur& e) {
+        if (e.Number() != moteur::err::FormatNonReconnu) throw;
+        problemes.push_back(Ou(table, position, r.nom) + "valeur illisible comme " + NomType(r.type) +
+                            NumeroErreur(e.Number()));
+        continue;
+      }
+      ControleValeur(r, v, Ou(table, position, r.nom), problemes);
+    }
+  }
+}
+
+}  // namespace
+
+int VerifieBase(const std::string& chemin, std::ostream& sortie) {
+  // Read-only: checking a customer's file must never be what changes it.
+  moteur::Database base = moteur::DBEngine::OpenDatabase(chemin, false, true);
+  std::vector<std::string> problemes = base.VerifieIntegrite();
+  auto tables = base.TableDefs();
+  for (int i = 0; i < tables.Count(); ++i) {
+    moteur::TableDef table = tables[i];
+    if (table.Attributes() & moteur::dbSystemObject) continue;
+    std::string nom = table.Name();
+    // A table that cannot be read to the end is one problem; the other tables are still checked.
+    auto lecture = moteur::Essaie([&] { VerifieEnregistrements(base, nom, problemes); });
+    if (!lecture)
+      problemes.push_back("Table '" + nom + "' : lecture interrompue, erreur " + std::to_string(lecture.Number) +
+                          " : " + lecture.Description);
+  }
+  base.Close();
+  if (problemes.empty()) {
+    sortie << "Base saine.\n";
+    return 0;
+  }
+  for (const auto& p : problemes) sortie << p << '\n';
+  sortie << problemes.size() << (problemes.size() > 1 ? " problèmes trouvés.\n" : " problème trouvé.\n");
+  return SortieProblemes;
+}
+
+}  // namespace outil
