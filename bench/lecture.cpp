@@ -12,10 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -354,17 +352,12 @@ Mesure MesureLectureMoteur(const std::string& chemin) {
   return {std::chrono::duration<double>(Horloge::now() - debut).count(), TempsProcesseur() - debutProcesseur, c};
 }
 
-template <typename F>
-Mesure Meilleure(int essais, F lecture) {
-  Mesure meilleure;
-  for (int i = 0; i < essais; ++i) {
-    Mesure m = lecture();
-    if (i > 0 && !(m.controle == meilleure.controle)) Echoue("deux essais de la même lecture ne lisent pas la même chose");
-    if (i == 0 || m.secondes < meilleure.secondes) meilleure.secondes = m.secondes;
-    if (i == 0 || m.processeur < meilleure.processeur) meilleure.processeur = m.processeur;
-    meilleure.controle = m.controle;
-  }
-  return meilleure;
+// Garde le meilleur de chaque temps ; tous les essais doivent avoir lu la même chose.
+void Retient(Mesure& meilleure, const Mesure& m, bool premier) {
+  if (!premier && !(m.controle == meilleure.controle)) Echoue("deux essais de la même lecture ne lisent pas la même chose");
+  if (premier || m.secondes < meilleure.secondes) meilleure.secondes = m.secondes;
+  if (premier || m.processeur < meilleure.processeur) meilleure.processeur = m.processeur;
+  meilleure.controle = m.controle;
 }
 
 // ---- Processus de lecture par le moteur ----
@@ -378,10 +371,9 @@ long long PicResidentKio() {
   return -1;
 }
 
-struct ResultatEnfant {
-  double secondes = 0;
-  double processeur = 0;
-  Controle controle;
+// Ce que l'enfant renvoie après chaque lecture, puis une dernière fois avec son pic.
+struct Reponse {
+  Mesure mesure;
   long long picKio = 0;
   bool reussi = false;
   char message[512] = {};
@@ -412,86 +404,93 @@ bool LitTout(int fd, void* donnees, std::size_t n) {
 // Le processus qui lit par le moteur naît avant le remplissage et la lecture directe : un
 // enfant créé plus tard hériterait de leurs pages résidentes, qui compteraient dans son pic
 // (et un exec n'y changerait rien, le noyau reportant le pic d'avant l'exec dans ru_maxrss).
+// Il lit sur ordre, un essai à la fois, pour que ses essais alternent avec ceux de la lecture
+// directe : sur une machine partagée, une charge passagère pèse alors sur les deux.
 class Lecteur {
  public:
   Lecteur() {
-    int ordres[2], resultats[2];
-    if (::pipe(ordres) != 0 || ::pipe(resultats) != 0) Echoue("pipe impossible");
+    int ordres[2], reponses[2];
+    if (::pipe(ordres) != 0 || ::pipe(reponses) != 0) Echoue("pipe impossible");
     std::fflush(nullptr);
     pid_ = ::fork();
     if (pid_ < 0) Echoue("fork impossible");
     if (pid_ == 0) {
       ::close(ordres[1]);
-      ::close(resultats[0]);
-      Travaille(ordres[0], resultats[1]);
+      ::close(reponses[0]);
+      Travaille(ordres[0], reponses[1]);
     }
     ::close(ordres[0]);
-    ::close(resultats[1]);
+    ::close(reponses[1]);
     ordres_ = ordres[1];
-    resultats_ = resultats[0];
+    reponses_ = reponses[0];
   }
 
   ~Lecteur() {
     if (pid_ > 0) {
       ::close(ordres_);
-      ::close(resultats_);
+      ::close(reponses_);
       ::waitpid(pid_, nullptr, 0);
     }
   }
 
-  // Lit `essais` fois le fichier dans l'enfant ; le pic est celui de l'enfant tout entier.
-  ResultatEnfant Lance(const std::string& chemin, int essais, long long& picRusageKio) {
+  Mesure Lit(const std::string& chemin) {
     std::uint32_t taille = static_cast<std::uint32_t>(chemin.size());
-    std::int32_t n = essais;
-    if (!EcritTout(ordres_, &n, sizeof n) || !EcritTout(ordres_, &taille, sizeof taille) ||
+    if (!EcritTout(ordres_, "L", 1) || !EcritTout(ordres_, &taille, sizeof taille) ||
         !EcritTout(ordres_, chemin.data(), chemin.size()))
       Echoue("le processus de lecture ne répond pas");
-    ResultatEnfant r;
-    bool recu = LitTout(resultats_, &r, sizeof r);
+    return Recoit().mesure;
+  }
+
+  // Le pic de l'enfant tout entier : VmHWM vu par lui-même et ru_maxrss vu par le noyau.
+  long long Termine() {
+    if (!EcritTout(ordres_, "F", 1)) Echoue("le processus de lecture ne répond pas");
+    Reponse r = Recoit();
     int statut = 0;
     struct rusage usage{};
     ::close(ordres_);
-    ::close(resultats_);
+    ::close(reponses_);
     if (::wait4(pid_, &statut, 0, &usage) < 0) Echoue("wait4 impossible");
     pid_ = -1;
-    if (!recu || !WIFEXITED(statut) || WEXITSTATUS(statut) != 0) {
-      if (recu && !r.reussi) Echoue(std::string("lecture par le moteur : ") + r.message);
-      Echoue("le processus de lecture s'est arrêté anormalement");
-    }
-    picRusageKio = usage.ru_maxrss;
-    return r;
+    if (!WIFEXITED(statut) || WEXITSTATUS(statut) != 0) Echoue("le processus de lecture s'est arrêté anormalement");
+    return std::max(r.picKio, static_cast<long long>(usage.ru_maxrss));
   }
 
  private:
-  [[noreturn]] static void Travaille(int ordres, int resultats) {
-    std::int32_t essais = 0;
-    std::uint32_t taille = 0;
-    if (!LitTout(ordres, &essais, sizeof essais) || !LitTout(ordres, &taille, sizeof taille)) ::_exit(0);
-    std::string chemin(taille, '\0');
-    if (!LitTout(ordres, chemin.data(), taille)) ::_exit(0);
-    ResultatEnfant r;
-    int code = 0;
-    try {
-      Mesure m = Meilleure(essais, [&] { return MesureLectureMoteur(chemin); });
-      r.secondes = m.secondes;
-      r.processeur = m.processeur;
-      r.controle = m.controle;
-      r.picKio = PicResidentKio();
-      r.reussi = true;
-    } catch (const std::exception& e) {
-      std::snprintf(r.message, sizeof r.message, "%s", e.what());
-      code = 1;
-    } catch (...) {
-      // L'enfant ne doit jamais remonter dans le main du parent, dont il a la pile.
-      std::snprintf(r.message, sizeof r.message, "exception inconnue");
-      code = 1;
+  Reponse Recoit() {
+    Reponse r;
+    if (!LitTout(reponses_, &r, sizeof r)) Echoue("le processus de lecture s'est arrêté anormalement");
+    if (!r.reussi) Echoue(std::string("lecture par le moteur : ") + r.message);
+    return r;
+  }
+
+  [[noreturn]] static void Travaille(int ordres, int reponses) {
+    char ordre = 0;
+    while (LitTout(ordres, &ordre, 1) && ordre == 'L') {
+      std::uint32_t taille = 0;
+      if (!LitTout(ordres, &taille, sizeof taille)) break;
+      std::string chemin(taille, '\0');
+      if (!LitTout(ordres, chemin.data(), taille)) break;
+      Reponse r;
+      try {
+        r.mesure = MesureLectureMoteur(chemin);
+        r.reussi = true;
+      } catch (const std::exception& e) {
+        std::snprintf(r.message, sizeof r.message, "%s", e.what());
+      } catch (...) {
+        // L'enfant ne doit jamais remonter dans le main du parent, dont il a la pile.
+        std::snprintf(r.message, sizeof r.message, "exception inconnue");
+      }
+      if (!EcritTout(reponses, &r, sizeof r) || !r.reussi) ::_exit(1);
     }
-    EcritTout(resultats, &r, sizeof r);
-    ::_exit(code);
+    Reponse fin;
+    fin.picKio = PicResidentKio();
+    fin.reussi = true;
+    EcritTout(reponses, &fin, sizeof fin);
+    ::_exit(0);
   }
 
   pid_t pid_ = -1;
-  int ordres_ = -1, resultats_ = -1;
+  int ordres_ = -1, reponses_ = -1;
 };
 
 class DossierTemporaire {
@@ -522,13 +521,15 @@ int CompareLectures(const Options& o) {
   double remplissage = std::chrono::duration<double>(Horloge::now() - debutRemplissage).count();
   double tailleMo = static_cast<double>(std::filesystem::file_size(chemin)) / (1024.0 * 1024.0);
 
-  Mesure brute = Meilleure(o.essais, [&] { return MesureLectureBrute(chemin); });
-  long long picRusageKio = 0;
-  ResultatEnfant moteur = lecteur.Lance(chemin, o.essais, picRusageKio);
+  Mesure brute, moteur;
+  for (int i = 0; i < o.essais; ++i) {
+    Retient(brute, MesureLectureBrute(chemin), i == 0);
+    Retient(moteur, lecteur.Lit(chemin), i == 0);
+  }
+  double picMo = static_cast<double>(lecteur.Termine()) / 1024.0;
 
   if (brute.controle.lignes != o.enregistrements) Echoue("la lecture directe ne trouve pas tous les enregistrements");
   bool memesDonnees = brute.controle == moteur.controle;
-  double picMo = static_cast<double>(std::max(moteur.picKio, picRusageKio)) / 1024.0;
   bool memoireOk = picMo <= LimiteMo;
   double rapport = moteur.secondes / brute.secondes;
   auto parSeconde = [&](double s) { return Groupe(static_cast<long long>(static_cast<double>(o.enregistrements) / s)); };

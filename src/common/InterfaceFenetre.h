@@ -9,6 +9,9 @@
 
 namespace utireorg {
 
+// Title of messages that name none, and of the main window.
+const std::string& TitreApplication();
+
 enum class PointeurSouris { Normal, Sablier };
 
 // A button of a message, as its list describes it.
@@ -60,6 +63,13 @@ class InterfaceFenetre {
   // message could be shown.
   virtual std::optional<int> PresenteMessage(const MessageAnalyse& message) = 0;
 
+  // The main window's own controls that the run driver drives. A window without them (the
+  // headless run, the tests) keeps these defaults.
+  virtual void ActiveBouton(int /*index*/, bool /*actif*/) {}  // "Bouton" 0 to 4
+  virtual void AvancementEnErreur() {}  // detail caption in white on red after a failure
+  virtual void FermeFenetre() {}        // unloads the main window, which ends the program
+  virtual std::string Legende() const { return TitreApplication(); }  // the window's caption
+
   // Captions of the windows open now, for the error journal.
   virtual std::vector<std::string> LegendesFenetres() const = 0;
 
@@ -82,8 +92,5 @@ class InterfaceFenetre {
 // The main window of the program (one per process). Stages and helpers reach it through here.
 void DefinitFenetre(InterfaceFenetre* fenetre);
 InterfaceFenetre* FenetreCourante();
-
-// Title of messages that name none, and of the main window.
-const std::string& TitreApplication();
 
 }  // namespace utireorg

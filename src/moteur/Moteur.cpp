@@ -1,6 +1,7 @@
 // The engine: opening, creating, compacting and repairing database files, and the default
 // workspace's transactions.
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,7 +95,19 @@ void VerifieFichier(const std::string& chemin) {
     throw ErreurMoteur(err::BaseEndommagee, {chemin});
 }
 
+// Each row checked by the write rules runs a trigger program whose frame SQLite allocates and
+// frees; with the C library's default trim threshold that memory goes back to the system and is
+// taken again for every row, which makes bulk statements several times slower.
+void ReglageMemoire() {
+  static std::once_flag fait;
+  std::call_once(fait, [] {
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+    mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+  });
+}
+
 sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
+  ReglageMemoire();
   injection::InstalleVfs();
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(chemin.c_str(), &db, drapeaux, nullptr);
@@ -230,7 +243,8 @@ Database DBEngine::CreateDatabase(const std::string& chemin, const std::string& 
 void DBEngine::CompactDatabase(const std::string& source, const std::string& destination, const std::string&,
                                int options, const std::string&) {
   if (destination.empty()) throw ErreurMoteur(err::CheminInvalide, {destination});
-  auto origine = OuvreEtat(source, false, true);
+  // Read-write, so that a journal left by an interrupted write is rolled back before copying.
+  auto origine = OuvreEtat(source, false, false);
   std::string version;
   for (const auto& p : origine->cat.proprietes)
     if (MemeNom(p.nom, "Version")) version = p.valeur.EnTexte();
@@ -288,13 +302,22 @@ void DBEngine::CommitTrans() {
 void DBEngine::Rollback() {
   if (niveauEspaceTravail == 0) throw ErreurMoteur(3034, "Validation ou annulation sans BeginTrans.");
   std::string nom = "espace" + std::to_string(niveauEspaceTravail);
+  std::optional<ErreurMoteur> premiere;
   for (const auto& b : BasesOuvertes()) {
     if (b->niveauTransaction < niveauEspaceTravail) continue;
     sqlite3_exec(b->db, ("ROLLBACK TO " + nom + "; RELEASE " + nom).c_str(), nullptr, nullptr, nullptr);
     --b->niveauTransaction;
-    catalogue::Charge(*b);  // definitions changed in the transaction are gone too
+    // Definitions changed in the transaction are gone too. A file that cannot be read back
+    // (a full disk during the undo) must not leave the workspace in a transaction nor the
+    // other databases not rolled back.
+    try {
+      catalogue::Charge(*b);
+    } catch (const ErreurMoteur& e) {
+      if (!premiere) premiere = e;
+    }
   }
   --niveauEspaceTravail;
+  if (premiere) throw *premiere;
 }
 
 int DBEngine::NiveauTransaction() { return niveauEspaceTravail; }

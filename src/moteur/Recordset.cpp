@@ -44,6 +44,9 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
   std::vector<std::string> plies;
   std::unique_ptr<sql::Requete> suivants, precedent, dernier, parRowid;
   std::vector<Ligne> lot;
+  // The batch before the current one: the next batch is read into its rows, so that going
+  // through a table allocates for each value read but not for each record.
+  std::vector<Ligne> lotPrecedent;
   std::size_t pos = 0;
   Position position = Position::Bof;
   bool vide = false;  // the last read from the start found nothing: both ends at once
@@ -66,6 +69,7 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
     dernier.reset();
     parRowid.reset();
     lot.clear();
+    lotPrecedent.clear();
     if (temporaire && base && base->db) sqlite3_exec(base->db, ("DROP TABLE IF EXISTS temp." + source.substr(5)).c_str(), nullptr, nullptr, nullptr);
   }
 
@@ -84,30 +88,37 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
     parRowid = std::make_unique<sql::Requete>(base->db, debut + " WHERE rowid = ?");
   }
 
-  static Ligne LitLigne(const sql::Requete& r, std::size_t n) {
-    Ligne l;
+  static void LitLigne(const sql::Requete& r, std::size_t n, Ligne& l) {
     l.rowid = r.Entier(0);
-    l.valeurs.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) l.valeurs.push_back(r.Brute(static_cast<int>(i) + 1));
-    return l;
+    l.valeurs.resize(n);
+    for (std::size_t i = 0; i < n; ++i) l.valeurs[i] = r.Brute(static_cast<int>(i) + 1);
   }
 
   // Runs one of the prepared reads and always resets it.
   std::vector<Ligne> Lit(sql::Requete& r, std::optional<long long> rowid) {
+    // Only a whole batch is worth the rows of the previous one: a single-row read would
+    // throw most of them away.
     std::vector<Ligne> lignes;
+    if (&r == suivants.get()) lignes.swap(lotPrecedent);
+    std::size_t n = 0;
     r.Reinitialise();
     if (rowid) r.Lie(1, *rowid);
     try {
-      while (r.Pas()) lignes.push_back(LitLigne(r, champs.size()));
+      while (r.Pas()) {
+        if (n == lignes.size()) lignes.emplace_back();
+        LitLigne(r, champs.size(), lignes[n++]);
+      }
     } catch (...) {
       r.Reinitialise();
       throw;
     }
     r.Reinitialise();
+    lignes.resize(n);
     return lignes;
   }
 
   bool Place(std::vector<Ligne> lignes) {
+    lotPrecedent.swap(lot);
     lot = std::move(lignes);
     pos = 0;
     if (lot.empty()) return false;

@@ -1,0 +1,166 @@
+#include "app/EtapesFichier.h"
+
+#include <exception>
+#include <utility>
+
+#include "common/Fichiers.h"
+#include "common/InterfaceFenetre.h"
+#include "copies/Copies.h"
+#include "journal/Journal.h"
+#include "messages/GestionErreur.h"
+#include "moteur/Moteur.h"
+#include "records/LectureEnregistrements.h"
+
+namespace utireorg {
+namespace {
+
+// The engine's general sort order, in which compacted files are written.
+constexpr const char* LocaleCompactage = ";LANGID=0x0409;CP=1252;COUNTRY=0";
+
+OperationsFichier& Operations() {
+  static OperationsFichier operations;
+  return operations;
+}
+
+void Repare(const std::string& chemin) {
+  if (Operations().repare) Operations().repare(chemin);
+  else moteur::DBEngine::RepairDatabase(chemin);
+}
+
+void Compacte(const std::string& source, const std::string& destination, int options) {
+  if (Operations().compacte) Operations().compacte(source, destination, LocaleCompactage, options);
+  else moteur::DBEngine::CompactDatabase(source, destination, LocaleCompactage, options);
+}
+
+enum class Suite { Reprendre, Terminer };
+
+// The stage handler shared by repair and compaction. verificationFaite is true once the records
+// have been verified for this step: if the same step fails with 3163 again, verifying once more
+// would find nothing new and the run would go round for ever.
+Suite GestionEtape(EtatReorganisation& etat, const ErreurEnCours& erreur, bool& verificationFaite) {
+  Journal& journal = etat.journal;
+  const int n = erreur.numero;
+  etat.echec = true;
+  etat.derniereErreur = n;
+  if (n == moteur::err::ValeurTropLongue) {
+    if (verificationFaite) {
+      journal.EcritureJournal("#ERR# Erreur 3163 ! La vérification des enregistrements n'a pas suffi.");
+      return Suite::Terminer;
+    }
+    journal.EcritureJournal("#ERR# Erreur 3163 ! Tentative de réparation ...");
+    if (!VerificationEnregistrements(etat, etat.cheminTravail)) return Suite::Terminer;
+    verificationFaite = true;
+    journal.EcritureJournal("Tentative de réparation réussie !");
+    etat.echec = false;
+    etat.fenetre.Pointeur(PointeurSouris::Sablier);
+    return Suite::Reprendre;
+  }
+  if (EstErreurEspaceDisque(n)) {
+    journal.EcritureJournal("#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur votre disque dur !");
+    etat.disquePlein = true;
+    return Suite::Terminer;
+  }
+  if (n == moteur::err::BaseEnUtilisation) {
+    journal.EcritureJournal("#ERR# La base de données est en cours d'utilisation par une autre application !");
+    GestionErreur(" (La base de données est en cours d'utilisation par une autre application)"
+                  "@@Veuillez quitter les applications en cours puis tenter"
+                  "@une nouvelle réorganisation.",
+                  n, erreur.description);
+    return Suite::Terminer;
+  }
+  journal.EcritureJournal("#ERR# Base de données endommagée (" + std::to_string(n) + ")");
+  GestionErreur(" (Base de données endommagée)"
+                "@@Veuillez sortir du logiciel puis tenter"
+                "@une nouvelle réorganisation.",
+                n, erreur.description);
+  return Suite::Terminer;
+}
+
+// Runs one engine operation under the stage handler, again after a successful record
+// verification. 0 when it is done; the number when `absorbe` takes the error; -1 when the run
+// must go to its end.
+template <class Operation, class Absorbe>
+int SousGestionEtape(EtatReorganisation& etat, Operation&& operation, Absorbe&& absorbe) {
+  bool verificationFaite = false;
+  for (;;) {
+    ErreurEnCours erreur;
+    try {
+      operation();
+      return 0;
+    } catch (...) {
+      erreur = LitErreur(std::current_exception());
+    }
+    if (absorbe(erreur.numero)) return erreur.numero;
+    if (GestionEtape(etat, erreur, verificationFaite) == Suite::Terminer) return -1;
+  }
+}
+
+}  // namespace
+
+void DefinitOperationsFichier(OperationsFichier operations) { Operations() = std::move(operations); }
+
+void EtapeReparation(EtatReorganisation& etat) {
+  if (!EstFichier(etat.cheminTravail)) return;
+  InterfaceFenetre& fenetre = etat.fenetre;
+  Journal& journal = etat.journal;
+  if (fenetre.Coche(1)) {
+    const std::string etape = "Réparation " + etat.libelle;
+    journal.AffichageAvancement(etape, etat.cheminOrigine);
+    journal.SectionJournal(etape);
+    journal.EcritureJournal("  Début " + etape, true);
+    fenetre.ProgressMaximum(100);
+    fenetre.ProgressValeur(40);
+    int issue = SousGestionEtape(
+        etat, [&] { Repare(etat.cheminTravail); },
+        [](int n) { return n == moteur::err::OperationNonGeree; });
+    if (issue < 0) return;
+    journal.EcritureJournal("  Fin " + etape, true);
+  }
+  if (fenetre.Coche(4)) fenetre.ProgressValeur(fenetre.ProgressMaximum());
+  EtapeCompactage(etat);
+}
+
+void EtapeCompactage(EtatReorganisation& etat) {
+  if (!EstFichier(etat.cheminTravail)) return;
+  InterfaceFenetre& fenetre = etat.fenetre;
+  Journal& journal = etat.journal;
+  if (fenetre.Coche(1)) {
+    const std::string etape = "Compactage " + etat.libelle;
+    journal.AffichageAvancement(etape, etat.cheminOrigine);
+    journal.SectionJournal(etape);
+    if (fenetre.Coche(4)) {
+      fenetre.ProgressMaximum(100);
+      fenetre.ProgressValeur(40);
+    } else {
+      fenetre.ProgressValeur(70);
+    }
+    // The driver names the file at the start of the run; a caller that did not still gets one.
+    if (etat.fichierTemporaire.empty()) etat.fichierTemporaire = NomFichierTemporaire(etat.nomLogiciel);
+    const std::string& temporaire = etat.fichierTemporaire;
+    SupprimeFichier(temporaire);
+    journal.EcritureJournal("  Début " + etape, true);
+    const int options =
+        (etat.versionCible == "4.0" ? moteur::dbVersion40 : moteur::dbVersion30) + moteur::dbDecrypt;
+    int issue = SousGestionEtape(
+        etat,
+        [&] {
+          SupprimeFichier(temporaire);  // a new attempt writes a new file
+          Compacte(etat.cheminTravail, temporaire, options);
+        },
+        [](int n) { return n == moteur::err::VersionIndeterminee; });
+    if (issue < 0) return;
+    if (issue == moteur::err::VersionIndeterminee) {
+      journal.EcritureJournal("#ALERT# Version de base indéterminée. La base " + etat.libelle +
+                              " ne peut pas être compactée.");
+    } else {
+      // Replaced in one step: an interruption leaves the old database or the new one, never a
+      // file half copied. A failure here is the driver's to handle.
+      RemplaceFichier(temporaire, etat.cheminTravail);
+    }
+    SupprimeFichier(temporaire);
+    journal.EcritureJournal("  Fin " + etape, true);
+  }
+  fenetre.ProgressValeur(fenetre.ProgressMaximum());
+}
+
+}  // namespace utireorg

@@ -1,0 +1,474 @@
+#include "app/Pilote.h"
+
+#include <system_error>
+
+#include "app/EtapesFichier.h"
+#include "common/BaseDonnees.h"
+#include "common/Chemins.h"
+#include "common/Fichiers.h"
+#include "common/Horodatage.h"
+#include "common/LigneDeCommande.h"
+#include "copies/Copies.h"
+#include "messages/AfficheMessage.h"
+#include "messages/Aide.h"
+#include "messages/GestionErreur.h"
+#include "records/CopieEnregistrements.h"
+#include "records/LectureEnregistrements.h"
+#include "structure/Structure.h"
+
+namespace utireorg {
+
+namespace {
+
+const char* const EnCours = "Réorganisation en cours ...";
+const char* const MessageContexte =
+    "!#La réorganisation ne peut s'effectuer@dans le contexte actuel."
+    "@@Veuillez sortir du logiciel, puis tenter@une nouvelle réorganisation.";
+const char* const ContexteEndommagee =
+    " (Base de données endommagée)@@Veuillez sortir du logiciel puis tenter@une nouvelle réorganisation.";
+const char* const Interrompue = "Procédure interrompue !";
+const char* const InterrompueDisque = "Procédure interrompue ! Libérer de la place sur votre disque dur.";
+
+// A progress notice for a host application; this program has none to tell.
+void SignaleAvancement(const std::string&) {}
+
+bool EstBlanc(const std::string& texte) { return texte.find_first_not_of(" \t\r\n") == std::string::npos; }
+
+std::string NomDe(const moteur::Database& base) {
+  try {
+    return base.etat() ? base.Name() : std::string();
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace
+
+Pilote::Pilote(InterfaceFenetre& fenetre) : fenetre_(fenetre), journal_(fenetre), etat_(fenetre, journal_) {}
+
+Pilote::~Pilote() { FermeBase(etat_.baseCourante); }
+
+void Pilote::Reorganisation(bool forceTest, bool flagIcone, bool flagVerifRelation) {
+  (void)forceTest;
+  (void)flagIcone;
+  modeTousDossiers_ = false;
+  etat_.flagVerifRelation = flagVerifRelation;
+  if (!LigneDeCommandeContient(MotAvance)) fenetre_.ActiveBouton(2, false);
+}
+
+std::string Pilote::VersionBase(moteur::Database& base) {
+  try {
+    if (!base.etat() || !base.EstOuverte()) return {};
+    return base.Version();
+  } catch (...) {
+    return {};
+  }
+}
+
+std::optional<long> Pilote::CompteEtapes(const std::string& chemin, int* erreur) {
+  moteur::Database base;
+  try {
+    base = moteur::DBEngine::OpenDatabase(chemin);
+    long total = 0;
+    moteur::TableDefs tables = base.TableDefs();
+    int nombre = tables.Count();
+    for (int i = 0; i < nombre; ++i) {
+      try {
+        moteur::TableDef table = tables[i];
+        if ((table.Attributes() & moteur::dbSystemObject) == 0)
+          total += table.Fields().Count() + table.Indexes().Count();
+      } catch (const moteur::ErreurMoteur& e) {
+        if (e.Number() != 3110) throw;  // a table we may not read is left out of the count
+      }
+    }
+    base.Close();
+    return total;
+  } catch (...) {
+    ErreurEnCours lue = LitErreur(std::current_exception());
+    if (erreur) *erreur = lue.numero;
+    try {
+      if (base.EstOuverte()) base.Close();
+    } catch (...) {
+    }
+    return std::nullopt;
+  }
+}
+
+bool Pilote::ControleSaisies() {
+  saisieAFocaliser_.reset();
+  etat_.versionCible.clear();
+  std::string versionCible, versionModele;
+  bool copie = fenetre_.Case("chCopie");
+
+  std::string cible = fenetre_.Saisie(0);
+  if (EstBlanc(cible) || !FichierExiste(cible)) {
+    AfficheMessage("!#Vous devez saisir une base valide !");
+    saisieAFocaliser_ = 0;
+    return false;
+  }
+  std::string modele = fenetre_.Saisie(1);
+  if (copie && (EstBlanc(modele) || !FichierExiste(modele))) {
+    AfficheMessage("!#Vous devez saisir une base valide !");
+    saisieAFocaliser_ = 1;
+    return false;
+  }
+
+  FermeBase(etat_.baseCourante);
+  try {
+    etat_.baseCourante = OuvreBase(cible);
+  } catch (...) {
+    etat_.baseCourante = moteur::Database();
+  }
+  if (!etat_.baseCourante.EstOuverte()) {
+    AfficheMessage("!#Base à analyser invalide !");
+    return false;
+  }
+  versionCible = VersionBase(etat_.baseCourante);
+
+  if (copie) {
+    moteur::Database source;
+    try {
+      source = OuvreBase(modele);
+    } catch (...) {
+      source = moteur::Database();
+    }
+    if (!source.EstOuverte()) {
+      AfficheMessage("!#Base modèle invalide !");
+      return false;
+    }
+    versionModele = VersionBase(source);
+    FermeBase(source);
+  }
+
+  DefinitDossierModele(Dossier(modele));
+
+  std::string nom = NomFichier(NomDe(etat_.baseCourante));
+  etat_.nomLogiciel = nom.substr(0, nom.find('.'));
+
+  etat_.versionCible = versionCible;
+  if (copie && !versionCible.empty() && !versionModele.empty() && versionCible != versionModele &&
+      versionModele == "4.0" && versionCible == "3.0")
+    etat_.versionCible = "4.0";
+  return true;
+}
+
+std::string Pilote::QuestionConfirmation() const {
+  return std::string("?#Confirmez-vous la réorganisation ") +
+         (modeTousDossiers_ ? "de l'ensemble des dossiers" : "du dossier") + " ?";
+}
+
+IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
+  if (!ControleSaisies()) return IssueLancer::SaisiesRefusees;
+  if (etapes.AffichePageRapport) etapes.AffichePageRapport();
+
+  fenetre_.Pointeur(PointeurSouris::Sablier);
+  fenetre_.ActiveBouton(0, false);
+  fenetre_.ActiveBouton(3, false);
+  etat_.versionAvancee = fenetre_.Coche(5);
+
+  IssueLancer issue = IssueLancer::Annulee;
+  std::optional<int> reponse =
+      AfficheMessage(QuestionConfirmation(), std::string(TitreReorganisation), "&Confirmer;+-&Annuler", ContexteAideUtiReorg);
+  if (reponse != 1) {
+    if (etapes.RetourPage) etapes.RetourPage();
+  } else {
+    fenetre_.ActiveBouton(2, false);
+    if (etapes.AvantRun) etapes.AvantRun();
+    try {
+      if (modeTousDossiers_) {
+        ReorganisationTousDossiers();
+        issue = IssueLancer::Terminee;
+      } else {
+        LanceReorganisation();
+        switch (issue_) {
+          case IssueRun::Terminee: issue = IssueLancer::Terminee; break;
+          case IssueRun::Abandonnee: return IssueLancer::Abandonnee;
+          default: issue = IssueLancer::Interrompue; break;
+        }
+      }
+    } catch (...) {
+      // What fails before the run begins (the journal cannot be opened) ends here.
+      etat_.reorgEnCours = false;
+      if (GestionErreur(fenetre_.Legende() + " (BC)") == 1) {
+        fenetre_.FermeFenetre();
+        return IssueLancer::Abandonnee;
+      }
+      issue = IssueLancer::Interrompue;
+    }
+    if (etapes.ApresRun) etapes.ApresRun();
+  }
+  fenetre_.ActiveBouton(0, true);
+  fenetre_.Pointeur(PointeurSouris::Normal);
+  return issue;
+}
+
+void Pilote::LanceReorganisation() {
+  EtatReorganisation& e = etat_;
+  issue_ = IssueRun::Interrompue;
+
+  e.reorgEnCours = true;
+  fenetre_.ActiveBouton(0, false);
+  fenetre_.ActiveBouton(3, false);
+  fenetre_.Pointeur(PointeurSouris::Sablier);
+  SignaleAvancement(EnCours);
+
+  if (!journal_.OuvertureJournal()) {
+    // No run can be told without its journal: the caller's handler reports why.
+    e.reorgEnCours = false;
+    throw std::system_error(journal_.ErreurOuverture(), journal_.CheminJournal());
+  }
+  journal_.TitreJournal("Analyse de bases de données");
+  journal_.EcritureJournal("Date : " + DateLongue());
+
+  e.echec = false;
+  e.disquePlein = false;
+  e.derniereErreur = 0;
+  e.fichierTemporaire.clear();
+
+  ensemble_ = EnsembleBases();
+  ensemble_.chemins[SlotPrincipal] = NomDe(e.baseCourante);
+  if (EstBlanc(ensemble_.chemins[SlotPrincipal])) ensemble_.chemins[SlotPrincipal] = e.nomLogiciel + ".mdb";
+  ensemble_.libelles[SlotPrincipal] = LibellePrincipal;
+  e.cheminTravail = ensemble_.chemins[SlotPrincipal];
+  journal_.EcritureJournal("Logiciel : " + e.nomLogiciel);
+
+  if (Deroule() == SuiteEtape::Abandon) return;
+  FinRun();
+}
+
+// Steps 5 to 16 of a run; Fin sends the run to its end, Abandon has already ended it.
+SuiteEtape Pilote::Deroule() {
+  EtatReorganisation& e = etat_;
+  auto& chemins = ensemble_.chemins;
+
+  // Set-up: any failure here leaves the run without a sound state to go on from.
+  try {
+    FermeBase(e.baseCourante);
+    if (fenetre_.Coche(3)) {
+      int resultat = SauvegardeBases(e, ensemble_);
+      if (resultat == CopieDisquePlein) e.disquePlein = true;
+      if (resultat != CopieReussie) {
+        e.echec = true;
+        return SuiteEtape::Fin;
+      }
+    } else {
+      e.cheminsOrigine = chemins;
+    }
+  } catch (...) {
+    e.derniereErreur = LitErreur(std::current_exception()).numero;
+    Abandonne();
+    return SuiteEtape::Abandon;
+  }
+
+  SuiteEtape suite = SuiteEtape::Continue;
+  auto etape = [&](const std::function<void()>& action) {
+    if (suite == SuiteEtape::Continue) suite = ExecuteEtape(action);
+    return suite == SuiteEtape::Continue;
+  };
+  // The file stages handle their own failures and only leave the failure flag behind.
+  auto sansEchec = [&] {
+    if (suite == SuiteEtape::Continue && e.echec) suite = SuiteEtape::Fin;
+    return suite == SuiteEtape::Continue;
+  };
+
+  etape([&] {
+    e.fichierTemporaire = NomFichierTemporaire(e.nomLogiciel);
+    e.libelle = ensemble_.libelles[SlotPrincipal];
+    journal_.SectionJournal("Réorganisation " + e.libelle);
+    e.cheminTravail = chemins[SlotPrincipal];
+    e.cheminOrigine = e.cheminsOrigine[SlotPrincipal];
+  });
+
+  etape([&] { LectureTable(e, e.baseCourante, chemins[SlotPrincipal]); });
+
+  if (fenetre_.Case("chCopie")) {
+    std::string fichierCopie = Dossier(e.cheminOrigine) + NomFichierCopie;
+    etape([&] {
+      if (!e.baseCourante.EstOuverte()) e.baseCourante = OuvreBase(e.cheminOrigine);
+    });
+    etape([&] {
+      if (EstFichier(fichierCopie) && !SupprimeFichier(fichierCopie))
+        throw std::system_error(std::make_error_code(std::errc::permission_denied), fichierCopie);
+    });
+    etape([&] { CopieFichier(fenetre_.Saisie(1), fichierCopie); });
+    etape([&] {
+      moteur::Database copie;
+      try {
+        copie = OuvreBase(fichierCopie);
+        TraitementCopie(e, e.baseCourante, copie);
+      } catch (...) {
+        FermeBase(copie);
+        throw;
+      }
+      FermeBase(copie);
+    });
+  }
+
+  etape([&] { FermeBase(e.baseCourante); });
+  etape([&] { EtapeReparation(e); });
+  if (!sansEchec()) return suite;
+  etape([&] {
+    FermeBase(e.baseCourante);
+    e.baseCourante = OuvreBase(e.cheminTravail);
+  });
+  if (!sansEchec()) return suite;
+
+  if (fenetre_.Coche(4)) {
+    etape([&] {
+      int erreur = 0;
+      std::optional<long> estimation = CompteEtapes(e.cheminTravail, &erreur);
+      if (!estimation) throw moteur::ErreurMoteur(erreur, moteur::DescriptionErreur(erreur));
+      e.estimationEtapes = *estimation;
+    });
+    if (e.versionAvancee) etape([&] { EffaceTablesTemporaires(e); });
+    etape([&] { VerificationStructure(e, e.cheminOrigine, e.baseCourante, e.libelle); });
+    etape([&] { EtapeCompactage(e); });
+    if (!sansEchec()) return suite;
+    etape([&] { journal_.EcritureJournal("Réouverture " + e.libelle, true); });
+    etape([&] {
+      FermeBase(e.baseCourante);
+      e.baseCourante = OuvreBase(e.cheminTravail);
+    });
+  }
+
+  if (e.sauvegardeFaite && !e.echec) {
+    etape([&] {
+      FermeBase(e.baseCourante);
+      int resultat = RestaurationBases(e, ensemble_);
+      e.cheminTravail = chemins[SlotPrincipal];
+      if (resultat == CopieDisquePlein) e.disquePlein = true;
+      if (resultat != CopieReussie) {
+        e.echec = true;
+        return;
+      }
+      if (!chemins[SlotPrincipal].empty()) e.baseCourante = OuvreBase(chemins[SlotPrincipal]);
+    });
+    if (!sansEchec()) return suite;
+  }
+
+  etape([&] {
+    journal_.EcritureJournal("");
+    journal_.TitreJournal("Fin de l'analyse de bases de données");
+    journal_.EcritureJournal("");
+    journal_.EcritureJournal("");
+  });
+  return suite;
+}
+
+SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
+  EtatReorganisation& e = etat_;
+  bool verifiee = false;
+  for (;;) {
+    try {
+      etape();
+      return SuiteEtape::Continue;
+    } catch (...) {
+      ErreurEnCours erreur = LitErreur(std::current_exception());
+      int n = erreur.numero;
+      e.derniereErreur = n;
+      if (n == 5 || n == 13 || n == moteur::err::BaseEnUtilisation) {
+        journal_.EcritureJournal("#ERR# Erreur " + std::to_string(n) + " : Erreur non déterminée !");
+        Abandonne();
+        return SuiteEtape::Abandon;
+      }
+      if (n == moteur::err::ValeurTropLongue) {
+        if (verifiee) {
+          // The records were corrected and the step still fails: verifying again would only
+          // go round in circles.
+          journal_.EcritureJournal("#ERR# Erreur " + std::to_string(n) +
+                                   " : la réparation des enregistrements n'a pas suffi !");
+          e.echec = true;
+          return SuiteEtape::Fin;
+        }
+        journal_.EcritureJournal("#ERR# Erreur " + std::to_string(n) + " : tentative de réparation ...");
+        bool corrigee = false;
+        try {
+          corrigee = VerificationEnregistrements(e, e.cheminTravail);
+        } catch (...) {
+        }
+        if (!corrigee) {
+          e.echec = true;
+          return SuiteEtape::Fin;
+        }
+        journal_.EcritureJournal("Tentative de réparation réussie !");
+        fenetre_.Pointeur(PointeurSouris::Sablier);
+        SignaleAvancement(EnCours);
+        verifiee = true;
+        continue;
+      }
+      journal_.EcritureJournal("#ERR# Base de données endommagée !");
+      GestionErreur(ContexteEndommagee, n, erreur.description);
+      e.echec = true;
+      return SuiteEtape::Fin;
+    }
+  }
+}
+
+// The run cannot go on: the user is told, the working copies are dropped so that the origin
+// files stay as they were, the main database is reopened and the window unloaded.
+void Pilote::Abandonne() {
+  EtatReorganisation& e = etat_;
+  AfficheMessage(MessageContexte, std::string(TitreReorganisation));
+  FermeBase(e.baseCourante);
+  if (!e.fichierTemporaire.empty()) SupprimeFichier(e.fichierTemporaire);
+  if (e.sauvegardeFaite) {
+    try {
+      RestaurationBases(e, ensemble_, true);
+    } catch (...) {
+    }
+  }
+  const std::string& principal = ensemble_.chemins[SlotPrincipal];
+  if (!principal.empty()) {
+    try {
+      e.baseCourante = OuvreBase(principal);
+    } catch (...) {
+      e.baseCourante = moteur::Database();
+    }
+  }
+  fenetre_.Pointeur(PointeurSouris::Normal);
+  e.reorgEnCours = false;
+  issue_ = IssueRun::Abandonnee;
+  fenetre_.FermeFenetre();
+}
+
+void Pilote::FinRun() {
+  EtatReorganisation& e = etat_;
+  fenetre_.Pointeur(PointeurSouris::Normal);
+  SignaleAvancement("");
+  // Compaction deletes its temporary file after each attempt; one that never ran must not
+  // leave it behind either.
+  if (!e.fichierTemporaire.empty()) SupprimeFichier(e.fichierTemporaire);
+
+  if (e.echec) {
+    journal_.EcritureJournal("La réorganisation ne s'est pas terminée correctement !");
+    journal_.EcritureJournal("Erreur " + std::to_string(e.derniereErreur));
+    if (e.sauvegardeFaite) {
+      // The copies are about to be deleted: no handle may stay on one.
+      FermeBase(e.baseCourante);
+      try {
+        RestaurationBases(e, ensemble_, true);
+      } catch (...) {
+      }
+      e.cheminTravail = ensemble_.chemins[SlotPrincipal];
+    }
+    if (e.disquePlein) {
+      journal_.AffichageAvancement(InterrompueDisque);
+      journal_.EcritureJournal(std::string("#ERR# ") + InterrompueDisque);
+    } else {
+      journal_.AffichageAvancement(Interrompue);
+    }
+    fenetre_.AvancementEnErreur();
+    issue_ = IssueRun::Interrompue;
+  } else {
+    journal_.AffichageAvancement("Procédure terminée.");
+    fenetre_.ProgressValeur(0);
+    fenetre_.ProgressVisible(false);
+    fenetre_.Bip();
+    SignaleAvancement("");
+    e.traite = true;
+    issue_ = IssueRun::Terminee;
+  }
+  e.reorgEnCours = false;
+}
+
+}  // namespace utireorg

@@ -1,0 +1,100 @@
+#include "app/TousDossiers.h"
+
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "app/Pilote.h"
+#include "common/Chemins.h"
+#include "messages/Aide.h"
+#include "messages/GestionErreur.h"
+
+namespace utireorg {
+
+namespace fs = std::filesystem;
+
+const std::string& NomDossierDefaut() {
+  static const std::string dossier;
+  return dossier;
+}
+
+std::int32_t TailleDossier(const std::string& dossier) {
+  std::string chemin = (!dossier.empty() && dossier.front() == '/') ? dossier : DossierModele() + dossier;
+  chemin += '/';
+  std::int64_t total = 0;
+  std::error_code erreur;
+  fs::directory_iterator liste(chemin, erreur);
+  if (erreur) return 0;
+  for (fs::directory_iterator fin; liste != fin; liste.increment(erreur)) {
+    if (erreur) break;
+    const fs::directory_entry& entree = *liste;
+    std::string nom = entree.path().filename().string();
+    if (nom.empty() || nom.front() == '.') continue;  // hidden entries are left out
+    std::error_code e;
+    if (!entree.is_regular_file(e) || e) continue;
+    auto taille = entree.file_size(e);
+    if (e) continue;
+    // A total past 32 bits ends the count where the previous one stood.
+    if (total + static_cast<std::int64_t>(taille) > std::numeric_limits<std::int32_t>::max()) break;
+    total += static_cast<std::int64_t>(taille);
+  }
+  return static_cast<std::int32_t>(total);
+}
+
+std::string TailleEnUnites(std::int64_t octets, std::string& unite) {
+  unite = "Ko";
+  std::int64_t kilo = octets / 1024;
+  if (kilo <= 5120) return std::to_string(kilo);
+  unite = "Mo";
+  std::int64_t mega = kilo / 1024, reste = kilo % 1024;
+  if (reste * 2 > 1024 || (reste * 2 == 1024 && mega % 2 == 1)) ++mega;
+  return std::to_string(mega);
+}
+
+std::string GetTailleDossier(std::string& unite, const std::optional<std::string>& vDossier) {
+  std::string dossier = vDossier ? *vDossier : NomDossierDefaut();
+  unite = "Ko";
+  return TailleEnUnites(TailleDossier(dossier), unite);
+}
+
+// ---- The host interface of the main window ----
+
+void Pilote::ReorganisationComplete() { modeTousDossiers_ = true; }
+
+// The all-folders run is a host application's: this program has no list of folders to walk.
+void Pilote::ReorganisationTousDossiers() {}
+
+void Pilote::FromVekListe(ListeHote* liste, const std::string& typeListe, int indexBouton) {
+  (void)typeListe;
+  (void)indexBouton;
+  if (!liste) {
+    if (GestionErreur(fenetre_.Legende() + " (FVL)", 91, "Variable objet ou variable de bloc With non définie") == 1)
+      fenetre_.FermeFenetre();
+    return;
+  }
+  try {
+    if (!liste->GetID()) return;
+  } catch (...) {
+    if (GestionErreur(fenetre_.Legende() + " (FVL)") == 1) fenetre_.FermeFenetre();
+  }
+}
+
+std::string Pilote::GetTailleDossier(std::string& unite, const std::optional<std::string>& vDossier) const {
+  return utireorg::GetTailleDossier(unite, vDossier);
+}
+
+std::string Pilote::TexteCopieSecurite() const {
+  std::string unite;
+  std::string taille;
+  std::string cible = fenetre_.Saisie(0);
+  std::error_code erreur;
+  fs::path absolu = cible.find_first_not_of(" \t") == std::string::npos ? fs::path() : fs::absolute(cible, erreur);
+  if (!absolu.empty() && !erreur && FichierExiste(absolu.string()))
+    taille = GetTailleDossier(unite, absolu.parent_path().string());
+  else
+    taille = GetTailleDossier(unite);
+  return "Une copie de sécurité de la base sera effectuée avant de lancer le traitement. "
+         "(nécessite " + taille + " " + unite + " sur votre disque dur.)";
+}
+
+}  // namespace utireorg

@@ -1,0 +1,296 @@
+#include "common/Fichiers.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "moteur/Erreurs.h"
+#include "moteur/Injection.h"
+
+namespace utireorg {
+namespace {
+
+Interruption& InterruptionCourante() {
+  static Interruption interruption;
+  return interruption;
+}
+
+void Interrompt(std::string_view etape, const std::string& chemin) {
+  if (InterruptionCourante()) InterruptionCourante()(etape, chemin);
+}
+
+// The run-time numbers the stages know, from the system's cause.
+[[noreturn]] void LeveSysteme(int cause, const std::string& chemin) {
+  switch (cause) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: throw moteur::ErreurMoteur(moteur::err::DisquePlein);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+    case EBUSY: throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {chemin});
+    case ENOENT:
+    case ENOTDIR: throw moteur::ErreurMoteur(53, "Fichier introuvable : '" + chemin + "'.");
+    case EIO: throw moteur::ErreurMoteur(57, "Erreur d'entrée/sortie sur '" + chemin + "'.");
+    default:
+      throw moteur::ErreurMoteur(75, "Erreur d'accès au fichier '" + chemin + "' (" + std::strerror(cause) + ").");
+  }
+}
+
+class Descripteur {
+ public:
+  explicit Descripteur(int fd = -1) : fd_(fd) {}
+  ~Descripteur() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descripteur(const Descripteur&) = delete;
+  Descripteur& operator=(const Descripteur&) = delete;
+  int get() const { return fd_; }
+  // A close that fails may mean data that never reached the disk: it is an error of the copy.
+  int Ferme() {
+    int rc = ::close(fd_);
+    fd_ = -1;
+    return rc;
+  }
+
+ private:
+  int fd_;
+};
+
+int Ouvre(const std::string& chemin, int options, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(chemin.c_str(), options | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) LeveSysteme(errno, chemin);
+  return fd;
+}
+
+void EcritTout(int fd, const char* donnees, std::size_t taille, const std::string& chemin) {
+  while (taille > 0) {
+    ssize_t ecrit = ::write(fd, donnees, taille);
+    if (ecrit < 0) {
+      if (errno == EINTR) continue;
+      LeveSysteme(errno, chemin);
+    }
+    donnees += ecrit;
+    taille -= static_cast<std::size_t>(ecrit);
+  }
+}
+
+// Copies what is left of the source into the destination and flushes it.
+void CopieContenu(int source, const std::string& cheminSource, int destination, const std::string& cheminDestination) {
+  std::vector<char> tampon(1 << 20);
+  for (;;) {
+    ssize_t lu = ::read(source, tampon.data(), tampon.size());
+    if (lu < 0) {
+      if (errno == EINTR) continue;
+      LeveSysteme(errno, cheminSource);
+    }
+    if (lu == 0) break;
+    if (!moteur::injection::ConsommeOctets(static_cast<std::size_t>(lu))) LeveSysteme(ENOSPC, cheminDestination);
+    EcritTout(destination, tampon.data(), static_cast<std::size_t>(lu), cheminDestination);
+  }
+  if (::fsync(destination) != 0) LeveSysteme(errno, cheminDestination);
+}
+
+void CopieOctets(const std::string& source, const std::string& destination) {
+  Descripteur entree(Ouvre(source, O_RDONLY));
+  Descripteur sortie(Ouvre(destination, O_WRONLY | O_CREAT | O_TRUNC, 0666));
+  CopieContenu(entree.get(), source, sortie.get(), destination);
+  if (sortie.Ferme() != 0) LeveSysteme(errno, destination);
+}
+
+std::string DossierDe(const std::string& chemin) {
+  auto pos = chemin.find_last_of('/');
+  if (pos == std::string::npos) return ".";
+  return pos == 0 ? "/" : chemin.substr(0, pos);
+}
+
+void SynchroniseDossier(const std::string& dossier) {
+  int fd = ::open(dossier.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);  // some file systems refuse it on folders; the rename is done all the same
+  ::close(fd);
+}
+
+bool EnTeteDeBase(const std::string& chemin) {
+  Descripteur fd(Ouvre(chemin, O_RDONLY));
+  char entete[16] = {};
+  ssize_t lu = ::pread(fd.get(), entete, sizeof entete, 0);
+  return lu == static_cast<ssize_t>(sizeof entete) && std::memcmp(entete, "SQLite format 3", 16) == 0;
+}
+
+// A connection of the copy, closed whatever happens.
+struct Connexion {
+  sqlite3* db = nullptr;
+  ~Connexion() {
+    if (db) sqlite3_close_v2(db);
+  }
+};
+
+enum class Issue { Faite, Illisible };
+
+[[noreturn]] void LeveSqlite(sqlite3* db, int rc, const std::string& source, const std::string& destination) {
+  int cause = db ? sqlite3_system_errno(db) : 0;
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {source});
+    case SQLITE_FULL: throw moteur::ErreurMoteur(moteur::err::DisquePlein);
+    case SQLITE_IOERR:
+      if (cause == ENOSPC || cause == EDQUOT) throw moteur::ErreurMoteur(moteur::err::DisquePlein);
+      throw moteur::ErreurMoteur(57, "Erreur d'entrée/sortie en copiant '" + source + "' vers '" + destination + "'.");
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {destination});
+    case SQLITE_CANTOPEN:
+      if (cause != 0) LeveSysteme(cause, destination);
+      break;
+    default: break;
+  }
+  throw moteur::ErreurMoteur(75, "Copie de '" + source + "' impossible : " +
+                                     (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + ".");
+}
+
+Issue CopieParSauvegarde(const std::string& source, const std::string& destination) {
+  moteur::injection::InstalleVfs();  // the copy's writes are charged like the engine's
+  Connexion origine, copie;
+  // Read-write, so that a journal left by an interrupted writer is rolled back first: what is
+  // copied is then the last committed state. A write-protected file is opened for reading only.
+  int rc = sqlite3_open_v2(source.c_str(), &origine.db, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc != SQLITE_OK) {
+    if ((rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT) return Issue::Illisible;
+    LeveSqlite(origine.db, rc, source, destination);
+  }
+  sqlite3_busy_timeout(origine.db, DelaiVerrouCopieMs);
+  rc = sqlite3_open_v2(destination.c_str(), &copie.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) LeveSqlite(copie.db, rc, source, destination);
+  sqlite3_busy_timeout(copie.db, DelaiVerrouCopieMs);
+
+  sqlite3_backup* sauvegarde = sqlite3_backup_init(copie.db, "main", origine.db, "main");
+  if (!sauvegarde) LeveSqlite(copie.db, sqlite3_errcode(copie.db), source, destination);
+  rc = sqlite3_backup_step(sauvegarde, -1);
+  sqlite3_backup_finish(sauvegarde);
+  if (rc == SQLITE_DONE) {
+    int fermeture = sqlite3_close(copie.db);
+    copie.db = nullptr;
+    if (fermeture != SQLITE_OK) LeveSqlite(nullptr, fermeture, source, destination);
+    return Issue::Faite;
+  }
+  if ((rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT) return Issue::Illisible;
+  // The step's number may belong to either side: the origin tells a lock, the copy a full disk.
+  sqlite3* cote = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED ? origine.db : copie.db;
+  LeveSqlite(cote, rc, source, destination);
+}
+
+}  // namespace
+
+bool EstErreurEspaceDisque(int numero) noexcept {
+  switch (numero) {
+    case 61:
+    case 3026:
+    case 3183:
+    case 3469:
+    case 3472:
+    case 3559:
+    case 3569:
+    case 3575: return true;
+    default: return false;
+  }
+}
+
+std::string DossierTemporaire() {
+  const char* variable = std::getenv("TMPDIR");
+  std::string dossier;
+  if (variable && *variable) {
+    dossier = variable;
+  } else {
+    struct stat etat {};
+    dossier = ::stat("/tmp", &etat) == 0 && S_ISDIR(etat.st_mode) ? "/tmp" : ".";
+  }
+  while (dossier.size() > 1 && dossier.back() == '/') dossier.pop_back();
+  return dossier;
+}
+
+std::string CreeFichierUnique(const std::string& dossier, std::string_view prefixe) {
+  std::string modele = (dossier.empty() ? std::string(".") : dossier);
+  if (modele.back() != '/') modele += '/';
+  for (char c : prefixe) modele += (c == '/' || c == '\0') ? '_' : c;
+  modele += "XXXXXX";
+  int fd = ::mkostemp(modele.data(), O_CLOEXEC);
+  if (fd < 0) LeveSysteme(errno, modele);
+  ::close(fd);
+  return modele;
+}
+
+void CopieFichier(const std::string& source, const std::string& destination) {
+  Interrompt("copie", destination);
+  CopieOctets(source, destination);
+}
+
+void CopieBaseCoherente(const std::string& source, const std::string& destination) {
+  Interrompt("copie", destination);
+  if (EnTeteDeBase(source) && CopieParSauvegarde(source, destination) == Issue::Faite) return;
+  // Not a database the engine can read: the repair will want it exactly as it is.
+  ::unlink((destination + "-journal").c_str());
+  CopieOctets(source, destination);
+}
+
+void RemplaceFichier(const std::string& source, const std::string& destination) {
+  // Through a link, the file it points to is replaced and the link kept.
+  std::string cible = destination;
+  if (char* reel = ::realpath(destination.c_str(), nullptr)) {
+    cible = reel;
+    std::free(reel);
+  }
+  mode_t droits;
+  struct stat etat {};
+  if (::stat(cible.c_str(), &etat) == 0) {
+    droits = etat.st_mode & 07777;
+  } else {
+    mode_t masque = ::umask(0);
+    ::umask(masque);
+    droits = 0666 & ~masque;
+  }
+
+  std::string temporaire = cible + ".XXXXXX";
+  Descripteur sortie(::mkostemp(temporaire.data(), O_CLOEXEC));
+  if (sortie.get() < 0) LeveSysteme(errno, cible);
+  try {
+    Interrompt("copie", temporaire);
+    ::fchmod(sortie.get(), droits);  // mkostemp gives 0600; failing that, the owner keeps access
+    {
+      Descripteur entree(Ouvre(source, O_RDONLY));
+      CopieContenu(entree.get(), source, sortie.get(), temporaire);
+    }
+    if (sortie.Ferme() != 0) LeveSysteme(errno, temporaire);
+    Interrompt("remplacement", cible);
+    if (::rename(temporaire.c_str(), cible.c_str()) != 0) LeveSysteme(errno, cible);
+  } catch (...) {
+    ::unlink(temporaire.c_str());
+    throw;
+  }
+  SynchroniseDossier(DossierDe(cible));
+}
+
+bool EstFichier(const std::string& chemin) noexcept {
+  struct stat etat {};
+  return !chemin.empty() && ::stat(chemin.c_str(), &etat) == 0 && S_ISREG(etat.st_mode);
+}
+
+bool SupprimeFichier(const std::string& chemin) noexcept {
+  if (chemin.empty()) return true;
+  return ::unlink(chemin.c_str()) == 0 || errno == ENOENT;
+}
+
+void DefinitInterruption(Interruption interruption) { InterruptionCourante() = std::move(interruption); }
+
+}  // namespace utireorg

@@ -1,0 +1,56 @@
+// Platform file services: the temporary folder and its uniquely named files, copies that stop
+// cleanly on a full disk, a consistent copy of a database that another process may be writing,
+// and the replacement of a file in one step.
+//
+// Failures are thrown as moteur::ErreurMoteur with the run-time numbers the stages test:
+// 53 file not found, 57 input/output error, 61 disk full, 70 refused (rights, or a database held
+// by another process), 75 any other file-system failure.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace utireorg {
+
+// The numbers that mean the disk is full: the run-time library's 61 and the engine's own.
+bool EstErreurEspaceDisque(int numero) noexcept;
+
+// How long a consistent copy waits for another process to finish writing before giving up (70).
+inline constexpr int DelaiVerrouCopieMs = 300;
+
+// $TMPDIR when set, else /tmp, else "." when /tmp is not a folder; never ends with "/".
+std::string DossierTemporaire();
+
+// A new empty file with a unique name in the folder, its name beginning with the prefix; its path.
+std::string CreeFichierUnique(const std::string& dossier, std::string_view prefixe);
+
+// The bytes of source into destination (created or emptied first), flushed to disk. Charged
+// against the simulated disk of the engine's fault injection, like the engine's own writes.
+void CopieFichier(const std::string& source, const std::string& destination);
+
+// A copy of a database of the engine as it stands between two transactions, taken through the
+// engine's online backup: a writer in the middle of a commit is waited for a moment, then the copy
+// is refused with 70. A file that is not a readable database (foreign or damaged) is copied byte
+// for byte, since the repair needs it as it is.
+void CopieBaseCoherente(const std::string& source, const std::string& destination);
+
+// Puts a copy of source in place of destination without ever leaving a half-written file there:
+// the copy is written beside destination under a temporary name, flushed, renamed over it and the
+// folder flushed. Works across volumes. On failure destination is untouched and the temporary
+// file is gone. The new file keeps the access rights of the one it replaces.
+void RemplaceFichier(const std::string& source, const std::string& destination);
+
+// True when a regular file (or a link to one) exists at that exact path; no wildcards.
+bool EstFichier(const std::string& chemin) noexcept;
+
+// Deletes a file; true when it is gone (a missing file counts as deleted).
+bool SupprimeFichier(const std::string& chemin) noexcept;
+
+// For the tests: called at the named steps of the copies with the path being written, "copie"
+// before the first byte of a copy and "remplacement" between the flush and the rename of
+// RemplaceFichier. An exception thrown from it is the failure of that step. Empty: nothing.
+using Interruption = std::function<void(std::string_view etape, const std::string& chemin)>;
+void DefinitInterruption(Interruption interruption);
+
+}  // namespace utireorg

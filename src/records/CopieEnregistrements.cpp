@@ -1,0 +1,222 @@
+#include "records/CopieEnregistrements.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/BaseDonnees.h"
+#include "common/InterfaceFenetre.h"
+#include "journal/Journal.h"
+
+namespace utireorg {
+namespace {
+
+using moteur::Essaie;
+using moteur::Resultat;
+
+constexpr const char* TitreCopie = "Copie des enregistrements";
+
+// The path goes between apostrophes in the statement: every apostrophe of a folder name is
+// doubled, the dialect reading '' as one, so no folder name can end the text early and change
+// what the statement says.
+std::string CiteChemin(std::string_view chemin) {
+  std::string cite;
+  cite.reserve(chemin.size() + 2);
+  for (char c : chemin) {
+    cite += c;
+    if (c == '\'') cite += '\'';
+  }
+  return cite;
+}
+
+std::string NomCite(const std::string& nom) { return "[" + nom + "]"; }
+
+// Number of records of a table, read through a one-line query; nothing when it cannot be read,
+// so that an unreadable count never passes for an equal one.
+std::optional<long long> CompteEnregistrements(moteur::Database& base, const std::string& nom, int type) {
+  std::optional<long long> compte;
+  moteur::Recordset rs;
+  Essaie([&] {
+    rs = base.OpenRecordset("select count(*) from " + NomCite(nom), type);
+    compte = rs.Fields()[0].Value().EnEntier();
+  });
+  FermeTable(rs);
+  return compte;
+}
+
+std::string EnDecimal(const std::optional<long long>& compte) { return std::to_string(compte.value_or(0)); }
+
+// Creates the property on the destination field with the value of the same-named property of
+// the source field; a source without it, a destination field missing, or a property already
+// there, all leave the destination as it was.
+void CopiePropriete(const moteur::Field& source, moteur::Field& destination, const char* nom, int type) {
+  Essaie([&] {
+    moteur::Valeur valeur = source.Properties()[nom].Value();
+    destination.Properties().Append(destination.CreateProperty(nom, type, valeur));
+  });
+}
+
+// The data dictionary lives in field properties, which a copy of the records leaves behind.
+void CopieDictionnaire(moteur::Database& dbOrig, moteur::Database& dbDest, const std::string& nom) {
+  moteur::TableDef tableOrig, tableDest;
+  if (!Essaie([&] {
+        tableOrig = dbOrig.TableDefs()[nom];
+        tableDest = dbDest.TableDefs()[nom];
+      }))
+    return;
+  int nombre = 0;
+  if (!Essaie([&] { nombre = tableOrig.Fields().Count(); })) return;
+  for (int i = 0; i < nombre; ++i) {
+    moteur::Field source, destination;
+    if (!Essaie([&] { source = tableOrig.Fields()[i]; })) continue;
+    bool destinationTrouvee = static_cast<bool>(Essaie([&] { destination = tableDest.Fields()[source.Name()]; }));
+    if (Essaie([&] { source.Properties()["NomClair"].Value(); }) && destinationTrouvee) {
+      CopiePropriete(source, destination, "NomClair", moteur::dbText);
+      CopiePropriete(source, destination, "VEKFormat", moteur::dbText);
+    }
+    if (Essaie([&] { source.Properties()["Supplement"].Value(); }) && destinationTrouvee) {
+      CopiePropriete(source, destination, "Supplement", moteur::dbBoolean);
+      CopiePropriete(source, destination, "FormatSaisie", moteur::dbText);
+    }
+  }
+}
+
+}  // namespace
+
+bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrig, moteur::Database& dbDest) {
+  bool resultat = true;
+  etat.journal.SectionJournal(TitreCopie);
+  etat.journal.AffichageAvancement(TitreCopie, "Veuillez patienter...");
+
+  int nombreTables = 0;
+  if (Resultat r = Essaie([&] { nombreTables = dbOrig.TableDefs().Count(); }); !r) {
+    // Without the list of the target's tables nothing is copied: that must not read as success.
+    etat.journal.EcritureJournal("#ERR# Erreur :" + std::to_string(r.Number) + " " + r.Description);
+    return false;
+  }
+
+  for (int i = 0; i < nombreTables; ++i) {
+    std::string nom;
+    long long attributs = 0;
+    if (!Essaie([&] {
+          moteur::TableDef table = dbOrig.TableDefs()[i];
+          attributs = table.Attributes();
+          nom = table.Name();
+        }))
+      continue;
+    if (attributs & moteur::dbSystemObject) continue;
+    etat.fenetre.LaisseVivre();
+
+    std::string nomDestination;
+    if (Resultat r = Essaie([&] { nomDestination = dbDest.TableDefs()[nom].Name(); }); !r) {
+      etat.journal.EcritureJournal("#ERR# Erreur :" + std::to_string(r.Number) + " " + r.Description + " " + nom);
+      etat.fenetre.LaisseVivre(true);
+      resultat = false;
+      continue;
+    }
+
+    Essaie([&] { dbDest.Execute("DELETE * FROM " + NomCite(nom)); });
+    const std::optional<long long> compteSource = CompteEnregistrements(dbOrig, nom, moteur::dbOpenDynaset);
+
+    if (!etat.fenetre.Case("chLigneALigne")) {
+      // Without dbFailOnError: the engine leaves out the records the model's keys or rules refuse
+      // and copies the rest; the two counts then tell the difference.
+      const std::string instruction = "INSERT INTO " + NomCite(nomDestination) + " in '" + CiteChemin(dbDest.Name()) +
+                                      "' SELECT * FROM " + NomCite(nom);
+      Resultat r = Essaie([&] { dbOrig.Execute(instruction); });
+      if (r) {
+        const std::optional<long long> compteCopie = CompteEnregistrements(dbDest, nom, moteur::dbOpenSnapshot);
+        std::string ligne = "Table : " + nom + " Copie de " + EnDecimal(compteCopie) + "/" + EnDecimal(compteSource) +
+                            " enregistrements";
+        if (!compteCopie || !compteSource || *compteCopie != *compteSource) ligne = "**** " + ligne;
+        CopieDictionnaire(dbOrig, dbDest, nom);
+        etat.journal.EcritureJournal(ligne);
+        continue;
+      }
+      etat.journal.EcritureJournal("#ERR# Erreur :" + std::to_string(r.Number) + " " + r.Description + "\r\n" +
+                                   "       Table : " + nom + " impossible de faire une copie groupée des enregistrements.");
+    }
+
+    etat.journal.EcritureJournal("       Table : " + nom + " : tentative de copie séquentielle.");
+    CopieEnregistrement(etat, dbOrig, dbDest, nom);
+    const std::optional<long long> compteCopie = CompteEnregistrements(dbDest, nom, moteur::dbOpenSnapshot);
+    const bool reussie = compteCopie && compteSource && *compteCopie == *compteSource;
+    etat.journal.EcritureJournal(reussie ? "       Tentative réussie." : "       Tentative échouée.");
+    etat.fenetre.LaisseVivre(true);
+    resultat = false;
+  }
+  return resultat;
+}
+
+void CopieEnregistrement(EtatReorganisation& etat, moteur::Database& source, moteur::Database& destination,
+                         const std::string& nomTable) {
+  moteur::Recordset origine, cible;
+  // Without both tables there is nothing to copy into or from; going on would report every
+  // record, or loop on a recordset that never reaches its end.
+  if (!Essaie([&] {
+        origine = source.OpenRecordset(nomTable);
+        cible = destination.OpenRecordset(nomTable);
+      })) {
+    FermeTable(origine);
+    FermeTable(cible);
+    return;
+  }
+
+  // The fields are matched once by name: the destination may lack some of the source's fields,
+  // which are then left out of the copy but still named in the trace.
+  struct Correspondance {
+    moteur::Field source;
+    std::string nom;
+    std::optional<moteur::Field> cible;
+  };
+  std::vector<Correspondance> champs;
+  Essaie([&] {
+    moteur::Fields liste = origine.Fields();
+    for (int i = 0; i < liste.Count(); ++i) {
+      Correspondance c{liste[i], liste[i].Name(), std::nullopt};
+      Essaie([&] {
+        moteur::Field f = cible.Fields()[c.nom];
+        f.Size();
+        c.cible = f;
+      });
+      champs.push_back(std::move(c));
+    }
+  });
+
+  Essaie([&] {
+    if (!origine.Bof()) origine.MoveFirst();
+  });
+  for (;;) {
+    bool fin = true;
+    Essaie([&] { fin = origine.Eof(); });
+    if (fin) break;
+
+    std::string trace;
+    etat.fenetre.LaisseVivre();
+    Essaie([&] { cible.AddNew(); });
+    for (auto& c : champs) {
+      moteur::Valeur valeur;
+      Essaie([&] { valeur = c.source.Value(); });
+      std::string texte;
+      Essaie([&] { texte = valeur.EnTexte(); });
+      trace += c.nom + ":" + texte + ";";
+      if (c.cible) Essaie([&] { c.cible->SetValue(valeur); });
+    }
+    if (MiseAJour(cible) != 0) {
+      etat.journal.EcritureJournal("   Table : " + nomTable + ", Enregistrement non mis à jour.\r\n   --->" + trace);
+      // The refused record must not linger as the pending addition of the next one.
+      Essaie([&] {
+        if (cible.EditMode() != 0) cible.CancelUpdate();
+      });
+    }
+    // A record the engine cannot step past would otherwise be copied again and again.
+    if (!Essaie([&] { origine.MoveNext(); })) break;
+    etat.fenetre.LaisseVivre();
+  }
+
+  FermeTable(origine);
+  FermeTable(cible);
+}
+
+}  // namespace utireorg

@@ -1,0 +1,354 @@
+// The reading pass over every record, and the record verification after error 3163.
+#include "records/LectureEnregistrements.h"
+
+#include <exception>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/BaseDonnees.h"
+#include "common/InterfaceFenetre.h"
+#include "journal/Journal.h"
+#include "messages/AfficheMessage.h"
+#include "moteur/Noms.h"
+
+namespace utireorg {
+namespace {
+
+using moteur::Essaie;
+using moteur::Valeur;
+
+// The verification holds one record at a time in this many slots; a wider record ends it.
+constexpr int SlotsEnregistrement = 101;
+
+bool EstTableUtilisateur(const moteur::TableDef& table) {
+  return (table.Attributes() & moteur::dbSystemObject) == 0;
+}
+
+// How the reading of one table ended: the error that refused to open it, or the one that
+// stopped the move through its records.
+struct IssueLecture {
+  int ouverture = 0;
+  long lecture = 0;
+};
+
+IssueLecture LitTable(moteur::Database& db, const std::string& nomTable) {
+  IssueLecture issue;
+  moteur::Recordset table;
+  auto ouverture = Essaie([&] { table = OuvreTable(db, nomTable, moteur::dbOpenTable); });
+  if (!ouverture) {
+    issue.ouverture = ouverture.Number;
+    return issue;
+  }
+  Essaie([&] { table.MoveFirst(); });  // an empty table has no first record
+  // Moving is the test: a damaged page stops the move where it lies.
+  auto lecture = Essaie([&] {
+    while (!table.Eof() && !table.Bof()) table.MoveNext();
+  });
+  issue.lecture = lecture.Number;
+  FermeTable(table);
+  return issue;
+}
+
+// Value put back into a field whose value was null or unreadable. An empty date is stored as
+// null: the engine has no "uninitialised" date, and a made-up day would pass for real data.
+Valeur DefautDuType(int type) {
+  if (type >= moteur::dbBoolean && type <= moteur::dbDouble) return Valeur(0);
+  if (type == moteur::dbDate) return Valeur::Nul();
+  return Valeur(std::string());
+}
+
+std::string TexteDe(const Valeur& valeur) {
+  return valeur.genre() == Valeur::Genre::Texte ? valeur.texte() : valeur.EnTexte();
+}
+
+// One defective record is deleted and stored again inside one transaction, so that whatever
+// stops the pair half-way (a refused copy, a full disk, an error) puts the record back as it was.
+class UniteEnregistrement {
+ public:
+  UniteEnregistrement() {
+    moteur::DBEngine::BeginTrans();
+    ouverte_ = true;
+  }
+  ~UniteEnregistrement() { Annule(); }
+  UniteEnregistrement(const UniteEnregistrement&) = delete;
+  UniteEnregistrement& operator=(const UniteEnregistrement&) = delete;
+
+  // False when the changes could not be written: they are undone then.
+  bool Valide() noexcept {
+    if (!ouverte_) return false;
+    if (!Essaie([] { moteur::DBEngine::CommitTrans(); })) {
+      Annule();
+      return false;
+    }
+    ouverte_ = false;
+    return true;
+  }
+
+  void Annule() noexcept {
+    if (!ouverte_) return;
+    ouverte_ = false;
+    try {
+      moteur::DBEngine::Rollback();
+    } catch (...) {
+    }
+  }
+
+ private:
+  bool ouverte_ = false;
+};
+
+class Verification {
+ public:
+  Verification(EtatReorganisation& etat, const std::string& chemin)
+      : etat_(etat), chemin_(chemin), slots_(SlotsEnregistrement) {}
+
+  // Runs until every user table is read, or until an error ends it; either way the database
+  // is closed on return and the counters say what was done.
+  void Execute() {
+    try {
+      base_ = OuvreBase(chemin_);
+      etat_.fenetre.Pointeur(PointeurSouris::Sablier);
+      for (int i = 0; i < base_.TableDefs().Count(); ++i) {
+        moteur::TableDef definition = base_.TableDefs()[i];
+        if (!EstTableUtilisateur(definition)) continue;
+        if (!VerifieTable(definition.Name())) break;
+      }
+    } catch (const std::exception&) {
+      // Any error but an unreadable value ends the scan: what was done so far is summed up.
+    }
+    FermeTable(table_);
+    FermeBase(base_);
+    slots_.assign(slots_.size(), Valeur());
+    etat_.fenetre.Pointeur(PointeurSouris::Normal);
+  }
+
+  long Corriges() const { return corriges_; }
+  long Supprimes() const { return supprimes_; }
+
+ private:
+  // False when a record too wide for the buffer ends the scan.
+  bool VerifieTable(const std::string& nomTable) {
+    table_ = OuvreTable(base_, nomTable, moteur::dbOpenTable);
+    cascade_ = TablesEnCascade(nomTable);
+    if (!TableVide(table_)) {
+      // Records stored again by this call, never handled twice whatever they read like.
+      std::set<moteur::Signet> ecrits;
+      table_.MoveFirst();
+      while (!table_.Eof()) {
+        etat_.fenetre.LaisseVivre();
+        moteur::Fields champs = table_.Fields();
+        const int nombre = champs.Count();
+        if (nombre > SlotsEnregistrement) return false;
+        if (LitEnregistrement(champs, nombre) && !ecrits.count(table_.Bookmark()))
+          RemplaceEnregistrement(nomTable, champs, nombre, ecrits);
+        // The scan goes on after the record just handled: every record before it was read
+        // sound already, and its corrected copy, stored at the end, is read sound in its turn.
+        table_.MoveNext();
+      }
+    }
+    FermeTable(table_);
+    return true;
+  }
+
+  // Tables whose records the engine deletes with a record of this one.
+  std::vector<std::string> TablesEnCascade(const std::string& nomTable) {
+    std::vector<std::string> tables;
+    moteur::Relations relations = base_.Relations();
+    for (int i = 0; i < relations.Count(); ++i) {
+      moteur::Relation relation = relations[i];
+      const long long attributs = relation.Attributes();
+      if ((attributs & moteur::dbRelationDontEnforce) || !(attributs & moteur::dbRelationDeleteCascade)) continue;
+      if (moteur::MemeNom(relation.Table(), nomTable)) tables.push_back(relation.ForeignTable());
+    }
+    return tables;
+  }
+
+  std::vector<long long> Comptes() {
+    std::vector<long long> comptes;
+    for (const auto& nom : cascade_) comptes.push_back(base_.TableDefs()[nom].RecordCount());
+    return comptes;
+  }
+
+  // Fills the slots with the current record; true when a value had to be cut or was unreadable.
+  bool LitEnregistrement(moteur::Fields& champs, int nombre) {
+    bool defectueux = false;
+    for (int i = 0; i < nombre; ++i) {
+      moteur::Field champ = champs[i];
+      Valeur valeur;
+      auto lecture = Essaie([&] { valeur = champ.Value(); });
+      if (lecture.Number == moteur::err::FormatNonReconnu) {
+        slots_[i] = Valeur::Nul();
+        defectueux = true;
+        continue;
+      }
+      if (!lecture) throw moteur::ErreurMoteur(lecture.Number, lecture.Description);
+      if (champ.Type() == moteur::dbText && !valeur.EstNulOuVide()) {
+        // The size counts characters, as the engine measures texts.
+        const std::string texte = TexteDe(valeur);
+        const auto taille = static_cast<std::size_t>(champ.Size());
+        if (moteur::LongueurCaracteres(texte) > taille) {
+          valeur = Valeur(moteur::PremiersCaracteres(texte, taille));
+          defectueux = true;
+        }
+      }
+      slots_[i] = valeur;
+    }
+    return defectueux;
+  }
+
+  void RemplaceEnregistrement(const std::string& nomTable, moteur::Fields& champs, int nombre,
+                              std::set<moteur::Signet>& ecrits) {
+    if (!enTeteEcrit_) {
+      etat_.journal.EcritureJournal("ERREUR 3163 : Réorganisation fichier " + chemin_, true);
+      enTeteEcrit_ = true;
+    }
+    etat_.journal.EcritureJournal("       Enregistrement défectueux : Table " + nomTable, true);
+    for (int k = 0; k < nombre; ++k) {
+      const Valeur& valeur = slots_[k];
+      etat_.journal.EcritureJournal(
+          "          " + champs[k].Name() + " : " + (valeur.EstNulOuVide() ? std::string() : valeur.EnTexte()), true);
+    }
+
+    // From here the record is counted once: corrected when its copy is stored, deleted
+    // otherwise (a copy refused by the rules leaves it deleted; an interruption puts it back).
+    bool stocke = false;
+    try {
+      UniteEnregistrement unite;
+      const std::vector<long long> avant = Comptes();
+      if (SupprimeEnreg(table_, true) == 0 && SeulSupprime(nomTable, avant)) {
+        table_.AddNew();
+        for (int l = 0; l < nombre; ++l) {
+          moteur::Field champ = champs[l];
+          champ.SetValue(slots_[l].EstNulOuVide() ? DefautDuType(champ.Type()) : slots_[l]);
+        }
+        if (MiseAJour(table_, true) == 0) {
+          moteur::Signet copie = -1;
+          Essaie([&] { copie = table_.LastModified(); });
+          if (unite.Valide()) {
+            stocke = true;
+            ecrits.insert(copie);
+          }
+        } else {
+          // The corrected copy is refused by the table's rules: the record is deleted, as the
+          // summary says, and its values stay in the journal lines written above. Only a failure
+          // to write the deletion itself puts it back.
+          Essaie([&] { table_.CancelUpdate(); });
+          unite.Valide();
+        }
+      }
+    } catch (...) {
+      Essaie([&] { if (table_.EstOuvert() && table_.EditMode() != 0) table_.CancelUpdate(); });
+      ++supprimes_;
+      throw;
+    }
+    if (stocke) ++corriges_;
+    else ++supprimes_;
+  }
+
+  // A deletion that took linked records with it (a cascading relation) would lose them for
+  // good once the copy is stored: such a record is left as it is.
+  bool SeulSupprime(const std::string& nomTable, const std::vector<long long>& avant) {
+    const std::vector<long long> apres = Comptes();
+    for (std::size_t i = 0; i < cascade_.size(); ++i)
+      if (apres[i] != avant[i] - (moteur::MemeNom(cascade_[i], nomTable) ? 1 : 0)) return false;
+    return true;
+  }
+
+  EtatReorganisation& etat_;
+  const std::string& chemin_;
+  moteur::Database base_;
+  moteur::Recordset table_;
+  std::vector<Valeur> slots_;
+  std::vector<std::string> cascade_;
+  bool enTeteEcrit_ = false;
+  long corriges_ = 0;
+  long supprimes_ = 0;
+};
+
+const char* const QuestionVerification =
+    "!#Une erreur (Réf 3163) a été détectée dans le fichier"
+    "@en cours de vérification."
+    "@@Cette erreur est dûe à la présence d'un ou plusieurs"
+    "@enregistrements non valides car ils occupent une place"
+    "@plus importante que celle prévue par la table à laquelle"
+    "@ils appartiennent."
+    "@@Une vérification de tout le fichier est nécessaire"
+    "@afin de corriger les enregistrements défectueux."
+    "@@Souhaitez-vous lancer la vérification ?";
+
+std::string Bilan(long corriges, long supprimes) {
+  std::string texte = "i#La vérification a été effectuée avec succès :";
+  if (corriges == 1) texte += "@1 enregistrement défectueux a été corrigé.";
+  else if (corriges > 1) texte += "@" + std::to_string(corriges) + " enregistrements défectueux ont été corrigés.";
+  if (supprimes == 1) texte += "@1 enregistrement défectueux a été supprimé.";
+  else if (supprimes > 1) texte += "@" + std::to_string(supprimes) + " enregistrements défectueux ont été supprimés.";
+  return texte + "@@Consultez le journal d'analyse pour connaître" + "@le détail des enregistrements concernés.";
+}
+
+}  // namespace
+
+bool LectureTable(EtatReorganisation& etat, moteur::Database& db, const std::string& nomBase) {
+  if (!etat.fenetre.Coche(0)) return true;
+  bool resultat = true;
+  moteur::Resultat ouverture;
+  if (!db.EstOuverte()) ouverture = Essaie([&] { db = OuvreBase(nomBase); });
+  etat.journal.SectionJournal("Lecture des enregistrements");
+  if (!ouverture) {
+    // Not a table was read: the pass must not pass for a clean one.
+    etat.journal.EcritureJournal("#ERR# Lecture de la base " + nomBase + " " + std::to_string(ouverture.Number) + " " +
+                                 moteur::DescriptionErreur(ouverture.Number));
+    return false;
+  }
+  int nombre = 0;
+  if (!Essaie([&] { nombre = db.TableDefs().Count(); })) return false;
+  for (int i = 0; i < nombre; ++i) {
+    etat.fenetre.LaisseVivre();
+    std::string nom;
+    bool utilisateur = false;
+    if (!Essaie([&] {
+          moteur::TableDef definition = db.TableDefs()[i];
+          utilisateur = EstTableUtilisateur(definition);
+          nom = definition.Name();
+        }))
+      continue;
+    if (!utilisateur) continue;
+    // A table that cannot even be opened cannot be read to its end either.
+    IssueLecture issue = LitTable(db, nom);
+    long numero = issue.lecture != 0 ? issue.lecture : issue.ouverture;
+    if (numero == 0) continue;
+    etat.journal.EcritureJournal("Lecture de table " + nom + " " + std::to_string(numero) + " " +
+                                 moteur::DescriptionErreur(static_cast<int>(numero)));
+    resultat = false;
+  }
+  return resultat;
+}
+
+long LectureEnregMove(moteur::Database& db, const std::string& nomTable) { return LitTable(db, nomTable).lecture; }
+
+bool VerificationEnregistrements(EtatReorganisation& etat, const std::string& chemin) {
+  // Only an explicit "Oui" lets the records be rewritten: a question that could not be shown
+  // is no consent.
+  if (AfficheMessage(QuestionVerification, std::string("Compactage impossible"), std::string("&Oui;+-&Non")) != 1)
+    return false;
+  etat.fenetre.LaisseVivre();
+
+  Verification verification(etat, chemin);
+  verification.Execute();
+
+  if (verification.Corriges() > 0 || verification.Supprimes() > 0) {
+    AfficheMessage(Bilan(verification.Corriges(), verification.Supprimes()), std::string("Vérification terminée"),
+                   std::string("Continuer"));
+    etat.fenetre.LaisseVivre();
+    return true;
+  }
+  AfficheMessage(
+      "!#La vérification n'a détecté aucun"
+      "@enregistrement défectueux."
+      "@@Le fichier vérifié est endommagé et ne"
+      "@peut pas être compacté par ce module.",
+      std::string("Vérification terminée"));
+  return false;
+}
+
+}  // namespace utireorg

@@ -1,0 +1,205 @@
+#include "structure/ChampsNuls.h"
+
+#include "common/BaseDonnees.h"
+#include "journal/Journal.h"
+#include "structure/Interne.h"
+
+namespace utireorg {
+
+using moteur::Essaie;
+using namespace structure;
+
+namespace {
+
+std::string_view SansBlancs(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+// The expression without the "=" a user may have typed in front of it.
+std::string_view Expression(std::string_view defaut) {
+  std::string_view s = SansBlancs(defaut);
+  if (!s.empty() && s.front() == '=') s = SansBlancs(s.substr(1));
+  return s;
+}
+
+}  // namespace
+
+void ListeRemplissage::Vide() {
+  entrees_.clear();
+  nombre_ = 0;
+}
+
+void ListeRemplissage::Inscrit(std::string champ, std::string valeur) {
+  ++nombre_;
+  if (nombre_ > CapaciteRemplissage) return;
+  entrees_.push_back({std::move(champ), std::move(valeur)});
+}
+
+std::string TexteDuDefaut(std::string_view defaut) {
+  std::string_view s = Expression(defaut);
+  if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front()) {
+    const char guillemet = s.front();
+    std::string texte;
+    for (std::size_t i = 1; i + 1 < s.size(); ++i) {
+      texte += s[i];
+      if (s[i] == guillemet && i + 2 < s.size() && s[i + 1] == guillemet) ++i;
+    }
+    return texte;
+  }
+  return std::string(s);
+}
+
+std::string ValeurRemplissage(int type, std::string_view defaut) {
+  if (!moteur::EstTypeTexte(type)) return std::string(Expression(defaut));
+  // An apostrophe inside the text is doubled: left single, it would end the literal early and
+  // the rest of the default would be read as SQL.
+  std::string litteral = "'";
+  for (char c : TexteDuDefaut(defaut)) {
+    litteral += c;
+    if (c == '\'') litteral += '\'';
+  }
+  return litteral + "'";
+}
+
+void InscritChampNul(ListeRemplissage& liste, const moteur::Field& champ) {
+  std::string nom, defaut;
+  int type = 0;
+  if (!Essaie([&] {
+        nom = champ.Name();
+        type = champ.Type();
+        defaut = champ.DefaultValue();
+      }))
+    return;
+  liste.Inscrit(nom, ValeurRemplissage(type, defaut));
+}
+
+std::string InstructionRemplissage(std::string_view table, const EntreeRemplissage& entree) {
+  // The table name is bracketed like the field's: a name with a blank would otherwise make the
+  // statement fail and leave the nulls in place.
+  return "UPDATE [" + std::string(table) + "] SET [" + entree.champ + "] = " + entree.valeur + " WHERE ISNULL([" +
+         entree.champ + "])";
+}
+
+void RemplitChampsNuls(const ListeRemplissage& liste, std::string_view table, moteur::Database& cible) {
+  if (!Ouverte(cible)) return;
+  std::vector<const EntreeRemplissage*> refusees;
+  for (const auto& entree : liste.Entrees()) {
+    auto r = Essaie([&] { cible.Execute(InstructionRemplissage(table, entree), moteur::dbFailOnError); });
+    if (r.Number == moteur::err::ChampRequis) refusees.push_back(&entree);
+  }
+  // Two fields made required in the same table hold each other's records back: each statement
+  // is refused for the nulls the other one leaves. One statement fills them together.
+  if (refusees.size() < 2) return;
+  std::string affectations, conditions;
+  for (const auto* e : refusees) {
+    affectations += (affectations.empty() ? "" : ", ") + ("[" + e->champ + "] = NZ([" + e->champ + "], " + e->valeur + ")");
+    conditions += (conditions.empty() ? "" : " OR ") + ("ISNULL([" + e->champ + "])");
+  }
+  Essaie([&] {
+    cible.Execute("UPDATE [" + std::string(table) + "] SET " + affectations + " WHERE " + conditions, moteur::dbFailOnError);
+  });
+}
+
+namespace {
+
+struct ChampRequis {
+  std::string nom;
+  std::string valeur;  // the default, as the field receives it
+};
+
+// The required fields of a table, read once for all its records.
+std::vector<ChampRequis> ChampsRequis(const moteur::TableDef& table) {
+  std::vector<ChampRequis> champs;
+  int nombre = 0;
+  if (!Essaie([&] { nombre = table.Fields().Count(); })) return champs;
+  for (int k = 0; k < nombre; ++k) {
+    Essaie([&] {
+      moteur::Field champ = table.Fields()[k];
+      if (!champ.Required()) return;
+      std::string defaut = champ.DefaultValue();
+      champs.push_back(
+          {champ.Name(), moteur::EstTypeTexte(champ.Type()) ? TexteDuDefaut(defaut) : std::string(Expression(defaut))});
+    });
+  }
+  return champs;
+}
+
+// One record: every required field that holds a null gets its default. True when the record
+// was put in edit mode and has values to store.
+bool CorrigeEnregistrement(EtatReorganisation& etat, moteur::Recordset& rs, const std::vector<ChampRequis>& champs,
+                           const std::string& nomTable) {
+  bool edite = false;
+  for (const auto& champ : champs) {
+    bool nul = false;
+    if (Essaie([&] { nul = rs[champ.nom].Value().EstNul(); }) && nul) {
+      etat.journal.EcritureJournal("Champ nul rencontré :'" + nomTable + "." + champ.nom + "'... champ mis à jour !");
+      Essaie([&] {
+        if (rs.EditMode() == 0) rs.Edit();
+        edite = true;
+        rs[champ.nom].SetValue(moteur::Valeur(champ.valeur));
+      });
+    }
+    etat.fenetre.LaisseVivre();
+  }
+  return edite;
+}
+
+void CorrigeTable(EtatReorganisation& etat, moteur::Database& cible, const moteur::TableDef& table,
+                  const std::string& nomTable) {
+  moteur::Recordset rs;
+  if (!Essaie([&] {
+        rs = OuvreTable(cible, nomTable);
+        rs.SetLockEdits(false);
+      })) {
+    FermeTable(rs);
+    return;
+  }
+  const std::vector<ChampRequis> champs = ChampsRequis(table);
+  if (!champs.empty() && !TableVide(rs)) {
+    Essaie([&] { rs.MoveFirst(); });
+    for (;;) {
+      bool fin = true;
+      if (!Essaie([&] { fin = rs.Eof(); }) || fin) break;
+      if (CorrigeEnregistrement(etat, rs, champs, nomTable)) {
+        if (MiseAJour(rs, true) == 0) {
+          Essaie([&] { rs.SetBookmark(rs.LastModified()); });
+        } else {
+          // Back to the record as stored; going back to the last record stored would visit
+          // this one again, and again.
+          Essaie([&] { rs.CancelUpdate(); });
+        }
+      }
+      if (!Essaie([&] { rs.MoveNext(); })) break;
+    }
+  }
+  FermeTable(rs);
+}
+
+}  // namespace
+
+void VerificationChampsNuls(EtatReorganisation& etat, moteur::Database& cible) {
+  SignaleAvancement("Vérification des enregistrements nuls (le traitement peut durer plusieurs minutes) ...");
+  etat.journal.AffichageAvancement("Vérification des enregistrements nuls", "");
+  etat.journal.SectionJournal("Vérification des enregistrements nuls");
+  int nombre = 0;
+  if (Ouverte(cible)) Essaie([&] { nombre = cible.TableDefs().Count(); });
+  etat.fenetre.ProgressValeur(0);
+  etat.fenetre.ProgressMaximum(nombre);
+  for (int position = 0; position < nombre && Ouverte(cible); ++position) {
+    moteur::TableDef table;
+    std::string nom;
+    long long attributs = 0;
+    if (Essaie([&] {
+          table = cible.TableDefs()[position];
+          nom = table.Name();
+          attributs = table.Attributes();
+        }) &&
+        !EstSysteme(attributs))
+      CorrigeTable(etat, cible, table, nom);
+    AvanceProgression(etat.fenetre);
+  }
+}
+
+}  // namespace utireorg

@@ -1,0 +1,28 @@
+// What the files of the structure verification share and nobody else needs.
+#pragma once
+
+#include <string>
+
+#include "common/InterfaceFenetre.h"
+#include "moteur/Moteur.h"
+
+namespace utireorg::structure {
+
+// Dictionary properties of the software.
+inline constexpr const char* NomClair = "NomClair";
+inline constexpr const char* VekFormat = "VEKFormat";
+inline constexpr const char* Priorite = "Priorite";
+inline constexpr const char* Supplement = "Supplement";
+inline constexpr const char* FormatSaisie = "FormatSaisie";
+
+// Progress notice to a host application; this program has none to tell.
+inline void SignaleAvancement(const std::string&) {}
+
+inline void AvanceProgression(InterfaceFenetre& fenetre) { fenetre.ProgressValeur(fenetre.ProgressValeur() + 1); }
+
+inline bool EstSysteme(long long attributs) { return (attributs & moteur::dbSystemObject) != 0; }
+
+// A handle on no database at all must never reach the engine, which would not survive it.
+inline bool Ouverte(const moteur::Database& base) { return base.etat() && base.EstOuverte(); }
+
+}  // namespace utireorg::structure

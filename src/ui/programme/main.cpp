@@ -1,0 +1,27 @@
+// The program with its window: it lives as long as the main window is loaded.
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include "common/LigneDeCommande.h"
+#include "ui/FrmUtiReorg.h"
+
+int main(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+  utireorg::MemoriseLigneDeCommande(argc, argv);
+
+  // Qt's own dialogs (the file dialog) speak the program's language.
+  QTranslator traduction;
+  if (traduction.load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    application.installTranslator(&traduction);
+
+  utireorg::FrmUtiReorg fenetre;
+  // Unloading the main window ends the program, whatever other window is still open.
+  QObject::connect(&fenetre, &utireorg::FrmUtiReorg::Dechargee, &application, &QCoreApplication::quit,
+                   Qt::QueuedConnection);
+  fenetre.Reorganisation();
+  if (!fenetre.Charge()) return 0;
+  return application.exec();
+}

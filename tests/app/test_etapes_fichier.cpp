@@ -1,0 +1,563 @@
+// Repair and compaction of the working file: journal lines, captions, progress values, the
+// stage handler's cases and the copy-back, with real files, a real journal and a scripted window.
+#include "app/EtapesFichier.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "common/Fichiers.h"
+#include "common/Horodatage.h"
+#include "commun/FenetreFactice.h"
+#include "copies/Copies.h"
+#include "journal/Journal.h"
+#include "moteur/Injection.h"
+#include "moteur/Moteur.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace utireorg;
+using utireorg::tests::FenetreFactice;
+
+const std::string H = "071226:0524 ";  // the time stamp of the fixed clock
+const std::string Libelle = LibellePrincipal;
+const std::string Origine = "/donnees/compta.mdb";  // shown in the captions only
+
+std::string LitOctets(const std::string& chemin) {
+  std::ifstream entree(chemin, std::ios::binary);
+  std::ostringstream tout;
+  tout << entree.rdbuf();
+  return tout.str();
+}
+
+std::vector<std::string> Decoupe(const std::string& texte) {
+  std::vector<std::string> lignes;
+  std::size_t debut = 0;
+  for (std::size_t fin; (fin = texte.find("\r\n", debut)) != std::string::npos; debut = fin + 2)
+    lignes.push_back(texte.substr(debut, fin - debut));
+  return lignes;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Another process that holds a database exclusively, so that nobody else may even read it. It
+// lets go when this object goes, whatever the test did meanwhile.
+class Detenteur {
+ public:
+  explicit Detenteur(const std::string& chemin) {
+    int versEnfant[2], versParent[2];
+    if (::pipe2(versEnfant, O_CLOEXEC) != 0 || ::pipe2(versParent, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(versEnfant[1]);
+      ::close(versParent[0]);
+      sqlite3* db = nullptr;
+      char reponse = 'x';
+      if (sqlite3_open_v2(chemin.c_str(), &db, SQLITE_OPEN_READWRITE, "unix") == SQLITE_OK &&
+          sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK)
+        reponse = 'p';
+      (void)!::write(versParent[1], &reponse, 1);
+      char c;
+      while (::read(versEnfant[0], &c, 1) > 0) {
+      }
+      ::_exit(0);  // the locks go with the process
+    }
+    ::close(versEnfant[0]);
+    ::close(versParent[1]);
+    entree_ = versEnfant[1];
+    sortie_ = versParent[0];
+  }
+  ~Detenteur() {
+    if (entree_ >= 0) ::close(entree_);
+    if (pid_ > 0) {
+      int statut;
+      for (int i = 0; i < 500 && ::waitpid(pid_, &statut, WNOHANG) == 0; ++i) ::usleep(10000);
+      if (::waitpid(pid_, &statut, WNOHANG) == 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &statut, 0);
+      }
+    }
+    if (sortie_ >= 0) ::close(sortie_);
+  }
+  bool Pret() {
+    pollfd p{sortie_, POLLIN, 0};
+    char c = 0;
+    return sortie_ >= 0 && ::poll(&p, 1, 30000) == 1 && ::read(sortie_, &c, 1) == 1 && c == 'p';
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int entree_ = -1, sortie_ = -1;
+};
+
+class EtapesFichier : public ::testing::Test {
+ protected:
+  EtapesFichier() : journal(fenetre), etat(fenetre, journal) {}
+
+  void SetUp() override {
+    char modele[] = "/tmp/etapes_XXXXXX";
+    ASSERT_NE(::mkdtemp(modele), nullptr);
+    racine_ = modele;
+    for (const char* d : {"bases", "tmp", "courant", "brouillon"}) fs::create_directory(Chemin(d));
+    if (const char* ancien = std::getenv("TMPDIR")) ancienTmp_ = ancien;
+    ::setenv("TMPDIR", Chemin("tmp").c_str(), 1);
+    ancienDossier_ = fs::current_path();
+    fs::current_path(Chemin("courant"));
+    std::tm t{};
+    t.tm_mday = 7, t.tm_mon = 11, t.tm_year = 126, t.tm_hour = 5, t.tm_min = 24, t.tm_isdst = -1;
+    auto instant = std::chrono::system_clock::from_time_t(std::mktime(&t));
+    DefinitHorloge([instant] { return instant; });
+    ASSERT_TRUE(journal.OuvertureJournal());
+
+    etat.cheminTravail = Chemin("bases/travail.mdb");
+    etat.cheminOrigine = Origine;
+    etat.libelle = Libelle;
+    etat.nomLogiciel = "compta";
+    etat.versionCible = "4.0";
+    etat.fichierTemporaire = NomFichierTemporaire(etat.nomLogiciel);
+    fenetre.coches[1] = true;
+  }
+
+  void TearDown() override {
+    DefinitOperationsFichier({});
+    DefinitInterruption({});
+    moteur::injection::SupprimeLimite();
+    journal.FermetureJournal();
+    DefinitHorloge({});
+    fs::current_path(ancienDossier_);
+    if (ancienTmp_) ::setenv("TMPDIR", ancienTmp_->c_str(), 1);
+    else ::unsetenv("TMPDIR");
+    std::error_code ec;
+    fs::remove_all(racine_, ec);
+  }
+
+  std::string Chemin(const std::string& nom) const { return racine_ + "/" + nom; }
+
+  // The working file: "Clients" with three records, plus what the test adds.
+  moteur::Database BaseTravail(const std::string& version = "4.0") {
+    auto base = moteur::DBEngine::CreateDatabase(etat.cheminTravail, version);
+    auto td = base.CreateTableDef("Clients");
+    td.Fields().Append(td.CreateField("Id", moteur::dbLong));
+    td.Fields().Append(td.CreateField("Nom", moteur::dbText, 10));
+    base.TableDefs().Append(td);
+    auto rs = base.OpenRecordset("Clients");
+    for (int i = 1; i <= 3; ++i) {
+      rs.AddNew();
+      rs["Id"].SetValue(i);
+      rs["Nom"].SetValue("client " + std::to_string(i));
+      rs.Update();
+    }
+    rs.Close();
+    return base;
+  }
+  void CreeBaseTravail(const std::string& version = "4.0") { BaseTravail(version).Close(); }
+
+  // A record whose name is longer than its field, as a damaged file may hold.
+  void CreeBaseTravailDefectueuse() {
+    auto base = BaseTravail();
+    moteur::EcritSansControle(base, "Clients", {{"Id", moteur::Valeur(4)}, {"Nom", moteur::Valeur("nom bien trop long")}});
+    base.Close();
+  }
+
+  std::vector<std::string> Noms() const {
+    auto base = moteur::DBEngine::OpenDatabase(etat.cheminTravail);
+    std::vector<std::string> noms;
+    auto rs = base.OpenRecordset("SELECT Nom FROM Clients ORDER BY Id", moteur::dbOpenSnapshot);
+    for (; !rs.Eof(); rs.MoveNext()) noms.push_back(rs["Nom"].Value().EnTexte());
+    rs.Close();
+    base.Close();
+    return noms;
+  }
+
+  std::string VersionTravail() const {
+    auto base = moteur::DBEngine::OpenDatabase(etat.cheminTravail);
+    std::string version = base.Version();
+    base.Close();
+    return version;
+  }
+
+  std::vector<std::string> Lignes() const { return Decoupe(fenetre.journal); }
+  bool Contient(const std::string& ligne) const {
+    auto l = Lignes();
+    return std::find(l.begin(), l.end(), ligne) != l.end();
+  }
+  bool ContientDebut(const std::string& debut) const {
+    for (const auto& l : Lignes())
+      if (l.rfind(debut, 0) == 0) return true;
+    return false;
+  }
+
+  std::vector<std::string> Section(const std::string& texte) {
+    FenetreFactice brouillon;
+    {
+      Journal autre(brouillon);
+      autre.PrefixeDonnees(Chemin("brouillon/"));
+      autre.OuvertureJournal();
+      autre.SectionJournal(texte);
+    }
+    DefinitFenetre(&fenetre);
+    return Decoupe(brouillon.journal);
+  }
+
+  std::vector<std::string> Reparation() {
+    return Section("Réparation " + Libelle) +
+           std::vector<std::string>{H + "  Début Réparation " + Libelle, H + "  Fin Réparation " + Libelle};
+  }
+  std::vector<std::string> Compactage() {
+    return Section("Compactage " + Libelle) +
+           std::vector<std::string>{H + "  Début Compactage " + Libelle, H + "  Fin Compactage " + Libelle};
+  }
+  std::vector<std::string> DebutCompactage() {
+    return Section("Compactage " + Libelle) + std::vector<std::string>{H + "  Début Compactage " + Libelle};
+  }
+
+  // Engine operations that count their calls and note the options, then do the real work.
+  void CompteOperations() {
+    OperationsFichier operations;
+    operations.repare = [this](const std::string& chemin) {
+      ++reparations;
+      moteur::DBEngine::RepairDatabase(chemin);
+    };
+    operations.compacte = [this](const std::string& source, const std::string& destination, const std::string& locale,
+                                 int options) {
+      ++compactages;
+      optionsVues.push_back(options);
+      localeVue = locale;
+      moteur::DBEngine::CompactDatabase(source, destination, locale, options);
+    };
+    DefinitOperationsFichier(operations);
+  }
+
+  std::vector<std::string> FichiersBases() const {
+    std::vector<std::string> noms;
+    for (const auto& e : fs::directory_iterator(Chemin("bases"))) noms.push_back(e.path().filename().string());
+    std::sort(noms.begin(), noms.end());
+    return noms;
+  }
+
+  FenetreFactice fenetre;
+  Journal journal;
+  EtatReorganisation etat;
+  int reparations = 0, compactages = 0;
+  std::vector<int> optionsVues;
+  std::string localeVue;
+
+ private:
+  std::string racine_;
+  std::optional<std::string> ancienTmp_;
+  fs::path ancienDossier_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The ordinary path
+
+TEST_F(EtapesFichier, ReparationPuisCompactage) {
+  CreeBaseTravail();
+  CompteOperations();
+  EtapeReparation(etat);
+
+  EXPECT_EQ(Lignes(), Reparation() + Compactage());
+  EXPECT_EQ(fenetre.legendes, (std::vector<std::pair<std::string, std::string>>{{"Réparation " + Libelle, Origine},
+                                                                                {"Compactage " + Libelle, Origine}}));
+  EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{40, 70, 100}));
+  EXPECT_FALSE(etat.echec);
+  EXPECT_FALSE(etat.disquePlein);
+  EXPECT_TRUE(fenetre.messages.empty());
+  EXPECT_EQ(reparations, 1);
+  EXPECT_EQ(compactages, 1);
+  EXPECT_EQ(localeVue, ";LANGID=0x0409;CP=1252;COUNTRY=0");
+  EXPECT_EQ(Noms(), (std::vector<std::string>{"client 1", "client 2", "client 3"}));
+  EXPECT_FALSE(fs::exists(etat.fichierTemporaire));
+  EXPECT_EQ(FichiersBases(), std::vector<std::string>{"travail.mdb"});
+}
+
+TEST_F(EtapesFichier, ProgressionAvecControleEtendu) {
+  CreeBaseTravail();
+  fenetre.coches[4] = true;
+  fenetre.progressMax = 9;
+  EtapeReparation(etat);
+  EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{40, 100, 40, 100}));
+  EXPECT_EQ(fenetre.progressMax, 100);
+  EXPECT_EQ(Lignes(), Reparation() + Compactage());
+}
+
+TEST_F(EtapesFichier, LeCompactageSeulAvecEtSansControleEtendu) {
+  CreeBaseTravail();
+  EtapeCompactage(etat);
+  EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{70, 100}));
+  EXPECT_EQ(Lignes(), Compactage());
+  fenetre.valeursProgress.clear();
+  fenetre.coches[4] = true;
+  EtapeCompactage(etat);
+  EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{40, 100}));
+}
+
+TEST_F(EtapesFichier, SansFichierRienNeSePasse) {
+  CompteOperations();
+  fenetre.coches[4] = true;
+  EtapeReparation(etat);
+  EtapeCompactage(etat);
+  EXPECT_TRUE(fenetre.journal.empty());
+  EXPECT_TRUE(fenetre.legendes.empty());
+  EXPECT_TRUE(fenetre.valeursProgress.empty());
+  EXPECT_EQ(reparations + compactages, 0);
+  EXPECT_FALSE(etat.echec);
+}
+
+TEST_F(EtapesFichier, OptionNonCocheeMetLaProgressionAuMaximum) {
+  CreeBaseTravail();
+  std::string avant = LitOctets(etat.cheminTravail);
+  CompteOperations();
+  fenetre.coches[1] = false;
+  fenetre.progressMax = 7;
+  EtapeReparation(etat);
+  EXPECT_EQ(fenetre.valeursProgress, std::vector<long>{7});
+  fenetre.coches[4] = true;
+  EtapeReparation(etat);
+  EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{7, 7, 7}));
+  EXPECT_TRUE(fenetre.journal.empty());
+  EXPECT_EQ(reparations + compactages, 0);
+  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+}
+
+TEST_F(EtapesFichier, OptionsDeCompactageSelonLaVersionCible) {
+  CreeBaseTravail("3.0");
+  CompteOperations();
+  for (const char* version : {"4.0", "3.0", "", "4"}) {
+    etat.versionCible = version;
+    EtapeCompactage(etat);
+  }
+  EXPECT_EQ(optionsVues, (std::vector<int>{68, 36, 36, 36}));
+}
+
+TEST_F(EtapesFichier, LeCompactageConvertitAuFormatDemande) {
+  CreeBaseTravail("3.0");
+  etat.versionCible = "4.0";
+  EtapeCompactage(etat);
+  EXPECT_EQ(VersionTravail(), "4.0");
+  etat.versionCible = "";
+  EtapeCompactage(etat);
+  EXPECT_EQ(VersionTravail(), "3.0");
+  EXPECT_EQ(Noms().size(), 3u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The stage handler
+
+TEST_F(EtapesFichier, Erreur3251DeLaReparationEstIgnoree) {
+  CreeBaseTravail();
+  OperationsFichier operations;
+  operations.repare = [](const std::string&) { throw moteur::ErreurMoteur(moteur::err::OperationNonGeree); };
+  DefinitOperationsFichier(operations);
+  EtapeReparation(etat);
+  EXPECT_EQ(Lignes(), Reparation() + Compactage());
+  EXPECT_FALSE(etat.echec);
+  EXPECT_TRUE(fenetre.messages.empty());
+}
+
+TEST_F(EtapesFichier, VersionIndetermineeSignaleeSansCopieEnRetour) {
+  {
+    auto base = BaseTravail();
+    base.Properties()["Version"].SetValue(moteur::Valeur("2.5"));
+    base.Close();
+  }
+  std::string avant = LitOctets(etat.cheminTravail);
+  EtapeCompactage(etat);
+  EXPECT_EQ(Lignes(), (DebutCompactage() + std::vector<std::string>{
+                                              "#ALERT# Version de base indéterminée. La base " + Libelle +
+                                                  " ne peut pas être compactée.",
+                                              H + "  Fin Compactage " + Libelle}));
+  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+  EXPECT_FALSE(etat.echec);
+  EXPECT_EQ(fenetre.valeursProgress.back(), 100);
+  EXPECT_FALSE(fs::exists(etat.fichierTemporaire));
+}
+
+TEST_F(EtapesFichier, DisquePleinPendantLeCompactage) {
+  CreeBaseTravail();
+  std::string avant = LitOctets(etat.cheminTravail);
+  {
+    moteur::injection::LimiteTemporaire plein(4096);
+    EtapeCompactage(etat);
+  }
+  EXPECT_EQ(Lignes(), (DebutCompactage() + std::vector<std::string>{
+                                              "#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur "
+                                              "votre disque dur !"}));
+  EXPECT_TRUE(etat.echec);
+  EXPECT_TRUE(etat.disquePlein);
+  EXPECT_TRUE(fenetre.messages.empty());
+  EXPECT_EQ(fenetre.valeursProgress, std::vector<long>{70});
+  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+}
+
+TEST_F(EtapesFichier, ChaqueNumeroDEspaceDisqueArreteLEtape) {
+  CreeBaseTravail();
+  for (int n : {61, 3026, 3183, 3469, 3472, 3559, 3569, 3575}) {
+    etat.echec = etat.disquePlein = false;
+    OperationsFichier operations;
+    operations.repare = [n](const std::string&) { throw moteur::ErreurMoteur(n, "plein"); };
+    DefinitOperationsFichier(operations);
+    fenetre.journal.clear();
+    EtapeReparation(etat);
+    EXPECT_TRUE(etat.disquePlein) << n;
+    EXPECT_TRUE(etat.echec) << n;
+    EXPECT_EQ(etat.derniereErreur, n);
+    EXPECT_EQ(Lignes().back(), "#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur votre disque dur !")
+        << n;
+    EXPECT_FALSE(ContientDebut(H + "  Fin ")) << n;
+  }
+}
+
+TEST_F(EtapesFichier, BaseOuverteExclusivementParUneAutreApplication) {
+  CreeBaseTravail();
+  {
+    Detenteur autre(etat.cheminTravail);
+    ASSERT_TRUE(autre.Pret());
+    EtapeReparation(etat);
+  }
+  EXPECT_EQ(Lignes(), (Section("Réparation " + Libelle) +
+                          std::vector<std::string>{
+                              H + "  Début Réparation " + Libelle,
+                              "#ERR# La base de données est en cours d'utilisation par une autre application !"}));
+  EXPECT_TRUE(etat.echec);
+  EXPECT_FALSE(etat.disquePlein);
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_EQ(fenetre.messages[0].titre, "Erreur");
+  EXPECT_NE(fenetre.messages[0].texte.find(" (La base de données est en cours d'utilisation par une autre application)\n"
+                                           "\nVeuillez quitter les applications en cours puis tenter\n"
+                                           "une nouvelle réorganisation."),
+            std::string::npos)
+      << fenetre.messages[0].texte;
+  EXPECT_EQ(fenetre.valeursProgress, std::vector<long>{40});
+}
+
+TEST_F(EtapesFichier, FichierEndommage) {
+  std::ofstream(etat.cheminTravail, std::ios::binary) << std::string(8192, '\x17');
+  EtapeReparation(etat);
+  EXPECT_EQ(Lignes(), (Section("Réparation " + Libelle) +
+                          std::vector<std::string>{H + "  Début Réparation " + Libelle,
+                                                   "#ERR# Base de données endommagée (3343)"}));
+  EXPECT_TRUE(etat.echec);
+  EXPECT_EQ(etat.derniereErreur, 3343);
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_NE(fenetre.messages[0].texte.find(" (Base de données endommagée)\n\nVeuillez sortir du logiciel puis tenter\n"
+                                           "une nouvelle réorganisation."),
+            std::string::npos)
+      << fenetre.messages[0].texte;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Error 3163: records verified, then the compaction again
+
+TEST_F(EtapesFichier, Erreur3163VerifieeEtCompactageRepris) {
+  CreeBaseTravailDefectueuse();
+  CompteOperations();
+  fenetre.reponses = {1, 1};  // "Oui" to the verification, then "Continuer"
+  EtapeReparation(etat);
+
+  auto lignes = Lignes();
+  auto position = [&](const std::string& ligne) {
+    return std::find(lignes.begin(), lignes.end(), ligne) - lignes.begin();
+  };
+  auto alerte = position("#ERR# Erreur 3163 ! Tentative de réparation ...");
+  auto reussie = position("Tentative de réparation réussie !");
+  auto fin = position(H + "  Fin Compactage " + Libelle);
+  ASSERT_LT(fin, static_cast<long>(lignes.size()));
+  EXPECT_LT(position(H + "  Début Compactage " + Libelle), alerte);
+  EXPECT_LT(alerte, reussie);
+  EXPECT_EQ(reussie + 1, fin);
+  EXPECT_EQ(fin + 1, static_cast<long>(lignes.size()));
+  EXPECT_TRUE(ContientDebut(H + "ERREUR 3163 : Réorganisation fichier " + etat.cheminTravail));
+  EXPECT_FALSE(etat.echec);
+  EXPECT_EQ(compactages, 2);
+  EXPECT_NE(std::find(fenetre.pointeurs.begin(), fenetre.pointeurs.end(), PointeurSouris::Sablier),
+            fenetre.pointeurs.end());
+  EXPECT_EQ(Noms(), (std::vector<std::string>{"client 1", "client 2", "client 3", "nom bien t"}));
+  EXPECT_FALSE(fs::exists(etat.fichierTemporaire));
+}
+
+TEST_F(EtapesFichier, Erreur3163VerificationRefusee) {
+  CreeBaseTravailDefectueuse();
+  std::string avant = LitOctets(etat.cheminTravail);
+  fenetre.reponses = {2};  // "Non"
+  EtapeCompactage(etat);
+  EXPECT_EQ(Lignes(), (DebutCompactage() + std::vector<std::string>{"#ERR# Erreur 3163 ! Tentative de réparation ..."}));
+  EXPECT_TRUE(etat.echec);
+  EXPECT_FALSE(etat.disquePlein);
+  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+}
+
+TEST_F(EtapesFichier, Erreur3163RevenueApresVerificationArreteLeTraitement) {
+  CreeBaseTravailDefectueuse();
+  OperationsFichier operations;
+  operations.compacte = [this](const std::string&, const std::string&, const std::string&, int) {
+    ++compactages;
+    throw moteur::ErreurMoteur(moteur::err::ValeurTropLongue, {"Clients"});
+  };
+  DefinitOperationsFichier(operations);
+  fenetre.reponses = {1, 1};
+  EtapeCompactage(etat);
+  EXPECT_EQ(compactages, 2);
+  EXPECT_TRUE(etat.echec);
+  EXPECT_TRUE(Contient("Tentative de réparation réussie !"));
+  EXPECT_EQ(Lignes().back(), "#ERR# Erreur 3163 ! La vérification des enregistrements n'a pas suffi.");
+  long questions = std::count_if(fenetre.messages.begin(), fenetre.messages.end(),
+                                 [](const MessageAnalyse& m) { return m.titre == "Compactage impossible"; });
+  EXPECT_EQ(questions, 1);
+  EXPECT_FALSE(ContientDebut(H + "  Fin Compactage"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The copy-back
+
+TEST_F(EtapesFichier, UneCopieEnRetourInterrompueLaisseLAncienneBaseIntacte) {
+  CreeBaseTravail("3.0");
+  std::string avant = LitOctets(etat.cheminTravail);
+  DefinitInterruption([](std::string_view etape, const std::string&) {
+    if (etape == "remplacement") throw moteur::ErreurMoteur(57, "coupure");
+  });
+  EXPECT_THROW(EtapeCompactage(etat), moteur::ErreurMoteur);
+  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+  EXPECT_EQ(VersionTravail(), "3.0");
+  EXPECT_EQ(Noms().size(), 3u);
+  EXPECT_EQ(FichiersBases(), std::vector<std::string>{"travail.mdb"});
+  EXPECT_FALSE(ContientDebut(H + "  Fin Compactage"));
+}
+
+TEST_F(EtapesFichier, UnDisquePleinPendantLaCopieEnRetourVaAuPilote) {
+  CreeBaseTravail("3.0");
+  std::string avant = LitOctets(etat.cheminTravail);
+  // Room for the compacted file, not for its copy beside the working file.
+  DefinitInterruption([](std::string_view etape, const std::string& chemin) {
+    if (etape == "copie" && chemin.find("/bases/") != std::string::npos) moteur::injection::LimiteEcriture(0);
+  });
+  try {
+    EtapeCompactage(etat);
+    ADD_FAILURE() << "la copie en retour aurait dû échouer";
+  } catch (const moteur::ErreurMoteur& e) {
+    EXPECT_EQ(e.Number(), 61);
+  }
+  EXPECT_FALSE(etat.disquePlein);  // the driver's main handler decides
+  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+  EXPECT_EQ(FichiersBases(), std::vector<std::string>{"travail.mdb"});
+}
+
+}  // namespace

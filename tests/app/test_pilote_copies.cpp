@@ -1,0 +1,190 @@
+// "Mode sécurisé" in a whole run: the results of the safety copy and of its restoration, and
+// what the end of the run shows for each.
+#include "test_pilote_outils.h"
+
+#include <signal.h>
+
+#include <system_error>
+
+#include "common/Fichiers.h"
+#include "moteur/Injection.h"
+
+namespace pilote_tests {
+namespace {
+
+using utireorg::IssueRun;
+
+const std::string Interrompue = "Procédure interrompue !";
+const std::string InterrompueDisque = "Procédure interrompue ! Libérer de la place sur votre disque dur.";
+
+// Another application holding the database: started here, always stopped by the destructor.
+class TenueBase {
+ public:
+  explicit TenueBase(const std::string& chemin) {
+    int entree[2], sortie[2];
+    if (::pipe2(entree, O_CLOEXEC) != 0 || ::pipe2(sortie, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, entree[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, sortie[1], 1);
+    std::string programme = CHEMIN_aide_tenue_base;
+    std::string argument = chemin;
+    char* argv[] = {programme.data(), argument.data(), nullptr};
+    if (posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(entree[0]);
+    ::close(sortie[1]);
+    ecriture_ = entree[1];
+    std::string lu;
+    char c;
+    while (pid_ > 0 && ::read(sortie[0], &c, 1) == 1 && c != '\n') lu += c;
+    ::close(sortie[0]);
+    prete_ = lu == "pret";
+  }
+  ~TenueBase() { Libere(); }
+  bool Prete() const { return prete_; }
+  void Libere() {
+    if (ecriture_ >= 0) ::close(ecriture_);
+    ecriture_ = -1;
+    if (pid_ > 0) {
+      int statut = 0;
+      if (!prete_) ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &statut, 0);
+    }
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int ecriture_ = -1;
+  bool prete_ = false;
+};
+
+class TestModeSecurise : public TestPilote {
+ protected:
+  void SetUp() override {
+    TestPilote::SetUp();
+    cible = CreePetiteBase("Compta.mdb");
+    fenetre->coches[3] = true;
+  }
+  void TearDown() override {
+    utireorg::DefinitInterruption({});
+    moteur::injection::SupprimeLimite();
+    TestPilote::TearDown();
+  }
+
+  std::vector<std::string> Fin(std::size_t n) const {
+    auto lignes = fenetre->Lignes();
+    if (lignes.size() < n) return lignes;
+    return {lignes.end() - static_cast<long>(n), lignes.end()};
+  }
+  bool SectionPresente(const std::string& texte) const { return fenetre->PositionCadre(texte) >= 0; }
+
+  std::string cible;
+};
+
+TEST_F(TestModeSecurise, UnRunReussiRemplaceLOrigineParLaCopieTraitee) {
+  fenetre->coches[1] = true;
+  Saisit(cible);
+  pilote->LanceReorganisation();
+
+  EXPECT_EQ(pilote->Issue(), IssueRun::Terminee) << fenetre->journal;
+  long sauvegarde = fenetre->PositionCadre("Sauvegarde des bases de données");
+  long traitement = fenetre->PositionCadre("Réorganisation base de données principale");
+  long restauration = fenetre->PositionCadre("Restauration des bases de données");
+  long fin = fenetre->PositionCadre("Fin de l'analyse de bases de données");
+  EXPECT_GE(sauvegarde, 0);
+  EXPECT_GT(traitement, sauvegarde);
+  EXPECT_GT(restauration, traitement);
+  EXPECT_GT(fin, restauration);
+  EXPECT_FALSE(pilote->Etat().sauvegardeFaite);
+  // The journal names the origin, not the working copy.
+  EXPECT_EQ(pilote->Etat().cheminOrigine, cible);
+  ASSERT_TRUE(pilote->Etat().baseCourante.EstOuverte());
+  EXPECT_EQ(pilote->Etat().baseCourante.Name(), cible);
+  EXPECT_EQ(pilote->Etat().baseCourante.TableDefs()["Clients"].RecordCount(), 3);
+  EXPECT_TRUE(FichiersTemporaires().empty());
+}
+
+TEST_F(TestModeSecurise, UneBaseTenueParUneAutreApplicationArreteLeRunSansRienTraiter) {
+  for (int i : {0, 1, 4}) fenetre->coches[i] = true;
+  Saisit(cible);
+  std::string avant = Contenu(cible);
+  TenueBase tenue(cible);
+  ASSERT_TRUE(tenue.Prete());
+
+  pilote->LanceReorganisation();
+  tenue.Libere();
+
+  EXPECT_EQ(pilote->Issue(), IssueRun::Interrompue);
+  EXPECT_TRUE(fenetre->ContientTexte("#ERR# Le fichier est déjà ouvert par une autre application."));
+  for (const char* section : {"Réorganisation base de données principale", "Lecture des enregistrements",
+                              "Réparation base de données principale", "Compactage base de données principale",
+                              "Restauration des bases de données", "Fin de l'analyse de bases de données"})
+    EXPECT_FALSE(SectionPresente(section)) << section;
+  EXPECT_EQ(Fin(2), (std::vector<std::string>{"La réorganisation ne s'est pas terminée correctement !", "Erreur 70"}));
+  EXPECT_EQ(fenetre->legendes.back(), std::make_pair(Interrompue, std::string()));
+  EXPECT_FALSE(fenetre->ContientTexte(InterrompueDisque));
+  EXPECT_EQ(fenetre->enErreur, 1);
+  EXPECT_FALSE(pilote->Etat().sauvegardeFaite);
+  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_TRUE(FichiersTemporaires().empty());
+}
+
+TEST_F(TestModeSecurise, UnDisquePleinPendantLaSauvegardeFinitSurLaLegendeDEspaceDisque) {
+  fenetre->coches[1] = true;
+  Saisit(cible);
+  std::string avant = Contenu(cible);
+  {
+    moteur::injection::LimiteTemporaire limite(1024);
+    pilote->LanceReorganisation();
+  }
+
+  EXPECT_EQ(pilote->Issue(), IssueRun::Interrompue);
+  EXPECT_FALSE(SectionPresente("Réparation base de données principale"));
+  EXPECT_EQ(Fin(3), (std::vector<std::string>{"La réorganisation ne s'est pas terminée correctement !", "Erreur 61",
+                                               "#ERR# " + InterrompueDisque}));
+  EXPECT_EQ(fenetre->legendes.back(), std::make_pair(InterrompueDisque, std::string()));
+  EXPECT_EQ(fenetre->enErreur, 1);
+  EXPECT_EQ(Contenu(cible), avant);
+}
+
+TEST_F(TestModeSecurise, UnDisquePleinPendantLaRestaurationLaisseLOrigineEtLeDit) {
+  Saisit(cible);
+  pilote->Etat().baseCourante.Close();
+  std::string avant = Contenu(cible);
+  // The disk fills up just as the processed copy is written back beside the origin.
+  utireorg::DefinitInterruption([this](std::string_view etape, const std::string& chemin) {
+    if (etape == "copie" && chemin.rfind(cible + ".", 0) == 0) moteur::injection::LimiteEcriture(0);
+  });
+
+  pilote->LanceReorganisation();
+
+  EXPECT_EQ(pilote->Issue(), IssueRun::Interrompue);
+  EXPECT_TRUE(fenetre->ContientTexte("#ERR# Espace disque insuffisant pour restaurer les données."));
+  EXPECT_EQ(Fin(3), (std::vector<std::string>{"La réorganisation ne s'est pas terminée correctement !", "Erreur 61",
+                                               "#ERR# " + InterrompueDisque}));
+  EXPECT_EQ(fenetre->legendes.back(), std::make_pair(InterrompueDisque, std::string()));
+  EXPECT_EQ(fenetre->enErreur, 1);
+  EXPECT_FALSE(SectionPresente("Fin de l'analyse de bases de données"));
+  EXPECT_EQ(Contenu(cible), avant);
+}
+
+TEST_F(TestModeSecurise, UnAutreEchecDeLaRestaurationFinitSansLaLigneDEspaceDisque) {
+  Saisit(cible);
+  utireorg::DefinitInterruption([](std::string_view etape, const std::string&) {
+    if (etape == "remplacement") throw std::system_error(std::make_error_code(std::errc::io_error), "remplacement");
+  });
+
+  pilote->LanceReorganisation();
+
+  EXPECT_EQ(pilote->Issue(), IssueRun::Interrompue);
+  EXPECT_EQ(Fin(2), (std::vector<std::string>{"La réorganisation ne s'est pas terminée correctement !", "Erreur 57"}));
+  EXPECT_EQ(fenetre->legendes.back(), std::make_pair(Interrompue, std::string()));
+  EXPECT_FALSE(fenetre->ContientTexte(InterrompueDisque));
+  EXPECT_EQ(fenetre->NombreMessages("Erreur"), 1);
+  EXPECT_EQ(fenetre->enErreur, 1);
+}
+
+}  // namespace
+}  // namespace pilote_tests

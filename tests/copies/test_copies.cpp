@@ -1,0 +1,513 @@
+// Working copies of the database set: what SauvegardeBases and RestaurationBases write, show and
+// return, and what they leave on disk, with real files, a real journal and a scripted window.
+#include "copies/Copies.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "common/Ansi.h"
+#include "common/Fichiers.h"
+#include "common/Horodatage.h"
+#include "commun/FenetreFactice.h"
+#include "journal/Journal.h"
+#include "messages/Balisage.h"
+#include "moteur/Injection.h"
+#include "moteur/OutilsMoteur.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace utireorg;
+using utireorg::tests::FenetreFactice;
+
+const std::string H = "071226:0524 ";  // the time stamp of the fixed clock
+
+std::string LitOctets(const std::string& chemin) {
+  std::ifstream entree(chemin, std::ios::binary);
+  std::ostringstream tout;
+  tout << entree.rdbuf();
+  return tout.str();
+}
+
+std::vector<std::string> Decoupe(const std::string& texte) {
+  std::vector<std::string> lignes;
+  std::size_t debut = 0;
+  for (std::size_t fin; (fin = texte.find("\r\n", debut)) != std::string::npos; debut = fin + 2)
+    lignes.push_back(texte.substr(debut, fin - debut));
+  return lignes;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class Copies : public ::testing::Test {
+ protected:
+  Copies() : journal(fenetre), etat(fenetre, journal) {}
+
+  void SetUp() override {
+    racine_ = std::make_unique<outils::DossierTemporaire>();
+    for (const char* d : {"bases", "tmp", "courant", "brouillon"}) fs::create_directory(Chemin(d));
+    const char* ancien = std::getenv("TMPDIR");
+    ancienTmp_ = ancien ? std::optional<std::string>(ancien) : std::nullopt;
+    ::setenv("TMPDIR", Chemin("tmp").c_str(), 1);
+    ancienDossier_ = fs::current_path();
+    fs::current_path(Chemin("courant"));
+    std::tm t{};
+    t.tm_mday = 7, t.tm_mon = 11, t.tm_year = 126, t.tm_hour = 5, t.tm_min = 24, t.tm_isdst = -1;
+    auto instant = std::chrono::system_clock::from_time_t(std::mktime(&t));
+    DefinitHorloge([instant] { return instant; });
+    ASSERT_TRUE(journal.OuvertureJournal());
+  }
+
+  void TearDown() override {
+    DefinitInterruption({});
+    moteur::injection::SupprimeLimite();
+    journal.FermetureJournal();
+    DefinitHorloge({});
+    fs::current_path(ancienDossier_);
+    if (ancienTmp_) ::setenv("TMPDIR", ancienTmp_->c_str(), 1);
+    else ::unsetenv("TMPDIR");
+    racine_.reset();
+  }
+
+  std::string Chemin(const std::string& nom) const { return racine_->chemin() + "/" + nom; }
+
+  // A database "Clients" of n records in the origin folder.
+  std::string Base(const std::string& nom = "compta.mdb", int n = 3) {
+    std::string chemin = Chemin("bases/" + nom);
+    auto base = moteur::DBEngine::CreateDatabase(chemin, "4.0");
+    outils::CreeTable(base, "Clients", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 20}});
+    for (int i = 1; i <= n; ++i) outils::Ajoute(base, "Clients", {{"Id", i}, {"Nom", "client " + std::to_string(i)}});
+    base.Close();
+    return chemin;
+  }
+
+  static std::vector<std::string> NomsClients(const std::string& chemin) {
+    auto base = moteur::DBEngine::OpenDatabase(chemin);
+    auto noms = outils::Colonne(base, "SELECT Nom FROM Clients ORDER BY Id", "Nom");
+    base.Close();
+    return noms;
+  }
+
+  EnsembleBases Ensemble(const std::string& principal) {
+    EnsembleBases ensemble;
+    ensemble.chemins[SlotPrincipal] = principal;
+    ensemble.libelles[SlotPrincipal] = LibellePrincipal;
+    return ensemble;
+  }
+
+  std::vector<std::string> Lignes() const { return Decoupe(fenetre.journal); }
+
+  // The five lines of a section block, as the journal frames them.
+  std::vector<std::string> Section(const std::string& texte) {
+    FenetreFactice brouillon;
+    {
+      Journal autre(brouillon);
+      autre.PrefixeDonnees(Chemin("brouillon/"));
+      autre.OuvertureJournal();
+      autre.SectionJournal(texte);
+    }
+    DefinitFenetre(&fenetre);
+    return Decoupe(brouillon.journal);
+  }
+
+  std::vector<std::string> FichiersDe(const std::string& dossier) const {
+    std::vector<std::string> noms;
+    for (const auto& entree : fs::directory_iterator(Chemin(dossier))) noms.push_back(entree.path().filename().string());
+    std::sort(noms.begin(), noms.end());
+    return noms;
+  }
+
+  // The message as the window received it, against the markup the user should see.
+  void AttendMessage(std::size_t rang, std::string_view balisage) const {
+    ASSERT_GT(fenetre.messages.size(), rang);
+    MessageAnalyse attendu = AnalyseMessage(balisage, TitreApplication());
+    EXPECT_EQ(fenetre.messages[rang].texte, attendu.texte);
+    EXPECT_EQ(fenetre.messages[rang].icone, attendu.icone);
+    EXPECT_EQ(fenetre.messages[rang].titre, TitreApplication());
+  }
+
+  FenetreFactice fenetre;
+  Journal journal;
+  EtatReorganisation etat;
+
+ private:
+  std::unique_ptr<outils::DossierTemporaire> racine_;
+  std::optional<std::string> ancienTmp_;
+  fs::path ancienDossier_;
+};
+
+const char* const MessageDisque =
+    "!#L'espace disque est insuffisant pour éxécuter@ la réorganisation des données!@@Traitement annulé.";
+const char* const MessageOuvert =
+    "!#Le fichier est déjà ouvert par une autre application."
+    "@@Fermez tous les logiciels ouverts sur votre poste, puis relancez une réorganisation.@@Traitement annulé.";
+
+// ---------------------------------------------------------------------------------------------
+// NomFichierTemporaire
+
+TEST_F(Copies, NomFichierTemporaireCreeUnFichierVideUniqueDansLeDossierTemporaire) {
+  std::string a = NomFichierTemporaire("Compta");
+  std::string b = NomFichierTemporaire("Compta");
+  EXPECT_NE(a, b);
+  for (const auto& nom : {a, b}) {
+    EXPECT_EQ(fs::path(nom).parent_path(), fs::path(Chemin("tmp")));
+    EXPECT_EQ(fs::path(nom).filename().string().substr(0, 3), "Com");
+    EXPECT_TRUE(fs::is_regular_file(nom));
+    EXPECT_EQ(fs::file_size(nom), 0u);
+  }
+  // Three characters, not three bytes, and a short prefix is kept whole.
+  EXPECT_EQ(fs::path(NomFichierTemporaire("Écriture")).filename().string().substr(0, 4), "Écr");
+  EXPECT_EQ(fs::path(NomFichierTemporaire("DB")).filename().string().substr(0, 2), "DB");
+}
+
+TEST_F(Copies, NomFichierTemporaireSansDossierUtilisableEchoue) {
+  ::setenv("TMPDIR", Chemin("absent").c_str(), 1);
+  auto r = moteur::Essaie([] { NomFichierTemporaire("DB"); });
+  EXPECT_EQ(r.Number, 53) << r.Description;
+  ::setenv("TMPDIR", (Chemin("tmp") + "//").c_str(), 1);
+  EXPECT_EQ(fs::path(NomFichierTemporaire("DB")).parent_path(), fs::path(Chemin("tmp")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// SauvegardeBases
+
+TEST_F(Copies, SauvegardeCopieLaBasePrincipaleEtRendLeCheminDeLaCopie) {
+  std::string origine = Base();
+  auto ensemble = Ensemble(origine);
+  EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+
+  EXPECT_EQ(Lignes(), (Section("Sauvegarde des bases de données") +
+                          std::vector<std::string>{H + "  Début Sauvegarde " + origine, H + "  Fin Sauvegarde " + origine}));
+  ASSERT_EQ(fenetre.legendes.size(), 1u);
+  EXPECT_EQ(fenetre.legendes[0], std::make_pair(std::string("Sauvegarde base de données principale"), origine));
+  EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{0, 2, 4}));
+  EXPECT_EQ(fenetre.progressMax, 4);
+  EXPECT_TRUE(fenetre.messages.empty());
+
+  EXPECT_TRUE(etat.sauvegardeFaite);
+  EXPECT_EQ(etat.cheminsOrigine[SlotPrincipal], origine);
+  const std::string& copie = ensemble.chemins[SlotPrincipal];
+  EXPECT_EQ(fs::path(copie).parent_path(), fs::path(Chemin("tmp")));
+  EXPECT_EQ(fs::path(copie).filename().string().substr(0, 2), "DB");
+  EXPECT_EQ(NomsClients(copie), NomsClients(origine));
+  for (int i : {0, 1, 3, 4}) {
+    EXPECT_EQ(ensemble.chemins[i], "");
+    EXPECT_EQ(etat.cheminsOrigine[i], "");
+  }
+}
+
+TEST_F(Copies, LesSlotsVidesSontIgnores) {
+  std::string premiere = Base("premiere.mdb", 1);
+  std::string derniere = Base("derniere.mdb", 2);
+  EnsembleBases ensemble;
+  ensemble.chemins[0] = premiere;
+  ensemble.libelles[0] = "première";
+  ensemble.chemins[4] = derniere;
+  ensemble.libelles[4] = "dernière";
+  ensemble.libelles[2] = "sans chemin";
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  EXPECT_EQ(Lignes(), (Section("Sauvegarde des bases de données") +
+                          std::vector<std::string>{H + "  Début Sauvegarde " + premiere, H + "  Fin Sauvegarde " + premiere,
+                                                   H + "  Début Sauvegarde " + derniere, H + "  Fin Sauvegarde " + derniere}));
+  EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{0, 0, 4, 4}));
+  for (int i : {1, 2, 3}) EXPECT_EQ(ensemble.chemins[i], "");
+  EXPECT_EQ(FichiersDe("tmp").size(), 2u);
+
+  fenetre.journal.clear();
+  fenetre.legendes.clear();
+  ASSERT_EQ(RestaurationBases(etat, ensemble), CopieReussie);
+  EXPECT_EQ(Lignes(), (Section("Restauration des bases de données") +
+                          std::vector<std::string>{H + "  Début Restauration " + premiere, H + "  Fin Restauration " + premiere,
+                                                   H + "  Début Restauration " + derniere, H + "  Fin Restauration " + derniere}));
+  EXPECT_EQ(fenetre.legendes.size(), 3u);
+  EXPECT_EQ(ensemble.chemins[0], premiere);
+  EXPECT_EQ(ensemble.chemins[4], derniere);
+  EXPECT_TRUE(FichiersDe("tmp").empty());
+}
+
+TEST_F(Copies, CinqSlotsVidesNEcriventQueLesSections) {
+  EnsembleBases ensemble;
+  EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  EXPECT_TRUE(etat.sauvegardeFaite);
+  EXPECT_EQ(Lignes(), Section("Sauvegarde des bases de données"));
+  EXPECT_TRUE(fenetre.legendes.empty());
+
+  fenetre.journal.clear();
+  EXPECT_EQ(RestaurationBases(etat, ensemble), CopieReussie);
+  EXPECT_FALSE(etat.sauvegardeFaite);
+  EXPECT_EQ(Lignes(), Section("Restauration des bases de données"));
+  ASSERT_EQ(fenetre.legendes.size(), 1u);
+  EXPECT_EQ(fenetre.legendes[0], std::make_pair(std::string("Restauration des bases de données"), std::string()));
+  EXPECT_TRUE(FichiersDe("tmp").empty());
+}
+
+TEST_F(Copies, DisquePleinPendantLaCopieDuSlotDeux) {
+  std::string autre = Base("autre.mdb", 1);
+  std::string origine = Base();
+  std::string avant = LitOctets(origine);
+  auto ensemble = Ensemble(origine);
+  ensemble.chemins[0] = autre;
+  ensemble.libelles[0] = "autre base";
+  // The disk fills once slot 0 is safely copied, while slot 2 is being copied.
+  int copies = 0;
+  DefinitInterruption([&](std::string_view etape, const std::string&) {
+    if (etape == "copie" && ++copies == 2) moteur::injection::LimiteEcriture(2000);
+  });
+  EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieDisquePlein);
+
+  EXPECT_EQ(Lignes(), (Section("Sauvegarde des bases de données") +
+                          std::vector<std::string>{H + "  Début Sauvegarde " + autre, H + "  Fin Sauvegarde " + autre,
+                                                   H + "  Début Sauvegarde " + origine,
+                                                   H + "  Erreur 61 - Sauvegarde " + origine,
+                                                   H + "#ERR# Espace disque insuffisant pour sauvegarder les données."}));
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  AttendMessage(0, MessageDisque);
+  EXPECT_FALSE(etat.sauvegardeFaite);
+  EXPECT_EQ(ensemble.chemins[0], autre);
+  EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
+  for (int i : {1, 3, 4}) EXPECT_EQ(ensemble.chemins[i], "");
+  EXPECT_EQ(etat.derniereErreur, 61);
+  // Nothing refers to the copies any more: none may stay behind to fill the disk.
+  EXPECT_TRUE(FichiersDe("tmp").empty());
+  EXPECT_EQ(LitOctets(origine), avant);
+}
+
+TEST_F(Copies, Erreur3183CommeUnDisquePlein) {
+  std::string origine = Base();
+  auto ensemble = Ensemble(origine);
+  DefinitInterruption([](std::string_view etape, const std::string&) {
+    if (etape == "copie") throw moteur::ErreurMoteur(3183);
+  });
+  EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieDisquePlein);
+  auto lignes = Lignes();
+  ASSERT_GE(lignes.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(lignes.end() - 2, lignes.end()),
+            (std::vector<std::string>{H + "  Erreur 3183 - Sauvegarde " + origine,
+                                      H + "#ERR# Espace disque insuffisant pour sauvegarder les données."}));
+  AttendMessage(0, MessageDisque);
+  EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
+}
+
+TEST_F(Copies, BaseTenueParUnAutreProcessus) {
+  std::string origine = Base();
+  auto ensemble = Ensemble(origine);
+  {
+    outils::Aide aide(CHEMIN_aide_verrou, {origine, "exclusif"});
+    ASSERT_EQ(aide.PremiereLigne(), "pret");
+    EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieFichierUtilise);
+  }
+  auto lignes = Lignes();
+  ASSERT_GE(lignes.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lignes.end() - 3, lignes.end()),
+            (std::vector<std::string>{H + "  Début Sauvegarde " + origine, H + "  Erreur 70 - Sauvegarde " + origine,
+                                      H + "#ERR# Le fichier est déjà ouvert par une autre application."}));
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  AttendMessage(0, MessageOuvert);
+  EXPECT_FALSE(etat.sauvegardeFaite);
+  EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
+  EXPECT_TRUE(FichiersDe("tmp").empty());
+}
+
+TEST_F(Copies, UneEcritureEnCoursNeDonneJamaisUneCopieDechiree) {
+  std::string origine = Base();
+  auto ensemble = Ensemble(origine);
+  {
+    // The other process has already written part of its transaction into the file itself.
+    outils::Aide aide(CHEMIN_aide_verrou, {origine, "ecriture"});
+    ASSERT_EQ(aide.PremiereLigne(), "pret");
+    EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieFichierUtilise);
+    EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
+  }
+  // Once it has given up, the copy is the database as it was committed.
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  auto copie = moteur::DBEngine::OpenDatabase(ensemble.chemins[SlotPrincipal]);
+  EXPECT_TRUE(copie.VerifieIntegrite().empty());
+  EXPECT_EQ(outils::Compte(copie, "Clients"), 3);
+  copie.Close();
+}
+
+TEST_F(Copies, AutreErreurPasseParLeGestionnaire) {
+  std::string absente = Chemin("bases/absente.mdb");
+  auto ensemble = Ensemble(absente);
+  EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieErreur);
+  EXPECT_EQ(Lignes().back(), H + "  Erreur 53 - Sauvegarde " + absente);
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_EQ(fenetre.messages[0].titre, "Erreur");
+  EXPECT_TRUE(fs::exists("STE.JNL"));
+  EXPECT_NE(LitOctets("STE.JNL").find("Txt:" + VersAnsi(TitreApplication())), std::string::npos);
+  EXPECT_EQ(ensemble.chemins[SlotPrincipal], absente);
+  EXPECT_TRUE(FichiersDe("tmp").empty());
+}
+
+TEST_F(Copies, UnFichierEtrangerEstCopieOctetPourOctet) {
+  std::string etranger = Chemin("bases/etranger.mdb");
+  outils::EcritFichier(etranger, std::string("pas une base\0\1\2", 15) + std::string(5000, 'x'));
+  std::string vide = Chemin("bases/vide.mdb");
+  outils::EcritFichier(vide, "");
+  for (const auto& origine : {etranger, vide}) {
+    auto ensemble = Ensemble(origine);
+    ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie) << origine;
+    EXPECT_EQ(LitOctets(ensemble.chemins[SlotPrincipal]), LitOctets(origine)) << origine;
+  }
+}
+
+TEST_F(Copies, UnePageEndommageeEstCopieeTelleQuelle) {
+  std::string origine = Base();
+  std::string octets = LitOctets(origine);
+  ASSERT_GE(octets.size(), 3 * 4096u);
+  std::string derniere = std::string(4096, '\xA5');
+  octets.replace(octets.size() - 4096, 4096, derniere);
+  outils::EcritFichier(origine, octets);
+  auto ensemble = Ensemble(origine);
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  std::string copie = LitOctets(ensemble.chemins[SlotPrincipal]);
+  ASSERT_EQ(copie.size(), octets.size());
+  EXPECT_EQ(copie.substr(copie.size() - 4096), derniere);  // left for the repair to deal with
+}
+
+// ---------------------------------------------------------------------------------------------
+// RestaurationBases
+
+TEST_F(Copies, ValidationRemplaceLOrigineEtVideLeDossierTemporaire) {
+  std::string origine = Base();
+  ::chmod(origine.c_str(), 0640);
+  auto ensemble = Ensemble(origine);
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  {
+    auto copie = moteur::DBEngine::OpenDatabase(ensemble.chemins[SlotPrincipal]);
+    outils::Ajoute(copie, "Clients", {{"Id", 4}, {"Nom", "traité"}});
+    copie.Close();
+  }
+  fenetre.journal.clear();
+  fenetre.legendes.clear();
+  fenetre.valeursProgress.clear();
+
+  EXPECT_EQ(RestaurationBases(etat, ensemble), CopieReussie);
+  EXPECT_EQ(Lignes(), (Section("Restauration des bases de données") +
+                          std::vector<std::string>{H + "  Début Restauration " + origine,
+                                                   H + "  Fin Restauration " + origine}));
+  EXPECT_EQ(fenetre.legendes,
+            (std::vector<std::pair<std::string, std::string>>{{"Restauration des bases de données", ""},
+                                                              {"Restauration base de données principale", origine}}));
+  EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{0, 2, 4}));
+  EXPECT_TRUE(fenetre.messages.empty());
+  EXPECT_FALSE(etat.sauvegardeFaite);
+  EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
+  EXPECT_EQ(NomsClients(origine), (std::vector<std::string>{"client 1", "client 2", "client 3", "traité"}));
+  EXPECT_TRUE(FichiersDe("tmp").empty());
+  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
+  EXPECT_EQ(fs::status(origine).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(Copies, AbandonSupprimeLesCopiesSansToucherALOrigine) {
+  std::string origine = Base();
+  std::string avant = LitOctets(origine);
+  auto ensemble = Ensemble(origine);
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  {
+    auto copie = moteur::DBEngine::OpenDatabase(ensemble.chemins[SlotPrincipal]);
+    copie.Execute("DELETE FROM Clients", moteur::dbFailOnError);
+    copie.Close();
+  }
+  fenetre.journal.clear();
+  EXPECT_EQ(RestaurationBases(etat, ensemble, true), CopieReussie);
+  EXPECT_EQ(Lignes(), (Section("Restauration des bases de données") +
+                          std::vector<std::string>{H + "  Début Restauration " + origine,
+                                                   H + "  Fin Restauration " + origine}));
+  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_TRUE(FichiersDe("tmp").empty());
+  EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
+  EXPECT_FALSE(etat.sauvegardeFaite);
+  EXPECT_TRUE(fenetre.messages.empty());
+}
+
+TEST_F(Copies, AbandonNeMontreRienMemeQuandLaCopieADisparu) {
+  std::string origine = Base();
+  auto ensemble = Ensemble(origine);
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  fs::remove(ensemble.chemins[SlotPrincipal]);
+  EXPECT_EQ(RestaurationBases(etat, ensemble, true), CopieReussie);
+  EXPECT_TRUE(fenetre.messages.empty());
+  EXPECT_TRUE(fs::exists(origine));
+}
+
+TEST_F(Copies, UnSlotSansCopieNeSupprimeJamaisSonOrigine) {
+  std::string origine = Base();
+  std::string avant = LitOctets(origine);
+  auto ensemble = Ensemble(origine);
+  etat.cheminsOrigine[SlotPrincipal] = origine;  // the paths were never replaced by copies
+  etat.sauvegardeFaite = true;
+  EXPECT_EQ(RestaurationBases(etat, ensemble, true), CopieReussie);
+  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(RestaurationBases(etat, ensemble), CopieReussie);
+  EXPECT_EQ(LitOctets(origine), avant);
+}
+
+TEST_F(Copies, ValidationSurDisquePleinGardeLOrigineEtNommeLaCopie) {
+  std::string origine = Base();
+  std::string avant = LitOctets(origine);
+  auto ensemble = Ensemble(origine);
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  std::string copie = ensemble.chemins[SlotPrincipal];
+  std::string traitee = LitOctets(copie);
+  fenetre.journal.clear();
+  {
+    moteur::injection::LimiteTemporaire plein(100);
+    EXPECT_EQ(RestaurationBases(etat, ensemble), CopieDisquePlein);
+  }
+  EXPECT_EQ(Lignes(), (Section("Restauration des bases de données") +
+                       std::vector<std::string>{
+                           H + "  Début Restauration " + origine, H + "  Erreur 61 - Restauration " + origine,
+                           H + "#ERR# Espace disque insuffisant pour restaurer les données.",
+                           H + "#ERR# La base d'origine " + origine +
+                               " n'a pas été modifiée ; la base traitée est conservée dans " + copie}));
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  AttendMessage(0, "!#Espace disque Insuffisant!@@Réorganisation annulée.");
+  EXPECT_FALSE(etat.sauvegardeFaite);
+  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(LitOctets(copie), traitee);
+  EXPECT_EQ(ensemble.chemins[SlotPrincipal], copie);
+  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
+}
+
+TEST_F(Copies, ValidationDontLeRenommageEchoueGardeLOrigineEtNommeLaCopie) {
+  std::string origine = Base();
+  std::string avant = LitOctets(origine);
+  auto ensemble = Ensemble(origine);
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  std::string copie = ensemble.chemins[SlotPrincipal];
+  fenetre.journal.clear();
+  DefinitInterruption([](std::string_view etape, const std::string& chemin) {
+    if (etape == "remplacement") throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {chemin});
+  });
+  EXPECT_EQ(RestaurationBases(etat, ensemble), CopieErreur);
+  auto lignes = Lignes();
+  ASSERT_GE(lignes.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(lignes.end() - 2, lignes.end()),
+            (std::vector<std::string>{H + "  Erreur 70 - Restauration " + origine,
+                                      H + "#ERR# La base d'origine " + origine +
+                                          " n'a pas été modifiée ; la base traitée est conservée dans " + copie}));
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_EQ(fenetre.messages[0].titre, "Erreur");  // the error handler's message
+  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_TRUE(fs::exists(copie));
+  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
+
+  // The driver then has nothing to discard: the copy stays where the journal says.
+  EXPECT_FALSE(etat.sauvegardeFaite);
+}
+
+}  // namespace

@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/Ansi.h"
+#include "commun/FenetreFactice.h"
+#include "journal/Journal.h"
+#include "moteur/OutilsMoteur.h"
+#include "records/CopieEnregistrements.h"
+
+using namespace utireorg;
+using moteur::Valeur;
+using outils::AjouteIndex;
+using outils::Colonne;
+using outils::CreeTable;
+using outils::Ligne;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string Sequentielle(const std::string& table) {
+  return "       Table : " + table + " : tentative de copie séquentielle.";
+}
+const std::string Reussie = "       Tentative réussie.";
+const std::string Echouee = "       Tentative échouée.";
+
+// The scripted window, counting how often each option box is read.
+class FenetreCopie : public tests::FenetreFactice {
+ public:
+  bool Case(const std::string& nom) const override {
+    ++lectures[nom];
+    return FenetreFactice::Case(nom);
+  }
+  mutable std::map<std::string, int> lectures;
+};
+
+class CopieEnregistrements : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ancien_ = fs::current_path();
+    fs::current_path(dossier_.chemin());
+    ASSERT_TRUE(journal.OuvertureJournal());
+  }
+  void TearDown() override {
+    journal.FermetureJournal();
+    while (moteur::DBEngine::NiveauTransaction() > 0) moteur::DBEngine::Rollback();
+    fs::current_path(ancien_);
+  }
+
+  std::string Chemin(const std::string& nom) const { return dossier_.chemin() + "/" + nom; }
+  moteur::Database Cree(const std::string& nom) { return moteur::DBEngine::CreateDatabase(Chemin(nom)); }
+
+  // The lines of "Analyse.txt" written after the section block, which is checked on the way.
+  std::vector<std::string> Lignes() {
+    std::ifstream f("Analyse.txt", std::ios::binary);
+    std::stringstream contenu;
+    contenu << f.rdbuf();
+    std::string texte = DepuisAnsi(contenu.str());
+    std::vector<std::string> lignes;
+    std::size_t debut = 0;
+    for (std::size_t fin; (fin = texte.find("\r\n", debut)) != std::string::npos; debut = fin + 2)
+      lignes.push_back(texte.substr(debut, fin - debut));
+    EXPECT_EQ(debut, texte.size()) << "dernière ligne sans fin de ligne";
+    if (lignes.size() < 5) {
+      ADD_FAILURE() << "pas de section dans le journal";
+      return {};
+    }
+    EXPECT_EQ(lignes[0], "");
+    EXPECT_EQ(lignes[1], std::string(75, '-'));
+    EXPECT_NE(lignes[2].find(" Copie des enregistrements "), std::string::npos) << lignes[2];
+    EXPECT_EQ(lignes[3], std::string(75, '-'));
+    EXPECT_EQ(lignes[4], "");
+    return {lignes.begin() + 5, lignes.end()};
+  }
+
+  // The captions are shown once and stay.
+  void VerifieLegendes() {
+    ASSERT_EQ(fenetre.legendes.size(), 1u);
+    EXPECT_EQ(fenetre.legendes[0].first, "Copie des enregistrements");
+    EXPECT_EQ(fenetre.legendes[0].second, "Veuillez patienter...");
+  }
+
+  static std::string Propriete(moteur::Database& base, const std::string& table, const std::string& champ,
+                               const std::string& nom) {
+    Valeur v;
+    auto r = moteur::Essaie([&] { v = base.TableDefs()[table].Fields()[champ].Properties()[nom].Value(); });
+    return r ? v.EnTexte() : "<absente>";
+  }
+  static void AjoutePropriete(moteur::Database& base, const std::string& table, const std::string& champ,
+                              const std::string& nom, int type, const Valeur& valeur) {
+    auto f = base.TableDefs()[table].Fields()[champ];
+    f.Properties().Append(f.CreateProperty(nom, type, valeur));
+  }
+
+  outils::DossierTemporaire dossier_;
+  fs::path ancien_;
+
+ protected:
+  FenetreCopie fenetre;
+  Journal journal{fenetre};
+  EtatReorganisation etat{fenetre, journal};
+};
+
+// ---- Bulk copy ----
+
+TEST_F(CopieEnregistrements, TableSourceVideDonneZeroSurZeroSansPrefixe) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}});
+
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), std::vector<std::string>{"Table : T Copie de 0/0 enregistrements"});
+  VerifieLegendes();
+}
+
+TEST_F(CopieEnregistrements, CopieGroupeeDansLOrdreDesTablesAvecLesValeurs) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "Zeta", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 30}});
+  CreeTable(orig, "Alpha", {{"Code", moteur::dbText, 10}, {"Actif", moteur::dbBoolean}});
+  // The model spells the names its own way and has its fields in another order.
+  CreeTable(dest, "ALPHA", {{"Actif", moteur::dbBoolean}, {"Code", moteur::dbText, 10}});
+  CreeTable(dest, "zeta", {{"Nom", moteur::dbText, 30}, {"Id", moteur::dbLong}, {"Ajout", moteur::dbText, 5}});
+  for (int i = 1; i <= 3; ++i) outils::Ajoute(orig, "Zeta", {{"Id", i}, {"Nom", "nom " + std::to_string(i)}});
+  outils::Ajoute(orig, "Alpha", {{"Code", "A1"}, {"Actif", true}});
+  outils::Ajoute(orig, "Alpha", {{"Code", "A2"}, {"Actif", false}});
+
+  // The lines follow the target's own table order, whatever the order of creation.
+  std::vector<std::string> attendues;
+  for (int i = 0; i < orig.TableDefs().Count(); ++i) {
+    std::string nom = orig.TableDefs()[i].Name();
+    if (nom == "Zeta") attendues.push_back("Table : Zeta Copie de 3/3 enregistrements");
+    if (nom == "Alpha") attendues.push_back("Table : Alpha Copie de 2/2 enregistrements");
+  }
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), attendues);
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM zeta ORDER BY Id", "Nom"),
+            (std::vector<std::string>{"nom 1", "nom 2", "nom 3"}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM zeta ORDER BY Id", "Ajout"),
+            (std::vector<std::string>{"<nul>", "<nul>", "<nul>"}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM ALPHA ORDER BY Code", "Actif"), (std::vector<std::string>{"Vrai", "Faux"}));
+  EXPECT_EQ(fenetre.lectures["chLigneALigne"], 2);
+}
+
+TEST_F(CopieEnregistrements, VideLaCopieAvantEtGardeLesTablesSansPendant) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}});
+  CreeTable(dest, "Parametres", {{"Cle", moteur::dbText, 20}});
+  outils::Ajoute(orig, "T", {{"Id", 1}});
+  outils::Ajoute(orig, "T", {{"Id", 2}});
+  outils::Ajoute(dest, "T", {{"Id", 99}});
+  outils::Ajoute(dest, "Parametres", {{"Cle", "modele"}});
+
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), std::vector<std::string>{"Table : T Copie de 2/2 enregistrements"});
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Id"), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM Parametres", "Cle"), std::vector<std::string>{"modele"});
+}
+
+TEST_F(CopieEnregistrements, TablesSystemeJamaisVisitees) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  // One table for each of the two bits of the system mask.
+  for (long long attributs : {0x2LL, 0x80000000LL}) {
+    std::string nom = attributs == 2 ? "USysA" : "USysB";
+    auto td = orig.CreateTableDef(nom, attributs);
+    td.Fields().Append(td.CreateField("Id", moteur::dbLong));
+    orig.TableDefs().Append(td);
+    CreeTable(dest, nom, {{"Id", moteur::dbLong}});
+    outils::Ajoute(dest, nom, {{"Id", 7}});
+  }
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}});
+  bool systeme = false;
+  for (int i = 0; i < orig.TableDefs().Count(); ++i)
+    if (orig.TableDefs()[i].Name().rfind("MSys", 0) == 0) systeme = true;
+  ASSERT_TRUE(systeme) << "la base n'a pas de table système à écarter";
+
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), std::vector<std::string>{"Table : T Copie de 0/0 enregistrements"});
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM USysA", "Id"), std::vector<std::string>{"7"});
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM USysB", "Id"), std::vector<std::string>{"7"});
+  EXPECT_EQ(fenetre.lectures["chLigneALigne"], 1);
+}
+
+TEST_F(CopieEnregistrements, TableAbsenteDeLaCopieSignaleeEtResultatFaux) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "Manquante", {{"Id", moteur::dbLong}});
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}});
+  outils::Ajoute(orig, "Manquante", {{"Id", 1}});
+  outils::Ajoute(orig, "T", {{"Id", 1}});
+
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(),
+            (std::vector<std::string>{"#ERR# Erreur :3265 " + moteur::DescriptionErreur(3265, {"Manquante"}) + " Manquante",
+                                      "Table : T Copie de 1/1 enregistrements"}));
+  EXPECT_NE(moteur::Essaie([&] { dest.TableDefs()["Manquante"]; }).Number, 0);
+  EXPECT_EQ(fenetre.lectures["chLigneALigne"], 1);
+}
+
+TEST_F(CopieEnregistrements, LignesRefuseesParUneCleMarqueesDEtoiles) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Code", moteur::dbText, 10}});
+  auto td = CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Code", moteur::dbText, 10}});
+  AjouteIndex(td, "CodeUnique", "+Code", true);
+  outils::Ajoute(orig, "T", {{"Id", 1}, {"Code", "X"}});
+  outils::Ajoute(orig, "T", {{"Id", 2}, {"Code", "X"}});
+  outils::Ajoute(orig, "T", {{"Id", 3}, {"Code", "Y"}});
+
+  // The bulk statement itself succeeded: only the counts tell that a record stayed behind.
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), std::vector<std::string>{"**** Table : T Copie de 2/3 enregistrements"});
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Code", "Code"), (std::vector<std::string>{"X", "Y"}));
+  EXPECT_TRUE(fenetre.messages.empty());
+}
+
+TEST_F(CopieEnregistrements, DictionnaireCopieApresLaCopieGroupee) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Nom", moteur::dbText, 30}, {"Ville", moteur::dbText, 30}, {"Note", moteur::dbText, 30}});
+  CreeTable(dest, "T", {{"Nom", moteur::dbText, 30}, {"Ville", moteur::dbText, 30}, {"Note", moteur::dbText, 30}});
+  AjoutePropriete(orig, "T", "Nom", "NomClair", moteur::dbText, "Nom du client");
+  AjoutePropriete(orig, "T", "Nom", "VEKFormat", moteur::dbText, ">");
+  AjoutePropriete(orig, "T", "Nom", "Supplement", moteur::dbBoolean, true);
+  AjoutePropriete(orig, "T", "Nom", "FormatSaisie", moteur::dbText, "AAA");
+  // A "NomClair" without its "VEKFormat", and one the model already has.
+  AjoutePropriete(orig, "T", "Ville", "NomClair", moteur::dbText, "Ville");
+  AjoutePropriete(orig, "T", "Note", "NomClair", moteur::dbText, "Note de la cible");
+  AjoutePropriete(orig, "T", "Note", "VEKFormat", moteur::dbText, "<");
+  AjoutePropriete(dest, "T", "Note", "NomClair", moteur::dbText, "Note du modèle");
+  // "FormatSaisie" alone is never copied: it goes with "Supplement".
+  AjoutePropriete(orig, "T", "Ville", "FormatSaisie", moteur::dbText, "999");
+
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), std::vector<std::string>{"Table : T Copie de 0/0 enregistrements"});
+  EXPECT_EQ(Propriete(dest, "T", "Nom", "NomClair"), "Nom du client");
+  EXPECT_EQ(Propriete(dest, "T", "Nom", "VEKFormat"), ">");
+  EXPECT_EQ(Propriete(dest, "T", "Nom", "Supplement"), "Vrai");
+  EXPECT_EQ(Propriete(dest, "T", "Nom", "FormatSaisie"), "AAA");
+  EXPECT_EQ(Propriete(dest, "T", "Ville", "NomClair"), "Ville");
+  EXPECT_EQ(Propriete(dest, "T", "Ville", "VEKFormat"), "<absente>");
+  EXPECT_EQ(Propriete(dest, "T", "Ville", "FormatSaisie"), "<absente>");
+  EXPECT_EQ(Propriete(dest, "T", "Note", "NomClair"), "Note du modèle");
+  EXPECT_EQ(Propriete(dest, "T", "Note", "VEKFormat"), "<");
+  moteur::Field f = dest.TableDefs()["T"].Fields()["Nom"];
+  EXPECT_EQ(f.Properties()["Supplement"].Type(), moteur::dbBoolean);
+}
+
+TEST_F(CopieEnregistrements, CheminDeLaCopieAvecApostropheEtPointVirgule) {
+  fs::create_directories(Chemin("l'été; x"));
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("l'été; x/copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}});
+  outils::Ajoute(orig, "T", {{"Id", 5}});
+  outils::Ajoute(orig, "T", {{"Id", 6}});
+
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), std::vector<std::string>{"Table : T Copie de 2/2 enregistrements"});
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Id"), (std::vector<std::string>{"5", "6"}));
+  // Nothing may have been written beside the intended file.
+  for (const auto& entree : fs::directory_iterator(dossier_.chemin()))
+    EXPECT_TRUE(entree.path().filename() == "cible.mdb" || entree.path().filename() == "l'été; x" ||
+                entree.path().filename() == "Analyse.txt")
+        << entree.path();
+}
+
+TEST_F(CopieEnregistrements, BaseCibleFermeeNePassePasPourUnSucces) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}});
+  orig.Close();
+
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  auto lignes = Lignes();
+  ASSERT_EQ(lignes.size(), 1u);
+  EXPECT_EQ(lignes[0].rfind("#ERR# Erreur :3420 ", 0), 0u) << lignes[0];
+}
+
+// ---- Record-by-record copy ----
+
+TEST_F(CopieEnregistrements, LigneALigneNeFaitAucuneCopieGroupee) {
+  fenetre.cases["chLigneALigne"] = true;
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Code", moteur::dbText, 10}});
+  CreeTable(orig, "Vide", {{"Id", moteur::dbLong}});
+  auto td = CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Code", moteur::dbText, 10}});
+  AjouteIndex(td, "CodeUnique", "+Code", true);
+  CreeTable(dest, "Vide", {{"Id", moteur::dbLong}});
+  AjoutePropriete(orig, "T", "Code", "NomClair", moteur::dbText, "Code");
+  outils::Ajoute(orig, "T", {{"Id", 1}, {"Code", "X"}});
+  outils::Ajoute(orig, "T", {{"Id", 2}, {"Code", "X"}});
+
+  // A bulk statement would have left the duplicate out silently, under a "**** " line; the
+  // sequential copy names it.
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{Sequentielle("T"), "   Table : T, Enregistrement non mis à jour.",
+                                                "   --->Id:2;Code:X;", Echouee, Sequentielle("Vide"), Reussie}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T", "Id"), std::vector<std::string>{"1"});
+  EXPECT_EQ(Propriete(dest, "T", "Code", "NomClair"), "<absente>");
+  EXPECT_EQ(fenetre.lectures["chLigneALigne"], 2);
+}
+
+TEST_F(CopieEnregistrements, CopieGroupeeRefuseePuisSequentielleReussie) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 20}, {"Ancien", moteur::dbText, 20}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 20}});
+  AjoutePropriete(orig, "T", "Nom", "NomClair", moteur::dbText, "Nom");
+  for (int i = 1; i <= 3; ++i)
+    outils::Ajoute(orig, "T", {{"Id", i}, {"Nom", "nom " + std::to_string(i)}, {"Ancien", "a"}});
+
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{
+                          "#ERR# Erreur :3127 " + moteur::DescriptionErreur(3127, {"Ancien"}),
+                          "       Table : T impossible de faire une copie groupée des enregistrements.",
+                          Sequentielle("T"), Reussie}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Nom"),
+            (std::vector<std::string>{"nom 1", "nom 2", "nom 3"}));
+  EXPECT_EQ(Propriete(dest, "T", "Nom", "NomClair"), "<absente>");
+  EXPECT_TRUE(fenetre.messages.empty());
+}
+
+TEST_F(CopieEnregistrements, EnregistrementRefuseTraceAvecLeChampAbsent) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 20}, {"Actif", moteur::dbBoolean},
+                        {"Ancien", moteur::dbText, 20}});
+  auto td = dest.CreateTableDef("T");
+  td.Fields().Append(td.CreateField("Id", moteur::dbLong));
+  auto nom = td.CreateField("Nom", moteur::dbText, 20);
+  nom.SetRequired(true);
+  td.Fields().Append(nom);
+  td.Fields().Append(td.CreateField("Actif", moteur::dbBoolean));
+  dest.TableDefs().Append(td);
+  outils::Ajoute(orig, "T", {{"Id", 1}, {"Nom", "un"}, {"Actif", true}, {"Ancien", "a1"}});
+  outils::Ajoute(orig, "T", {{"Id", 2}, {"Actif", true}, {"Ancien", "a2"}});
+  outils::Ajoute(orig, "T", {{"Id", 3}, {"Nom", "trois"}, {"Actif", false}});
+
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{
+                          "#ERR# Erreur :3127 " + moteur::DescriptionErreur(3127, {"Ancien"}),
+                          "       Table : T impossible de faire une copie groupée des enregistrements.",
+                          Sequentielle("T"), "   Table : T, Enregistrement non mis à jour.",
+                          "   --->Id:2;Nom:;Actif:Vrai;Ancien:a2;", Echouee}));
+  // The refused record is not carried into the next one.
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Id"), (std::vector<std::string>{"1", "3"}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Actif"), (std::vector<std::string>{"Vrai", "Faux"}));
+  // The save reports its own failure: it is not called in its silent form.
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_NE(fenetre.messages[0].texte.find("3314"), std::string::npos) << fenetre.messages[0].texte;
+}
+
+TEST_F(CopieEnregistrements, CopieEnregistrementSansTableDestinationNeSignaleRien) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}});
+  outils::Ajoute(orig, "T", {{"Id", 1}});
+
+  CopieEnregistrement(etat, orig, dest, "T");
+  CopieEnregistrement(etat, orig, dest, "Inconnue");
+  EXPECT_TRUE(fenetre.messages.empty());
+  EXPECT_TRUE(fenetre.journal.empty());
+}
+
+TEST_F(CopieEnregistrements, CopieEnregistrementLaisseVivreLaFenetre) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}});
+  outils::Ajoute(orig, "T", {{"Id", 1}});
+  // The throttle lets the first call through.
+  fenetre.evenements = 0;
+  CopieEnregistrement(etat, orig, dest, "T");
+  EXPECT_GE(fenetre.evenements, 1);
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T", "Id"), std::vector<std::string>{"1"});
+}
+
+}  // namespace

@@ -1,0 +1,354 @@
+// The record verification after error 3163: what it finds, what it writes, how it corrects,
+// and that a record is never lost between its deletion and its corrected copy.
+#include "records/LectureEnregistrements.h"
+
+#include <algorithm>
+
+#include "messages/Balisage.h"
+#include "moteur/Injection.h"
+#include "test_lecture_outils.h"
+
+namespace lecture_tests {
+namespace {
+
+using utireorg::AnalyseMessage;
+using utireorg::PointeurSouris;
+using utireorg::VerificationEnregistrements;
+
+const char* const TitreBilan = "Vérification terminée";
+
+std::string TexteDe(const std::string& balisage) { return AnalyseMessage(balisage).texte; }
+
+std::string BilanAttendu(const std::string& lignes) {
+  return TexteDe("i#La vérification a été effectuée avec succès :" + lignes +
+                 "@@Consultez le journal d'analyse pour connaître@le détail des enregistrements concernés.");
+}
+
+class Verification : public TestLecture {
+ protected:
+  void SetUp() override {
+    TestLecture::SetUp();
+    fenetre.reponses = {1};  // "Oui" to the question; the summary takes its own button
+  }
+
+  std::string Base() const { return Chemin("base.mdb"); }
+
+  bool Verifie() { return VerificationEnregistrements(etat, Base()); }
+
+  // The records counted by the message shown after the question.
+  const utireorg::MessageAnalyse& Bilan() const { return fenetre.messages.at(1); }
+
+  bool Compacte() {
+    std::error_code ec;
+    std::filesystem::remove(Chemin("compact.mdb"), ec);
+    return static_cast<bool>(moteur::Essaie([&] { moteur::DBEngine::CompactDatabase(Base(), Chemin("compact.mdb")); }));
+  }
+};
+
+TEST_F(Verification, LaQuestionEstPoseeTelleQuelle) {
+  fenetre.reponses = {2};
+  Cree().Close();
+  Verifie();
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  const auto& question = fenetre.messages[0];
+  auto attendu = AnalyseMessage(
+      "!#Une erreur (Réf 3163) a été détectée dans le fichier@en cours de vérification."
+      "@@Cette erreur est dûe à la présence d'un ou plusieurs@enregistrements non valides car ils occupent une place"
+      "@plus importante que celle prévue par la table à laquelle@ils appartiennent."
+      "@@Une vérification de tout le fichier est nécessaire@afin de corriger les enregistrements défectueux."
+      "@@Souhaitez-vous lancer la vérification ?");
+  EXPECT_EQ(question.texte, attendu.texte);
+  EXPECT_EQ(question.icone, 1);
+  EXPECT_EQ(question.titre, "Compactage impossible");
+  ASSERT_EQ(question.boutons.size(), 2u);
+  EXPECT_EQ(question.boutons[0].legende, "&Oui");
+  EXPECT_EQ(question.boutons[1].legende, "&Non");
+  EXPECT_TRUE(question.boutons[1].focus);
+  EXPECT_TRUE(question.boutons[1].annulation);
+}
+
+TEST_F(Verification, NonNeTouchePasALaBase) {
+  fenetre.reponses = {2};
+  auto base = Cree();
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 3}});
+  AjouteDefectueux(base, "T", {{"Code", 1}, {"Nom", "trop long"}});
+  base.Close();
+  auto avant = Contenu(Base(), "T");
+
+  EXPECT_FALSE(Verifie());
+  EXPECT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_TRUE(LignesJournal().empty());
+  EXPECT_EQ(Contenu(Base(), "T"), avant);
+  for (auto p : fenetre.pointeurs) EXPECT_NE(p, PointeurSouris::Sablier);
+}
+
+TEST_F(Verification, SansReponseRienNEstFait) {
+  fenetre.reponses = {0};  // no button: the question could not be answered
+  auto base = Cree();
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 3}});
+  AjouteDefectueux(base, "T", {{"Code", 1}, {"Nom", "trop long"}});
+  base.Close();
+  auto avant = Contenu(Base(), "T");
+  EXPECT_FALSE(Verifie());
+  EXPECT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_EQ(Contenu(Base(), "T"), avant);
+}
+
+TEST_F(Verification, UnCaractereDeTropEstCorrigePasLaTailleExacte) {
+  auto base = Cree();
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6}});
+  Ajoute(base, "T", {{"Code", 1}, {"Nom", "ABCDEF"}});
+  Ajoute(base, "T", {{"Code", 2}, {"Nom", "éèêëàâ"}});  // six characters, twelve bytes
+  AjouteDefectueux(base, "T", {{"Code", 3}, {"Nom", "ÉCOLIER"}});
+  base.Close();
+  ASSERT_FALSE(Compacte());
+
+  EXPECT_TRUE(Verifie());
+
+  EXPECT_EQ(LignesJournal(), (std::vector<std::string>{
+                                 Horodate("ERREUR 3163 : Réorganisation fichier " + Base()),
+                                 Horodate("       Enregistrement défectueux : Table T"),
+                                 Horodate("          Code : 3"),
+                                 Horodate("          Nom : ÉCOLIE"),
+                             }));
+  EXPECT_EQ(Contenu(Base(), "T"), (std::vector<std::vector<std::string>>{
+                                      {"1", "ABCDEF"}, {"2", "éèêëàâ"}, {"3", "ÉCOLIE"}}));
+  ASSERT_EQ(fenetre.messages.size(), 2u);
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été corrigé."));
+  EXPECT_EQ(Bilan().icone, 2);
+  EXPECT_EQ(Bilan().titre, TitreBilan);
+  ASSERT_EQ(Bilan().boutons.size(), 1u);
+  EXPECT_EQ(Bilan().boutons[0].legende, "Continuer");
+  EXPECT_TRUE(Compacte());
+
+  ASSERT_FALSE(fenetre.pointeurs.empty());
+  EXPECT_NE(std::find(fenetre.pointeurs.begin(), fenetre.pointeurs.end(), PointeurSouris::Sablier),
+            fenetre.pointeurs.end());
+  EXPECT_EQ(fenetre.pointeurs.back(), PointeurSouris::Normal);
+}
+
+TEST_F(Verification, ValeurIllisibleEstEcriteSansRienEtRemiseParDefaut) {
+  auto base = Cree();
+  CreeTable(base, "U", {{"Code", moteur::dbLong},
+                        {"Montant", moteur::dbLong},
+                        {"Quand", moteur::dbDate},
+                        {"Note", moteur::dbText, 10},
+                        {"Actif", moteur::dbBoolean}});
+  AjouteDefectueux(base, "U", {{"Code", 7}, {"Montant", "abc"}, {"Actif", Valeur(true)}});
+  base.Close();
+
+  EXPECT_TRUE(Verifie());
+  EXPECT_EQ(LignesJournal(), (std::vector<std::string>{
+                                 Horodate("ERREUR 3163 : Réorganisation fichier " + Base()),
+                                 Horodate("       Enregistrement défectueux : Table U"),
+                                 Horodate("          Code : 7"),
+                                 Horodate("          Montant : "),
+                                 Horodate("          Quand : "),
+                                 Horodate("          Note : "),
+                                 Horodate("          Actif : Vrai"),
+                             }));
+  // Nulls come back as their type's default; an empty date stays null.
+  EXPECT_EQ(Contenu(Base(), "U"), (std::vector<std::vector<std::string>>{{"7", "0", "<nul>", "", "Vrai"}}));
+  auto relue = moteur::DBEngine::OpenDatabase(Base());
+  auto rs = relue.OpenRecordset("U", moteur::dbOpenTable);
+  EXPECT_EQ(rs["Note"].Value(), Valeur(std::string()));
+  EXPECT_TRUE(rs["Quand"].Value().EstNul());
+  rs.Close();
+  relue.Close();
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été corrigé."));
+}
+
+TEST_F(Verification, TroisCorrigesUnSupprimeEtRienNEstPerdu) {
+  auto base = Cree();
+  CreeTable(base, "Premiere", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4}});
+  // The two first records are both defective: the one after a defective first record is read too.
+  AjouteDefectueux(base, "Premiere", {{"Code", 1}, {"Nom", "aaaaa"}});
+  AjouteDefectueux(base, "Premiere", {{"Code", 2}, {"Nom", "bbbbb"}});
+  Ajoute(base, "Premiere", {{"Code", 3}, {"Nom", "cccc"}});
+  // "Ref" refuses the empty text its null would come back as: the corrected copy is refused.
+  CreeTable(base, "Seconde", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4}, {"Ref", moteur::dbText, 5, false}});
+  AjouteDefectueux(base, "Seconde", {{"Code", 4}, {"Nom", "ddddd"}, {"Ref", "r4"}});
+  AjouteDefectueux(base, "Seconde", {{"Code", 5}, {"Nom", "eeeee"}});
+  Ajoute(base, "Seconde", {{"Code", 6}, {"Nom", "ffff"}, {"Ref", "r6"}});
+  base.Close();
+
+  EXPECT_TRUE(Verifie());
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@3 enregistrements défectueux ont été corrigés."
+                                        "@1 enregistrement défectueux a été supprimé."));
+
+  EXPECT_EQ(Contenu(Base(), "Premiere"), (std::vector<std::vector<std::string>>{
+                                             {"3", "cccc"}, {"1", "aaaa"}, {"2", "bbbb"}}));
+  // The record whose corrected copy the rules refuse is deleted; its values are in the journal.
+  EXPECT_EQ(Contenu(Base(), "Seconde"), (std::vector<std::vector<std::string>>{
+                                            {"6", "ffff", "r6"}, {"4", "dddd", "r4"}}));
+  auto lignes = LignesJournal();
+  EXPECT_EQ(std::count(lignes.begin(), lignes.end(), Horodate("ERREUR 3163 : Réorganisation fichier " + Base())), 1);
+  EXPECT_EQ(lignes.front(), Horodate("ERREUR 3163 : Réorganisation fichier " + Base()));
+  EXPECT_EQ(std::count(lignes.begin(), lignes.end(), Horodate("       Enregistrement défectueux : Table Premiere")), 2);
+  EXPECT_EQ(std::count(lignes.begin(), lignes.end(), Horodate("       Enregistrement défectueux : Table Seconde")), 2);
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Nom : eeee")), lignes.end());
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Ref : ")), lignes.end());
+}
+
+TEST_F(Verification, PlusieursSupprimesAuPluriel) {
+  auto base = Cree();
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2}, {"Ref", moteur::dbText, 2, false}});
+  AjouteDefectueux(base, "T", {{"Code", 1}, {"Nom", "xxx"}});
+  AjouteDefectueux(base, "T", {{"Code", 2}, {"Nom", "yyy"}});
+  base.Close();
+
+  EXPECT_TRUE(Verifie());
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@2 enregistrements défectueux ont été supprimés."));
+  EXPECT_TRUE(Contenu(Base(), "T").empty());
+}
+
+TEST_F(Verification, RienADireDonneLeMessageAucun) {
+  auto base = Cree();
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6}});
+  CreeTable(base, "Vide", {{"Code", moteur::dbLong}});
+  Ajoute(base, "T", {{"Code", 1}, {"Nom", "ABCDEF"}});
+  base.Close();
+
+  EXPECT_FALSE(Verifie());
+  EXPECT_TRUE(LignesJournal().empty());
+  ASSERT_EQ(fenetre.messages.size(), 2u);
+  EXPECT_EQ(Bilan().texte, TexteDe("!#La vérification n'a détecté aucun@enregistrement défectueux."
+                                   "@@Le fichier vérifié est endommagé et ne@peut pas être compacté par ce module."));
+  EXPECT_EQ(Bilan().titre, TitreBilan);
+  auto defaut = AnalyseMessage("x");
+  ASSERT_EQ(Bilan().boutons.size(), defaut.boutons.size());
+  EXPECT_EQ(Bilan().boutons[0].legende, defaut.boutons[0].legende);
+}
+
+TEST_F(Verification, PlusDeCentUnChampsArreteAuPremierEnregistrement) {
+  // The collection is in name order.
+  auto base = Cree();
+  CreeTable(base, "T1Avant", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2}});
+  AjouteDefectueux(base, "T1Avant", {{"Code", 1}, {"Nom", "abc"}});
+  auto large = base.CreateTableDef("T2Large");
+  large.Fields().Append(large.CreateField("Nom", moteur::dbText, 2));
+  for (int i = 1; i <= 101; ++i) large.Fields().Append(large.CreateField("C" + std::to_string(i), moteur::dbLong));
+  base.TableDefs().Append(large);
+  AjouteDefectueux(base, "T2Large", {{"Nom", "abc"}});
+  CreeTable(base, "T3Apres", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2}});
+  AjouteDefectueux(base, "T3Apres", {{"Code", 1}, {"Nom", "abc"}});
+  base.Close();
+  auto large0 = Contenu(Base(), "T2Large");
+  auto apres0 = Contenu(Base(), "T3Apres");
+
+  EXPECT_TRUE(Verifie());
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été corrigé."));
+  EXPECT_EQ(Contenu(Base(), "T1Avant"), (std::vector<std::vector<std::string>>{{"1", "ab"}}));
+  EXPECT_EQ(Contenu(Base(), "T2Large"), large0);
+  EXPECT_EQ(Contenu(Base(), "T3Apres"), apres0);
+  EXPECT_EQ(fenetre.pointeurs.back(), PointeurSouris::Normal);
+  // The database was closed: it can be opened exclusively at once.
+  EXPECT_TRUE(moteur::Essaie([&] { moteur::DBEngine::OpenDatabase(Base(), true).Close(); }));
+}
+
+TEST_F(Verification, CentUnChampsTiennentDansLeTampon) {
+  auto base = Cree();
+  auto td = base.CreateTableDef("Juste");
+  td.Fields().Append(td.CreateField("Nom", moteur::dbText, 2));
+  for (int i = 1; i <= 100; ++i) td.Fields().Append(td.CreateField("C" + std::to_string(i), moteur::dbLong));
+  base.TableDefs().Append(td);
+  AjouteDefectueux(base, "Juste", {{"Nom", "abc"}, {"C100", 100}});
+  base.Close();
+
+  EXPECT_TRUE(Verifie());
+  auto contenu = Contenu(Base(), "Juste");
+  ASSERT_EQ(contenu.size(), 1u);
+  EXPECT_EQ(contenu[0][0], "ab");
+  EXPECT_EQ(contenu[0][100], "100");
+  EXPECT_EQ(contenu[0][1], "0");
+}
+
+// Whatever byte the disk fills at, the defective record is either corrected or left in place
+// as it was: never deleted without its copy.
+TEST_F(Verification, DisquePleinNePerdJamaisUnEnregistrement) {
+  auto base = Cree("modele.mdb");
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6}});
+  Ajoute(base, "T", {{"Code", 1}, {"Nom", "ABCDEF"}});
+  AjouteDefectueux(base, "T", {{"Code", 2}, {"Nom", "ABCDEFG"}});
+  Ajoute(base, "T", {{"Code", 3}, {"Nom", "GHIJ"}});
+  base.Close();
+  const std::vector<std::vector<std::string>> garde{{"1", "ABCDEF"}, {"2", "ABCDEFG"}, {"3", "GHIJ"}};
+  const std::vector<std::vector<std::string>> corrige{{"1", "ABCDEF"}, {"3", "GHIJ"}, {"2", "ABCDEF"}};
+
+  int gardes = 0, corriges = 0;
+  for (long long octets = 0; octets <= 40000; octets += 1024) {
+    std::filesystem::copy_file(Chemin("modele.mdb"), Base(), std::filesystem::copy_options::overwrite_existing);
+    fenetre.messages.clear();
+    fenetre.reponses = {1};
+    bool resultat;
+    {
+      moteur::injection::LimiteTemporaire limite(octets);
+      resultat = Verifie();
+    }
+    ASSERT_EQ(moteur::DBEngine::NiveauTransaction(), 0) << octets;
+    auto contenu = Contenu(Base(), "T");
+    ASSERT_TRUE(resultat) << octets;
+    if (contenu == garde) {
+      ++gardes;
+      EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été supprimé.")) << octets;
+    } else {
+      ASSERT_EQ(contenu, corrige) << octets;
+      ++corriges;
+      EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été corrigé.")) << octets;
+    }
+  }
+  EXPECT_GT(gardes, 0);
+  EXPECT_GT(corriges, 0);
+}
+
+// A copy refused by the table's rules, after the deletion has been made: the record stays deleted
+// and is counted so; its values are in the journal.
+TEST_F(Verification, CopieRefuseeParUnIndexUniqueSupprimeLEnregistrement) {
+  auto base = Cree();
+  auto td = CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 3}});
+  auto ix = td.CreateIndex("NomUnique");
+  ix.SetFields("Nom");
+  ix.SetUnique(true);
+  td.Indexes().Append(ix);
+  Ajoute(base, "T", {{"Code", 1}, {"Nom", "abc"}});
+  AjouteDefectueux(base, "T", {{"Code", 2}, {"Nom", "abcd"}});  // "abc" once cut: a duplicate
+  base.Close();
+
+  EXPECT_TRUE(Verifie());
+  EXPECT_EQ(Contenu(Base(), "T"), (std::vector<std::vector<std::string>>{{"1", "abc"}}));
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été supprimé."));
+  auto lignes = LignesJournal();
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Code : 2")), lignes.end());
+}
+
+// Deleting a record of a cascading relation would take its linked records with it, and storing
+// the copy would not bring them back: such a record is left as it was.
+TEST_F(Verification, SuppressionEnCascadeNEmportePasLesEnregistrementsLies) {
+  auto base = Cree();
+  auto clients = CreeTable(base, "Clients", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 3}});
+  auto cle = clients.CreateIndex("CleClients");
+  cle.SetFields("Id");
+  cle.SetPrimary(true);
+  cle.SetUnique(true);
+  clients.Indexes().Append(cle);
+  CreeTable(base, "Commandes", {{"Num", moteur::dbLong}, {"ClientId", moteur::dbLong}});
+  AjouteDefectueux(base, "Clients", {{"Id", 1}, {"Nom", "Alice"}});
+  AjouteDefectueux(base, "Clients", {{"Id", 2}, {"Nom", "Bruno"}});
+  Ajoute(base, "Commandes", {{"Num", 10}, {"ClientId", 1}});
+  Ajoute(base, "Commandes", {{"Num", 11}, {"ClientId", 1}});
+  auto rel = base.CreateRelation("ClientsCommandes", "Clients", "Commandes", moteur::dbRelationDeleteCascade);
+  auto f = rel.CreateField("Id");
+  f.SetForeignName("ClientId");
+  rel.Fields().Append(f);
+  base.Relations().Append(rel);
+  base.Close();
+
+  EXPECT_TRUE(Verifie());
+  EXPECT_EQ(Contenu(Base(), "Commandes"), (std::vector<std::vector<std::string>>{{"10", "1"}, {"11", "1"}}));
+  EXPECT_EQ(Contenu(Base(), "Clients"), (std::vector<std::vector<std::string>>{{"1", "Alice"}, {"2", "Bru"}}));
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été corrigé."
+                                        "@1 enregistrement défectueux a été supprimé."));
+}
+
+}  // namespace
+}  // namespace lecture_tests

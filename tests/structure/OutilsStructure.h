@@ -1,0 +1,252 @@
+// Model and target databases for the structure tests, built with the engine, in the layout the
+// verification expects: <racine>/modele/Compta.mdb is the model of <racine>/modele/cible/Compta.mdb.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "common/BaseDonnees.h"
+#include "common/EtatReorganisation.h"
+#include "common/Horodatage.h"
+#include "commun/FenetreFactice.h"
+#include "journal/Journal.h"
+#include "moteur/Moteur.h"
+#include "structure/Structure.h"
+
+namespace moteur {
+// Readable values in the failure messages.
+inline void PrintTo(const Valeur& v, std::ostream* sortie) {
+  if (v.EstNul()) *sortie << "Null";
+  else if (v.EstVide()) *sortie << "Empty";
+  else *sortie << '"' << v.EnTexte() << '"';
+}
+}  // namespace moteur
+
+namespace utireorg::tests {
+
+namespace fs = std::filesystem;
+using moteur::Valeur;
+
+struct Prop {
+  std::string nom;
+  int type = moteur::dbText;
+  Valeur valeur;
+};
+
+struct Champ {
+  Champ(std::string n, int t = moteur::dbLong, int ta = 0, bool r = false, std::string d = {}, bool cv = false,
+        long long a = 0, std::vector<Prop> p = {})
+      : nom(std::move(n)), type(t), taille(ta), requis(r), defaut(std::move(d)), chaineVide(cv), attributs(a),
+        proprietes(std::move(p)) {}
+  std::string nom;
+  int type = moteur::dbLong;
+  int taille = 0;
+  bool requis = false;
+  std::string defaut;
+  bool chaineVide = false;
+  long long attributs = 0;
+  std::vector<Prop> proprietes;
+};
+
+struct Idx {
+  Idx(std::string n, std::string c, bool u = false, bool p = false)
+      : nom(std::move(n)), champs(std::move(c)), unique(u), primaire(p) {}
+  std::string nom, champs;
+  bool unique = false, primaire = false;
+};
+
+inline moteur::TableDef CreeTable(moteur::Database& base, const std::string& nom, const std::vector<Champ>& champs,
+                                  const std::vector<Idx>& index = {}, const std::vector<Prop>& proprietes = {},
+                                  long long attributs = 0) {
+  moteur::TableDef td = base.CreateTableDef(nom, attributs);
+  int ordinal = 0;
+  for (const auto& c : champs) {
+    moteur::Field f = td.CreateField(c.nom, c.type, c.taille);
+    f.SetOrdinalPosition(ordinal++);
+    if (c.attributs) f.SetAttributes(c.attributs);
+    if (!c.defaut.empty()) f.SetDefaultValue(c.defaut);
+    f.SetRequired(c.requis);
+    if (moteur::EstTypeTexte(c.type)) f.SetAllowZeroLength(c.chaineVide);
+    td.Fields().Append(f);
+  }
+  for (const auto& i : index) {
+    moteur::Index x = td.CreateIndex(i.nom);
+    x.SetFields(i.champs);
+    x.SetUnique(i.unique);
+    x.SetPrimary(i.primaire);
+    td.Indexes().Append(x);
+  }
+  base.TableDefs().Append(td);
+  for (const auto& c : champs)
+    for (const auto& p : c.proprietes) {
+      moteur::Field f = td.Fields()[c.nom];
+      f.Properties().Append(f.CreateProperty(p.nom, p.type, p.valeur));
+    }
+  for (const auto& p : proprietes) td.Properties().Append(td.CreateProperty(p.nom, p.type, p.valeur));
+  return td;
+}
+
+inline void Insere(moteur::Database& base, const std::string& table,
+                   const std::vector<std::pair<std::string, Valeur>>& valeurs) {
+  moteur::Recordset rs = base.OpenRecordset(table);
+  rs.AddNew();
+  for (const auto& [nom, valeur] : valeurs) rs[nom].SetValue(valeur);
+  rs.Update();
+  rs.Close();
+}
+
+// Every value of one field, in the table's order.
+inline std::vector<Valeur> Colonne(moteur::Database& base, const std::string& table, const std::string& champ) {
+  std::vector<Valeur> valeurs;
+  moteur::Recordset rs = base.OpenRecordset(table);
+  while (!rs.Eof()) {
+    valeurs.push_back(rs[champ].Value());
+    rs.MoveNext();
+  }
+  rs.Close();
+  return valeurs;
+}
+
+inline std::vector<std::string> NomsChamps(moteur::Database& base, const std::string& table) {
+  std::vector<std::string> noms;
+  moteur::TableDef td = base.TableDefs()[table];
+  for (int i = 0; i < td.Fields().Count(); ++i) noms.push_back(td.Fields()[i].Name());
+  return noms;
+}
+
+inline bool TableExiste(moteur::Database& base, const std::string& table) {
+  return moteur::Essaie([&] { base.TableDefs()[table].Name(); }).Number == 0;
+}
+
+inline Valeur ProprieteChamp(moteur::Database& base, const std::string& table, const std::string& champ,
+                             const std::string& nom) {
+  Valeur v;
+  moteur::Essaie([&] { v = base.TableDefs()[table].Fields()[champ].Properties()[nom].Value(); });
+  return v;
+}
+
+// Changes the catalog of a closed database file behind the engine's back, as an older or
+// damaged file may hold it.
+inline void ModifieCatalogue(const fs::path& fichier, const std::string& instruction) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(fichier.c_str(), &db), SQLITE_OK);
+  char* erreur = nullptr;
+  int rc = sqlite3_exec(db, instruction.c_str(), nullptr, nullptr, &erreur);
+  std::string message = erreur ? erreur : "";
+  sqlite3_free(erreur);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK) << message;
+}
+
+class StructureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<int> compteur{0};
+    racine = fs::temp_directory_path() /
+             ("utireorg_structure_" + std::to_string(::getpid()) + "_" + std::to_string(compteur++));
+    fs::remove_all(racine);
+    fs::create_directories(racine / "modele" / "cible");
+    ancien = fs::current_path();
+    fs::current_path(racine);
+    DefinitHorloge([] { return std::chrono::system_clock::from_time_t(1'700'000'000); });
+    ASSERT_TRUE(journal.OuvertureJournal());
+    cheminModele = (racine / "modele" / "Compta.mdb").string();
+    cheminCible = (racine / "modele" / "cible" / "Compta.mdb").string();
+    etat.estimationEtapes = 500;
+    fenetre.saisies[1] = cheminModele;
+  }
+
+  void TearDown() override {
+    FermeBase(etat.baseCourante);
+    FermeBase(resultat);
+    DefinitObservateurReouverture({});
+    journal.FermetureJournal();
+    DefinitHorloge({});
+    fs::current_path(ancien);
+    std::error_code e;
+    fs::remove_all(racine, e);
+  }
+
+  // Builds one database with the given function, then closes it.
+  static void Base(const std::string& chemin, const std::function<void(moteur::Database&)>& remplit) {
+    moteur::Database base = moteur::DBEngine::CreateDatabase(chemin);
+    remplit(base);
+    base.Close();
+  }
+  void Modele(const std::function<void(moteur::Database&)>& remplit) { Base(cheminModele, remplit); }
+  void Cible(const std::function<void(moteur::Database&)>& remplit) { Base(cheminCible, remplit); }
+
+  void Verifie(bool avancee = false) {
+    etat.versionAvancee = avancee;
+    etat.baseCourante = OuvreBase(cheminCible);
+    VerificationStructure(etat, cheminCible, etat.baseCourante, "base de données principale");
+  }
+
+  // The target as the verification left it, open for reading.
+  moteur::Database& Resultat() {
+    FermeBase(resultat);
+    resultat = moteur::DBEngine::OpenDatabase(cheminCible);
+    return resultat;
+  }
+
+  static std::string H(const std::string& texte) { return Horodatage() + " " + texte; }
+
+  std::vector<std::string> Lignes() const {
+    std::vector<std::string> lignes;
+    std::string texte = fenetre.journal;
+    for (std::size_t debut = 0; debut < texte.size();) {
+      std::size_t fin = texte.find("\r\n", debut);
+      if (fin == std::string::npos) fin = texte.size();
+      lignes.push_back(texte.substr(debut, fin - debut));
+      debut = fin + 2;
+    }
+    return lignes;
+  }
+
+  // The lines that report something: alerts, errors, index creations, null fields, purges.
+  std::vector<std::string> Constats() const {
+    std::vector<std::string> constats;
+    for (const auto& l : Lignes())
+      if (l.find("#ALERT#") != std::string::npos || l.find("#ERR#") != std::string::npos ||
+          l.find("L'index ") != std::string::npos || l.find("Champ nul") == 0 || l.find("Purge table") == 0)
+        constats.push_back(l);
+    return constats;
+  }
+
+  // Titles of the framed sections, in order.
+  std::vector<std::string> Sections() const {
+    std::vector<std::string> titres;
+    for (const auto& l : Lignes()) {
+      if (l.size() < 6 || l.compare(0, 3, "-- ") != 0 || l.compare(l.size() - 3, 3, " --") != 0) continue;
+      std::string t = l.substr(3, l.size() - 6);
+      while (!t.empty() && t.front() == ' ') t.erase(0, 1);
+      while (!t.empty() && t.back() == ' ') t.pop_back();
+      titres.push_back(t);
+    }
+    return titres;
+  }
+
+  int Compte(const std::string& ligne) const {
+    int n = 0;
+    for (const auto& l : Lignes()) n += l == ligne;
+    return n;
+  }
+
+  fs::path racine, ancien;
+  std::string cheminModele, cheminCible;
+  FenetreFactice fenetre;
+  Journal journal{fenetre};
+  EtatReorganisation etat{fenetre, journal};
+  moteur::Database resultat;
+};
+
+}  // namespace utireorg::tests

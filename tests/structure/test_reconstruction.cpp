@@ -1,0 +1,161 @@
+// Tables whose fields differ in what cannot be changed are rebuilt through a "Temp_" copy.
+#include "OutilsStructure.h"
+
+namespace utireorg::tests {
+namespace {
+
+using moteur::dbLong;
+using moteur::dbMemo;
+using moteur::dbText;
+
+class Reconstruction : public StructureTest {
+ protected:
+  static std::string Texte(int longueur) {
+    std::string t;
+    for (int i = 0; i < longueur; ++i) t += static_cast<char>('a' + i % 26);
+    return t;
+  }
+};
+
+TEST_F(Reconstruction, TailleDeTexteDifferenteReconstruitLaTableEtCoupeLesValeurs) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "Clients", {{"Id", dbLong}, {"Nom", dbText, 30}}, {{"PrimaryKey", "+Id", true, true}},
+              {{"NomClair", dbText, Valeur("Clients")}});
+    CreeTable(b, "Factures", {{"IdF", dbLong}, {"Id", dbLong}});
+    moteur::Relation r = b.CreateRelation("ClientsFactures", "Clients", "Factures");
+    moteur::Field f = r.CreateField("Id");
+    f.SetForeignName("Id");
+    r.Fields().Append(f);
+    b.Relations().Append(r);
+  });
+  Cible([&](moteur::Database& b) {
+    CreeTable(b, "Clients",
+              {{"Id", dbLong},
+               {"Nom", dbText, 50},
+               {"Remarque", dbText, 40, false, "", true, 0,
+                {{"NomClair", dbText, Valeur("Remarque")}, {"VEKFormat", dbText, Valeur("@")},
+                 {"Priorite", moteur::dbInteger, Valeur(3)}, {"Supplement", moteur::dbBoolean, Valeur(true)},
+                 {"FormatSaisie", dbText, Valeur(">")}}}},
+              {{"PrimaryKey", "+Id", true, true}}, {{"NomClair", dbText, Valeur("Les clients")}});
+    CreeTable(b, "Factures", {{"IdF", dbLong}, {"Id", dbLong}});
+    Insere(b, "Clients", {{"Id", Valeur(1)}, {"Nom", Valeur(Texte(40))}, {"Remarque", Valeur("vue")}});
+    Insere(b, "Clients", {{"Id", Valeur(2)}, {"Nom", Valeur("court")}});
+    Insere(b, "Factures", {{"IdF", Valeur(10)}, {"Id", Valeur(1)}});
+  });
+  Verifie(true);
+
+  for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  auto& r = Resultat();
+  EXPECT_FALSE(TableExiste(r, "Temp_Clients"));
+  EXPECT_EQ(NomsChamps(r, "Clients"), (std::vector<std::string>{"Id", "Nom", "Remarque"}));
+  EXPECT_EQ(r.TableDefs()["Clients"].Fields()["Nom"].Size(), 30);
+  EXPECT_EQ(Colonne(r, "Clients", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
+  EXPECT_EQ(Colonne(r, "Clients", "Nom"), (std::vector<Valeur>{Valeur(Texte(30)), Valeur("court")}));
+  // The field only the target had, with its characteristics, its dictionary and its nulls.
+  moteur::Field remarque = r.TableDefs()["Clients"].Fields()["Remarque"];
+  EXPECT_EQ(remarque.Size(), 40);
+  EXPECT_TRUE(remarque.AllowZeroLength());
+  EXPECT_EQ(Colonne(r, "Clients", "Remarque")[0], Valeur("vue"));
+  EXPECT_TRUE(Colonne(r, "Clients", "Remarque")[1].EstNul());
+  EXPECT_EQ(ProprieteChamp(r, "Clients", "Remarque", "NomClair"), Valeur("Remarque"));
+  EXPECT_EQ(ProprieteChamp(r, "Clients", "Remarque", "VEKFormat"), Valeur("@"));
+  EXPECT_EQ(ProprieteChamp(r, "Clients", "Remarque", "Priorite").EnEntier(), 3);
+  EXPECT_EQ(ProprieteChamp(r, "Clients", "Remarque", "Supplement").EnBooleen(), true);
+  EXPECT_EQ(ProprieteChamp(r, "Clients", "Remarque", "FormatSaisie"), Valeur(">"));
+  // Verified again once rebuilt: the model's index and the table's dictionary.
+  EXPECT_TRUE(r.TableDefs()["Clients"].Indexes()["PrimaryKey"].Primary());
+  EXPECT_EQ(r.TableDefs()["Clients"].Properties()["NomClair"].Value(), Valeur("Clients"));
+  // The relation lost with the former table is rebuilt from the model.
+  ASSERT_EQ(r.Relations().Count(), 1);
+  EXPECT_EQ(r.Relations()[0].Name(), "ClientsFactures");
+  EXPECT_EQ(Sections().back(), "Vérification des relations");
+}
+
+TEST_F(Reconstruction, SansModeAvanceLaTailleResteCelleDeLaCible) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Nom", dbText, 30}}); });
+  Cible([&](moteur::Database& b) {
+    CreeTable(b, "T", {{"Nom", dbText, 50}});
+    Insere(b, "T", {{"Nom", Valeur(Texte(40))}});
+  });
+  Verifie(false);
+
+  EXPECT_EQ(Resultat().TableDefs()["T"].Fields()["Nom"].Size(), 50);
+  EXPECT_EQ(Colonne(Resultat(), "T", "Nom"), std::vector<Valeur>{Valeur(Texte(40))});
+}
+
+TEST_F(Reconstruction, TableTemporaireLaisseeSupprimeeAvantLaCopie) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 30}}); });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 50}});
+    CreeTable(b, "Temp_T", {{"Vieux", dbLong}});
+    Insere(b, "Temp_T", {{"Vieux", Valeur(99)}});
+    Insere(b, "T", {{"Id", Valeur(7)}, {"Nom", Valeur("x")}});
+  });
+  Verifie(true);
+
+  auto& r = Resultat();
+  EXPECT_FALSE(TableExiste(r, "Temp_T"));
+  EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "Nom"}));
+  EXPECT_EQ(Colonne(r, "T", "Id"), std::vector<Valeur>{Valeur(7)});
+}
+
+TEST_F(Reconstruction, TableVideReconstruite) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 30}}); });
+  Cible([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 50}}); });
+  Verifie(true);
+
+  EXPECT_EQ(Resultat().TableDefs()["T"].Fields()["Nom"].Size(), 30);
+  EXPECT_FALSE(TableExiste(Resultat(), "Temp_T"));
+  EXPECT_TRUE(Colonne(Resultat(), "T", "Id").empty());
+}
+
+TEST_F(Reconstruction, ChampDuModeleRefuseArreteAvantToutCopie) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"F", dbLong}, {"G", dbLong}}); });
+  // A size no Long field can have: the engine refuses to make a field like it.
+  ModifieCatalogue(cheminModele, "UPDATE MSysColumns SET Size = 7 WHERE Name = 'F'");
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"F", dbLong}, {"G", dbLong}});
+    Insere(b, "T", {{"Id", Valeur(1)}, {"F", Valeur(2)}, {"G", Valeur(3)}});
+  });
+  Verifie(true);
+
+  EXPECT_EQ(Constats(), std::vector<std::string>{"#ERR# Table : T, le champ 'F' n'est pas correct."});
+  auto& r = Resultat();
+  EXPECT_FALSE(TableExiste(r, "Temp_T"));
+  EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "F", "G"}));
+  EXPECT_EQ(Colonne(r, "T", "F"), std::vector<Valeur>{Valeur(2)});
+}
+
+TEST_F(Reconstruction, SecondeReconstructionDansLeMemeAppelComptePourUnEchec) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"Notes", dbMemo}}); });
+  // A Memo size the engine silently drops: the rebuilt table still differs from the model.
+  ModifieCatalogue(cheminModele, "UPDATE MSysColumns SET Size = 5 WHERE Name = 'Notes'");
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Notes", dbMemo}});
+    Insere(b, "T", {{"Id", Valeur(1)}, {"Notes", Valeur("texte")}});
+  });
+  Verifie(true);
+
+  EXPECT_EQ(Constats(), std::vector<std::string>{"#ERR# Table : T, le champ 'Notes' n'est pas correct."});
+  auto& r = Resultat();
+  EXPECT_FALSE(TableExiste(r, "Temp_T"));
+  EXPECT_EQ(Colonne(r, "T", "Notes"), std::vector<Valeur>{Valeur("texte")});
+}
+
+TEST_F(Reconstruction, EchecALAjoutDeLaCopieNommeLeDernierChampDuModele) {
+  // "Temp_" and a name of 60 characters make a name longer than the engine allows.
+  const std::string nom(60, 'N');
+  Modele([&](moteur::Database& b) { CreeTable(b, nom, {{"Id", dbLong}, {"Nom", dbText, 30}, {"Fin", dbLong}}); });
+  Cible([&](moteur::Database& b) {
+    CreeTable(b, nom, {{"Id", dbLong}, {"Nom", dbText, 50}, {"Fin", dbLong}});
+    Insere(b, nom, {{"Id", Valeur(1)}, {"Nom", Valeur("x")}});
+  });
+  Verifie(true);
+
+  EXPECT_EQ(Constats(), std::vector<std::string>{"#ERR# Table : " + nom + ", le champ 'Fin' n'est pas correct."});
+  EXPECT_EQ(Resultat().TableDefs()[nom].Fields()["Nom"].Size(), 50);
+  EXPECT_EQ(Colonne(Resultat(), nom, "Nom"), std::vector<Valeur>{Valeur("x")});
+}
+
+}  // namespace
+}  // namespace utireorg::tests

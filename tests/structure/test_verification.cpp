@@ -1,0 +1,260 @@
+// The walk over the model's tables and fields: what is created, corrected or left alone.
+#include <fstream>
+#include <set>
+
+#include "OutilsStructure.h"
+
+namespace utireorg::tests {
+namespace {
+
+using moteur::dbLong;
+using moteur::dbMemo;
+using moteur::dbText;
+
+class Verification : public StructureTest {};
+
+TEST_F(Verification, TableManquanteCreeeAvecSesChampsSonIndexEtSonDictionnaire) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "Clients",
+              {{"IdClient", dbLong},
+               {"Nom", dbText, 50, true, "\"?\"", false, 0,
+                {{"NomClair", dbText, Valeur("Nom du client")}, {"VEKFormat", dbText, Valeur("@")},
+                 {"Priorite", moteur::dbInteger, Valeur(5)}}}},
+              {{"PrimaryKey", "+IdClient", true, true}}, {{"NomClair", dbText, Valeur("Fichier clients")}});
+  });
+  Cible([](moteur::Database& b) { CreeTable(b, "Divers", {{"A", dbLong}}); });
+  Verifie();
+
+  EXPECT_EQ(Constats(), (std::vector<std::string>{
+                            H("#ALERT# - Table non trouvée : création"),
+                            H("#ALERT# - Champ 'IdClient' non trouvé : création"),
+                            H("#ALERT# - Champ 'Nom' non trouvé : création"),
+                            H("#ALERT# - index 'Clients.PrimaryKey' non trouvé : Tentative de création"),
+                            H("          L'index Clients.PrimaryKey' a bien été créé."),
+                        }));
+  auto& r = Resultat();
+  EXPECT_EQ(NomsChamps(r, "Clients"), (std::vector<std::string>{"IdClient", "Nom"}));
+  moteur::Field nom = r.TableDefs()["Clients"].Fields()["Nom"];
+  EXPECT_EQ(nom.Size(), 50);
+  EXPECT_TRUE(nom.Required());
+  EXPECT_EQ(nom.DefaultValue(), "\"?\"");
+  EXPECT_EQ(ProprieteChamp(r, "Clients", "Nom", "NomClair"), Valeur("Nom du client"));
+  EXPECT_EQ(ProprieteChamp(r, "Clients", "Nom", "VEKFormat"), Valeur("@"));
+  // Slots 0 and 2 of the model, assigned again in the target.
+  EXPECT_EQ(ProprieteChamp(r, "Clients", "Nom", "Priorite").EnEntier(), 5);
+  EXPECT_EQ(r.TableDefs()["Clients"].Properties()["NomClair"].Value(), Valeur("Fichier clients"));
+  EXPECT_TRUE(r.TableDefs()["Clients"].Indexes()["PrimaryKey"].Primary());
+}
+
+TEST_F(Verification, OuvreAfficheEtFermeDansLOrdre) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}}); });
+  Cible([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}}); });
+  etat.estimationEtapes = 7;
+  Verifie();
+
+  ASSERT_GE(fenetre.legendes.size(), 3u);
+  EXPECT_EQ(fenetre.legendes.front(), std::make_pair(std::string("Vérification base de données principale"), cheminCible));
+  EXPECT_EQ(fenetre.legendes[fenetre.legendes.size() - 2],
+            std::make_pair(std::string("Fermeture des bases"), std::string("Fermeture de la base modèle en cours...")));
+  EXPECT_EQ(fenetre.legendes.back(), std::make_pair(std::string("Fermeture des bases"), std::string("Base fermée avec succès !")));
+  EXPECT_EQ(fenetre.progressMax, 7);
+  EXPECT_EQ(fenetre.valeursProgress.front(), 0);
+  EXPECT_EQ(fenetre.progress, 100);
+  EXPECT_EQ(Sections(), std::vector<std::string>{"Vérification base de données principale"});
+  EXPECT_TRUE(Constats().empty());
+  EXPECT_FALSE(etat.baseCourante.EstOuverte());
+  EXPECT_TRUE(fenetre.messages.empty());
+}
+
+TEST_F(Verification, ChampManquantPlaceAuRangDuModeleEtNulsRemplis) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T",
+              {{"A", dbLong}, {"X", dbLong, 0, true, "0"}, {"B", dbText, 20}, {"Y", dbText, 20, true, "\"N\""}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"A", dbLong}, {"B", dbText, 20}});
+    Insere(b, "T", {{"A", Valeur(1)}, {"B", Valeur("un")}});
+    Insere(b, "T", {{"A", Valeur(2)}, {"B", Valeur("deux")}});
+  });
+  Verifie();
+
+  EXPECT_EQ(Constats(), (std::vector<std::string>{H("#ALERT# - Champ 'X' non trouvé : création"),
+                                                  H("#ALERT# - Champ 'Y' non trouvé : création")}));
+  auto& r = Resultat();
+  EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"A", "X", "B", "Y"}));
+  moteur::TableDef t = r.TableDefs()["T"];
+  EXPECT_EQ(t.Fields()["X"].OrdinalPosition(), 1);
+  EXPECT_EQ(t.Fields()["B"].OrdinalPosition(), 2);
+  EXPECT_EQ(Colonne(r, "T", "X"), (std::vector<Valeur>{Valeur(0), Valeur(0)}));
+  EXPECT_EQ(Colonne(r, "T", "Y"), (std::vector<Valeur>{Valeur("N"), Valeur("N")}));
+  EXPECT_EQ(Colonne(r, "T", "B"), (std::vector<Valeur>{Valeur("un"), Valeur("deux")}));
+}
+
+class VerificationModes : public Verification, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(VerificationModes, DefautEtNomClairCorrigesEnModeAvanceSeulement) {
+  const bool avancee = GetParam();
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T",
+              {{"A", dbLong, 0, false, "5",
+                false, 0,
+                {{"NomClair", dbText, Valeur("Montant")}, {"VEKFormat", dbText, Valeur("#")},
+                 {"Priorite", moteur::dbInteger, Valeur(1)}}}},
+              {}, {{"NomClair", dbText, Valeur("Table du modèle")}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T",
+              {{"A", dbLong, 0, false, "3",
+                false, 0,
+                {{"NomClair", dbText, Valeur("Ancien nom")}, {"VEKFormat", dbText, Valeur("#")},
+                 {"Priorite", moteur::dbInteger, Valeur(1)}}}},
+              {}, {{"NomClair", dbText, Valeur("Table de la cible")}});
+    Insere(b, "T", {{"A", Valeur(9)}});
+  });
+  Verifie(avancee);
+
+  auto& r = Resultat();
+  EXPECT_EQ(r.TableDefs()["T"].Fields()["A"].DefaultValue(), avancee ? "5" : "3");
+  EXPECT_EQ(ProprieteChamp(r, "T", "A", "NomClair"), Valeur(avancee ? "Montant" : "Ancien nom"));
+  EXPECT_EQ(r.TableDefs()["T"].Properties()["NomClair"].Value(),
+            Valeur(avancee ? "Table du modèle" : "Table de la cible"));
+  EXPECT_EQ(Colonne(r, "T", "A"), std::vector<Valeur>{Valeur(9)});
+  EXPECT_TRUE(Constats().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(, VerificationModes, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Avance" : "Simple"; });
+
+TEST_F(Verification, DictionnaireIncompletCompleteEnModeAvance) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T",
+              {{"A", dbLong, 0, false, "", false, 0,
+                {{"NomClair", dbText, Valeur("Code")}, {"VEKFormat", dbText, Valeur(">")},
+                 {"Priorite", moteur::dbInteger, Valeur(6)}}}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"A", dbLong, 0, false, "", false, 0, {{"NomClair", dbText, Valeur("Autre")}}}});
+  });
+  Verifie(true);
+
+  auto& r = Resultat();
+  EXPECT_EQ(ProprieteChamp(r, "T", "A", "NomClair"), Valeur("Code"));
+  EXPECT_EQ(ProprieteChamp(r, "T", "A", "VEKFormat"), Valeur(">"));
+  EXPECT_EQ(ProprieteChamp(r, "T", "A", "Priorite").EnEntier(), 6);
+}
+
+TEST_F(Verification, TableSystemeDuModeleJamaisRegardee) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "Cachee", {{"A", dbLong}}, {}, {}, moteur::dbSystemObject);
+    CreeTable(b, "T", {{"A", dbLong}});
+  });
+  Cible([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}}); });
+  Verifie(true);
+
+  EXPECT_TRUE(Constats().empty());
+  EXPECT_FALSE(TableExiste(Resultat(), "Cachee"));
+}
+
+TEST_F(Verification, QuaranteCinqTablesRouvrentLesBasesApresLa21eEtLa41e) {
+  int systeme = 0;
+  Modele([&](moteur::Database& b) {
+    systeme = b.TableDefs().Count();
+    for (int i = 0; systeme + i < 45; ++i) CreeTable(b, "T" + std::to_string(100 + i), {{"A", dbLong}});
+    ASSERT_EQ(b.TableDefs().Count(), 45);
+  });
+  // The target lacks the model's last table: only a target opened again can receive it.
+  const std::string derniere = "T" + std::to_string(100 + 45 - systeme - 1);
+  Cible([&](moteur::Database& b) {
+    for (int i = 0; 100 + i < 100 + 45 - systeme - 1; ++i) CreeTable(b, "T" + std::to_string(100 + i), {{"A", dbLong}});
+  });
+  std::vector<int> positions;
+  std::set<const void*> objets;
+  DefinitObservateurReouverture([&](int position) {
+    positions.push_back(position);
+    objets.insert(etat.baseCourante.etat().get());
+    EXPECT_TRUE(etat.baseCourante.EstOuverte());
+  });
+  Verifie();
+
+  EXPECT_EQ(positions, (std::vector<int>{20, 40}));
+  EXPECT_EQ(objets.size(), 2u);  // a new target object each time
+  EXPECT_EQ(Constats(), (std::vector<std::string>{H("#ALERT# - Table non trouvée : création"),
+                                                  H("#ALERT# - Champ 'A' non trouvé : création")}));
+  EXPECT_TRUE(TableExiste(Resultat(), derniere));
+}
+
+TEST_F(Verification, ModeleAbsentSeulementUnMessage) {
+  Cible([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}}); });
+  Verifie();
+
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_EQ(fenetre.messages[0].texte, "Base de données du logiciel inexistante !");
+  EXPECT_EQ(fenetre.messages[0].titre, "Erreur");
+  EXPECT_EQ(fenetre.messages[0].icone, 1);
+  EXPECT_EQ(fenetre.journal, "");
+  EXPECT_TRUE(etat.baseCourante.EstOuverte());  // left for the caller to close
+}
+
+TEST_F(Verification, ModeleIllisibleSignaleSansRienVerifier) {
+  Cible([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}}); });
+  {
+    std::ofstream sortie(cheminModele, std::ios::binary);
+    sortie << std::string(4096, 'x');
+  }
+  Verifie();
+
+  ASSERT_EQ(fenetre.messages.size(), 1u);  // the error handler's report
+  EXPECT_EQ(fenetre.messages[0].titre, "Erreur");
+  EXPECT_TRUE(Sections().empty());
+  EXPECT_TRUE(etat.baseCourante.EstOuverte());
+}
+
+TEST_F(Verification, CheminSansDeuxSeparateursSansModele) {
+  EXPECT_EQ(CheminBaseModele("/a/b/c/x.mdb"), "/a/b/x.mdb");
+  EXPECT_EQ(CheminBaseModele("/b/x.mdb"), "/x.mdb");
+  EXPECT_EQ(CheminBaseModele("/x.mdb"), "");
+  EXPECT_EQ(CheminBaseModele("x.mdb"), "");
+
+  // From the current directory, a target named without any folder has no model.
+  Base("Compta.mdb", [](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}}); });
+  etat.baseCourante = OuvreBase("Compta.mdb");
+  VerificationStructure(etat, "Compta.mdb", etat.baseCourante, "x");
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_EQ(fenetre.messages[0].texte, "Base de données du logiciel inexistante !");
+  EXPECT_EQ(fenetre.journal, "");
+}
+
+TEST_F(Verification, ChampNulsDesEnregistrementsRemplisEnModeAvance) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"C", dbText, 10, true, "\"N\""}, {"D", dbLong, 0, true, "7"}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"C", dbText, 10, true, "\"N\""}, {"D", dbLong, 0, true, "7"}});
+    moteur::EcritSansControle(b, "T", {{"Id", Valeur(1)}, {"C", Valeur::Nul()}, {"D", Valeur::Nul()}});
+    moteur::EcritSansControle(b, "T", {{"Id", Valeur(2)}, {"C", Valeur("ok")}, {"D", Valeur(3)}});
+  });
+  Verifie(true);
+
+  EXPECT_EQ(Constats(), (std::vector<std::string>{"Champ nul rencontré :'T.C'... champ mis à jour !",
+                                                  "Champ nul rencontré :'T.D'... champ mis à jour !"}));
+  EXPECT_EQ(Sections(), (std::vector<std::string>{"Vérification base de données principale",
+                                                  "Vérification des enregistrements nuls", "Vérification des relations"}));
+  auto& r = Resultat();
+  EXPECT_EQ(Colonne(r, "T", "C"), (std::vector<Valeur>{Valeur("N"), Valeur("ok")}));
+  EXPECT_EQ(Colonne(r, "T", "D"), (std::vector<Valeur>{Valeur(7), Valeur(3)}));
+}
+
+TEST_F(Verification, ChampsNulsLaissesSansModeAvance) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"C", dbText, 10, true, "\"N\""}}); });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"C", dbText, 10, true, "\"N\""}});
+    moteur::EcritSansControle(b, "T", {{"Id", Valeur(1)}, {"C", Valeur::Nul()}});
+  });
+  Verifie(false);
+
+  EXPECT_TRUE(Constats().empty());
+  EXPECT_TRUE(Colonne(Resultat(), "T", "C")[0].EstNul());
+}
+
+}  // namespace
+}  // namespace utireorg::tests
