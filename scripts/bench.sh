@@ -8,7 +8,7 @@ racine="$(cd "$(dirname "$0")/.." && pwd)"
 construction="${CONSTRUCTION_BENCH:-$racine/build-bench}"
 cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=Release -DUTIREORG_BENCH=ON -DUTIREORG_TESTS=OFF
 cmake --build "$construction" -j "$(nproc)" --target benchs
-mesures=(bench_lecture)
+mesures=(bench_lecture)  # bench_copie : cmake --build build-bench --target bench_copie
 statut=0
 for mesure in "${mesures[@]}"; do
   echo
