@@ -293,4 +293,29 @@ bool SupprimeFichier(const std::string& chemin) noexcept {
 
 void DefinitInterruption(Interruption interruption) { InterruptionCourante() = std::move(interruption); }
 
+bool EcritToutDescripteur(int fd, const char* donnees, std::size_t taille) noexcept {
+  while (taille > 0) {
+    ssize_t ecrit = ::write(fd, donnees, taille);
+    if (ecrit < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    donnees += ecrit;
+    taille -= static_cast<std::size_t>(ecrit);
+  }
+  return true;
+}
+
+bool LitToutDescripteur(int fd, char* donnees, std::size_t taille, off_t position) noexcept {
+  while (taille > 0) {
+    ssize_t lu = ::pread(fd, donnees, taille, position);
+    if (lu < 0 && errno == EINTR) continue;
+    if (lu <= 0) return false;
+    donnees += lu;
+    taille -= static_cast<std::size_t>(lu);
+    position += lu;
+  }
+  return true;
+}
+
 }  // namespace utireorg

@@ -7,6 +7,9 @@
 // by another process), 75 any other file-system failure.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -52,5 +55,10 @@ bool SupprimeFichier(const std::string& chemin) noexcept;
 // RemplaceFichier. An exception thrown from it is the failure of that step. Empty: nothing.
 using Interruption = std::function<void(std::string_view etape, const std::string& chemin)>;
 void DefinitInterruption(Interruption interruption);
+
+// Whole writes and reads on a descriptor, resumed after interruptions: false on failure (or,
+// for a read, when the file ends first). The journals use them.
+bool EcritToutDescripteur(int fd, const char* donnees, std::size_t taille) noexcept;
+bool LitToutDescripteur(int fd, char* donnees, std::size_t taille, off_t position) noexcept;
 
 }  // namespace utireorg

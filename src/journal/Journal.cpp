@@ -1,3 +1,4 @@
+#include "common/Fichiers.h"
 #include "journal/Journal.h"
 
 #include <fcntl.h>
@@ -23,31 +24,6 @@ namespace {
 const char* const NomFichier = "Analyse.txt";
 const char* const FinDeLigne = "\r\n";
 constexpr std::size_t LargeurChamp = Journal::LargeurCadre - 6;  // between "** " and " **"
-
-bool EcritTout(int fichier, const char* donnees, std::size_t taille) {
-  while (taille > 0) {
-    ssize_t ecrit = ::write(fichier, donnees, taille);
-    if (ecrit < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    donnees += ecrit;
-    taille -= static_cast<std::size_t>(ecrit);
-  }
-  return true;
-}
-
-bool LitTout(int fichier, char* donnees, std::size_t taille, off_t position) {
-  while (taille > 0) {
-    ssize_t lu = ::pread(fichier, donnees, taille, position);
-    if (lu < 0 && errno == EINTR) continue;
-    if (lu <= 0) return false;
-    donnees += lu;
-    taille -= static_cast<std::size_t>(lu);
-    position += lu;
-  }
-  return true;
-}
 
 bool EstSuite(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -139,7 +115,7 @@ void Journal::EcritureJournal(const std::string& texte, bool horodate) noexcept 
 void Journal::EcritFichier(const std::string& ligneAnsi) {
   struct stat etat;
   if (::fstat(fichier_, &etat) == 0 && etat.st_size > TailleMaximale && Tronque(etat.st_size, ligneAnsi)) return;
-  EcritTout(fichier_, ligneAnsi.data(), ligneAnsi.size());
+  EcritToutDescripteur(fichier_, ligneAnsi.data(), ligneAnsi.size());
 }
 
 // Builds the shortened journal beside the old one and puts it in place in one step, so that a
@@ -147,7 +123,7 @@ void Journal::EcritFichier(const std::string& ligneAnsi) {
 // losing it: the line is then simply appended to the old file.
 bool Journal::Tronque(long long longueur, const std::string& ligneAnsi) {
   std::string contenu(static_cast<std::size_t>(TailleConservee), '\0');
-  if (!LitTout(fichier_, contenu.data(), contenu.size(), static_cast<off_t>(longueur - TailleConservee))) return false;
+  if (!LitToutDescripteur(fichier_, contenu.data(), contenu.size(), static_cast<off_t>(longueur - TailleConservee))) return false;
   contenu += ligneAnsi;
 
   std::string modele = chemin_ + ".XXXXXX";
@@ -155,7 +131,7 @@ bool Journal::Tronque(long long longueur, const std::string& ligneAnsi) {
   if (nouveau < 0) return false;
   struct stat etat;
   if (::fstat(fichier_, &etat) == 0) ::fchmod(nouveau, etat.st_mode & 07777);  // mkostemp gives 0600
-  bool reussi = EcritTout(nouveau, contenu.data(), contenu.size()) && ::fsync(nouveau) == 0 &&
+  bool reussi = EcritToutDescripteur(nouveau, contenu.data(), contenu.size()) && ::fsync(nouveau) == 0 &&
                 ::rename(modele.c_str(), chemin_.c_str()) == 0;
   if (!reussi) {
     ::close(nouveau);

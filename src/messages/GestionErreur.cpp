@@ -1,3 +1,4 @@
+#include "common/Fichiers.h"
 #include "messages/GestionErreur.h"
 
 #include <fcntl.h>
@@ -34,31 +35,6 @@ std::string CheminJournal() { return PrefixeDonnees() + std::string(NomJournalEr
 
 int journal = -1;  // descriptor of the open error journal; -1 when closed
 
-bool EcritTout(int fd, const char* donnees, std::size_t taille) {
-  while (taille > 0) {
-    ssize_t ecrit = ::write(fd, donnees, taille);
-    if (ecrit < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    donnees += ecrit;
-    taille -= static_cast<std::size_t>(ecrit);
-  }
-  return true;
-}
-
-bool LitTout(int fd, char* donnees, std::size_t taille, off_t position) {
-  while (taille > 0) {
-    ssize_t lu = ::pread(fd, donnees, taille, position);
-    if (lu < 0 && errno == EINTR) continue;
-    if (lu <= 0) return false;
-    donnees += lu;
-    taille -= static_cast<std::size_t>(lu);
-    position += lu;
-  }
-  return true;
-}
-
 int OuvreFichierJournal() {
   return ::open(CheminJournal().c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
 }
@@ -68,14 +44,14 @@ int OuvreFichierJournal() {
 // old journal as it was instead of an empty one.
 bool RaccourcitJournal(const std::string& ligne, off_t taille, mode_t mode) {
   std::string contenu(TailleConserveeJournal, '\0');
-  if (!LitTout(journal, contenu.data(), contenu.size(), taille - TailleConserveeJournal)) return false;
+  if (!LitToutDescripteur(journal, contenu.data(), contenu.size(), taille - TailleConserveeJournal)) return false;
   contenu += ligne;
 
   std::string modele = CheminJournal() + ".XXXXXX";
   int temporaire = ::mkstemp(modele.data());
   if (temporaire < 0) return false;
   (void)::fchmod(temporaire, mode & 07777);  // failing that, the copy keeps the owner-only mode
-  bool ok = EcritTout(temporaire, contenu.data(), contenu.size());
+  bool ok = EcritToutDescripteur(temporaire, contenu.data(), contenu.size());
   ok = ::close(temporaire) == 0 && ok;
   if (!ok || ::rename(modele.c_str(), CheminJournal().c_str()) != 0) {
     ::unlink(modele.c_str());
@@ -329,7 +305,7 @@ void EcritJournalErreur(std::string_view texte) noexcept {
     struct stat etat {};
     if (::fstat(journal, &etat) != 0) return;
     if (etat.st_size > TailleMaximaleJournal && RaccourcitJournal(ligne, etat.st_size, etat.st_mode)) return;
-    EcritTout(journal, ligne.data(), ligne.size());
+    EcritToutDescripteur(journal, ligne.data(), ligne.size());
   } catch (...) {
   }
 }
