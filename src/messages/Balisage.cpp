@@ -2,55 +2,14 @@
 
 #include <algorithm>
 
+#include "moteur/Noms.h"
+
 namespace utireorg {
 namespace {
 
-// One UTF-8 code point at i (advanced past it); false for a byte that starts no valid sequence,
-// which is then stepped over alone and given back in cp as it was.
-bool LitCaractere(std::string_view s, std::size_t& i, char32_t& cp) {
-  auto octet = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char c = octet(i);
-  cp = c;
-  if (c < 0x80) {
-    ++i;
-    return true;
-  }
-  int suite = c >= 0xF0 && c < 0xF5 ? 3 : c >= 0xE0 && c < 0xF0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : 0;
-  if (suite == 0 || i + suite >= s.size()) {
-    ++i;
-    return false;
-  }
-  char32_t valeur = c & (0x3F >> suite);
-  for (int k = 1; k <= suite; ++k) {
-    unsigned char o = octet(i + k);
-    if ((o & 0xC0) != 0x80) {
-      ++i;
-      return false;
-    }
-    valeur = (valeur << 6) | (o & 0x3F);
-  }
-  i += suite + 1;
-  cp = valeur;
-  return true;
-}
+using moteur::EcritCaractere;
+using moteur::LitCaractere;
 
-void EcritCaractere(char32_t cp, std::string& sortie) {
-  if (cp < 0x80) {
-    sortie += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    sortie += static_cast<char>(0xC0 | (cp >> 6));
-    sortie += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    sortie += static_cast<char>(0xE0 | (cp >> 12));
-    sortie += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    sortie += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    sortie += static_cast<char>(0xF0 | (cp >> 18));
-    sortie += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    sortie += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    sortie += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Upper case for the letters a French caption or key name may hold.
 char32_t Majuscule(char32_t cp) {

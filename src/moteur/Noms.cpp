@@ -5,29 +5,49 @@
 namespace moteur {
 namespace {
 
-// Decodes one UTF-8 code point; invalid bytes come back as themselves so that folding never loses them.
-char32_t LitCodePoint(std::string_view s, std::size_t& i) {
+
+// Lower case for the Latin letters a French or European name may hold.
+char32_t Minuscule(char32_t cp) {
+  if (cp >= 'A' && cp <= 'Z') return cp + 32;
+  if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) return cp + 32;
+  if (cp == 0x178) return 0xFF;
+  if ((cp >= 0x100 && cp <= 0x137) || (cp >= 0x14A && cp <= 0x177)) return cp | 1;
+  if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) return (cp & 1) ? cp + 1 : cp;
+  if (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) return cp + 32;
+  if (cp >= 0x410 && cp <= 0x42F) return cp + 32;
+  return cp;
+}
+
+}  // namespace
+
+bool LitCaractere(std::string_view s, std::size_t& i, char32_t& cp) {
   auto octet = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   unsigned char c = octet(i);
-  int suite = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : 0;
-  if (c < 0x80 || suite == 0 || i + suite >= s.size()) {
+  cp = c;
+  if (c < 0x80) {
     ++i;
-    return c < 0x80 || suite == 0 ? c : 0xFFFD;
+    return true;
   }
-  char32_t cp = c & (0x3F >> suite);
+  int suite = c >= 0xF0 && c < 0xF5 ? 3 : c >= 0xE0 && c < 0xF0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : 0;
+  if (suite == 0 || i + suite >= s.size()) {
+    ++i;
+    return false;
+  }
+  char32_t valeur = c & (0x3F >> suite);
   for (int k = 1; k <= suite; ++k) {
     unsigned char o = octet(i + k);
     if ((o & 0xC0) != 0x80) {
       ++i;
-      return 0xFFFD;
+      return false;
     }
-    cp = (cp << 6) | (o & 0x3F);
+    valeur = (valeur << 6) | (o & 0x3F);
   }
   i += suite + 1;
-  return cp;
+  cp = valeur;
+  return true;
 }
 
-void EcritCodePoint(char32_t cp, std::string& sortie) {
+void EcritCaractere(char32_t cp, std::string& sortie) {
   if (cp < 0x80) {
     sortie += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -45,20 +65,6 @@ void EcritCodePoint(char32_t cp, std::string& sortie) {
   }
 }
 
-// Lower case for the Latin letters a French or European name may hold.
-char32_t Minuscule(char32_t cp) {
-  if (cp >= 'A' && cp <= 'Z') return cp + 32;
-  if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) return cp + 32;
-  if (cp == 0x178) return 0xFF;
-  if ((cp >= 0x100 && cp <= 0x137) || (cp >= 0x14A && cp <= 0x177)) return cp | 1;
-  if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) return (cp & 1) ? cp + 1 : cp;
-  if (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) return cp + 32;
-  if (cp >= 0x410 && cp <= 0x42F) return cp + 32;
-  return cp;
-}
-
-}  // namespace
-
 std::string PlieNom(std::string_view nom) {
   std::string plie;
   plie.reserve(nom.size());
@@ -70,11 +76,11 @@ std::string PlieNom(std::string_view nom) {
       continue;
     }
     std::size_t debut = i;
-    char32_t cp = LitCodePoint(nom, i);
-    if (cp == 0xFFFD && i == debut + 1)
-      plie += nom[debut];
+    char32_t cp;
+    if (LitCaractere(nom, i, cp))
+      EcritCaractere(Minuscule(cp), plie);
     else
-      EcritCodePoint(Minuscule(cp), plie);
+      plie += nom[debut];  // an invalid byte is kept as it is, so folding never loses it
   }
   return plie;
 }

@@ -19,6 +19,11 @@ void VerifieNom(std::string_view nom);  // throws 3125
 std::string CiteIdent(std::string_view nom);
 std::string CiteLitteral(std::string_view texte);
 
+// One UTF-8 character at i, which is moved past it; false for a byte that starts no valid
+// sequence, which is then stepped over alone and given back in cp as it was.
+bool LitCaractere(std::string_view texte, std::size_t& i, char32_t& cp);
+void EcritCaractere(char32_t cp, std::string& sortie);
+
 // Count of characters (code points) of UTF-8 text, as text lengths are measured.
 std::size_t LongueurCaracteres(std::string_view texte);
 // The first n characters of UTF-8 text.
