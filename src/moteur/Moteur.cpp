@@ -212,6 +212,28 @@ std::shared_ptr<BaseEtat> OuvreEtat(const std::string& chemin, bool exclusif, bo
   return base;
 }
 
+FormatFichier FormatDuFichier(const std::string& chemin) {
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? FormatFichier::Absent : FormatFichier::Inconnu;
+  unsigned char entete[32] = {};
+  ssize_t lus = ::pread(fd, entete, sizeof entete, 0);
+  ::close(fd);
+  if (lus >= 16 && std::memcmp(entete, "SQLite format 3", 16) == 0) return FormatFichier::Moteur;
+  if (lus >= 21 && std::memcmp(entete + 4, "Standard ACE DB", 15) == 0) return FormatFichier::JetUlterieur;
+  if (lus >= 21 && std::memcmp(entete + 4, "Standard Jet DB", 15) == 0) {
+    // Byte 0x14 gives the version: 0 for Jet 3.0, 1 for Jet 4.0, higher for later formats.
+    if (entete[0x14] == 0) return FormatFichier::Jet3;
+    if (entete[0x14] == 1) return FormatFichier::Jet4;
+    return FormatFichier::JetUlterieur;
+  }
+  return FormatFichier::Inconnu;
+}
+
+bool EstFichierJet(const std::string& chemin) {
+  auto f = FormatDuFichier(chemin);
+  return f == FormatFichier::Jet3 || f == FormatFichier::Jet4;
+}
+
 Database DBEngine::OpenDatabase(const std::string& chemin, bool exclusif, bool lectureSeule, const std::string&) {
   auto base = OuvreEtat(chemin, exclusif, lectureSeule);
   EnregistreBase(base);

@@ -293,6 +293,12 @@ class Database {
 void EcritSansControle(Database& base, std::string_view table,
                        const std::vector<std::pair<std::string, Valeur>>& valeurs);
 
+// What a file holds, judged from its first bytes; never throws. Jet 3.0 and 4.0 files are read
+// (read-only) and converted by CompactDatabase; later formats of that family are refused.
+enum class FormatFichier { Absent, Inconnu, Moteur, Jet3, Jet4, JetUlterieur };
+FormatFichier FormatDuFichier(const std::string& chemin);
+bool EstFichierJet(const std::string& chemin);  // Jet 3.0 or 4.0
+
 // The engine and its default workspace.
 class DBEngine {
  public:
