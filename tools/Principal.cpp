@@ -1,5 +1,5 @@
 // utireorg-base: creates a database from a JSON description, describes one as JSON, runs a
-// statement on it, or checks it.
+// statement on it, checks it, or converts a Jet file to a database of the engine.
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <string>
@@ -19,7 +19,7 @@ std::string MessageSyntaxe(const CLI::ParseError& e) {
   const std::string requis = " is required";
   if (dynamic_cast<const CLI::RequiredError*>(&e)) {
     if (texte.find("subcommand") != std::string::npos)
-      return "sous-commande attendue : creer, decrire, sql ou verifier";
+      return "sous-commande attendue : convertir, creer, decrire, sql ou verifier";
     if (texte.size() > requis.size() && texte.ends_with(requis))
       return "argument obligatoire manquant : " + texte.substr(0, texte.size() - requis.size());
     return "argument obligatoire manquant";
@@ -77,7 +77,17 @@ int main(int argc, char** argv) {
       app.add_subcommand("verifier", "Vérifie l'intégrité du fichier et la lisibilité de chaque enregistrement");
   verifier->add_option("FICHIER", fichier, "Base à vérifier")->required()->group("Arguments");
 
-  for (auto* sous : {creer, decrire, sql, verifier}) {
+  std::string destination, version;
+  auto* convertir = app.add_subcommand(
+      "convertir", "Convertit une base Jet 3.0 ou 4.0 (.mdb) en base du moteur (refuse une destination existante)");
+  convertir->add_option("SOURCE", fichier, "Base Jet à convertir (elle n'est que lue)")->required()->group("Arguments");
+  convertir->add_option("DESTINATION", destination, "Base à créer")->required()->group("Arguments");
+  convertir->add_option("--version", version, "Version de la base créée : 3.0 ou 4.0 (par défaut, celle de la source)");
+  convertir->footer(
+      "Les valeurs sont reprises telles que le fichier les contient, même un texte plus long que son champ :\n"
+      "« utireorg-base verifier » sur la base convertie les signale.");
+
+  for (auto* sous : {creer, decrire, sql, verifier, convertir}) {
     sous->group("Sous-commandes");
     TraduitAide(*sous);
   }
@@ -110,6 +120,7 @@ int main(int argc, char** argv) {
     }
     if (*sql) return outil::ExecuteInstruction(fichier, instruction, std::cout, std::cerr);
     if (*verifier) return outil::VerifieBase(fichier, std::cout);
+    if (*convertir) return outil::ConvertitBase(fichier, destination, version, std::cout);
   } catch (const outil::ErreurOutil& e) {
     AfficheErreur(e.Numero(), e.Description(), e.Contexte());
   } catch (const moteur::ErreurMoteur& e) {

@@ -6,6 +6,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <deque>
@@ -18,6 +22,7 @@
 #include "app/Pilote.h"
 #include "common/FenetreSansEcran.h"
 #include "common/LigneDeCommande.h"
+#include "moteur/Injection.h"
 
 namespace {
 
@@ -26,6 +31,23 @@ using namespace utireorg;
 constexpr int SortieTerminee = 0;
 constexpr int SortieInterrompue = 1;
 constexpr int SortieSaisies = 2;
+
+// Variable of the environment that makes the disk "fill up" after that many bytes written by the
+// run: the reliability tests use it to stop a run at a chosen moment.
+constexpr const char* VariableLimiteEcriture = "UTIREORG_LIMITE_ECRITURE";
+
+// Reads the simulated disk size, once, before the run writes anything. False when the variable
+// holds anything but a whole number of bytes.
+bool AppliqueLimiteEcriture() {
+  const char* texte = std::getenv(VariableLimiteEcriture);
+  if (texte == nullptr || *texte == '\0') return true;
+  char* fin = nullptr;
+  errno = 0;
+  long long octets = std::strtoll(texte, &fin, 10);
+  if (errno != 0 || *fin != '\0' || octets < 0) return false;
+  moteur::injection::LimiteEcriture(octets);
+  return true;
+}
 
 std::size_t NombreCaracteres(const std::string& texte) {
   std::size_t n = 0;
@@ -90,7 +112,12 @@ class FenetreLot : public FenetreSansEcran {
     return reponse;
   }
 
-  void Termine() { EffaceBarre(); }
+  // A run that reached its end leaves its last caption ("Procédure terminée.", "Procédure
+  // interrompue !"…) in view on screen; here it is written once the bar is gone.
+  void Termine(bool finDeRun) {
+    EffaceBarre();
+    if (finDeRun && !etape_.empty()) std::cerr << etape_ << '\n';
+  }
 
  private:
   static std::size_t Largeur() {
@@ -187,7 +214,9 @@ int main(int argc, char** argv) {
       "Lancer la commande vaut confirmation : la question « Confirmez-vous la réorganisation du\n"
       "dossier ? » reçoit toujours « Confirmer ». Les questions suivantes reçoivent les réponses de\n"
       "--repondre, puis le premier bouton avec --oui, sinon le bouton par défaut de la question.\n"
-      "Codes de sortie : 0 procédure terminée, 1 procédure interrompue, 2 bases refusées.");
+      "Codes de sortie : 0 procédure terminée, 1 procédure interrompue, 2 bases refusées.\n"
+      "Essais : la variable d'environnement UTIREORG_LIMITE_ECRITURE=<octets> simule un disque plein\n"
+      "une fois ce nombre d'octets écrits par la réorganisation (bases, copies).");
 
   try {
     app.parse(argc, argv);
@@ -198,6 +227,14 @@ int main(int argc, char** argv) {
               << "Lancez « utireorg-lot --help » pour l'aide.\n";
     return SortieSaisies;
   }
+
+  if (!AppliqueLimiteEcriture()) {
+    std::cerr << "Erreur de syntaxe : " << VariableLimiteEcriture << " doit être un nombre d'octets.\n";
+    return SortieSaisies;
+  }
+  // A file grown past the size limit of the session must fail like a full disk, which the run
+  // reports, rather than end the process in the middle of a write.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   MemoriseLigneDeCommande(argc, argv);
 
@@ -225,12 +262,13 @@ int main(int argc, char** argv) {
   {
     Pilote pilote(fenetre);
     pilote.Reorganisation(false, false, !sansRelations);
-    switch (pilote.Lancer()) {
+    const IssueLancer issue = pilote.Lancer();
+    switch (issue) {
       case IssueLancer::SaisiesRefusees: sortie = SortieSaisies; break;
       case IssueLancer::Terminee: sortie = SortieTerminee; break;
       default: sortie = SortieInterrompue; break;
     }
-    fenetre.Termine();
+    fenetre.Termine(issue == IssueLancer::Terminee || issue == IssueLancer::Interrompue);
     if (!pilote.JournalAnalyse().CheminJournal().empty()) {
       std::error_code erreur;
       auto chemin = std::filesystem::absolute(pilote.JournalAnalyse().CheminJournal(), erreur);

@@ -32,6 +32,8 @@ void Compacte(const std::string& source, const std::string& destination, int opt
   else moteur::DBEngine::CompactDatabase(source, destination, LocaleCompactage, options);
 }
 
+std::string FormatJet(const std::string& chemin) { return "Jet " + VersionJet(chemin); }
+
 enum class Suite { Reprendre, Terminer };
 
 // The stage handler shared by repair and compaction. verificationFaite is true once the records
@@ -95,9 +97,93 @@ int SousGestionEtape(EtatReorganisation& etat, Operation&& operation, Absorbe&& 
   }
 }
 
+// The original could not be kept: nothing was replaced, and the run goes to its end as after
+// any failure of the stage.
+void EchecConservation(EtatReorganisation& etat, const ConservationJet& conservation) {
+  ErreurEnCours erreur = LitErreur(std::current_exception());
+  etat.echec = true;
+  etat.derniereErreur = erreur.numero;
+  etat.journal.EcritureJournal(LigneEchecConservationJet(conservation, etat.cheminOrigine), true);
+  if (EstErreurEspaceDisque(erreur.numero)) {
+    etat.journal.EcritureJournal("#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur votre disque dur !");
+    etat.disquePlein = true;
+    return;
+  }
+  GestionErreur(" (La base d'origine n'a pas pu être conservée)"
+                "@@Vérifiez les droits sur le dossier de la base puis tentez"
+                "@une nouvelle réorganisation.",
+                erreur.numero, erreur.description);
+}
+
+// A Jet file is only ever read, and every stage from compaction on writes: the working file is
+// converted to a file of the engine, which takes its place. Over-long texts and missing
+// required values are kept as they are, for the compaction that follows to find them (3163) and
+// the record verification to correct them. When the working file is the user's own (no working
+// copy), the Jet file is kept beside it first. False when the run must go to its end.
+bool ConversionJet(EtatReorganisation& etat) {
+  InterfaceFenetre& fenetre = etat.fenetre;
+  Journal& journal = etat.journal;
+  const std::string format = FormatJet(etat.cheminTravail);
+  const bool versionDemandee = etat.versionCible == "3.0" || etat.versionCible == "4.0";
+  const std::string version = versionDemandee ? etat.versionCible : VersionJet(etat.cheminTravail);
+  const std::string etape = "Conversion " + etat.libelle;
+  journal.AffichageAvancement(etape, etat.cheminOrigine);
+  journal.SectionJournal(etape);
+  if (!fenetre.Coche(1))
+    journal.EcritureJournal("La base est au format " + format +
+                            ", que le moteur lit sans pouvoir y écrire : elle est convertie bien que "
+                            "« Réparation / Compactage » ne soit pas coché.");
+  journal.EcritureJournal("  Début " + etape, true);
+  if (etat.fichierTemporaire.empty()) etat.fichierTemporaire = NomFichierTemporaire(etat.nomLogiciel);
+  const std::string& temporaire = etat.fichierTemporaire;
+  int issue = SousGestionEtape(
+      etat,
+      [&] {
+        SupprimeFichier(temporaire);  // the conversion writes a new file
+        ConvertitBaseJet(etat.cheminTravail, temporaire, version);
+      },
+      [](int) { return false; });
+  if (issue < 0) {
+    SupprimeFichier(temporaire);
+    return false;
+  }
+  if (etat.cheminTravail == etat.cheminOrigine) {
+    ConservationJet conservation;
+    try {
+      RemplaceOrigine(temporaire, etat.cheminTravail, conservation);
+    } catch (...) {
+      // A failed replacement is the driver's, as the copy-back of compaction is.
+      if (!conservation.echec) throw;
+      SupprimeFichier(temporaire);
+      EchecConservation(etat, conservation);
+      return false;
+    }
+    if (!conservation.conservee.empty()) journal.EcritureJournal(LigneConservationJet(conservation));
+  } else {
+    RemplaceFichier(temporaire, etat.cheminTravail);
+  }
+  SupprimeFichier(temporaire);
+  journal.EcritureJournal("Base convertie du format " + format + " au format du moteur, version " + version + ".");
+  journal.EcritureJournal("  Fin " + etape, true);
+  return true;
+}
+
 }  // namespace
 
 void DefinitOperationsFichier(OperationsFichier operations) { Operations() = std::move(operations); }
+
+void ConvertitBaseJet(const std::string& source, const std::string& destination, const std::string& version) {
+  if (Operations().convertit) Operations().convertit(source, destination, version);
+  else moteur::ConvertitJet(source, destination, version);
+}
+
+std::string VersionJet(const std::string& chemin) {
+  switch (moteur::FormatDuFichier(chemin)) {
+    case moteur::FormatFichier::Jet3: return "3.0";
+    case moteur::FormatFichier::Jet4: return "4.0";
+    default: return {};
+  }
+}
 
 void EtapeReparation(EtatReorganisation& etat) {
   if (!EstFichier(etat.cheminTravail)) return;
@@ -122,6 +208,7 @@ void EtapeReparation(EtatReorganisation& etat) {
 
 void EtapeCompactage(EtatReorganisation& etat) {
   if (!EstFichier(etat.cheminTravail)) return;
+  if (moteur::EstFichierJet(etat.cheminTravail) && !ConversionJet(etat)) return;
   InterfaceFenetre& fenetre = etat.fenetre;
   Journal& journal = etat.journal;
   if (fenetre.Coche(1)) {

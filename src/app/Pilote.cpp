@@ -1,5 +1,7 @@
 #include "app/Pilote.h"
 
+#include <sys/stat.h>
+
 #include <system_error>
 
 #include "app/EtapesFichier.h"
@@ -28,11 +30,57 @@ const char* const ContexteEndommagee =
     " (Base de données endommagée)@@Veuillez sortir du logiciel puis tenter@une nouvelle réorganisation.";
 const char* const Interrompue = "Procédure interrompue !";
 const char* const InterrompueDisque = "Procédure interrompue ! Libérer de la place sur votre disque dur.";
+const char* const LigneDisquePlein = "#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur votre disque dur !";
 
 // A progress notice for a host application; this program has none to tell.
 void SignaleAvancement(const std::string&) {}
 
 bool EstBlanc(const std::string& texte) { return texte.find_first_not_of(" \t\r\n") == std::string::npos; }
+
+// The format after Jet 4.0 is refused before the engine is asked to open it: the user is told
+// what the file is, rather than that it is no database.
+const char* const ExplicationFormatUlterieur =
+    "@@Le fichier est au format Access 2007 ou ultérieur (.accdb),@qui n'est pas pris en charge :"
+    " seuls les formats Jet 3.0 et Jet 4.0 (.mdb) le sont.";
+
+bool EstFormatUlterieur(const std::string& chemin) {
+  return moteur::FormatDuFichier(chemin) == moteur::FormatFichier::JetUlterieur;
+}
+
+// The record copy writes into the copy of the model: a Jet model, which is only ever read, is
+// converted instead of copied.
+void FaitCopieModele(Journal& journal, const std::string& modele, const std::string& copie) {
+  if (!moteur::EstFichierJet(modele)) {
+    CopieFichier(modele, copie);
+    return;
+  }
+  const std::string version = VersionJet(modele);
+  ConvertitBaseJet(modele, copie, version);
+  journal.EcritureJournal("Base modèle au format Jet " + version +
+                          " convertie au format du moteur pour la copie des enregistrements.");
+}
+
+// Why a name the user typed is no database file, when something lies there; empty when nothing
+// does (a mistyped name needs no journal line).
+std::string RaisonPasUnFichier(const std::string& chemin) {
+  struct stat lien {}, cible {};
+  if (EstBlanc(chemin) || ::lstat(chemin.c_str(), &lien) != 0) return {};
+  if (::stat(chemin.c_str(), &cible) != 0) return "c'est un lien vers un fichier qui n'existe pas.";
+  if (S_ISDIR(cible.st_mode)) return "c'est un dossier, pas un fichier de base de données.";
+  if (!S_ISREG(cible.st_mode)) return "ce n'est pas un fichier ordinaire.";
+  return {};
+}
+
+// The input check refuses a database: its message says only that, the journal also says why,
+// the journal being opened for it when no run has opened it yet.
+void NoteSaisieRefusee(Journal& journal, const std::string& quelle, const std::string& chemin,
+                       const std::string& raison) {
+  if (raison.empty()) return;
+  const bool ouvert = journal.EstOuvert();
+  if (!ouvert && !journal.OuvertureJournal()) return;
+  journal.EcritureJournal("#ERR# " + quelle + " refusée : « " + chemin + " » : " + raison, true);
+  if (!ouvert) journal.FermetureJournal();
+}
 
 std::string NomDe(const moteur::Database& base) {
   try {
@@ -103,37 +151,52 @@ bool Pilote::ControleSaisies() {
   std::string cible = fenetre_.Saisie(0);
   if (EstBlanc(cible) || !FichierExiste(cible)) {
     AfficheMessage("!#Vous devez saisir une base valide !");
+    NoteSaisieRefusee(journal_, "Base à analyser", cible, RaisonPasUnFichier(cible));
     saisieAFocaliser_ = 0;
     return false;
   }
   std::string modele = fenetre_.Saisie(1);
   if (copie && (EstBlanc(modele) || !FichierExiste(modele))) {
     AfficheMessage("!#Vous devez saisir une base valide !");
+    NoteSaisieRefusee(journal_, "Base modèle", modele, RaisonPasUnFichier(modele));
     saisieAFocaliser_ = 1;
     return false;
   }
 
   FermeBase(etat_.baseCourante);
+  if (EstFormatUlterieur(cible)) {
+    RefuseFormatUlterieur("Base à analyser", cible);
+    return false;
+  }
+  std::string raison;
   try {
     etat_.baseCourante = OuvreBase(cible);
   } catch (...) {
+    raison = LitErreur(std::current_exception()).description;
     etat_.baseCourante = moteur::Database();
   }
   if (!etat_.baseCourante.EstOuverte()) {
     AfficheMessage("!#Base à analyser invalide !");
+    NoteSaisieRefusee(journal_, "Base à analyser", cible, raison.empty() ? "elle ne s'ouvre pas." : raison);
     return false;
   }
   versionCible = VersionBase(etat_.baseCourante);
 
   if (copie) {
+    if (EstFormatUlterieur(modele)) {
+      RefuseFormatUlterieur("Base modèle", modele);
+      return false;
+    }
     moteur::Database source;
     try {
       source = OuvreBase(modele);
     } catch (...) {
+      raison = LitErreur(std::current_exception()).description;
       source = moteur::Database();
     }
     if (!source.EstOuverte()) {
       AfficheMessage("!#Base modèle invalide !");
+      NoteSaisieRefusee(journal_, "Base modèle", modele, raison.empty() ? "elle ne s'ouvre pas." : raison);
       return false;
     }
     versionModele = VersionBase(source);
@@ -150,6 +213,12 @@ bool Pilote::ControleSaisies() {
       versionModele == "4.0" && versionCible == "3.0")
     etat_.versionCible = "4.0";
   return true;
+}
+
+// "Base à analyser" or "Base modèle": the input check's own message, with why.
+void Pilote::RefuseFormatUlterieur(const std::string& quelle, const std::string& chemin) {
+  AfficheMessage("!#" + quelle + " invalide !" + ExplicationFormatUlterieur);
+  NoteSaisieRefusee(journal_, quelle, chemin, "format Access 2007 ou ultérieur (.accdb), non pris en charge.");
 }
 
 std::string Pilote::QuestionConfirmation() const {
@@ -287,10 +356,13 @@ SuiteEtape Pilote::Deroule() {
       if (!e.baseCourante.EstOuverte()) e.baseCourante = OuvreBase(e.cheminOrigine);
     });
     etape([&] {
-      if (EstFichier(fichierCopie) && !SupprimeFichier(fichierCopie))
-        throw std::system_error(std::make_error_code(std::errc::permission_denied), fichierCopie);
+      // The journal of an earlier copy that was interrupted goes with it: left beside the new
+      // copy, it would be played back into it at its first opening.
+      for (const std::string& fichier : {fichierCopie, fichierCopie + "-journal"})
+        if (EstFichier(fichier) && !SupprimeFichier(fichier))
+          throw std::system_error(std::make_error_code(std::errc::permission_denied), fichier);
     });
-    etape([&] { CopieFichier(fenetre_.Saisie(1), fichierCopie); });
+    etape([&] { FaitCopieModele(journal_, fenetre_.Saisie(1), fichierCopie); });
     etape([&] {
       moteur::Database copie;
       try {
@@ -395,6 +467,14 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
         SignaleAvancement(EnCours);
         verifiee = true;
         continue;
+      }
+      if (EstErreurEspaceDisque(n)) {
+        // A full disk (the copy of the model, the copy-back of a compaction, a table written
+        // back) damages nothing: the user must hear that space is missing, as the file stages say.
+        journal_.EcritureJournal(LigneDisquePlein);
+        e.disquePlein = true;
+        e.echec = true;
+        return SuiteEtape::Fin;
       }
       journal_.EcritureJournal("#ERR# Base de données endommagée !");
       GestionErreur(ContexteEndommagee, n, erreur.description);

@@ -102,6 +102,7 @@ class Pilote {
 
  private:
   void Abandonne();
+  void RefuseFormatUlterieur(const std::string& quelle, const std::string& chemin);
   SuiteEtape Deroule();
   void FinRun();
 

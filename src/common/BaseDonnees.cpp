@@ -43,6 +43,11 @@ PauseAttente& Pause() {
 
 enum class Issue { Fait, Verrou, Echec, EchecDejaSignale };
 
+int& DerniereErreurEcriture() {
+  static int numero = 0;
+  return numero;
+}
+
 // The loop every guarded write shares. "tente" makes one attempt; "classe" says what its error
 // number means for this routine. A wait that runs out is a failure like any other: the write
 // was not done, and the caller must not take it for done.
@@ -52,6 +57,7 @@ int Garde(std::string_view code, const Silencieux& silencieux, Tentative&& tente
   for (;;) {
     Resultat r = tente();
     Issue issue = r.Number == 0 ? Issue::Fait : classe(r);
+    DerniereErreurEcriture() = issue == Issue::Fait ? 0 : r.Number;
     switch (issue) {
       case Issue::Fait: return 0;
       case Issue::Verrou:
@@ -94,6 +100,8 @@ moteur::Valeur LitChampPar(moteur::Recordset& table, Acces&& champ, bool ignoreE
 }
 
 }  // namespace
+
+int ErreurDerniereEcriture() noexcept { return DerniereErreurEcriture(); }
 
 void DefinitHorlogeAttente(HorlogeAttente horloge) { Horloge() = std::move(horloge); }
 void DefinitPauseAttente(PauseAttente pause) { Pause() = std::move(pause); }
@@ -235,6 +243,12 @@ int SupprimeEnreg(moteur::Recordset& table, Silencieux silencieux) {
         if (r.Number == moteur::err::EnregistrementSupprime) return Issue::Fait;
         return EstVerrou(r.Number, {LectureVerrouillee}) ? Issue::Verrou : Issue::Echec;
       });
+}
+
+int ValideTransaction() {
+  return Garde(
+      " (T_CT)", Silencieux(true), [] { return Essaie([] { moteur::DBEngine::CommitTrans(); }); },
+      [](const Resultat& r) { return EstVerrou(r.Number) ? Issue::Verrou : Issue::Echec; });
 }
 
 moteur::Valeur LitChamp(moteur::Recordset& table, std::string_view champ, bool ignoreErreurs) {

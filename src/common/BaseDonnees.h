@@ -53,6 +53,13 @@ int MiseAJour(moteur::Recordset& table, Silencieux silencieux = {});
 int SupprimeTable(moteur::Database& base, std::string_view nom, Silencieux silencieux = {});
 // Deletes the current record; one already deleted by someone else counts as done.
 int SupprimeEnreg(moteur::Recordset& table, Silencieux silencieux = {});
+// Commits the workspace's innermost transaction, waiting like the writes above while another
+// workstation holds the file. 0 when done; 1 when it could not be, the transaction being still
+// open for the caller to roll back. Reports nothing.
+int ValideTransaction();
+// The error number that made the last of the guarded writes above fail, 0 after one that
+// succeeded: a silent caller may still have to tell a full disk from a refused record.
+int ErreurDerniereEcriture() noexcept;
 
 // The field's value, a null replaced by the default of its type: 0 for Boolean and numbers,
 // the empty value for a date, "" for the others. With ignoreErreurs, an unreadable field gives

@@ -6,8 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -139,6 +143,54 @@ struct Connexion {
 
 enum class Issue { Faite, Illisible };
 
+// A database file as a consistent copy saw it: which file it was, its size and date, and the
+// engine's change counter, which every commit moves on.
+struct EtatFichierBase {
+  dev_t peripherique = 0;
+  ino_t noeud = 0;
+  off_t taille = 0;
+  timespec date{};
+  std::uint32_t compteur = 0;
+
+  bool operator==(const EtatFichierBase& autre) const {
+    return peripherique == autre.peripherique && noeud == autre.noeud && taille == autre.taille &&
+           date.tv_sec == autre.date.tv_sec && date.tv_nsec == autre.date.tv_nsec && compteur == autre.compteur;
+  }
+};
+
+// The sources of the consistent copies made by this process, by the path of the copy: putting a
+// copy back over its source must not wipe out what another program wrote there in between.
+struct CopieSuivie {
+  std::string source;
+  EtatFichierBase etat;
+};
+std::mutex verrouCopiesSuivies;
+std::map<std::string, CopieSuivie>& CopiesSuivies() {
+  static std::map<std::string, CopieSuivie> copies;
+  return copies;
+}
+
+// The state of the file a connection holds locked: read through the connection's own file, since
+// opening and closing another descriptor on it would drop the locks of the whole process.
+std::optional<EtatFichierBase> EtatSousVerrou(sqlite3* db, const std::string& chemin) {
+  sqlite3_file* fichier = nullptr;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &fichier) != SQLITE_OK || !fichier ||
+      !fichier->pMethods)
+    return std::nullopt;
+  unsigned char octets[4] = {};
+  if (fichier->pMethods->xRead(fichier, octets, 4, 24) != SQLITE_OK) return std::nullopt;
+  struct stat etat {};
+  if (::stat(chemin.c_str(), &etat) != 0) return std::nullopt;
+  EtatFichierBase e;
+  e.peripherique = etat.st_dev;
+  e.noeud = etat.st_ino;
+  e.taille = etat.st_size;
+  e.date = etat.st_mtim;
+  e.compteur = (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) | (std::uint32_t{octets[2]} << 8) |
+               std::uint32_t{octets[3]};
+  return e;
+}
+
 [[noreturn]] void LeveSqlite(sqlite3* db, int rc, const std::string& source, const std::string& destination) {
   int cause = db ? sqlite3_system_errno(db) : 0;
   switch (rc & 0xFF) {
@@ -175,14 +227,25 @@ Issue CopieParSauvegarde(const std::string& source, const std::string& destinati
   if (rc != SQLITE_OK) LeveSqlite(copie.db, rc, source, destination);
   sqlite3_busy_timeout(copie.db, DelaiVerrouCopieMs);
 
+  // One read transaction around the copy: the state noted is the one the copy holds.
+  rc = sqlite3_exec(origine.db, "BEGIN; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    if ((rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT) return Issue::Illisible;
+    LeveSqlite(origine.db, rc, source, destination);
+  }
+  std::optional<EtatFichierBase> etat = EtatSousVerrou(origine.db, source);
   sqlite3_backup* sauvegarde = sqlite3_backup_init(copie.db, "main", origine.db, "main");
   if (!sauvegarde) LeveSqlite(copie.db, sqlite3_errcode(copie.db), source, destination);
   rc = sqlite3_backup_step(sauvegarde, -1);
   sqlite3_backup_finish(sauvegarde);
+  sqlite3_exec(origine.db, "COMMIT", nullptr, nullptr, nullptr);
   if (rc == SQLITE_DONE) {
     int fermeture = sqlite3_close(copie.db);
     copie.db = nullptr;
     if (fermeture != SQLITE_OK) LeveSqlite(nullptr, fermeture, source, destination);
+    std::lock_guard<std::mutex> verrou(verrouCopiesSuivies);
+    if (etat) CopiesSuivies()[destination] = {source, *etat};
+    else CopiesSuivies().erase(destination);
     return Issue::Faite;
   }
   if ((rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT) return Issue::Illisible;
@@ -190,6 +253,63 @@ Issue CopieParSauvegarde(const std::string& source, const std::string& destinati
   sqlite3* cote = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED ? origine.db : copie.db;
   LeveSqlite(cote, rc, source, destination);
 }
+
+// The database about to be replaced, held by this process so that no other may write it while
+// it is swapped: a program that holds or writes it refuses the replacement (70), as the platform
+// refuses to delete a file another program has open. A file that is not a readable database of
+// the engine (foreign, damaged) is not held.
+class VerrouRemplacement {
+ public:
+  explicit VerrouRemplacement(const std::string& chemin) : chemin_(chemin) {
+    // Read before any connection is open: closing this descriptor would drop its locks.
+    if (!EstFichier(chemin)) return;
+    try {
+      if (!EnTeteDeBase(chemin)) return;
+    } catch (const moteur::ErreurMoteur&) {
+      return;
+    }
+    if (sqlite3_open_v2(chemin.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+      Ferme();
+      return;
+    }
+    sqlite3_busy_timeout(db_, DelaiVerrouCopieMs);
+    int rc = sqlite3_exec(db_, "BEGIN EXCLUSIVE; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED) {
+      Ferme();
+      throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {chemin});
+    }
+    if (rc != SQLITE_OK) Ferme();
+  }
+  ~VerrouRemplacement() { Ferme(); }
+  VerrouRemplacement(const VerrouRemplacement&) = delete;
+  VerrouRemplacement& operator=(const VerrouRemplacement&) = delete;
+
+  // A copy of this file made by CopieBaseCoherente goes back over it only if nobody wrote it
+  // since: otherwise what was written would be lost (70).
+  void VerifieInchangeDepuis(const std::string& copie) {
+    std::optional<CopieSuivie> suivie;
+    {
+      std::lock_guard<std::mutex> verrou(verrouCopiesSuivies);
+      auto it = CopiesSuivies().find(copie);
+      if (it != CopiesSuivies().end()) suivie = it->second;
+    }
+    if (!suivie) return;
+    std::optional<EtatFichierBase> maintenant = db_ ? EtatSousVerrou(db_, chemin_) : std::nullopt;
+    if (!maintenant || !(*maintenant == suivie->etat))
+      throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {chemin_});
+  }
+
+ private:
+  void Ferme() {
+    if (!db_) return;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+
+  std::string chemin_;
+  sqlite3* db_ = nullptr;
+};
 
 }  // namespace
 
@@ -273,6 +393,8 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
     }
     if (sortie.Ferme() != 0) LeveSysteme(errno, temporaire);
     Interrompt("remplacement", cible);
+    VerrouRemplacement verrou(cible);
+    verrou.VerifieInchangeDepuis(source);
     if (::rename(temporaire.c_str(), cible.c_str()) != 0) LeveSysteme(errno, cible);
   } catch (...) {
     ::unlink(temporaire.c_str());

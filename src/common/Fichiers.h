@@ -42,6 +42,10 @@ void CopieBaseCoherente(const std::string& source, const std::string& destinatio
 // the copy is written beside destination under a temporary name, flushed, renamed over it and the
 // folder flushed. Works across volumes. On failure destination is untouched and the temporary
 // file is gone. The new file keeps the access rights of the one it replaces.
+// A database of the engine at destination is held exclusively while it is replaced: when another
+// process holds or writes it, the replacement is refused with 70. So is the return of a copy made
+// by CopieBaseCoherente over its source when the source was written since the copy was taken:
+// what the other program wrote would be lost.
 void RemplaceFichier(const std::string& source, const std::string& destination);
 
 // True when a regular file (or a link to one) exists at that exact path; no wildcards.

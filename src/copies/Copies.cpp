@@ -1,14 +1,23 @@
 #include "copies/Copies.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <exception>
+#include <system_error>
 #include <vector>
 
+#include "common/Chemins.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
 #include "messages/AfficheMessage.h"
 #include "messages/GestionErreur.h"
 #include "moteur/Erreurs.h"
+#include "moteur/Moteur.h"
 
 namespace utireorg {
 namespace {
@@ -23,7 +32,116 @@ std::string DebutCaracteres(std::string_view texte, std::size_t caracteres) {
   return std::string(texte);
 }
 
+[[noreturn]] void LeveErrno(const std::string& chemin) {
+  throw std::system_error(errno, std::generic_category(), chemin);
+}
+
+// The folder of a path, "." for a bare file name.
+std::string DossierDuChemin(const std::string& chemin) {
+  auto pos = chemin.find_last_of('/');
+  if (pos == std::string::npos) return ".";
+  return pos == 0 ? "/" : chemin.substr(0, pos);
+}
+
+// Gives the complete copy its final name unless that name is taken; false when it is. A hard
+// link cannot overwrite; where the file system has none, a rename that refuses to overwrite;
+// where it has neither, a rename once the name is seen free.
+bool NommeSansEcraser(const std::string& copie, const std::string& nom) {
+  if (::link(copie.c_str(), nom.c_str()) == 0) {
+    ::unlink(copie.c_str());
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) LeveErrno(nom);
+  if (::renameat2(AT_FDCWD, copie.c_str(), AT_FDCWD, nom.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) return false;
+  if (errno != EINVAL && errno != ENOSYS) LeveErrno(nom);
+  struct stat etat {};
+  if (::lstat(nom.c_str(), &etat) == 0) return false;
+  if (::rename(copie.c_str(), nom.c_str()) != 0) LeveErrno(nom);
+  return true;
+}
+
+std::string FormatJet(const std::string& chemin) {
+  switch (moteur::FormatDuFichier(chemin)) {
+    case moteur::FormatFichier::Jet3: return "Jet 3.0";
+    case moteur::FormatFichier::Jet4: return "Jet 4.0";
+    default: return {};
+  }
+}
+
+// A run never needs that many kept originals of one database; past it something is wrong.
+constexpr int RangConservationMax = 999;
+
 }  // namespace
+
+std::string NomConservationJet(const std::string& origine, int rang) {
+  auto barre = origine.find_last_of('/');
+  auto point = origine.find_last_of('.');
+  bool avecExtension = point != std::string::npos && (barre == std::string::npos || point > barre + 1);
+  std::string racine = avecExtension ? origine.substr(0, point) : origine;
+  std::string extension = avecExtension ? origine.substr(point) : ".mdb";
+  return racine + ".jet" + (rang > 1 ? "." + std::to_string(rang) : std::string()) + extension;
+}
+
+std::string ConserveFichierJet(const std::string& origine) {
+  struct stat etat {};
+  if (::stat(origine.c_str(), &etat) != 0) LeveErrno(origine);
+  // Written under a name no reader takes for a kept original, then named in one step.
+  std::string copie = CreeFichierUnique(DossierDuChemin(origine), NomFichier(NomConservationJet(origine)) + ".");
+  try {
+    CopieFichier(origine, copie);
+    ::chmod(copie.c_str(), etat.st_mode & 07777);
+    const struct timespec dates[2] = {etat.st_atim, etat.st_mtim};
+    ::utimensat(AT_FDCWD, copie.c_str(), dates, 0);  // the original's date says when it was last used
+    for (int rang = 1; rang <= RangConservationMax; ++rang) {
+      std::string nom = NomConservationJet(origine, rang);
+      if (NommeSansEcraser(copie, nom)) {
+        int dossier = ::open(DossierDuChemin(nom).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dossier >= 0) {
+          ::fsync(dossier);
+          ::close(dossier);
+        }
+        return nom;
+      }
+    }
+    errno = EEXIST;
+    LeveErrno(NomConservationJet(origine, RangConservationMax));
+  } catch (...) {
+    ::unlink(copie.c_str());
+    throw;
+  }
+}
+
+void RemplaceOrigine(const std::string& traitee, const std::string& origine, ConservationJet& compte) {
+  compte = ConservationJet();
+  if (moteur::EstFichierJet(origine) && !moteur::EstFichierJet(traitee)) {
+    compte.format = FormatJet(origine);
+    try {
+      compte.conservee = ConserveFichierJet(origine);
+    } catch (...) {
+      compte.echec = true;
+      throw;
+    }
+  }
+  try {
+    RemplaceFichier(traitee, origine);
+  } catch (...) {
+    // The origin is still in place: a second copy of it would only mislead the user.
+    if (!compte.conservee.empty()) SupprimeFichier(compte.conservee);
+    compte.conservee.clear();
+    throw;
+  }
+}
+
+std::string LigneConservationJet(const ConservationJet& compte) {
+  return "Base d'origine au format " + compte.format + " conservée sous « " + compte.conservee + " ».";
+}
+
+std::string LigneEchecConservationJet(const ConservationJet& compte, const std::string& origine) {
+  return "#ERR# La base d'origine au format " + compte.format + " « " + origine +
+         " » n'a pas pu être conservée : elle n'a pas été remplacée.";
+}
 
 std::string NomFichierTemporaire(std::string_view prefixe) {
   return CreeFichierUnique(DossierTemporaire(), DebutCaracteres(prefixe, 3));
@@ -49,7 +167,11 @@ int SauvegardeBases(EtatReorganisation& etat, EnsembleBases& ensemble) {
       journal.EcritureJournal("  Début Sauvegarde " + chemins[slot], true);
       std::string copie = NomFichierTemporaire("DB");
       copiesFaites.push_back(copie);
-      CopieBaseCoherente(chemins[slot], copie);
+      // The engine's consistent copy applies to its own files; a Jet file is copied as it is.
+      if (moteur::EstFichierJet(chemins[slot]))
+        CopieFichier(chemins[slot], copie);
+      else
+        CopieBaseCoherente(chemins[slot], copie);
       journal.EcritureJournal("  Fin Sauvegarde " + chemins[slot], true);
       chemins[slot] = copie;
       fenetre.ProgressValeur(slot);
@@ -97,6 +219,7 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
   auto& chemins = ensemble.chemins;
   const auto& origines = etat.cheminsOrigine;
   int slot = 0;
+  ConservationJet conservation;
   try {
     journal.SectionJournal("Restauration des bases de données");
     journal.AffichageAvancement("Restauration des bases de données", "");
@@ -113,9 +236,11 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
       if (copieDistincte) {
         // The origin is replaced in one step and only then is the copy let go: at no moment is
         // the processed database the only remaining version, nor the origin half written.
-        if (!abandon) RemplaceFichier(chemins[slot], origines[slot]);
+        if (!abandon) RemplaceOrigine(chemins[slot], origines[slot], conservation);
         SupprimeFichier(chemins[slot]);
         SupprimeFichier(chemins[slot] + "-journal");
+        if (!conservation.conservee.empty()) journal.EcritureJournal(LigneConservationJet(conservation));
+        conservation = ConservationJet();
       }
       journal.EcritureJournal("  Fin Restauration " + origines[slot], true);
       chemins[slot] = origines[slot];
@@ -134,6 +259,7 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
         "  Erreur " + std::to_string(erreur.numero) + " - Restauration " + origines[slot], true);
     bool disque = EstErreurEspaceDisque(erreur.numero);
     if (disque) journal.EcritureJournal("#ERR# Espace disque insuffisant pour restaurer les données.", true);
+    if (conservation.echec) journal.EcritureJournal(LigneEchecConservationJet(conservation, origines[slot]), true);
     if (chemins[slot] != origines[slot])
       journal.EcritureJournal("#ERR# La base d'origine " + origines[slot] +
                                   " n'a pas été modifiée ; la base traitée est conservée dans " + chemins[slot],

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "common/Touches.h"
 #include "moteur/Noms.h"
 
 namespace utireorg {
 namespace {
 
-using moteur::EcritCaractere;
 using moteur::LitCaractere;
 
 
@@ -20,26 +20,8 @@ char32_t Majuscule(char32_t cp) {
   return cp;
 }
 
-std::string Majuscules(std::string_view s) {
-  std::string sortie;
-  for (std::size_t i = 0; i < s.size();) {
-    char32_t cp;
-    if (LitCaractere(s, i, cp))
-      EcritCaractere(Majuscule(cp), sortie);
-    else
-      sortie += static_cast<char>(cp);
-  }
-  return sortie;
-}
-
 bool EstBlanc(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t'; });
-}
-
-std::string_view SansBlancs(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 // Reads the row into buttons; empty entrees and markers that already took effect are
@@ -127,14 +109,10 @@ std::optional<char32_t> LettreAcces(std::string_view legende) {
   return Majuscule(cp);
 }
 
-std::string TexteBouton(std::string_view legende) {
-  return std::string(legende.substr(0, legende.find(';')));
-}
+// The buttons read their captions with these same functions: a hint must not mean one key here
+// and another there.
+std::string TexteBouton(std::string_view legende) { return TexteDeLegende(legende); }
 
-std::string IndiceTouche(std::string_view legende) {
-  std::size_t position = legende.find(';');
-  if (position == std::string_view::npos) return {};
-  return Majuscules(SansBlancs(legende.substr(position + 1)));
-}
+std::string IndiceTouche(std::string_view legende) { return IndiceDeLegende(legende); }
 
 }  // namespace utireorg

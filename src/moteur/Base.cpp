@@ -1,4 +1,6 @@
 // A database: its statements in the engine's dialect and its integrity check.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -26,6 +28,8 @@ void BaseEtat::Ferme() {
   sqlite3_close_v2(db);
   db = nullptr;
   niveauTransaction = 0;
+  if (verrou >= 0) ::close(verrou);
+  verrou = -1;
 }
 
 std::string Database::Name() const { return e_->chemin; }
@@ -108,6 +112,8 @@ std::string ConstruitInsertion(BaseEtat& base, const dialecte::Instruction& ins,
   std::string schema = "main.";
   const DefTable* cible = nullptr;
   if (ins.baseExterne) {
+    // A Jet file is only ever read: writing into one is refused as for any read-only database.
+    if (EstFichierJet(*ins.baseExterne)) throw ErreurMoteur(err::LectureSeule, {*ins.baseExterne});
     externe = OuvreEtat(*ins.baseExterne, false, false);  // checks the file is a database of this engine
     cible = externe->cat.Table(ins.tableCible);
     if (!cible) throw TableInconnue(ins.tableCible);

@@ -148,6 +148,7 @@ struct BaseEtat : std::enable_shared_from_this<BaseEtat> {
   int niveauTransaction = 0;
   bool ignoreRegles = false;  // rows breaking a rule are skipped instead of failing the statement
   long long compteurTemp = 0;
+  int verrou = -1;  // lock held on the Jet file this database was read from, while opened exclusively
 
   ~BaseEtat();
   void VerifieOuverte() const;
@@ -202,6 +203,15 @@ bool DefautValide(std::string_view expression);
 void EnregistreBase(const std::shared_ptr<BaseEtat>& base);
 std::shared_ptr<BaseEtat> OuvreEtat(const std::string& chemin, bool exclusif, bool lectureSeule);
 
+// A connection set up as every connection of the engine is.
+sqlite3* OuvreConnexionMoteur(const std::string& chemin, int drapeaux);
+void ConfigureConnexion(BaseEtat& base);
+// Compaction's destination: 3204 when it exists, 3044 when its folder does not.
+void VerifieDestination(const std::string& destination);
+// Writes a compact copy of an open database at destination, with this version, then closes the
+// database; on failure no part of the destination is left.
+void EcritCopie(BaseEtat& origine, const std::string& source, const std::string& destination, const std::string& version);
+
 // Sources of a Fields collection.
 class ChampsSource {
  public:
@@ -238,7 +248,9 @@ std::shared_ptr<ProprietesEtat> ProprietesBase(const std::shared_ptr<BaseEtat>& 
 int NombreChampsRecordset(const RecordsetEtat& rs);
 int ChercheChampRecordset(const RecordsetEtat& rs, std::string_view nom);  // -1 when missing
 const DefChamp& DefChampRecordset(const RecordsetEtat& rs, int colonne);
-Valeur ValeurChampRecordset(const RecordsetEtat& rs, int colonne);
+// A value asked for may have the rows ahead read again: the recordset changes.
+Valeur ValeurChampRecordset(RecordsetEtat& rs, int colonne);
+void LitValeurChampRecordset(RecordsetEtat& rs, int colonne, Valeur& dans);
 void AffecteChampRecordset(RecordsetEtat& rs, int colonne, const Valeur& valeur);
 // A value written as an SQLite literal.
 std::string LitteralPourSql(const Valeur& v);

@@ -12,6 +12,7 @@
 
 #include "moteur/Injection.h"
 #include "moteur/Interne.h"
+#include "moteur/Jet.h"
 #include "moteur/Noms.h"
 
 namespace moteur {
@@ -81,17 +82,29 @@ void VerifieFichier(const std::string& chemin) {
   ssize_t lus = ::pread(fd, entete, sizeof entete, 0);
   ::close(fd);
   if (s.st_size == 0) throw ErreurMoteur(err::FormatNonReconnu, "Format de base de données non reconnu : '" + chemin + "' est un fichier vide.");
-  if (lus >= 19 && (std::memcmp(entete + 4, "Standard Jet DB", 15) == 0 || std::memcmp(entete + 4, "Standard ACE DB", 15) == 0))
+  // Jet 3.0 and 4.0 files are read before this check; what is left of that family is a later
+  // format, or a header too short to say which.
+  if (lus >= 19 && (std::memcmp(entete + 4, "Standard Jet DB", 15) == 0 || std::memcmp(entete + 4, "Standard ACE DB", 15) == 0)) {
+    if (FormatDuFichier(chemin) != FormatFichier::JetUlterieur)
+      throw ErreurMoteur(err::BaseEndommagee, "La base de données Jet '" + chemin + "' est endommagée : le fichier est trop court.");
     throw ErreurMoteur(err::FormatNonReconnu, "'" + chemin +
-                                                  "' est une base de données Jet (Access) : ce format n'est pas encore "
-                                                  "pris en charge par le moteur.");
+                                                  "' est une base de données Access d'un format ultérieur (Access 2007 "
+                                                  "ou plus récent, ACCDB) : ce format n'est pas pris en charge ; seuls "
+                                                  "les formats Jet 3.0 et 4.0 sont lus.");
+  }
   if (lus < 100 || std::memcmp(entete, "SQLite format 3", 16) != 0) throw ErreurMoteur(err::FormatNonReconnu, {chemin});
   std::uint32_t page = LitGrosBoutiste(entete + 16, 2);
   if (page == 1) page = 65536;
   std::uint32_t pages = LitGrosBoutiste(entete + 28, 4);
   bool compteValide = LitGrosBoutiste(entete + 24, 4) == LitGrosBoutiste(entete + 92, 4);
+  // A writer stopped in the middle of a commit leaves its journal beside a file it had begun to
+  // write, whose header may already count pages not written yet: the open rolls the journal back
+  // and only then can the size be judged.
+  struct stat journal{};
+  bool journalEnAttente = ::stat((chemin + "-journal").c_str(), &journal) == 0 && journal.st_size > 0;
   if (page < 512 || (page & (page - 1)) != 0 || s.st_size < static_cast<off_t>(page) ||
-      (compteValide && pages > 0 && static_cast<unsigned long long>(pages) * page > static_cast<unsigned long long>(s.st_size)))
+      (compteValide && !journalEnAttente && pages > 0 &&
+       static_cast<unsigned long long>(pages) * page > static_cast<unsigned long long>(s.st_size)))
     throw ErreurMoteur(err::BaseEndommagee, {chemin});
 }
 
@@ -110,7 +123,9 @@ sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
   ReglageMemoire();
   injection::InstalleVfs();
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(chemin.c_str(), &db, drapeaux, nullptr);
+  // A connection is only ever used by the thread that holds its database: without its mutex,
+  // every value read stops costing a lock and an unlock.
+  int rc = sqlite3_open_v2(chemin.c_str(), &db, drapeaux | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     ErreurMoteur e = sql::Traduit(db, rc, sql::Operation::Ouverture, chemin);
     sqlite3_close_v2(db);
@@ -172,12 +187,20 @@ void VerifieLongueurs(BaseEtat& base) {
 
 }  // namespace
 
+sqlite3* OuvreConnexionMoteur(const std::string& chemin, int drapeaux) { return OuvreConnexion(chemin, drapeaux); }
+void ConfigureConnexion(BaseEtat& base) { Configure(base); }
+
 void EnregistreBase(const std::shared_ptr<BaseEtat>& base) {
   std::lock_guard<std::mutex> verrou(verrouRegistre);
-  Registre().push_back(base);
+  // A handle left behind keeps its database's whole block allocated: a process that opens file
+  // after file must not keep one per file it ever opened.
+  auto& r = Registre();
+  r.erase(std::remove_if(r.begin(), r.end(), [](const auto& w) { return w.expired(); }), r.end());
+  r.push_back(base);
 }
 
 std::shared_ptr<BaseEtat> OuvreEtat(const std::string& chemin, bool exclusif, bool lectureSeule) {
+  if (EstFichierJet(chemin)) return jet::Ouvre(chemin, exclusif);
   VerifieFichier(chemin);
   auto base = std::make_shared<BaseEtat>();
   base->chemin = chemin;
@@ -213,8 +236,15 @@ std::shared_ptr<BaseEtat> OuvreEtat(const std::string& chemin, bool exclusif, bo
 }
 
 FormatFichier FormatDuFichier(const std::string& chemin) {
-  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, a named pipe given for a database would hold the open until some other
+  // program writes into it: only a regular file is read.
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? FormatFichier::Absent : FormatFichier::Inconnu;
+  struct stat s{};
+  if (::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
+    ::close(fd);
+    return FormatFichier::Inconnu;
+  }
   unsigned char entete[32] = {};
   ssize_t lus = ::pread(fd, entete, sizeof entete, 0);
   ::close(fd);
@@ -271,17 +301,25 @@ void DBEngine::CompactDatabase(const std::string& source, const std::string& des
   for (const auto& p : origine->cat.proprietes)
     if (MemeNom(p.nom, "Version")) version = p.valeur.EnTexte();
   if (version != "3.0" && version != "4.0") throw ErreurMoteur(err::VersionIndeterminee);
+  VerifieDestination(destination);
+  VerifieLongueurs(*origine);
+  EcritCopie(*origine, source, destination, VersionDemandee(options, version));
+}
+
+void VerifieDestination(const std::string& destination) {
   if (Existe(destination)) throw ErreurMoteur(err::DestinationExiste, {destination});
   if (!DossierExiste(destination)) throw ErreurMoteur(err::CheminInvalide, {destination});
-  VerifieLongueurs(*origine);
+}
+
+void EcritCopie(BaseEtat& origine, const std::string& source, const std::string& destination, const std::string& version) {
   try {
-    sql::Requete r(origine->db, "VACUUM INTO ?", sql::Operation::Lecture);
+    sql::Requete r(origine.db, "VACUUM INTO ?", sql::Operation::Lecture);
     r.Lie(1, std::string_view(destination));
     r.Termine();
-    origine->Ferme();
+    origine.Ferme();
     // Writing the version commits with a sync, so the new file is on disk when we return.
     auto copie = OuvreEtat(destination, false, false);
-    catalogue::EcritPropriete(*copie, Proprietaire::Base, 0, {"Version", dbText, Valeur(VersionDemandee(options, version))}, false);
+    catalogue::EcritPropriete(*copie, Proprietaire::Base, 0, {"Version", dbText, Valeur(version)}, false);
     copie->Ferme();
     SynchroniseDossier(destination);
   } catch (const ErreurMoteur& e) {
@@ -289,6 +327,14 @@ void DBEngine::CompactDatabase(const std::string& source, const std::string& des
     if (e.Number() == 3187 || e.Number() == err::Verrouille) throw ErreurMoteur(err::BaseEnUtilisation, {source});
     throw;
   }
+}
+
+void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version) {
+  if (destination.empty()) throw ErreurMoteur(err::CheminInvalide, {destination});
+  if (version != "3.0" && version != "4.0") throw ErreurMoteur(err::OperationInvalide);
+  auto origine = OuvreEtat(source, false, true);
+  VerifieDestination(destination);
+  EcritCopie(*origine, source, destination, version);
 }
 
 void DBEngine::Idle(int) { sqlite3_release_memory(1 << 20); }

@@ -84,6 +84,9 @@ class Field {
 
   // Value of the current record, for a field of a recordset.
   Valeur Value() const;
+  // The same value written over `dans`, whose storage is reused: a loop over many records then
+  // allocates nothing for their texts.
+  void LitValeur(Valeur& dans) const;
   void SetValue(const Valeur& valeur);
 
   moteur::Properties Properties() const;
@@ -252,6 +255,11 @@ class Recordset {
   bool EstOuvert() const;
   bool Updatable() const;
 
+  // Whether every value of the current record certainly reads as its field's type, with no text
+  // longer than its field: the record check then has nothing to cut or replace in it. False says
+  // only that it may have; reading the values tells. Faster than reading them.
+  bool EnregistrementSain();
+
  private:
   std::shared_ptr<RecordsetEtat> e_;
 };
@@ -298,6 +306,13 @@ void EcritSansControle(Database& base, std::string_view table,
 enum class FormatFichier { Absent, Inconnu, Moteur, Jet3, Jet4, JetUlterieur };
 FormatFichier FormatDuFichier(const std::string& chemin);
 bool EstFichierJet(const std::string& chemin);  // Jet 3.0 or 4.0
+
+// Converts a Jet file (or a database of this engine) to a new database of this engine at
+// destination, in version "3.0" or "4.0", keeping every value as stored: texts longer than their
+// field and nulls in required fields included, for the record check to repair on the new file.
+// Errors as CompactDatabase's: 3204 when destination exists, 3044 for a missing folder, the
+// disk-space numbers; no partial destination is ever left.
+void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version);
 
 // The engine and its default workspace.
 class DBEngine {

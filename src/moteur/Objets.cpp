@@ -386,6 +386,11 @@ Valeur Field::Value() const {
   return ValeurChampRecordset(*e_->rs, e_->colonne);
 }
 
+void Field::LitValeur(Valeur& dans) const {
+  if (e_->mode != FieldEtat::Mode::Recordset) throw ErreurMoteur(err::OperationInvalide);
+  LitValeurChampRecordset(*e_->rs, e_->colonne, dans);
+}
+
 void Field::SetValue(const Valeur& valeur) {
   if (e_->mode != FieldEtat::Mode::Recordset) throw ErreurMoteur(err::OperationInvalide);
   AffecteChampRecordset(*e_->rs, e_->colonne, valeur);

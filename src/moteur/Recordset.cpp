@@ -1,7 +1,9 @@
 // Recordsets stream: rows are fetched in small batches by rowid, and every statement is reset
 // between batches, so memory stays bounded and no lock is held between calls.
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <string_view>
 
 #include "moteur/Dialecte.h"
 #include "moteur/Interne.h"
@@ -10,27 +12,92 @@
 namespace moteur {
 
 namespace {
-constexpr int TailleLot = 256;
+// A batch holds at most this many rows, and stops early once their values hold about this many
+// bytes: the fewer batches, the fewer times a read takes the file's lock again and finds its place
+// in the table, while wide records still keep a recordset's memory small.
+constexpr int TailleLot = 1024;
+constexpr std::size_t OctetsLot = 1 << 20;
+// The first batch of a table is smaller: it is read whole, and read again by every MoveFirst.
+constexpr int TaillePremierLot = 64;
 constexpr int TypeNaturel = -1;  // a computed column of a query: read as SQLite holds it
 
 // A date stored exactly in the form the engine writes reads back as that same text: rebuilding
 // it from its parts, a formatted print per value, was a fifth of the cost of reading a table.
-bool DateCanonique(const std::string& texte) {
+// Checked in one pass over its 19 characters, as DateHeure::Valide would check its parts.
+bool DateCanonique(std::string_view texte) {
   if (texte.size() != 19) return false;
-  for (std::size_t i = 0; i < texte.size(); ++i) {
-    char c = texte[i];
-    bool bon = i == 4 || i == 7 ? c == '-' : i == 10 ? c == ' ' : i == 13 || i == 16 ? c == ':' : c >= '0' && c <= '9';
-    if (!bon) return false;
-  }
+  const auto* t = reinterpret_cast<const unsigned char*>(texte.data());
+  if (t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' || t[16] != ':') return false;
+  // Two digits as a number, or more than 99 when either is not a digit.
+  auto deux = [t](int i) {
+    const unsigned a = t[i] - unsigned{'0'}, b = t[i + 1] - unsigned{'0'};
+    return a > 9 || b > 9 ? 100u : a * 10 + b;
+  };
+  const unsigned siecle = deux(0), an = deux(2);
   DateHeure d;
-  return DateHeure::DepuisIso(texte, d);
+  d.mois = static_cast<int>(deux(5));
+  d.jour = static_cast<int>(deux(8));
+  d.heure = static_cast<int>(deux(11));
+  d.minute = static_cast<int>(deux(14));
+  d.seconde = static_cast<int>(deux(17));
+  if (siecle > 99 || an > 99) return false;
+  d.annee = static_cast<int>(siecle * 100 + an);
+  // Valide bounds every part, so a non-digit, read as 100, is refused there.
+  return d.Valide();
+}
+
+// Whether a stored value (its SQLite type, and its number or text) certainly reads as its
+// field's type, and is no longer than a Text field's size: what the record check looks for.
+// False says only that the full reading must tell, which it does for the rare forms left out
+// here (a whole number held as a real, a date written otherwise, a number in a Text field).
+bool ValeurSaine(int genre, double reel, std::string_view texte, const DefChamp& champ) {
+  if (genre == SQLITE_NULL) return true;
+  switch (champ.type) {
+    case dbBoolean:
+    case dbByte:
+    case dbInteger:
+    case dbLong: return genre == SQLITE_INTEGER;
+    case dbCurrency:
+      return genre == SQLITE_INTEGER ||
+             (genre == SQLITE_FLOAT && std::isfinite(reel) && std::fabs(reel) <= 922337203685477.5808);
+    case dbSingle:
+    case dbDouble: return genre == SQLITE_INTEGER || genre == SQLITE_FLOAT;
+    case dbDate: return genre == SQLITE_TEXT && DateCanonique(texte);
+    case dbText: {
+      const auto taille = static_cast<std::size_t>(champ.taille);
+      return genre == SQLITE_TEXT && (texte.size() <= taille || LongueurCaracteres(texte) <= taille);
+    }
+    case dbMemo: return genre == SQLITE_TEXT;
+    default: return true;  // binaries, and the computed columns of queries, read whatever is stored
+  }
+}
+
+int GenreSqlite(const Valeur& v) {
+  switch (v.genre()) {
+    case Valeur::Genre::Entier:
+    case Valeur::Genre::Booleen: return SQLITE_INTEGER;
+    case Valeur::Genre::Reel: return SQLITE_FLOAT;
+    case Valeur::Genre::Texte: return SQLITE_TEXT;
+    case Valeur::Genre::Binaire: return SQLITE_BLOB;
+    case Valeur::Genre::Nul:
+    case Valeur::Genre::Vide: return SQLITE_NULL;
+    default: return -1;  // no stored value has another kind
+  }
 }
 }  // namespace
 
 struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
+  // Version of a row read with every value, and of a column never asked for.
+  static constexpr int Toutes = std::numeric_limits<int>::max();
+
+  enum Sante : signed char { Inconnue, Douteuse, Saine };
+
   struct Ligne {
     long long rowid = 0;
     std::vector<Valeur> valeurs;
+    // The set of columns whose values were copied into the row (see voulues).
+    int version = Toutes;
+    Sante sante = Inconnue;  // see LigneSaine
   };
   enum class Position { Bof, Courant, Eof, Supprime };
 
@@ -42,7 +109,19 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
   bool temporaire = false;
   std::vector<DefChamp> champs;
   std::vector<std::string> plies;
-  std::unique_ptr<sql::Requete> suivants, precedent, dernier, parRowid;
+  // The columns whose values the batches copy. A column joins the set the first time one of its
+  // values is asked for, and takes the set's next version number; until then it has Toutes. A
+  // row holds the values of the columns whose number is at most its own version. Going through a
+  // table without looking at its values (the reading pass) or at two of its fields (the
+  // null-record pass) then copies no value or two per record, not every one: SQLite still reads
+  // each record whole, which is what finds a damaged one. A batch read from the start copies
+  // every value, so that the columns a loop reads join the set on its first record.
+  std::vector<int> voulues;
+  int versionVoulues = 0;
+  // Asked once whether a record is sound: the batches read from then on judge each row as they
+  // read it, from SQLite's own values, so that a sound record needs none of its values copied.
+  bool santeVoulue = false;
+  std::unique_ptr<sql::Requete> premiers, suivants, precedent, dernier, parRowid;
   std::vector<Ligne> lot;
   // The batch before the current one: the next batch is read into its rows, so that going
   // through a table allocates for each value read but not for each record.
@@ -64,6 +143,7 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
   void Ferme() {
     if (!ouvert) return;
     ouvert = false;
+    premiers.reset();
     suivants.reset();
     precedent.reset();
     dernier.reset();
@@ -82,31 +162,70 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
     std::string colonnes = "rowid";
     for (const auto& c : champs) colonnes += ", " + CiteIdent(c.nom);
     std::string debut = "SELECT " + colonnes + " FROM " + source;
+    premiers = std::make_unique<sql::Requete>(base->db, debut + " WHERE rowid > ? ORDER BY rowid LIMIT " + std::to_string(TaillePremierLot));
     suivants = std::make_unique<sql::Requete>(base->db, debut + " WHERE rowid > ? ORDER BY rowid LIMIT " + std::to_string(TailleLot));
     precedent = std::make_unique<sql::Requete>(base->db, debut + " WHERE rowid < ? ORDER BY rowid DESC LIMIT 1");
     dernier = std::make_unique<sql::Requete>(base->db, debut + " ORDER BY rowid DESC LIMIT 1");
     parRowid = std::make_unique<sql::Requete>(base->db, debut + " WHERE rowid = ?");
+    voulues.assign(champs.size(), Toutes);
   }
 
-  static void LitLigne(const sql::Requete& r, std::size_t n, Ligne& l) {
+  // The stored value as SQLite holds it, written over the one already in place: texts read into
+  // the rows of an earlier batch reuse their storage, where a new value each time would cost an
+  // allocation and a release for every text of every record.
+  // Returns the bytes of text or binary data the value now holds.
+  static std::size_t LitValeur(sqlite3_stmt* st, int i, Valeur& v) {
+    switch (sqlite3_column_type(st, i)) {
+      case SQLITE_INTEGER: v = Valeur(static_cast<long long>(sqlite3_column_int64(st, i))); return 0;
+      case SQLITE_FLOAT: v = Valeur(sqlite3_column_double(st, i)); return 0;
+      case SQLITE_TEXT: {
+        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+        const std::size_t n = t ? static_cast<std::size_t>(sqlite3_column_bytes(st, i)) : 0;
+        v.RemplaceOctets(Valeur::Genre::Texte, t ? t : "", n);
+        return n;
+      }
+      case SQLITE_BLOB: {
+        const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+        const std::size_t n = p ? static_cast<std::size_t>(sqlite3_column_bytes(st, i)) : 0;
+        v.RemplaceOctets(Valeur::Genre::Binaire, p ? p : "", n);
+        return n;
+      }
+      default: v = Valeur::Nul(); return 0;
+    }
+  }
+
+  // Every value, or those of the columns asked for so far; returns about the bytes the row
+  // takes in memory.
+  std::size_t LitLigne(const sql::Requete& r, Ligne& l, bool complete) const {
+    const std::size_t n = champs.size();
     l.rowid = r.Entier(0);
     l.valeurs.resize(n);
-    for (std::size_t i = 0; i < n; ++i) l.valeurs[i] = r.Brute(static_cast<int>(i) + 1);
+    l.version = complete ? Toutes : versionVoulues;
+    l.sante = santeVoulue && !complete ? SanteDansRequete(r.stmt()) : Inconnue;
+    std::size_t octets = sizeof(Ligne) + n * sizeof(Valeur);
+    if (!complete && versionVoulues == 0) return octets;  // no column asked for yet
+    for (std::size_t i = 0; i < n; ++i)
+      if (complete || voulues[i] <= versionVoulues) octets += LitValeur(r.stmt(), static_cast<int>(i) + 1, l.valeurs[i]);
+    return octets;
   }
 
   // Runs one of the prepared reads and always resets it.
-  std::vector<Ligne> Lit(sql::Requete& r, std::optional<long long> rowid) {
+  std::vector<Ligne> Lit(sql::Requete& requete, std::optional<long long> rowid) {
     // Only a whole batch is worth the rows of the previous one: a single-row read would
     // throw most of them away.
     std::vector<Ligne> lignes;
-    if (&r == suivants.get()) lignes.swap(lotPrecedent);
-    std::size_t n = 0;
+    if (&requete == suivants.get()) lignes.swap(lotPrecedent);
+    const bool debut = &requete == suivants.get() && rowid == std::numeric_limits<long long>::min();
+    const bool complete = &requete != suivants.get() || debut;
+    sql::Requete& r = debut ? *premiers : requete;
+    std::size_t n = 0, octets = 0;
     r.Reinitialise();
     if (rowid) r.Lie(1, *rowid);
     try {
-      while (r.Pas()) {
+      // The next batch goes on from the last row read: stopping early loses nothing.
+      while (octets < OctetsLot && r.Pas()) {
         if (n == lignes.size()) lignes.emplace_back();
-        LitLigne(r, champs.size(), lignes[n++]);
+        octets += LitLigne(r, lignes[n++], complete);
       }
     } catch (...) {
       r.Reinitialise();
@@ -144,6 +263,60 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
     if (position == Position::Supprime) throw ErreurMoteur(err::EnregistrementSupprime);
     if (position != Position::Courant) throw ErreurMoteur(err::PasDEnregistrementCourant);
     return lot[pos];
+  }
+
+  Sante SanteDansRequete(sqlite3_stmt* st) const {
+    for (std::size_t i = 0; i < champs.size(); ++i) {
+      const int colonne = static_cast<int>(i) + 1;
+      const int genre = sqlite3_column_type(st, colonne);
+      double reel = 0;
+      std::string_view texte;
+      if (genre == SQLITE_FLOAT && champs[i].type == dbCurrency) {
+        reel = sqlite3_column_double(st, colonne);
+      } else if (genre == SQLITE_TEXT && (champs[i].type == dbText || champs[i].type == dbDate)) {
+        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, colonne));
+        if (t) texte = std::string_view(t, static_cast<std::size_t>(sqlite3_column_bytes(st, colonne)));
+      }
+      if (!ValeurSaine(genre, reel, texte, champs[i])) return Douteuse;
+    }
+    return Saine;
+  }
+
+  Sante SanteDesValeurs(const Ligne& l) const {
+    for (std::size_t i = 0; i < champs.size(); ++i) {
+      const Valeur& v = l.valeurs[i];
+      const bool texte = v.genre() == Valeur::Genre::Texte;
+      if (!ValeurSaine(GenreSqlite(v), v.reel(), texte ? std::string_view(v.texte()) : std::string_view(), champs[i]))
+        return Douteuse;
+    }
+    return Saine;
+  }
+
+  // Whether every value of the current record certainly reads as its field's type with no text
+  // longer than its field; false when that is only possible.
+  bool LigneSaine() {
+    santeVoulue = true;
+    LigneCourante();  // the same errors as a value read
+    Ligne& ligne = lot[pos];
+    // A row read without all its values and before the question was asked is left to the
+    // full reading.
+    if (ligne.sante == Inconnue) ligne.sante = ligne.version == Toutes ? SanteDesValeurs(ligne) : Douteuse;
+    return ligne.sante == Saine;
+  }
+
+  // The stored value of a column in the current record. A record read without that column is
+  // read again whole. The column joins those the batches copy, unless the record is one the
+  // record check doubts: reading such a record says nothing of the next ones.
+  const Valeur& ValeurStockee(int colonne) {
+    const Ligne& ligne = LigneCourante();
+    if (voulues[colonne] == Toutes && ligne.sante != Douteuse) voulues[colonne] = ++versionVoulues;
+    if (voulues[colonne] <= ligne.version) return ligne.valeurs[colonne];
+    std::vector<Ligne> relue = Lit(*parRowid, ligne.rowid);
+    // The record went since its batch was read, as Edit finds out in the same case.
+    if (relue.empty()) throw ErreurMoteur(err::EnregistrementSupprime);
+    relue.front().sante = ligne.sante;
+    lot[pos] = std::move(relue.front());
+    return lot[pos].valeurs[colonne];
   }
 
   void VerifieModifiable() const {
@@ -471,6 +644,11 @@ bool Recordset::LockEdits() const { return e_->lockEdits; }
 void Recordset::SetLockEdits(bool pessimiste) { e_->lockEdits = pessimiste; }
 bool Recordset::Updatable() const { return e_->modifiable && !e_->base->lectureSeule; }
 
+bool Recordset::EnregistrementSain() {
+  e_->VerifieOuvert();
+  return e_->LigneSaine();
+}
+
 namespace {
 class ChampsRecordset : public ChampsSource {
  public:
@@ -520,19 +698,54 @@ int ChercheChampRecordset(const RecordsetEtat& rs, std::string_view nom) {
 
 const DefChamp& DefChampRecordset(const RecordsetEtat& rs, int colonne) { return rs.champs.at(colonne); }
 
-Valeur ValeurChampRecordset(const RecordsetEtat& rs, int colonne) {
+namespace {
+// An unreadable value is reported with the name of its field.
+const Valeur& ValeurStockeeNommee(RecordsetEtat& rs, int colonne) {
+  try {
+    return rs.ValeurStockee(colonne);
+  } catch (const ErreurMoteur& e) {
+    if (e.Number() != err::FormatNonReconnu) throw;
+    throw ErreurMoteur(err::FormatNonReconnu, {rs.champs[colonne].nom});
+  }
+}
+}  // namespace
+
+Valeur ValeurChampRecordset(RecordsetEtat& rs, int colonne) {
   rs.VerifieOuvert();
   if (rs.editMode != 0 && rs.edition[colonne]) return rs.ValeurDe(colonne, *rs.edition[colonne]);
   if (rs.editMode == 2) {
     const DefChamp& c = rs.champs[colonne];
     return c.defaut.empty() ? Valeur::Nul() : rs.ValeurDe(colonne, conversion::EvalueDefaut(c.defaut, c.type));
   }
+  const Valeur& brute = ValeurStockeeNommee(rs, colonne);
   try {
-    return rs.ValeurDe(colonne, rs.LigneCourante().valeurs[colonne]);
+    return rs.ValeurDe(colonne, brute);
   } catch (const ErreurMoteur& e) {
     if (e.Number() != err::FormatNonReconnu) throw;
     throw ErreurMoteur(err::FormatNonReconnu, {rs.champs[colonne].nom});
   }
+}
+
+// A text or a date stored in the engine's own form is copied as it is, into the storage the
+// caller's value already holds; everything else reads as ValeurChampRecordset gives it.
+void LitValeurChampRecordset(RecordsetEtat& rs, int colonne, Valeur& dans) {
+  rs.VerifieOuvert();
+  if (rs.editMode == 0) {
+    const Valeur& brute = ValeurStockeeNommee(rs, colonne);
+    const int t = rs.champs[colonne].type;
+    if (brute.genre() == Valeur::Genre::Texte) {
+      const std::string& texte = brute.texte();
+      if (t == dbText || t == dbMemo) {
+        dans.RemplaceOctets(Valeur::Genre::Texte, texte.data(), texte.size());
+        return;
+      }
+      if (t == dbDate && DateCanonique(texte)) {
+        dans.RemplaceOctets(Valeur::Genre::Date, texte.data(), texte.size());
+        return;
+      }
+    }
+  }
+  dans = ValeurChampRecordset(rs, colonne);
 }
 
 void AffecteChampRecordset(RecordsetEtat& rs, int colonne, const Valeur& valeur) {

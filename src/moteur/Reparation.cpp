@@ -180,6 +180,10 @@ void Synchronise(const std::string& chemin, bool dossier) {
 }  // namespace
 
 void DBEngine::RepairDatabase(const std::string& chemin) {
+  if (EstFichierJet(chemin))
+    throw ErreurMoteur(err::OperationNonGeree, "La réparation d'une base de données Jet n'est pas prise en charge : '" + chemin +
+                                                   "' est lue en lecture seule par le moteur, et convertie à son format "
+                                                   "lors du compactage.");
   std::shared_ptr<BaseEtat> ancienne;
   try {
     ancienne = OuvreEtat(chemin, false, false);

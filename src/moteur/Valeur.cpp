@@ -96,7 +96,24 @@ bool DateHeure::Valide() const {
 }
 
 std::string DateHeure::Iso() const {
-  char tampon[32];
+  auto chiffres = [](char* t, int v, int n) {
+    for (int i = n - 1; i >= 0; --i, v /= 10) t[i] = static_cast<char>('0' + v % 10);
+  };
+  auto dansDeux = [](int v) { return v >= 0 && v <= 99; };
+  // Written digit by digit: a formatted print was most of the cost of storing a date. Parts out
+  // of their usual widths keep the print's own form.
+  if (annee >= 0 && annee <= 9999 && dansDeux(mois) && dansDeux(jour) && dansDeux(heure) && dansDeux(minute) &&
+      dansDeux(seconde)) {
+    char t[19] = {'0', '0', '0', '0', '-', '0', '0', '-', '0', '0', ' ', '0', '0', ':', '0', '0', ':', '0', '0'};
+    chiffres(t, annee, 4);
+    chiffres(t + 5, mois, 2);
+    chiffres(t + 8, jour, 2);
+    chiffres(t + 11, heure, 2);
+    chiffres(t + 14, minute, 2);
+    chiffres(t + 17, seconde, 2);
+    return std::string(t, sizeof t);
+  }
+  char tampon[80];
   std::snprintf(tampon, sizeof tampon, "%04d-%02d-%02d %02d:%02d:%02d", annee, mois, jour, heure, minute, seconde);
   return tampon;
 }

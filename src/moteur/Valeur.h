@@ -39,6 +39,13 @@ class Valeur {
   static Valeur Binaire(std::string octets) { Valeur v(std::move(octets)); v.genre_ = Genre::Binaire; return v; }
   static Valeur DateIso(std::string iso) { Valeur v(std::move(iso)); v.genre_ = Genre::Date; return v; }
 
+  // Gives a text, a date or a binary value new contents in place: the storage this value holds
+  // already is reused, so that rows read again into the same values allocate nothing for them.
+  void RemplaceOctets(Genre genre, const char* octets, std::size_t taille) {
+    genre_ = genre;
+    texte_.assign(octets, taille);
+  }
+
   Genre genre() const { return genre_; }
   bool EstNul() const { return genre_ == Genre::Nul; }
   bool EstVide() const { return genre_ == Genre::Vide; }

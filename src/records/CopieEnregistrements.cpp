@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/BaseDonnees.h"
+#include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
 
@@ -82,12 +83,50 @@ void CopieDictionnaire(moteur::Database& dbOrig, moteur::Database& dbDest, const
   }
 }
 
+// The bulk statement is executed through the source database, which a Jet file, only ever read,
+// refuses. Its records are therefore copied from a converted image of it, which lives in the
+// temporary folder for the time of the copy. When the image cannot be made, the copy reads the
+// Jet file itself, record by record, and the journal tells why the bulk statement failed.
+class ImageJet {
+ public:
+  explicit ImageJet(moteur::Database& source) : source_(&source) {
+    std::string nom;
+    if (!Essaie([&] { nom = source.Name(); }) || !moteur::EstFichierJet(nom)) return;
+    std::string version = "4.0";
+    Essaie([&] { version = source.Version(); });
+    try {
+      chemin_ = CreeFichierUnique(DossierTemporaire(), "JET");
+      SupprimeFichier(chemin_);  // the conversion writes a new file
+      moteur::ConvertitJet(nom, chemin_, version);
+      image_ = OuvreBase(chemin_);
+      source_ = &image_;
+    } catch (...) {
+      // Nothing in the copy stops the run: the Jet file is read as it is.
+    }
+  }
+  ~ImageJet() {
+    FermeBase(image_);
+    SupprimeFichier(chemin_);
+  }
+  ImageJet(const ImageJet&) = delete;
+  ImageJet& operator=(const ImageJet&) = delete;
+
+  moteur::Database& Source() { return *source_; }
+
+ private:
+  moteur::Database* source_;
+  moteur::Database image_;
+  std::string chemin_;
+};
+
 }  // namespace
 
-bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrig, moteur::Database& dbDest) {
+bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, moteur::Database& dbDest) {
   bool resultat = true;
   etat.journal.SectionJournal(TitreCopie);
   etat.journal.AffichageAvancement(TitreCopie, "Veuillez patienter...");
+  ImageJet image(dbOrigine);
+  moteur::Database& dbOrig = image.Source();
 
   int nombreTables = 0;
   if (Resultat r = Essaie([&] { nombreTables = dbOrig.TableDefs().Count(); }); !r) {

@@ -1,12 +1,14 @@
 // The reading pass over every record, and the record verification after error 3163.
 #include "records/LectureEnregistrements.h"
 
+#include <algorithm>
 #include <exception>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "common/BaseDonnees.h"
+#include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
 #include "messages/AfficheMessage.h"
@@ -58,10 +60,6 @@ Valeur DefautDuType(int type) {
   return Valeur(std::string());
 }
 
-std::string TexteDe(const Valeur& valeur) {
-  return valeur.genre() == Valeur::Genre::Texte ? valeur.texte() : valeur.EnTexte();
-}
-
 // One defective record is deleted and stored again inside one transaction, so that whatever
 // stops the pair half-way (a refused copy, a full disk, an error) puts the record back as it was.
 class UniteEnregistrement {
@@ -74,16 +72,20 @@ class UniteEnregistrement {
   UniteEnregistrement(const UniteEnregistrement&) = delete;
   UniteEnregistrement& operator=(const UniteEnregistrement&) = delete;
 
-  // False when the changes could not be written: they are undone then.
+  // False when the changes could not be written: they are undone then, and Erreur() says why.
   bool Valide() noexcept {
     if (!ouverte_) return false;
-    if (!Essaie([] { moteur::DBEngine::CommitTrans(); })) {
+    auto r = Essaie([] { moteur::DBEngine::CommitTrans(); });
+    if (!r) {
+      erreur_ = r.Number;
       Annule();
       return false;
     }
     ouverte_ = false;
     return true;
   }
+
+  int Erreur() const noexcept { return erreur_; }
 
   void Annule() noexcept {
     if (!ouverte_) return;
@@ -96,6 +98,7 @@ class UniteEnregistrement {
 
  private:
   bool ouverte_ = false;
+  int erreur_ = 0;
 };
 
 class Verification {
@@ -125,6 +128,8 @@ class Verification {
 
   long Corriges() const { return corriges_; }
   long Supprimes() const { return supprimes_; }
+  // The disk-space error that stopped the scan, 0 when none did.
+  int EspaceManquant() const { return espaceManquant_; }
 
  private:
   // False when a record too wide for the buffer ends the scan.
@@ -134,13 +139,16 @@ class Verification {
     if (!TableVide(table_)) {
       // Records stored again by this call, never handled twice whatever they read like.
       std::set<moteur::Signet> ecrits;
+      moteur::Fields champs = table_.Fields();
+      const int nombre = champs.Count();
+      const std::vector<ChampVerifie> verifies = ChampsVerifies(champs, std::min(nombre, SlotsEnregistrement));
       table_.MoveFirst();
       while (!table_.Eof()) {
         etat_.fenetre.LaisseVivre();
-        moteur::Fields champs = table_.Fields();
-        const int nombre = champs.Count();
         if (nombre > SlotsEnregistrement) return false;
-        if (LitEnregistrement(champs, nombre) && !ecrits.count(table_.Bookmark()))
+        // A record the engine vouches for holds nothing to cut or replace: reading it into the
+        // slots would find no defect.
+        if (!table_.EnregistrementSain() && LitEnregistrement(verifies) && !ecrits.count(table_.Bookmark()))
           RemplaceEnregistrement(nomTable, champs, nombre, ecrits);
         // The scan goes on after the record just handled: every record before it was read
         // sound already, and its corrected copy, stored at the end, is read sound in its turn.
@@ -170,29 +178,46 @@ class Verification {
     return comptes;
   }
 
-  // Fills the slots with the current record; true when a value had to be cut or was unreadable.
-  bool LitEnregistrement(moteur::Fields& champs, int nombre) {
-    bool defectueux = false;
+  // A field of the table being scanned and what the check needs of it, taken once for all its
+  // records: a handle and two look-ups per field and per record cost more than the record's read.
+  struct ChampVerifie {
+    moteur::Field champ;
+    bool texte = false;
+    std::size_t taille = 0;
+  };
+
+  static std::vector<ChampVerifie> ChampsVerifies(moteur::Fields& champs, int nombre) {
+    std::vector<ChampVerifie> liste;
     for (int i = 0; i < nombre; ++i) {
       moteur::Field champ = champs[i];
-      Valeur valeur;
-      auto lecture = Essaie([&] { valeur = champ.Value(); });
+      liste.push_back({champ, champ.Type() == moteur::dbText, static_cast<std::size_t>(champ.Size())});
+    }
+    return liste;
+  }
+
+  // Fills the slots with the current record; true when a value had to be cut or was unreadable.
+  bool LitEnregistrement(const std::vector<ChampVerifie>& champs) {
+    bool defectueux = false;
+    for (std::size_t i = 0; i < champs.size(); ++i) {
+      const ChampVerifie& c = champs[i];
+      Valeur& slot = slots_[i];
+      auto lecture = Essaie([&] { c.champ.LitValeur(slot); });
       if (lecture.Number == moteur::err::FormatNonReconnu) {
-        slots_[i] = Valeur::Nul();
+        slot = Valeur::Nul();
         defectueux = true;
         continue;
       }
       if (!lecture) throw moteur::ErreurMoteur(lecture.Number, lecture.Description);
-      if (champ.Type() == moteur::dbText && !valeur.EstNulOuVide()) {
-        // The size counts characters, as the engine measures texts.
-        const std::string texte = TexteDe(valeur);
-        const auto taille = static_cast<std::size_t>(champ.Size());
-        if (moteur::LongueurCaracteres(texte) > taille) {
-          valeur = Valeur(moteur::PremiersCaracteres(texte, taille));
+      if (c.texte && !slot.EstNulOuVide()) {
+        // The size counts characters, as the engine measures texts; a text of no more bytes than
+        // that has no more characters either, and needs no counting.
+        std::string converti;
+        const std::string& texte = slot.genre() == Valeur::Genre::Texte ? slot.texte() : (converti = slot.EnTexte());
+        if (texte.size() > c.taille && moteur::LongueurCaracteres(texte) > c.taille) {
+          slot = Valeur(moteur::PremiersCaracteres(texte, c.taille));
           defectueux = true;
         }
       }
-      slots_[i] = valeur;
     }
     return defectueux;
   }
@@ -216,7 +241,9 @@ class Verification {
     try {
       UniteEnregistrement unite;
       const std::vector<long long> avant = Comptes();
-      if (SupprimeEnreg(table_, true) == 0 && SeulSupprime(nomTable, avant)) {
+      if (SupprimeEnreg(table_, true) != 0) {
+        ArreteSiDisquePlein(ErreurDerniereEcriture());
+      } else if (SeulSupprime(nomTable, avant)) {
         table_.AddNew();
         for (int l = 0; l < nombre; ++l) {
           moteur::Field champ = champs[l];
@@ -228,22 +255,35 @@ class Verification {
           if (unite.Valide()) {
             stocke = true;
             ecrits.insert(copie);
+          } else {
+            ArreteSiDisquePlein(unite.Erreur());
           }
         } else {
+          // A copy that could not be written for lack of space is no refusal: the deletion is
+          // undone with it and the scan stops there.
+          ArreteSiDisquePlein(ErreurDerniereEcriture());
           // The corrected copy is refused by the table's rules: the record is deleted, as the
           // summary says, and its values stay in the journal lines written above. Only a failure
           // to write the deletion itself puts it back.
           Essaie([&] { table_.CancelUpdate(); });
-          unite.Valide();
+          if (!unite.Valide()) ArreteSiDisquePlein(unite.Erreur());
         }
       }
     } catch (...) {
       Essaie([&] { if (table_.EstOuvert() && table_.EditMode() != 0) table_.CancelUpdate(); });
-      ++supprimes_;
+      // A full disk undid the whole record: it is back as it was, neither corrected nor deleted.
+      if (espaceManquant_ == 0) ++supprimes_;
       throw;
     }
     if (stocke) ++corriges_;
     else ++supprimes_;
+  }
+
+  // A write refused for lack of space ends the scan: every later record would meet the same disk.
+  void ArreteSiDisquePlein(int numero) {
+    if (!EstErreurEspaceDisque(numero)) return;
+    espaceManquant_ = numero;
+    throw moteur::ErreurMoteur(numero);
   }
 
   // A deletion that took linked records with it (a cascading relation) would lose them for
@@ -264,6 +304,7 @@ class Verification {
   bool enTeteEcrit_ = false;
   long corriges_ = 0;
   long supprimes_ = 0;
+  int espaceManquant_ = 0;
 };
 
 const char* const QuestionVerification =
@@ -336,6 +377,18 @@ bool VerificationEnregistrements(EtatReorganisation& etat, const std::string& ch
   Verification verification(etat, chemin);
   verification.Execute();
 
+  if (verification.EspaceManquant() != 0) {
+    // What was corrected before the disk filled up stays corrected; the user is told of it,
+    // and the run ends on the disk's own lines rather than on a repair it could not finish.
+    if (verification.Corriges() > 0 || verification.Supprimes() > 0)
+      AfficheMessage(Bilan(verification.Corriges(), verification.Supprimes()), std::string("Vérification terminée"),
+                     std::string("Continuer"));
+    etat.journal.EcritureJournal(
+        "#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur votre disque dur !");
+    etat.disquePlein = true;
+    etat.derniereErreur = verification.EspaceManquant();
+    return false;
+  }
   if (verification.Corriges() > 0 || verification.Supprimes() > 0) {
     AfficheMessage(Bilan(verification.Corriges(), verification.Supprimes()), std::string("Vérification terminée"),
                    std::string("Continuer"));

@@ -1,5 +1,7 @@
 #include "structure/ChampsNuls.h"
 
+#include <optional>
+
 #include "common/BaseDonnees.h"
 #include "journal/Journal.h"
 #include "structure/Interne.h"
@@ -107,6 +109,7 @@ namespace {
 struct ChampRequis {
   std::string nom;
   std::string valeur;  // the default, as the field receives it
+  std::optional<moteur::Field> champ;  // on the recordset, once found
 };
 
 // The required fields of a table, read once for all its records.
@@ -119,26 +122,34 @@ std::vector<ChampRequis> ChampsRequis(const moteur::TableDef& table) {
       moteur::Field champ = table.Fields()[k];
       if (!champ.Required()) return;
       std::string defaut = champ.DefaultValue();
-      champs.push_back(
-          {champ.Name(), moteur::EstTypeTexte(champ.Type()) ? TexteDuDefaut(defaut) : std::string(Expression(defaut))});
+      champs.push_back({champ.Name(),
+                        moteur::EstTypeTexte(champ.Type()) ? TexteDuDefaut(defaut) : std::string(Expression(defaut)),
+                        std::nullopt});
     });
   }
   return champs;
 }
 
+// Each required field's handle on the recordset, looked up by name once for the whole table: a
+// look-up per field and per record cost more than reading the record. A field the recordset
+// lacks gets no handle and is passed over, as each of its look-ups would fail.
+void TrouveChamps(moteur::Recordset& rs, std::vector<ChampRequis>& champs) {
+  for (auto& champ : champs) Essaie([&] { champ.champ = rs[champ.nom]; });
+}
+
 // One record: every required field that holds a null gets its default. True when the record
 // was put in edit mode and has values to store.
-bool CorrigeEnregistrement(EtatReorganisation& etat, moteur::Recordset& rs, const std::vector<ChampRequis>& champs,
+bool CorrigeEnregistrement(EtatReorganisation& etat, moteur::Recordset& rs, std::vector<ChampRequis>& champs,
                            const std::string& nomTable) {
   bool edite = false;
-  for (const auto& champ : champs) {
+  for (auto& champ : champs) {
     bool nul = false;
-    if (Essaie([&] { nul = rs[champ.nom].Value().EstNul(); }) && nul) {
+    if (champ.champ && Essaie([&] { nul = champ.champ->Value().EstNul(); }) && nul) {
       etat.journal.EcritureJournal("Champ nul rencontré :'" + nomTable + "." + champ.nom + "'... champ mis à jour !");
       Essaie([&] {
         if (rs.EditMode() == 0) rs.Edit();
         edite = true;
-        rs[champ.nom].SetValue(moteur::Valeur(champ.valeur));
+        champ.champ->SetValue(moteur::Valeur(champ.valeur));
       });
     }
     etat.fenetre.LaisseVivre();
@@ -156,7 +167,8 @@ void CorrigeTable(EtatReorganisation& etat, moteur::Database& cible, const moteu
     FermeTable(rs);
     return;
   }
-  const std::vector<ChampRequis> champs = ChampsRequis(table);
+  std::vector<ChampRequis> champs = ChampsRequis(table);
+  TrouveChamps(rs, champs);
   if (!champs.empty() && !TableVide(rs)) {
     Essaie([&] { rs.MoveFirst(); });
     for (;;) {

@@ -1,3 +1,4 @@
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -34,6 +35,37 @@ bool FichierPresent(const std::string& chemin) {
   std::error_code e;
   return std::filesystem::is_regular_file(chemin, e);
 }
+
+// The verification of one table is written in one transaction. A crash in the middle of it leaves
+// the table as it was, never half rebuilt (its records in the "Temp_" copy only, the table itself
+// gone) nor with part of its new fields in place, and the next run verifies it again. What a
+// failed step leaves is kept as before: only an escaping error undoes the table's work. The error
+// handler commits the open transactions when it reports an error: what was done until then is
+// written, and the rest of the table goes on without its transaction.
+class UniteTable {
+ public:
+  UniteTable(Journal& journal, std::string table)
+      : journal_(journal), table_(std::move(table)), exceptions_(std::uncaught_exceptions()) {
+    ouverte_ = static_cast<bool>(Essaie([] { moteur::DBEngine::BeginTrans(); }));
+    niveau_ = moteur::DBEngine::NiveauTransaction();
+  }
+  ~UniteTable() {
+    if (!ouverte_ || moteur::DBEngine::NiveauTransaction() < niveau_) return;
+    const bool echec = std::uncaught_exceptions() > exceptions_;
+    if (!echec && ValideTransaction() == 0) return;
+    Essaie([] { moteur::DBEngine::Rollback(); });
+    if (!echec) journal_.EcritureJournal("#ERR# Table : " + table_ + ", les modifications n'ont pas pu être enregistrées.");
+  }
+  UniteTable(const UniteTable&) = delete;
+  UniteTable& operator=(const UniteTable&) = delete;
+
+ private:
+  Journal& journal_;
+  std::string table_;
+  int exceptions_;
+  bool ouverte_ = false;
+  int niveau_ = 0;
+};
 
 class Verificateur {
  public:
@@ -102,6 +134,7 @@ class Verificateur {
     if (EstSysteme(attributs)) return;
     if (!exclusions.empty() && exclusions.find("@" + t.nom + "@") != std::string::npos) return;
 
+    UniteTable unite(journal_, t.nom);
     bool dejaReconstruite = false;
     for (;;) {
       t.creee = t.enAttente = false;
@@ -436,7 +469,12 @@ void VerificationStructure(EtatReorganisation& etat, const std::string& cheminCi
   try {
     modele = OuvreBase(cheminModele);
   } catch (const moteur::ErreurMoteur& e) {
-    // Without its model there is nothing to verify; going on would only look like success.
+    // Without its model there is nothing to verify: the journal says why, and the run must not
+    // end as if the structure had been brought up to the model's.
+    etat.journal.EcritureJournal("#ERR# Base modèle " + cheminModele + " illisible : " + e.Description() +
+                                 " La structure n'a pas été vérifiée.");
+    etat.echec = true;
+    etat.derniereErreur = e.Number();
     GestionErreur(Contexte(etat), e);
     return;
   }

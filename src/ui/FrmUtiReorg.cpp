@@ -159,6 +159,10 @@ FrmUtiReorg::FrmUtiReorg(QWidget* parent) : QWidget(parent), fenetre_(*this), pi
 }
 
 FrmUtiReorg::~FrmUtiReorg() {
+  // Destroying a visible window closes it, which takes the focus from the target's field: its
+  // "editing finished" would then reach this window half destroyed. Nothing the controls signal
+  // may reach it any more.
+  for (auto* controle : findChildren<QObject*>()) controle->disconnect(this);
   if (auto* application = QCoreApplication::instance()) application->removeEventFilter(this);
   if (FenetreCourante() == &fenetre_) DefinitFenetre(nullptr);
 }

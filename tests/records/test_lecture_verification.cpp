@@ -287,10 +287,11 @@ TEST_F(Verification, DisquePleinNePerdJamaisUnEnregistrement) {
     }
     ASSERT_EQ(moteur::DBEngine::NiveauTransaction(), 0) << octets;
     auto contenu = Contenu(Base(), "T");
-    ASSERT_TRUE(resultat) << octets;
-    if (contenu == garde) {
+    if (!resultat) {
+      // The disk filled up before the corrected copy was written: the record was put back as it
+      // was, and the verification says it failed instead of counting a deletion.
+      ASSERT_EQ(contenu, garde) << octets;
       ++gardes;
-      EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été supprimé.")) << octets;
     } else {
       ASSERT_EQ(contenu, corrige) << octets;
       ++corriges;

@@ -3,6 +3,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <csignal>
 
 #include "common/LigneDeCommande.h"
 #include "ui/FrmUtiReorg.h"
@@ -10,6 +11,9 @@
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   utireorg::MemoriseLigneDeCommande(argc, argv);
+  // A file grown past the size limit of the session must fail like a full disk, which the run
+  // reports, rather than end the program in the middle of a write.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   // Qt's own dialogs (the file dialog) speak the program's language.
   QTranslator traduction;

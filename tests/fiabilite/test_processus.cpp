@@ -1,0 +1,207 @@
+// Other processes during a whole run: a workstation holding a write lock while the run makes its
+// guarded writes (the run waits, then goes on once it is released), a program holding the database
+// exclusively when compaction or the return of the working copy comes, and a program writing the
+// database while "Mode sécurisé" copies it. The run itself goes on in the test's process, so that
+// the other program takes its lock at an exact step of it; the other program is always a process
+// of its own, always stopped at the end.
+#include <sqlite3.h>
+
+#include "common/BaseDonnees.h"
+#include "fiabilite/OutilsFiabilite.h"
+
+namespace fiabilite {
+namespace {
+
+using utireorg::IssueLancer;
+
+const std::string EnUtilisation = "#ERR# La base de données est en cours d'utilisation par une autre application !";
+
+class AutresProcessus : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    couple_ = CreeCoupleBases(dossier_.Chemin("run"));
+    octetsOrigine_ = Lit(couple_.cible);
+    origine_ = LitBase(couple_.cible);
+  }
+  void TearDown() override {
+    utireorg::DefinitPauseAttente({});
+    utireorg::DefinitHorlogeAttente({});
+  }
+
+  // What the same run gives with nobody else around.
+  BaseLue Reference(bool securise, bool copie = true) {
+    CoupleBases autre = CreeCoupleBases(dossier_.Chemin("reference"));
+    EnvironnementRun environnement(dossier_.Chemin("reference"), dossier_.Chemin("reference/tmp"));
+    FenetreRun fenetre(autre, securise, copie);
+    EXPECT_EQ(LanceRun(fenetre), IssueLancer::Terminee) << fenetre.journal;
+    return LitBase(autre.cible);
+  }
+
+  // The run in its folder, with its own temporary folder.
+  IssueLancer Run(FenetreRun& fenetre) {
+    EnvironnementRun environnement(dossier_.Chemin("run"), Temporaire());
+    return LanceRun(fenetre);
+  }
+
+  std::string Temporaire() { return dossier_.Chemin("run/tmp"); }
+
+  // Starts the helper holding the database when the run writes that journal line.
+  void TientA(FenetreRun& fenetre, const std::string& debutLigne, const std::string& chemin, const std::string& mode) {
+    fenetre.surLigne = [=, this](const std::string& ligne) {
+      if (tenue_ || ligne.find(debutLigne) == std::string::npos) return;
+      tenue_ = std::make_unique<Aide>(CHEMIN_aide_verrou, std::vector<std::string>{chemin, mode});
+      ASSERT_TRUE(tenue_->Pret()) << "la base n'a pas pu être tenue";
+    };
+  }
+
+  // The guarded writes pause between their attempts: the other workstation lets go at the third.
+  void LibereALaTroisiemePause() {
+    utireorg::DefinitPauseAttente([this](std::chrono::milliseconds) {
+      if (++pauses_ == 3 && tenue_) tenue_->Libere();
+    });
+  }
+
+  DossierTest dossier_{"processus", true};
+  CoupleBases couple_;
+  std::string octetsOrigine_;
+  BaseLue origine_;
+  std::unique_ptr<Aide> tenue_;
+  int pauses_ = 0;
+};
+
+// ---------------------------------------------------------------- a write lock during guarded writes
+
+TEST_F(AutresProcessus, LaPurgeAttendLaFinDUnVerrouDEcriturePuisSupprimeLaTable) {
+  BaseLue attendu = Reference(false);
+  FenetreRun fenetre(couple_, false);
+  // The line is written just before the guarded deletion of the table.
+  TientA(fenetre, "Purge table TmpCalcul", couple_.cible, "immediat");
+  LibereALaTroisiemePause();
+
+  EXPECT_EQ(Run(fenetre), IssueLancer::Terminee) << fenetre.journal;
+  ASSERT_TRUE(tenue_);
+  EXPECT_EQ(pauses_, 3);
+  // A purge given up would have left the table's records: the result would not be the same.
+  BaseLue lue = LitBase(couple_.cible);
+  EXPECT_TRUE(lue == attendu) << Differences(lue, attendu);
+}
+
+TEST_F(AutresProcessus, LaCorrectionDesEnregistrementsAttendLaFinDUnVerrouDEcriture) {
+  BaseLue attendu = Reference(false);
+  FenetreRun fenetre(couple_, false);
+  // The record is deleted and stored again, through guarded writes, just after its lines.
+  TientA(fenetre, "Enregistrement défectueux : Table Clients", couple_.cible, "immediat");
+  LibereALaTroisiemePause();
+
+  EXPECT_EQ(Run(fenetre), IssueLancer::Terminee) << fenetre.journal;
+  ASSERT_TRUE(tenue_);
+  EXPECT_EQ(pauses_, 3);
+  EXPECT_TRUE(fenetre.MessageContient("5 enregistrements défectueux ont été corrigés.")) << fenetre.journal;
+  BaseLue lue = LitBase(couple_.cible);
+  EXPECT_TRUE(lue == attendu) << Differences(lue, attendu);
+}
+
+// ---------------------------------------------------------------- a database held exclusively
+
+TEST_F(AutresProcessus, UneBaseTenueExclusivementAuCompactageArreteLeRunSansRienPerdre) {
+  FenetreRun fenetre(couple_, false);
+  TientA(fenetre, "Début Compactage base de données principale", couple_.cible, "exclusif");
+
+  EXPECT_EQ(Run(fenetre), IssueLancer::Interrompue) << fenetre.journal;
+  ASSERT_TRUE(tenue_);
+  tenue_->Libere();
+
+  EXPECT_TRUE(fenetre.ContientLigne(EnUtilisation)) << fenetre.journal;
+  EXPECT_TRUE(fenetre.MessageContient(" (La base de données est en cours d'utilisation par une autre application)\n\n"
+                                      "Veuillez quitter les applications en cours puis tenter\n"
+                                      "une nouvelle réorganisation."));
+  EXPECT_FALSE(fenetre.ContientTexte("  Fin Compactage"));
+  EXPECT_TRUE(fenetre.ContientLigne("La réorganisation ne s'est pas terminée correctement !"));
+  EXPECT_TRUE(fenetre.ContientLigne("Erreur 3356"));
+  ASSERT_FALSE(fenetre.legendes.empty());
+  EXPECT_EQ(fenetre.legendes.back().first, "Procédure interrompue !");
+  // Nothing lost: the target holds what it held, and nothing is left in the temporary folder.
+  BaseLue lue = LitBase(couple_.cible);
+  EXPECT_TRUE(lue.integrite.empty());
+  EXPECT_TRUE(lue == origine_) << Differences(lue, origine_);
+  EXPECT_TRUE(Fichiers(Temporaire()).empty());
+}
+
+TEST_F(AutresProcessus, UneOrigineTenueExclusivementALaRestaurationNEstPasRemplacee) {
+  BaseLue attendu = Reference(true);
+  FenetreRun fenetre(couple_, true);
+  TientA(fenetre, "  Début Restauration ", couple_.cible, "exclusif");
+
+  EXPECT_EQ(Run(fenetre), IssueLancer::Interrompue) << fenetre.journal;
+  ASSERT_TRUE(tenue_);
+  tenue_->Libere();
+
+  EXPECT_TRUE(fenetre.ContientTexte("  Erreur 70 - Restauration " + couple_.cible)) << fenetre.journal;
+  // The origin is left to the program that holds it; the processed copy is kept and named.
+  EXPECT_EQ(Lit(couple_.cible), octetsOrigine_);
+  std::vector<std::string> copies = Fichiers(Temporaire());
+  ASSERT_EQ(copies.size(), 1u);
+  const std::string copie = Temporaire() + "/" + copies[0];
+  EXPECT_TRUE(fenetre.ContientTexte("#ERR# La base d'origine " + couple_.cible +
+                                    " n'a pas été modifiée ; la base traitée est conservée dans " + copie))
+      << fenetre.journal;
+  BaseLue traitee = LitBase(copie);
+  EXPECT_TRUE(traitee == attendu) << Differences(traitee, attendu);
+}
+
+// ---------------------------------------------------------------- a copy under another writer
+
+// The rows the other program's own table holds, read as that program reads them.
+long LignesEcrites(const std::string& chemin) {
+  sqlite3* db = nullptr;
+  long n = -1;
+  if (sqlite3_open_v2(chemin.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* r = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM Bruit", -1, &r, nullptr) == SQLITE_OK && sqlite3_step(r) == SQLITE_ROW)
+      n = sqlite3_column_int64(r, 0);
+    sqlite3_finalize(r);
+  }
+  sqlite3_close(db);
+  return n;
+}
+
+TEST_F(AutresProcessus, UneCopieDeTravailPriseSousLesEcrituresDUnAutreProgrammeNePerdRien) {
+  // Without the record copy: nothing in the run but the copy and its return opens the origin.
+  BaseLue attendu = Reference(true, false);
+  FenetreRun fenetre(couple_, true, false);
+  std::unique_ptr<Aide> ecrivain;
+  fenetre.surLigne = [&](const std::string& ligne) {
+    if (ecrivain || ligne.find("Sauvegarde des bases de données") == std::string::npos) return;
+    ecrivain = std::make_unique<Aide>(CHEMIN_aide_ecrivain, std::vector<std::string>{couple_.cible, "continu"});
+    ASSERT_TRUE(ecrivain->Pret());
+  };
+
+  IssueLancer issue = Run(fenetre);
+  ASSERT_TRUE(ecrivain);
+  ecrivain->Libere();
+
+  // Every row the other program committed is still in the origin, whatever the run did.
+  const long ecrites = LignesEcrites(couple_.cible);
+  EXPECT_GT(ecrites, 0);
+  BaseLue lue = LitBase(couple_.cible);
+  EXPECT_TRUE(lue.integrite.empty());
+  EXPECT_TRUE(lue == origine_) << Differences(lue, origine_);
+  EXPECT_NE(issue, IssueLancer::Terminee) << "la base d'origine, écrite pendant le run, a été remplacée";
+
+  if (fenetre.ContientTexte("#ERR# Le fichier est déjà ouvert par une autre application.")) {
+    // The copy could not be taken between two writes: nothing was done.
+    EXPECT_TRUE(Fichiers(Temporaire()).empty());
+    return;
+  }
+  // The copy was taken whole: the processed copy is kept, sound, and holds the reorganised records.
+  EXPECT_TRUE(fenetre.ContientTexte("  Erreur 70 - Restauration " + couple_.cible)) << fenetre.journal;
+  std::vector<std::string> copies = Fichiers(Temporaire());
+  ASSERT_EQ(copies.size(), 1u);
+  BaseLue traitee = LitBase(Temporaire() + "/" + copies[0]);
+  EXPECT_TRUE(traitee.integrite.empty());
+  EXPECT_TRUE(traitee == attendu) << Differences(traitee, attendu);
+  EXPECT_GT(LignesEcrites(Temporaire() + "/" + copies[0]), 0);
+}
+
+}  // namespace
+}  // namespace fiabilite
