@@ -210,7 +210,10 @@ void ConfigureConnexion(BaseEtat& base);
 void VerifieDestination(const std::string& destination);
 // Writes a compact copy of an open database at destination, with this version, then closes the
 // database; on failure no part of the destination is left.
-void EcritCopie(BaseEtat& origine, const std::string& source, const std::string& destination, const std::string& version);
+// `avantFinition` runs once the pages are copied, before the copy is stamped with its version:
+// whatever it throws removes the copy.
+void EcritCopie(BaseEtat& origine, const std::string& source, const std::string& destination, const std::string& version,
+                const std::function<void()>& avantFinition = {});
 
 // Sources of a Fields collection.
 class ChampsSource {

@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <mutex>
+#include <thread>
 
 #include "moteur/Injection.h"
 #include "moteur/Interne.h"
@@ -173,17 +176,69 @@ void SynchroniseDossier(const std::string& chemin) {
 }
 
 // A text longer than its field, as a damaged or older file may hold, cannot be compacted.
-void VerifieLongueurs(BaseEtat& base) {
-  for (const auto& t : base.cat.tables) {
+void VerifieLongueurs(sqlite3* db, const Catalogue& cat) {
+  for (const auto& t : cat.tables) {
     if (t->Systeme()) continue;
     std::string condition;
     for (const auto& c : t->champs)
       if (c.type == dbText) condition += (condition.empty() ? "" : " OR ") + ("length(" + CiteIdent(c.nom) + ") > " + std::to_string(c.taille));
     if (condition.empty()) continue;
-    sql::Requete r(base.db, "SELECT 1 FROM " + CiteIdent(t->nom) + " WHERE " + condition + " LIMIT 1");
+    sql::Requete r(db, "SELECT 1 FROM " + CiteIdent(t->nom) + " WHERE " + condition + " LIMIT 1");
     if (r.Pas()) throw ErreurMoteur(err::ValeurTropLongue, {t->nom});
   }
 }
+
+// The length check decodes every text of the file, while VACUUM INTO copies records without
+// decoding them: run one after the other, the check alone costs more than half the copy. It
+// therefore reads on a connection of its own, in a second thread, while the copy is written.
+// Its read transaction begins before the copy's, and a writer cannot commit while it lasts, so
+// both see the same state of the file.
+class ControleLongueurs {
+ public:
+  ControleLongueurs(BaseEtat& origine) {
+    const char* fichier = sqlite3_db_filename(origine.db, "main");
+    if (fichier == nullptr || *fichier == '\0') {
+      // An image in memory or in a deleted file cannot be opened a second time.
+      VerifieLongueurs(origine.db, origine.cat);
+      return;
+    }
+    db_ = OuvreConnexion(fichier, SQLITE_OPEN_READONLY);
+    try {
+      sql::Execute(db_, "BEGIN", sql::Operation::Lecture);
+      sql::Requete(db_, "SELECT count(*) FROM sqlite_master").Termine();
+    } catch (...) {
+      sqlite3_close_v2(db_);
+      throw;
+    }
+    fil_ = std::thread([this, &cat = origine.cat] {
+      try {
+        VerifieLongueurs(db_, cat);
+      } catch (...) {
+        erreur_ = std::current_exception();
+      }
+    });
+  }
+  ~ControleLongueurs() {
+    if (fil_.joinable()) {
+      sqlite3_interrupt(db_);
+      fil_.join();
+    }
+    if (db_ != nullptr) sqlite3_close_v2(db_);
+  }
+  ControleLongueurs(const ControleLongueurs&) = delete;
+  ControleLongueurs& operator=(const ControleLongueurs&) = delete;
+
+  // Waits for the check; throws what it found.
+  void Resultat() {
+    if (fil_.joinable()) fil_.join();
+    if (erreur_) std::rethrow_exception(erreur_);
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::thread fil_;
+  std::exception_ptr erreur_;
+};
 
 }  // namespace
 
@@ -302,8 +357,8 @@ void DBEngine::CompactDatabase(const std::string& source, const std::string& des
     if (MemeNom(p.nom, "Version")) version = p.valeur.EnTexte();
   if (version != "3.0" && version != "4.0") throw ErreurMoteur(err::VersionIndeterminee);
   VerifieDestination(destination);
-  VerifieLongueurs(*origine);
-  EcritCopie(*origine, source, destination, VersionDemandee(options, version));
+  ControleLongueurs controle(*origine);
+  EcritCopie(*origine, source, destination, VersionDemandee(options, version), [&] { controle.Resultat(); });
 }
 
 void VerifieDestination(const std::string& destination) {
@@ -311,11 +366,13 @@ void VerifieDestination(const std::string& destination) {
   if (!DossierExiste(destination)) throw ErreurMoteur(err::CheminInvalide, {destination});
 }
 
-void EcritCopie(BaseEtat& origine, const std::string& source, const std::string& destination, const std::string& version) {
+void EcritCopie(BaseEtat& origine, const std::string& source, const std::string& destination, const std::string& version,
+                const std::function<void()>& avantFinition) {
   try {
     sql::Requete r(origine.db, "VACUUM INTO ?", sql::Operation::Lecture);
     r.Lie(1, std::string_view(destination));
     r.Termine();
+    if (avantFinition) avantFinition();
     origine.Ferme();
     // Writing the version commits with a sync, so the new file is on disk when we return.
     auto copie = OuvreEtat(destination, false, false);
@@ -325,6 +382,9 @@ void EcritCopie(BaseEtat& origine, const std::string& source, const std::string&
   } catch (const ErreurMoteur& e) {
     Supprime(destination);
     if (e.Number() == 3187 || e.Number() == err::Verrouille) throw ErreurMoteur(err::BaseEnUtilisation, {source});
+    throw;
+  } catch (...) {
+    Supprime(destination);
     throw;
   }
 }

@@ -1,14 +1,17 @@
 #include "records/CopieEnregistrements.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/BaseDonnees.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
+#include "moteur/Noms.h"
 
 namespace utireorg {
 namespace {
@@ -119,6 +122,66 @@ class ImageJet {
   std::string chemin_;
 };
 
+// The target's own tables, in the order it lists them; a table that cannot be read is left out.
+std::vector<std::string> TablesACopier(moteur::Database& dbOrig, int nombreTables) {
+  std::vector<std::string> noms;
+  for (int i = 0; i < nombreTables; ++i) {
+    Essaie([&] {
+      moteur::TableDef table = dbOrig.TableDefs()[i];
+      if (!(table.Attributes() & moteur::dbSystemObject)) noms.push_back(table.Name());
+    });
+  }
+  return noms;
+}
+
+// Each relation of the copy as (parent, child): a child's records are refused until the records
+// they refer to are in.
+std::vector<std::pair<std::string, std::string>> Dependances(moteur::Database& dbDest) {
+  std::vector<std::pair<std::string, std::string>> liens;
+  Essaie([&] {
+    moteur::Relations relations = dbDest.Relations();
+    for (int i = 0; i < relations.Count(); ++i) {
+      moteur::Relation r = relations[i];
+      if (!moteur::MemeNom(r.Table(), r.ForeignTable())) liens.emplace_back(r.Table(), r.ForeignTable());
+    }
+  });
+  return liens;
+}
+
+// The target's order, except that a table comes after the tables it depends on: copied first, a
+// child's records would be refused for want of their parent. Where relations go round in a
+// circle, the target's order decides.
+std::vector<std::string> OrdreDeCopie(moteur::Database& dbDest, std::vector<std::string> restantes) {
+  const auto liens = Dependances(dbDest);
+  auto restante = [&](const std::string& nom) {
+    return std::any_of(restantes.begin(), restantes.end(), [&](const auto& r) { return moteur::MemeNom(r, nom); });
+  };
+  auto attendUnParent = [&](const std::string& nom) {
+    return std::any_of(liens.begin(), liens.end(),
+                       [&](const auto& l) { return moteur::MemeNom(l.second, nom) && restante(l.first); });
+  };
+  std::vector<std::string> ordre;
+  while (!restantes.empty()) {
+    auto prete = std::find_if_not(restantes.begin(), restantes.end(), attendUnParent);
+    if (prete == restantes.end()) prete = restantes.begin();
+    ordre.push_back(*prete);
+    restantes.erase(prete);
+  }
+  return ordre;
+}
+
+// Every table about to receive records is emptied before the first is filled: emptied one by one
+// just before its own copy, a parent table related with cascading deletes would take with it the
+// records already copied into its children, after the journal had counted them.
+void VideTablesCopiees(moteur::Database& dbDest, const std::vector<std::string>& noms) {
+  for (const auto& nom : noms) {
+    Essaie([&] {
+      dbDest.TableDefs()[nom].Name();
+      dbDest.Execute("DELETE * FROM " + NomCite(nom));
+    });
+  }
+}
+
 }  // namespace
 
 bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, moteur::Database& dbDest) {
@@ -135,16 +198,9 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
     return false;
   }
 
-  for (int i = 0; i < nombreTables; ++i) {
-    std::string nom;
-    long long attributs = 0;
-    if (!Essaie([&] {
-          moteur::TableDef table = dbOrig.TableDefs()[i];
-          attributs = table.Attributes();
-          nom = table.Name();
-        }))
-      continue;
-    if (attributs & moteur::dbSystemObject) continue;
+  const std::vector<std::string> noms = OrdreDeCopie(dbDest, TablesACopier(dbOrig, nombreTables));
+  VideTablesCopiees(dbDest, noms);
+  for (const std::string& nom : noms) {
     etat.fenetre.LaisseVivre();
 
     std::string nomDestination;
@@ -155,7 +211,6 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
       continue;
     }
 
-    Essaie([&] { dbDest.Execute("DELETE * FROM " + NomCite(nom)); });
     const std::optional<long long> compteSource = CompteEnregistrements(dbOrig, nom, moteur::dbOpenDynaset);
 
     if (!etat.fenetre.Case("chLigneALigne")) {

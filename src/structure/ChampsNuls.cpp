@@ -178,6 +178,11 @@ void CorrigeTable(EtatReorganisation& etat, moteur::Database& cible, const moteu
         if (MiseAJour(rs, true) == 0) {
           Essaie([&] { rs.SetBookmark(rs.LastModified()); });
         } else {
+          // The line above already said the field was updated: the refusal must follow it, or a
+          // record still holding its null would read as corrected.
+          const int numero = ErreurDerniereEcriture();
+          etat.journal.EcritureJournal("#ERR# Erreur :" + std::to_string(numero) + " " + moteur::DescriptionErreur(numero) +
+                                       " : enregistrement de " + nomTable + " non mis à jour.");
           // Back to the record as stored; going back to the last record stored would visit
           // this one again, and again.
           Essaie([&] { rs.CancelUpdate(); });

@@ -196,7 +196,7 @@ TEST_F(TestPiloteJet, RunCompletEnModeSecuriseConserveLOriginalALaRestauration) 
   auto attendu = LitContenu(echantillonCible);
   for (const auto& [table, lignes] : attendu) {
     std::string n = std::to_string(lignes.size());
-    EXPECT_TRUE(fenetre->Contient("Table : " + table + " Copie de " + n + "/" + n + " enregistrements")) << table;
+    EXPECT_TRUE(fenetre->Contient("Table : " + table + " Copie de " + n + "/" + n + " enregistrements")) << table << fenetre->journal;
   }
   auto copiees = LitContenu(copie);
   EXPECT_EQ(copiees["Table2"], attendu["Table2"]);

@@ -45,6 +45,29 @@ namespace outils {
 namespace fs = std::filesystem;
 using moteur::Valeur;
 
+// AddressSanitizer keeps freed blocks in quarantine: a memory peak then measures its quarantine,
+// not what the code under test holds.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool SousAsan = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool SousAsan = true;
+#else
+inline constexpr bool SousAsan = false;
+#endif
+#else
+inline constexpr bool SousAsan = false;
+#endif
+
+// Peak resident memory of this process, in kilobytes (-1 when unknown).
+inline long long PicMemoireKo() {
+  std::ifstream f("/proc/self/status");
+  std::string ligne;
+  while (std::getline(f, ligne))
+    if (ligne.rfind("VmHWM:", 0) == 0) return std::stoll(ligne.substr(6));
+  return -1;
+}
+
 // Numbers that mean "someone else holds a lock on it".
 inline bool EstNumeroVerrou(int n) {
   for (int v : {3046, 3158, 3186, 3187, 3188, 3189, 3197, 3202, 3211, 3212, 3218, 3260, 3261, 3262, 3263})

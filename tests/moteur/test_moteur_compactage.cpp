@@ -88,6 +88,34 @@ TEST_F(Compactage, EspaceLibreEstRendu) {
   EXPECT_EQ(Colonne(base, "SELECT Texte FROM Gros WHERE Id = 10", "Texte"), (std::vector<std::string>{std::string(2000, 'g')}));
 }
 
+// The length check reads the source on a connection of its own, beside the copy: whatever it finds,
+// and wherever in the file, the source must be free again afterwards.
+TEST_F(Compactage, ControleDesLongueursLoinDansLaSourcePuisSourceLibre) {
+  {
+    auto base = Cree("grand.bd");
+    CreeTable(base, "A", {{"Texte", dbText, 200}});
+    CreeTable(base, "B", {{"Court", dbText, 3}});
+    DBEngine::BeginTrans();
+    for (int i = 0; i < 3000; ++i) Ajoute(base, "A", {{"Texte", std::string(150, 'a')}});
+    for (int i = 0; i < 3000; ++i) Ajoute(base, "B", {{"Court", "abc"}});
+    DBEngine::CommitTrans();
+  }
+  DBEngine::CompactDatabase(Chemin("grand.bd"), Chemin("sain.bd"));
+  {
+    auto sain = Ouvre("sain.bd");
+    EXPECT_EQ(Compte(sain, "B"), 3000);
+  }
+  {
+    auto base = DBEngine::OpenDatabase(Chemin("grand.bd"), true);
+    EcritSansControle(base, "B", {{"Court", "bien trop long"}});
+  }
+  EXPECT_ERREUR(err::ValeurTropLongue, DBEngine::CompactDatabase(Chemin("grand.bd"), Chemin("copie.bd")));
+  EXPECT_TRUE(RienA(Chemin("copie.bd")));
+  auto base = DBEngine::OpenDatabase(Chemin("grand.bd"), true);
+  base.Execute("DELETE FROM B WHERE Court = 'bien trop long'", dbFailOnError);
+  EXPECT_EQ(Compte(base, "B"), 3000);
+}
+
 TEST_F(Compactage, SourceQueLaCopieNePeutPasReproduireNeLaissePasDeDestination) {
   {
     auto base = Cree("long.bd");

@@ -13,24 +13,6 @@ namespace {
 
 class Lots : public TestMoteur {};
 
-// AddressSanitizer keeps freed blocks in quarantine: a peak then measures its quarantine, not
-// what the reading holds.
-#if defined(__SANITIZE_ADDRESS__)
-#define LOTS_SOUS_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LOTS_SOUS_ASAN 1
-#endif
-#endif
-
-long long PicMemoireKo() {
-  std::ifstream f("/proc/self/status");
-  std::string ligne;
-  while (std::getline(f, ligne))
-    if (ligne.rfind("VmHWM:", 0) == 0) return std::stoll(ligne.substr(6));
-  return -1;
-}
-
 // Thousands of records passed without a look, then read: each value is its own record's, batch
 // after batch, for the column asked for first and for one asked for later.
 TEST_F(Lots, ValeursLuesApresUnParcoursSansLectureSontCellesDeLEnregistrement) {
@@ -185,9 +167,7 @@ TEST_F(Sante, LitValeurDonneCeQueDonneValue) {
 // Records of a hundred kilobytes each: a batch ends early, so reading them all takes a few
 // megabytes, not a batch's worth of rows of that size.
 TEST_F(Lots, GrandsEnregistrementsGardentLaMemoireBornee) {
-#ifdef LOTS_SOUS_ASAN
-  GTEST_SKIP() << "sous AddressSanitizer, le pic mesure la quarantaine des blocs libérés";
-#endif
+  if (SousAsan) GTEST_SKIP() << "sous AddressSanitizer, le pic mesure la quarantaine des blocs libérés";
   auto base = Cree();
   CreeTable(base, "Larges", {{"Texte", dbMemo}});
   base.Execute("INSERT INTO Larges (Texte) VALUES ('" + std::string(100'000, 'x') + "')", dbFailOnError);

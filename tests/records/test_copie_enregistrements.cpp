@@ -167,6 +167,61 @@ TEST_F(CopieEnregistrements, VideLaCopieAvantEtGardeLesTablesSansPendant) {
   EXPECT_EQ(Colonne(dest, "SELECT * FROM Parametres", "Cle"), std::vector<std::string>{"modele"});
 }
 
+// The model's own records may let a child's records in; emptying the parent afterwards would then
+// delete them in cascade, behind a journal line that counted them as copied.
+TEST_F(CopieEnregistrements, SuppressionEnCascadeNeDefaitPasUneTableDejaCopiee) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  for (auto* base : {&orig, &dest}) {
+    CreeTable(*base, "Achats", {{"Num", moteur::dbLong}, {"FournisseurId", moteur::dbLong}});
+    auto parent = CreeTable(*base, "Fournisseurs", {{"Id", moteur::dbLong}});
+    AjouteIndex(parent, "Cle", "Id", true, true);
+  }
+  auto rel = dest.CreateRelation("FournisseursAchats", "Fournisseurs", "Achats", moteur::dbRelationDeleteCascade);
+  auto f = rel.CreateField("Id");
+  f.SetForeignName("FournisseurId");
+  rel.Fields().Append(f);
+  dest.Relations().Append(rel);
+  outils::Ajoute(dest, "Fournisseurs", {{"Id", 1}});
+  outils::Ajoute(orig, "Fournisseurs", {{"Id", 1}});
+  outils::Ajoute(orig, "Achats", {{"Num", 10}, {"FournisseurId", 1}});
+  outils::Ajoute(orig, "Achats", {{"Num", 11}, {"FournisseurId", 1}});
+  ASSERT_EQ(orig.TableDefs()[0].Name(), "Achats");
+
+  // The parent is copied first, whatever the target's order: the child's records then all find theirs.
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{"Table : Fournisseurs Copie de 1/1 enregistrements",
+                                                "Table : Achats Copie de 2/2 enregistrements"}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM Achats ORDER BY Num", "Num"), (std::vector<std::string>{"10", "11"}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM Fournisseurs", "Id"), std::vector<std::string>{"1"});
+}
+
+// Relations that go round in a circle cannot all be satisfied: the target's order then decides,
+// and the journal still counts what each table holds.
+TEST_F(CopieEnregistrements, RelationsEnCercleGardentLOrdreDeLaCible) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  for (auto* base : {&orig, &dest}) {
+    for (const char* nom : {"A", "B"}) {
+      auto td = CreeTable(*base, nom, {{"Id", moteur::dbLong}, {"Autre", moteur::dbLong}});
+      AjouteIndex(td, "Cle", "Id", true, true);
+    }
+  }
+  for (auto [parent, enfant] : {std::pair{"A", "B"}, std::pair{"B", "A"}}) {
+    auto rel = dest.CreateRelation(std::string(parent) + enfant, parent, enfant);
+    auto f = rel.CreateField("Id");
+    f.SetForeignName("Autre");
+    rel.Fields().Append(f);
+    dest.Relations().Append(rel);
+  }
+  outils::Ajoute(orig, "A", {{"Id", 1}});
+  outils::Ajoute(orig, "B", {{"Id", 1}});
+
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{"Table : A Copie de 1/1 enregistrements",
+                                                "Table : B Copie de 1/1 enregistrements"}));
+}
+
 TEST_F(CopieEnregistrements, TablesSystemeJamaisVisitees) {
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");

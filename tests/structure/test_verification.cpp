@@ -244,6 +244,24 @@ TEST_F(Verification, ChampNulsDesEnregistrementsRemplisEnModeAvance) {
   EXPECT_EQ(Colonne(r, "T", "D"), (std::vector<Valeur>{Valeur(7), Valeur(3)}));
 }
 
+// A required text field whose default is empty: the empty text is refused too, and the journal
+// must not leave the null looking corrected.
+TEST_F(Verification, ChampNulDontLeDefautEstRefuseSignaleLeRefus) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"C", dbText, 10, true}}); });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"C", dbText, 10, true}});
+    moteur::EcritSansControle(b, "T", {{"Id", Valeur(1)}, {"C", Valeur::Nul()}});
+  });
+  Verifie(true);
+
+  const auto constats = Constats();
+  ASSERT_EQ(constats.size(), 2u);
+  EXPECT_EQ(constats[0], "Champ nul rencontré :'T.C'... champ mis à jour !");
+  EXPECT_EQ(constats[1].rfind("#ERR# Erreur :", 0), 0u) << constats[1];
+  EXPECT_NE(constats[1].find("enregistrement de T non mis à jour."), std::string::npos) << constats[1];
+  EXPECT_TRUE(Colonne(Resultat(), "T", "C")[0].EstNul());
+}
+
 TEST_F(Verification, ChampsNulsLaissesSansModeAvance) {
   Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"C", dbText, 10, true, "\"N\""}}); });
   Cible([](moteur::Database& b) {
