@@ -62,6 +62,18 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$rapports/ubsa
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
   export TMPDIR=/dev/shm
 fi
+if [ "$cible" = jet ]; then
+  echantillons=""
+  for d in "${UTIREORG_ECHANTILLONS_JET:-}" "$racine/../shared/jet-samples" /work/shared/jet-samples; do
+    if [ -n "$d" ] && [ -d "$d" ]; then echantillons="$d"; break; fi
+  done
+  if [ -z "$echantillons" ]; then
+    echo "Attention : aucun échantillon Jet trouvé (UTIREORG_ECHANTILLONS_JET, ../shared/jet-samples," \
+      "/work/shared/jet-samples) : la cible « jet » part d'entrées vides et n'atteint guère la lecture." >&2
+  else
+    export UTIREORG_ECHANTILLONS_JET="$echantillons"
+  fi
+fi
 journal="$fuzz/fuzz-$cible.log"
 echo "Fuzzing de « $cible » pendant ${secondes} s (journal : $journal)"
 code=0
