@@ -6,7 +6,7 @@ set -euo pipefail
 racine="$(cd "$(dirname "$0")/.." && pwd)"
 "$racine/scripts/dependances.sh"
 construction="${CONSTRUCTION:-$racine/build}"
-cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUTIREORG_TESTS=OFF
+cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$construction" -j "$(nproc)" --target utireorg-base utireorg-lot
 
 outil="$construction/tools/utireorg-base"

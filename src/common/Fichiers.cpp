@@ -1,14 +1,18 @@
 #include "common/Fichiers.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -364,6 +368,72 @@ void CopieBaseCoherente(const std::string& source, const std::string& destinatio
   CopieOctets(source, destination);
 }
 
+std::string CreeTemporaireVoisin(const std::string& chemin) {
+  std::string nom = chemin + std::string(MarqueTemporaire) + "XXXXXX";
+  int fd = ::mkostemp(nom.data(), O_CLOEXEC);
+  if (fd < 0) LeveSysteme(errno, chemin);
+  ::close(fd);
+  return nom;
+}
+
+VerrouTemporaire::VerrouTemporaire(const std::string& chemin) {
+  fd_ = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+VerrouTemporaire::~VerrouTemporaire() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+
+// Six characters of mkstemp's alphabet after the mark, and nothing more.
+bool EstNomTemporaire(std::string_view nom, std::string_view prefixe) {
+  if (nom.size() != prefixe.size() + 6 || nom.substr(0, prefixe.size()) != prefixe) return false;
+  for (char c : nom.substr(prefixe.size()))
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// A minute untouched: a writer between the creation of its file and its lock, or one whose lock
+// another system does not share, is never taken for a dead one.
+constexpr time_t AgeRestesSecondes = 60;
+
+bool SupprimeSiAbandonne(const std::string& chemin) {
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat etat {};
+  bool supprime = false;
+  if (::fstat(fd, &etat) == 0 && S_ISREG(etat.st_mode) && ::time(nullptr) - etat.st_mtime >= AgeRestesSecondes &&
+      ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    supprime = ::unlink(chemin.c_str()) == 0;
+  ::close(fd);
+  return supprime;
+}
+
+}  // namespace
+
+int SupprimeRestesInterrompus(const std::string& chemin) noexcept {
+  try {
+    const std::string dossier = DossierDe(chemin);
+    const std::string prefixe = chemin.substr(chemin.find_last_of('/') + 1) + std::string(MarqueTemporaire);
+    std::vector<std::string> restes;
+    if (DIR* d = ::opendir(dossier.c_str())) {
+      while (const dirent* e = ::readdir(d))
+        if (EstNomTemporaire(e->d_name, prefixe)) restes.push_back(dossier + "/" + e->d_name);
+      ::closedir(d);
+    }
+    int supprimes = 0;
+    for (const auto& reste : restes) supprimes += SupprimeSiAbandonne(reste) ? 1 : 0;
+    return supprimes;
+  } catch (...) {
+    return 0;
+  }
+}
+
 void RemplaceFichier(const std::string& source, const std::string& destination) {
   // Through a link, the file it points to is replaced and the link kept.
   std::string cible = destination;
@@ -381,9 +451,11 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
     droits = 0666 & ~masque;
   }
 
-  std::string temporaire = cible + ".XXXXXX";
+  SupprimeRestesInterrompus(cible);
+  std::string temporaire = cible + std::string(MarqueTemporaire) + "XXXXXX";
   Descripteur sortie(::mkostemp(temporaire.data(), O_CLOEXEC));
   if (sortie.get() < 0) LeveSysteme(errno, cible);
+  VerrouTemporaire verrouTemporaire(temporaire);
   try {
     Interrompt("copie", temporaire);
     ::fchmod(sortie.get(), droits);  // mkostemp gives 0600; failing that, the owner keeps access

@@ -48,6 +48,32 @@ void CopieBaseCoherente(const std::string& source, const std::string& destinatio
 // what the other program wrote would be lost.
 void RemplaceFichier(const std::string& source, const std::string& destination);
 
+// A file written beside a database before it is named (a replacement, a kept original) is called
+// `<name it is for>` + MarqueTemporaire + six random characters, and its writer keeps it locked
+// (flock) until it is named: what a killed run leaves is known by its name and its free lock, and
+// the next write at the same place removes it.
+inline constexpr std::string_view MarqueTemporaire = ".utireorg-";
+
+// Creates such a file for `chemin`; its path.
+std::string CreeTemporaireVoisin(const std::string& chemin);
+
+// Exclusive flock on a file for as long as this object lives; nothing when it cannot be opened.
+class VerrouTemporaire {
+ public:
+  explicit VerrouTemporaire(const std::string& chemin);
+  ~VerrouTemporaire();
+  VerrouTemporaire(const VerrouTemporaire&) = delete;
+  VerrouTemporaire& operator=(const VerrouTemporaire&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// Removes the temporary files of `chemin` that no writer holds and that nobody wrote for a
+// minute: what interrupted runs left. Anything else, even of a close name, is left alone. Returns
+// how many were removed.
+int SupprimeRestesInterrompus(const std::string& chemin) noexcept;
+
 // True when a regular file (or a link to one) exists at that exact path; no wildcards.
 bool EstFichier(const std::string& chemin) noexcept;
 

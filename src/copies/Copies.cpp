@@ -88,7 +88,9 @@ std::string ConserveFichierJet(const std::string& origine) {
   struct stat etat {};
   if (::stat(origine.c_str(), &etat) != 0) LeveErrno(origine);
   // Written under a name no reader takes for a kept original, then named in one step.
-  std::string copie = CreeFichierUnique(DossierDuChemin(origine), NomFichier(NomConservationJet(origine)) + ".");
+  SupprimeRestesInterrompus(NomConservationJet(origine));
+  std::string copie = CreeTemporaireVoisin(NomConservationJet(origine));
+  VerrouTemporaire verrou(copie);
   try {
     CopieFichier(origine, copie);
     ::chmod(copie.c_str(), etat.st_mode & 07777);

@@ -164,8 +164,16 @@ TEST_F(ConservationJetTest, RemplacerUnFichierJetLeConserveDAbord) {
   std::string traitee = Traitee();
   std::string nouvelle = LitOctets(traitee);
 
+  // What an interrupted run left while keeping the original, and while replacing it.
+  std::vector<std::string> restes = {Chemin("bases/Compta.jet.mdb.utireorg-Ab12Cd"), Chemin("bases/Compta.mdb.utireorg-Ef34Gh")};
+  for (const auto& reste : restes) {
+    fs::copy_file(origine, reste);
+    fs::last_write_time(reste, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  }
+
   ConservationJet compte;
   RemplaceOrigine(traitee, origine, compte);
+  for (const auto& reste : restes) EXPECT_FALSE(fs::exists(reste)) << reste;
   EXPECT_FALSE(compte.echec);
   EXPECT_EQ(compte.format, "Jet 4.0");
   EXPECT_EQ(compte.conservee, Chemin("bases/Compta.jet.mdb"));

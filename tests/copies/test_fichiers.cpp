@@ -7,6 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <optional>
 #include <sstream>
 
@@ -89,6 +94,71 @@ TEST_F(Fichiers, RemplacementAuTraversDUnLienGardeLeLien) {
   RemplaceFichier(source, lien);
   EXPECT_TRUE(fs::is_symlink(lien));
   EXPECT_EQ(LitOctets(cible), "neuf");
+}
+
+// What a killed run left beside a database goes at the next replacement there; nothing else
+// does, however close its name, nor a leftover still held by a writer or written a moment ago.
+TEST_F(Fichiers, RestesDUnRunInterrompuSupprimesAuRemplacementSuivant) {
+  const std::string cible = Chemin("Compta.mdb"), source = Chemin("neuf");
+  outils::EcritFichier(cible, "ancien");
+  outils::EcritFichier(source, "neuf");
+  auto vieux = [](const std::string& chemin) {
+    fs::last_write_time(chemin, fs::file_time_type::clock::now() - std::chrono::hours(2));
+  };
+  const std::string abandonne = Chemin("Compta.mdb.utireorg-a1B2c3"), tenu = Chemin("Compta.mdb.utireorg-tenu00"),
+                    recent = Chemin("Compta.mdb.utireorg-recent");
+  for (const auto& nom : {abandonne, tenu, recent}) outils::EcritFichier(nom, "copie");
+  vieux(abandonne);
+  vieux(tenu);
+  const std::vector<std::string> voisins = {"Compta.mdb.backup", "Compta.mdb.utireorg-abc", "Compta.mdb.utireorg-abcdef.bak",
+                                            "Autre.mdb.utireorg-abcdef", "Compta.mdb.utireorg-ab_def"};
+  for (const auto& nom : voisins) {
+    outils::EcritFichier(Chemin(nom), "à l'utilisateur");
+    vieux(Chemin(nom));
+  }
+  fs::create_directory(Chemin("Compta.mdb.utireorg-dossie"));
+  fs::create_symlink(cible, Chemin("Compta.mdb.utireorg-lienXX"));
+
+  int fd = ::open(tenu.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  RemplaceFichier(source, cible);
+  ::close(fd);
+
+  EXPECT_EQ(LitOctets(cible), "neuf");
+  EXPECT_FALSE(fs::exists(abandonne));
+  EXPECT_TRUE(fs::exists(tenu));
+  EXPECT_TRUE(fs::exists(recent));
+  for (const auto& nom : voisins) EXPECT_TRUE(fs::exists(Chemin(nom))) << nom;
+  EXPECT_TRUE(fs::is_directory(Chemin("Compta.mdb.utireorg-dossie")));
+  EXPECT_TRUE(fs::is_symlink(Chemin("Compta.mdb.utireorg-lienXX")));
+  // Released, the held one goes the next time.
+  vieux(tenu);
+  EXPECT_EQ(SupprimeRestesInterrompus(cible), 1);
+  EXPECT_FALSE(fs::exists(tenu));
+}
+
+// While a replacement writes its copy, another run's clean-up must not take it for a leftover.
+TEST_F(Fichiers, CopieEnCoursDeRemplacementTenueContreLeNettoyage) {
+  const std::string cible = Chemin("Compta.mdb"), source = Chemin("neuf");
+  outils::EcritFichier(cible, "ancien");
+  outils::EcritFichier(source, "neuf");
+  std::string enCours;
+  int supprimes = -1;
+  DefinitInterruption([&](std::string_view etape, const std::string&) {
+    if (etape != "remplacement") return;
+    for (const auto& e : fs::directory_iterator(fs::path(cible).parent_path()))
+      if (e.path().filename().string().rfind("Compta.mdb.utireorg-", 0) == 0) {
+        enCours = e.path().string();
+        fs::last_write_time(enCours, fs::file_time_type::clock::now() - std::chrono::hours(2));
+      }
+    supprimes = SupprimeRestesInterrompus(cible);
+  });
+  RemplaceFichier(source, cible);
+  EXPECT_FALSE(enCours.empty());
+  EXPECT_EQ(supprimes, 0);
+  EXPECT_EQ(LitOctets(cible), "neuf");
+  EXPECT_FALSE(fs::exists(enCours));
 }
 
 }  // namespace
