@@ -27,9 +27,10 @@ class TenueBase {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, entree[0], 0);
     posix_spawn_file_actions_adddup2(&actions, sortie[1], 1);
-    std::string programme = CHEMIN_aide_tenue_base;
+    std::string programme = CHEMIN_aide_tenue;
     std::string argument = chemin;
-    char* argv[] = {programme.data(), argument.data(), nullptr};
+    std::string mode = "exclusif";
+    char* argv[] = {programme.data(), argument.data(), mode.data(), nullptr};
     if (posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(entree[0]);

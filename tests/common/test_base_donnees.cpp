@@ -42,7 +42,7 @@ class Aide {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, versAide[0], 0);
     posix_spawn_file_actions_adddup2(&actions, depuisAide[1], 1);
-    std::string programme = CHEMIN_aide_verrou;
+    std::string programme = CHEMIN_aide_tenue;
     std::vector<std::string> arguments{programme, chemin, mode};
     std::vector<char*> argv;
     for (auto& a : arguments) argv.push_back(a.data());

@@ -304,7 +304,7 @@ TEST_F(Copies, BaseTenueParUnAutreProcessus) {
   std::string origine = Base();
   auto ensemble = Ensemble(origine);
   {
-    outils::Aide aide(CHEMIN_aide_verrou, {origine, "exclusif"});
+    outils::Aide aide(CHEMIN_aide_tenue, {origine, "exclusif"});
     ASSERT_EQ(aide.PremiereLigne(), "pret");
     EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieFichierUtilise);
   }
@@ -325,7 +325,7 @@ TEST_F(Copies, UneEcritureEnCoursNeDonneJamaisUneCopieDechiree) {
   auto ensemble = Ensemble(origine);
   {
     // The other process has already written part of its transaction into the file itself.
-    outils::Aide aide(CHEMIN_aide_verrou, {origine, "ecriture"});
+    outils::Aide aide(CHEMIN_aide_tenue, {origine, "ecriture"});
     ASSERT_EQ(aide.PremiereLigne(), "pret");
     EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieFichierUtilise);
     EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);

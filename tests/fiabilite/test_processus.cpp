@@ -49,7 +49,7 @@ class AutresProcessus : public ::testing::Test {
   void TientA(FenetreRun& fenetre, const std::string& debutLigne, const std::string& chemin, const std::string& mode) {
     fenetre.surLigne = [=, this](const std::string& ligne) {
       if (tenue_ || ligne.find(debutLigne) == std::string::npos) return;
-      tenue_ = std::make_unique<Aide>(CHEMIN_aide_verrou, std::vector<std::string>{chemin, mode});
+      tenue_ = std::make_unique<Aide>(CHEMIN_aide_tenue, std::vector<std::string>{chemin, mode});
       ASSERT_TRUE(tenue_->Pret()) << "la base n'a pas pu être tenue";
     };
   }

@@ -197,7 +197,7 @@ class TestMoteur : public ::testing::Test {
   DossierTemporaire dossier_;
 };
 
-// A second process holding a database, started from the aide_verrou program. It is always stopped,
+// A second process holding a database, started from the aide_tenue program. It is always stopped,
 // even when the test that started it fails half-way.
 class Aide {
  public:

@@ -9,7 +9,7 @@ namespace {
 class Processus : public TestMoteur {
  protected:
   std::unique_ptr<Aide> Lance(const std::string& mode) {
-    auto aide = std::make_unique<Aide>(CHEMIN_aide_verrou, std::vector<std::string>{Chemin("base.bd"), mode});
+    auto aide = std::make_unique<Aide>(CHEMIN_aide_tenue, std::vector<std::string>{Chemin("base.bd"), mode});
     EXPECT_EQ(aide->PremiereLigne(), "pret") << mode;
     return aide;
   }
@@ -33,7 +33,7 @@ class Processus : public TestMoteur {
 
 TEST_F(Processus, VerrouDEcritureDUnAutreProcessusBloqueLesEcrituresPasLesLectures) {
   BaseClients(3).Close();
-  for (const char* mode : {"sqlite", "moteur"}) {
+  for (const char* mode : {"immediat", "moteur"}) {
     SCOPED_TRACE(mode);
     auto base = Ouvre();
     {
@@ -54,7 +54,7 @@ TEST_F(Processus, VerrouDEcritureDUnAutreProcessusBloqueLesEcrituresPasLesLectur
 TEST_F(Processus, OuvertureExclusiveDUnAutreProcessusRefuseLAcces) {
   BaseClients(3).Close();
   {
-    auto aide = Lance("exclusif");
+    auto aide = Lance("moteur-exclusif");
     auto ouverture = Essaie([&] { Ouvre(); });
     EXPECT_TRUE(ouverture.Number == err::BaseEnUtilisation || ouverture.Number == err::FichierDejaUtilise)
         << ouverture.Number << " " << ouverture.Description;
@@ -71,7 +71,7 @@ TEST_F(Processus, OuvertureExclusiveDUnAutreProcessusRefuseLAcces) {
 
   // The other way round: what this process holds exclusively, the helper cannot open.
   auto exclusive = DBEngine::OpenDatabase(Chemin("base.bd"), true);
-  Aide aide(CHEMIN_aide_verrou, {Chemin("base.bd"), "moteur"});
+  Aide aide(CHEMIN_aide_tenue, {Chemin("base.bd"), "moteur"});
   std::string ligne = aide.PremiereLigne();
   EXPECT_TRUE(ligne.rfind("erreur 3356", 0) == 0 || ligne.rfind("erreur 3045", 0) == 0) << ligne;
   ASSERT_SANS_ERREUR(Ajoute(exclusive, "Clients", {{"Id", 4}, {"Nom", "seul"}}));
