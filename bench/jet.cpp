@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Commun.h"
 #include "moteur/Moteur.h"
 
 extern char** environ;
@@ -32,6 +33,8 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using banc::Cadre;
+using banc::Decimal;
 using Horloge = std::chrono::steady_clock;
 
 // Mesures de chaque fichier, hors le plus gros.
@@ -81,22 +84,6 @@ Options LitOptions(int argc, char** argv) {
   return o;
 }
 
-std::string Decimal(double v, int decimales) {
-  char tampon[64];
-  std::snprintf(tampon, sizeof tampon, "%.*f", decimales, v);
-  std::string r = tampon;
-  std::replace(r.begin(), r.end(), '.', ',');
-  return r;
-}
-
-// Alignement en caractères affichés, pas en octets : les libellés ont des accents.
-std::string Cadre(const std::string& texte, std::size_t largeur, bool aDroite) {
-  std::size_t affiches = 0;
-  for (unsigned char c : texte)
-    if ((c & 0xC0) != 0x80) ++affiches;
-  std::string blancs(largeur > affiches ? largeur - affiches : 0, ' ');
-  return aDroite ? blancs + texte : texte + blancs;
-}
 
 class DossierTemporaire {
  public:
