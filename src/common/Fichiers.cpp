@@ -195,6 +195,25 @@ std::optional<EtatFichierBase> EtatSousVerrou(sqlite3* db, const std::string& ch
   return e;
 }
 
+// A file the engine cannot read (a Jet file, a damaged database) has no change counter: which file
+// it is, its size and its date are all that tell that another program wrote it.
+std::optional<EtatFichierBase> EtatParDate(const std::string& chemin) {
+  struct stat etat {};
+  if (::stat(chemin.c_str(), &etat) != 0) return std::nullopt;
+  EtatFichierBase e;
+  e.peripherique = etat.st_dev;
+  e.noeud = etat.st_ino;
+  e.taille = etat.st_size;
+  e.date = etat.st_mtim;
+  return e;
+}
+
+void SuitCopie(const std::string& source, const std::string& destination, const std::optional<EtatFichierBase>& etat) {
+  std::lock_guard<std::mutex> verrou(verrouCopiesSuivies);
+  if (etat) CopiesSuivies()[destination] = {source, *etat};
+  else CopiesSuivies().erase(destination);
+}
+
 [[noreturn]] void LeveSqlite(sqlite3* db, int rc, const std::string& source, const std::string& destination) {
   int cause = db ? sqlite3_system_errno(db) : 0;
   switch (rc & 0xFF) {
@@ -247,9 +266,7 @@ Issue CopieParSauvegarde(const std::string& source, const std::string& destinati
     int fermeture = sqlite3_close(copie.db);
     copie.db = nullptr;
     if (fermeture != SQLITE_OK) LeveSqlite(nullptr, fermeture, source, destination);
-    std::lock_guard<std::mutex> verrou(verrouCopiesSuivies);
-    if (etat) CopiesSuivies()[destination] = {source, *etat};
-    else CopiesSuivies().erase(destination);
+    SuitCopie(source, destination, etat);
     return Issue::Faite;
   }
   if ((rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT) return Issue::Illisible;
@@ -298,7 +315,7 @@ class VerrouRemplacement {
       if (it != CopiesSuivies().end()) suivie = it->second;
     }
     if (!suivie) return;
-    std::optional<EtatFichierBase> maintenant = db_ ? EtatSousVerrou(db_, chemin_) : std::nullopt;
+    std::optional<EtatFichierBase> maintenant = db_ ? EtatSousVerrou(db_, chemin_) : EtatParDate(chemin_);
     if (!maintenant || !(*maintenant == suivie->etat))
       throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {chemin_});
   }
@@ -361,11 +378,20 @@ void CopieFichier(const std::string& source, const std::string& destination) {
 }
 
 void CopieBaseCoherente(const std::string& source, const std::string& destination) {
+  // Noted before anything else: a write that lands during the byte copy below must show.
+  const std::optional<EtatFichierBase> avant = EtatParDate(source);
   Interrompt("copie", destination);
   if (EnTeteDeBase(source) && CopieParSauvegarde(source, destination) == Issue::Faite) return;
-  // Not a database the engine can read: the repair will want it exactly as it is.
+  // Not a database the engine can read: the repair will want it exactly as it is. Without a
+  // lock to take, a copy is consistent only if the file did not change while it was read.
   ::unlink((destination + "-journal").c_str());
   CopieOctets(source, destination);
+  const std::optional<EtatFichierBase> apres = EtatParDate(source);
+  if (!avant || !apres || !(*avant == *apres)) {
+    SupprimeFichier(destination);
+    throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {source});
+  }
+  SuitCopie(source, destination, avant);
 }
 
 std::string CreeTemporaireVoisin(const std::string& chemin) {

@@ -34,8 +34,9 @@ void CopieFichier(const std::string& source, const std::string& destination);
 
 // A copy of a database of the engine as it stands between two transactions, taken through the
 // engine's online backup: a writer in the middle of a commit is waited for a moment, then the copy
-// is refused with 70. A file that is not a readable database (foreign or damaged) is copied byte
-// for byte, since the repair needs it as it is.
+// is refused with 70. A file that is not a readable database (a Jet file, a foreign or damaged
+// one) is copied byte for byte, since the repair needs it as it is; it is refused with 70 too
+// when it changes while it is read.
 void CopieBaseCoherente(const std::string& source, const std::string& destination);
 
 // Puts a copy of source in place of destination without ever leaving a half-written file there:

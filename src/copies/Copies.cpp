@@ -169,11 +169,9 @@ int SauvegardeBases(EtatReorganisation& etat, EnsembleBases& ensemble) {
       journal.EcritureJournal("  Début Sauvegarde " + chemins[slot], true);
       std::string copie = NomFichierTemporaire("DB");
       copiesFaites.push_back(copie);
-      // The engine's consistent copy applies to its own files; a Jet file is copied as it is.
-      if (moteur::EstFichierJet(chemins[slot]))
-        CopieFichier(chemins[slot], copie);
-      else
-        CopieBaseCoherente(chemins[slot], copie);
+      // A Jet file is copied as it is, and followed like the engine's own files: another program
+      // that writes it during the run keeps it from being replaced at the restoration.
+      CopieBaseCoherente(chemins[slot], copie);
       journal.EcritureJournal("  Fin Sauvegarde " + chemins[slot], true);
       chemins[slot] = copie;
       fenetre.ProgressValeur(slot);

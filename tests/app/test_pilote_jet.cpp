@@ -325,5 +325,25 @@ TEST_F(TestPiloteJet, DisquePleinEnConservantLOriginalALaRestaurationLaisseLOrig
   EXPECT_FALSE(fs::exists(Conservee()));
 }
 
+// A Jet file has no lock the run could take: another program that writes it while the run works on
+// its copy shows only in its date, and that is enough to leave it in place.
+TEST_F(TestPiloteJet, UnOriginalJetEcritPendantLeRunNEstPasRemplace) {
+  PrepareBases();
+  ASSERT_TRUE(fenetre->coches[3]);  // "Mode sécurisé"
+  const std::string cible = cibleJet;
+  utireorg::DefinitInterruption([cible](std::string_view etape, const std::string& chemin) {
+    if (etape == "copie" && chemin.find("Compta.jet.mdb.") != std::string::npos)
+      fs::last_write_time(cible, fs::file_time_type::clock::now() + std::chrono::seconds(5));
+  });
+  pilote->Reorganisation();
+  ASSERT_EQ(pilote->Lancer(), IssueLancer::Interrompue) << fenetre->journal;
+  EXPECT_TRUE(fenetre->ContientTexte("  Erreur 70 - Restauration " + cibleJet)) << fenetre->journal;
+  EXPECT_TRUE(fenetre->ContientTexte("#ERR# La base d'origine " + cibleJet + " n'a pas été modifiée")) << fenetre->journal;
+  pilote.reset();
+  EXPECT_EQ(moteur::FormatDuFichier(cibleJet), moteur::FormatFichier::Jet3);
+  EXPECT_EQ(Contenu(cibleJet), Contenu(echantillonCible));
+  EXPECT_FALSE(fs::exists(Conservee()));
+}
+
 }  // namespace
 }  // namespace pilote_tests

@@ -161,4 +161,35 @@ TEST_F(Fichiers, CopieEnCoursDeRemplacementTenueContreLeNettoyage) {
   EXPECT_FALSE(fs::exists(enCours));
 }
 
+// A file the engine cannot read (here a Jet file's header) has no lock to take: its size and date
+// tell whether another program wrote it while the run worked on the copy.
+TEST_F(Fichiers, FichierEtrangerEcritDepuisSaCopieNEstPasRemplace) {
+  const std::string origine = Chemin("Compta.mdb"), copie = Chemin("copie"), autre = Chemin("autre");
+  const std::string jet = std::string("\0\1\0\0Standard Jet DB", 19) + std::string(2000, 'j');
+  outils::EcritFichier(origine, jet);
+  CopieBaseCoherente(origine, copie);
+  EXPECT_EQ(LitOctets(copie), jet);
+  outils::EcritFichier(copie, "traitée");
+  outils::EcritFichier(origine, jet + "écrit par un autre programme");
+  EXPECT_ERREUR(moteur::err::FichierUtilise, RemplaceFichier(copie, origine));
+  EXPECT_EQ(LitOctets(origine), jet + "écrit par un autre programme");
+
+  // Left alone since its copy, it is replaced.
+  CopieBaseCoherente(origine, autre);
+  outils::EcritFichier(autre, "traitée");
+  ASSERT_SANS_ERREUR(RemplaceFichier(autre, origine));
+  EXPECT_EQ(LitOctets(origine), "traitée");
+}
+
+TEST_F(Fichiers, FichierEtrangerQuiChangePendantSaCopieNeDonneAucuneCopie) {
+  const std::string origine = Chemin("Compta.mdb"), copie = Chemin("copie");
+  outils::EcritFichier(origine, std::string(4096, 'x'));
+  DefinitInterruption([&](std::string_view etape, const std::string&) {
+    if (etape == "copie") outils::EcritFichier(origine, std::string(8192, 'y'));
+  });
+  EXPECT_ERREUR(moteur::err::FichierUtilise, CopieBaseCoherente(origine, copie));
+  EXPECT_FALSE(fs::exists(copie));
+  EXPECT_EQ(LitOctets(origine), std::string(8192, 'y'));
+}
+
 }  // namespace
