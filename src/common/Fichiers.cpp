@@ -2,14 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -379,9 +379,14 @@ void CopieFichier(const std::string& source, const std::string& destination) {
 
 void CopieBaseCoherente(const std::string& source, const std::string& destination) {
   // Noted before anything else: a write that lands during the byte copy below must show.
-  const std::optional<EtatFichierBase> avant = EtatParDate(source);
+  std::optional<EtatFichierBase> avant = EtatParDate(source);
   Interrompt("copie", destination);
-  if (EnTeteDeBase(source) && CopieParSauvegarde(source, destination) == Issue::Faite) return;
+  if (EnTeteDeBase(source)) {
+    if (CopieParSauvegarde(source, destination) == Issue::Faite) return;
+    // The engine's attempt may have rolled back a journal left beside the file: its own write,
+    // not another program's. The byte copy starts from what it left.
+    avant = EtatParDate(source);
+  }
   // Not a database the engine can read: the repair will want it exactly as it is. Without a
   // lock to take, a copy is consistent only if the file did not change while it was read.
   ::unlink((destination + "-journal").c_str());
