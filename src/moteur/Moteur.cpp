@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "moteur/Injection.h"
@@ -195,7 +196,7 @@ void VerifieLongueurs(sqlite3* db, const Catalogue& cat) {
 // both see the same state of the file.
 class ControleLongueurs {
  public:
-  ControleLongueurs(BaseEtat& origine) {
+  explicit ControleLongueurs(BaseEtat& origine) : cat_(origine.cat) {
     const char* fichier = sqlite3_db_filename(origine.db, "main");
     if (fichier == nullptr || *fichier == '\0') {
       // An image in memory or in a deleted file cannot be opened a second time.
@@ -207,34 +208,46 @@ class ControleLongueurs {
       sql::Execute(db_, "BEGIN", sql::Operation::Lecture);
       sql::Requete(db_, "SELECT count(*) FROM sqlite_master").Termine();
     } catch (...) {
-      sqlite3_close_v2(db_);
+      Ferme();
       throw;
     }
-    fil_ = std::thread([this, &cat = origine.cat] {
-      try {
-        VerifieLongueurs(db_, cat);
-      } catch (...) {
-        erreur_ = std::current_exception();
-      }
-    });
+    try {
+      fil_ = std::thread([this] { Verifie(); });
+    } catch (const std::system_error&) {
+      Verifie();  // no second thread to be had: the check comes first, as on a single core
+    }
   }
   ~ControleLongueurs() {
     if (fil_.joinable()) {
       sqlite3_interrupt(db_);
       fil_.join();
     }
-    if (db_ != nullptr) sqlite3_close_v2(db_);
+    Ferme();
   }
   ControleLongueurs(const ControleLongueurs&) = delete;
   ControleLongueurs& operator=(const ControleLongueurs&) = delete;
 
-  // Waits for the check; throws what it found.
+  // Waits for the check and lets go of the source; throws what the check found.
   void Resultat() {
     if (fil_.joinable()) fil_.join();
+    Ferme();
     if (erreur_) std::rethrow_exception(erreur_);
   }
 
  private:
+  void Verifie() {
+    try {
+      VerifieLongueurs(db_, cat_);
+    } catch (...) {
+      erreur_ = std::current_exception();
+    }
+  }
+  void Ferme() {
+    if (db_ != nullptr) sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+
+  const Catalogue& cat_;
   sqlite3* db_ = nullptr;
   std::thread fil_;
   std::exception_ptr erreur_;
