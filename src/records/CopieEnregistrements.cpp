@@ -172,9 +172,11 @@ std::vector<std::string> OrdreDeCopie(moteur::Database& dbDest, std::vector<std:
 
 // Every table about to receive records is emptied before the first is filled: emptied one by one
 // just before its own copy, a parent table related with cascading deletes would take with it the
-// records already copied into its children, after the journal had counted them.
-void VideTablesCopiees(moteur::Database& dbDest, const std::vector<std::string>& noms) {
-  for (const auto& nom : noms) {
+// records already copied into its children, after the journal had counted them. Children go
+// first, so that a relation without cascading deletes lets their parents be emptied too.
+void VideTablesCopiees(moteur::Database& dbDest, const std::vector<std::string>& ordreDeCopie) {
+  for (auto it = ordreDeCopie.rbegin(); it != ordreDeCopie.rend(); ++it) {
+    const std::string& nom = *it;
     Essaie([&] {
       dbDest.TableDefs()[nom].Name();
       dbDest.Execute("DELETE * FROM " + NomCite(nom));

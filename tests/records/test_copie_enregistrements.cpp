@@ -196,6 +196,37 @@ TEST_F(CopieEnregistrements, SuppressionEnCascadeNeDefaitPasUneTableDejaCopiee) 
   EXPECT_EQ(Colonne(dest, "SELECT * FROM Fournisseurs", "Id"), std::vector<std::string>{"1"});
 }
 
+// The model's own records, held by an enforced relation without cascading deletes: the children
+// are emptied first, or the parent's records could not be deleted and would clash with the copy.
+TEST_F(CopieEnregistrements, EnfantsVidesAvantLeursParentsDansLaCopie) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  for (auto* base : {&orig, &dest}) {
+    auto parent = CreeTable(*base, "Fournisseurs", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 20}});
+    AjouteIndex(parent, "Cle", "Id", true, true);
+    CreeTable(*base, "Achats", {{"Num", moteur::dbLong}, {"FournisseurId", moteur::dbLong}});
+  }
+  auto rel = dest.CreateRelation("FournisseursAchats", "Fournisseurs", "Achats");
+  auto f = rel.CreateField("Id");
+  f.SetForeignName("FournisseurId");
+  rel.Fields().Append(f);
+  dest.Relations().Append(rel);
+  outils::Ajoute(dest, "Fournisseurs", {{"Id", 1}, {"Nom", "du modèle"}});
+  outils::Ajoute(dest, "Achats", {{"Num", 99}, {"FournisseurId", 1}});
+  for (int id : {1, 2}) {
+    outils::Ajoute(orig, "Fournisseurs", {{"Id", id}, {"Nom", "cible " + std::to_string(id)}});
+    outils::Ajoute(orig, "Achats", {{"Num", 9 + id}, {"FournisseurId", id}});
+  }
+
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{"Table : Fournisseurs Copie de 2/2 enregistrements",
+                                                "Table : Achats Copie de 2/2 enregistrements"}));
+  // The target's records, not the model's left in place behind the same count.
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM Fournisseurs ORDER BY Id", "Nom"),
+            (std::vector<std::string>{"cible 1", "cible 2"}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM Achats ORDER BY Num", "Num"), (std::vector<std::string>{"10", "11"}));
+}
+
 // Relations that go round in a circle cannot all be satisfied: the target's order then decides,
 // and the journal still counts what each table holds.
 TEST_F(CopieEnregistrements, RelationsEnCercleGardentLOrdreDeLaCible) {
