@@ -214,6 +214,13 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
     }
 
     const std::optional<long long> compteSource = CompteEnregistrements(dbOrig, nom, moteur::dbOpenDynaset);
+    // Records of the model that could not be deleted are not copies: only what the copy adds counts.
+    const std::optional<long long> dejaLa = CompteEnregistrements(dbDest, nom, moteur::dbOpenSnapshot);
+    auto copies = [&]() -> std::optional<long long> {
+      std::optional<long long> apres = CompteEnregistrements(dbDest, nom, moteur::dbOpenSnapshot);
+      if (!apres || !dejaLa) return std::nullopt;
+      return *apres - *dejaLa;
+    };
 
     if (!etat.fenetre.Case("chLigneALigne")) {
       // Without dbFailOnError: the engine leaves out the records the model's keys or rules refuse
@@ -222,7 +229,7 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
                                       "' SELECT * FROM " + NomCite(nom);
       Resultat r = Essaie([&] { dbOrig.Execute(instruction); });
       if (r) {
-        const std::optional<long long> compteCopie = CompteEnregistrements(dbDest, nom, moteur::dbOpenSnapshot);
+        const std::optional<long long> compteCopie = copies();
         std::string ligne = "Table : " + nom + " Copie de " + EnDecimal(compteCopie) + "/" + EnDecimal(compteSource) +
                             " enregistrements";
         if (!compteCopie || !compteSource || *compteCopie != *compteSource) ligne = "**** " + ligne;
@@ -236,7 +243,7 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
 
     etat.journal.EcritureJournal("       Table : " + nom + " : tentative de copie séquentielle.");
     CopieEnregistrement(etat, dbOrig, dbDest, nom);
-    const std::optional<long long> compteCopie = CompteEnregistrements(dbDest, nom, moteur::dbOpenSnapshot);
+    const std::optional<long long> compteCopie = copies();
     const bool reussie = compteCopie && compteSource && *compteCopie == *compteSource;
     etat.journal.EcritureJournal(reussie ? "       Tentative réussie." : "       Tentative échouée.");
     etat.fenetre.LaisseVivre(true);

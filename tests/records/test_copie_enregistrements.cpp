@@ -227,6 +227,29 @@ TEST_F(CopieEnregistrements, EnfantsVidesAvantLeursParentsDansLaCopie) {
   EXPECT_EQ(Colonne(dest, "SELECT * FROM Achats ORDER BY Num", "Num"), (std::vector<std::string>{"10", "11"}));
 }
 
+// A record of the model that a table of the model alone still refers to cannot be deleted: it is
+// not a copy, and the count must not take it for one.
+TEST_F(CopieEnregistrements, EnregistrementDuModeleResteNEstPasCompteCommeCopie) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  for (auto* base : {&orig, &dest}) {
+    auto parent = CreeTable(*base, "Fournisseurs", {{"Id", moteur::dbLong}});
+    AjouteIndex(parent, "Cle", "Id", true, true);
+  }
+  CreeTable(dest, "Reglements", {{"FournisseurId", moteur::dbLong}});
+  auto rel = dest.CreateRelation("FournisseursReglements", "Fournisseurs", "Reglements");
+  auto f = rel.CreateField("Id");
+  f.SetForeignName("FournisseurId");
+  rel.Fields().Append(f);
+  dest.Relations().Append(rel);
+  outils::Ajoute(dest, "Fournisseurs", {{"Id", 1}});
+  outils::Ajoute(dest, "Reglements", {{"FournisseurId", 1}});
+  for (int id : {1, 2}) outils::Ajoute(orig, "Fournisseurs", {{"Id", id}});
+
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), std::vector<std::string>{"**** Table : Fournisseurs Copie de 1/2 enregistrements"});
+}
+
 // Relations that go round in a circle cannot all be satisfied: the target's order then decides,
 // and the journal still counts what each table holds.
 TEST_F(CopieEnregistrements, RelationsEnCercleGardentLOrdreDeLaCible) {
