@@ -1,11 +1,15 @@
 // Repair: a sound file is left as it is; a damaged one is salvaged, row by row, into a new
 // file that then takes its place in one rename, so that an interruption leaves one or the other.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <limits>
+#include <string_view>
+#include <vector>
 
 #include "moteur/Injection.h"
 #include "moteur/Interne.h"
@@ -160,8 +164,45 @@ void Recree(BaseEtat& ancienne, BaseEtat& nouvelle) {
   pr.Valide();
 }
 
+constexpr std::string_view PrefixeTemporaire = ".reparation";
+
+// A repair killed in its middle leaves its new file beside the one it repaired. SQLite writes that
+// file without interruption while the repair lasts and locks it while it does: one nobody has
+// written for ten minutes and nobody holds is such a leftover.
+bool EstReparationAbandonnee(const std::string& chemin) {
+  struct stat etat {};
+  if (::lstat(chemin.c_str(), &etat) != 0 || !S_ISREG(etat.st_mode) || ::time(nullptr) - etat.st_mtime < 600)
+    return false;
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct flock verrou {};
+  verrou.l_type = F_WRLCK;
+  verrou.l_whence = SEEK_SET;
+  const bool libre = ::fcntl(fd, F_GETLK, &verrou) == 0 && verrou.l_type == F_UNLCK;
+  ::close(fd);
+  return libre;
+}
+
+void SupprimeReparationsAbandonnees(const std::string& dossier) {
+  std::vector<std::string> restes;
+  if (DIR* d = ::opendir(dossier.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      std::string_view nom = e->d_name;
+      if (nom.size() == PrefixeTemporaire.size() + 6 && nom.substr(0, PrefixeTemporaire.size()) == PrefixeTemporaire)
+        restes.push_back(dossier + "/" + std::string(nom));
+    }
+    ::closedir(d);
+  }
+  for (const auto& reste : restes) {
+    if (!EstReparationAbandonnee(reste)) continue;
+    ::unlink(reste.c_str());
+    ::unlink((reste + "-journal").c_str());
+  }
+}
+
 std::string NomTemporaire(const std::string& chemin) {
-  std::string modele = Dossier(chemin) + "/.reparationXXXXXX";
+  SupprimeReparationsAbandonnees(Dossier(chemin));
+  std::string modele = Dossier(chemin) + "/" + std::string(PrefixeTemporaire) + "XXXXXX";
   std::vector<char> nom(modele.begin(), modele.end());
   nom.push_back('\0');
   int fd = ::mkstemp(nom.data());

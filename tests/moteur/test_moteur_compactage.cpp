@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "OutilsMoteur.h"
 #include "moteur/Injection.h"
 
@@ -271,6 +273,49 @@ TEST_F(Reparation, BaseTronqueeGardeSesPremieresLignes) {
   EXPECT_GT(lignes, kLignes / 4);
   EXPECT_LT(lignes, kLignes);
   EXPECT_EQ(Colonne(base, "SELECT Texte FROM Grande WHERE Id = 1", "Texte"), (std::vector<std::string>{Texte(1)}));
+}
+
+// What a killed repair left beside the file goes at the next repair that needs a new file; not a
+// file still held by its writer, nor one written a moment ago, nor a name of another length.
+TEST_F(Reparation, RestesDUneReparationInterrompueSupprimes) {
+  auto vieux = [](const std::string& chemin) {
+    fs::last_write_time(chemin, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  };
+  auto baseSqlite = [](const std::string& chemin) {
+    sqlite3* db = nullptr;
+    sqlite3_open(chemin.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE T (x)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  };
+  const std::string abandonnee = Chemin(".reparationAbC123"), tenue = Chemin(".reparationTenu01"),
+                    recente = Chemin(".reparationRecent");
+  for (const auto& nom : {abandonnee, tenue, recente}) baseSqlite(nom);
+  EcritFichier(abandonnee + "-journal", "journal");
+  for (const auto& nom : {".reparationAbC12", ".reparationAbC1234"}) {
+    EcritFichier(Chemin(nom), "autre");
+    vieux(Chemin(nom));
+  }
+  Aide aide(CHEMIN_aide_tenue, {tenue, "immediat"});
+  ASSERT_EQ(aide.PremiereLigne(), "pret");
+  vieux(abandonnee);
+  vieux(tenue);
+  {
+    auto base = Cree();
+    CreeTable(base, "Grande", {{"Id", dbLong}, {"Texte", dbMemo}});
+    DBEngine::BeginTrans();
+    for (int i = 1; i <= kLignes; ++i)
+      base.Execute("INSERT INTO Grande VALUES (" + std::to_string(i) + ", '" + Texte(i) + "')", dbFailOnError);
+    DBEngine::CommitTrans();
+  }
+  fs::resize_file(Chemin("base.bd"), static_cast<std::uintmax_t>(TailleFichier(Chemin("base.bd")) / 2));
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd")));
+
+  EXPECT_FALSE(fs::exists(abandonnee));
+  EXPECT_FALSE(fs::exists(abandonnee + "-journal"));
+  EXPECT_TRUE(fs::exists(tenue));
+  EXPECT_TRUE(fs::exists(recente));
+  EXPECT_TRUE(fs::exists(Chemin(".reparationAbC12")));
+  EXPECT_TRUE(fs::exists(Chemin(".reparationAbC1234")));
 }
 
 TEST_F(Reparation, FichierIrrecuperableDonneUneErreurEtResteTelQuel) {
