@@ -174,6 +174,20 @@ std::map<std::string, CopieSuivie>& CopiesSuivies() {
   return copies;
 }
 
+// Which file it is, its size and its date: for a file the engine cannot read (a Jet file, a damaged
+// database), all there is to tell that another program wrote it; the engine's files add their
+// change counter.
+std::optional<EtatFichierBase> EtatParDate(const std::string& chemin) {
+  struct stat etat {};
+  if (::stat(chemin.c_str(), &etat) != 0) return std::nullopt;
+  EtatFichierBase e;
+  e.peripherique = etat.st_dev;
+  e.noeud = etat.st_ino;
+  e.taille = etat.st_size;
+  e.date = etat.st_mtim;
+  return e;
+}
+
 // The state of the file a connection holds locked: read through the connection's own file, since
 // opening and closing another descriptor on it would drop the locks of the whole process.
 std::optional<EtatFichierBase> EtatSousVerrou(sqlite3* db, const std::string& chemin) {
@@ -183,28 +197,10 @@ std::optional<EtatFichierBase> EtatSousVerrou(sqlite3* db, const std::string& ch
     return std::nullopt;
   unsigned char octets[4] = {};
   if (fichier->pMethods->xRead(fichier, octets, 4, 24) != SQLITE_OK) return std::nullopt;
-  struct stat etat {};
-  if (::stat(chemin.c_str(), &etat) != 0) return std::nullopt;
-  EtatFichierBase e;
-  e.peripherique = etat.st_dev;
-  e.noeud = etat.st_ino;
-  e.taille = etat.st_size;
-  e.date = etat.st_mtim;
-  e.compteur = (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) | (std::uint32_t{octets[2]} << 8) |
-               std::uint32_t{octets[3]};
-  return e;
-}
-
-// A file the engine cannot read (a Jet file, a damaged database) has no change counter: which file
-// it is, its size and its date are all that tell that another program wrote it.
-std::optional<EtatFichierBase> EtatParDate(const std::string& chemin) {
-  struct stat etat {};
-  if (::stat(chemin.c_str(), &etat) != 0) return std::nullopt;
-  EtatFichierBase e;
-  e.peripherique = etat.st_dev;
-  e.noeud = etat.st_ino;
-  e.taille = etat.st_size;
-  e.date = etat.st_mtim;
+  std::optional<EtatFichierBase> e = EtatParDate(chemin);
+  if (!e) return std::nullopt;
+  e->compteur = (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) |
+                (std::uint32_t{octets[2]} << 8) | std::uint32_t{octets[3]};
   return e;
 }
 

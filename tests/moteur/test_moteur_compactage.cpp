@@ -175,6 +175,19 @@ class Reparation : public TestMoteur {
   static constexpr int kLignes = 3000;
   static std::string Texte(long long id) { return "MARQUE-" + std::to_string(id) + "-" + std::string(150, 'r'); }
 
+  // kLignes records, then the second half of the file cut off.
+  void BaseTronquee() {
+    {
+      auto base = Cree();
+      CreeTable(base, "Grande", {{"Id", dbLong}, {"Texte", dbMemo}});
+      DBEngine::BeginTrans();
+      for (int i = 1; i <= kLignes; ++i)
+        base.Execute("INSERT INTO Grande VALUES (" + std::to_string(i) + ", '" + Texte(i) + "')", dbFailOnError);
+      DBEngine::CommitTrans();
+    }
+    fs::resize_file(Chemin("base.bd"), static_cast<std::uintmax_t>(TailleFichier(Chemin("base.bd")) / 2));
+  }
+
   void BaseComplete() {
     auto base = BaseClients(5);
     base.TableDefs()["Clients"].Properties().Append(base.CreateProperty("Priorite", dbInteger, 4));
@@ -257,15 +270,7 @@ TEST_F(Reparation, PagesAbimeesSontEcarteesEtLeResteSauve) {
 }
 
 TEST_F(Reparation, BaseTronqueeGardeSesPremieresLignes) {
-  {
-    auto base = Cree();
-    CreeTable(base, "Grande", {{"Id", dbLong}, {"Texte", dbMemo}});
-    DBEngine::BeginTrans();
-    for (int i = 1; i <= kLignes; ++i)
-      base.Execute("INSERT INTO Grande VALUES (" + std::to_string(i) + ", '" + Texte(i) + "')", dbFailOnError);
-    DBEngine::CommitTrans();
-  }
-  fs::resize_file(Chemin("base.bd"), static_cast<std::uintmax_t>(TailleFichier(Chemin("base.bd")) / 2));
+  BaseTronquee();
   ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd")));
   auto base = Ouvre();
   EXPECT_TRUE(base.VerifieIntegrite().empty());
@@ -299,15 +304,7 @@ TEST_F(Reparation, RestesDUneReparationInterrompueSupprimes) {
   ASSERT_EQ(aide.PremiereLigne(), "pret");
   vieux(abandonnee);
   vieux(tenue);
-  {
-    auto base = Cree();
-    CreeTable(base, "Grande", {{"Id", dbLong}, {"Texte", dbMemo}});
-    DBEngine::BeginTrans();
-    for (int i = 1; i <= kLignes; ++i)
-      base.Execute("INSERT INTO Grande VALUES (" + std::to_string(i) + ", '" + Texte(i) + "')", dbFailOnError);
-    DBEngine::CommitTrans();
-  }
-  fs::resize_file(Chemin("base.bd"), static_cast<std::uintmax_t>(TailleFichier(Chemin("base.bd")) / 2));
+  BaseTronquee();
   ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd")));
 
   EXPECT_FALSE(fs::exists(abandonnee));
