@@ -300,7 +300,16 @@ bool LitPriorite(moteur::Database& base, std::string_view table, std::string_vie
   } catch (...) {
     return false;
   }
-  return ((masque >> slot) & 1) != 0;
+  // Taken apart from the highest slot down against what remains, the way the software reads it:
+  // a value above 7 sets every slot rather than none.
+  bool bits[3] = {false, false, false};
+  for (int i = 2; i >= 0; --i) {
+    if ((1LL << i) <= masque) {
+      bits[i] = true;
+      masque -= 1LL << i;
+    }
+  }
+  return bits[slot];
 }
 
 void AffectePriorites(moteur::Database& base, std::string_view table, std::string_view champ,

@@ -78,6 +78,8 @@ void RemplaceTexte(std::string& texte, std::string_view chercher, std::string_vi
 
 // The "Priorite" field property: bits 0, 1 and 2 are three independent slots.
 inline constexpr const char* ProprietePriorite = "Priorite";
+// Whether the slot is set, the value taken apart from slot 2 down against what remains (8 or more
+// sets all three); false when the field has no such property.
 bool LitPriorite(moteur::Database& base, std::string_view table, std::string_view champ, int slot);
 // An empty list gives all three slots. Otherwise, for each position j of the list, the first of
 // its elements 0 to 2 that holds j sets its own slot. Creates the property when the field has

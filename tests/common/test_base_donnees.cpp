@@ -458,7 +458,8 @@ TEST_F(BaseDonneesTest, AttenteTransactionDureDeuxMinutesEnTempsEcoule) {
 
 void PosePriorite(moteur::Database& base, int valeur) {
   auto f = base.TableDefs()["Clients"].Fields()["Nom"];
-  f.Properties().Append(f.CreateProperty("Priorite", moteur::dbInteger, Valeur(valeur)));
+  if (!moteur::Essaie([&] { f.Properties()["Priorite"].SetValue(Valeur(valeur)); }))
+    f.Properties().Append(f.CreateProperty("Priorite", moteur::dbInteger, Valeur(valeur)));
 }
 
 long long Priorite(moteur::Database& base) {
@@ -478,8 +479,18 @@ TEST_F(BaseDonneesTest, LitPrioriteLitLesBitsDuMasque) {
   EXPECT_FALSE(LitPriorite(base_, "Clients", "Nom", 3));
 }
 
-TEST_F(BaseDonneesTest, LitPrioriteNeLitQueLesTroisPremiersBits) {
-  PosePriorite(base_, 8);
+// The value is taken apart from its highest slot down, against what remains: from 7 up every
+// slot is set, whatever the bits above the third say.
+TEST_F(BaseDonneesTest, LitPrioriteDecomposeCeQuiReste) {
+  for (int valeur : {7, 8, 11, 12, 100}) {
+    PosePriorite(base_, valeur);
+    for (int slot = 0; slot < 3; ++slot) EXPECT_TRUE(LitPriorite(base_, "Clients", "Nom", slot)) << valeur << " " << slot;
+  }
+  PosePriorite(base_, 6);
+  EXPECT_FALSE(LitPriorite(base_, "Clients", "Nom", 0));
+  EXPECT_TRUE(LitPriorite(base_, "Clients", "Nom", 1));
+  EXPECT_TRUE(LitPriorite(base_, "Clients", "Nom", 2));
+  PosePriorite(base_, -1);
   for (int slot = 0; slot < 3; ++slot) EXPECT_FALSE(LitPriorite(base_, "Clients", "Nom", slot));
 }
 
