@@ -22,6 +22,10 @@ inline void AvanceProgression(InterfaceFenetre& fenetre) { fenetre.ProgressValeu
 
 inline bool EstSysteme(long long attributs) { return (attributs & moteur::dbSystemObject) != 0; }
 
+// The file of that name in the folder, its case aside: the exact name when it exists, else the
+// first match in name order; empty when there is none.
+std::string FichierSansCasse(const std::string& dossier, const std::string& nom);
+
 // A handle on no database at all must never reach the engine, which would not survive it.
 inline bool Ouverte(const moteur::Database& base) { return base.etat() && base.EstOuverte(); }
 

@@ -52,9 +52,7 @@ std::string Majuscules3(const std::string& nom) {
 
 }  // namespace
 
-std::string CheminBaseReference(const EtatReorganisation& etat) {
-  std::string dossier = Dossier(etat.fenetre.Saisie(1));
-  std::string nom = etat.nomLogiciel + ".MDB";
+std::string structure::FichierSansCasse(const std::string& dossier, const std::string& nom) {
   fs::path exact = fs::path(dossier.empty() ? std::string(".") : dossier) / nom;
   if (EstFichier(exact)) return exact.string();
   // The software's files come from a system where case did not count: "Compta.mdb" is the file
@@ -68,6 +66,10 @@ std::string CheminBaseReference(const EtatReorganisation& etat) {
   if (candidats.empty()) return {};
   std::sort(candidats.begin(), candidats.end());
   return candidats.front().string();
+}
+
+std::string CheminBaseReference(const EtatReorganisation& etat) {
+  return FichierSansCasse(Dossier(etat.fenetre.Saisie(1)), etat.nomLogiciel + ".MDB");
 }
 
 void EffaceTablesTemporaires(EtatReorganisation& etat) {

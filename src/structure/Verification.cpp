@@ -457,7 +457,10 @@ void DefinitObservateurReouverture(ObservateurReouverture observateur) { Observa
 
 void VerificationStructure(EtatReorganisation& etat, const std::string& cheminCible, moteur::Database& cible,
                            const std::string& libelle) {
-  const std::string cheminModele = CheminBaseModele(cheminCible);
+  std::string cheminModele = CheminBaseModele(cheminCible);
+  // Found as the purge finds its reference: "Compta.mdb" is the model of "COMPTA.MDB".
+  if (!cheminModele.empty() && !FichierPresent(cheminModele))
+    cheminModele = FichierSansCasse(std::filesystem::path(cheminModele).parent_path().string(), NomFichier(cheminModele));
   etat.fenetre.ProgressValeur(0);
   etat.fenetre.ProgressMaximum(etat.estimationEtapes);
   if (cheminModele.empty() || !FichierPresent(cheminModele)) {

@@ -195,6 +195,19 @@ TEST_F(Verification, ModeleAbsentSeulementUnMessage) {
   EXPECT_TRUE(etat.baseCourante.EstOuverte());  // left for the caller to close
 }
 
+// The software's files come from a system where case did not count: "Compta.mdb" is the model
+// of "COMPTA.MDB", as the purge finds its reference.
+TEST_F(Verification, ModeleTrouveSansTenirCompteDeLaCasse) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}, {"B", dbLong}}); });
+  cheminCible = (racine / "modele" / "cible" / "COMPTA.MDB").string();
+  Cible([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}}); });
+  Verifie();
+
+  EXPECT_TRUE(fenetre.messages.empty());
+  EXPECT_EQ(Constats(), std::vector<std::string>{H("#ALERT# - Champ 'B' non trouvé : création")});
+  EXPECT_EQ(NomsChamps(Resultat(), "T"), (std::vector<std::string>{"A", "B"}));
+}
+
 TEST_F(Verification, ModeleIllisibleSignaleSansRienVerifier) {
   Cible([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}}); });
   {
