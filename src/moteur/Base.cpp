@@ -106,6 +106,50 @@ ErreurMoteur TableInconnue(const std::string& nom) {
   return ErreurMoteur(3078, "Le moteur de base de données ne trouve pas la table ou la requête '" + nom + "'.");
 }
 
+// The source of an INSERT with each of its values converted to its field's stored form. A source
+// whose width is not the number of fields is left as it is, for SQLite to refuse as before.
+std::string SourceConvertie(BaseEtat& base, const DefTable& cible, const std::vector<std::string>& colonnes,
+                            const std::string& source) {
+  std::vector<int> types;
+  bool utile = false;
+  for (const auto& n : colonnes) {
+    const DefChamp* c = cible.Champ(n);
+    types.push_back(c ? c->type : 0);
+    utile = utile || (c && conversion::DemandeConversion(c->type));
+  }
+  if (!utile) return source;
+  int largeur = 0;
+  try {
+    sql::Requete r(base.db, source);
+    largeur = r.Colonnes();
+  } catch (const ErreurMoteur&) {
+    return source;
+  }
+  if (largeur != static_cast<int>(colonnes.size())) return source;
+  std::string noms, valeurs;
+  for (std::size_t k = 0; k < types.size(); ++k) {
+    const std::string nom = "v" + std::to_string(k);
+    noms += (k ? ", " : "") + nom;
+    valeurs += (k ? ", " : "") + conversion::ExpressionConvertie(nom, types[k]);
+  }
+  return "WITH MSysValeurs(" + noms + ") AS (" + source + ") SELECT " + valeurs + " FROM MSysValeurs";
+}
+
+// The UPDATE of a statement, each value converted to its field's stored form.
+std::string ConstruitMiseAJour(const BaseEtat& base, const dialecte::Instruction& ins) {
+  const DefTable* cible = base.cat.Table(ins.tableCible);
+  if (!cible || ins.affectations.empty()) return ins.sql;
+  std::string affectations;
+  for (const auto& [nom, expression] : ins.affectations) {
+    const DefChamp* c = cible->Champ(nom);
+    affectations += (affectations.empty() ? "" : ", ") + CiteIdent(c ? c->nom : nom) + " = " +
+                    (c ? conversion::ExpressionConvertie("(" + expression + ")", c->type) : expression);
+  }
+  std::string texte = "UPDATE " + CiteIdent(cible->nom) + " SET " + affectations;
+  if (!ins.condition.empty()) texte += " WHERE " + ins.condition;
+  return texte;
+}
+
 // Builds the INSERT of a statement, matching columns by name when the source is "SELECT *".
 std::string ConstruitInsertion(BaseEtat& base, const dialecte::Instruction& ins, bool ignore, Attache& attache) {
   std::shared_ptr<BaseEtat> externe;
@@ -134,6 +178,7 @@ std::string ConstruitInsertion(BaseEtat& base, const dialecte::Instruction& ins,
   std::vector<std::string> colonnes;
   std::string selection;
   std::string source = ins.source;
+  bool aConvertir = true;  // false once every column is known to need no conversion
   if (!ins.colonnesCible.empty()) {
     for (const auto& n : ins.colonnesCible) {
       const DefChamp* c = cible->Champ(n);
@@ -143,12 +188,17 @@ std::string ConstruitInsertion(BaseEtat& base, const dialecte::Instruction& ins,
   } else if (ins.selectEtoile) {
     const DefTable* origine = base.cat.Table(ins.tableSource);
     if (!origine) throw TableInconnue(ins.tableSource);
+    // A field of the same type holds its values in the stored form already: only the others
+    // are converted, and a copy between tables alike costs nothing more.
     for (const auto& c : origine->champs) {
       const DefChamp* d = cible->Champ(c.nom);
       if (!d) throw ChampInconnu(c.nom);
       colonnes.push_back(d->nom);
-      selection += (selection.empty() ? "" : ", ") + CiteIdent(c.nom);
+      std::string valeur = CiteIdent(c.nom);
+      if (c.type != d->type) valeur = conversion::ExpressionConvertie(valeur, d->type);
+      selection += (selection.empty() ? "" : ", ") + valeur;
     }
+    aConvertir = false;
     source = "SELECT " + selection + " FROM main." + CiteIdent(origine->nom);
     if (!ins.filtreSource.empty()) source += " WHERE " + ins.filtreSource;
   } else {
@@ -157,6 +207,7 @@ std::string ConstruitInsertion(BaseEtat& base, const dialecte::Instruction& ins,
     if (n > static_cast<int>(cible->champs.size())) throw ErreurMoteur(err::SyntaxeInsert);
     for (int i = 0; i < n; ++i) colonnes.push_back(cible->champs[i].nom);
   }
+  if (aConvertir) source = SourceConvertie(base, *cible, colonnes, source);
   std::string liste;
   for (const auto& n : colonnes) liste += (liste.empty() ? "" : ", ") + CiteIdent(n);
   std::string defauts = DefautsManquants(*cible, colonnes, liste);
@@ -195,7 +246,11 @@ void Database::Execute(std::string_view instruction, int options) {
   std::string texte;
   switch (ins.genre) {
     case dialecte::Genre::Insert: texte = ConstruitInsertion(base, ins, ignore, attache); break;
-    case dialecte::Genre::Update: texte = ignore ? AvecOuIgnore(ins.sql) : ins.sql; break;
+    case dialecte::Genre::Update: {
+      const std::string miseAJour = ConstruitMiseAJour(base, ins);
+      texte = ignore ? AvecOuIgnore(miseAJour) : miseAJour;
+      break;
+    }
     default: texte = ins.sql; break;
   }
   DrapeauIgnore drapeau(base, ignore);

@@ -208,5 +208,71 @@ Valeur EvalueDefaut(std::string_view expression, int type) {
 
 bool DefautValide(std::string_view expression) { return LitExpression(expression).has_value(); }
 
+namespace {
+
+constexpr const char* NomFonctionConversion = "utireorg_convertit";
+
+Valeur DepuisSqlite(sqlite3_value* v) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER: return Valeur(static_cast<long long>(sqlite3_value_int64(v)));
+    case SQLITE_FLOAT: return Valeur(sqlite3_value_double(v));
+    case SQLITE_TEXT: {
+      const auto* texte = reinterpret_cast<const char*>(sqlite3_value_text(v));
+      return Valeur(std::string(texte ? texte : "", static_cast<std::size_t>(sqlite3_value_bytes(v))));
+    }
+    default: return Valeur::Nul();
+  }
+}
+
+void RenvoieValeur(sqlite3_context* contexte, const Valeur& v) {
+  switch (v.genre()) {
+    case Valeur::Genre::Booleen:
+    case Valeur::Genre::Entier: sqlite3_result_int64(contexte, v.entier()); break;
+    case Valeur::Genre::Monetaire: sqlite3_result_double(contexte, static_cast<double>(v.entier()) / 10000.0); break;
+    case Valeur::Genre::Reel: sqlite3_result_double(contexte, v.reel()); break;
+    case Valeur::Genre::Date:
+    case Valeur::Genre::Texte:
+      sqlite3_result_text64(contexte, v.texte().data(), v.texte().size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      break;
+    default: sqlite3_result_null(contexte); break;
+  }
+}
+
+void FonctionConversion(sqlite3_context* contexte, int, sqlite3_value** arguments) {
+  sqlite3_value* valeur = arguments[0];
+  const int type = sqlite3_value_int(arguments[1]);
+  const int sorte = sqlite3_value_type(valeur);
+  // What the field stores already needs nothing: the common case of a copy costs no conversion.
+  const bool entier = type == dbByte || type == dbInteger || type == dbLong;
+  if (sorte == SQLITE_NULL || (sorte == SQLITE_INTEGER && (entier || type == dbDouble)) ||
+      (sorte == SQLITE_FLOAT && type == dbDouble)) {
+    sqlite3_result_value(contexte, valeur);
+    return;
+  }
+  if (sorte == SQLITE_BLOB) {
+    sqlite3_result_value(contexte, valeur);
+    return;
+  }
+  try {
+    RenvoieValeur(contexte, VersStockage(DepuisSqlite(valeur), type));
+  } catch (const ErreurMoteur&) {
+    sqlite3_result_value(contexte, valeur);  // the field's rule gives its own number
+  }
+}
+
+}  // namespace
+
+void InstalleFonctionConversion(sqlite3* db) {
+  sqlite3_create_function_v2(db, NomFonctionConversion, 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                             FonctionConversion, nullptr, nullptr, nullptr);
+}
+
+bool DemandeConversion(int type) { return type >= dbBoolean && type <= dbDate; }
+
+std::string ExpressionConvertie(const std::string& expression, int type) {
+  if (!DemandeConversion(type)) return expression;
+  return std::string(NomFonctionConversion) + "(" + expression + ", " + std::to_string(type) + ")";
+}
+
 }  // namespace conversion
 }  // namespace moteur

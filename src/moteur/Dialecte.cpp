@@ -988,10 +988,15 @@ class Analyseur {
       }
       AttendSymbole("=");
       if (!affectations.empty()) affectations += ", ";
-      affectations += Nom(champ) + " = " + Expression().texte;
+      std::string expression = Expression().texte;
+      affectations += Nom(champ) + " = " + expression;
+      r.affectations.emplace_back(Canon(champ), std::move(expression));
     } while (AccepteSymbole(","));
     r.sql = "UPDATE " + CiteNom(r.tableCible) + " SET " + affectations;
-    if (Accepte("WHERE")) r.sql += " WHERE " + Expression().texte;
+    if (Accepte("WHERE")) {
+      r.condition = Expression().texte;
+      r.sql += " WHERE " + r.condition;
+    }
     AttendFin();
     return r;
   }

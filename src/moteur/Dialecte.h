@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace moteur::dialecte {
@@ -35,6 +36,11 @@ struct Instruction {
   bool selectEtoile = false;               // source is SELECT * FROM <one table> [WHERE …]
   std::string tableSource;                 // that table, unquoted, canonical
   std::string filtreSource;                // translated condition without WHERE ("" if none)
+
+  // UPDATE t SET c1 = e1, … [WHERE …]: each field (unquoted, canonical) with its translated
+  // expression, and the translated condition without WHERE ("" if none). `sql` holds the whole.
+  std::vector<std::pair<std::string, std::string>> affectations;
+  std::string condition;
 };
 
 // Throws ErreurMoteur: 3129 for a statement that is not SELECT/INSERT/UPDATE/

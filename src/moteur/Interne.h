@@ -197,6 +197,16 @@ Valeur DepuisStockage(const Valeur& brute, int type);
 // The default expression of a field evaluated now (Null when it has none).
 Valeur EvalueDefaut(std::string_view expression, int type);
 bool DefautValide(std::string_view expression);
+
+// Statements write through SQLite, whose column affinities know neither currency rounding nor
+// the date forms a recordset accepts. Every value a statement writes into a field of a type that
+// needs it goes through the function below, which converts it exactly as a recordset does; a
+// value it cannot convert passes unchanged, and the field's write rule refuses it as before.
+void InstalleFonctionConversion(sqlite3* db);
+bool DemandeConversion(int type);
+// `expression` wrapped in that function for a field of this type, or unchanged when the type
+// needs no conversion.
+std::string ExpressionConvertie(const std::string& expression, int type);
 }  // namespace conversion
 
 // Registry of open databases, for the workspace's transactions.

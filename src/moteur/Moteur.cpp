@@ -142,6 +142,7 @@ sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
 
 void Configure(BaseEtat& base) {
   sqlite3_create_function_v2(base.db, "utireorg_ignore", 0, SQLITE_UTF8, &base, FonctionIgnore, nullptr, nullptr, nullptr);
+  conversion::InstalleFonctionConversion(base.db);
 }
 
 // An error met while reading the file at open time says what the file is.

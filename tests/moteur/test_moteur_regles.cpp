@@ -308,3 +308,82 @@ TEST_F(Regles, NomsAvecApostropheEtPointVirguleSontCites) {
 }
 
 }  // namespace
+
+namespace {
+
+// A value the recordset converts, given to each write path, must be stored the same way.
+struct Conversion {
+  const char* champ;
+  const char* litteral;  // as a statement writes it
+  Valeur valeur;         // as a recordset is given it
+  const char* stockee;   // read back as text
+  const char* egal = nullptr;  // a literal a query must find it equal to
+};
+
+const Conversion kConversions[] = {
+    {"Prix", "12.3456789", Valeur(12.3456789), "12,3457", "12.3457"},
+    {"Prix", "'12,5'", Valeur("12,5"), "12,5"},
+    {"Quand", "'2024-01-31'", Valeur("2024-01-31"), "31/01/2024", "#01/31/2024#"},
+    {"Quand", "'31/01/2024'", Valeur("31/01/2024"), "31/01/2024"},
+    {"Quand", "'31/01/2024 10:05'", Valeur("31/01/2024 10:05"), "31/01/2024 10:05:00"},
+    {"Nombre", "'12,4'", Valeur("12,4"), "12"},
+    {"Reel", "'2,5'", Valeur("2,5"), "2,5"},
+    {"Actif", "'Vrai'", Valeur("Vrai"), "Vrai"},
+};
+
+class Conversions : public TestMoteur {
+ protected:
+  static void CreeTables(Database& base) {
+    CreeTable(base, "Cible", {{"N", dbLong}, {"Prix", dbCurrency}, {"Quand", dbDate}, {"Nombre", dbLong},
+                              {"Reel", dbDouble}, {"Actif", dbBoolean}});
+    auto td = base.CreateTableDef("Source");
+    for (const char* nom : {"N", "Prix", "Quand", "Nombre", "Reel", "Actif"}) td.Fields().Append(td.CreateField(nom, dbMemo));
+    base.TableDefs().Append(td);
+  }
+  static std::string Lue(Database& base, const Conversion& cas, int n) {
+    std::string condition = "N = " + std::to_string(n);
+    if (cas.egal) condition += std::string(" AND [") + cas.champ + "] = " + cas.egal;
+    auto valeurs = Colonne(base, "SELECT * FROM Cible WHERE " + condition, cas.champ);
+    return valeurs.size() == 1 ? valeurs[0] : "<" + std::to_string(valeurs.size()) + " enregistrements>";
+  }
+};
+
+TEST_F(Conversions, MemesConversionsSurChaqueCheminDEcriture) {
+  { auto externe = Cree("externe.bd"); CreeTables(externe); }
+  auto base = Cree();
+  CreeTables(base);
+  int n = 0;
+  for (const auto& cas : kConversions) {
+    SCOPED_TRACE(std::string(cas.champ) + " " + cas.litteral);
+    const std::string champ = std::string("[") + cas.champ + "]";
+    Ajoute(base, "Cible", {{"N", ++n}, {cas.champ, cas.valeur}});
+    EXPECT_EQ(Lue(base, cas, n), cas.stockee) << "jeu d'enregistrements";
+    ++n;
+    EXPECT_ERREUR(0, base.Execute("INSERT INTO Cible (N, " + champ + ") VALUES (" + std::to_string(n) + ", " + cas.litteral + ")", dbFailOnError));
+    EXPECT_EQ(Lue(base, cas, n), cas.stockee) << "INSERT … VALUES";
+    EXPECT_ERREUR(0, base.Execute("UPDATE Cible SET " + champ + " = " + cas.litteral + " WHERE N = 1", dbFailOnError));
+    EXPECT_EQ(Lue(base, cas, 1), cas.stockee) << "UPDATE";
+    // Through a text field: the statement copies what a file of another software may hold.
+    base.Execute("DELETE FROM Source", dbFailOnError);
+    base.Execute("INSERT INTO Source (N, " + champ + ") VALUES ('" + std::to_string(++n) + "', " + cas.litteral + ")", dbFailOnError);
+    EXPECT_ERREUR(0, base.Execute("INSERT INTO Cible (N, " + champ + ") SELECT N, " + champ + " FROM Source", dbFailOnError));
+    EXPECT_EQ(Lue(base, cas, n), cas.stockee) << "INSERT … SELECT";
+    EXPECT_ERREUR(0, base.Execute("INSERT INTO [Cible] IN '" + Chemin("externe.bd") + "' SELECT * FROM [Source]", dbFailOnError));
+    auto externe = Ouvre("externe.bd");
+    EXPECT_EQ(Lue(externe, cas, n), cas.stockee) << "INSERT … IN";
+  }
+}
+
+// A value no conversion can read keeps its rule's number: the row is refused, never changed.
+TEST_F(Conversions, ValeurInconvertibleToujoursRefusee) {
+  auto base = Cree();
+  CreeTables(base);
+  base.Execute("INSERT INTO Source (N, Quand, Prix) VALUES ('1', 'pas une date', '3')", dbFailOnError);
+  EXPECT_ERREUR(err::ConversionImpossible, base.Execute("INSERT INTO Cible SELECT * FROM Source", dbFailOnError));
+  EXPECT_ERREUR(err::ConversionImpossible, base.Execute("INSERT INTO Cible (N, Prix) VALUES (2, 'abc')", dbFailOnError));
+  base.Execute("INSERT INTO Cible SELECT * FROM Source");
+  EXPECT_EQ(base.RecordsAffected(), 0);
+  EXPECT_EQ(Compte(base, "Cible"), 0);
+}
+
+}  // namespace

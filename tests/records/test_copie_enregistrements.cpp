@@ -336,6 +336,34 @@ TEST_F(CopieEnregistrements, LignesRefuseesParUneCleMarqueesDEtoiles) {
   EXPECT_TRUE(fenetre.messages.empty());
 }
 
+// The bulk statement converts as the record-by-record copy does: a Currency rounded to four
+// decimals, a date written as text, a number written as text.
+TEST_F(CopieEnregistrements, CopieGroupeeConvertitCommeLaCopieLigneALigne) {
+  for (bool ligneALigne : {false, true}) {
+    SCOPED_TRACE(ligneALigne ? "ligne à ligne" : "groupée");
+    fenetre.cases["chLigneALigne"] = ligneALigne;
+    const std::string suffixe = ligneALigne ? "2" : "1";
+    auto orig = Cree("cible" + suffixe + ".mdb");
+    auto dest = Cree("copie_reorg" + suffixe + ".mdb");
+    CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Prix", moteur::dbDouble}, {"Quand", moteur::dbText, 20},
+                          {"Nombre", moteur::dbText, 10}});
+    CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Prix", moteur::dbCurrency}, {"Quand", moteur::dbDate},
+                          {"Nombre", moteur::dbLong}});
+    outils::Ajoute(orig, "T", {{"Id", 1}, {"Prix", 12.3456789}, {"Quand", "2024-01-31"}, {"Nombre", "12"}});
+    outils::Ajoute(orig, "T", {{"Id", 2}, {"Prix", 1.5}, {"Quand", "31/01/2024"}, {"Nombre", " 7 "}});
+
+    TraitementCopie(etat, orig, dest);
+    EXPECT_EQ(Colonne(dest, "SELECT * FROM T WHERE Prix = 12.3457", "Id"), std::vector<std::string>{"1"});
+    EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Quand"), (std::vector<std::string>{"31/01/2024", "31/01/2024"}));
+    EXPECT_EQ(Colonne(dest, "SELECT * FROM T WHERE Nombre = 12 OR Nombre = 7 ORDER BY Id", "Id"),
+              (std::vector<std::string>{"1", "2"}));
+  }
+  const auto lignes = Lignes();
+  ASSERT_FALSE(lignes.empty());
+  EXPECT_EQ(lignes.front(), "Table : T Copie de 2/2 enregistrements");
+  EXPECT_EQ(lignes.back(), Reussie);
+}
+
 TEST_F(CopieEnregistrements, DictionnaireCopieApresLaCopieGroupee) {
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");
