@@ -275,4 +275,7 @@ std::string ExpressionConvertie(const std::string& expression, int type) {
 }
 
 }  // namespace conversion
+
+Valeur ValeurParDefaut(std::string_view expression, int type) { return conversion::EvalueDefaut(expression, type); }
+
 }  // namespace moteur

@@ -301,6 +301,10 @@ class Database {
 void EcritSansControle(Database& base, std::string_view table,
                        const std::vector<std::pair<std::string, Valeur>>& valeurs);
 
+// The value a new record takes from a field of this type with this default expression ("0",
+// "True", "Date()", "#01/02/2020#"…): Null when there is none or when it cannot be read as the type.
+Valeur ValeurParDefaut(std::string_view expression, int type);
+
 // What a file holds, judged from its first bytes; never throws. Jet 3.0 and 4.0 files are read
 // (read-only) and converted by CompactDatabase; later formats of that family are refused.
 enum class FormatFichier { Absent, Inconnu, Moteur, Jet3, Jet4, JetUlterieur };

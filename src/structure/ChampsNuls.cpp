@@ -108,11 +108,13 @@ namespace {
 
 struct ChampRequis {
   std::string nom;
-  std::string valeur;  // the default, as the field receives it
+  moteur::Valeur valeur;  // the default, as a new record would get it; Null when there is none
   std::optional<moteur::Field> champ;  // on the recordset, once found
 };
 
-// The required fields of a table, read once for all its records.
+// The required fields of a table, read once for all its records. A text takes its default's text;
+// any other type takes its default as the engine evaluates it for a new record, so that "Date()"
+// or "#01/02/2020#" give a date and a field without default gives nothing.
 std::vector<ChampRequis> ChampsRequis(const moteur::TableDef& table) {
   std::vector<ChampRequis> champs;
   int nombre = 0;
@@ -121,9 +123,10 @@ std::vector<ChampRequis> ChampsRequis(const moteur::TableDef& table) {
     Essaie([&] {
       moteur::Field champ = table.Fields()[k];
       if (!champ.Required()) return;
-      std::string defaut = champ.DefaultValue();
+      const std::string defaut = champ.DefaultValue();
+      const int type = champ.Type();
       champs.push_back({champ.Name(),
-                        moteur::EstTypeTexte(champ.Type()) ? TexteDuDefaut(defaut) : std::string(Expression(defaut)),
+                        moteur::EstTypeTexte(type) ? moteur::Valeur(TexteDuDefaut(defaut)) : moteur::ValeurParDefaut(defaut, type),
                         std::nullopt});
     });
   }
@@ -137,24 +140,55 @@ void TrouveChamps(moteur::Recordset& rs, std::vector<ChampRequis>& champs) {
   for (auto& champ : champs) Essaie([&] { champ.champ = rs[champ.nom]; });
 }
 
-// One record: every required field that holds a null gets its default. True when the record
-// was put in edit mode and has values to store.
-bool CorrigeEnregistrement(EtatReorganisation& etat, moteur::Recordset& rs, std::vector<ChampRequis>& champs,
-                           const std::string& nomTable) {
-  bool edite = false;
+// What became of one record's null required fields.
+struct Correction {
+  bool edite = false;                  // the record is in edit mode with values to store
+  std::vector<const ChampRequis*> mis;  // the fields given a value
+  int refus = 0;                       // the error of the first field left null, 0 when none
+  std::string champRefuse;
+};
+
+// One record: every required field that holds a null gets its default. A field without a default
+// the record can take keeps its null, and the record cannot be stored.
+Correction CorrigeEnregistrement(EtatReorganisation& etat, moteur::Recordset& rs, std::vector<ChampRequis>& champs,
+                                 const std::string& nomTable) {
+  Correction c;
   for (auto& champ : champs) {
     bool nul = false;
     if (champ.champ && Essaie([&] { nul = champ.champ->Value().EstNul(); }) && nul) {
       etat.journal.EcritureJournal("Champ nul rencontré :'" + nomTable + "." + champ.nom + "'... champ mis à jour !");
-      Essaie([&] {
+      auto r = champ.valeur.EstNul() ? moteur::Resultat{moteur::err::ChampRequis, {}} : Essaie([&] {
         if (rs.EditMode() == 0) rs.Edit();
-        edite = true;
-        champ.champ->SetValue(moteur::Valeur(champ.valeur));
+        c.edite = true;
+        champ.champ->SetValue(champ.valeur);
       });
+      if (r) {
+        c.mis.push_back(&champ);
+      } else if (c.refus == 0) {
+        c.refus = r.Number;
+        c.champRefuse = champ.nom;
+      }
     }
     etat.fenetre.LaisseVivre();
   }
-  return edite;
+  return c;
+}
+
+// The line above said the field was updated: a refusal must follow it, or a record still holding
+// its null would read as corrected.
+void SignaleNonMisAJour(EtatReorganisation& etat, int numero, const std::string& champ, const std::string& nomTable) {
+  etat.journal.EcritureJournal("#ERR# Erreur :" + std::to_string(numero) + " " +
+                               moteur::DescriptionErreur(numero, {champ}) + " : enregistrement de " + nomTable +
+                               " non mis à jour.");
+}
+
+// After the store, each value given is read back: a value the engine did not keep is not a correction.
+const ChampRequis* ValeurNonGardee(const Correction& c) {
+  for (const auto* champ : c.mis) {
+    bool nul = true;
+    if (!Essaie([&] { nul = champ->champ->Value().EstNul(); }) || nul) return champ;
+  }
+  return nullptr;
 }
 
 void CorrigeTable(EtatReorganisation& etat, moteur::Database& cible, const moteur::TableDef& table,
@@ -174,15 +208,18 @@ void CorrigeTable(EtatReorganisation& etat, moteur::Database& cible, const moteu
     for (;;) {
       bool fin = true;
       if (!Essaie([&] { fin = rs.Eof(); }) || fin) break;
-      if (CorrigeEnregistrement(etat, rs, champs, nomTable)) {
+      Correction c = CorrigeEnregistrement(etat, rs, champs, nomTable);
+      if (c.refus != 0) {
+        SignaleNonMisAJour(etat, c.refus, c.champRefuse, nomTable);
+        Essaie([&] {
+          if (rs.EditMode() != 0) rs.CancelUpdate();
+        });
+      } else if (c.edite) {
         if (MiseAJour(rs, true) == 0) {
           Essaie([&] { rs.SetBookmark(rs.LastModified()); });
+          if (const ChampRequis* perdu = ValeurNonGardee(c)) SignaleNonMisAJour(etat, moteur::err::ChampRequis, perdu->nom, nomTable);
         } else {
-          // The line above already said the field was updated: the refusal must follow it, or a
-          // record still holding its null would read as corrected.
-          const int numero = ErreurDerniereEcriture();
-          etat.journal.EcritureJournal("#ERR# Erreur :" + std::to_string(numero) + " " + moteur::DescriptionErreur(numero) +
-                                       " : enregistrement de " + nomTable + " non mis à jour.");
+          SignaleNonMisAJour(etat, ErreurDerniereEcriture(), {}, nomTable);
           // Back to the record as stored; going back to the last record stored would visit
           // this one again, and again.
           Essaie([&] { rs.CancelUpdate(); });

@@ -275,6 +275,51 @@ TEST_F(Verification, ChampNulDontLeDefautEstRefuseSignaleLeRefus) {
   EXPECT_TRUE(Colonne(Resultat(), "T", "C")[0].EstNul());
 }
 
+// Defaults taken as the engine gives them to a new record; where there is none, the null stays
+// and the journal says that the record was not corrected.
+TEST_F(Verification, ChampNulNumeriqueOuDateRecoitLeDefautCalculeOuUneErreur) {
+  const std::vector<Champ> champs = {{"Id", dbLong},
+                                     {"Jour", moteur::dbDate, 0, true, "Date()"},
+                                     {"Debut", moteur::dbDate, 0, true, "#01/02/2020#"},
+                                     {"Actif", moteur::dbBoolean, 0, true, "True"},
+                                     {"Nombre", dbLong, 0, true},
+                                     {"Quand", moteur::dbDate, 0, true},
+                                     {"Coche", moteur::dbBoolean, 0, true}};
+  Modele([&](moteur::Database& b) { CreeTable(b, "T", champs); });
+  Cible([&](moteur::Database& b) {
+    CreeTable(b, "T", champs);
+    moteur::EcritSansControle(b, "T", {{"Id", Valeur(1)}, {"Nombre", Valeur(1)}, {"Quand", Valeur("2021-03-04 00:00:00")},
+                                       {"Coche", Valeur(0LL)}});
+    for (const char* champ : {"Nombre", "Quand", "Coche"}) {
+      std::vector<std::pair<std::string, Valeur>> valeurs = {{"Id", Valeur(2)}, {"Jour", Valeur("2021-01-01 00:00:00")},
+                                                             {"Debut", Valeur("2021-01-01 00:00:00")}, {"Actif", Valeur(-1LL)},
+                                                             {"Nombre", Valeur(1)}, {"Quand", Valeur("2021-03-04 00:00:00")},
+                                                             {"Coche", Valeur(0LL)}};
+      for (auto& [nom, valeur] : valeurs) if (nom == champ) valeur = Valeur::Nul();
+      moteur::EcritSansControle(b, "T", valeurs);
+    }
+  });
+  Verifie(true);
+
+  std::vector<std::string> attendus = {"Champ nul rencontré :'T.Jour'... champ mis à jour !",
+                                       "Champ nul rencontré :'T.Debut'... champ mis à jour !",
+                                       "Champ nul rencontré :'T.Actif'... champ mis à jour !"};
+  for (const char* champ : {"Nombre", "Quand", "Coche"}) {
+    attendus.push_back(std::string("Champ nul rencontré :'T.") + champ + "'... champ mis à jour !");
+    attendus.push_back("#ERR# Erreur :3314 " + moteur::DescriptionErreur(3314, {champ}) + " : enregistrement de T non mis à jour.");
+  }
+  EXPECT_EQ(Constats(), attendus);
+  auto& r = Resultat();
+  const auto jour = Colonne(r, "T", "Jour");
+  ASSERT_EQ(jour.size(), 4u);
+  EXPECT_EQ(jour[0].genre(), Valeur::Genre::Date);
+  EXPECT_EQ(Colonne(r, "T", "Debut")[0], Valeur(moteur::DateHeure{2020, 1, 2}));
+  EXPECT_EQ(Colonne(r, "T", "Actif")[0], Valeur(true));
+  EXPECT_TRUE(Colonne(r, "T", "Nombre")[1].EstNul());
+  EXPECT_TRUE(Colonne(r, "T", "Quand")[2].EstNul());
+  EXPECT_TRUE(Colonne(r, "T", "Coche")[3].EstNul());
+}
+
 TEST_F(Verification, ChampsNulsLaissesSansModeAvance) {
   Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"C", dbText, 10, true, "\"N\""}}); });
   Cible([](moteur::Database& b) {
