@@ -295,16 +295,20 @@ void CopieEnregistrement(EtatReorganisation& etat, moteur::Database& source, mot
     Essaie([&] { fin = origine.Eof(); });
     if (fin) break;
 
-    std::string trace;
+    std::string trace, traceDesPertes;
+    bool perte = false;
     etat.fenetre.LaisseVivre();
     Essaie([&] { cible.AddNew(); });
     for (auto& c : champs) {
       moteur::Valeur valeur;
-      Essaie([&] { valeur = c.source.Value(); });
+      const bool lue = static_cast<bool>(Essaie([&] { valeur = c.source.Value(); }));
       std::string texte;
       Essaie([&] { texte = valeur.EnTexte(); });
       trace += c.nom + ":" + texte + ";";
-      if (c.cible) Essaie([&] { c.cible->SetValue(valeur); });
+      // A value the field refuses leaves its Null in the copy: that is a value lost, not copied.
+      const bool perdue = c.cible && (!lue || (!valeur.EstNulOuVide() && !Essaie([&] { c.cible->SetValue(valeur); })));
+      traceDesPertes += c.nom + ":" + texte + (perdue ? " -> Null;" : ";");
+      perte = perte || perdue;
     }
     if (MiseAJour(cible) != 0) {
       etat.journal.EcritureJournal("   Table : " + nomTable + ", Enregistrement non mis à jour.\r\n   --->" + trace);
@@ -312,6 +316,10 @@ void CopieEnregistrement(EtatReorganisation& etat, moteur::Database& source, mot
       Essaie([&] {
         if (cible.EditMode() != 0) cible.CancelUpdate();
       });
+    } else if (perte) {
+      etat.journal.EcritureJournal("   Table : " + nomTable +
+                                   ", Enregistrement copié, valeurs inconvertibles remplacées par Null.\r\n   --->" +
+                                   traceDesPertes);
     }
     // A record the engine cannot step past would otherwise be copied again and again.
     if (!Essaie([&] { origine.MoveNext(); })) break;

@@ -502,6 +502,25 @@ TEST_F(CopieEnregistrements, EnregistrementRefuseTraceAvecLeChampAbsent) {
   EXPECT_NE(fenetre.messages[0].texte.find("3314"), std::string::npos) << fenetre.messages[0].texte;
 }
 
+// A value the destination field cannot take leaves a Null in the copy: the journal names it, with
+// the record's trace, rather than count the record as copied whole.
+TEST_F(CopieEnregistrements, ValeurInconvertibleDevenueNullSignaleeDansLaTrace) {
+  fenetre.cases["chLigneALigne"] = true;
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Montant", moteur::dbText, 10}, {"Quand", moteur::dbText, 12}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Montant", moteur::dbLong}, {"Quand", moteur::dbDate}});
+  outils::Ajoute(orig, "T", {{"Id", 1}, {"Montant", "12"}, {"Quand", "31/01/2024"}});
+  outils::Ajoute(orig, "T", {{"Id", 2}, {"Montant", "abc"}, {"Quand", "hier"}});
+
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{
+                          Sequentielle("T"),
+                          "   Table : T, Enregistrement copié, valeurs inconvertibles remplacées par Null.",
+                          "   --->Id:2;Montant:abc -> Null;Quand:hier -> Null;", Reussie}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Montant"), (std::vector<std::string>{"12", "<nul>"}));
+}
+
 TEST_F(CopieEnregistrements, CopieEnregistrementSansTableDestinationNeSignaleRien) {
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");
