@@ -96,7 +96,8 @@ inline std::string Racine() {
 inline std::string Outil(const std::string& nom) {
   return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / nom).string();
 }
-inline std::string DossierDemo() { return (fs::path(__FILE__).parent_path().parent_path().parent_path() / "demo").string(); }
+// From the project's root as the build knows it: a compiler cache may write __FILE__ relative.
+inline std::string DossierDemo() { return (fs::path(RACINE_PROJET) / "demo").string(); }
 
 struct Execution {
   int code = -1;
