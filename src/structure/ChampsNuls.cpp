@@ -84,6 +84,14 @@ std::string InstructionRemplissage(std::string_view table, const EntreeRemplissa
          entree.champ + "])";
 }
 
+void RemplitNouveauChamp(const moteur::Field& champ, std::string_view table, moteur::Database& cible) {
+  if (!Ouverte(cible)) return;
+  ListeRemplissage une;
+  InscritChampNul(une, champ);
+  for (const auto& entree : une.Entrees())
+    Essaie([&] { cible.Execute(InstructionRemplissage(table, entree), moteur::dbFailOnError); });
+}
+
 void RemplitChampsNuls(const ListeRemplissage& liste, std::string_view table, moteur::Database& cible) {
   if (!Ouverte(cible)) return;
   std::vector<const EntreeRemplissage*> refusees;

@@ -45,6 +45,11 @@ void InscritChampNul(ListeRemplissage& liste, const moteur::Field& champ);
 // "UPDATE [table] SET [champ] = valeur WHERE ISNULL([champ])"
 std::string InstructionRemplissage(std::string_view table, const EntreeRemplissage& entree);
 
+// Runs at once the fill statement of a field just added to a table that holds records: each new
+// required field filled as it comes, no statement is refused for the nulls of the next ones, and
+// a rebuild of the table that follows finds values to copy.
+void RemplitNouveauChamp(const moteur::Field& champ, std::string_view table, moteur::Database& cible);
+
 // Runs the statement of every stored entry; one the engine rejects is passed over.
 void RemplitChampsNuls(const ListeRemplissage& liste, std::string_view table, moteur::Database& cible);
 

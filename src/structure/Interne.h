@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/InterfaceFenetre.h"
 #include "moteur/Moteur.h"
@@ -25,6 +27,21 @@ inline bool EstSysteme(long long attributs) { return (attributs & moteur::dbSyst
 // The file of that name in the folder, its case aside: the exact name when it exists, else the
 // first match in name order; empty when there is none.
 std::string FichierSansCasse(const std::string& dossier, const std::string& nom);
+
+// The text of the journal line of a primary or unique index the data's duplicates refuse.
+std::string TexteDoublons(const std::string& table, const std::string& index);
+
+// A relation as the database holds it, kept to be appended again once its table is rebuilt.
+struct RelationGardee {
+  std::string nom, table, tableEtrangere;
+  long long attributs = 0;
+  std::vector<std::pair<std::string, std::string>> champs;  // name, foreign name
+};
+
+// The relations of the database in which the table takes part, on either side.
+std::vector<RelationGardee> RelationsDeLaTable(moteur::Database& base, const std::string& table);
+// Appends the relation to the database again; the engine's refusal when it cannot be.
+moteur::Resultat RetablitRelation(moteur::Database& base, const RelationGardee& relation);
 
 // A handle on no database at all must never reach the engine, which would not survive it.
 inline bool Ouverte(const moteur::Database& base) { return base.etat() && base.EstOuverte(); }

@@ -121,7 +121,18 @@ void EffaceTablesTemporaires(EtatReorganisation& etat) {
     // Only a table the reference is known to define goes: a lookup that fails for any other
     // reason than its absence proves nothing.
     bool connue = Essaie([&] { reference.TableDefs()[nom].Name(); }).Number == 0;
-    if (!connue || SupprimeTable(cible, nom, true) != 0) ++i;
+    if (!connue) {
+      ++i;
+      continue;
+    }
+    // The engine takes the table's relations with it: the journal names each one.
+    const std::vector<RelationGardee> relations = RelationsDeLaTable(cible, nom);
+    if (SupprimeTable(cible, nom, true) != 0) {
+      ++i;
+      continue;
+    }
+    for (const auto& relation : relations)
+      etat.journal.EcritureJournal("#ALERT# Relation '" + relation.nom + "' supprimée avec la table " + nom + ".");
   }
   FermeBase(reference);
 }

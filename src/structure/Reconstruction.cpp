@@ -63,14 +63,84 @@ void CopieDictionnaire(const moteur::Field& existant, const moteur::Field& nouve
 // What the record copy needs of each field of the existing table.
 struct ChampCopie {
   std::string nom;
-  bool present = false;  // the new table has it
-  bool texte = false;    // the new field is Text: values are cut to its size
+  bool present = false;     // the new table has it
+  bool texte = false;       // the new field is Text: values are cut to its size
   int taille = 0;
   bool requis = false;
+  bool typeChange = false;  // the new field's type is not the existing one's: a value may read otherwise
 };
 
-void CopieEnregistrements(EtatReorganisation& etat, moteur::Database& cible, const std::string& table,
-                          const std::string& nomTemporaire, const std::vector<ChampCopie>& champs) {
+// The fields that tell a record of the table from the others in the journal: those of its primary
+// key, else of its first unique index; none when it has neither.
+std::vector<std::string> ChampsCle(const moteur::TableDef& table) {
+  std::string liste;
+  Essaie([&] {
+    const int nombre = table.Indexes().Count();
+    for (int k = 0; k < nombre && liste.empty(); ++k)
+      if (table.Indexes()[k].Primary()) liste = table.Indexes()[k].Fields();
+    for (int k = 0; k < nombre && liste.empty(); ++k)
+      if (table.Indexes()[k].Unique()) liste = table.Indexes()[k].Fields();
+  });
+  std::vector<std::string> champs;
+  for (std::size_t debut = 0; debut < liste.size();) {
+    std::size_t fin = liste.find(';', debut);
+    if (fin == std::string::npos) fin = liste.size();
+    std::string nom = liste.substr(debut, fin - debut);
+    if (!nom.empty() && (nom.front() == '+' || nom.front() == '-')) nom.erase(0, 1);
+    if (!nom.empty()) champs.push_back(nom);
+    debut = fin + 1;
+  }
+  return champs;
+}
+
+std::string Cite(const moteur::Valeur& v) { return v.EstNulOuVide() ? "Null" : "'" + v.EnTexte() + "'"; }
+
+// "Id=1" for a record of a table keyed on Id, "n° 3" for the third record of a table without a key.
+std::string CleEnregistrement(moteur::Recordset& rs, const std::vector<std::string>& cle, long long position) {
+  if (cle.empty()) return "n° " + std::to_string(position);
+  std::string texte;
+  for (const auto& nom : cle) {
+    moteur::Valeur v;
+    Essaie([&] { v = rs[nom].Value(); });
+    texte += (texte.empty() ? "" : ", ") + nom + "=" + (v.EstNulOuVide() ? std::string("Null") : v.EnTexte());
+  }
+  return texte;
+}
+
+// One value into the new record. A value the new field cuts or reads otherwise is told in
+// `changement`, with the whole of the former value.
+void CopieValeur(moteur::Recordset& existante, moteur::Recordset& nouvelle, const ChampCopie& champ,
+                 std::string& changement) {
+  moteur::Valeur valeur = existante[champ.nom].Value();
+  moteur::Valeur ancienne;
+  bool aSuivre = false;
+  if (valeur.EstNul()) {
+    // A null stays a null; only a field that refuses it gets the value of its type.
+    if (champ.requis) valeur = LitChamp(existante, champ.nom);
+  } else {
+    aSuivre = champ.typeChange;
+    if (champ.texte) {
+      std::string texte = valeur.genre() == moteur::Valeur::Genre::Texte ? valeur.texte() : valeur.EnTexte();
+      if (moteur::LongueurCaracteres(texte) > static_cast<std::size_t>(champ.taille)) {
+        aSuivre = true;
+        ancienne = valeur;
+        valeur = moteur::Valeur(moteur::PremiersCaracteres(texte, static_cast<std::size_t>(champ.taille)));
+      }
+    }
+    if (aSuivre && ancienne.EstVide()) ancienne = valeur;
+  }
+  nouvelle[champ.nom].SetValue(valeur);
+  if (!aSuivre) return;
+  const moteur::Valeur gardee = nouvelle[champ.nom].Value();
+  if (gardee.EnTexte() != ancienne.EnTexte()) changement = "champ '" + champ.nom + "' : " + Cite(ancienne) + " devient " + Cite(gardee);
+}
+
+// Copies every record into the new table; returns the journal lines of the values it changed,
+// to be written once the rebuild has succeeded.
+std::vector<std::string> CopieEnregistrements(EtatReorganisation& etat, moteur::Database& cible, const std::string& table,
+                                              const std::string& nomTemporaire, const std::vector<ChampCopie>& champs,
+                                              const std::vector<std::string>& cle) {
+  std::vector<std::string> changements;
   moteur::Recordset existante, nouvelle;
   struct Fermeture {
     moteur::Recordset &a, &b;
@@ -81,35 +151,27 @@ void CopieEnregistrements(EtatReorganisation& etat, moteur::Database& cible, con
   } fermeture{existante, nouvelle};
 
   if (!Essaie([&] { existante = OuvreTable(cible, table); })) throw Echec{};
-  if (TableVide(existante)) return;
+  if (TableVide(existante)) return changements;
   if (!Essaie([&] {
         nouvelle = OuvreTable(cible, nomTemporaire);
         existante.MoveFirst();
       }))
     throw Echec{};
-  for (;;) {
+  for (long long position = 1;; ++position) {
     bool fin = true;
     if (!Essaie([&] { fin = existante.Eof(); })) throw Echec{};
     if (fin) break;
     if (!Essaie([&] { nouvelle.AddNew(); })) throw Echec{};
     for (const auto& champ : champs) {
       if (!champ.present) continue;
-      auto r = Essaie([&] {
-        moteur::Valeur valeur = existante[champ.nom].Value();
-        if (valeur.EstNul()) {
-          // A null stays a null; only a field that refuses it gets the value of its type.
-          if (champ.requis) valeur = LitChamp(existante, champ.nom);
-        } else if (champ.texte) {
-          std::string texte = valeur.genre() == moteur::Valeur::Genre::Texte ? valeur.texte() : valeur.EnTexte();
-          if (moteur::LongueurCaracteres(texte) > static_cast<std::size_t>(champ.taille))
-            valeur = moteur::Valeur(moteur::PremiersCaracteres(texte, static_cast<std::size_t>(champ.taille)));
-        }
-        nouvelle[champ.nom].SetValue(valeur);
-      });
-      if (!r) {
+      std::string changement;
+      if (!Essaie([&] { CopieValeur(existante, nouvelle, champ, changement); })) {
         Essaie([&] { nouvelle.CancelUpdate(); });
         throw Echec{};
       }
+      if (!changement.empty())
+        changements.push_back("#ALERT# Table : " + table + ", enregistrement " + CleEnregistrement(existante, cle, position) +
+                              ", " + changement + ".");
     }
     if (MiseAJour(nouvelle, true) != 0) {
       Essaie([&] { nouvelle.CancelUpdate(); });
@@ -117,6 +179,57 @@ void CopieEnregistrements(EtatReorganisation& etat, moteur::Database& cible, con
     }
     etat.fenetre.LaisseVivre();
     if (!Essaie([&] { existante.MoveNext(); })) throw Echec{};
+  }
+  return changements;
+}
+
+// The indexes only the existing table has go to the new one, as its own fields do; those the model
+// also has are made again by the verification that follows. One refused for the duplicates a cut
+// made is kept as a plain index.
+void CopieIndexPropres(EtatReorganisation& etat, const moteur::TableDef& modele, const moteur::TableDef& existante,
+                       moteur::TableDef& nouvelle, const std::string& table) {
+  int nombre = 0;
+  Essaie([&] { nombre = existante.Indexes().Count(); });
+  for (int k = 0; k < nombre; ++k) {
+    moteur::Index ancien;
+    std::string nom;
+    if (!Essaie([&] {
+          ancien = existante.Indexes()[k];
+          nom = ancien.Name();
+        }))
+      continue;
+    if (Essaie([&] { modele.Indexes()[nom].Name(); })) continue;
+    moteur::Index copie;
+    auto r = Essaie([&] {
+      copie = nouvelle.CreateIndex(nom);
+      copie.SetFields(ancien.Fields());
+      copie.SetUnique(ancien.Unique());
+      copie.SetPrimary(ancien.Primary());
+      copie.SetIgnoreNulls(ancien.IgnoreNulls());
+      nouvelle.Indexes().Append(copie);
+    });
+    if (r.Number == moteur::err::Doublon) {
+      etat.journal.EcritureJournal("#ERR# " + TexteDoublons(table, nom));
+      r = Essaie([&] {
+        copie.SetUnique(false);
+        copie.SetPrimary(false);
+        nouvelle.Indexes().Append(copie);
+      });
+    }
+    if (!r)
+      etat.journal.EcritureJournal("#ERR# Table : " + table + ", index '" + nom + "' non recréé (" + r.Description + ").");
+  }
+}
+
+// The relations the table had are appended again once it has its name back: without the relation
+// check, nothing else would give them back.
+void RetablitRelations(EtatReorganisation& etat, moteur::Database& cible, const std::string& table,
+                       const std::vector<RelationGardee>& relations) {
+  for (const auto& relation : relations) {
+    auto r = RetablitRelation(cible, relation);
+    if (!r)
+      etat.journal.EcritureJournal("#ERR# Relation '" + relation.nom + "' non recréée après la reconstruction de la table " +
+                                   table + " (" + r.Description + ").");
   }
 }
 
@@ -142,11 +255,15 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
           nombreModele = modele.Fields().Count();
         }))
       throw Echec{};
+    // The model's fields in their order, numbered from 0: a field the model adds later finds its
+    // place among them.
     for (int k = 0; k < nombreModele; ++k) {
       if (!Essaie([&] {
             moteur::Field source = modele.Fields()[k];
             champ = source.Name();
-            nouvelle.Fields().Append(CreeChampSemblable(nouvelle, source, true));
+            moteur::Field nouveau = CreeChampSemblable(nouvelle, source, true);
+            nouveau.SetOrdinalPosition(k);
+            nouvelle.Fields().Append(nouveau);
           }))
         throw Echec{};
     }
@@ -187,14 +304,21 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
                     c.texte = nouveau.Type() == moteur::dbText;
                     c.taille = nouveau.Size();
                     c.requis = nouveau.Required();
+                    c.typeChange = nouveau.Type() != existant.Type();
                   }).Number == 0;
       champs.push_back(std::move(c));
     }
 
-    CopieEnregistrements(etat, cible, table, nomTemporaire, champs);
+    const std::vector<std::string> changements =
+        CopieEnregistrements(etat, cible, table, nomTemporaire, champs, ChampsCle(existante));
+    CopieIndexPropres(etat, modele, existante, nouvelle, table);
 
+    const std::vector<RelationGardee> relations = RelationsDeLaTable(cible, table);
     if (SupprimeTable(cible, table) != 0) throw Echec{};
-    if (!Essaie([&] { nouvelle.SetName(table); })) throw Echec{};
+    const bool renommee = static_cast<bool>(Essaie([&] { nouvelle.SetName(table); }));
+    RetablitRelations(etat, cible, table, relations);
+    if (!renommee) throw Echec{};
+    for (const auto& ligne : changements) etat.journal.EcritureJournal(ligne);
     return true;
   } catch (const Echec&) {
   } catch (const moteur::ErreurMoteur&) {

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "journal/Journal.h"
+#include "moteur/Noms.h"
 #include "structure/Interne.h"
 #include "structure/Structure.h"
 
@@ -30,6 +31,35 @@ void SignaleRelations(EtatReorganisation& etat, const std::string& action, const
 }
 
 }  // namespace
+
+std::vector<RelationGardee> structure::RelationsDeLaTable(moteur::Database& base, const std::string& table) {
+  std::vector<RelationGardee> gardees;
+  int nombre = 0;
+  Essaie([&] { nombre = base.Relations().Count(); });
+  for (int k = 0; k < nombre; ++k) {
+    Essaie([&] {
+      moteur::Relation r = base.Relations()[k];
+      RelationGardee g{r.Name(), r.Table(), r.ForeignTable(), r.Attributes(), {}};
+      if (!moteur::MemeNom(g.table, table) && !moteur::MemeNom(g.tableEtrangere, table)) return;
+      const int champs = r.Fields().Count();
+      for (int c = 0; c < champs; ++c) g.champs.emplace_back(r.Fields()[c].Name(), r.Fields()[c].ForeignName());
+      gardees.push_back(std::move(g));
+    });
+  }
+  return gardees;
+}
+
+moteur::Resultat structure::RetablitRelation(moteur::Database& base, const RelationGardee& g) {
+  return Essaie([&] {
+    moteur::Relation relation = base.CreateRelation(g.nom, g.table, g.tableEtrangere, g.attributs);
+    for (const auto& [nom, etranger] : g.champs) {
+      moteur::Field champ = relation.CreateField(nom);
+      champ.SetForeignName(etranger);
+      relation.Fields().Append(champ);
+    }
+    base.Relations().Append(relation);
+  });
+}
 
 void VerificationRelations(EtatReorganisation& etat, moteur::Database& modele, moteur::Database& cible) {
   if (!etat.flagVerifRelation) return;

@@ -210,7 +210,10 @@ class Verificateur {
     if (!t.creee) {
       bool requis = false;
       Essaie([&] { requis = nouveau.Required(); });
-      if (requis) InscritChampNul(t.remplissage, nouveau);
+      if (requis) {
+        InscritChampNul(t.remplissage, nouveau);
+        RemplitNouveauChamp(nouveau, t.nom, cible_);
+      }
       PlaceChamp(t, modele, nouveau);
     }
     if (t.creee && t.enAttente && AjouteTable(cible_, t.cible) == 0 && t.cible.EstLie()) t.enAttente = false;
@@ -219,6 +222,13 @@ class Verificateur {
 
   // D1.3.2: the new field takes the model's ordinal position; those from there on move back one.
   void PlaceChamp(Table& t, const moteur::Field& modele, moteur::Field& nouveau) {
+    // Handles taken first: the collection follows the ordinal order, which changes on the way.
+    std::vector<moteur::Field> champs;
+    Essaie([&] {
+      int nombre = t.cible.Fields().Count();
+      for (int k = 0; k < nombre; ++k) champs.push_back(t.cible.Fields()[k]);
+    });
+    NumeroteSiConfondues(champs);
     int p = 0, actuelle = 0;
     if (!Essaie([&] {
           p = modele.OrdinalPosition();
@@ -226,12 +236,6 @@ class Verificateur {
         }) ||
         actuelle == p)
       return;
-    // Handles taken first: the collection follows the ordinal order, which changes on the way.
-    std::vector<moteur::Field> champs;
-    Essaie([&] {
-      int nombre = t.cible.Fields().Count();
-      for (int k = 0; k < nombre; ++k) champs.push_back(t.cible.Fields()[k]);
-    });
     for (auto it = champs.rbegin(); it != champs.rend(); ++it) {
       int position = 0;
       if (!Essaie([&] { position = it->OrdinalPosition(); }) || position < p) continue;
@@ -239,6 +243,21 @@ class Verificateur {
       if (position + 1 == p + 1) break;
     }
     Essaie([&] { nouveau.SetOrdinalPosition(p); });
+  }
+
+  // Fields sharing a position, as tables rebuilt by earlier versions hold them, give the walk
+  // above no place to insert at: they are numbered first in the order the table shows them.
+  static void NumeroteSiConfondues(std::vector<moteur::Field>& champs) {
+    bool confondues = false;
+    int precedente = -1;
+    for (auto& champ : champs) {
+      int position = 0;
+      Essaie([&] { position = champ.OrdinalPosition(); });
+      confondues = confondues || position <= precedente;
+      precedente = position;
+    }
+    if (!confondues) return;
+    for (std::size_t k = 0; k < champs.size(); ++k) Essaie([&] { champs[k].SetOrdinalPosition(static_cast<int>(k)); });
   }
 
   // D2: a field both have, in advanced mode.
@@ -362,11 +381,7 @@ class Verificateur {
 
   // G4, 3022: the data hold duplicates; the index is kept as a plain one.
   void IndexSansUnicite(Table& t, moteur::Index& nouveau, const std::string& nom) {
-    std::string texte = "i#Caractéristiques incorrectes :@@Table   : '" + t.nom + "'@Index : '" + nom +
-                        "'@@Cet index déclaré primaire ou unique ne peut être créé"
-                        "@correctement car des doublons sont présents dans la table.";
-    RemplaceTexte(texte, "@", ". ");
-    journal_.EcritureJournal("#ERR# " + texte);
+    journal_.EcritureJournal("#ERR# " + TexteDoublons(t.nom, nom));
     fenetre_.LaisseVivre();
     fenetre_.Pointeur(PointeurSouris::Sablier);
     SignaleAvancement("Réorganisation en cours ...");
@@ -446,6 +461,14 @@ class Verificateur {
 };
 
 }  // namespace
+
+std::string structure::TexteDoublons(const std::string& table, const std::string& index) {
+  std::string texte = "i#Caractéristiques incorrectes :@@Table   : '" + table + "'@Index : '" + index +
+                      "'@@Cet index déclaré primaire ou unique ne peut être créé"
+                      "@correctement car des doublons sont présents dans la table.";
+  RemplaceTexte(texte, "@", ". ");
+  return texte;
+}
 
 std::string CheminBaseModele(const std::string& cheminCible) {
   std::string parent = DossierParent(cheminCible);

@@ -70,5 +70,23 @@ TEST_F(Remplissage, ChampInscritAvecLaValeurDeSonType) {
   FermeBase(cible);
 }
 
+// Each new required field's statement is refused for the nulls the others still hold: every one
+// of them must still get its default, beyond the hundredth too.
+TEST_F(Remplissage, CentDeuxNouveauxChampsRequisRecoiventLeurDefaut) {
+  std::vector<Champ> champs = {{"Id", dbLong}};
+  for (int i = 0; i < 102; ++i) champs.push_back({"F" + std::to_string(i), dbLong, 0, true, std::to_string(i)});
+  Modele([&](moteur::Database& b) { CreeTable(b, "T", champs); });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}});
+    Insere(b, "T", {{"Id", Valeur(1)}});
+    Insere(b, "T", {{"Id", Valeur(2)}});
+  });
+  Verifie(false);
+
+  auto& r = Resultat();
+  for (int i = 0; i < 102; ++i)
+    EXPECT_EQ(Colonne(r, "T", "F" + std::to_string(i)), std::vector<Valeur>(2, Valeur(i))) << i;
+}
+
 }  // namespace
 }  // namespace utireorg::tests

@@ -59,6 +59,29 @@ TEST_F(Purge, ReferenceAuNomExactPrefereeAUneVarianteDeCasse) {
   EXPECT_EQ(CheminBaseReference(etat), "");
 }
 
+// A relation cannot outlive its table: the purge says which ones went with it.
+TEST_F(Purge, RelationsDUneTablePurgeeNommeesAuJournal) {
+  Base((racine / "modele" / "Compta.mdb").string(), [](moteur::Database& b) { CreeTable(b, "TmpCalcul", {{"A", dbLong}}); });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "Clients", {{"A", dbLong}}, {{"PrimaryKey", "+A", true, true}});
+    CreeTable(b, "TmpCalcul", {{"A", dbLong}});
+    CreeTable(b, "Zones", {{"A", dbLong}});
+    for (const char* etrangere : {"TmpCalcul", "Zones"}) {
+      moteur::Relation r = b.CreateRelation(std::string("Clients") + etrangere, "Clients", etrangere);
+      moteur::Field f = r.CreateField("A");
+      f.SetForeignName("A");
+      r.Fields().Append(f);
+      b.Relations().Append(r);
+    }
+  });
+  Purge_();
+
+  EXPECT_EQ(TablesCible(), (std::vector<std::string>{"Clients", "Zones"}));
+  EXPECT_EQ(Constats(), (std::vector<std::string>{"Purge table TmpCalcul",
+                                                  "#ALERT# Relation 'ClientsTmpCalcul' supprimée avec la table TmpCalcul."}));
+  EXPECT_EQ(Resultat().Relations().Count(), 1);
+}
+
 TEST_F(Purge, SansReferenceRienNEstSupprime) {
   Cible([](moteur::Database& b) { CreeTable(b, "TmpCalcul", {{"A", dbLong}}); });
   Purge_();

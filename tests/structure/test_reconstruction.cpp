@@ -159,3 +159,171 @@ TEST_F(Reconstruction, EchecALAjoutDeLaCopieNommeLeDernierChampDuModele) {
 
 }  // namespace
 }  // namespace utireorg::tests
+
+namespace utireorg::tests {
+namespace {
+
+using moteur::dbLong;
+using moteur::dbText;
+
+void Relie(moteur::Database& b, const std::string& nom, const std::string& table, const std::string& etrangere,
+           const std::string& champ, long long attributs = 0) {
+  moteur::Relation r = b.CreateRelation(nom, table, etrangere, attributs);
+  moteur::Field f = r.CreateField(champ);
+  f.SetForeignName(champ);
+  r.Fields().Append(f);
+  b.Relations().Append(r);
+}
+
+class ReconstructionFidele : public StructureTest {};
+
+// Without the relation check nothing rebuilds the relations a rebuilt table had: the rebuild
+// itself must give them back, as they were.
+TEST_F(ReconstructionFidele, SansVerificationDesRelationsLesTablesReconstruitesGardentLeurs) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "Clients", {{"Id", dbLong}, {"Nom", dbText, 30}}, {{"PrimaryKey", "+Id", true, true}});
+    CreeTable(b, "Factures", {{"IdF", dbLong}, {"Id", dbLong}, {"Montant", moteur::dbCurrency}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "Clients", {{"Id", dbLong}, {"Nom", dbText, 50}}, {{"PrimaryKey", "+Id", true, true}});
+    CreeTable(b, "Factures", {{"IdF", dbLong}, {"Id", dbLong}, {"Montant", moteur::dbDouble}});
+    CreeTable(b, "Notes", {{"Id", dbLong}});
+    Insere(b, "Clients", {{"Id", Valeur(1)}, {"Nom", Valeur("un")}});
+    Insere(b, "Factures", {{"IdF", Valeur(10)}, {"Id", Valeur(1)}, {"Montant", Valeur(2.5)}});
+    Relie(b, "ClientsFactures", "Clients", "Factures", "Id", moteur::dbRelationDeleteCascade);
+    Relie(b, "ClientsNotes", "Clients", "Notes", "Id", moteur::dbRelationDontEnforce);
+  });
+  etat.flagVerifRelation = false;
+  Verifie(true);
+
+  for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  auto& r = Resultat();
+  EXPECT_EQ(r.TableDefs()["Factures"].Fields()["Montant"].Type(), moteur::dbCurrency);
+  ASSERT_EQ(r.Relations().Count(), 2);
+  moteur::Relation factures = r.Relations()["ClientsFactures"];
+  EXPECT_EQ(factures.Table(), "Clients");
+  EXPECT_EQ(factures.ForeignTable(), "Factures");
+  EXPECT_EQ(factures.Attributes(), moteur::dbRelationDeleteCascade);
+  EXPECT_EQ(factures.Fields()[0].Name(), "Id");
+  EXPECT_EQ(factures.Fields()[0].ForeignName(), "Id");
+  EXPECT_EQ(r.Relations()["ClientsNotes"].Attributes(), moteur::dbRelationDontEnforce);
+  // Enforced again: an invoice without its customer is refused.
+  EXPECT_EQ(moteur::Essaie([&] { Insere(r, "Factures", {{"IdF", Valeur(11)}, {"Id", Valeur(99)}}); }).Number,
+            moteur::err::PasDEnregistrementLie);
+}
+
+// Every value a rebuild cuts or changes is written down with its record's key and the whole of
+// the former value; values left as they were are not.
+TEST_F(ReconstructionFidele, ValeurCoupeeOuChangeeJournaliseeAvecSaCle) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 5}, {"Prix", moteur::dbCurrency}},
+              {{"PrimaryKey", "+Id", true, true}});
+    CreeTable(b, "SansCle", {{"Code", dbText, 3}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 10}, {"Prix", moteur::dbDouble}},
+              {{"PrimaryKey", "+Id", true, true}});
+    CreeTable(b, "SansCle", {{"Code", dbText, 10}});
+    Insere(b, "T", {{"Id", Valeur(1)}, {"Nom", Valeur("0123456789")}, {"Prix", Valeur(12.3456789)}});
+    Insere(b, "T", {{"Id", Valeur(2)}, {"Nom", Valeur("abc")}, {"Prix", Valeur(1.5)}});
+    Insere(b, "SansCle", {{"Code", Valeur("AB")}});
+    Insere(b, "SansCle", {{"Code", Valeur("ABCDEF")}});
+  });
+  Verifie(true);
+
+  std::vector<std::string> changements;
+  for (const auto& l : Constats())
+    if (l.rfind("#ALERT# Table : ", 0) == 0) changements.push_back(l);
+  EXPECT_EQ(changements, (std::vector<std::string>{
+                             "#ALERT# Table : SansCle, enregistrement n° 2, champ 'Code' : 'ABCDEF' devient 'ABC'.",
+                             "#ALERT# Table : T, enregistrement Id=1, champ 'Nom' : '0123456789' devient '01234'.",
+                             "#ALERT# Table : T, enregistrement Id=1, champ 'Prix' : '12,3456789' devient '12,3457'."}));
+  for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  auto& r = Resultat();
+  EXPECT_EQ(Colonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("01234"), Valeur("abc")}));
+}
+
+// Indexes the target alone has stay with it, as its own fields do.
+TEST_F(ReconstructionFidele, IndexPropresALaCibleGardes) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 30}}, {{"PrimaryKey", "+Id", true, true}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 50}, {"Ville", dbText, 20}},
+              {{"PrimaryKey", "+Id", true, true}, {"NomVille", "+Nom;-Ville", true}, {"ParVille", "+Ville"}});
+    Insere(b, "T", {{"Id", Valeur(1)}, {"Nom", Valeur("un")}, {"Ville", Valeur("Albi")}});
+  });
+  Verifie(true);
+
+  for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  auto& r = Resultat();
+  EXPECT_EQ(r.TableDefs()["T"].Fields()["Nom"].Size(), 30);
+  moteur::Index nomVille, parVille;
+  ASSERT_TRUE(moteur::Essaie([&] { nomVille = r.TableDefs()["T"].Indexes()["NomVille"]; }));
+  EXPECT_EQ(nomVille.Fields(), "+Nom;-Ville");
+  EXPECT_TRUE(nomVille.Unique());
+  ASSERT_TRUE(moteur::Essaie([&] { parVille = r.TableDefs()["T"].Indexes()["ParVille"]; }));
+  EXPECT_FALSE(parVille.Unique());
+}
+
+// A rebuilt table keeps its fields in order: a field the model adds later takes its place there.
+TEST_F(ReconstructionFidele, ChampAjouteApresUneReconstructionPrendSaPosition) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 30}, {"Fin", dbLong}}); });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 50}, {"Fin", dbLong}, {"Propre", dbLong}});
+    Insere(b, "T", {{"Id", Valeur(1)}, {"Nom", Valeur("un")}, {"Fin", Valeur(9)}});
+  });
+  Verifie(true);
+  {
+    auto& r = Resultat();
+    moteur::TableDef t = r.TableDefs()["T"];
+    for (int k = 0; k < t.Fields().Count(); ++k) EXPECT_EQ(t.Fields()[k].OrdinalPosition(), k) << t.Fields()[k].Name();
+    FermeBase(resultat);
+  }
+
+  fs::remove(cheminModele);
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nouveau", dbLong}, {"Nom", dbText, 30}, {"Fin", dbLong}});
+  });
+  Verifie(true);
+
+  EXPECT_EQ(NomsChamps(Resultat(), "T"), (std::vector<std::string>{"Id", "Nouveau", "Nom", "Fin", "Propre"}));
+  EXPECT_EQ(Colonne(Resultat(), "T", "Fin"), std::vector<Valeur>{Valeur(9)});
+}
+
+// A field the model makes required and a field that makes the table be rebuilt, in the same table,
+// whichever comes first: one run brings the table up to the model, with every record.
+TEST_F(ReconstructionFidele, NouveauChampRequisEtChampDifferentConvergentEnUnPassage) {
+  for (bool requisDAbord : {true, false}) {
+    SCOPED_TRACE(requisDAbord ? "champ requis d'abord" : "champ différent d'abord");
+    fs::remove(cheminModele);
+    fs::remove(cheminCible);
+    fenetre.journal.clear();
+    Modele([&](moteur::Database& b) {
+      std::vector<Champ> champs = {{"Id", dbLong}};
+      Champ requis{"Code", dbText, 5, true, "\"X\""}, date{"Jour", moteur::dbDate, 0, true, "#01/02/2020#"},
+          nom{"Nom", dbText, 30};
+      if (requisDAbord) champs.insert(champs.end(), {requis, date, nom});
+      else champs.insert(champs.end(), {nom, requis, date});
+      CreeTable(b, "T", champs, {{"PrimaryKey", "+Id", true, true}});
+    });
+    Cible([](moteur::Database& b) {
+      CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 50}}, {{"PrimaryKey", "+Id", true, true}});
+      Insere(b, "T", {{"Id", Valeur(1)}, {"Nom", Valeur("un")}});
+      Insere(b, "T", {{"Id", Valeur(2)}, {"Nom", Valeur("deux")}});
+    });
+    Verifie(true);
+
+    for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+    auto& r = Resultat();
+    EXPECT_FALSE(TableExiste(r, "Temp_T"));
+    EXPECT_EQ(r.TableDefs()["T"].Fields()["Nom"].Size(), 30);
+    EXPECT_EQ(Colonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("un"), Valeur("deux")}));
+    EXPECT_EQ(Colonne(r, "T", "Code"), (std::vector<Valeur>{Valeur("X"), Valeur("X")}));
+    EXPECT_EQ(Colonne(r, "T", "Jour"), (std::vector<Valeur>(2, Valeur(moteur::DateHeure{2020, 1, 2}))));
+    FermeBase(resultat);
+  }
+}
+
+}  // namespace
+}  // namespace utireorg::tests

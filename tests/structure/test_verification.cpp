@@ -90,6 +90,17 @@ TEST_F(Verification, ChampManquantPlaceAuRangDuModeleEtNulsRemplis) {
   EXPECT_EQ(Colonne(r, "T", "B"), (std::vector<Valeur>{Valeur("un"), Valeur("deux")}));
 }
 
+// Tables rebuilt by earlier versions hold every field at position 0: the new field still takes the
+// model's place among them, their order kept.
+TEST_F(Verification, ChampManquantPlaceMemeQuandLesPositionsSontConfondues) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}, {"X", dbLong}, {"B", dbLong}, {"C", dbLong}}); });
+  Cible([](moteur::Database& b) { CreeTable(b, "T", {{"A", dbLong}, {"B", dbLong}, {"C", dbLong}}); });
+  ModifieCatalogue(cheminCible, "UPDATE MSysColumns SET OrdinalPosition = 0");
+  Verifie();
+
+  EXPECT_EQ(NomsChamps(Resultat(), "T"), (std::vector<std::string>{"A", "X", "B", "C"}));
+}
+
 class VerificationModes : public Verification, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(VerificationModes, DefautEtNomClairCorrigesEnModeAvanceSeulement) {
