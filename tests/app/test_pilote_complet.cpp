@@ -54,6 +54,9 @@ TEST_F(TestRunComplet, ToutesLesOptionsRendentUneBaseSaineAuNiveauDuModele) {
     if (position > precedent) precedent = position;
   }
   EXPECT_TRUE(fenetre->ContientTexte("Réouverture base de données principale"));
+  // The demonstration target holds a temporary table of the software: the purge has its work.
+  long purge = fenetre->PositionCadre("Purge des tables temporaires");
+  EXPECT_GT(fenetre->Position("Purge table TmpImport", purge), purge) << fenetre->journal;
   EXPECT_TRUE(fs::exists(Chemin("Logiciel/Dossier1/copie_reorg.mdb")));
   EXPECT_TRUE(FichiersTemporaires().empty());
 
