@@ -67,6 +67,7 @@ struct ChampCopie {
   bool texte = false;       // the new field is Text: values are cut to its size
   int taille = 0;
   bool requis = false;
+  moteur::Valeur defaut;    // what a new record of the new table gets in this field; Null when nothing
   bool typeChange = false;  // the new field's type is not the existing one's: a value may read otherwise
 };
 
@@ -115,8 +116,10 @@ void CopieValeur(moteur::Recordset& existante, moteur::Recordset& nouvelle, cons
   moteur::Valeur ancienne;
   bool aSuivre = false;
   if (valeur.EstNul()) {
-    // A null stays a null; only a field that refuses it gets the value of its type.
-    if (champ.requis) valeur = LitChamp(existante, champ.nom);
+    // A null stays a null. A field that refuses it gets its default, as a new record would and as
+    // the null-record pass would give it (the model may have just made the field required); the
+    // value of its type when it has none.
+    if (champ.requis) valeur = champ.defaut.EstNul() ? LitChamp(existante, champ.nom) : champ.defaut;
   } else {
     aSuivre = champ.typeChange;
     if (champ.texte) {
@@ -132,7 +135,8 @@ void CopieValeur(moteur::Recordset& existante, moteur::Recordset& nouvelle, cons
   nouvelle[champ.nom].SetValue(valeur);
   if (!aSuivre) return;
   const moteur::Valeur gardee = nouvelle[champ.nom].Value();
-  if (gardee.EnTexte() != ancienne.EnTexte()) changement = "champ '" + champ.nom + "' : " + Cite(ancienne) + " devient " + Cite(gardee);
+  if (gardee.EnTexte() != ancienne.EnTexte())
+    changement = "champ '" + champ.nom + "' : " + Cite(ancienne) + " devient " + Cite(gardee);
 }
 
 // Copies every record into the new table; returns the journal lines of the values it changed,
@@ -304,6 +308,7 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
                     c.texte = nouveau.Type() == moteur::dbText;
                     c.taille = nouveau.Size();
                     c.requis = nouveau.Required();
+                    c.defaut = moteur::ValeurParDefaut(nouveau.DefaultValue(), nouveau.Type());
                     c.typeChange = nouveau.Type() != existant.Type();
                   }).Number == 0;
       champs.push_back(std::move(c));

@@ -305,11 +305,13 @@ TEST_F(ReconstructionFidele, NouveauChampRequisEtChampDifferentConvergentEnUnPas
           nom{"Nom", dbText, 30};
       if (requisDAbord) champs.insert(champs.end(), {requis, date, nom});
       else champs.insert(champs.end(), {nom, requis, date});
+      // A field of the target the model makes required, after the one that differs.
+      champs.push_back({"Etat", dbText, 5, true, "\"E\""});
       CreeTable(b, "T", champs, {{"PrimaryKey", "+Id", true, true}});
     });
     Cible([](moteur::Database& b) {
-      CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 50}}, {{"PrimaryKey", "+Id", true, true}});
-      Insere(b, "T", {{"Id", Valeur(1)}, {"Nom", Valeur("un")}});
+      CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 50}, {"Etat", dbText, 5}}, {{"PrimaryKey", "+Id", true, true}});
+      Insere(b, "T", {{"Id", Valeur(1)}, {"Nom", Valeur("un")}, {"Etat", Valeur("A")}});
       Insere(b, "T", {{"Id", Valeur(2)}, {"Nom", Valeur("deux")}});
     });
     Verifie(true);
@@ -321,6 +323,7 @@ TEST_F(ReconstructionFidele, NouveauChampRequisEtChampDifferentConvergentEnUnPas
     EXPECT_EQ(Colonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("un"), Valeur("deux")}));
     EXPECT_EQ(Colonne(r, "T", "Code"), (std::vector<Valeur>{Valeur("X"), Valeur("X")}));
     EXPECT_EQ(Colonne(r, "T", "Jour"), (std::vector<Valeur>(2, Valeur(moteur::DateHeure{2020, 1, 2}))));
+    EXPECT_EQ(Colonne(r, "T", "Etat"), (std::vector<Valeur>{Valeur("A"), Valeur("E")}));
     FermeBase(resultat);
   }
 }
