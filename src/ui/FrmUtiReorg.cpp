@@ -41,6 +41,25 @@
 namespace utireorg {
 namespace {
 
+// The journal's frames are 75 columns wide: they line up only in a font whose characters really
+// are all of one width. The font configuration may answer to "Courier New", or to the system's
+// fixed font, with a font it does not tell as such: the first one that is fixed-pitch is taken.
+QFont PoliceFixe() {
+  auto reglee = [](QFont police) {
+    police.setStyleHint(QFont::Monospace);
+    police.setFixedPitch(true);
+    police.setPointSize(9);
+    return police;
+  };
+  QList<QFont> candidates{reglee(QFont(QStringLiteral("Courier New"))),
+                          reglee(QFontDatabase::systemFont(QFontDatabase::FixedFont))};
+  for (const QString& famille : QFontDatabase::families())
+    if (QFontDatabase::isFixedPitch(famille)) candidates.push_back(reglee(QFont(famille)));
+  for (const QFont& police : candidates)
+    if (QFontInfo(police).fixedPitch()) return police;
+  return candidates.front();
+}
+
 const QColor Bleu(99, 117, 214);  // the introduction page of the first scheme
 const QColor Marine(0, 0, 128);
 const QColor Blanc(255, 255, 255);
@@ -400,14 +419,7 @@ QWidget* FrmUtiReorg::ConstruitPage3() {
   saisieAnalyse_->setReadOnly(true);
   saisieAnalyse_->setLineWrapMode(QPlainTextEdit::NoWrap);
   saisieAnalyse_->setUndoRedoEnabled(false);
-  // The journal's frames are 75 columns wide: they line up only in a fixed-pitch font.
-  QFont fixe = QFontDatabase::families().contains(QStringLiteral("Courier New"))
-                   ? QFont(QStringLiteral("Courier New"))
-                   : QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  fixe.setStyleHint(QFont::Monospace);
-  fixe.setFixedPitch(true);
-  fixe.setPointSize(9);
-  saisieAnalyse_->setFont(fixe);
+  saisieAnalyse_->setFont(PoliceFixe());
   colonne->addWidget(saisieAnalyse_, 1);
 
   auto* rangee = new QHBoxLayout;
