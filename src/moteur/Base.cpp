@@ -19,6 +19,11 @@ void BaseEtat::VerifieOuverte() const {
 void BaseEtat::VerifieEcriture(std::string_view objet) const {
   VerifieOuverte();
   if (lectureSeule) throw ErreurMoteur(err::LectureSeule, {objet.empty() ? std::string_view(chemin) : objet});
+  // Inside a transaction the engine did not open, a write would be lost with it at close.
+  if (niveauTransaction == 0 && sql::PointsDeRepriseOuverts(db) == 0 && !sqlite3_get_autocommit(db))
+    throw ErreurMoteur(err::OperationInvalide, "Écriture refusée : la base de données '" + chemin +
+                                                   "' est dans une transaction que le moteur n'a pas ouverte ; "
+                                                   "ce qui y serait écrit ne serait jamais enregistré.");
 }
 
 void BaseEtat::Ferme() {

@@ -56,6 +56,9 @@ class Requete {
 void Execute(sqlite3* db, std::string_view texte, Operation op = Operation::Ecriture);
 
 // Savepoint that rolls back unless validated: every change of the catalog is all or nothing.
+// The outermost one is the SQLite transaction itself: validating it is a commit, which another
+// process may refuse; undoing it then rolls the whole transaction back, so that the connection
+// never stays inside a transaction nobody will end.
 class PointDeReprise {
  public:
   explicit PointDeReprise(sqlite3* db);
@@ -65,8 +68,16 @@ class PointDeReprise {
  private:
   sqlite3* db_;
   std::string nom_;
+  bool exterieur_ = false;  // it began the SQLite transaction
   bool actif_ = true;
 };
+
+// How many savepoints of the engine's own are open on the connection (in this thread).
+int PointsDeRepriseOuverts(sqlite3* db);
+
+// Ends the SQLite transaction of the connection by rolling it all back; true when the connection
+// is back in autocommit mode.
+bool AnnuleTransaction(sqlite3* db);
 
 }  // namespace sql
 

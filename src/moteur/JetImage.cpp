@@ -251,7 +251,8 @@ void EcritProprietesBase(BaseEtat& base, const std::vector<DefPropriete>& propri
 }
 
 void Construit(BaseEtat& base, Lecteur& flux, const std::string& chemin) {
-  sql::Execute(base.db, "BEGIN", sql::Operation::Ecriture);
+  // One transaction for the whole image, opened as the engine opens its own.
+  sql::PointDeReprise transaction(base.db);
   Chantier chantier(base);
   for (;;) {
     switch (flux.Type()) {
@@ -270,7 +271,7 @@ void Construit(BaseEtat& base, Lecteur& flux, const std::string& chemin) {
       }
       case Message::Fin:
         chantier.Termine();
-        sql::Execute(base.db, "COMMIT", sql::Operation::Ecriture);
+        transaction.Valide();
         return;
       default: Endommage(chemin, "sa lecture a produit des données incohérentes");
     }

@@ -447,7 +447,16 @@ void DBEngine::Rollback() {
   std::optional<ErreurMoteur> premiere;
   for (const auto& b : BasesOuvertes()) {
     if (b->niveauTransaction < niveauEspaceTravail) continue;
-    sqlite3_exec(b->db, ("ROLLBACK TO " + nom + "; RELEASE " + nom).c_str(), nullptr, nullptr, nullptr);
+    // The outermost level is the SQLite transaction itself: releasing its savepoint would be a
+    // commit, which another process may refuse, and the connection would stay inside a
+    // transaction the engine no longer counts. It is rolled back as a whole instead.
+    const bool annulee = b->niveauTransaction == 1
+                             ? sql::AnnuleTransaction(b->db)
+                             : sqlite3_exec(b->db, ("ROLLBACK TO " + nom + "; RELEASE " + nom).c_str(), nullptr, nullptr,
+                                            nullptr) == SQLITE_OK;
+    if (!annulee && !premiere)
+      premiere = ErreurMoteur(3034, "L'annulation de la transaction de la base '" + b->chemin +
+                                        "' a échoué : " + sqlite3_errmsg(b->db) + ".");
     --b->niveauTransaction;
     // Definitions changed in the transaction are gone too. A file that cannot be read back
     // (a full disk during the undo) must not leave the workspace in a transaction nor the

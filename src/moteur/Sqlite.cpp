@@ -1,5 +1,6 @@
 #include <atomic>
 #include <cstring>
+#include <unordered_map>
 
 #include "moteur/Interne.h"
 
@@ -183,14 +184,46 @@ void Execute(sqlite3* db, std::string_view texte, Operation op) {
   if (rc != SQLITE_OK) Leve(db, rc, op);
 }
 
+namespace {
+
+std::unordered_map<sqlite3*, int>& PointsOuverts() {
+  // A connection is only ever used by the thread that holds its database.
+  thread_local std::unordered_map<sqlite3*, int> ouverts;
+  return ouverts;
+}
+
+void Compte(sqlite3* db, int ecart) {
+  auto& ouverts = PointsOuverts();
+  if ((ouverts[db] += ecart) <= 0) ouverts.erase(db);
+}
+
+}  // namespace
+
+int PointsDeRepriseOuverts(sqlite3* db) {
+  auto it = PointsOuverts().find(db);
+  return it == PointsOuverts().end() ? 0 : it->second;
+}
+
+bool AnnuleTransaction(sqlite3* db) {
+  if (sqlite3_get_autocommit(db)) return true;
+  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return sqlite3_get_autocommit(db) != 0;
+}
+
 PointDeReprise::PointDeReprise(sqlite3* db) : db_(db) {
   static std::atomic<long long> compteur{0};
   nom_ = "pr" + std::to_string(++compteur);
+  exterieur_ = sqlite3_get_autocommit(db_) != 0;
   Execute(db_, "SAVEPOINT " + nom_, Operation::Ecriture);
+  Compte(db_, 1);
 }
 
 PointDeReprise::~PointDeReprise() {
   if (!actif_) return;
+  Compte(db_, -1);
+  // Releasing the outermost savepoint would be a commit, which may be refused: the whole
+  // transaction is rolled back instead.
+  if (exterieur_ && AnnuleTransaction(db_)) return;
   std::string annule = "ROLLBACK TO " + nom_ + "; RELEASE " + nom_;
   sqlite3_exec(db_, annule.c_str(), nullptr, nullptr, nullptr);
 }
@@ -198,6 +231,7 @@ PointDeReprise::~PointDeReprise() {
 void PointDeReprise::Valide() {
   Execute(db_, "RELEASE " + nom_, Operation::Ecriture);
   actif_ = false;
+  Compte(db_, -1);
 }
 
 }  // namespace moteur::sql

@@ -1,6 +1,8 @@
 // Second process of the tests that need another workstation or program on a database: holds it,
 // says "pret" on stdout, and lets go when its stdin is closed (or a line arrives on it).
 //
+//   aide_tenue <chemin> lecture           a read transaction (shared lock): others may read and begin
+//                                         a write, not commit it
 //   aide_tenue <chemin> immediat          write lock (BEGIN IMMEDIATE): others may read, not write
 //   aide_tenue <chemin> exclusif          exclusive lock (BEGIN EXCLUSIVE): others may not even read
 //   aide_tenue <chemin> ecriture          a large write not yet committed, part of it already in the
@@ -33,6 +35,7 @@ bool Execute(sqlite3* db, const std::string& texte) {
 }
 
 bool Commence(sqlite3* db, const std::string& mode) {
+  if (mode == "lecture") return Execute(db, "BEGIN") && Execute(db, "SELECT count(*) FROM sqlite_master");
   if (mode == "immediat") return Execute(db, "BEGIN IMMEDIATE");
   if (mode == "exclusif") return Execute(db, "BEGIN EXCLUSIVE");
   // A cache of a few pages spills the transaction into the database file before the commit.
@@ -80,8 +83,8 @@ int TientParLeMoteur(const std::string& chemin, bool exclusif) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc == 3 ? argv[2] : "";
-  if (mode == "immediat" || mode == "exclusif" || mode == "ecriture") return TientParSqlite(argv[1], mode);
+  if (mode == "lecture" || mode == "immediat" || mode == "exclusif" || mode == "ecriture") return TientParSqlite(argv[1], mode);
   if (mode == "moteur" || mode == "moteur-exclusif") return TientParLeMoteur(argv[1], mode == "moteur-exclusif");
-  std::printf("usage: aide_tenue <chemin> immediat|exclusif|ecriture|moteur|moteur-exclusif\n");
+  std::printf("usage: aide_tenue <chemin> lecture|immediat|exclusif|ecriture|moteur|moteur-exclusif\n");
   return 2;
 }

@@ -1,5 +1,8 @@
 // Sharing a database with another process, and the workspace's transactions over several databases.
+#include <sqlite3.h>
+
 #include "OutilsMoteur.h"
+#include "moteur/Interne.h"
 
 using namespace moteur;
 using namespace outils;
@@ -76,6 +79,51 @@ TEST_F(Processus, OuvertureExclusiveDUnAutreProcessusRefuseLAcces) {
   EXPECT_TRUE(ligne.rfind("erreur 3356", 0) == 0 || ligne.rfind("erreur 3045", 0) == 0) << ligne;
   ASSERT_SANS_ERREUR(Ajoute(exclusive, "Clients", {{"Id", 4}, {"Nom", "seul"}}));
   EXPECT_EQ(Compte(exclusive, "Clients"), 4);
+}
+
+// A reader of another process keeps a commit from being written: the refused commit is undone as
+// a whole, and nothing written afterwards disappears into a transaction nobody opened.
+TEST_F(Processus, UneValidationRefuseeParUnLecteurNeLaissePasDeTransactionOuverte) {
+  auto base = BaseClients(2);
+  {
+    auto aide = Lance("lecture");
+    DBEngine::BeginTrans();
+    Ajoute(base, "Clients", {{"Id", 3}, {"Nom", "annulé"}});
+    auto validation = Essaie([] { DBEngine::CommitTrans(); });
+    EXPECT_TRUE(EstNumeroVerrou(validation.Number)) << validation.Number << " " << validation.Description;
+    ASSERT_SANS_ERREUR(DBEngine::Rollback());
+    EXPECT_EQ(DBEngine::NiveauTransaction(), 0);
+    // A change of the catalog is all or nothing on its own: its refused commit too.
+    auto creation = Essaie([&] { CreeTable(base, "Refusee", {{"N", dbLong}}); });
+    EXPECT_TRUE(EstNumeroVerrou(creation.Number)) << creation.Number << " " << creation.Description;
+    aide->Libere();
+  }
+  ASSERT_SANS_ERREUR(Ajoute(base, "Clients", {{"Id", 4}, {"Nom", "écrit"}}));
+  DBEngine::BeginTrans();
+  Ajoute(base, "Clients", {{"Id", 5}, {"Nom", "validé"}});
+  DBEngine::CommitTrans();
+  ASSERT_SANS_ERREUR(CreeTable(base, "Acceptee", {{"N", dbLong}}));
+  base.Close();
+
+  auto relue = Ouvre();
+  EXPECT_EQ(Colonne(relue, "SELECT Nom FROM Clients ORDER BY Id", "Nom"),
+            (std::vector<std::string>{"client 1", "client 2", "écrit", "validé"}));
+  EXPECT_ERREUR(err::ElementIntrouvable, relue.TableDefs()["Refusee"]);
+  EXPECT_ERREUR(0, relue.TableDefs()["Acceptee"]);
+}
+
+// A connection left in a transaction the engine did not open would swallow every later write:
+// such a write is refused instead.
+TEST_F(Processus, UneEcritureDansUneTransactionInconnueDuMoteurEstRefusee) {
+  auto base = BaseClients(1);
+  ASSERT_EQ(sqlite3_exec(base.etat()->db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+  auto ecriture = Essaie([&] { Ajoute(base, "Clients", {{"Id", 2}, {"Nom", "perdu"}}); });
+  EXPECT_EQ(ecriture.Number, err::OperationInvalide) << ecriture.Description;
+  sqlite3_exec(base.etat()->db, "ROLLBACK", nullptr, nullptr, nullptr);
+  ASSERT_SANS_ERREUR(Ajoute(base, "Clients", {{"Id", 2}, {"Nom", "écrit"}}));
+  base.Close();
+  auto relue = Ouvre();
+  EXPECT_EQ(Compte(relue, "Clients"), 2);
 }
 
 class Transactions : public TestMoteur {};
