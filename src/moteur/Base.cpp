@@ -19,6 +19,9 @@ void BaseEtat::VerifieOuverte() const {
 void BaseEtat::VerifieEcriture(std::string_view objet) const {
   VerifieOuverte();
   if (lectureSeule) throw ErreurMoteur(err::LectureSeule, {objet.empty() ? std::string_view(chemin) : objet});
+  // Once SQLite has rolled the transaction back, a write would be committed on its own, and the
+  // transaction's all or nothing would be lost: it is refused until the transaction ends.
+  if (TransactionPerdue()) throw ErreurTransactionPerdue();
   // Inside a transaction the engine did not open, a write would be lost with it at close.
   if (niveauTransaction == 0 && sql::PointsDeRepriseOuverts(db) == 0 && !sqlite3_get_autocommit(db))
     throw ErreurMoteur(err::OperationInvalide, "Écriture refusée : la base de données '" + chemin +
@@ -26,10 +29,22 @@ void BaseEtat::VerifieEcriture(std::string_view objet) const {
                                                    "ce qui y serait écrit ne serait jamais enregistré.");
 }
 
+bool BaseEtat::TransactionPerdue() const { return db && niveauTransaction > 0 && sqlite3_get_autocommit(db); }
+
+ErreurMoteur BaseEtat::ErreurTransactionPerdue() const {
+  const int cause = sql::CauseAnnulation(db);
+  return ErreurMoteur(cause != 0 ? cause : 3034,
+                      "La transaction en cours sur la base de données '" + chemin +
+                          "' a été annulée par le moteur après une erreur" +
+                          (cause != 0 ? " (" + DescriptionErreur(cause, {chemin}) + ")" : std::string()) +
+                          " : ses modifications n'ont pas été enregistrées.");
+}
+
 void BaseEtat::Ferme() {
   if (!db) return;
   // A transaction still open at close is abandoned, as when the workspace is closed.
   if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  sql::OublieCauseAnnulation(db);
   sqlite3_close_v2(db);
   db = nullptr;
   niveauTransaction = 0;
@@ -274,6 +289,8 @@ std::vector<std::string> Database::VerifieIntegrite() const {
       if (ligne != "ok") problemes.push_back(ligne);
     }
   } catch (const ErreurMoteur& e) {
+    // A file another program holds was not read: there is no verdict to give on it.
+    if (EstErreurVerrou(e.Number())) throw;
     problemes.push_back(e.Description());
     return problemes;
   }
@@ -289,6 +306,7 @@ std::vector<std::string> Database::VerifieIntegrite() const {
         if (std::none_of(colonnes.begin(), colonnes.end(), [&](const std::string& n) { return n == c.nom; }))
           problemes.push_back("Champ '" + t->nom + "." + c.nom + "' décrit au catalogue mais absent du fichier.");
     } catch (const ErreurMoteur& e) {
+      if (EstErreurVerrou(e.Number())) throw;
       problemes.push_back(e.Description());
     }
   }

@@ -132,4 +132,13 @@ std::string DescriptionErreur(int numero, std::initializer_list<std::string_view
   return texte;
 }
 
+bool EstErreurVerrou(int numero) noexcept {
+  switch (numero) {
+    case 3009: case 3045: case 3046: case 3158: case 3186: case 3187: case 3188: case 3189:
+    case 3202: case 3211: case 3212: case 3218: case 3260: case 3261: case 3262: case 3263: case 3356:
+    case 3624: return true;
+    default: return false;
+  }
+}
+
 }  // namespace moteur

@@ -58,6 +58,11 @@ inline constexpr int ProprieteExiste = 3367;
 inline constexpr int ConversionImpossible = 3421;
 }  // namespace err
 
+// Whether the number says that another user or program holds what was asked for, so that the
+// same attempt may succeed later: the engine's lock numbers, a table or a record locked, the
+// database held open exclusively.
+bool EstErreurVerrou(int numero) noexcept;
+
 // Description of an error number, with |1, |2 … replaced by the arguments.
 std::string DescriptionErreur(int numero, std::initializer_list<std::string_view> arguments = {});
 

@@ -79,6 +79,12 @@ int PointsDeRepriseOuverts(sqlite3* db);
 // is back in autocommit mode.
 bool AnnuleTransaction(sqlite3* db);
 
+// The number of the last failure after which the connection was found out of any transaction (0
+// when none is known): why SQLite may have rolled back on its own a transaction the engine had
+// opened. Forgotten when the engine opens a new one.
+int CauseAnnulation(sqlite3* db);
+void OublieCauseAnnulation(sqlite3* db);
+
 }  // namespace sql
 
 struct DefPropriete {
@@ -163,6 +169,9 @@ struct BaseEtat : std::enable_shared_from_this<BaseEtat> {
 
   ~BaseEtat();
   void VerifieOuverte() const;
+  // The engine counts a transaction that SQLite rolled back on its own after an error.
+  bool TransactionPerdue() const;
+  ErreurMoteur ErreurTransactionPerdue() const;
   void VerifieEcriture(std::string_view objet = {}) const;
   void Ferme();
 };

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -123,6 +125,22 @@ void ReglageMemoire() {
   });
 }
 
+std::atomic<long long> delaiOccupationMs{DelaiOccupationParDefaut.count()};
+
+// Another process's commit holds the file for the moment it takes to write it: a statement met
+// by it waits that long, the way SQLite's own busy timeout does, rather than fail at once.
+// Longer holds are refused with a lock number, for the multi-station wait of the callers.
+int AttendOccupation(void*, int essais) {
+  static constexpr int pauses[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+  constexpr int nombre = static_cast<int>(sizeof pauses / sizeof pauses[0]);
+  long long attendu = 0;
+  for (int i = 0; i < essais; ++i) attendu += pauses[std::min(i, nombre - 1)];
+  const long long delai = delaiOccupationMs.load();
+  if (attendu >= delai) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(pauses[std::min(essais, nombre - 1)], delai - attendu)));
+  return 1;
+}
+
 sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
   ReglageMemoire();
   injection::InstalleVfs();
@@ -136,7 +154,7 @@ sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
     throw e;
   }
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, 0);
+  sqlite3_busy_handler(db, AttendOccupation, nullptr);
   return db;
 }
 
@@ -418,6 +436,7 @@ void DBEngine::BeginTrans() {
   std::string nom = "espace" + std::to_string(niveauEspaceTravail + 1);
   for (const auto& b : bases) {
     if (b->lectureSeule) continue;
+    if (b->niveauTransaction == 0) sql::OublieCauseAnnulation(b->db);
     sql::Execute(b->db, "SAVEPOINT " + nom, sql::Operation::Ecriture);
     ++b->niveauTransaction;
   }
@@ -430,6 +449,17 @@ void DBEngine::CommitTrans() {
   std::optional<ErreurMoteur> premiere;
   for (const auto& b : BasesOuvertes()) {
     if (b->niveauTransaction < niveauEspaceTravail) continue;
+    if (b->TransactionPerdue()) {
+      // Nothing is left to commit: SQLite undid it all after an error. The engine stops counting
+      // the transaction and forgets the definitions it had changed.
+      if (!premiere) premiere = b->ErreurTransactionPerdue();
+      b->niveauTransaction = 0;
+      try {
+        catalogue::Charge(*b);
+      } catch (const ErreurMoteur&) {
+      }
+      continue;
+    }
     try {
       sql::Execute(b->db, "RELEASE " + nom, sql::Operation::Ecriture);
       --b->niveauTransaction;
@@ -450,7 +480,7 @@ void DBEngine::Rollback() {
     // The outermost level is the SQLite transaction itself: releasing its savepoint would be a
     // commit, which another process may refuse, and the connection would stay inside a
     // transaction the engine no longer counts. It is rolled back as a whole instead.
-    const bool annulee = b->niveauTransaction == 1
+    const bool annulee = b->niveauTransaction == 1 || b->TransactionPerdue()
                              ? sql::AnnuleTransaction(b->db)
                              : sqlite3_exec(b->db, ("ROLLBACK TO " + nom + "; RELEASE " + nom).c_str(), nullptr, nullptr,
                                             nullptr) == SQLITE_OK;
@@ -472,5 +502,7 @@ void DBEngine::Rollback() {
 }
 
 int DBEngine::NiveauTransaction() { return niveauEspaceTravail; }
+
+void DefinitDelaiOccupation(std::chrono::milliseconds delai) { delaiOccupationMs = std::max<long long>(0, delai.count()); }
 
 }  // namespace moteur

@@ -6,6 +6,7 @@
 // view of the database's catalog, and changing it changes the database.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -284,7 +285,8 @@ class Database {
   long long RecordsAffected() const;
   Recordset OpenRecordset(std::string_view source, int type = 0, int options = 0);
 
-  // Integrity of the file and of its catalog: empty when sound, else what is wrong.
+  // Integrity of the file and of its catalog: empty when sound, else what is wrong. A lock of
+  // another program met on the way is thrown: what could not be read is not judged.
   std::vector<std::string> VerifieIntegrite() const;
 
   void Close();
@@ -317,6 +319,13 @@ bool EstFichierJet(const std::string& chemin);  // Jet 3.0 or 4.0
 // Errors as CompactDatabase's: 3204 when destination exists, 3044 for a missing folder, the
 // disk-space numbers; no partial destination is ever left.
 void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version);
+
+// How long a statement met by another process's lock waits for it to go before it is refused
+// with a lock number: long enough for the commit of another workstation, whose write lasts a
+// moment; a longer hold is for the callers' multi-station wait. Tests that hold a lock on
+// purpose may shorten it.
+inline constexpr std::chrono::milliseconds DelaiOccupationParDefaut{500};
+void DefinitDelaiOccupation(std::chrono::milliseconds delai);
 
 // The engine and its default workspace.
 class DBEngine {

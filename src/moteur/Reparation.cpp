@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "moteur/Injection.h"
 #include "moteur/Interne.h"
 #include "moteur/Noms.h"
+#include "moteur/Tenue.h"
 
 namespace moteur {
 
@@ -34,7 +36,8 @@ bool FichierSain(BaseEtat& base) {
     Database vue(std::shared_ptr<BaseEtat>(&base, [](BaseEtat*) {}));
     return vue.VerifieIntegrite().empty();
   } catch (const ErreurMoteur& e) {
-    if (e.Number() == err::BaseEnUtilisation || e.Number() == 3187 || e.Number() == err::Verrouille) throw;
+    // A lock says nothing of the file's health.
+    if (EstErreurVerrou(e.Number())) throw;
     return false;
   }
 }
@@ -52,7 +55,8 @@ std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRel
       proprietes = ancienne.cat.proprietes;
       return tables;
     }
-  } catch (const ErreurMoteur&) {
+  } catch (const ErreurMoteur& e) {
+    if (EstErreurVerrou(e.Number())) throw;
     tables.clear();
     relations.clear();
   }
@@ -78,7 +82,8 @@ std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRel
       }
       if (NomValide(t.nom) && !t.champs.empty()) tables.push_back(std::move(t));
     }
-  } catch (const ErreurMoteur&) {
+  } catch (const ErreurMoteur& e) {
+    if (EstErreurVerrou(e.Number())) throw;
     throw ErreurMoteur(err::BaseEndommagee, {ancienne.chemin});
   }
   return tables;
@@ -227,6 +232,9 @@ void DBEngine::RepairDatabase(const std::string& chemin) {
     throw ErreurMoteur(err::OperationNonGeree, "La réparation d'une base de données Jet n'est pas prise en charge : '" + chemin +
                                                    "' est lue en lecture seule par le moteur, et convertie à son format "
                                                    "lors du compactage.");
+  // No other program may commit between what the repair reads and the file it puts in place: its
+  // commit would be lost with the old file. Writers are kept out until then.
+  std::optional<TenueEcritures> tenue(std::in_place, chemin);
   std::shared_ptr<BaseEtat> ancienne;
   try {
     ancienne = OuvreEtat(chemin, false, false);
@@ -234,6 +242,9 @@ void DBEngine::RepairDatabase(const std::string& chemin) {
     if (e.Number() != err::BaseEndommagee) throw;
   }
   if (ancienne && FichierSain(*ancienne)) {
+    // The file stays in place: its rules are rewritten under SQLite's own locking, beside the
+    // other programs, which the hold would keep this connection from.
+    tenue.reset();
     // Rules are rebuilt from the catalog in case a trigger was lost.
     sql::PointDeReprise pr(ancienne->db);
     for (const auto& t : ancienne->cat.tables)
@@ -265,7 +276,11 @@ void DBEngine::RepairDatabase(const std::string& chemin) {
     }
     ancienne->Ferme();
     Synchronise(temporaire, false);
+    // A program still reading the old file would go on with it: the file is in use.
+    if (tenue->AutreProcessus() || !tenue->Inchangee()) throw ErreurMoteur(err::BaseEnUtilisation, {chemin});
+    SuiteTenue suite(chemin, temporaire);
     if (::rename(temporaire.c_str(), chemin.c_str()) != 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
+    suite.Valide();
     Synchronise(Dossier(chemin), true);
   } catch (...) {
     ::unlink(temporaire.c_str());

@@ -81,7 +81,30 @@ ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) 
   return ErreurMoteur(3000, "Erreur réservée du moteur (" + std::to_string(rc) + ") : " + message + ".");
 }
 
-void Leve(sqlite3* db, int rc, Operation op, std::string_view objet) { throw Traduit(db, rc, op, objet); }
+namespace {
+
+thread_local std::unordered_map<sqlite3*, int> causesAnnulation;
+
+// After a full disk, an input/output error or a lack of memory SQLite may roll the transaction
+// back on its own: what made it do so is kept for the commit that will find the transaction gone.
+void RetientCause(sqlite3* db, const ErreurMoteur& e) {
+  if (db && sqlite3_get_autocommit(db)) causesAnnulation[db] = e.Number();
+}
+
+}  // namespace
+
+int CauseAnnulation(sqlite3* db) {
+  auto it = causesAnnulation.find(db);
+  return it == causesAnnulation.end() ? 0 : it->second;
+}
+
+void OublieCauseAnnulation(sqlite3* db) { causesAnnulation.erase(db); }
+
+void Leve(sqlite3* db, int rc, Operation op, std::string_view objet) {
+  ErreurMoteur e = Traduit(db, rc, op, objet);
+  RetientCause(db, e);
+  throw e;
+}
 
 Requete::Requete(sqlite3* db, std::string_view texte, Operation op) : db_(db), op_(op) {
   int rc = sqlite3_prepare_v2(db, texte.data(), static_cast<int>(texte.size()), &stmt_, nullptr);
@@ -133,6 +156,7 @@ bool Requete::Pas() {
   if (rc == SQLITE_DONE) return false;
   ErreurMoteur e = Traduit(db_, rc, op_);
   sqlite3_reset(stmt_);
+  RetientCause(db_, e);
   throw e;
 }
 

@@ -134,6 +134,7 @@ class BaseDonneesTest : public ::testing::Test {
     aide_.reset();
     DefinitHorlogeAttente({});
     DefinitPauseAttente({});
+    moteur::DefinitDelaiOccupation(moteur::DelaiOccupationParDefaut);
     FermeBase(base_);
     fs::current_path(ancien_);
     std::error_code ec;
@@ -150,6 +151,8 @@ class BaseDonneesTest : public ::testing::Test {
   // A clock that moves one second at each reading, and a pause that costs nothing: a two-minute
   // wait runs through in a moment.
   void TempsAccelere() {
+    // Each attempt fails at once: the two minutes pass in the test's own time only.
+    moteur::DefinitDelaiOccupation(std::chrono::milliseconds(0));
     DefinitHorlogeAttente([this] {
       instant_ += 1s;
       return instant_;
