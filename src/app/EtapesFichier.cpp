@@ -1,14 +1,18 @@
 #include "app/EtapesFichier.h"
 
+#include <chrono>
 #include <exception>
+#include <optional>
 #include <utility>
 
+#include "common/BaseDonnees.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "copies/Copies.h"
 #include "journal/Journal.h"
 #include "messages/GestionErreur.h"
 #include "moteur/Moteur.h"
+#include "moteur/Tenue.h"
 #include "records/LectureEnregistrements.h"
 
 namespace utireorg {
@@ -80,10 +84,12 @@ Suite GestionEtape(EtatReorganisation& etat, const ErreurEnCours& erreur, bool& 
 
 // Runs one engine operation under the stage handler, again after a successful record
 // verification. 0 when it is done; the number when `absorbe` takes the error; -1 when the run
-// must go to its end.
+// must go to its end. A lock of another program is waited for as the guarded writes wait for
+// one; once the wait is over, the database is in use by another application.
 template <class Operation, class Absorbe>
 int SousGestionEtape(EtatReorganisation& etat, Operation&& operation, Absorbe&& absorbe) {
   bool verificationFaite = false;
+  std::optional<std::chrono::steady_clock::time_point> debutAttente;
   for (;;) {
     ErreurEnCours erreur;
     try {
@@ -93,8 +99,20 @@ int SousGestionEtape(EtatReorganisation& etat, Operation&& operation, Absorbe&& 
       erreur = LitErreur(std::current_exception());
     }
     if (absorbe(erreur.numero)) return erreur.numero;
+    if (moteur::EstErreurVerrou(erreur.numero)) {
+      if (!debutAttente) debutAttente = MaintenantAttente();
+      etat.fenetre.LaisseVivre();
+      if (AttenteTransaction(*debutAttente)) continue;
+      erreur = {moteur::err::BaseEnUtilisation, moteur::DescriptionErreur(moteur::err::BaseEnUtilisation, {etat.cheminTravail})};
+    }
     if (GestionEtape(etat, erreur, verificationFaite) == Suite::Terminer) return -1;
   }
+}
+
+// The file is replaced only when no other program reads it: one that did would go on with the old
+// file and its next write would be refused.
+void VerifieSeul(const moteur::TenueEcritures& tenue) {
+  if (tenue.AutreProcessus()) throw moteur::ErreurMoteur(moteur::err::BaseEnUtilisation, {tenue.Chemin()});
 }
 
 // The original could not be kept: nothing was replaced, and the run goes to its end as after
@@ -228,11 +246,25 @@ void EtapeCompactage(EtatReorganisation& etat) {
     journal.EcritureJournal("  Début " + etape, true);
     const int options =
         (etat.versionCible == "4.0" ? moteur::dbVersion40 : moteur::dbVersion30) + moteur::dbDecrypt;
+    // From the read to the replacement no other program may commit: what it committed would be
+    // lost with the old file. The hold keeps its writers waiting until the compacted file is in
+    // place.
+    std::optional<moteur::TenueEcritures> tenue;
     int issue = SousGestionEtape(
         etat,
         [&] {
+          tenue.reset();
           SupprimeFichier(temporaire);  // a new attempt writes a new file
-          Compacte(etat.cheminTravail, temporaire, options);
+          tenue.emplace(etat.cheminTravail);
+          try {
+            VerifieSeul(*tenue);
+            Compacte(etat.cheminTravail, temporaire, options);
+            VerifieSeul(*tenue);
+          } catch (...) {
+            // The stage handler may have to write into the file (the record verification).
+            tenue.reset();
+            throw;
+          }
         },
         [](int n) { return n == moteur::err::VersionIndeterminee; });
     if (issue < 0) return;
@@ -244,6 +276,7 @@ void EtapeCompactage(EtatReorganisation& etat) {
       // file half copied. A failure here is the driver's to handle.
       RemplaceFichier(temporaire, etat.cheminTravail);
     }
+    tenue.reset();
     SupprimeFichier(temporaire);
     journal.EcritureJournal("  Fin " + etape, true);
   }

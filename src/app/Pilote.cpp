@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "app/EtapesFichier.h"
 #include "common/BaseDonnees.h"
@@ -14,6 +16,7 @@
 #include "messages/AfficheMessage.h"
 #include "messages/Aide.h"
 #include "messages/GestionErreur.h"
+#include "moteur/Tenue.h"
 #include "records/CopieEnregistrements.h"
 #include "records/LectureEnregistrements.h"
 #include "structure/Structure.h"
@@ -31,6 +34,24 @@ const char* const ContexteEndommagee =
 const char* const Interrompue = "Procédure interrompue !";
 const char* const InterrompueDisque = "Procédure interrompue ! Libérer de la place sur votre disque dur.";
 const char* const LigneDisquePlein = "#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur votre disque dur !";
+const char* const LigneEnUtilisation = "#ERR# La base de données est en cours d'utilisation par une autre application !";
+const char* const ContexteEnUtilisation =
+    " (La base de données est en cours d'utilisation par une autre application)"
+    "@@Veuillez quitter les applications en cours puis tenter@une nouvelle réorganisation.";
+const char* const MessageEnUtilisation =
+    "!#La base de données est en cours d'utilisation@par une autre application !"
+    "@@Veuillez quitter les applications en cours puis tenter@une nouvelle réorganisation.";
+
+// Another program reading or writing the database at the moment of the input check: one that
+// only commits from time to time lets go within a moment, which is waited for.
+bool TenueParUnAutreProgramme(const std::string& chemin) {
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(DelaiVerrouCopieMs);
+  while (moteur::FichierTenuAilleurs(chemin)) {
+    if (std::chrono::steady_clock::now() >= limite) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
 
 // A progress notice for a host application; this program has none to tell.
 void SignaleAvancement(const std::string&) {}
@@ -94,7 +115,39 @@ std::string NomDe(const moteur::Database& base) {
 
 Pilote::Pilote(InterfaceFenetre& fenetre) : fenetre_(fenetre), journal_(fenetre), etat_(fenetre, journal_) {}
 
-Pilote::~Pilote() { FermeBase(etat_.baseCourante); }
+Pilote::~Pilote() {
+  FermeBase(etat_.baseCourante);
+  LibereCible();
+}
+
+void Pilote::LibereCible() {
+  tenueCible_.reset();
+  tenueCopie_.reset();
+}
+
+// A second run on the same target, or one that would write the same "copie_reorg.mdb", would
+// delete and replace the files this one works on; a program reading or writing the target would
+// be left with a file replaced under it.
+bool Pilote::TientCible(const std::string& cible, bool copie) {
+  std::string raison;
+  try {
+    tenueCible_ = std::make_unique<moteur::TenueRun>(cible);
+    if (copie) {
+      std::string dossier = Dossier(cible);
+      raison = std::string("une autre réorganisation utilise « ") + NomFichierCopie + " » dans son dossier.";
+      tenueCopie_ = std::make_unique<moteur::TenueDossier>(dossier.empty() ? std::string(".") : dossier);
+    }
+    raison = "un autre programme la lit ou l'écrit en ce moment.";
+    if (!TenueParUnAutreProgramme(cible)) return true;
+  } catch (const moteur::ErreurMoteur& e) {
+    if (e.Number() != moteur::err::BaseEnUtilisation) return true;  // the open that follows will say what is wrong
+    if (!tenueCible_) raison = "une autre réorganisation la traite en ce moment.";
+  }
+  LibereCible();
+  AfficheMessage(MessageEnUtilisation);
+  NoteSaisieRefusee(journal_, "Base à analyser", cible, "elle est en cours d'utilisation par une autre application : " + raison);
+  return false;
+}
 
 void Pilote::Reorganisation(bool forceTest, bool flagIcone, bool flagVerifRelation) {
   (void)forceTest;
@@ -164,10 +217,12 @@ bool Pilote::ControleSaisies() {
   }
 
   FermeBase(etat_.baseCourante);
+  LibereCible();
   if (EstFormatUlterieur(cible)) {
     RefuseFormatUlterieur("Base à analyser", cible);
     return false;
   }
+  if (!TientCible(cible, copie)) return false;
   std::string raison;
   try {
     etat_.baseCourante = OuvreBase(cible);
@@ -227,6 +282,10 @@ std::string Pilote::QuestionConfirmation() const {
 }
 
 IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
+  struct Liberation {
+    Pilote& pilote;
+    ~Liberation() { pilote.LibereCible(); }
+  } liberation{*this};
   if (!ControleSaisies()) return IssueLancer::SaisiesRefusees;
   if (etapes.AffichePageRapport) etapes.AffichePageRapport();
 
@@ -312,6 +371,7 @@ SuiteEtape Pilote::Deroule() {
 
   // Set-up: any failure here leaves the run without a sound state to go on from.
   try {
+    EtapeErreurs etapeErreurs;
     FermeBase(e.baseCourante);
     if (fenetre_.Coche(3)) {
       int resultat = SauvegardeBases(e, ensemble_);
@@ -394,6 +454,9 @@ SuiteEtape Pilote::Deroule() {
     });
     if (e.versionAvancee) etape([&] { EffaceTablesTemporaires(e); });
     etape([&] { VerificationStructure(e, e.cheminOrigine, e.baseCourante, e.libelle); });
+    // A verification that could not write its changes ends the run: compacting would only wait
+    // on the same program again.
+    if (!sansEchec()) return suite;
     etape([&] { EtapeCompactage(e); });
     if (!sansEchec()) return suite;
     etape([&] { journal_.EcritureJournal("Réouverture " + e.libelle, true); });
@@ -429,6 +492,7 @@ SuiteEtape Pilote::Deroule() {
 
 SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
   EtatReorganisation& e = etat_;
+  EtapeErreurs etapeErreurs;
   bool verifiee = false;
   for (;;) {
     try {
@@ -473,6 +537,13 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
         // back) damages nothing: the user must hear that space is missing, as the file stages say.
         journal_.EcritureJournal(LigneDisquePlein);
         e.disquePlein = true;
+        e.echec = true;
+        return SuiteEtape::Fin;
+      }
+      if (moteur::EstErreurVerrou(n)) {
+        // Another program holds the database longer than any wait: it is in use, not damaged.
+        journal_.EcritureJournal(LigneEnUtilisation);
+        GestionErreur(ContexteEnUtilisation, n, erreur.description);
         e.echec = true;
         return SuiteEtape::Fin;
       }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,11 @@
 #include "common/EtatReorganisation.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
+
+namespace moteur {
+class TenueRun;
+class TenueDossier;
+}  // namespace moteur
 
 namespace utireorg {
 
@@ -65,8 +71,12 @@ class Pilote {
 
   // The input check run before "Lancer" and before leaving the databases page. When it refuses,
   // SaisieAFocaliser tells which input (0 or 1) the window gives the focus to, if any.
+  // Once it passes, the target (and, for the record copy, the folder of "copie_reorg.mdb") is held
+  // against other runs until the end of "Lancer", or until LibereCible: a second run on it is
+  // refused, as is a target another program is reading or writing.
   bool ControleSaisies();
   std::optional<int> SaisieAFocaliser() const { return saisieAFocaliser_; }
+  void LibereCible();
 
   // The "Lancer" action: input check, confirmation, run. The window's own steps (pages,
   // panel) come through the callbacks; the buttons and the pointer through the window.
@@ -103,6 +113,7 @@ class Pilote {
  private:
   void Abandonne();
   void RefuseFormatUlterieur(const std::string& quelle, const std::string& chemin);
+  bool TientCible(const std::string& cible, bool copie);
   SuiteEtape Deroule();
   void FinRun();
 
@@ -113,6 +124,8 @@ class Pilote {
   bool modeTousDossiers_ = false;
   IssueRun issue_ = IssueRun::AucunRun;
   std::optional<int> saisieAFocaliser_;
+  std::unique_ptr<moteur::TenueRun> tenueCible_;
+  std::unique_ptr<moteur::TenueDossier> tenueCopie_;
 };
 
 }  // namespace utireorg

@@ -13,14 +13,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <chrono>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "moteur/Erreurs.h"
 #include "moteur/Injection.h"
+#include "moteur/Tenue.h"
 
 namespace utireorg {
 namespace {
@@ -137,30 +141,7 @@ bool EnTeteDeBase(const std::string& chemin) {
   return lu == static_cast<ssize_t>(sizeof entete) && std::memcmp(entete, "SQLite format 3", 16) == 0;
 }
 
-// A connection of the copy, closed whatever happens.
-struct Connexion {
-  sqlite3* db = nullptr;
-  ~Connexion() {
-    if (db) sqlite3_close_v2(db);
-  }
-};
-
-enum class Issue { Faite, Illisible };
-
-// A database file as a consistent copy saw it: which file it was, its size and date, and the
-// engine's change counter, which every commit moves on.
-struct EtatFichierBase {
-  dev_t peripherique = 0;
-  ino_t noeud = 0;
-  off_t taille = 0;
-  timespec date{};
-  std::uint32_t compteur = 0;
-
-  bool operator==(const EtatFichierBase& autre) const {
-    return peripherique == autre.peripherique && noeud == autre.noeud && taille == autre.taille &&
-           date.tv_sec == autre.date.tv_sec && date.tv_nsec == autre.date.tv_nsec && compteur == autre.compteur;
-  }
-};
+using EtatFichierBase = moteur::EtatFichier;
 
 // The sources of the consistent copies made by this process, by the path of the copy: putting a
 // copy back over its source must not wipe out what another program wrote there in between.
@@ -210,65 +191,23 @@ void SuitCopie(const std::string& source, const std::string& destination, const 
   else CopiesSuivies().erase(destination);
 }
 
-[[noreturn]] void LeveSqlite(sqlite3* db, int rc, const std::string& source, const std::string& destination) {
-  int cause = db ? sqlite3_system_errno(db) : 0;
-  switch (rc & 0xFF) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {source});
-    case SQLITE_FULL: throw moteur::ErreurMoteur(moteur::err::DisquePlein);
-    case SQLITE_IOERR:
-      if (cause == ENOSPC || cause == EDQUOT) throw moteur::ErreurMoteur(moteur::err::DisquePlein);
-      throw moteur::ErreurMoteur(57, "Erreur d'entrée/sortie en copiant '" + source + "' vers '" + destination + "'.");
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH: throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {destination});
-    case SQLITE_CANTOPEN:
-      if (cause != 0) LeveSysteme(cause, destination);
-      break;
-    default: break;
+// Holds the database against writers for a copy: a writer in the middle of a transaction, or a
+// program reading it (which would keep the copy from ever being put back), is waited for a
+// moment, then the copy is refused with 70.
+std::unique_ptr<moteur::TenueEcritures> TientPourCopie(const std::string& source) {
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(DelaiVerrouCopieMs);
+  for (;;) {
+    std::unique_ptr<moteur::TenueEcritures> tenue;
+    try {
+      tenue = std::make_unique<moteur::TenueEcritures>(source);
+    } catch (const moteur::ErreurMoteur& e) {
+      if (e.Number() != moteur::err::BaseEnUtilisation) throw;
+    }
+    if (tenue && !tenue->AutreProcessus()) return tenue;
+    tenue.reset();
+    if (std::chrono::steady_clock::now() >= limite) throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {source});
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  throw moteur::ErreurMoteur(75, "Copie de '" + source + "' impossible : " +
-                                     (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + ".");
-}
-
-Issue CopieParSauvegarde(const std::string& source, const std::string& destination) {
-  moteur::injection::InstalleVfs();  // the copy's writes are charged like the engine's
-  Connexion origine, copie;
-  // Read-write, so that a journal left by an interrupted writer is rolled back first: what is
-  // copied is then the last committed state. A write-protected file is opened for reading only.
-  int rc = sqlite3_open_v2(source.c_str(), &origine.db, SQLITE_OPEN_READWRITE, nullptr);
-  if (rc != SQLITE_OK) {
-    if ((rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT) return Issue::Illisible;
-    LeveSqlite(origine.db, rc, source, destination);
-  }
-  sqlite3_busy_timeout(origine.db, DelaiVerrouCopieMs);
-  rc = sqlite3_open_v2(destination.c_str(), &copie.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (rc != SQLITE_OK) LeveSqlite(copie.db, rc, source, destination);
-  sqlite3_busy_timeout(copie.db, DelaiVerrouCopieMs);
-
-  // One read transaction around the copy: the state noted is the one the copy holds.
-  rc = sqlite3_exec(origine.db, "BEGIN; SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) {
-    if ((rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT) return Issue::Illisible;
-    LeveSqlite(origine.db, rc, source, destination);
-  }
-  std::optional<EtatFichierBase> etat = EtatSousVerrou(origine.db, source);
-  sqlite3_backup* sauvegarde = sqlite3_backup_init(copie.db, "main", origine.db, "main");
-  if (!sauvegarde) LeveSqlite(copie.db, sqlite3_errcode(copie.db), source, destination);
-  rc = sqlite3_backup_step(sauvegarde, -1);
-  sqlite3_backup_finish(sauvegarde);
-  sqlite3_exec(origine.db, "COMMIT", nullptr, nullptr, nullptr);
-  if (rc == SQLITE_DONE) {
-    int fermeture = sqlite3_close(copie.db);
-    copie.db = nullptr;
-    if (fermeture != SQLITE_OK) LeveSqlite(nullptr, fermeture, source, destination);
-    SuitCopie(source, destination, etat);
-    return Issue::Faite;
-  }
-  if ((rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT) return Issue::Illisible;
-  // The step's number may belong to either side: the origin tells a lock, the copy a full disk.
-  sqlite3* cote = (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED ? origine.db : copie.db;
-  LeveSqlite(cote, rc, source, destination);
 }
 
 // The database about to be replaced, held by this process so that no other may write it while
@@ -374,18 +313,20 @@ void CopieFichier(const std::string& source, const std::string& destination) {
 }
 
 void CopieBaseCoherente(const std::string& source, const std::string& destination) {
-  // Noted before anything else: a write that lands during the byte copy below must show.
-  std::optional<EtatFichierBase> avant = EtatParDate(source);
+  // Noted before anything else: a write that lands during a byte copy without a hold must show.
+  const std::optional<EtatFichierBase> avant = EtatParDate(source);
   Interrompt("copie", destination);
-  if (EnTeteDeBase(source)) {
-    if (CopieParSauvegarde(source, destination) == Issue::Faite) return;
-    // The engine's attempt may have rolled back a journal left beside the file: its own write,
-    // not another program's. The byte copy starts from what it left.
-    avant = EtatParDate(source);
-  }
-  // Not a database the engine can read: the repair will want it exactly as it is. Without a
-  // lock to take, a copy is consistent only if the file did not change while it was read.
   ::unlink((destination + "-journal").c_str());
+  if (EnTeteDeBase(source)) {
+    // The whole file, byte for byte, as its last commit left it: no writer can change it while
+    // it is held, and what the hold noted tells later whether one wrote it since.
+    std::unique_ptr<moteur::TenueEcritures> tenue = TientPourCopie(source);
+    CopieOctets(source, destination);
+    SuitCopie(source, destination, tenue->Etat());
+    return;
+  }
+  // Not a database of the engine (a Jet file): its writers know nothing of the engine's locks, so
+  // the copy is consistent only if the file did not change while it was read.
   CopieOctets(source, destination);
   const std::optional<EtatFichierBase> apres = EtatParDate(source);
   if (!avant || !apres || !(*avant == *apres)) {
@@ -492,9 +433,18 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
     }
     if (sortie.Ferme() != 0) LeveSysteme(errno, temporaire);
     Interrompt("remplacement", cible);
-    VerrouRemplacement verrou(cible);
-    verrou.VerifieInchangeDepuis(source);
+    std::optional<VerrouRemplacement> verrou;
+    if (const moteur::TenueEcritures* tenue = moteur::TenueEcritures::De(cible)) {
+      // The stage that read the file has held it since: no other program wrote it meanwhile nor
+      // is writing it now. It must still be the very file that was read.
+      if (!tenue->Inchangee()) throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {cible});
+    } else {
+      verrou.emplace(cible);
+      verrou->VerifieInchangeDepuis(source);
+    }
+    moteur::SuiteTenue suite(cible, temporaire);
     if (::rename(temporaire.c_str(), cible.c_str()) != 0) LeveSysteme(errno, cible);
+    suite.Valide();
   } catch (...) {
     ::unlink(temporaire.c_str());
     throw;

@@ -32,11 +32,11 @@ std::string CreeFichierUnique(const std::string& dossier, std::string_view prefi
 // against the simulated disk of the engine's fault injection, like the engine's own writes.
 void CopieFichier(const std::string& source, const std::string& destination);
 
-// A copy of a database of the engine as it stands between two transactions, taken through the
-// engine's online backup: a writer in the middle of a commit is waited for a moment, then the copy
-// is refused with 70. A file that is not a readable database (a Jet file, a foreign or damaged
-// one) is copied byte for byte, since the repair needs it as it is; it is refused with 70 too
-// when it changes while it is read.
+// A copy of a database, the whole file byte for byte, as its last commit left it: the file is held
+// against writers while it is copied (moteur::TenueEcritures). A writer in the middle of a
+// transaction, or another program reading it, is waited for a moment (DelaiVerrouCopieMs), then
+// the copy is refused with 70. A file that is not a database of the engine (a Jet file) is copied
+// byte for byte too, and refused with 70 when it changes while it is read.
 void CopieBaseCoherente(const std::string& source, const std::string& destination);
 
 // Puts a copy of source in place of destination without ever leaving a half-written file there:
@@ -46,7 +46,9 @@ void CopieBaseCoherente(const std::string& source, const std::string& destinatio
 // A database of the engine at destination is held exclusively while it is replaced: when another
 // process holds or writes it, the replacement is refused with 70. So is the return of a copy made
 // by CopieBaseCoherente over its source when the source was written since the copy was taken:
-// what the other program wrote would be lost.
+// what the other program wrote would be lost. A destination this process already holds against
+// writers (moteur::TenueEcritures) is replaced under that hold, provided it is still the file the
+// hold noted. A run's hold on the destination (moteur::TenueRun) passes to the new file.
 void RemplaceFichier(const std::string& source, const std::string& destination);
 
 // A file written beside a database before it is named (a replacement, a kept original) is called

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -182,6 +183,13 @@ int NumeroSysteme(const std::error_code& code) {
   }
 }
 
+// The stage whose errors are told once, and what it has told.
+EtapeErreurs* etapeCourante = nullptr;
+std::set<std::pair<int, std::string>>& DejaSignalees() {
+  static std::set<std::pair<int, std::string>> signalees;
+  return signalees;
+}
+
 template <class Action>
 void SansEchec(Action&& action) noexcept {
   try {
@@ -225,10 +233,24 @@ ExplicationErreur ExpliqueErreur(int numero, std::string_view description) {
   return {std::move(texte), true};
 }
 
+EtapeErreurs::EtapeErreurs() noexcept : englobante_(etapeCourante) {
+  if (!englobante_) SansEchec([] { DejaSignalees().clear(); });
+  etapeCourante = this;
+}
+
+EtapeErreurs::~EtapeErreurs() {
+  etapeCourante = englobante_;
+  if (!englobante_) DejaSignalees().clear();
+}
+
 int GestionErreur(std::string_view contexte, int numero, std::string_view description) noexcept {
   if (numero == 0) return 0;
 
-  SansEchec([&] {
+  bool repetee = false;
+  if (etapeCourante)
+    SansEchec([&] { repetee = !DejaSignalees().emplace(numero, std::string(contexte)).second; });
+
+  if (!repetee) SansEchec([&] {
     OuvreJournalErreur();
     const std::string retrait(7, ' ');
     EcritJournalErreur("ERREUR " + std::to_string(numero) + "(" + std::string(description) + ")");
@@ -259,7 +281,7 @@ int GestionErreur(std::string_view contexte, int numero, std::string_view descri
       texte = "Erreur en cours d'exécution :@@" + explication.texte;
     }
     texte += "@@Référence : " + std::to_string(numero) + " " + std::string(contexte);
-    AfficheMessage("!##" + texte, std::string("Erreur"));
+    if (!repetee) AfficheMessage("!##" + texte, std::string("Erreur"));
   });
 
   // Writes pending in the engine's transactions reach the disk before the caller goes on or stops.

@@ -47,6 +47,20 @@ int GestionErreur(std::string_view contexte, const moteur::Resultat& resultat) n
 // The exception being handled (inside a catch block); none pending gives 0.
 int GestionErreur(std::string_view contexte) noexcept;
 
+// While one lives, the same error (number and context) reported again is neither journaled nor
+// shown again: a loop that meets the same failure at every record tells it once. The run driver
+// opens one for each stage; the answer to the caller stays what it would have been.
+class EtapeErreurs {
+ public:
+  EtapeErreurs() noexcept;
+  ~EtapeErreurs();
+  EtapeErreurs(const EtapeErreurs&) = delete;
+  EtapeErreurs& operator=(const EtapeErreurs&) = delete;
+
+ private:
+  EtapeErreurs* englobante_;
+};
+
 // The error journal: "STE.JNL" in the current directory. Each line is the time stamp
 // "DDMMYY:HHNN", a blank, the text and CR LF, in code page 1252. Before a line is added to a
 // journal longer than 10000 bytes, the journal is cut down to its last 5000 bytes. Failures are

@@ -75,9 +75,10 @@ class UniteEnregistrement {
   // False when the changes could not be written: they are undone then, and Erreur() says why.
   bool Valide() noexcept {
     if (!ouverte_) return false;
-    auto r = Essaie([] { moteur::DBEngine::CommitTrans(); });
-    if (!r) {
-      erreur_ = r.Number;
+    // Another workstation may hold the file for a moment: the commit waits for it like any
+    // guarded write.
+    if (ValideTransaction() != 0) {
+      erreur_ = ErreurDerniereEcriture();
       Annule();
       return false;
     }

@@ -6,6 +6,7 @@
 
 #include "common/BaseDonnees.h"
 #include "common/Chemins.h"
+#include "common/Fichiers.h"
 #include "journal/Journal.h"
 #include "messages/AfficheMessage.h"
 #include "messages/GestionErreur.h"
@@ -42,10 +43,12 @@ bool FichierPresent(const std::string& chemin) {
 // failed step leaves is kept as before: only an escaping error undoes the table's work. The error
 // handler commits the open transactions when it reports an error: what was done until then is
 // written, and the rest of the table goes on without its transaction.
+// A commit that could not be made, even after the multi-station wait, fails the run: what the
+// journal told of the table was not written, and the walk stops there.
 class UniteTable {
  public:
-  UniteTable(Journal& journal, std::string table)
-      : journal_(journal), table_(std::move(table)), exceptions_(std::uncaught_exceptions()) {
+  UniteTable(EtatReorganisation& etat, std::string table)
+      : etat_(etat), table_(std::move(table)), exceptions_(std::uncaught_exceptions()) {
     ouverte_ = static_cast<bool>(Essaie([] { moteur::DBEngine::BeginTrans(); }));
     niveau_ = moteur::DBEngine::NiveauTransaction();
   }
@@ -53,14 +56,34 @@ class UniteTable {
     if (!ouverte_ || moteur::DBEngine::NiveauTransaction() < niveau_) return;
     const bool echec = std::uncaught_exceptions() > exceptions_;
     if (!echec && ValideTransaction() == 0) return;
+    const int numero = ErreurDerniereEcriture();
     Essaie([] { moteur::DBEngine::Rollback(); });
-    if (!echec) journal_.EcritureJournal("#ERR# Table : " + table_ + ", les modifications n'ont pas pu être enregistrées.");
+    if (!echec) SignaleNonEnregistree(numero);
   }
   UniteTable(const UniteTable&) = delete;
   UniteTable& operator=(const UniteTable&) = delete;
 
  private:
-  Journal& journal_;
+  void SignaleNonEnregistree(int numero) {
+    etat_.journal.EcritureJournal("#ERR# Table : " + table_ + ", les modifications n'ont pas pu être enregistrées.");
+    etat_.echec = true;
+    etat_.derniereErreur = numero;
+    if (EstErreurEspaceDisque(numero)) {
+      // As for any stage, the end of the run tells the user that space is missing.
+      etat_.journal.EcritureJournal("#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur votre disque dur !");
+      etat_.disquePlein = true;
+      return;
+    }
+    // A lock that outlasted the wait: another application holds the database.
+    const bool enUtilisation = moteur::EstErreurVerrou(numero);
+    if (enUtilisation) etat_.derniereErreur = moteur::err::BaseEnUtilisation;
+    const std::string pourquoi = enUtilisation ? "la base de données est en cours d'utilisation par une autre application."
+                                               : moteur::DescriptionErreur(numero);
+    GestionErreur(Contexte(etat_), etat_.derniereErreur,
+                  "Les modifications de la table " + table_ + " n'ont pas pu être enregistrées : " + pourquoi);
+  }
+
+  EtatReorganisation& etat_;
   std::string table_;
   int exceptions_;
   bool ouverte_ = false;
@@ -84,18 +107,18 @@ class Verificateur {
     int nombre = 0;
     Essaie([&] { nombre = modele_.TableDefs().Count(); });
     for (int position = 0; position < nombre; ++position) {
-      if (!Ouverte(modele_) || !Ouverte(cible_)) break;
+      if (!Ouverte(modele_) || !Ouverte(cible_) || etat_.echec) break;
       VerifieTable(position, exclusions);
       if (position > 0 && position % TablesParOuverture == 0 && !Reouvre(position)) break;
     }
   }
 
   void Fin() {
-    if (avancee_ && Ouverte(cible_)) {
+    if (avancee_ && Ouverte(cible_) && !etat_.echec) {
       VerificationChampsNuls(etat_, cible_);
       relationsARefaire_ = true;
     }
-    if (relationsARefaire_) {
+    if (relationsARefaire_ && !etat_.echec) {
       SignaleAvancement("Vérification des relations entre les tables ...");
       VerificationRelations(etat_, modele_, cible_);
     }
@@ -134,7 +157,7 @@ class Verificateur {
     if (EstSysteme(attributs)) return;
     if (!exclusions.empty() && exclusions.find("@" + t.nom + "@") != std::string::npos) return;
 
-    UniteTable unite(journal_, t.nom);
+    UniteTable unite(etat_, t.nom);
     bool dejaReconstruite = false;
     for (;;) {
       t.creee = t.enAttente = false;

@@ -667,9 +667,14 @@ void FrmUtiReorg::BoutonClic(int index) {
         }
         break;
       case Details:
-        if (pageCourante_ == 1 && !pilote_.ControleSaisies()) {
-          FocusApresControle();
-          break;
+        if (pageCourante_ == 1) {
+          const bool acceptees = pilote_.ControleSaisies();
+          // Leaving the page is no run: the target is not kept from other runs meanwhile.
+          pilote_.LibereCible();
+          if (!acceptees) {
+            FocusApresControle();
+            break;
+          }
         }
         if (pageCourante_ < 2) {
           pagePrecedente_ = pageCourante_;

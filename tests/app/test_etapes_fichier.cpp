@@ -20,6 +20,7 @@
 #include <optional>
 #include <sstream>
 
+#include "common/BaseDonnees.h"
 #include "common/Fichiers.h"
 #include "common/Horodatage.h"
 #include "commun/FenetreFactice.h"
@@ -134,9 +135,16 @@ class EtapesFichier : public ::testing::Test {
     etat.versionCible = "4.0";
     etat.fichierTemporaire = NomFichierTemporaire(etat.nomLogiciel);
     fenetre.coches[1] = true;
+    // The stages wait for another application's lock: here the wait is over at its first pause.
+    moteur::DefinitDelaiOccupation(std::chrono::milliseconds(0));
+    DefinitHorlogeAttente([this] { return instantAttente_; });
+    DefinitPauseAttente([this](std::chrono::milliseconds) { instantAttente_ += std::chrono::minutes(5); });
   }
 
   void TearDown() override {
+    DefinitHorlogeAttente({});
+    DefinitPauseAttente({});
+    moteur::DefinitDelaiOccupation(moteur::DelaiOccupationParDefaut);
     DefinitOperationsFichier({});
     DefinitInterruption({});
     moteur::injection::SupprimeLimite();
@@ -262,6 +270,7 @@ class EtapesFichier : public ::testing::Test {
 
  private:
   std::string racine_;
+  std::chrono::steady_clock::time_point instantAttente_{};
   std::optional<std::string> ancienTmp_;
   fs::path ancienDossier_;
 };

@@ -6,6 +6,10 @@
 //                                        there); says "pret" and waits, to be killed in the middle
 //   aide_ecrivain <chemin> continu       commits small writes one after the other until stdin
 //                                        closes; says "pret" after the first one
+//   aide_ecrivain <chemin> lignes        commits one numbered row after the other into its table
+//                                        "Lignes" until stdin closes, as an application that keeps
+//                                        its database open would; says "pret" after the first one
+//                                        and, at the end, "validees N": rows 1 to N were committed
 //   aide_ecrivain <chemin> commit        a large write whose commit stops the process (SIGKILL)
 //                                        just after it wrote the database's first page: the
 //                                        header then counts pages the file does not hold yet
@@ -98,11 +102,42 @@ void Pret() {
   std::fflush(stdout);
 }
 
+// Row n is committed only once rows 1 to n-1 are: what was committed is 1 to the last number.
+// A refused write is tried again; a file renamed over by another program (SQLite refuses to write
+// the old one) is opened again, as its users would reopen it.
+int EcritLignes(const char* chemin, sqlite3* db) {
+  if (!Execute(db, "CREATE TABLE IF NOT EXISTS Lignes (Id INTEGER PRIMARY KEY, Texte)")) {
+    std::printf("erreur %s\n", sqlite3_errmsg(db));
+    return 1;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  long long validees = 0;
+  while (!EntreeFermee()) {
+    const std::string insertion =
+        "INSERT INTO Lignes VALUES (" + std::to_string(validees + 1) + ", 'ligne " + std::to_string(validees + 1) + "')";
+    int rc = sqlite3_exec(db, insertion.c_str(), nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) {
+      if (++validees == 1) Pret();
+    } else if (rc == SQLITE_READONLY_DBMOVED) {
+      sqlite3_close(db);
+      db = nullptr;
+      if (sqlite3_open_v2(chemin, &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) break;
+      sqlite3_busy_timeout(db, 5000);
+      sqlite3_extended_result_codes(db, 1);
+    }
+    ::usleep(1000);
+  }
+  sqlite3_close(db);
+  std::printf("validees %lld\n", validees);
+  std::fflush(stdout);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::printf("usage: aide_ecrivain <chemin> transaction|continu|commit\n");
+    std::printf("usage: aide_ecrivain <chemin> transaction|continu|lignes|commit\n");
     return 2;
   }
   const std::string mode = argv[2];
@@ -157,6 +192,7 @@ int main(int argc, char** argv) {
     sqlite3_close(db);
     return 0;
   }
+  if (mode == "lignes") return EcritLignes(argv[1], db);
   std::printf("mode inconnu %s\n", mode.c_str());
   return 2;
 }

@@ -167,6 +167,25 @@ TEST_F(GestionErreurTest, LeJournalSAllongeDUnAppelALAutre) {
   EXPECT_EQ(lignes[6], stamp + "        Txt:b");
 }
 
+// A loop over thousands of records meeting the same failure tells it once per stage.
+TEST_F(GestionErreurTest, UneErreurRepeteeDansUneEtapeNEstSignaleeQuUneFois) {
+  {
+    EtapeErreurs etape;
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(GestionErreur("Copie (T_UA)", 3043, "Erreur de disque"), 1);
+    EXPECT_EQ(GestionErreur("Copie (T_UA)", 3021, ""), 0);
+    EXPECT_EQ(GestionErreur("Autre (T_DA)", 3043, "Erreur de disque"), 1);
+    ASSERT_EQ(fenetre.messages.size(), 3u);
+    EXPECT_EQ(Lignes(LitFichier("STE.JNL")).size(), 15u);
+  }
+  {
+    EtapeErreurs etape;
+    GestionErreur("Copie (T_UA)", 3043, "Erreur de disque");
+  }
+  GestionErreur("Copie (T_UA)", 3043, "Erreur de disque");
+  GestionErreur("Copie (T_UA)", 3043, "Erreur de disque");
+  EXPECT_EQ(fenetre.messages.size(), 6u);
+}
+
 TEST_F(GestionErreurTest, JournalTropLongRameneAuxCinqMilleDerniersOctets) {
   std::string ancien;
   for (int i = 0; i < 10500; ++i) ancien += static_cast<char>('a' + i % 26 + (i / 26) % 2 * ('A' - 'a'));
