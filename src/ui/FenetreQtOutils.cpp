@@ -1,5 +1,7 @@
 #include "ui/FenetreQtOutils.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QVariant>
 #include <QWidget>
 #include <cmath>
@@ -33,6 +35,26 @@ int PixelsDeTwipsX(const QWidget* fenetre, int twips) {
 
 int PixelsDeTwipsY(const QWidget* fenetre, int twips) {
   return Pixels(twips, fenetre ? fenetre->logicalDpiY() : 96);
+}
+
+QStringList FamillesFixes() {
+  return {QStringLiteral("Courier New"), QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Liberation Mono"),
+          QStringLiteral("Noto Sans Mono")};
+}
+
+QFont PoliceFixe(const QStringList& familles) {
+  auto fixe = [](QFont police) {
+    police.setStyleHint(QFont::Monospace);
+    police.setFixedPitch(true);
+    return police;
+  };
+  for (const QString& famille : familles)
+    if (QFont police = fixe(QFont(famille)); QFontInfo(police).fixedPitch()) return police;
+  QFont systeme = fixe(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  if (QFontInfo(systeme).fixedPitch()) return systeme;
+  for (const QString& famille : QFontDatabase::families())
+    if (QFontDatabase::isFixedPitch(famille)) return fixe(QFont(famille));
+  return systeme;
 }
 
 long ContexteAideFenetre(const QWidget* fenetre) {

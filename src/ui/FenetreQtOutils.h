@@ -1,7 +1,9 @@
 // Small helpers shared by the Qt windows: text conversions, design units and the help hook.
 #pragma once
 
+#include <QFont>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -19,6 +21,14 @@ inline std::string DepuisQString(const QString& texte) { return texte.toStdStrin
 // turns them into pixels, so that 6000 twips are 400 pixels at 96 DPI.
 int PixelsDeTwipsX(const QWidget* fenetre, int twips);
 int PixelsDeTwipsY(const QWidget* fenetre, int twips);
+
+// The fixed-pitch families tried for the journal view, the first one a French desktop has, then
+// those Debian ships.
+QStringList FamillesFixes();
+// The first of the families whose matched font really is fixed-pitch (a missing family is
+// replaced by whatever the system prefers, which may be proportional), else the system's fixed
+// font, else any fixed-pitch family installed.
+QFont PoliceFixe(const QStringList& familles = FamillesFixes());
 
 // The help context number of a window: the property "contexteAide", 0 when it has none.
 long ContexteAideFenetre(const QWidget* fenetre);

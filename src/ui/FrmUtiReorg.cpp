@@ -8,7 +8,6 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -40,25 +39,6 @@
 
 namespace utireorg {
 namespace {
-
-// The journal's frames are 75 columns wide: they line up only in a font whose characters really
-// are all of one width. The font configuration may answer to "Courier New", or to the system's
-// fixed font, with a font it does not tell as such: the first one that is fixed-pitch is taken.
-QFont PoliceFixe() {
-  auto reglee = [](QFont police) {
-    police.setStyleHint(QFont::Monospace);
-    police.setFixedPitch(true);
-    police.setPointSize(9);
-    return police;
-  };
-  QList<QFont> candidates{reglee(QFont(QStringLiteral("Courier New"))),
-                          reglee(QFontDatabase::systemFont(QFontDatabase::FixedFont))};
-  for (const QString& famille : QFontDatabase::families())
-    if (QFontDatabase::isFixedPitch(famille)) candidates.push_back(reglee(QFont(famille)));
-  for (const QFont& police : candidates)
-    if (QFontInfo(police).fixedPitch()) return police;
-  return candidates.front();
-}
 
 const QColor Bleu(99, 117, 214);  // the introduction page of the first scheme
 const QColor Marine(0, 0, 128);
@@ -419,7 +399,10 @@ QWidget* FrmUtiReorg::ConstruitPage3() {
   saisieAnalyse_->setReadOnly(true);
   saisieAnalyse_->setLineWrapMode(QPlainTextEdit::NoWrap);
   saisieAnalyse_->setUndoRedoEnabled(false);
-  saisieAnalyse_->setFont(PoliceFixe());
+  // The journal's frames are 75 columns wide: they line up only in a fixed-pitch font.
+  QFont fixe = PoliceFixe();
+  fixe.setPointSize(9);
+  saisieAnalyse_->setFont(fixe);
   colonne->addWidget(saisieAnalyse_, 1);
 
   auto* rangee = new QHBoxLayout;

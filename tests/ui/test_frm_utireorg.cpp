@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -272,6 +273,24 @@ TEST_F(FenetrePrincipale, TextesDeLaFenetre) {
   EXPECT_EQ(f.LabelLiasse()->text(), QStringLiteral("REORGANISATION"));
   // The journal's 75-column frames line up only in a fixed-pitch font.
   EXPECT_TRUE(QFontInfo(f.SaisieAnalyse()->font()).fixedPitch());
+}
+
+// A family that is missing, or present but proportional, is passed over: what counts is the
+// font actually matched, whatever the machine has installed.
+TEST_F(FenetrePrincipale, LaPoliceDuJournalEstUnePoliceAChasseFixeInstallee) {
+  Application();
+  QString fixe, proportionnelle;
+  for (const QString& famille : QFontDatabase::families()) {
+    if (QFontDatabase::isFixedPitch(famille) && fixe.isEmpty()) fixe = famille;
+    if (!QFontDatabase::isFixedPitch(famille) && QFontInfo(QFont(famille)).family() == famille &&
+        proportionnelle.isEmpty())
+      proportionnelle = famille;
+  }
+  if (fixe.isEmpty() || proportionnelle.isEmpty())
+    GTEST_SKIP() << "Il faut une police à chasse fixe et une police proportionnelle installées (fonts-dejavu-core).";
+  QFont police = PoliceFixe({QStringLiteral("Famille Absente Du Systeme"), proportionnelle, fixe});
+  EXPECT_TRUE(QFontInfo(police).fixedPitch());
+  EXPECT_EQ(QFontInfo(police).family(), fixe);
 }
 
 TEST_F(FenetrePrincipale, ReorganisationFermeLaPageDesOptions) {
