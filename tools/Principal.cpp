@@ -5,43 +5,13 @@
 #include <string>
 
 #include "Outil.h"
+#include "Syntaxe.h"
 
 namespace {
 
 void AfficheErreur(int numero, const std::string& description, const std::string& contexte) {
   std::cerr << "Erreur " << numero << " : " << description << '\n';
   if (!contexte.empty()) std::cerr << "Dans : " << contexte << '\n';
-}
-
-// The parser speaks English; the user is told in French what is wrong with the command line.
-std::string MessageSyntaxe(const CLI::ParseError& e) {
-  std::string texte = e.what();
-  const std::string requis = " is required";
-  if (dynamic_cast<const CLI::RequiredError*>(&e)) {
-    if (texte.find("subcommand") != std::string::npos)
-      return "sous-commande attendue : convertir, creer, decrire, sql ou verifier";
-    if (texte.size() > requis.size() && texte.ends_with(requis))
-      return "argument obligatoire manquant : " + texte.substr(0, texte.size() - requis.size());
-    return "argument obligatoire manquant";
-  }
-  if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
-    auto deuxPoints = texte.find(':');
-    return "argument(s) inattendu(s) :" +
-           (deuxPoints == std::string::npos ? " " + texte : texte.substr(deuxPoints + 1));
-  }
-  return "commande non valide (" + texte + ")";
-}
-
-void TraduitAide(CLI::App& app) {
-  auto formateur = app.get_formatter();
-  formateur->label("Usage", "Utilisation");
-  formateur->label("OPTIONS", "OPTIONS");
-  formateur->label("SUBCOMMAND", "SOUS-COMMANDE");
-  formateur->label("SUBCOMMANDS", "SOUS-COMMANDES");
-  formateur->label("Positionals", "Arguments");
-  formateur->label("REQUIRED", "OBLIGATOIRE");
-  formateur->label("TEXT", "TEXTE");
-  formateur->column_width(36);
 }
 
 }  // namespace
@@ -52,7 +22,7 @@ int main(int argc, char** argv) {
   app.option_defaults()->group("Options");
   app.require_subcommand(1);
   app.footer("Codes de sortie : 0 succès, 1 problèmes trouvés par « verifier », 2 erreur.");
-  TraduitAide(app);
+  syntaxe::TraduitAide(app, 36);
 
   std::string description, fichier, instruction;
   bool sansDonnees = false;
@@ -89,7 +59,7 @@ int main(int argc, char** argv) {
 
   for (auto* sous : {creer, decrire, sql, verifier, convertir}) {
     sous->group("Sous-commandes");
-    TraduitAide(*sous);
+    syntaxe::TraduitAide(*sous, 36);
   }
 
   try {
@@ -99,7 +69,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "Erreur de syntaxe : " << MessageSyntaxe(e) << ".\n"
+    std::cerr << "Erreur de syntaxe : " << syntaxe::MessageSyntaxe(e, "convertir, creer, decrire, sql ou verifier") << ".\n"
               << "Lancez « utireorg-base --help » pour l'aide.\n";
     return outil::SortieErreur;
   }

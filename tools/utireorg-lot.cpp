@@ -23,6 +23,7 @@
 #include "common/FenetreSansEcran.h"
 #include "common/LigneDeCommande.h"
 #include "moteur/Injection.h"
+#include "Syntaxe.h"
 
 namespace {
 
@@ -154,23 +155,6 @@ class FenetreLot : public FenetreSansEcran {
   std::deque<int> reponses_;
 };
 
-void TraduitAide(CLI::App& app) {
-  auto formateur = app.get_formatter();
-  formateur->label("Usage", "Utilisation");
-  formateur->label("OPTIONS", "OPTIONS");
-  formateur->label("REQUIRED", "OBLIGATOIRE");
-  formateur->label("TEXT", "TEXTE");
-  formateur->column_width(34);
-}
-
-// The parser speaks English; the user is told in French what is wrong with the command line.
-std::string MessageSyntaxe(const CLI::ParseError& e) {
-  std::string texte = e.what();
-  if (dynamic_cast<const CLI::RequiredError*>(&e)) return "argument obligatoire manquant (" + texte + ")";
-  if (dynamic_cast<const CLI::ExtrasError*>(&e)) return "argument(s) inattendu(s) (" + texte + ")";
-  return "commande non valide (" + texte + ")";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -180,15 +164,15 @@ int main(int argc, char** argv) {
                "utireorg-lot"};
   app.set_help_flag("-h,--help", "Affiche cette aide et quitte");
   app.option_defaults()->group("Options");
-  TraduitAide(app);
+  syntaxe::TraduitAide(app, 34);
 
   std::string cible, modele;
   std::vector<int> options, reponses;
   bool verifications = false, reparation = false, compactage = false, securise = false, controle = false,
        exhaustif = false, copie = false, ligneALigne = false, avance = false, sansRelations = false, oui = false;
 
-  app.add_option("--cible", cible, "Base à analyser (FICHIER.mdb)")->required()->option_text("FICHIER");
-  app.add_option("--modele", modele, "Base modèle, obligatoire avec --copie")->option_text("FICHIER");
+  app.add_option("--cible", cible, "Base à analyser (FICHIER.mdb)")->required()->type_name("FICHIER");
+  app.add_option("--modele", modele, "Base modèle, obligatoire avec --copie")->type_name("FICHIER");
   app.add_option("--options", options, "Cases à cocher, par leurs numéros séparés par des virgules : 0 Vérifications\n"
                                        "primaires, 1 Réparation / Compactage, 2 Compactage, 3 Mode sécurisé,\n"
                                        "4 Contrôle étendu, 5 Traitement exhaustif")
@@ -223,7 +207,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "Erreur de syntaxe : " << MessageSyntaxe(e) << ".\n"
+    std::cerr << "Erreur de syntaxe : " << syntaxe::MessageSyntaxe(e) << ".\n"
               << "Lancez « utireorg-lot --help » pour l'aide.\n";
     return SortieSaisies;
   }

@@ -132,20 +132,22 @@ class Outil : public ::testing::Test {
     return Chemin(nom);
   }
 
-  Execution Lance(const std::vector<std::string>& arguments) const {
+  Execution Lance(const std::vector<std::string>& arguments) const { return LanceProgramme(CHEMIN_OUTIL, arguments); }
+
+  Execution LanceProgramme(const std::string& programme, const std::vector<std::string>& arguments) const {
     std::string sortie = Chemin("sortie.txt"), erreurs = Chemin("erreurs.txt");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, sortie.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, erreurs.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> mots{CHEMIN_OUTIL};
+    std::vector<std::string> mots{programme};
     mots.insert(mots.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& m : mots) argv.push_back(m.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
     Execution e;
-    if (posix_spawn(&pid, CHEMIN_OUTIL, &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawn(&pid, programme.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
       int statut = 0;
       waitpid(pid, &statut, 0);
       e.code = WIFEXITED(statut) ? WEXITSTATUS(statut) : -1;
@@ -504,7 +506,37 @@ TEST_F(Erreurs, LigneDeCommandeIncorrecte) {
   EXPECT_NE(sans.erreurs.find("sous-commande attendue"), std::string::npos) << sans.erreurs;
   Execution manque = Lance({"creer", Chemin("d.json")});
   EXPECT_EQ(manque.code, 2);
-  EXPECT_NE(manque.erreurs.find("argument obligatoire manquant : FICHIER"), std::string::npos) << manque.erreurs;
+  EXPECT_NE(manque.erreurs.find("l'argument FICHIER est obligatoire"), std::string::npos) << manque.erreurs;
+}
+
+// The parser's own English never reaches the user: each kind of mistake is told in French,
+// naming the option or the value at fault.
+TEST_F(Erreurs, LigneDeCommandeExpliqueeEnFrancais) {
+  const std::string lot = CHEMIN_LOT;
+  struct Cas {
+    std::string programme;
+    std::vector<std::string> arguments;
+    std::string attendu;
+  };
+  const std::vector<Cas> cas{
+      {lot, {}, "Erreur de syntaxe : l'option --cible est obligatoire."},
+      {lot, {"--cible"}, "Erreur de syntaxe : l'option --cible attend une valeur (FICHIER)."},
+      {lot, {"--cible", "a", "--foo"}, "Erreur de syntaxe : argument inattendu : --foo."},
+      {lot, {"--cible", "a", "b", "c"}, "Erreur de syntaxe : arguments inattendus : b c."},
+      {lot, {"--cible", "a", "--repondre", "abc"}, "Erreur de syntaxe : valeur non valide pour --repondre : « abc »."},
+      {lot, {"--cible", "a", "--options", "7"},
+       "Erreur de syntaxe : valeur non valide pour --options : « 7 » (de 0 à 5)."},
+      {CHEMIN_OUTIL, {"convertir", "a", "b", "--version"},
+       "Erreur de syntaxe : l'option --version attend une valeur (TEXTE)."},
+      {CHEMIN_OUTIL, {"verifier"}, "Erreur de syntaxe : l'argument FICHIER est obligatoire."},
+  };
+  for (const auto& c : cas) {
+    Execution e = LanceProgramme(c.programme, c.arguments);
+    EXPECT_EQ(e.code, 2) << c.attendu;
+    EXPECT_EQ(e.erreurs.substr(0, e.erreurs.find('\n')), c.attendu) << e.erreurs;
+    for (const char* anglais : {"required", "expected", "Could not", "not in range", "missing"})
+      EXPECT_EQ(e.erreurs.find(anglais), std::string::npos) << e.erreurs;
+  }
 }
 
 class Demo : public Outil {};
