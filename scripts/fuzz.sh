@@ -64,12 +64,12 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
 fi
 if [ "$cible" = jet ]; then
   echantillons=""
-  for d in "${UTIREORG_ECHANTILLONS_JET:-}" "$racine/../shared/jet-samples" /work/shared/jet-samples; do
+  for d in "${UTIREORG_ECHANTILLONS_JET:-}" "$racine/../shared/jet-samples"; do
     if [ -n "$d" ] && [ -d "$d" ]; then echantillons="$d"; break; fi
   done
   if [ -z "$echantillons" ]; then
-    echo "Attention : aucun échantillon Jet trouvé (UTIREORG_ECHANTILLONS_JET, ../shared/jet-samples," \
-      "/work/shared/jet-samples) : la cible « jet » part d'entrées vides et n'atteint guère la lecture." >&2
+    echo "Attention : aucun échantillon Jet trouvé (UTIREORG_ECHANTILLONS_JET, ../shared/jet-samples) :" \
+      "la cible « jet » part d'entrées vides et n'atteint guère la lecture." >&2
   else
     export UTIREORG_ECHANTILLONS_JET="$echantillons"
   fi

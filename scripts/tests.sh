@@ -25,7 +25,30 @@ etape "Construction ordinaire dans $construction"
 cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUTIREORG_TESTS=ON
 cmake --build "$construction" -j "$coeurs"
 etape "Tests de la construction ordinaire"
-(cd "$construction" && ctest --output-on-failure --no-tests=error -j "$coeurs" --timeout 900)
+resultats="$construction/resultats-tests.xml"
+(cd "$construction" && ctest --output-on-failure --no-tests=error -j "$coeurs" --timeout 900 --output-junit "$resultats")
+
+# Les tests sautés, groupés par raison, dits une fois à la toute fin : les échantillons Jet ne font
+# pas partie du dépôt, et un clone neuf sans eux saute chaque test qui les lit.
+bilan_sautes() {
+  [ -f "$resultats" ] || return 0
+  awk '
+    /<testcase / { saute = ($0 ~ /status="notrun"/); raison = ""; suivante = 0; next }
+    saute && suivante && raison == "" { raison = $0; next }
+    saute && /: Skipped$/ { suivante = 1; next }
+    /<\/testcase>/ {
+      if (saute) {
+        if (raison ~ /^Échantillon Jet/) jet++;
+        else { autres[raison == "" ? "raison non donnée" : raison]++ }
+      }
+      saute = 0
+    }
+    END {
+      if (jet > 0)
+        printf "Tests sautés faute d'\''échantillons Jet (ni dans $UTIREORG_ECHANTILLONS_JET, ni dans ../shared/jet-samples) : %d.\n", jet
+      for (r in autres) printf "Tests sautés (%s) : %d.\n", r, autres[r]
+    }' "$resultats"
+}
 
 if [ "${UTIREORG_SANS_ASAN:-0}" != 1 ]; then
   asan="$construction-asan"
@@ -78,4 +101,5 @@ if [ "${UTIREORG_SANS_FUZZ:-0}" != 1 ]; then
   fi
 fi
 
+bilan_sautes
 etape "Tous les tests sont passés ; durée totale : $(($(date +%s) - debut)) s"

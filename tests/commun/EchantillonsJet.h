@@ -1,7 +1,7 @@
 // The public Jet 3.0 and 4.0 sample files the tests read in place (never copied into the project).
 //
 // They are looked for in $UTIREORG_ECHANTILLONS_JET, then beside the project as
-// "../shared/jet-samples", then in /work/shared/jet-samples. A test program that uses this file
+// "../shared/jet-samples". A test program that uses this file
 // passes the project's root as RACINE_PROJET (a compile definition).
 //
 //   TEST(..., ...) {
@@ -28,7 +28,6 @@ inline std::vector<std::string> DossiersCandidats() {
   std::vector<std::string> dossiers;
   if (const char* env = std::getenv("UTIREORG_ECHANTILLONS_JET"); env && *env) dossiers.emplace_back(env);
   if (std::string(RACINE_PROJET).size() > 0) dossiers.push_back(std::string(RACINE_PROJET) + "/../shared/jet-samples");
-  dossiers.emplace_back("/work/shared/jet-samples");
   return dossiers;
 }
 
@@ -47,6 +46,6 @@ inline std::string CheminJet(const std::string& nom) {
   const std::string variable = ::echantillons::CheminJet(nom);                                            \
   if (variable.empty()) {                                                                                  \
     GTEST_SKIP() << "Échantillon Jet '" << (nom) << "' introuvable (ni dans $UTIREORG_ECHANTILLONS_JET, " \
-                 << "ni dans ../shared/jet-samples, ni dans /work/shared/jet-samples) : test non exécuté."; \
+                 << "ni dans ../shared/jet-samples) : test non exécuté.";                                \
   }                                                                                                        \
   static_assert(true, "")
