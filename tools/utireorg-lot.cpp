@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include <CLI/CLI.hpp>
@@ -23,6 +25,7 @@
 #include "common/FenetreSansEcran.h"
 #include "common/LigneDeCommande.h"
 #include "moteur/Injection.h"
+#include "RapportLot.h"
 #include "Syntaxe.h"
 
 namespace {
@@ -64,19 +67,56 @@ std::string Debut(const std::string& texte, std::size_t caracteres) {
   return texte;
 }
 
+// What the run shows while it goes.
+enum class Affichage {
+  Barre,       // the output is a terminal: the journal lines, and one line of progress rewritten in place
+  Lignes,      // the output is a file or a pipe: the journal lines only
+  Silencieux,  // nothing but the final line
+};
+
+// "1:05", "1:02:03".
+std::string Duree(std::chrono::steady_clock::duration duree) {
+  long secondes = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(duree).count());
+  char texte[32];
+  if (secondes >= 3600)
+    std::snprintf(texte, sizeof texte, "%ld:%02ld:%02ld", secondes / 3600, secondes / 60 % 60, secondes % 60);
+  else
+    std::snprintf(texte, sizeof texte, "%ld:%02ld", secondes / 60, secondes % 60);
+  return texte;
+}
+
+std::ostream& SortieNulle() {
+  static std::ostream nulle(nullptr);
+  return nulle;
+}
+
 // The window of the run: the journal lines go to the standard output as they are written, the
-// messages and, on a terminal, a progress bar to the error output.
+// messages and, on a terminal, a progress line to the error output. Every journal line also
+// reaches the report's follower.
 class FenetreLot : public FenetreSansEcran {
  public:
-  FenetreLot(bool barre, bool premierBouton) : FenetreSansEcran(std::cerr), barre_(barre), oui_(premierBouton) {}
+  FenetreLot(Affichage affichage, bool premierBouton, rapport::SuiviJournal& suivi)
+      : FenetreSansEcran(affichage == Affichage::Silencieux ? SortieNulle() : std::cerr),
+        affichage_(affichage),
+        oui_(premierBouton),
+        suivi_(suivi) {}
 
   using FenetreSansEcran::ProgressMaximum;
   using FenetreSansEcran::ProgressValeur;
 
   void Reponses(std::vector<int> reponses) { reponses_.assign(reponses.begin(), reponses.end()); }
 
+  // The all-folders run shows "dossier k/n" on the progress line; 0 folders hides it.
+  void Dossier(int numero, int nombre) {
+    dossier_ = numero;
+    dossiers_ = nombre;
+    DessineBarre();
+  }
+
   void AjouteAuJournal(const std::string& texte) override {
     FenetreSansEcran::AjouteAuJournal(texte);
+    suivi_.Ecrit(texte);
+    if (affichage_ == Affichage::Silencieux) return;
     EffaceBarre();
     std::string ligne;
     for (char c : texte)
@@ -114,10 +154,23 @@ class FenetreLot : public FenetreSansEcran {
   }
 
   // A run that reached its end leaves its last caption ("Procédure terminée.", "Procédure
-  // interrompue !"…) in view on screen; here it is written once the bar is gone.
+  // interrompue !"…) in view on screen; here it is written once the bar is gone. Silent, a run
+  // that did not reach its end says why in the first line of its last message.
   void Termine(bool finDeRun) {
     EffaceBarre();
-    if (finDeRun && !etape_.empty()) std::cerr << etape_ << '\n';
+    if (finDeRun && !etape_.empty()) {
+      std::cerr << etape_ << '\n';
+    } else if (affichage_ == Affichage::Silencieux && !Messages().empty()) {
+      const std::string& texte = Messages().back().texte;
+      std::cerr << texte.substr(0, texte.find('\n')) << '\n';
+    }
+  }
+
+ protected:
+  // Between two captions the elapsed time still moves on.
+  void TraiteEvenements() override {
+    if (affichage_ != Affichage::Barre || !affichee_) return;
+    if (std::chrono::steady_clock::now() - dessinee_ >= std::chrono::seconds(1)) DessineBarre();
   }
 
  private:
@@ -128,48 +181,100 @@ class FenetreLot : public FenetreSansEcran {
   }
 
   void EffaceBarre() {
-    if (!barre_ || !affichee_) return;
+    if (affichage_ != Affichage::Barre || !affichee_) return;
     std::cerr << "\r\033[K" << std::flush;
     affichee_ = false;
   }
 
+  // "[#####---------------]  25 %  0:42  dossier 2/5  Compactage base de données principale : Clients"
   void DessineBarre() {
-    if (!barre_ || etape_.empty()) return;
+    if (affichage_ != Affichage::Barre || etape_.empty()) return;
     long maximum = ProgressMaximum(), valeur = ProgressValeur();
     long pourcent = maximum > 0 ? std::clamp(valeur * 100 / maximum, 0L, 100L) : 0;
     constexpr int Cases = 20;
     int pleines = static_cast<int>(pourcent * Cases / 100);
-    std::string ligne = "[" + std::string(pleines, '#') + std::string(Cases - pleines, '-') + "] " +
-                        std::to_string(pourcent) + " % " + etape_;
+    char pourcentage[8];
+    std::snprintf(pourcentage, sizeof pourcentage, "%3ld %%", pourcent);
+    std::string ligne = "[" + std::string(pleines, '#') + std::string(Cases - pleines, '-') + "] " + pourcentage +
+                        "  " + Duree(std::chrono::steady_clock::now() - debut_) + "  ";
+    if (dossiers_ > 0) ligne += "dossier " + std::to_string(dossier_) + "/" + std::to_string(dossiers_) + "  ";
+    ligne += etape_;
     if (!detail_.empty()) ligne += " : " + detail_;
     std::size_t largeur = Largeur() - 1;
     if (NombreCaracteres(ligne) > largeur) ligne = Debut(ligne, largeur);
     std::cerr << "\r\033[K" << ligne << std::flush;
     affichee_ = true;
+    dessinee_ = std::chrono::steady_clock::now();
   }
 
-  bool barre_;
+  Affichage affichage_;
   bool oui_;
+  rapport::SuiviJournal& suivi_;
   bool affichee_ = false;
   std::string etape_, detail_;
   std::deque<int> reponses_;
+  int dossier_ = 0, dossiers_ = 0;
+  const std::chrono::steady_clock::time_point debut_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point dessinee_{};
 };
+
+// The report's path, looked for in the raw command line when the parser refused it: a script
+// that asked for a report gets one even then.
+std::string RapportDemande(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i];
+    if (argument == "--rapport" && i + 1 < argc) return argv[i + 1];
+    if (argument.starts_with("--rapport=")) return argument.substr(10);
+  }
+  return {};
+}
+
+// Why the report could not be written where asked, checked before the run: empty when it can.
+std::string RapportImpossible(const std::string& chemin) {
+  namespace fs = std::filesystem;
+  std::error_code erreur;
+  fs::path dossier = fs::absolute(chemin, erreur).parent_path();
+  if (erreur || !fs::is_directory(dossier, erreur)) return "le dossier « " + dossier.string() + " » n'existe pas";
+  if (fs::is_directory(chemin, erreur)) return "c'est un dossier";
+  if (::access(dossier.c_str(), W_OK) != 0) return "le dossier « " + dossier.string() + " » n'est pas accessible en écriture";
+  return {};
+}
+
+void EcritRapport(const std::string& chemin, const rapport::Json& contenu) {
+  if (chemin.empty()) return;
+  std::string erreur;
+  if (!rapport::EcritRapport(chemin, contenu, erreur))
+    std::cerr << "Le rapport « " << chemin << " » n'a pas pu être écrit : " << erreur << ".\n";
+}
+
+const char* IssueDossier(IssueLancer issue) {
+  switch (issue) {
+    case IssueLancer::SaisiesRefusees: return "refusee";
+    case IssueLancer::Terminee: return "terminee";
+    case IssueLancer::Interrompue: return "interrompue";
+    case IssueLancer::Annulee: return "annulee";
+    default: return "abandonnee";
+  }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const rapport::Instant debut = std::chrono::system_clock::now();
   CLI::App app{"Réorganise une base de données sans écran : réparation, compactage, copie des enregistrements,\n"
                "mise à niveau de la structure sur la base modèle. Le journal « Analyse.txt » est écrit dans le\n"
                "dossier courant et ses lignes sont recopiées sur la sortie standard.",
                "utireorg-lot"};
   app.set_help_flag("-h,--help", "Affiche cette aide et quitte");
+  app.set_version_flag("--version", UTIREORG_VERSION, "Affiche la version et quitte");
   app.option_defaults()->group("Options");
   syntaxe::TraduitAide(app, 34);
 
-  std::string cible, modele;
+  std::string cible, modele, cheminRapport;
   std::vector<int> options, reponses;
   bool verifications = false, reparation = false, compactage = false, securise = false, controle = false,
-       exhaustif = false, copie = false, ligneALigne = false, avance = false, sansRelations = false, oui = false;
+       exhaustif = false, copie = false, ligneALigne = false, avance = false, sansRelations = false, oui = false,
+       silencieux = false;
 
   app.add_option("--cible", cible, "Base à analyser (FICHIER.mdb)")->required()->type_name("FICHIER");
   app.add_option("--modele", modele, "Base modèle, obligatoire avec --copie")->type_name("FICHIER");
@@ -193,12 +298,18 @@ int main(int argc, char** argv) {
   app.add_option("--repondre", reponses, "Réponses aux questions, dans l'ordre (numéro du bouton)")
       ->delimiter(',')
       ->option_text("1,2,...");
+  app.add_flag("--silencieux", silencieux, "N'écrit que la ligne finale (ni journal ni avancement)");
+  app.add_option("--rapport", cheminRapport, "Écrit à la fin un rapport JSON (format décrit dans le README)")
+      ->type_name("FICHIER.json");
   app.footer(
       "Sans case indiquée, les cases de la fenêtre au démarrage sont cochées (0, 1, 2 et 3).\n"
       "Lancer la commande vaut confirmation : la question « Confirmez-vous la réorganisation du\n"
       "dossier ? » reçoit toujours « Confirmer ». Les questions suivantes reçoivent les réponses de\n"
       "--repondre, puis le premier bouton avec --oui, sinon le bouton par défaut de la question.\n"
-      "Codes de sortie : 0 procédure terminée, 1 procédure interrompue, 2 bases refusées.\n"
+      "Sur un terminal, une ligne d'avancement (étape, pourcentage, temps écoulé) se réécrit sur\n"
+      "la sortie d'erreur ; --silencieux ne garde que la ligne finale.\n"
+      "Codes de sortie : 0 procédure terminée, 1 procédure interrompue, 2 bases refusées ou ligne de\n"
+      "commande non valide.\n"
       "Essais : la variable d'environnement UTIREORG_LIMITE_ECRITURE=<octets> simule un disque plein\n"
       "une fois ce nombre d'octets écrits par la réorganisation (bases, copies).");
 
@@ -206,14 +317,30 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "Erreur de syntaxe : " << syntaxe::MessageSyntaxe(e) << ".\n"
+    const std::string message = syntaxe::MessageSyntaxe(e);
+    std::cerr << "Erreur de syntaxe : " << message << ".\n"
               << "Lancez « utireorg-lot --help » pour l'aide.\n";
+    EcritRapport(RapportDemande(argc, argv), rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+                                                               rapport::Json::object(), rapport::Json::array(),
+                                                               SortieSaisies, "Erreur de syntaxe : " + message + "."));
     return SortieSaisies;
+  }
+  if (!cheminRapport.empty()) {
+    if (std::string raison = RapportImpossible(cheminRapport); !raison.empty()) {
+      std::cerr << "Erreur de syntaxe : le rapport « " << cheminRapport << " » ne peut pas être écrit : " << raison
+                << ".\n";
+      return SortieSaisies;
+    }
   }
 
   if (!AppliqueLimiteEcriture()) {
-    std::cerr << "Erreur de syntaxe : " << VariableLimiteEcriture << " doit être un nombre d'octets.\n";
+    const std::string message = std::string("Erreur de syntaxe : ") + VariableLimiteEcriture + " doit être un nombre d'octets.";
+    std::cerr << message << '\n';
+    EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+                                                 rapport::Json::object(), rapport::Json::array(), SortieSaisies, message));
     return SortieSaisies;
   }
   // A file grown past the size limit of the session must fail like a full disk, which the run
@@ -229,7 +356,17 @@ int main(int argc, char** argv) {
   if (coches.empty()) coches = {0, 1, 2, 3};
   if (avance) coches.insert(4);
 
-  FenetreLot fenetre(::isatty(STDERR_FILENO) == 1, oui);
+  const rapport::Json optionsRapport = {{"cible", cible},           {"modele", modele},
+                                        {"coches", coches},         {"copie", copie},
+                                        {"ligneALigne", ligneALigne}, {"avance", avance},
+                                        {"sansRelations", sansRelations}, {"oui", oui},
+                                        {"repondre", reponses},     {"silencieux", silencieux}};
+
+  rapport::SuiviJournal suivi;
+  const Affichage affichage = silencieux                        ? Affichage::Silencieux
+                              : ::isatty(STDERR_FILENO) == 1 ? Affichage::Barre
+                                                             : Affichage::Lignes;
+  FenetreLot fenetre(affichage, oui, suivi);
   DefinitFenetre(&fenetre);
   for (int i : coches) fenetre.DefinitCoche(i, true);
   fenetre.DefinitCase("chCopie", copie);
@@ -243,7 +380,11 @@ int main(int argc, char** argv) {
   fenetre.Reponses(script);
 
   int sortie = SortieInterrompue;
+  rapport::Json dossiers = rapport::Json::array();
   {
+    rapport::Dossier dossier;
+    dossier.cible = cible;
+    dossier.debut = std::chrono::system_clock::now();
     Pilote pilote(fenetre);
     pilote.Reorganisation(false, false, !sansRelations);
     const IssueLancer issue = pilote.Lancer();
@@ -252,14 +393,21 @@ int main(int argc, char** argv) {
       case IssueLancer::Terminee: sortie = SortieTerminee; break;
       default: sortie = SortieInterrompue; break;
     }
+    dossier.fin = std::chrono::system_clock::now();
+    dossier.issue = IssueDossier(issue);
+    suivi.Termine(issue != IssueLancer::Terminee);
     fenetre.Termine(issue == IssueLancer::Terminee || issue == IssueLancer::Interrompue);
     if (!pilote.JournalAnalyse().CheminJournal().empty()) {
       std::error_code erreur;
       auto chemin = std::filesystem::absolute(pilote.JournalAnalyse().CheminJournal(), erreur);
-      std::cerr << "Journal d'analyse : " << (erreur ? pilote.JournalAnalyse().CheminJournal() : chemin.string())
-                << '\n';
+      dossier.journal = erreur ? pilote.JournalAnalyse().CheminJournal() : chemin.string();
+      if (affichage != Affichage::Silencieux) std::cerr << "Journal d'analyse : " << dossier.journal << '\n';
     }
+    for (const MessageAnalyse& message : fenetre.Messages()) dossier.messages.push_back(message.texte);
+    dossiers.push_back(rapport::EntreeDossier(dossier, suivi, pilote.Etat().compteurs));
   }
   DefinitFenetre(nullptr);
+  EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+                                               optionsRapport, std::move(dossiers), sortie));
   return sortie;
 }

@@ -352,6 +352,7 @@ void Pilote::LanceReorganisation() {
   e.disquePlein = false;
   e.derniereErreur = 0;
   e.fichierTemporaire.clear();
+  e.compteurs = CompteursRun();
 
   ensemble_ = EnsembleBases();
   ensemble_.chemins[SlotPrincipal] = NomDe(e.baseCourante);

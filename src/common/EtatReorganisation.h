@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "common/CompteursRun.h"
 #include "moteur/Moteur.h"
 
 namespace utireorg {
@@ -47,6 +48,7 @@ struct EtatReorganisation {
   std::string cheminOrigine;  // CheminsOrigine(2)
   std::string libelle;        // label of slot 2
   std::string fichierTemporaire;  // compaction's temporary file
+  CompteursRun compteurs;         // what the stages did, for the report of a run
 };
 
 }  // namespace utireorg

@@ -184,6 +184,16 @@ void VideTablesCopiees(moteur::Database& dbDest, const std::vector<std::string>&
   }
 }
 
+// Counts what the copy added against what the target holds; a count that could not be taken
+// counts nothing.
+void CompteCopie(EtatReorganisation& etat, const std::string& nom, std::optional<long long> source,
+                 std::optional<long long> copie) {
+  if (!source || !copie) return;
+  ComptesTable& comptes = etat.compteurs.Table(nom);
+  comptes.copies = static_cast<long>(*copie);
+  comptes.refuses = static_cast<long>(std::max(0LL, *source - *copie));
+}
+
 }  // namespace
 
 bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, moteur::Database& dbDest) {
@@ -234,6 +244,7 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
                             " enregistrements";
         if (!compteCopie || !compteSource || *compteCopie != *compteSource) ligne = "**** " + ligne;
         CopieDictionnaire(dbOrig, dbDest, nom);
+        CompteCopie(etat, nom, compteSource, compteCopie);
         etat.journal.EcritureJournal(ligne);
         continue;
       }
@@ -245,6 +256,7 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
     CopieEnregistrement(etat, dbOrig, dbDest, nom);
     const std::optional<long long> compteCopie = copies();
     const bool reussie = compteCopie && compteSource && *compteCopie == *compteSource;
+    CompteCopie(etat, nom, compteSource, compteCopie);
     etat.journal.EcritureJournal(reussie ? "       Tentative réussie." : "       Tentative échouée.");
     etat.fenetre.LaisseVivre(true);
     resultat = false;

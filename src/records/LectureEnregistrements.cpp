@@ -32,6 +32,7 @@ bool EstTableUtilisateur(const moteur::TableDef& table) {
 struct IssueLecture {
   int ouverture = 0;
   long lecture = 0;
+  long lus = 0;
 };
 
 IssueLecture LitTable(moteur::Database& db, const std::string& nomTable) {
@@ -45,7 +46,10 @@ IssueLecture LitTable(moteur::Database& db, const std::string& nomTable) {
   Essaie([&] { table.MoveFirst(); });  // an empty table has no first record
   // Moving is the test: a damaged page stops the move where it lies.
   auto lecture = Essaie([&] {
-    while (!table.Eof() && !table.Bof()) table.MoveNext();
+    while (!table.Eof() && !table.Bof()) {
+      ++issue.lus;
+      table.MoveNext();
+    }
   });
   issue.lecture = lecture.Number;
   FermeTable(table);
@@ -273,11 +277,21 @@ class Verification {
     } catch (...) {
       Essaie([&] { if (table_.EstOuvert() && table_.EditMode() != 0) table_.CancelUpdate(); });
       // A full disk undid the whole record: it is back as it was, neither corrected nor deleted.
-      if (espaceManquant_ == 0) ++supprimes_;
+      if (espaceManquant_ == 0) Compte(nomTable, false);
       throw;
     }
-    if (stocke) ++corriges_;
-    else ++supprimes_;
+    Compte(nomTable, stocke);
+  }
+
+  void Compte(const std::string& nomTable, bool corrige) {
+    ComptesTable& comptes = etat_.compteurs.Table(nomTable);
+    if (corrige) {
+      ++corriges_;
+      ++comptes.corriges;
+    } else {
+      ++supprimes_;
+      ++comptes.supprimes;
+    }
   }
 
   // A write refused for lack of space ends the scan: every later record would meet the same disk.
@@ -357,6 +371,7 @@ bool LectureTable(EtatReorganisation& etat, moteur::Database& db, const std::str
     if (!utilisateur) continue;
     // A table that cannot even be opened cannot be read to its end either.
     IssueLecture issue = LitTable(db, nom);
+    etat.compteurs.Table(nom).lus += issue.lus;
     long numero = issue.lecture != 0 ? issue.lecture : issue.ouverture;
     if (numero == 0) continue;
     etat.journal.EcritureJournal("Lecture de table " + nom + " " + std::to_string(numero) + " " +

@@ -131,6 +131,7 @@ void EffaceTablesTemporaires(EtatReorganisation& etat) {
       ++i;
       continue;
     }
+    ++etat.compteurs.tablesPurgees;
     for (const auto& relation : relations)
       etat.journal.EcritureJournal("#ALERT# Relation '" + relation.nom + "' supprimée avec la table " + nom + ".");
   }

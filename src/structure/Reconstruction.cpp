@@ -324,6 +324,7 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
     RetablitRelations(etat, cible, table, relations);
     if (!renommee) throw Echec{};
     for (const auto& ligne : changements) etat.journal.EcritureJournal(ligne);
+    etat.compteurs.valeursModifiees += static_cast<long>(changements.size());
     return true;
   } catch (const Echec&) {
   } catch (const moteur::ErreurMoteur&) {

@@ -110,6 +110,7 @@ void VerificationRelations(EtatReorganisation& etat, moteur::Database& modele, m
       cible.Relations().Append(relation);
       etat.fenetre.LaisseVivre();
     });
+    if (r) ++etat.compteurs.relationsCreees;
     if (!r) {
       SignaleRelations(etat, "non recréée", aRetablir[k],
                        r.Description, std::vector<std::string>(aRetablir.begin() + k, aRetablir.end()));

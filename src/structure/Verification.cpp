@@ -167,6 +167,7 @@ class Verificateur {
         journal_.EcritureJournal("#ALERT# - Table non trouvée : création", true);
         if (!Essaie([&] { t.cible = cible_.CreateTableDef(t.nom); })) return;
         t.creee = t.enAttente = true;
+        ++etat_.compteurs.tablesCreees;
       } else if (!r) {
         return;  // nothing of this table can be reached
       }
@@ -181,7 +182,10 @@ class Verificateur {
           SignaleReconstructionEchouee(etat_, t.nom, champDifferent);
         } else {
           dejaReconstruite = true;
-          if (ReconstruitTable(etat_, cible_, t.nom, t.modele, t.cible)) continue;
+          if (ReconstruitTable(etat_, cible_, t.nom, t.modele, t.cible)) {
+            ++etat_.compteurs.tablesReconstruites;
+            continue;
+          }
         }
         // The target table may have gone with a failed rebuild: find it again.
         t.cible = moteur::TableDef();
@@ -230,6 +234,7 @@ class Verificateur {
           t.cible.Fields().Append(nouveau);
         }))
       return;
+    ++etat_.compteurs.champsCrees;
     if (!t.creee) {
       bool requis = false;
       Essaie([&] { requis = nouveau.Required(); });
@@ -393,22 +398,23 @@ class Verificateur {
     if (r) {
       journal_.EcritureJournal("          L'index " + t.nom + "." + nom + "' a bien été créé.", true);
     } else if (r.Number == moteur::err::Doublon) {
-      IndexSansUnicite(t, nouveau, nom);
+      r = IndexSansUnicite(t, nouveau, nom);
     } else if (r.Number == moteur::err::CleExistante) {
       DeclassePrimaire(t);
       r = Essaie([&] { t.cible.Indexes().Append(nouveau); });
       // Demoting the old key must not cost the table the new one as well.
-      if (r.Number == moteur::err::Doublon) IndexSansUnicite(t, nouveau, nom);
+      if (r.Number == moteur::err::Doublon) r = IndexSansUnicite(t, nouveau, nom);
     }
+    if (r) ++etat_.compteurs.indexCrees;
   }
 
   // G4, 3022: the data hold duplicates; the index is kept as a plain one.
-  void IndexSansUnicite(Table& t, moteur::Index& nouveau, const std::string& nom) {
+  moteur::Resultat IndexSansUnicite(Table& t, moteur::Index& nouveau, const std::string& nom) {
     journal_.EcritureJournal("#ERR# " + TexteDoublons(t.nom, nom));
     fenetre_.LaisseVivre();
     fenetre_.Pointeur(PointeurSouris::Sablier);
     SignaleAvancement("Réorganisation en cours ...");
-    Essaie([&] {
+    return Essaie([&] {
       nouveau.SetUnique(false);
       nouveau.SetPrimary(false);
       t.cible.Indexes().Append(nouveau);

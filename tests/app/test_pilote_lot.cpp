@@ -1,13 +1,66 @@
 // The run without a display, "utireorg-lot", as a scheduled job sees it: exit codes, journal
 // lines on its output, "Analyse.txt" in the current directory.
+#include <pty.h>
+#include <poll.h>
+
+#include <regex>
+
+#include "commun/SchemaJson.h"
 #include "test_pilote_outils.h"
 
 namespace pilote_tests {
 namespace {
 
+using Json = nlohmann::ordered_json;
+
 class TestLot : public TestPilote {
  protected:
   Execution Lot(const std::vector<std::string>& arguments) { return Lance(Outil("utireorg-lot"), arguments, Dossier()); }
+
+  // The run with every option, as scripts/demo.sh starts it, and its report.
+  Json RapportDemo(int codeAttendu = 0) {
+    CreeBasesDemo();
+    auto e = Lot({"--cible", cibleDemo, "--modele", modeleDemo, "--options", "0,1,2,3,4,5", "--copie", "--ligne-a-ligne",
+                  "--avance", "--oui", "--rapport", "rapport.json"});
+    EXPECT_EQ(e.code, codeAttendu) << e.sortie;
+    return Json::parse(Contenu(Chemin("rapport.json")));
+  }
+
+  static std::vector<std::string> FautesDeFormat(const Json& rapport) {
+    fs::path schema = RacineProjet() / "doc" / "rapport-lot.schema.json";
+    return schema::Validateur(Json::parse(Contenu(schema.string()))).Fautes(rapport);
+  }
+
+  // Runs the program with its output on a terminal, reads what the terminal shows to the end.
+  Execution SurUnTerminal(const std::vector<std::string>& arguments) {
+    int maitre = -1;
+    winsize taille{};
+    taille.ws_col = 120;
+    taille.ws_row = 40;
+    std::string programme = Outil("utireorg-lot");
+    std::vector<std::string> mots{programme};
+    mots.insert(mots.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& m : mots) argv.push_back(m.data());
+    argv.push_back(nullptr);
+    pid_t pid = ::forkpty(&maitre, nullptr, nullptr, &taille);
+    if (pid == 0) {
+      ::execv(programme.c_str(), argv.data());
+      ::_exit(127);
+    }
+    Execution e;
+    char tampon[4096];
+    for (;;) {
+      ssize_t lus = ::read(maitre, tampon, sizeof tampon);
+      if (lus <= 0) break;  // EIO once the child has closed the terminal
+      e.sortie.append(tampon, static_cast<std::size_t>(lus));
+    }
+    int statut = 0;
+    ::waitpid(pid, &statut, 0);
+    ::close(maitre);
+    e.code = WIFEXITED(statut) ? WEXITSTATUS(statut) : -1;
+    return e;
+  }
 };
 
 TEST_F(TestLot, UneBaseAbsenteEstRefuseeAvecLeCodeDeux) {
@@ -56,6 +109,105 @@ TEST_F(TestLot, UnRunInterrompuSortAvecUn) {
   e = Lot({"--cible", cible, "--options", "1", "--oui"});
   EXPECT_EQ(e.code, 0) << e.sortie;
   EXPECT_NE(e.sortie.find("Tentative de réparation réussie !"), std::string::npos) << e.sortie;
+}
+
+// The report of the demonstration run follows the documented format, and what it counts is what
+// the journal tells.
+TEST_F(TestLot, LeRapportDeLaDemoSuitSonFormatEtLeJournal) {
+  Json rapport = RapportDemo();
+  auto fautes = FautesDeFormat(rapport);
+  EXPECT_TRUE(fautes.empty()) << ::testing::PrintToString(fautes);
+  EXPECT_EQ(rapport["codeSortie"], 0);
+  ASSERT_EQ(rapport["dossiers"].size(), 1u);
+  const Json& dossier = rapport["dossiers"][0];
+  EXPECT_EQ(dossier["issue"], "terminee");
+  EXPECT_EQ(dossier["cible"], cibleDemo);
+
+  // Each marked line of the journal, in order, with the number it names.
+  std::string journal = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+  std::vector<std::string> marquees;
+  std::istringstream lignes(journal);
+  for (std::string ligne; std::getline(lignes, ligne);) {
+    if (ligne.size() > 12 && ligne[6] == ':' && ligne[11] == ' ') ligne = ligne.substr(12);
+    if (ligne.starts_with("#ERR#") || ligne.starts_with("#ALERT#")) marquees.push_back(ligne.substr(0, ligne.find('\r')));
+  }
+  ASSERT_EQ(dossier["lignes"].size(), marquees.size());
+  for (std::size_t i = 0; i < marquees.size(); ++i)
+    EXPECT_EQ(dossier["lignes"][i]["texte"].get<std::string>().substr(0, marquees[i].size()), marquees[i]);
+  EXPECT_EQ(dossier["lignes"][0]["numero"], 3163);
+
+  // The demonstration target lacks a table, seven of its fields and seven indexes of the model.
+  auto compte = [&](const std::string& morceau) {
+    long n = 0;
+    for (auto pos = journal.find(morceau); pos != std::string::npos; pos = journal.find(morceau, pos + 1)) ++n;
+    return n;
+  };
+  const Json& structure = dossier["structure"];
+  EXPECT_EQ(structure["tablesCreees"], compte("Table non trouvée : création"));
+  EXPECT_EQ(structure["champsCrees"], compte("' non trouvé : création"));
+  EXPECT_EQ(structure["indexCrees"], compte("a bien été créé"));
+  EXPECT_GT(structure["champsCrees"].get<long>(), 0);
+
+  // Clients: every record read, two defective ones dealt with as the verification's summary said,
+  // one left out of the copy as the copy's trace shows.
+  Json clients;
+  for (const Json& t : dossier["tables"])
+    if (t["nom"] == "Clients") clients = t;
+  ASSERT_FALSE(clients.is_null());
+  EXPECT_EQ(clients["lus"], 10);
+  EXPECT_EQ(clients["corriges"].get<long>() + clients["supprimes"].get<long>(), 2);
+  EXPECT_EQ(clients["refuses"], compte("Table : Clients, Enregistrement non mis à jour."));
+  EXPECT_EQ(clients["copies"].get<long>() + clients["refuses"].get<long>(), 10);
+
+  std::vector<std::string> etapes;
+  for (const Json& e : dossier["etapes"]) etapes.push_back(e["nom"]);
+  for (const char* attendue : {"Sauvegarde des bases de données", "Copie des enregistrements",
+                               "Vérification base de données principale", "Restauration des bases de données"})
+    EXPECT_NE(std::find(etapes.begin(), etapes.end(), attendue), etapes.end()) << attendue;
+}
+
+// However the run ends, the report is there: refused databases, a refused command line.
+TEST_F(TestLot, UnRapportEstEcritQuandLeRunNAPasLieu) {
+  auto e = Lot({"--cible", Chemin("absente.mdb"), "--rapport", "refus.json"});
+  EXPECT_EQ(e.code, 2);
+  Json refus = Json::parse(Contenu(Chemin("refus.json")));
+  EXPECT_TRUE(FautesDeFormat(refus).empty()) << ::testing::PrintToString(FautesDeFormat(refus));
+  EXPECT_EQ(refus["codeSortie"], 2);
+  EXPECT_EQ(refus["dossiers"][0]["issue"], "refusee");
+  EXPECT_EQ(refus["dossiers"][0]["messages"][0], "Vous devez saisir une base valide !");
+
+  e = Lot({"--cible", "x.mdb", "--options", "9", "--rapport", "syntaxe.json"});
+  EXPECT_EQ(e.code, 2);
+  Json syntaxe = Json::parse(Contenu(Chemin("syntaxe.json")));
+  EXPECT_TRUE(FautesDeFormat(syntaxe).empty()) << ::testing::PrintToString(FautesDeFormat(syntaxe));
+  EXPECT_TRUE(syntaxe["dossiers"].empty());
+  EXPECT_NE(syntaxe["erreur"].get<std::string>().find("--options"), std::string::npos);
+
+  // A report that could not be written is refused before anything is done.
+  e = Lot({"--cible", CreePetiteBase("Compta.mdb"), "--rapport", Chemin("absent/rapport.json")});
+  EXPECT_EQ(e.code, 2);
+  EXPECT_NE(e.sortie.find("ne peut pas être écrit"), std::string::npos) << e.sortie;
+  EXPECT_FALSE(fs::exists(Chemin("Analyse.txt")));
+}
+
+// On a terminal the progress line is rewritten in place between the journal lines; written to a
+// file nothing of it shows; silent, only the final line is left.
+TEST_F(TestLot, LaLigneDAvancementNeSAfficheQueSurUnTerminal) {
+  std::string cible = CreePetiteBase("Compta.mdb");
+  auto terminal = SurUnTerminal({"--cible", cible});
+  EXPECT_EQ(terminal.code, 0) << terminal.sortie;
+  EXPECT_NE(terminal.sortie.find("\r\033[K["), std::string::npos) << terminal.sortie;
+  EXPECT_TRUE(std::regex_search(terminal.sortie, std::regex("\\] +[0-9]+ %  [0-9]+:[0-9]{2}  Compactage")))
+      << terminal.sortie;
+  EXPECT_NE(terminal.sortie.find("Logiciel : Compta"), std::string::npos);
+
+  auto fichier = Lot({"--cible", cible});
+  EXPECT_EQ(fichier.code, 0);
+  EXPECT_EQ(fichier.sortie.find("\033["), std::string::npos) << fichier.sortie;
+
+  auto silencieux = SurUnTerminal({"--cible", cible, "--silencieux"});
+  EXPECT_EQ(silencieux.code, 0);
+  EXPECT_EQ(silencieux.sortie, "Procédure terminée.\r\n");
 }
 
 }  // namespace

@@ -97,7 +97,8 @@ inline std::string Outil(const std::string& nom) {
   return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / nom).string();
 }
 // From the project's root as the build knows it: a compiler cache may write __FILE__ relative.
-inline std::string DossierDemo() { return (fs::path(RACINE_PROJET) / "demo").string(); }
+inline fs::path RacineProjet() { return RACINE_PROJET; }
+inline std::string DossierDemo() { return (RacineProjet() / "demo").string(); }
 
 struct Execution {
   int code = -1;

@@ -1,0 +1,185 @@
+#include "RapportLot.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <system_error>
+
+namespace rapport {
+namespace {
+
+const std::string Regle(75, '-');
+
+// "DDMMYY:HHNN " before a time-stamped line.
+std::string SansHorodatage(const std::string& ligne) {
+  static const std::regex horodatage("^\\d{6}:\\d{4} ");
+  return std::regex_replace(ligne, horodatage, "", std::regex_constants::format_first_only);
+}
+
+std::vector<std::string> DecoupeLignes(const std::string& texte) {
+  std::vector<std::string> lignes;
+  std::size_t depuis = 0;
+  for (;;) {
+    std::size_t fin = texte.find('\n', depuis);
+    std::string ligne = texte.substr(depuis, fin == std::string::npos ? std::string::npos : fin - depuis);
+    if (!ligne.empty() && ligne.back() == '\r') ligne.pop_back();
+    if (fin == std::string::npos) {
+      if (!ligne.empty()) lignes.push_back(ligne);
+      return lignes;
+    }
+    lignes.push_back(ligne);
+    depuis = fin + 1;
+  }
+}
+
+// The title of a section block: "-- " + text + " --" right after a rule of 75 dashes.
+std::optional<std::string> TitreSection(const std::string& precedente, const std::string& ligne) {
+  if (precedente != Regle || !ligne.starts_with("-- ") || !ligne.ends_with(" --") || ligne.size() < 6)
+    return std::nullopt;
+  std::string titre = ligne.substr(3, ligne.size() - 6);
+  auto debut = titre.find_first_not_of(' ');
+  if (debut == std::string::npos) return std::string();
+  return titre.substr(debut, titre.find_last_not_of(' ') - debut + 1);
+}
+
+Json Nombre(std::optional<int> numero) { return numero ? Json(*numero) : Json(nullptr); }
+
+}  // namespace
+
+std::optional<int> NumeroErreur(const std::string& texte) {
+  static const std::regex erreur("[Ee][Rr][Rr][Ee][Uu][Rr]\\s*:?\\s*(\\d{1,5})\\b");
+  static const std::regex parentheses("\\((\\d{1,5})\\)");
+  std::smatch m;
+  if (std::regex_search(texte, m, erreur) || std::regex_search(texte, m, parentheses)) return std::stoi(m[1]);
+  return std::nullopt;
+}
+
+std::string DateIso(Instant instant) {
+  std::time_t t = std::chrono::system_clock::to_time_t(instant);
+  std::tm local{};
+  ::localtime_r(&t, &local);
+  char texte[40];
+  std::strftime(texte, sizeof texte, "%Y-%m-%dT%H:%M:%S%z", &local);
+  std::string resultat = texte;
+  // "+0100" becomes "+01:00", the form ISO 8601 readers all accept.
+  if (resultat.size() >= 5) resultat.insert(resultat.size() - 2, ":");
+  return resultat;
+}
+
+void SuiviJournal::Ecrit(const std::string& texte) {
+  std::vector<std::string> lignes = DecoupeLignes(texte);
+  for (std::size_t i = 0; i < lignes.size(); ++i) {
+    const std::string ligne = SansHorodatage(lignes[i]);
+    if (auto titre = TitreSection(precedente_, ligne)) {
+      FermeEtape();
+      etapes_.push_back({*titre});
+      debutEtape_ = std::chrono::steady_clock::now();
+      etapeOuverte_ = true;
+    }
+    precedente_ = ligne;
+    if (i > 0) continue;  // a marker stands only at the head of a write
+    for (const char* marqueur : {"#ERR#", "#ALERT#"}) {
+      if (!ligne.starts_with(marqueur)) continue;
+      std::string complet = ligne;
+      for (std::size_t j = 1; j < lignes.size(); ++j) complet += "\n" + SansHorodatage(lignes[j]);
+      lignes_.push_back({marqueur, NumeroErreur(complet), complet});
+      if (etapeOuverte_) ++(std::string(marqueur) == "#ERR#" ? etapes_.back().erreurs : etapes_.back().alertes);
+    }
+  }
+}
+
+void SuiviJournal::FermeEtape() {
+  if (!etapeOuverte_) return;
+  etapes_.back().secondes =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - debutEtape_).count();
+  etapeOuverte_ = false;
+}
+
+void SuiviJournal::Termine(bool interrompu) {
+  if (etapeOuverte_ && interrompu) etapes_.back().interrompue = true;
+  FermeEtape();
+}
+
+Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utireorg::CompteursRun& compteurs) {
+  Json etapes = Json::array();
+  for (const auto& e : suivi.Etapes())
+    etapes.push_back({{"nom", e.nom},
+                      {"issue", e.interrompue ? "interrompue" : e.erreurs > 0 ? "erreurs" : "reussie"},
+                      {"duree", e.secondes},
+                      {"erreurs", e.erreurs},
+                      {"alertes", e.alertes}});
+  Json tables = Json::array();
+  for (const auto& [nom, c] : compteurs.tables)
+    tables.push_back({{"nom", nom},
+                      {"lus", c.lus},
+                      {"corriges", c.corriges},
+                      {"supprimes", c.supprimes},
+                      {"copies", c.copies},
+                      {"refuses", c.refuses}});
+  Json lignes = Json::array();
+  for (const auto& l : suivi.Lignes())
+    lignes.push_back({{"marqueur", l.marqueur}, {"numero", Nombre(l.numero)}, {"texte", l.texte}});
+  return {{"cible", dossier.cible},
+          {"issue", dossier.issue},
+          {"debut", DateIso(dossier.debut)},
+          {"fin", DateIso(dossier.fin)},
+          {"duree", std::chrono::duration<double>(dossier.fin - dossier.debut).count()},
+          {"journal", dossier.journal.empty() ? Json(nullptr) : Json(dossier.journal)},
+          {"etapes", etapes},
+          {"tables", tables},
+          {"structure",
+           {{"tablesCreees", compteurs.tablesCreees},
+            {"tablesReconstruites", compteurs.tablesReconstruites},
+            {"champsCrees", compteurs.champsCrees},
+            {"indexCrees", compteurs.indexCrees},
+            {"relationsCreees", compteurs.relationsCreees},
+            {"valeursModifiees", compteurs.valeursModifiees},
+            {"tablesPurgees", compteurs.tablesPurgees}}},
+          {"lignes", lignes},
+          {"messages", dossier.messages}};
+}
+
+Json Rapport(const std::string& version, Instant debut, Instant fin, Json options, Json dossiers, int codeSortie,
+             const std::string& erreur) {
+  Json rapport = {{"format", VersionFormat},
+                  {"programme", "utireorg-lot"},
+                  {"version", version},
+                  {"debut", DateIso(debut)},
+                  {"fin", DateIso(fin)},
+                  {"options", std::move(options)},
+                  {"dossiers", std::move(dossiers)},
+                  {"codeSortie", codeSortie}};
+  if (!erreur.empty()) rapport["erreur"] = erreur;
+  return rapport;
+}
+
+bool EcritRapport(const std::string& chemin, const Json& rapport, std::string& erreur) {
+  namespace fs = std::filesystem;
+  const std::string temporaire = chemin + ".tmp-" + std::to_string(::getpid());
+  {
+    std::ofstream sortie(temporaire, std::ios::binary | std::ios::trunc);
+    // Text from a damaged file may not be valid UTF-8: the report is written all the same.
+    if (sortie) sortie << rapport.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+    sortie.flush();
+    if (!sortie) {
+      erreur = std::error_code(errno, std::generic_category()).message();
+      std::error_code ignore;
+      fs::remove(temporaire, ignore);
+      return false;
+    }
+  }
+  std::error_code e;
+  fs::rename(temporaire, chemin, e);
+  if (e) {
+    erreur = e.message();
+    fs::remove(temporaire, e);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace rapport
