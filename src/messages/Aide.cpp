@@ -70,11 +70,19 @@ bool Lance(const std::vector<std::string>& arguments) {
 const std::string& DossierModele() { return Dossier(); }
 void DefinitDossierModele(std::string dossier) { Dossier() = std::move(dossier); }
 
+std::string ProgrammeAideDepuis(const std::string& dossierProgramme) {
+  const std::filesystem::path dossier = dossierProgramme;
+  // Beside the program in the build tree; installed, among the package's own helper programs.
+  const std::filesystem::path installe = dossier / "../libexec/utireorg/hlp";
+  if (::access(installe.c_str(), X_OK) == 0 && ::access((dossier / "hlp").c_str(), X_OK) != 0)
+    return installe.lexically_normal().string();
+  return (dossier / "hlp").string();
+}
+
 std::string ProgrammeAide() {
   if (const char* programme = std::getenv("UTIREORG_AIDE"); programme && *programme) return programme;
   std::error_code erreur;
-  std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", erreur);
-  return (executable.parent_path() / "hlp").string();
+  return ProgrammeAideDepuis(std::filesystem::read_symlink("/proc/self/exe", erreur).parent_path().string());
 }
 
 void AfficheAide(std::optional<long> contexteAideFormulaire, std::optional<long> contexte) noexcept {

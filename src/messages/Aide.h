@@ -1,5 +1,4 @@
-// Help: an outside program, "hlp" beside the program's own executable, started with the model
-// folder and a help context.
+// Help: an outside program, "hlp", started with the model folder and a help context.
 #pragma once
 
 #include <optional>
@@ -13,8 +12,10 @@ const std::string& DossierModele();
 void DefinitDossierModele(std::string dossier);
 
 // The help program: the environment variable UTIREORG_AIDE when it names one, else "hlp" in the
-// folder of the running executable.
+// folder of the running executable, else the installed "../libexec/utireorg/hlp" from there.
 std::string ProgrammeAide();
+// The same search from a given program folder.
+std::string ProgrammeAideDepuis(const std::string& dossierProgramme);
 
 // Opens help for a window whose help context number is given (nothing: no window asks, and only
 // the pointer shows the attempt). The program gets the arguments /D:"<model folder>" (the quotes

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "OutilsMessages.h"
@@ -53,6 +54,21 @@ class AideTest : public testing::Test {
   FenetreFactice fenetre;
   std::string sortie;
 };
+
+// Installed, the help program lies among the package's helper programs; in the build tree, beside
+// the windowed program.
+TEST_F(AideTest, LeProgrammeDAideEstCherchePresDuProgramme) {
+  namespace fs = std::filesystem;
+  const fs::path racine = dossier.chemin();
+  fs::create_directories(racine / "usr/bin");
+  fs::create_directories(racine / "usr/libexec/utireorg");
+  EXPECT_EQ(ProgrammeAideDepuis((racine / "usr/bin").string()), (racine / "usr/bin/hlp").string());
+  for (const fs::path& hlp : {racine / "usr/libexec/utireorg/hlp", racine / "usr/bin/hlp"}) {
+    std::ofstream(hlp) << "#!/bin/sh\n";
+    fs::permissions(hlp, fs::perms::owner_all);
+    EXPECT_EQ(ProgrammeAideDepuis((racine / "usr/bin").string()), hlp.string());
+  }
+}
 
 TEST_F(AideTest, SansContexteNiNumeroPasDeP) {
   AfficheAide(0);

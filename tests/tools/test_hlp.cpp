@@ -1,0 +1,161 @@
+// The help program: its command line as the launcher writes it, the page of each context, the
+// guide's own links, the choice between the desktop's browser and its own window, and that window.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "hlp/FenetreAide.h"
+#include "hlp/Hlp.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path Guide = fs::path(RACINE_PROJET) / "doc" / "aide";
+
+QApplication& Application() {
+  static int argc = 1;
+  static char nom[] = "tests_hlp";
+  static char* argv[] = {nom, nullptr};
+  static auto* application = new QApplication(argc, argv);
+  return *application;
+}
+
+std::string Lit(const fs::path& chemin) {
+  std::ifstream f(chemin, std::ios::binary);
+  std::ostringstream contenu;
+  contenu << f.rdbuf();
+  return contenu.str();
+}
+
+TEST(ArgumentsHlp, LaLigneDuLanceurEstLue) {
+  auto lus = hlp::LitArguments({"/D:\"/données/mon modèle\"", "/P:6080"});
+  EXPECT_EQ(lus.dossierDonnees, "/données/mon modèle");
+  EXPECT_EQ(lus.contexte, 6080);
+  EXPECT_TRUE(lus.avertissements.empty());
+
+  lus = hlp::LitArguments({"/d:\"\"", "/p:12"});  // before the first input check the folder is empty
+  EXPECT_EQ(lus.dossierDonnees, "");
+  EXPECT_EQ(lus.contexte, 12);
+
+  lus = hlp::LitArguments({"/D:\"x\""});
+  EXPECT_FALSE(lus.contexte.has_value());
+
+  lus = hlp::LitArguments({"/P:douze", "--inconnue", "--fenetre", "--chemin"});
+  EXPECT_FALSE(lus.contexte.has_value());
+  EXPECT_TRUE(lus.fenetre);
+  EXPECT_TRUE(lus.chemin);
+  ASSERT_EQ(lus.avertissements.size(), 2u);
+  EXPECT_NE(lus.avertissements[0].find("« douze »"), std::string::npos);
+  EXPECT_NE(lus.avertissements[1].find("« --inconnue »"), std::string::npos);
+}
+
+TEST(ArgumentsHlp, ChaqueContexteASaPage) {
+  EXPECT_EQ(hlp::PageDuContexte(6080), "fenetre.html");
+  EXPECT_EQ(hlp::PageDuContexte(std::nullopt), "index.html");
+  EXPECT_EQ(hlp::PageDuContexte(0), "index.html");
+  EXPECT_EQ(hlp::PageDuContexte(4242), "index.html");
+  for (auto contexte : {std::optional<long>(6080), std::optional<long>()})
+    EXPECT_TRUE(fs::is_regular_file(Guide / hlp::PageDuContexte(contexte))) << hlp::PageDuContexte(contexte);
+}
+
+// Every link of the guide leads to a page of the guide, and to an anchor it has.
+TEST(GuideHlp, ChaqueLienMeneAUnePageExistante) {
+  std::set<std::string> pages;
+  for (const auto& entree : fs::directory_iterator(Guide))
+    if (entree.path().extension() == ".html") pages.insert(entree.path().filename().string());
+  ASSERT_GE(pages.size(), 7u);
+  const std::regex lien("href=\"([^\"#]*)(#([^\"]*))?\"");
+  for (const std::string& page : pages) {
+    const std::string texte = Lit(Guide / page);
+    EXPECT_NE(texte.find("<title>"), std::string::npos) << page;
+    for (std::sregex_iterator it(texte.begin(), texte.end(), lien), fin; it != fin; ++it) {
+      std::string cible = (*it)[1].str().empty() ? page : (*it)[1].str();
+      ASSERT_TRUE(pages.count(cible)) << page << " -> " << cible;
+      if ((*it)[3].matched) {
+        EXPECT_NE(Lit(Guide / cible).find("id=\"" + (*it)[3].str() + "\""), std::string::npos)
+            << page << " -> " << cible << "#" << (*it)[3].str();
+      }
+    }
+  }
+}
+
+TEST(GuideHlp, LeGuideEstCherchePuisRefuseSIlNyEstPas) {
+  ::setenv("UTIREORG_GUIDE", Guide.c_str(), 1);
+  EXPECT_EQ(hlp::DossierGuide("/nulle/part"), Guide.string());
+  ::setenv("UTIREORG_GUIDE", (Guide / "absent").c_str(), 1);
+  EXPECT_EQ(hlp::DossierGuide("/nulle/part"), "");
+  ::unsetenv("UTIREORG_GUIDE");
+
+  // Installed: the guide lies in share/utireorg/aide, two folders above the program.
+  fs::path racine = fs::temp_directory_path() / ("hlp_" + std::to_string(::getpid()));
+  fs::create_directories(racine / "usr/libexec/utireorg");
+  fs::create_directories(racine / "usr/share/utireorg/aide");
+  std::ofstream(racine / "usr/share/utireorg/aide/index.html") << "<title>x</title>";
+  EXPECT_EQ(hlp::DossierGuide((racine / "usr/libexec/utireorg").string()),
+            (racine / "usr/share/utireorg/aide").string());
+  fs::remove_all(racine);
+}
+
+TEST(OuvertureHlp, NavigateurSurUnBureauSinonFenetre) {
+  using hlp::Ouverture;
+  EXPECT_EQ(hlp::ChoisitOuverture(false, true, true, false), Ouverture::Navigateur);
+  EXPECT_EQ(hlp::ChoisitOuverture(true, true, true, false), Ouverture::Fenetre);   // --fenetre
+  EXPECT_EQ(hlp::ChoisitOuverture(false, true, false, false), Ouverture::Fenetre);  // no xdg-open
+  EXPECT_EQ(hlp::ChoisitOuverture(false, false, true, true), Ouverture::Fenetre);   // offscreen
+  EXPECT_EQ(hlp::ChoisitOuverture(false, false, true, false), Ouverture::Impossible);
+}
+
+// The window shown when no browser can: the context's page, then the guide's own navigation.
+TEST(FenetreHlp, LaPageDuContexteSAfficheEtSeParcourt) {
+  Application();
+  hlp::FenetreAide fenetre(QString::fromStdString(Guide.string()), QStringLiteral("fenetre.html"));
+  fenetre.show();
+  EXPECT_EQ(fenetre.Navigateur()->documentTitle(), QStringLiteral("La fenêtre principale"));
+  EXPECT_EQ(fenetre.windowTitle(), QStringLiteral("Aide - La fenêtre principale"));
+  EXPECT_TRUE(fenetre.Navigateur()->toPlainText().contains(QStringLiteral("Page des options")));
+  EXPECT_FALSE(fenetre.BoutonPrecedent()->isEnabled());
+
+  fenetre.Navigateur()->setSource(QUrl(QStringLiteral("journal.html")));
+  EXPECT_EQ(fenetre.windowTitle(), QStringLiteral("Aide - Le journal d'analyse"));
+  EXPECT_TRUE(fenetre.BoutonPrecedent()->isEnabled());
+  fenetre.BoutonPrecedent()->click();
+  EXPECT_EQ(fenetre.Navigateur()->documentTitle(), QStringLiteral("La fenêtre principale"));
+  fenetre.BoutonSommaire()->click();
+  EXPECT_TRUE(fenetre.Navigateur()->documentTitle().contains(QStringLiteral("Guide de l'utilisateur")));
+}
+
+// The program itself, as the launcher starts it: it finds the guide of the sources from the
+// build tree; without any display it says where the page lies rather than fail silently.
+TEST(ProgrammeHlp, TrouveLaPageEtSeRepliSansAffichage) {
+  const std::string commande = std::string("env -u UTIREORG_GUIDE \"") + CHEMIN_HLP + "\" '/D:\"/x\"' /P:6080 --chemin";
+  FILE* sortie = ::popen(commande.c_str(), "r");
+  ASSERT_NE(sortie, nullptr);
+  char ligne[4096] = {};
+  ASSERT_NE(std::fgets(ligne, sizeof ligne, sortie), nullptr);
+  EXPECT_EQ(::pclose(sortie), 0);
+  EXPECT_EQ(fs::weakly_canonical(std::string(ligne, std::strlen(ligne) - 1)), fs::weakly_canonical(Guide / "fenetre.html"));
+
+  const std::string sansAffichage = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \"") + CHEMIN_HLP +
+                                    "\" /P:6080 2>&1";
+  sortie = ::popen(sansAffichage.c_str(), "r");
+  ASSERT_NE(sortie, nullptr);
+  std::string texte;
+  while (std::fgets(ligne, sizeof ligne, sortie)) texte += ligne;
+  int etat = ::pclose(sortie);
+  EXPECT_EQ(WEXITSTATUS(etat), 1) << texte;
+  EXPECT_NE(texte.find("aucun affichage disponible"), std::string::npos) << texte;
+  EXPECT_NE(texte.find("fenetre.html"), std::string::npos) << texte;
+}
+
+}  // namespace
