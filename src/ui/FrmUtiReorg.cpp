@@ -778,7 +778,15 @@ void FrmUtiReorg::ParcourtFichier(int index) {
       choisi = dialogue.selectedFiles().constFirst();
   }
   if (choisi.isEmpty()) return;
-  saisie->setText(choisi);
+  PlaceFichier(index, choisi);
+}
+
+void FrmUtiReorg::OuvreFichier(const QString& chemin) {
+  if (saisies_[0]->isEnabled()) PlaceFichier(0, QFileInfo(chemin).absoluteFilePath());
+}
+
+void FrmUtiReorg::PlaceFichier(int index, const QString& choisi) {
+  saisies_[static_cast<size_t>(index)]->setText(choisi);
   if (index != 0) return;
 
   // The model is proposed by the rule the structure check uses: the file of the same name one

@@ -85,6 +85,9 @@ class FrmUtiReorg : public QWidget {
   void DefinitChoixFichier(ChoixFichier choix) { choixFichier_ = std::move(choix); }
   // The browse action of Saisie(index), as a click on it runs it.
   void ParcourtFichier(int index);
+  // A database named on the command line (a desktop opening a .mdb file with the program): the
+  // database to analyse, with its model proposed as the browse action proposes it.
+  void OuvreFichier(const QString& chemin);
 
   // Controls, for the window interface and the tests.
   BoutonStd* BoutonFenetre(int index) const { return boutons_.at(static_cast<size_t>(index)); }
@@ -146,6 +149,7 @@ class FrmUtiReorg : public QWidget {
   void ChAvanceeClic();
   void SaisieCibleModifiee();
   void FocusApresControle();
+  void PlaceFichier(int index, const QString& choisi);
 
   FenetreQt fenetre_;
   Pilote pilote_;

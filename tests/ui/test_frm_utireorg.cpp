@@ -599,6 +599,21 @@ TEST_F(FenetrePrincipale, ParcourirSansModeleProposeLaCopieInstallee) {
   EXPECT_EQ(f.SaisieBase(1)->text(), QCoreApplication::applicationDirPath() + QStringLiteral("/BASESORIGINE/Paie.mdb"));
 }
 
+// A database opened from the desktop (a .mdb file given on the command line) is taken as if
+// chosen by the browse action, a relative name made absolute.
+TEST_F(FenetrePrincipale, UnFichierOuvertDepuisLeBureauDevientLaBaseAAnalyser) {
+  auto& f = Cree();
+  fs::create_directories(dossier + "/Logiciel/Dossier1");
+  CreeBase(dossier + "/Logiciel/Paie.mdb");
+  CreeBase(dossier + "/Logiciel/Dossier1/Paie.mdb");
+  const fs::path avant = fs::current_path();
+  fs::current_path(dossier + "/Logiciel");
+  f.OuvreFichier(QStringLiteral("Dossier1/Paie.mdb"));
+  fs::current_path(avant);
+  EXPECT_EQ(f.SaisieBase(0)->text().toStdString(), dossier + "/Logiciel/Dossier1/Paie.mdb");
+  EXPECT_EQ(f.SaisieBase(1)->text().toStdString(), dossier + "/Logiciel/Paie.mdb");
+}
+
 TEST_F(FenetrePrincipale, ParcourirAnnuleNeChangeRien) {
   auto& f = Cree();
   f.SaisieBase(0)->setText(QStringLiteral("/ancienne/base.mdb"));

@@ -1,5 +1,6 @@
 // The program with its window: it lives as long as the main window is loaded.
 #include <QApplication>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -27,5 +28,12 @@ int main(int argc, char* argv[]) {
                    Qt::QueuedConnection);
   fenetre.Reorganisation();
   if (!fenetre.Charge()) return 0;
+  // A desktop opens a database with the program by naming it; the words of the command line
+  // (DEBUG, AVANCE) name no file.
+  for (const QString& argument : application.arguments().mid(1))
+    if (QFileInfo(argument).isFile()) {
+      fenetre.OuvreFichier(argument);
+      break;
+    }
   return application.exec();
 }
