@@ -247,6 +247,15 @@ void EcritRapport(const std::string& chemin, const rapport::Json& contenu) {
     std::cerr << "Le rapport « " << chemin << " » n'a pas pu être écrit : " << erreur << ".\n";
 }
 
+// A path typed relative to the current folder, made absolute: the structure check looks for the
+// model one folder above the target, which a name like "Dossier1/Compta.mdb" does not show.
+std::string Absolu(const std::string& chemin) {
+  if (chemin.find_first_not_of(" \t") == std::string::npos) return chemin;
+  std::error_code erreur;
+  std::filesystem::path absolu = std::filesystem::absolute(chemin, erreur);
+  return erreur ? chemin : absolu.lexically_normal().string();
+}
+
 const char* IssueDossier(IssueLancer issue) {
   switch (issue) {
     case IssueLancer::SaisiesRefusees: return "refusee";
@@ -372,8 +381,8 @@ int main(int argc, char** argv) {
   fenetre.DefinitCase("chCopie", copie);
   fenetre.DefinitCase("chLigneALigne", ligneALigne);
   fenetre.DefinitCase("chAvancee", avance);
-  fenetre.DefinitSaisie(0, cible);
-  fenetre.DefinitSaisie(1, modele);
+  fenetre.DefinitSaisie(0, Absolu(cible));
+  fenetre.DefinitSaisie(1, Absolu(modele));
 
   std::vector<int> script{1};  // the confirmation of the run
   script.insert(script.end(), reponses.begin(), reponses.end());
@@ -383,7 +392,7 @@ int main(int argc, char** argv) {
   rapport::Json dossiers = rapport::Json::array();
   {
     rapport::Dossier dossier;
-    dossier.cible = cible;
+    dossier.cible = Absolu(cible);
     dossier.debut = std::chrono::system_clock::now();
     Pilote pilote(fenetre);
     pilote.Reorganisation(false, false, !sansRelations);

@@ -166,6 +166,18 @@ TEST_F(TestLot, LeRapportDeLaDemoSuitSonFormatEtLeJournal) {
     EXPECT_NE(std::find(etapes.begin(), etapes.end(), attendue), etapes.end()) << attendue;
 }
 
+// Paths typed relative to the current folder name the same databases as their absolute form:
+// the structure check finds the model one folder above the target either way.
+TEST_F(TestLot, DesCheminsRelatifsTrouventLaBaseModele) {
+  CreeBasesDemo();
+  fs::current_path(Chemin("Logiciel"));
+  auto e = Lot({"--cible", "Dossier1/Compta.mdb", "--modele", "Compta.mdb", "--options", "4", "--oui"});
+  fs::current_path(Dossier());
+  EXPECT_EQ(e.code, 0) << e.sortie;
+  EXPECT_EQ(e.sortie.find("Base de données du logiciel inexistante !"), std::string::npos) << e.sortie;
+  EXPECT_NE(e.sortie.find("Vérification base de données principale"), std::string::npos) << e.sortie;
+}
+
 // However the run ends, the report is there: refused databases, a refused command line.
 TEST_F(TestLot, UnRapportEstEcritQuandLeRunNAPasLieu) {
   auto e = Lot({"--cible", Chemin("absente.mdb"), "--rapport", "refus.json"});
