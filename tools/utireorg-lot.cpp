@@ -266,6 +266,35 @@ const char* IssueDossier(IssueLancer issue) {
   }
 }
 
+// One folder's run, from the input check to its last caption: its entry in the report, and the
+// exit code it calls for.
+rapport::Json RunDossier(FenetreLot& fenetre, rapport::SuiviJournal& suivi, const std::string& cible,
+                         bool sansRelations, Affichage affichage, int& sortie) {
+  rapport::Dossier dossier;
+  dossier.cible = cible;
+  dossier.debut = std::chrono::system_clock::now();
+  Pilote pilote(fenetre);
+  pilote.Reorganisation(false, false, !sansRelations);
+  const IssueLancer issue = pilote.Lancer();
+  switch (issue) {
+    case IssueLancer::SaisiesRefusees: sortie = SortieSaisies; break;
+    case IssueLancer::Terminee: sortie = SortieTerminee; break;
+    default: sortie = SortieInterrompue; break;
+  }
+  dossier.fin = std::chrono::system_clock::now();
+  dossier.issue = IssueDossier(issue);
+  suivi.Termine(issue != IssueLancer::Terminee);
+  fenetre.Termine(issue == IssueLancer::Terminee || issue == IssueLancer::Interrompue);
+  if (!pilote.JournalAnalyse().CheminJournal().empty()) {
+    std::error_code erreur;
+    auto chemin = std::filesystem::absolute(pilote.JournalAnalyse().CheminJournal(), erreur);
+    dossier.journal = erreur ? pilote.JournalAnalyse().CheminJournal() : chemin.string();
+    if (affichage != Affichage::Silencieux) std::cerr << "Journal d'analyse : " << dossier.journal << '\n';
+  }
+  for (const MessageAnalyse& message : fenetre.Messages()) dossier.messages.push_back(message.texte);
+  return rapport::EntreeDossier(dossier, suivi, pilote.Etat().compteurs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -390,31 +419,7 @@ int main(int argc, char** argv) {
 
   int sortie = SortieInterrompue;
   rapport::Json dossiers = rapport::Json::array();
-  {
-    rapport::Dossier dossier;
-    dossier.cible = Absolu(cible);
-    dossier.debut = std::chrono::system_clock::now();
-    Pilote pilote(fenetre);
-    pilote.Reorganisation(false, false, !sansRelations);
-    const IssueLancer issue = pilote.Lancer();
-    switch (issue) {
-      case IssueLancer::SaisiesRefusees: sortie = SortieSaisies; break;
-      case IssueLancer::Terminee: sortie = SortieTerminee; break;
-      default: sortie = SortieInterrompue; break;
-    }
-    dossier.fin = std::chrono::system_clock::now();
-    dossier.issue = IssueDossier(issue);
-    suivi.Termine(issue != IssueLancer::Terminee);
-    fenetre.Termine(issue == IssueLancer::Terminee || issue == IssueLancer::Interrompue);
-    if (!pilote.JournalAnalyse().CheminJournal().empty()) {
-      std::error_code erreur;
-      auto chemin = std::filesystem::absolute(pilote.JournalAnalyse().CheminJournal(), erreur);
-      dossier.journal = erreur ? pilote.JournalAnalyse().CheminJournal() : chemin.string();
-      if (affichage != Affichage::Silencieux) std::cerr << "Journal d'analyse : " << dossier.journal << '\n';
-    }
-    for (const MessageAnalyse& message : fenetre.Messages()) dossier.messages.push_back(message.texte);
-    dossiers.push_back(rapport::EntreeDossier(dossier, suivi, pilote.Etat().compteurs));
-  }
+  dossiers.push_back(RunDossier(fenetre, suivi, Absolu(cible), sansRelations, affichage, sortie));
   DefinitFenetre(nullptr);
   EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
                                                optionsRapport, std::move(dossiers), sortie));
