@@ -38,7 +38,7 @@ bilan_sautes() {
     saute && /: Skipped$/ { suivante = 1; next }
     /<\/testcase>/ {
       if (saute) {
-        if (raison ~ /^Échantillon Jet/) jet++;
+        if (raison ~ /chantillon/) jet++;
         else { autres[raison == "" ? "raison non donnée" : raison]++ }
       }
       saute = 0
