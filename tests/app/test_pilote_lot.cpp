@@ -147,6 +147,8 @@ TEST_F(TestLot, LeRapportDeLaDemoSuitSonFormatEtLeJournal) {
   EXPECT_EQ(structure["champsCrees"], compte("' non trouvé : création"));
   EXPECT_EQ(structure["indexCrees"], compte("a bien été créé"));
   EXPECT_GT(structure["champsCrees"].get<long>(), 0);
+  EXPECT_EQ(structure["tablesPurgees"], compte("Purge table "));
+  EXPECT_EQ(structure["valeursModifiees"], compte(" devient "));
 
   // Clients: every record read, two defective ones dealt with as the verification's summary said,
   // one left out of the copy as the copy's trace shows.

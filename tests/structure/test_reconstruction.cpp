@@ -239,6 +239,9 @@ TEST_F(ReconstructionFidele, ValeurCoupeeOuChangeeJournaliseeAvecSaCle) {
                              "#ALERT# Table : T, enregistrement Id=1, champ 'Nom' : '0123456789' devient '01234'.",
                              "#ALERT# Table : T, enregistrement Id=1, champ 'Prix' : '12,3456789' devient '12,3457'."}));
   for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  // The run's counts, for its report: two tables rebuilt, three values changed.
+  EXPECT_EQ(etat.compteurs.tablesReconstruites, 2);
+  EXPECT_EQ(etat.compteurs.valeursModifiees, 3);
   auto& r = Resultat();
   EXPECT_EQ(Colonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("01234"), Valeur("abc")}));
 }
