@@ -53,7 +53,7 @@ void Interrompt(std::string_view etape, const std::string& chemin) {
     case ENOTDIR: throw moteur::ErreurMoteur(53, "Fichier introuvable : '" + chemin + "'.");
     case EIO: throw moteur::ErreurMoteur(57, "Erreur d'entrée/sortie sur '" + chemin + "'.");
     default:
-      throw moteur::ErreurMoteur(75, "Erreur d'accès au fichier '" + chemin + "' (" + std::strerror(cause) + ").");
+      throw moteur::ErreurMoteur(75, "Erreur d'accès au fichier '" + chemin + "' (" + TexteErreurSysteme(cause) + ").");
   }
 }
 
@@ -281,6 +281,34 @@ bool EstErreurEspaceDisque(int numero) noexcept {
     case 3575: return true;
     default: return false;
   }
+}
+
+std::string TexteErreurSysteme(int code) {
+  std::string texte;
+  switch (code) {
+    case ENOENT: texte = "fichier ou dossier introuvable"; break;
+    case ENOTDIR: texte = "un élément du chemin n'est pas un dossier"; break;
+    case EISDIR: texte = "c'est un dossier, pas un fichier"; break;
+    case EACCES:
+    case EPERM: texte = "accès refusé"; break;
+    case ENOSPC: texte = "plus de place sur le disque"; break;
+    case EDQUOT: texte = "quota de disque dépassé"; break;
+    case EROFS: texte = "système de fichiers en lecture seule"; break;
+    case EFBIG: texte = "fichier trop volumineux"; break;
+    case EIO: texte = "erreur d'entrée/sortie"; break;
+    case EBUSY:
+    case ETXTBSY: texte = "fichier occupé par un autre programme"; break;
+    case EEXIST: texte = "le fichier existe déjà"; break;
+    case EMFILE:
+    case ENFILE: texte = "trop de fichiers ouverts"; break;
+    case ENAMETOOLONG: texte = "nom de fichier trop long"; break;
+    case ELOOP: texte = "trop de liens symboliques"; break;
+    case EXDEV: texte = "déplacement impossible d'un disque à un autre"; break;
+    case EPIPE: texte = "la sortie a été fermée"; break;
+    case ENOMEM: texte = "mémoire insuffisante"; break;
+    default: texte = "erreur du système"; break;
+  }
+  return texte + " (erreur système " + std::to_string(code) + ")";
 }
 
 std::string DossierTemporaire() {

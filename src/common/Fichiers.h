@@ -19,6 +19,11 @@ namespace utireorg {
 // The numbers that mean the disk is full: the run-time library's 61 and the engine's own.
 bool EstErreurEspaceDisque(int numero) noexcept;
 
+// What a system error number (errno) means, in French, ending with the number itself:
+// "c'est un dossier, pas un fichier (erreur système 21)". The user never reads the system's
+// English texts.
+std::string TexteErreurSysteme(int code);
+
 // How long a consistent copy waits for another process to finish writing before giving up (70).
 inline constexpr int DelaiVerrouCopieMs = 300;
 

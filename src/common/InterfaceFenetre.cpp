@@ -9,7 +9,7 @@ void DefinitFenetre(InterfaceFenetre* fenetre) { fenetreCourante = fenetre; }
 InterfaceFenetre* FenetreCourante() { return fenetreCourante; }
 
 const std::string& TitreApplication() {
-  static const std::string titre = "Réorganisation de bases de données";
+  static const std::string titre = "Utilitaire de réorganisation de bases de données";
   return titre;
 }
 

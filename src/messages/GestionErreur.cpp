@@ -190,6 +190,23 @@ std::set<std::pair<int, std::string>>& DejaSignalees() {
   return signalees;
 }
 
+// "what: English text" becomes "what : French text (erreur système n)"; the English text is
+// replaced wherever the exception put it.
+std::string DescriptionSysteme(const std::system_error& e) {
+  const std::error_code& code = e.code();
+  std::string texte = e.what();
+  if (code.category() != std::generic_category() && code.category() != std::system_category()) return texte;
+  const std::string anglais = code.message();
+  const std::string francais = TexteErreurSysteme(code.value());
+  auto position = anglais.empty() ? std::string::npos : texte.find(anglais);
+  if (position == std::string::npos) return texte + " : " + francais + ".";
+  std::size_t debut = position;
+  if (debut >= 2 && texte.compare(debut - 2, 2, ": ") == 0) debut -= 2;
+  texte.replace(debut, position + anglais.size() - debut, (debut == 0 ? "" : " : ") + francais);
+  if (texte.back() != '.' && texte.back() != ']') texte += '.';
+  return texte;
+}
+
 template <class Action>
 void SansEchec(Action&& action) noexcept {
   try {
@@ -212,7 +229,7 @@ ErreurEnCours LitErreur(std::exception_ptr erreur) noexcept {
     } catch (const std::out_of_range& e) {
       return {9, e.what()};
     } catch (const std::system_error& e) {
-      return {NumeroSysteme(e.code()), e.what()};
+      return {NumeroSysteme(e.code()), DescriptionSysteme(e)};
     } catch (const std::exception& e) {
       return {51, e.what()};
     } catch (...) {

@@ -149,7 +149,7 @@ bool EtapeSousGestion(const std::string& contexte, Action&& action) {
 
 FrmUtiReorg::FrmUtiReorg(QWidget* parent) : QWidget(parent), fenetre_(*this), pilote_(fenetre_) {
   setObjectName(QStringLiteral("frmUtiReorg"));
-  setWindowTitle(QStringLiteral("Utilitaire de réorganisation de bases de données"));
+  setWindowTitle(VersQString(TitreApplication()));
   DefinitContexteAideFenetre(this, ContexteAide);
   Construit();
   DefinitFenetre(&fenetre_);

@@ -71,7 +71,7 @@ class FenetreFactice : public InterfaceFenetre {
   std::map<int, std::string> saisies;
   std::deque<int> reponses;
   std::vector<MessageAnalyse> messages;
-  std::vector<std::string> fenetres{"Réorganisation de bases de données"};
+  std::vector<std::string> fenetres{"Utilitaire de réorganisation de bases de données"};
   int evenements = 0;
 
  protected:

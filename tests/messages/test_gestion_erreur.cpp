@@ -279,6 +279,32 @@ TEST(LitErreur, NumerosDesExceptions) {
   EXPECT_EQ(LitErreur(nullptr).numero, 0);
 }
 
+// The user never reads the system's English: the common causes are told in French, with the
+// system's number, and the path or action the exception names is kept.
+TEST(LitErreur, LesErreursDuSystemeSontDitesEnFrancais) {
+  auto lit = [](auto exception) { return LitErreur(std::make_exception_ptr(exception)); };
+  const std::vector<std::pair<std::errc, std::string>> cas = {
+      {std::errc::no_such_file_or_directory, "fichier ou dossier introuvable (erreur système 2)"},
+      {std::errc::permission_denied, "accès refusé (erreur système 13)"},
+      {std::errc::is_a_directory, "c'est un dossier, pas un fichier (erreur système 21)"},
+      {std::errc::no_space_on_device, "plus de place sur le disque (erreur système 28)"},
+      {std::errc::read_only_file_system, "système de fichiers en lecture seule (erreur système 30)"},
+      {std::errc::file_too_large, "fichier trop volumineux (erreur système 27)"},
+  };
+  for (const auto& [code, texte] : cas) {
+    ErreurEnCours e = lit(std::system_error(std::make_error_code(code), "Analyse.txt"));
+    EXPECT_EQ(e.description, "Analyse.txt : " + texte + ".");
+    EXPECT_EQ(e.description.find(std::make_error_code(code).message()), std::string::npos);
+  }
+  EXPECT_EQ(lit(std::system_error(std::make_error_code(std::errc::is_a_directory), "Analyse.txt")).numero, 51);
+  EXPECT_EQ(lit(std::system_error(std::make_error_code(std::errc::file_too_large))).numero, 61);
+  ErreurEnCours fs = lit(std::filesystem::filesystem_error("copie", "a.mdb", std::make_error_code(std::errc::permission_denied)));
+  EXPECT_EQ(fs.numero, 70);
+  EXPECT_NE(fs.description.find("accès refusé (erreur système 13)"), std::string::npos) << fs.description;
+  EXPECT_EQ(fs.description.find("Permission denied"), std::string::npos) << fs.description;
+  EXPECT_NE(fs.description.find("a.mdb"), std::string::npos) << fs.description;
+}
+
 TEST(InfosMemoire, FiguresCoherentes) {
   long total = -1, disponible = -1, utilise = -1;
   InfosMemoire(total, disponible, utilise);

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "common/FenetreSansEcran.h"
 #include "common/LigneDeCommande.h"
 #include "moteur/Moteur.h"
 #include "ui/BoutonStd.h"
@@ -542,6 +543,9 @@ TEST_F(FenetrePrincipale, InterfaceDesControles) {
   f.SaisieBase(0)->setText(QStringLiteral("/là/base.mdb"));
   EXPECT_EQ(fenetre.Saisie(0), "/là/base.mdb");
   EXPECT_EQ(fenetre.Legende(), "Utilitaire de réorganisation de bases de données");
+  // The run without a screen titles its messages and contexts as the window does.
+  EXPECT_EQ(FenetreSansEcran().Legende(), fenetre.Legende());
+  EXPECT_EQ(FenetreSansEcran().LegendesFenetres(), std::vector<std::string>{fenetre.Legende()});
   auto legendes = fenetre.LegendesFenetres();
   EXPECT_NE(std::find(legendes.begin(), legendes.end(), fenetre.Legende()), legendes.end());
 
