@@ -12,6 +12,7 @@
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
 #include "messages/AfficheMessage.h"
+#include "messages/GestionErreur.h"
 #include "moteur/Noms.h"
 
 namespace utireorg {
@@ -133,6 +134,8 @@ class Verification {
 
   long Corriges() const { return corriges_; }
   long Supprimes() const { return supprimes_; }
+  // Defective records left as they were: neither corrected nor deleted.
+  long Laisses() const { return laisses_; }
   // The disk-space error that stopped the scan, 0 when none did.
   int EspaceManquant() const { return espaceManquant_; }
 
@@ -239,16 +242,20 @@ class Verification {
       etat_.journal.EcritureJournal(
           "          " + champs[k].Name() + " : " + (valeur.EstNulOuVide() ? std::string() : valeur.EnTexte()), true);
     }
-
-    // From here the record is counted once: corrected when its copy is stored, deleted
-    // otherwise (a copy refused by the rules leaves it deleted; an interruption puts it back).
-    bool stocke = false;
+    // From here the record is counted once, as what really became of it: corrected when its
+    // copy is stored, deleted when the deletion is written without the copy, left as it was
+    // when the deletion is undone or refused.
+    enum class Sort { Laisse, Corrige, Supprime } sort = Sort::Laisse;
+    std::string raison;
     try {
       UniteEnregistrement unite;
       const std::vector<long long> avant = Comptes();
       if (SupprimeEnreg(table_, true) != 0) {
         ArreteSiDisquePlein(ErreurDerniereEcriture());
-      } else if (SeulSupprime(nomTable, avant)) {
+        raison = "sa suppression a été refusée (erreur " + std::to_string(ErreurDerniereEcriture()) + ")";
+      } else if (std::string liees = LieesSupprimees(nomTable, avant); !liees.empty()) {
+        raison = "le supprimer supprimerait avec lui les enregistrements liés de la table " + liees;
+      } else {
         table_.AddNew();
         for (int l = 0; l < nombre; ++l) {
           moteur::Field champ = champs[l];
@@ -258,10 +265,11 @@ class Verification {
           moteur::Signet copie = -1;
           Essaie([&] { copie = table_.LastModified(); });
           if (unite.Valide()) {
-            stocke = true;
+            sort = Sort::Corrige;
             ecrits.insert(copie);
           } else {
             ArreteSiDisquePlein(unite.Erreur());
+            raison = "la correction n'a pas pu être enregistrée (erreur " + std::to_string(unite.Erreur()) + ")";
           }
         } else {
           // A copy that could not be written for lack of space is no refusal: the deletion is
@@ -271,27 +279,76 @@ class Verification {
           // summary says, and its values stay in the journal lines written above. Only a failure
           // to write the deletion itself puts it back.
           Essaie([&] { table_.CancelUpdate(); });
-          if (!unite.Valide()) ArreteSiDisquePlein(unite.Erreur());
+          if (unite.Valide()) {
+            sort = Sort::Supprime;
+          } else {
+            ArreteSiDisquePlein(unite.Erreur());
+            raison = "sa suppression n'a pas pu être enregistrée (erreur " + std::to_string(unite.Erreur()) + ")";
+          }
         }
       }
     } catch (...) {
       Essaie([&] { if (table_.EstOuvert() && table_.EditMode() != 0) table_.CancelUpdate(); });
-      // A full disk undid the whole record: it is back as it was, neither corrected nor deleted.
-      if (espaceManquant_ == 0) Compte(nomTable, false);
+      // The unit undid the record: it is back as it was. A full disk says so on its own lines.
+      if (espaceManquant_ == 0) {
+        ErreurEnCours erreur = LitErreur(std::current_exception());
+        SignaleLaisse(nomTable, champs, nombre, "erreur " + std::to_string(erreur.numero) + " : " + erreur.description);
+      }
       throw;
     }
-    Compte(nomTable, stocke);
+    switch (sort) {
+      case Sort::Corrige:
+        ++corriges_;
+        ++etat_.compteurs.Table(nomTable).corriges;
+        break;
+      case Sort::Supprime:
+        ++supprimes_;
+        ++etat_.compteurs.Table(nomTable).supprimes;
+        break;
+      case Sort::Laisse: SignaleLaisse(nomTable, champs, nombre, raison); break;
+    }
   }
 
-  void Compte(const std::string& nomTable, bool corrige) {
-    ComptesTable& comptes = etat_.compteurs.Table(nomTable);
-    if (corrige) {
-      ++corriges_;
-      ++comptes.corriges;
-    } else {
-      ++supprimes_;
-      ++comptes.supprimes;
+  // A defective record that is still there as it was, named by its key in an error line.
+  void SignaleLaisse(const std::string& nomTable, moteur::Fields& champs, int nombre, const std::string& raison) {
+    ++laisses_;
+    etat_.journal.EcritureJournal("#ERR# Enregistrement défectueux de la table " + nomTable + " (" +
+                                      Identifiant(nomTable, champs, nombre) + ") ni corrigé ni supprimé : " + raison +
+                                      ".",
+                                  true);
+  }
+
+  // "Id = 1" by the primary key, else by the first field.
+  std::string Identifiant(const std::string& nomTable, moteur::Fields& champs, int nombre) {
+    std::vector<std::string> cle;
+    Essaie([&] {
+      moteur::Indexes index = base_.TableDefs()[nomTable].Indexes();
+      for (int i = 0; i < index.Count() && cle.empty(); ++i) {
+        moteur::Index x = index[i];
+        if (!x.Primary()) continue;
+        std::string liste = x.Fields();
+        for (std::size_t debut = 0; debut <= liste.size();) {
+          std::size_t fin = liste.find(';', debut);
+          if (fin == std::string::npos) fin = liste.size();
+          std::string nom = liste.substr(debut, fin - debut);
+          if (!nom.empty() && (nom[0] == '+' || nom[0] == '-')) nom.erase(0, 1);
+          if (!nom.empty()) cle.push_back(nom);
+          debut = fin + 1;
+        }
+      }
+    });
+    if (cle.empty() && nombre > 0) Essaie([&] { cle.push_back(champs[0].Name()); });
+    std::string texte;
+    for (const auto& nom : cle) {
+      for (int k = 0; k < nombre; ++k) {
+        std::string nomChamp;
+        if (!Essaie([&] { nomChamp = champs[k].Name(); }) || !moteur::MemeNom(nomChamp, nom)) continue;
+        const Valeur& valeur = slots_[k];
+        texte += (texte.empty() ? "" : ", ") + nomChamp + " = " + (valeur.EstNulOuVide() ? std::string() : valeur.EnTexte());
+        break;
+      }
     }
+    return texte;
   }
 
   // A write refused for lack of space ends the scan: every later record would meet the same disk.
@@ -302,12 +359,15 @@ class Verification {
   }
 
   // A deletion that took linked records with it (a cascading relation) would lose them for
-  // good once the copy is stored: such a record is left as it is.
-  bool SeulSupprime(const std::string& nomTable, const std::vector<long long>& avant) {
+  // good once the copy is stored: such a record is left as it is. The tables it would have taken
+  // records from; empty when the deletion took the record alone.
+  std::string LieesSupprimees(const std::string& nomTable, const std::vector<long long>& avant) {
     const std::vector<long long> apres = Comptes();
+    std::string tables;
     for (std::size_t i = 0; i < cascade_.size(); ++i)
-      if (apres[i] != avant[i] - (moteur::MemeNom(cascade_[i], nomTable) ? 1 : 0)) return false;
-    return true;
+      if (apres[i] != avant[i] - (moteur::MemeNom(cascade_[i], nomTable) ? 1 : 0))
+        tables += (tables.empty() ? "" : ", ") + cascade_[i];
+    return tables;
   }
 
   EtatReorganisation& etat_;
@@ -319,6 +379,7 @@ class Verification {
   bool enTeteEcrit_ = false;
   long corriges_ = 0;
   long supprimes_ = 0;
+  long laisses_ = 0;
   int espaceManquant_ = 0;
 };
 
@@ -333,12 +394,21 @@ const char* const QuestionVerification =
     "@afin de corriger les enregistrements défectueux."
     "@@Souhaitez-vous lancer la vérification ?";
 
-std::string Bilan(long corriges, long supprimes) {
-  std::string texte = "i#La vérification a été effectuée avec succès :";
-  if (corriges == 1) texte += "@1 enregistrement défectueux a été corrigé.";
-  else if (corriges > 1) texte += "@" + std::to_string(corriges) + " enregistrements défectueux ont été corrigés.";
-  if (supprimes == 1) texte += "@1 enregistrement défectueux a été supprimé.";
-  else if (supprimes > 1) texte += "@" + std::to_string(supprimes) + " enregistrements défectueux ont été supprimés.";
+std::string Nombre(long n, const char* un, const char* plusieurs) {
+  return n == 1 ? std::string("@1 ") + un : "@" + std::to_string(n) + " " + plusieurs;
+}
+
+std::string Bilan(long corriges, long supprimes, long laisses = 0) {
+  std::string texte = laisses == 0 ? "i#La vérification a été effectuée avec succès :"
+                                   : "!#La vérification n'a pas pu traiter tous les enregistrements défectueux :";
+  if (corriges > 0)
+    texte += Nombre(corriges, "enregistrement défectueux a été corrigé.", "enregistrements défectueux ont été corrigés.");
+  if (supprimes > 0)
+    texte += Nombre(supprimes, "enregistrement défectueux a été supprimé.", "enregistrements défectueux ont été supprimés.");
+  if (laisses > 0)
+    texte += Nombre(laisses, "enregistrement défectueux n'a pu être ni corrigé ni supprimé.",
+                    "enregistrements défectueux n'ont pu être ni corrigés ni supprimés.") +
+             "@@Tant qu'il contient des enregistrements défectueux,@le fichier ne peut pas être compacté.";
   return texte + "@@Consultez le journal d'analyse pour connaître" + "@le détail des enregistrements concernés.";
 }
 
@@ -396,13 +466,24 @@ bool VerificationEnregistrements(EtatReorganisation& etat, const std::string& ch
   if (verification.EspaceManquant() != 0) {
     // What was corrected before the disk filled up stays corrected; the user is told of it,
     // and the run ends on the disk's own lines rather than on a repair it could not finish.
-    if (verification.Corriges() > 0 || verification.Supprimes() > 0)
-      AfficheMessage(Bilan(verification.Corriges(), verification.Supprimes()), std::string("Vérification terminée"),
-                     std::string("Continuer"));
+    if (verification.Corriges() > 0 || verification.Supprimes() > 0 || verification.Laisses() > 0)
+      AfficheMessage(Bilan(verification.Corriges(), verification.Supprimes(), verification.Laisses()),
+                     std::string("Vérification terminée"), std::string("Continuer"));
     etat.journal.EcritureJournal(
         "#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur votre disque dur !");
     etat.disquePlein = true;
     etat.derniereErreur = verification.EspaceManquant();
+    return false;
+  }
+  if (verification.Laisses() > 0) {
+    // The records still too long would fail the step again: the run stops here and says why.
+    const long n = verification.Laisses();
+    etat.journal.EcritureJournal("#ERR# " + std::to_string(n) +
+                                 (n == 1 ? " enregistrement défectueux n'a pu être ni corrigé ni supprimé"
+                                         : " enregistrements défectueux n'ont pu être ni corrigés ni supprimés") +
+                                 " : la base ne peut pas être compactée.");
+    AfficheMessage(Bilan(verification.Corriges(), verification.Supprimes(), n), std::string("Vérification terminée"),
+                   std::string("Continuer"));
     return false;
   }
   if (verification.Corriges() > 0 || verification.Supprimes() > 0) {

@@ -323,7 +323,8 @@ TEST_F(Verification, CopieRefuseeParUnIndexUniqueSupprimeLEnregistrement) {
 }
 
 // Deleting a record of a cascading relation would take its linked records with it, and storing
-// the copy would not bring them back: such a record is left as it was.
+// the copy would not bring them back: such a record is left as it was, counted and named as such,
+// and the verification fails, since the step that met 3163 would meet it again.
 TEST_F(Verification, SuppressionEnCascadeNEmportePasLesEnregistrementsLies) {
   auto base = Cree();
   auto clients = CreeTable(base, "Clients", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 3}});
@@ -344,11 +345,25 @@ TEST_F(Verification, SuppressionEnCascadeNEmportePasLesEnregistrementsLies) {
   base.Relations().Append(rel);
   base.Close();
 
-  EXPECT_TRUE(Verifie());
+  EXPECT_FALSE(Verifie());
   EXPECT_EQ(Contenu(Base(), "Commandes"), (std::vector<std::vector<std::string>>{{"10", "1"}, {"11", "1"}}));
   EXPECT_EQ(Contenu(Base(), "Clients"), (std::vector<std::vector<std::string>>{{"1", "Alice"}, {"2", "Bru"}}));
-  EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été corrigé."
-                                        "@1 enregistrement défectueux a été supprimé."));
+  EXPECT_EQ(Bilan().texte,
+            TexteDe("!#La vérification n'a pas pu traiter tous les enregistrements défectueux :"
+                    "@1 enregistrement défectueux a été corrigé."
+                    "@1 enregistrement défectueux n'a pu être ni corrigé ni supprimé."
+                    "@@Tant qu'il contient des enregistrements défectueux,@le fichier ne peut pas être compacté."
+                    "@@Consultez le journal d'analyse pour connaître@le détail des enregistrements concernés."));
+  auto lignes = LignesJournal();
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(),
+                      Horodate("#ERR# Enregistrement défectueux de la table Clients (Id = 1) ni corrigé ni supprimé : "
+                               "le supprimer supprimerait avec lui les enregistrements liés de la table Commandes.")),
+            lignes.end());
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(),
+                      "#ERR# 1 enregistrement défectueux n'a pu être ni corrigé ni supprimé : la base ne peut pas être "
+                      "compactée."),
+            lignes.end());
+  for (const auto& l : lignes) EXPECT_EQ(l.find("supprimé."), std::string::npos) << l;
 }
 
 }  // namespace
