@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <unordered_map>
 
@@ -66,6 +67,10 @@ ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) 
     case SQLITE_TOOBIG: return ErreurMoteur(3035, "Ressources système dépassées.");
     case SQLITE_IOERR:
       if (etendu == SQLITE_IOERR_NOMEM) return ErreurMoteur(3035, "Ressources système dépassées.");
+      // A file grown to the size limit of the session fails like a full disk.
+      if (db && (sqlite3_system_errno(db) == EFBIG || sqlite3_system_errno(db) == ENOSPC ||
+                 sqlite3_system_errno(db) == EDQUOT))
+        return ErreurMoteur(err::EspaceDisque);
       return ErreurMoteur(3043, "Erreur de disque ou de réseau (" + message + ").");
     case SQLITE_ERROR:
       if (message.rfind("no such table: ", 0) == 0)

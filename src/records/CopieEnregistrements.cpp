@@ -250,6 +250,8 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
       }
       etat.journal.EcritureJournal("#ERR# Erreur :" + std::to_string(r.Number) + " " + r.Description + "\r\n" +
                                    "       Table : " + nom + " impossible de faire une copie groupée des enregistrements.");
+      // Record by record would meet the same full disk once per record: the run stops on it.
+      if (EstErreurEspaceDisque(r.Number)) throw moteur::ErreurMoteur(r.Number, r.Description);
     }
 
     etat.journal.EcritureJournal("       Table : " + nom + " : tentative de copie séquentielle.");
@@ -324,6 +326,14 @@ void CopieEnregistrement(EtatReorganisation& etat, moteur::Database& source, mot
     }
     if (MiseAJour(cible) != 0) {
       etat.journal.EcritureJournal("   Table : " + nomTable + ", Enregistrement non mis à jour.\r\n   --->" + trace);
+      if (const int n = ErreurDerniereEcriture(); EstErreurEspaceDisque(n)) {
+        Essaie([&] {
+          if (cible.EditMode() != 0) cible.CancelUpdate();
+        });
+        FermeTable(origine);
+        FermeTable(cible);
+        throw moteur::ErreurMoteur(n);
+      }
       // The refused record must not linger as the pending addition of the next one.
       Essaie([&] {
         if (cible.EditMode() != 0) cible.CancelUpdate();

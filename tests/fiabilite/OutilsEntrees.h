@@ -40,6 +40,7 @@ struct Conditions {
   long long tailleFichierMax = -1;    // RLIMIT_FSIZE of the child, none when negative
   int utilisateur = -1, groupe = -1;  // the child's identity, when the test may change it (root)
   int delaiSecondes = 60;             // beyond it the run counts as hung and is killed
+  std::string dossierCourant;         // the child's current directory, when not the output's folder
 };
 
 // Runs a program in a folder to its end, its output in "<dossier>/sortie_programme.txt". Everything
@@ -71,7 +72,8 @@ inline Issue LanceSurveille(const std::string& programme, const std::vector<std:
   if (pid == 0) {
     int sortie = ::open(fichier.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     int vide = ::open("/dev/null", O_RDONLY);
-    if (sortie < 0 || vide < 0 || ::chdir(dossier.c_str()) != 0) ::_exit(126);
+    const std::string& courant = conditions.dossierCourant.empty() ? dossier : conditions.dossierCourant;
+    if (sortie < 0 || vide < 0 || ::chdir(courant.c_str()) != 0) ::_exit(126);
     ::dup2(sortie, 1);
     ::dup2(sortie, 2);
     ::dup2(vide, 0);

@@ -549,6 +549,52 @@ TEST_F(TestDisqueLot, UnJournalQuiNePeutPlusGrandirNArretePasLeRun) {
   EXPECT_TRUE(cible.tables.count("Reglements"));  // brought up to the model
 }
 
+// A file-size limit on the session (ulimit -f) is a full disk wherever it is met: the working
+// copy, the compaction, a table the structure verification writes. Limits from below the size of
+// the target to past the end of the run: each run either ends well with every table written, or
+// stops on the disk's lines with the origin untouched, never "terminée" with a table left behind.
+TEST_F(TestDisqueLot, UneLimiteDeTailleDeFichierEstUnDisquePleinAChaqueEtape) {
+  // Clients, which the structure verification rebuilds, is most of the file: while it is rebuilt
+  // the file is larger than at any other moment of the run.
+  fiabilite::OptionsCouple options = PetitCouple();
+  options.clients = 1500;
+  couple_ = fiabilite::CreeCoupleBases(Racine(), options);
+  avant_ = Lit(couple_.cible);
+  const std::string dossierRun = Racine() + "/run";
+  fs::create_directories(dossierRun);
+  const long long taille = static_cast<long long>(avant_.size());
+  int interrompus = 0, terminees = 0, tablesNonEcrites = 0;
+  for (long long limite = taille / 2; limite <= taille * 5 / 2; limite += taille / 8) {
+    SCOPED_TRACE("limite " + std::to_string(limite) + " octets, base de " + std::to_string(taille));
+    fiabilite::Ecrit(couple_.cible, avant_);
+    fs::remove(dossierRun + "/Analyse.txt");
+    entrees::Conditions conditions;
+    conditions.tailleFichierMax = limite;
+    conditions.dossierCourant = dossierRun;
+    // Without the record copy, whose file would meet the limit first.
+    auto e = Lot({"--cible", couple_.cible, "--options", "0,1,2,3,4,5", "--avance", "--oui"}, conditions);
+    ASSERT_TRUE(e.Propre()) << "signal " << e.signal << "\n" << e.sortie;
+    ASSERT_TRUE(e.code == 0 || e.code == 1) << e.sortie;
+    EXPECT_EQ(e.sortie.find("Référence : 57"), std::string::npos) << e.sortie;
+    EXPECT_EQ(e.sortie.find("endommagée"), std::string::npos) << e.sortie;
+    if (e.code == 0) {
+      ++terminees;
+      EXPECT_EQ(e.sortie.find("les modifications n'ont pas pu être enregistrées"), std::string::npos) << e.sortie;
+      EXPECT_TRUE(fiabilite::LitBase(couple_.cible).tables.count("Reglements"));
+    } else {
+      ++interrompus;
+      EXPECT_NE(e.sortie.find(LigneInterrompueDisque), std::string::npos) << e.sortie;
+      EXPECT_EQ(Lit(couple_.cible), avant_);
+    }
+    if (e.sortie.find("#ERR# Table : Clients, les modifications n'ont pas pu être enregistrées.") != std::string::npos)
+      ++tablesNonEcrites;
+    EXPECT_TRUE(fiabilite::Fichiers(Racine() + "/tmp").empty());
+  }
+  EXPECT_GT(interrompus, 0);
+  EXPECT_GT(terminees, 0);
+  EXPECT_GT(tablesNonEcrites, 0) << "aucune limite n'a arrêté la vérification de structure";
+}
+
 // A real file system that fills up, where mounting one is allowed: the databases on it, with
 // less room left than one copy of the target.
 class TestDisqueReel : public TestDisqueLot {
