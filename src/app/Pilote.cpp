@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
 
@@ -101,6 +102,40 @@ void NoteSaisieRefusee(Journal& journal, const std::string& quelle, const std::s
   if (!ouvert && !journal.OuvertureJournal()) return;
   journal.EcritureJournal("#ERR# " + quelle + " refusée : « " + chemin + " » : " + raison, true);
   if (!ouvert) journal.FermetureJournal();
+}
+
+// The record copy writes "copie_reorg.mdb" beside the target, replacing what lies there.
+std::string FichierCopieDe(const std::string& cible) { return Dossier(cible) + NomFichierCopie; }
+
+std::string CheminReel(const std::string& chemin) {
+  char* reel = ::realpath(chemin.empty() ? "." : chemin.c_str(), nullptr);
+  if (!reel) return {};
+  std::string texte = reel;
+  std::free(reel);
+  return texte;
+}
+
+std::string Minuscules(std::string texte) {
+  for (char& c : texte)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return texte;
+}
+
+// True when the record copy would replace this file: the very file, or one of the same name but
+// for case in the same folder, which a file system that ignores case takes for the same.
+bool EstFichierDeLaCopie(const std::string& chemin, const std::string& fichierCopie) {
+  if (MemeFichier(chemin, fichierCopie)) return true;
+  const std::string dossierCopie = CheminReel(Dossier(fichierCopie));
+  if (dossierCopie.empty()) return false;
+  const std::string nomCopie = Minuscules(NomFichierCopie);
+  const std::string reel = CheminReel(chemin);
+  if (!reel.empty() && Minuscules(NomFichier(reel)) == nomCopie && CheminReel(Dossier(reel)) == dossierCopie) return true;
+  return Minuscules(NomFichier(chemin)) == nomCopie && CheminReel(Dossier(chemin)) == dossierCopie;
+}
+
+// Whether the run about to start writes into the target itself or puts a file in its place.
+bool RunEcritLaCible(InterfaceFenetre& fenetre, const std::string& cible) {
+  return fenetre.Coche(1) || fenetre.Coche(3) || fenetre.Coche(4) || moteur::EstFichierJet(cible);
 }
 
 std::string NomDe(const moteur::Database& base) {
@@ -238,6 +273,22 @@ bool Pilote::ControleSaisies() {
   versionCible = VersionBase(etat_.baseCourante);
 
   if (copie) {
+    const std::string fichierCopie = FichierCopieDe(NomDe(etat_.baseCourante));
+    const bool cibleEstLaCopie = EstFichierDeLaCopie(cible, fichierCopie);
+    if (cibleEstLaCopie || EstFichierDeLaCopie(modele, fichierCopie)) {
+      FermeBase(etat_.baseCourante);
+      const std::string quelle = cibleEstLaCopie ? "Base à analyser" : "Base modèle";
+      const std::string& chemin = cibleEstLaCopie ? cible : modele;
+      AfficheMessage("!#" + quelle + " invalide !@@Le fichier « " + chemin + " » est celui que la copie des" +
+                     "@enregistrements remplace (« " + NomFichierCopie + " » à côté de la base à analyser)." +
+                     (cibleEstLaCopie ? "@@Renommez la base, ou décochez « Copie des enregistrements »."
+                                      : "@@Choisissez la base modèle du logiciel installé."));
+      NoteSaisieRefusee(journal_, quelle, chemin,
+                        std::string("c'est le fichier « ") + NomFichierCopie +
+                            " » que la copie des enregistrements remplace.");
+      saisieAFocaliser_ = cibleEstLaCopie ? 0 : 1;
+      return false;
+    }
     if (EstFormatUlterieur(modele)) {
       RefuseFormatUlterieur("Base modèle", modele);
       return false;
@@ -256,6 +307,16 @@ bool Pilote::ControleSaisies() {
     }
     versionModele = VersionBase(source);
     FermeBase(source);
+  }
+
+  if (RunEcritLaCible(fenetre_, cible) && EstEnLectureSeule(cible)) {
+    FermeBase(etat_.baseCourante);
+    AfficheMessage("!#Base à analyser en lecture seule !@@Le fichier « " + cible +
+                   " » est en lecture seule :@la réorganisation ne peut pas le modifier."
+                   "@@Ôtez-lui la lecture seule, puis relancez la réorganisation.");
+    NoteSaisieRefusee(journal_, "Base à analyser", cible, "le fichier est en lecture seule.");
+    saisieAFocaliser_ = 0;
+    return false;
   }
 
   DefinitDossierModele(Dossier(modele));
@@ -416,6 +477,14 @@ SuiteEtape Pilote::Deroule() {
     etape([&] {
       if (!e.baseCourante.EstOuverte()) e.baseCourante = OuvreBase(e.cheminOrigine);
     });
+    // Whatever path leads there, the copy never replaces the databases of the run.
+    for (const std::string& base : {e.cheminOrigine, e.cheminTravail, fenetre_.Saisie(1)}) {
+      if (suite != SuiteEtape::Continue || !EstFichierDeLaCopie(base, fichierCopie)) continue;
+      journal_.EcritureJournal("#ERR# « " + fichierCopie + " » est une base de la réorganisation (" + base +
+                               ") : la copie des enregistrements ne la remplace pas.");
+      e.echec = true;
+      suite = SuiteEtape::Fin;
+    }
     etape([&] {
       // The journal of an earlier copy that was interrupted goes with it: left beside the new
       // copy, it would be played back into it at its first opening.

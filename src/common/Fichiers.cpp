@@ -311,6 +311,13 @@ std::string TexteErreurSysteme(int code) {
   return texte + " (erreur système " + std::to_string(code) + ")";
 }
 
+bool EstEnLectureSeule(const std::string& chemin) noexcept {
+  struct stat etat {};
+  if (::stat(chemin.c_str(), &etat) != 0) return false;
+  if ((etat.st_mode & 0222) == 0) return true;
+  return ::access(chemin.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS);
+}
+
 std::string DossierTemporaire() {
   const char* variable = std::getenv("TMPDIR");
   std::string dossier;
@@ -428,6 +435,12 @@ int SupprimeRestesInterrompus(const std::string& chemin) noexcept {
   } catch (...) {
     return 0;
   }
+}
+
+bool MemeFichier(const std::string& a, const std::string& b) noexcept {
+  struct stat ea {}, eb {};
+  return !a.empty() && !b.empty() && ::stat(a.c_str(), &ea) == 0 && ::stat(b.c_str(), &eb) == 0 &&
+         ea.st_dev == eb.st_dev && ea.st_ino == eb.st_ino;
 }
 
 void RemplaceFichier(const std::string& source, const std::string& destination) {

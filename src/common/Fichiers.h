@@ -24,6 +24,11 @@ bool EstErreurEspaceDisque(int numero) noexcept;
 // English texts.
 std::string TexteErreurSysteme(int code);
 
+// True when the file may not be written: no write permission at all in its mode (whoever runs
+// the program, root included: the user marked it read-only), or none for this user, or a
+// read-only file system. False for a missing file.
+bool EstEnLectureSeule(const std::string& chemin) noexcept;
+
 // How long a consistent copy waits for another process to finish writing before giving up (70).
 inline constexpr int DelaiVerrouCopieMs = 300;
 
@@ -81,6 +86,9 @@ class VerrouTemporaire {
 // minute: what interrupted runs left. Anything else, even of a close name, is left alone. Returns
 // how many were removed.
 int SupprimeRestesInterrompus(const std::string& chemin) noexcept;
+
+// True when both paths name the same existing file (same device and inode, through links).
+bool MemeFichier(const std::string& a, const std::string& b) noexcept;
 
 // True when a regular file (or a link to one) exists at that exact path; no wildcards.
 bool EstFichier(const std::string& chemin) noexcept;

@@ -232,8 +232,11 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
       journal.EcritureJournal("  Début Restauration " + origines[slot], true);
       // A slot that already points at its origin has no copy: deleting "the copy" would delete the
       // user's database.
-      bool copieDistincte = chemins[slot] != origines[slot];
+      bool copieDistincte = chemins[slot] != origines[slot] && !MemeFichier(chemins[slot], origines[slot]);
       if (copieDistincte) {
+        // A file its owner made read-only is not replaced, whoever runs the program.
+        if (!abandon && EstEnLectureSeule(origines[slot]))
+          throw moteur::ErreurMoteur(moteur::err::LectureSeule, "La base « " + origines[slot] + " » est en lecture seule.");
         // The origin is replaced in one step and only then is the copy let go: at no moment is
         // the processed database the only remaining version, nor the origin half written.
         if (!abandon) RemplaceOrigine(chemins[slot], origines[slot], conservation);
@@ -260,10 +263,19 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
     bool disque = EstErreurEspaceDisque(erreur.numero);
     if (disque) journal.EcritureJournal("#ERR# Espace disque insuffisant pour restaurer les données.", true);
     if (conservation.echec) journal.EcritureJournal(LigneEchecConservationJet(conservation, origines[slot]), true);
+    const bool lectureSeule = erreur.numero == moteur::err::LectureSeule && EstEnLectureSeule(origines[slot]);
     if (chemins[slot] != origines[slot])
       journal.EcritureJournal("#ERR# La base d'origine " + origines[slot] +
+                                  (lectureSeule ? " est en lecture seule : elle" : "") +
                                   " n'a pas été modifiée ; la base traitée est conservée dans " + chemins[slot],
                               true);
+    if (lectureSeule) {
+      AfficheMessage("!#La base « " + origines[slot] + " » est en lecture seule :@elle n'a pas été modifiée." +
+                         "@@La base traitée est conservée dans@« " + chemins[slot] + " »." +
+                         "@@Ôtez la lecture seule du fichier, puis relancez une réorganisation.",
+                     fenetre.Legende());
+      return CopieErreur;
+    }
     if (disque) {
       AfficheMessage("!#Espace disque Insuffisant!@@Réorganisation annulée.", fenetre.Legende());
       return CopieDisquePlein;

@@ -483,6 +483,34 @@ TEST_F(Copies, ValidationSurDisquePleinGardeLOrigineEtNommeLaCopie) {
   EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
 }
 
+// A file its owner made read-only is not replaced, whoever runs the program (root writes anything,
+// and a rename beside it would go through): the processed copy is kept, and the user is told the
+// file is read-only.
+TEST_F(Copies, ValidationSurUneOrigineEnLectureSeuleLaLaisseEtLeDit) {
+  std::string origine = Base();
+  std::string avant = LitOctets(origine);
+  auto ensemble = Ensemble(origine);
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  ASSERT_EQ(::chmod(origine.c_str(), 0444), 0);
+  fenetre.journal.clear();
+  EXPECT_EQ(RestaurationBases(etat, ensemble), CopieErreur);
+  const std::string gardee = ensemble.chemins[SlotPrincipal];
+  EXPECT_TRUE(fs::exists(gardee));
+  EXPECT_NE(fenetre.journal.find("#ERR# La base d'origine " + origine +
+                                 " est en lecture seule : elle n'a pas été modifiée ; la base traitée est conservée dans " +
+                                 gardee),
+            std::string::npos)
+      << fenetre.journal;
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_NE(fenetre.messages[0].texte.find("est en lecture seule"), std::string::npos);
+  EXPECT_EQ(fenetre.messages[0].texte.find("endommagée"), std::string::npos);
+  EXPECT_EQ(LitOctets(origine), avant);
+  struct stat etatFichier {};
+  ASSERT_EQ(::stat(origine.c_str(), &etatFichier), 0);
+  EXPECT_EQ(etatFichier.st_mode & 07777, 0444u);
+  ::chmod(origine.c_str(), 0644);
+}
+
 TEST_F(Copies, ValidationDontLeRenommageEchoueGardeLOrigineEtNommeLaCopie) {
   std::string origine = Base();
   std::string avant = LitOctets(origine);

@@ -240,6 +240,72 @@ TEST_F(TestFichiers, DesBasesIllisiblesPourLUtilisateurSontRefusees) {
   }
 }
 
+// The record copy writes "copie_reorg.mdb" beside the target, replacing what lies there: a target
+// or a model that is that file (by any name that leads to it, in any case) is refused before the
+// run, with or without a working copy, and nothing is deleted.
+TEST_F(TestFichiers, UneCibleOuUnModeleQueLaCopieRemplaceraitSontRefuses) {
+  const std::string dossier = Racine() + "/Logiciel/Dossier1/";
+  fs::copy_file(Cible(), dossier + "copie_reorg.mdb");
+  fs::copy_file(Modele(), dossier + "Copie_Reorg.MDB");
+  fs::create_symlink("copie_reorg.mdb", dossier + "Lien.mdb");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cas = {
+      {{"--cible", dossier + "copie_reorg.mdb", "--modele", Modele()}, "Base à analyser refusée"},
+      {{"--cible", dossier + "Lien.mdb", "--modele", Modele()}, "Base à analyser refusée"},
+      {{"--cible", Cible(), "--modele", dossier + "copie_reorg.mdb"}, "Base modèle refusée"},
+      {{"--cible", Cible(), "--modele", dossier + "Copie_Reorg.MDB"}, "Base modèle refusée"},
+  };
+  for (const char* options : {"0,1,2,3,4,5", "0,1,2,4,5"}) {
+    for (const auto& [bases, ligne] : cas) {
+      SCOPED_TRACE(bases[1] + " / " + bases[3] + " --options " + options);
+      fs::remove(Racine() + "/Analyse.txt");
+      auto avant = Etat();
+      std::vector<std::string> arguments = bases;
+      arguments.insert(arguments.end(), {"--options", options, "--copie", "--avance", "--oui"});
+      auto e = Lot(arguments);
+      VerifieEchecPropre(e, avant);
+      EXPECT_EQ(e.code, 2) << e.sortie;
+      EXPECT_NE(e.sortie.find("est celui que la copie des"), std::string::npos) << e.sortie;
+      EXPECT_NE(Journal().find(ligne), std::string::npos) << Journal();
+    }
+  }
+}
+
+// A file its owner made read-only (0444) is not replaced nor written, with a working copy or
+// without, and the message says it is read-only rather than damaged. Root writes anything: the
+// run is made by an ordinary user when the tests run as root, and by root as well.
+TEST_F(TestFichiers, UneBaseEnLectureSeuleNEstNiRemplaceeNiDiteEndommagee) {
+  std::vector<entrees::Conditions> identites{{}};
+  if (::geteuid() == 0) {
+    if (passwd* personne = ::getpwnam("nobody")) {
+      entrees::Conditions nobody;
+      nobody.utilisateur = static_cast<int>(personne->pw_uid);
+      nobody.groupe = static_cast<int>(personne->pw_gid);
+      identites.push_back(nobody);
+    } else {
+      std::cout << "[ ignoré    ] pas d'utilisateur « nobody » : essai sous root seulement\n";
+    }
+  }
+  ::chmod(Cible().c_str(), 0444);
+  for (const auto& identite : identites) {
+    for (const char* options : {"0,1,2,3,4,5", "0,1,2,4,5"}) {
+      SCOPED_TRACE(std::string(identite.utilisateur < 0 ? "utilisateur courant" : "nobody") + ", --options " + options);
+      fs::remove(Racine() + "/Analyse.txt");
+      auto avant = Etat();
+      auto e = Lot({"--cible", Cible(), "--modele", Modele(), "--options", options, "--copie", "--avance", "--oui"},
+                   identite);
+      ASSERT_TRUE(e.Propre()) << e.sortie;
+      EXPECT_NE(e.code, 0) << e.sortie;
+      EXPECT_NE(e.sortie.find("lecture seule"), std::string::npos) << e.sortie;
+      EXPECT_EQ(e.sortie.find("endommagée"), std::string::npos) << e.sortie;
+      EXPECT_NE(Journal().find("#ERR# Base à analyser refusée : « " + Cible() + " » : le fichier est en lecture seule."),
+                std::string::npos)
+          << Journal();
+      VerifieRienChange(avant);
+    }
+  }
+  ::chmod(Cible().c_str(), 0644);
+}
+
 // Blanks, both quotes, brackets and accents in the folders and in the file names: the run finds
 // the model one folder up by its name, copies the records beside the target and ends well.
 TEST_F(TestFichiers, UnNomAvecBlancsGuillemetsCrochetsEtAccentsSeReorganise) {
