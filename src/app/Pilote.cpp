@@ -422,6 +422,8 @@ void Pilote::LanceReorganisation() {
   e.cheminTravail = ensemble_.chemins[SlotPrincipal];
   journal_.EcritureJournal("Logiciel : " + e.nomLogiciel);
 
+  // What killed runs left in the temporary folder goes first; never the databases of this run.
+  SupprimeCopiesAbandonnees(e, {ensemble_.chemins[SlotPrincipal], fenetre_.Saisie(1)});
   if (Deroule() == SuiteEtape::Abandon) return;
   FinRun();
 }
@@ -631,7 +633,7 @@ void Pilote::Abandonne() {
   EtatReorganisation& e = etat_;
   AfficheMessage(MessageContexte, std::string(TitreReorganisation));
   FermeBase(e.baseCourante);
-  if (!e.fichierTemporaire.empty()) SupprimeFichier(e.fichierTemporaire);
+  if (!e.fichierTemporaire.empty()) LibereTemporaire(e.fichierTemporaire);
   if (e.sauvegardeFaite) {
     try {
       RestaurationBases(e, ensemble_, true);
@@ -658,7 +660,7 @@ void Pilote::FinRun() {
   SignaleAvancement("");
   // Compaction deletes its temporary file after each attempt; one that never ran must not
   // leave it behind either.
-  if (!e.fichierTemporaire.empty()) SupprimeFichier(e.fichierTemporaire);
+  if (!e.fichierTemporaire.empty()) LibereTemporaire(e.fichierTemporaire);
 
   if (e.echec) {
     journal_.EcritureJournal("La réorganisation ne s'est pas terminée correctement !");

@@ -437,10 +437,208 @@ int SupprimeRestesInterrompus(const std::string& chemin) noexcept {
   }
 }
 
+namespace {
+
+// The lock files this process holds, by path: their descriptor keeps the flock.
+std::mutex verrouTenus;
+std::map<std::string, int>& Tenus() {
+  static std::map<std::string, int> tenus;
+  return tenus;
+}
+
+constexpr std::string_view ExtensionTenue = ".mdb";
+constexpr std::size_t CaracteresAleatoires = 6;
+
+bool EstSuiteUtf8(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// "utireorg-" + at most three characters with no "." nor "-" + six letters or digits.
+bool EstNomVerrouTenu(std::string_view nom) {
+  if (nom.size() < PrefixeTemporaireRun.size() + CaracteresAleatoires ||
+      nom.substr(0, PrefixeTemporaireRun.size()) != PrefixeTemporaireRun)
+    return false;
+  std::string_view reste = nom.substr(PrefixeTemporaireRun.size());
+  std::string_view etiquette = reste.substr(0, reste.size() - CaracteresAleatoires);
+  std::size_t caracteres = 0;
+  for (char c : etiquette) {
+    if (c == '.' || c == '-' || c == '/') return false;
+    if (!EstSuiteUtf8(c)) ++caracteres;
+  }
+  if (caracteres > 3) return false;
+  for (char c : reste.substr(reste.size() - CaracteresAleatoires))
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// The lock file a held path belongs to: itself, or the one its name begins with, before a "."
+// or a "-"; empty when it belongs to none.
+std::string VerrouDe(const std::string& chemin) {
+  auto barre = chemin.find_last_of('/');
+  std::string dossier = barre == std::string::npos ? std::string() : chemin.substr(0, barre + 1);
+  std::string nom = barre == std::string::npos ? chemin : chemin.substr(barre + 1);
+  for (std::size_t fin = nom.size(); fin > 0; --fin) {
+    if (fin < nom.size() && nom[fin] != '.' && nom[fin] != '-') continue;
+    if (EstNomVerrouTenu(std::string_view(nom).substr(0, fin))) return dossier + nom.substr(0, fin);
+  }
+  return {};
+}
+
+// The files of a folder named after a lock file ("<verrou>." or "<verrou>-" followed by anything).
+std::vector<std::string> FichiersDuGroupe(const std::string& dossier, const std::string& nomVerrou) {
+  std::vector<std::string> fichiers;
+  if (DIR* d = ::opendir(dossier.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      std::string_view nom = e->d_name;
+      if (nom.size() > nomVerrou.size() && nom.substr(0, nomVerrou.size()) == nomVerrou &&
+          (nom[nomVerrou.size()] == '.' || nom[nomVerrou.size()] == '-'))
+        fichiers.push_back(dossier + "/" + std::string(nom));
+    }
+    ::closedir(d);
+  }
+  return fichiers;
+}
+
+bool MemeNoeud(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The lock file is taken before anything is written in its group, and kept only if it is still
+// the file of that name once held: a run that removed it as a leftover in between leaves the name
+// to a new attempt.
+std::string CreeVerrouTenu(const std::string& dossier, std::string_view etiquette) {
+  for (int essai = 0;; ++essai) {
+    std::string modele = (dossier.empty() ? std::string(".") : dossier);
+    if (modele.back() != '/') modele += '/';
+    modele += PrefixeTemporaireRun;
+    for (char c : etiquette) modele += (c == '/' || c == '.' || c == '-' || c == '\0') ? '_' : c;
+    modele += "XXXXXX";
+    int fd = ::mkostemp(modele.data(), O_CLOEXEC);
+    if (fd < 0) LeveSysteme(errno, modele);
+    struct stat tenu {}, present {};
+    if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &tenu) == 0 && ::stat(modele.c_str(), &present) == 0 &&
+        MemeNoeud(tenu, present)) {
+      std::lock_guard<std::mutex> verrou(verrouTenus);
+      Tenus()[modele] = fd;
+      return modele;
+    }
+    ::close(fd);
+    if (essai >= 10) LeveSysteme(EBUSY, modele);
+  }
+}
+
+void RelacheVerrou(const std::string& verrou) noexcept {
+  int fd = -1;
+  {
+    std::lock_guard<std::mutex> garde(verrouTenus);
+    auto it = Tenus().find(verrou);
+    if (it == Tenus().end()) return;
+    fd = it->second;
+    Tenus().erase(it);
+  }
+  // Removed while still held: no other run can take the name for a leftover meanwhile.
+  ::unlink(verrou.c_str());
+  ::close(fd);
+}
+
+std::string NomDuChemin(const std::string& chemin) { return chemin.substr(chemin.find_last_of('/') + 1); }
+
+}  // namespace
+
+std::string CreeTemporaireTenu(const std::string& dossier, std::string_view etiquette) {
+  std::string verrou = CreeVerrouTenu(dossier, etiquette);
+  std::string chemin = verrou + std::string(ExtensionTenue);
+  int fd = ::open(chemin.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    int cause = errno;
+    RelacheVerrou(verrou);
+    LeveSysteme(cause, chemin);
+  }
+  ::close(fd);
+  return chemin;
+}
+
+bool LibereTemporaire(const std::string& chemin) noexcept {
+  try {
+    const std::string verrou = VerrouDe(chemin);
+    bool tenu = false;
+    if (!verrou.empty()) {
+      std::lock_guard<std::mutex> garde(verrouTenus);
+      tenu = Tenus().count(verrou) > 0;
+    }
+    if (!tenu) return SupprimeFichier(chemin);
+    for (const auto& fichier : FichiersDuGroupe(DossierDe(verrou), NomDuChemin(verrou))) ::unlink(fichier.c_str());
+    RelacheVerrou(verrou);
+    return !EstFichier(chemin);
+  } catch (...) {
+    return SupprimeFichier(chemin);
+  }
+}
+
+std::string SortDesTemporaires(const std::string& chemin, const std::string& nom) noexcept {
+  try {
+    const std::string verrou = VerrouDe(chemin);
+    if (verrou.empty()) return chemin;
+    const std::string aleatoire = verrou.substr(verrou.size() - CaracteresAleatoires);
+    const std::string nouveau = DossierDe(chemin) + "/" + nom + "-" + aleatoire + std::string(ExtensionTenue);
+    // Never over another file: the name is new, or the copy stays where it is.
+    if (::renameat2(AT_FDCWD, chemin.c_str(), AT_FDCWD, nouveau.c_str(), RENAME_NOREPLACE) != 0) return chemin;
+    ::renameat2(AT_FDCWD, (chemin + "-journal").c_str(), AT_FDCWD, (nouveau + "-journal").c_str(), RENAME_NOREPLACE);
+    LibereTemporaire(chemin);
+    return nouveau;
+  } catch (...) {
+    return chemin;
+  }
+}
+
+std::vector<std::string> SupprimeTemporairesAbandonnes(const std::string& dossier,
+                                                       const std::vector<std::string>& epargnes) noexcept {
+  std::vector<std::string> supprimes;
+  try {
+    std::vector<struct stat> aEpargner;
+    for (const auto& chemin : epargnes) {
+      struct stat e {};
+      if (!chemin.empty() && ::stat(chemin.c_str(), &e) == 0) aEpargner.push_back(e);
+    }
+    std::vector<std::string> verrous;
+    if (DIR* d = ::opendir(dossier.c_str())) {
+      while (const dirent* e = ::readdir(d))
+        if (EstNomVerrouTenu(e->d_name)) verrous.emplace_back(e->d_name);
+      ::closedir(d);
+    }
+    for (const auto& nomVerrou : verrous) {
+      const std::string verrou = dossier + "/" + nomVerrou;
+      {
+        std::lock_guard<std::mutex> garde(verrouTenus);
+        if (Tenus().count(verrou)) continue;  // this process's own
+      }
+      int fd = ::open(verrou.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+      if (fd < 0) continue;
+      struct stat tenu {}, present {};
+      // Held by its run, or no longer the file of that name: not a leftover.
+      if (::fstat(fd, &tenu) != 0 || !S_ISREG(tenu.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+          ::stat(verrou.c_str(), &present) != 0 || !MemeNoeud(tenu, present)) {
+        ::close(fd);
+        continue;
+      }
+      const std::vector<std::string> groupe = FichiersDuGroupe(dossier, nomVerrou);
+      bool epargne = false;
+      for (const auto& fichier : groupe) {
+        struct stat e {};
+        if (::stat(fichier.c_str(), &e) != 0) continue;
+        for (const auto& a : aEpargner) epargne = epargne || MemeNoeud(a, e);
+      }
+      if (!epargne) {
+        for (const auto& fichier : groupe)
+          if (::unlink(fichier.c_str()) == 0) supprimes.push_back(fichier);
+        ::unlink(verrou.c_str());
+      }
+      ::close(fd);
+    }
+  } catch (...) {
+  }
+  return supprimes;
+}
+
 bool MemeFichier(const std::string& a, const std::string& b) noexcept {
   struct stat ea {}, eb {};
-  return !a.empty() && !b.empty() && ::stat(a.c_str(), &ea) == 0 && ::stat(b.c_str(), &eb) == 0 &&
-         ea.st_dev == eb.st_dev && ea.st_ino == eb.st_ino;
+  return !a.empty() && !b.empty() && ::stat(a.c_str(), &ea) == 0 && ::stat(b.c_str(), &eb) == 0 && MemeNoeud(ea, eb);
 }
 
 void RemplaceFichier(const std::string& source, const std::string& destination) {

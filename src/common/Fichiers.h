@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace utireorg {
 
@@ -86,6 +87,34 @@ class VerrouTemporaire {
 // minute: what interrupted runs left. Anything else, even of a close name, is left alone. Returns
 // how many were removed.
 int SupprimeRestesInterrompus(const std::string& chemin) noexcept;
+
+// The temporary files of a run in the temporary folder (working copies, compaction files) carry
+// this program's name: a lock file "utireorg-" + a tag of at most three characters + six random
+// characters, which its run holds (flock) from its creation until it removes it, and the files
+// named after it followed by "." or "-" (the file the run works in, the engine's "-journal"
+// beside it...). A run killed on the way leaves them behind, and nothing else would remove them:
+// the next run removes every such group whose lock file nobody holds any more.
+inline constexpr std::string_view PrefixeTemporaireRun = "utireorg-";
+
+// Creates and holds a lock file for the tag in the folder, then creates the empty file the run
+// works in beside it ("<lock file>.mdb") and returns its path. Failures are thrown (53, 61, 70…).
+std::string CreeTemporaireTenu(const std::string& dossier, std::string_view etiquette);
+
+// Removes a file made by CreeTemporaireTenu with everything named after its lock file, then lets
+// the lock go. Any other path is simply deleted. True when the path is gone.
+bool LibereTemporaire(const std::string& chemin) noexcept;
+
+// A held file the run must leave for the user (a processed copy that could not be put in place):
+// it is renamed out of the group, "<nom>-<six characters>.mdb" in the same folder, with its
+// "-journal" if any, so that no later run takes it for a leftover; the rest of the group is
+// removed. Returns the new path, or the old one when it could not be renamed.
+std::string SortDesTemporaires(const std::string& chemin, const std::string& nom) noexcept;
+
+// Removes from the folder the groups of temporary files whose lock file no process holds, except
+// a group holding one of the files "epargnes" (the run's own target or model, whatever their
+// name). Returns the paths removed, lock files left out.
+std::vector<std::string> SupprimeTemporairesAbandonnes(const std::string& dossier,
+                                                       const std::vector<std::string>& epargnes = {}) noexcept;
 
 // True when both paths name the same existing file (same device and inode, through links).
 bool MemeFichier(const std::string& a, const std::string& b) noexcept;

@@ -70,6 +70,13 @@ std::string FormatJet(const std::string& chemin) {
   }
 }
 
+// "Compta" for "/dossier/Compta.mdb".
+std::string NomSansExtension(const std::string& chemin) {
+  std::string nom = chemin.substr(chemin.find_last_of('/') + 1);
+  auto point = nom.find_last_of('.');
+  return point == std::string::npos || point == 0 ? nom : nom.substr(0, point);
+}
+
 // A run never needs that many kept originals of one database; past it something is wrong.
 constexpr int RangConservationMax = 999;
 
@@ -146,7 +153,14 @@ std::string LigneEchecConservationJet(const ConservationJet& compte, const std::
 }
 
 std::string NomFichierTemporaire(std::string_view prefixe) {
-  return CreeFichierUnique(DossierTemporaire(), DebutCaracteres(prefixe, 3));
+  return CreeTemporaireTenu(DossierTemporaire(), DebutCaracteres(prefixe, 3));
+}
+
+std::vector<std::string> SupprimeCopiesAbandonnees(EtatReorganisation& etat, const std::vector<std::string>& epargnes) {
+  std::vector<std::string> supprimes = SupprimeTemporairesAbandonnes(DossierTemporaire(), epargnes);
+  for (const auto& fichier : supprimes)
+    etat.journal.EcritureJournal("Fichier temporaire laissé par une réorganisation interrompue supprimé : " + fichier, true);
+  return supprimes;
 }
 
 int SauvegardeBases(EtatReorganisation& etat, EnsembleBases& ensemble) {
@@ -203,10 +217,7 @@ int SauvegardeBases(EtatReorganisation& etat, EnsembleBases& ensemble) {
       GestionErreur(fenetre.Legende(), erreur.numero, erreur.description);
       resultat = CopieErreur;
     }
-    for (const auto& copie : copiesFaites) {
-      SupprimeFichier(copie);
-      SupprimeFichier(copie + "-journal");
-    }
+    for (const auto& copie : copiesFaites) LibereTemporaire(copie);
     etat.sauvegardeFaite = false;
     for (int i = 0; i <= DernierSlot; ++i) chemins[i] = etat.cheminsOrigine[i];
     return resultat;
@@ -240,8 +251,7 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
         // The origin is replaced in one step and only then is the copy let go: at no moment is
         // the processed database the only remaining version, nor the origin half written.
         if (!abandon) RemplaceOrigine(chemins[slot], origines[slot], conservation);
-        SupprimeFichier(chemins[slot]);
-        SupprimeFichier(chemins[slot] + "-journal");
+        LibereTemporaire(chemins[slot]);
         if (!conservation.conservee.empty()) journal.EcritureJournal(LigneConservationJet(conservation));
         conservation = ConservationJet();
       }
@@ -264,11 +274,14 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
     if (disque) journal.EcritureJournal("#ERR# Espace disque insuffisant pour restaurer les données.", true);
     if (conservation.echec) journal.EcritureJournal(LigneEchecConservationJet(conservation, origines[slot]), true);
     const bool lectureSeule = erreur.numero == moteur::err::LectureSeule && EstEnLectureSeule(origines[slot]);
-    if (chemins[slot] != origines[slot])
+    if (chemins[slot] != origines[slot]) {
+      // Left for the user: out of the run's temporary files, which a later run would remove.
+      chemins[slot] = SortDesTemporaires(chemins[slot], NomSansExtension(origines[slot]) + "-traitee");
       journal.EcritureJournal("#ERR# La base d'origine " + origines[slot] +
                                   (lectureSeule ? " est en lecture seule : elle" : "") +
                                   " n'a pas été modifiée ; la base traitée est conservée dans " + chemins[slot],
                               true);
+    }
     if (lectureSeule) {
       AfficheMessage("!#La base « " + origines[slot] + " » est en lecture seule :@elle n'a pas été modifiée." +
                          "@@La base traitée est conservée dans@« " + chemins[slot] + " »." +

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/EtatReorganisation.h"
 
@@ -18,8 +19,14 @@ inline constexpr int CopieFichierUtilise = 3;
 int SauvegardeBases(EtatReorganisation& etat, EnsembleBases& ensemble);
 int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool abandon = false);
 // A new, empty, uniquely named file in the temporary folder, named from the first three
-// characters of the prefix.
+// characters of the prefix after this program's own prefix ("utireorg-DBx5LAPD.mdb"), held by
+// this process until LibereTemporaire removes it (see CreeTemporaireTenu).
 std::string NomFichierTemporaire(std::string_view prefixe);
+
+// Removes the temporary files that runs killed on the way left in the temporary folder and that no
+// process holds any more, each named in the journal; never one of "epargnes" (the target, the
+// model). Returns the paths removed.
+std::vector<std::string> SupprimeCopiesAbandonnees(EtatReorganisation& etat, const std::vector<std::string>& epargnes);
 
 // A Jet file is only ever read by this program: when a database of the engine is about to take
 // its place at an origin path, the Jet file is first kept beside it, so that the user's own file

@@ -98,7 +98,7 @@ class ImageJet {
     std::string version = "4.0";
     Essaie([&] { version = source.Version(); });
     try {
-      chemin_ = CreeFichierUnique(DossierTemporaire(), "JET");
+      chemin_ = CreeTemporaireTenu(DossierTemporaire(), "JET");
       SupprimeFichier(chemin_);  // the conversion writes a new file
       moteur::ConvertitJet(nom, chemin_, version);
       image_ = OuvreBase(chemin_);
@@ -109,7 +109,7 @@ class ImageJet {
   }
   ~ImageJet() {
     FermeBase(image_);
-    SupprimeFichier(chemin_);
+    LibereTemporaire(chemin_);
   }
   ImageJet(const ImageJet&) = delete;
   ImageJet& operator=(const ImageJet&) = delete;

@@ -278,7 +278,9 @@ TEST_F(ConservationJetTest, UneValidationQuiNePeutConserverLOriginalLeLaisseEnPl
     EXPECT_EQ(RestaurationBases(etat, ensemble), CopieDisquePlein);
   }
   EXPECT_EQ(LitOctets(origine), avant);
-  EXPECT_TRUE(fs::exists(copie));
+  const std::string gardee = ensemble.chemins[SlotPrincipal];
+  EXPECT_NE(gardee, copie);
+  EXPECT_TRUE(fs::exists(gardee));
   EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"Compta.mdb"});
   EXPECT_FALSE(etat.sauvegardeFaite);
   // The error line first, then why, then where the processed database waits.
@@ -286,7 +288,7 @@ TEST_F(ConservationJetTest, UneValidationQuiNePeutConserverLOriginalLeLaisseEnPl
   auto disque = fenetre.journal.find("#ERR# Espace disque insuffisant pour restaurer les données.");
   auto conservation = fenetre.journal.find("#ERR# La base d'origine au format Jet 3.0 « " + origine +
                                            " » n'a pas pu être conservée : elle n'a pas été remplacée.");
-  auto attente = fenetre.journal.find("la base traitée est conservée dans " + copie);
+  auto attente = fenetre.journal.find("la base traitée est conservée dans " + gardee);
   ASSERT_NE(conservation, std::string::npos) << fenetre.journal;
   EXPECT_LT(erreur, disque);
   EXPECT_LT(disque, conservation);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -163,13 +164,41 @@ TEST_F(Copies, NomFichierTemporaireCreeUnFichierVideUniqueDansLeDossierTemporair
   EXPECT_NE(a, b);
   for (const auto& nom : {a, b}) {
     EXPECT_EQ(fs::path(nom).parent_path(), fs::path(Chemin("tmp")));
-    EXPECT_EQ(fs::path(nom).filename().string().substr(0, 3), "Com");
+    EXPECT_EQ(fs::path(nom).filename().string().substr(0, 12), "utireorg-Com");
     EXPECT_TRUE(fs::is_regular_file(nom));
     EXPECT_EQ(fs::file_size(nom), 0u);
   }
   // Three characters, not three bytes, and a short prefix is kept whole.
-  EXPECT_EQ(fs::path(NomFichierTemporaire("Écriture")).filename().string().substr(0, 4), "Écr");
-  EXPECT_EQ(fs::path(NomFichierTemporaire("DB")).filename().string().substr(0, 2), "DB");
+  EXPECT_EQ(fs::path(NomFichierTemporaire("Écriture")).filename().string().substr(0, 13), "utireorg-Écr");
+  EXPECT_EQ(fs::path(NomFichierTemporaire("DB")).filename().string().substr(0, 11), "utireorg-DB");
+  for (const auto& nom : {a, b}) EXPECT_TRUE(LibereTemporaire(nom));
+}
+
+// What runs killed on the way left is removed with everything named after it, once nobody holds
+// it; what this process holds, what is not named as the program's own, and the databases of the
+// run, whatever their name, are left.
+TEST_F(Copies, LesTemporairesAbandonnesSontSupprimesSaufCeuxQuOnTientOuQuOnEpargne) {
+  const std::string tmp = Chemin("tmp");
+  const std::string tenu = NomFichierTemporaire("DB");
+  for (const std::string& nom : {"utireorg-DBabc123", "utireorg-DBabc123.mdb", "utireorg-DBabc123.mdb-journal",
+                                 "utireorg-Comxyz789", "utireorg-Comxyz789.mdb", "utireorg-DBcible",
+                                 "utireorg-DBcible.mdb", "DBancien", "utireorg-DBabc123-x.mdb.autre", "utireorg-trop-long1"})
+    std::ofstream(tmp + "/" + nom) << "x";
+  const std::string cible = tmp + "/utireorg-DBcible.mdb";
+
+  const auto supprimes = SupprimeTemporairesAbandonnes(tmp, {cible});
+  std::vector<std::string> restants;
+  for (const auto& e : fs::directory_iterator(tmp)) restants.push_back(e.path().filename().string());
+  std::sort(restants.begin(), restants.end());
+  const std::string nomTenu = fs::path(tenu).filename().string();
+  std::vector<std::string> attendus{"DBancien", "utireorg-DBcible", "utireorg-DBcible.mdb", "utireorg-trop-long1",
+                                    nomTenu, nomTenu.substr(0, nomTenu.size() - 4)};
+  std::sort(attendus.begin(), attendus.end());
+  EXPECT_EQ(restants, attendus);
+  EXPECT_EQ(supprimes.size(), 4u);
+  EXPECT_TRUE(LibereTemporaire(tenu));
+  EXPECT_FALSE(fs::exists(tenu));
+  EXPECT_FALSE(fs::exists(tenu.substr(0, tenu.size() - 4)));
 }
 
 TEST_F(Copies, NomFichierTemporaireSansDossierUtilisableEchoue) {
@@ -200,7 +229,7 @@ TEST_F(Copies, SauvegardeCopieLaBasePrincipaleEtRendLeCheminDeLaCopie) {
   EXPECT_EQ(etat.cheminsOrigine[SlotPrincipal], origine);
   const std::string& copie = ensemble.chemins[SlotPrincipal];
   EXPECT_EQ(fs::path(copie).parent_path(), fs::path(Chemin("tmp")));
-  EXPECT_EQ(fs::path(copie).filename().string().substr(0, 2), "DB");
+  EXPECT_EQ(fs::path(copie).filename().string().substr(0, 11), "utireorg-DB");
   EXPECT_EQ(NomsClients(copie), NomsClients(origine));
   for (int i : {0, 1, 3, 4}) {
     EXPECT_EQ(ensemble.chemins[i], "");
@@ -223,7 +252,8 @@ TEST_F(Copies, LesSlotsVidesSontIgnores) {
                                                    H + "  Début Sauvegarde " + derniere, H + "  Fin Sauvegarde " + derniere}));
   EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{0, 0, 4, 4}));
   for (int i : {1, 2, 3}) EXPECT_EQ(ensemble.chemins[i], "");
-  EXPECT_EQ(FichiersDe("tmp").size(), 2u);
+  // Each copy and the lock file its run holds it by.
+  EXPECT_EQ(FichiersDe("tmp").size(), 4u);
 
   fenetre.journal.clear();
   fenetre.legendes.clear();
@@ -468,18 +498,22 @@ TEST_F(Copies, ValidationSurDisquePleinGardeLOrigineEtNommeLaCopie) {
     moteur::injection::LimiteTemporaire plein(100);
     EXPECT_EQ(RestaurationBases(etat, ensemble), CopieDisquePlein);
   }
+  // Kept under a name of its own, which no later run takes for the leftover of a killed one.
+  const std::string gardee = ensemble.chemins[SlotPrincipal];
+  EXPECT_EQ(fs::path(gardee).parent_path(), fs::path(copie).parent_path());
+  EXPECT_EQ(fs::path(gardee).filename().string().substr(0, 15), "compta-traitee-");
   EXPECT_EQ(Lignes(), (Section("Restauration des bases de données") +
                        std::vector<std::string>{
                            H + "  Début Restauration " + origine, H + "  Erreur 61 - Restauration " + origine,
                            H + "#ERR# Espace disque insuffisant pour restaurer les données.",
                            H + "#ERR# La base d'origine " + origine +
-                               " n'a pas été modifiée ; la base traitée est conservée dans " + copie}));
+                               " n'a pas été modifiée ; la base traitée est conservée dans " + gardee}));
   ASSERT_EQ(fenetre.messages.size(), 1u);
   AttendMessage(0, "!#Espace disque Insuffisant!@@Réorganisation annulée.");
   EXPECT_FALSE(etat.sauvegardeFaite);
   EXPECT_EQ(LitOctets(origine), avant);
-  EXPECT_EQ(LitOctets(copie), traitee);
-  EXPECT_EQ(ensemble.chemins[SlotPrincipal], copie);
+  EXPECT_EQ(LitOctets(gardee), traitee);
+  EXPECT_EQ(FichiersDe("tmp"), std::vector<std::string>{fs::path(gardee).filename().string()});
   EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
 }
 
@@ -527,11 +561,12 @@ TEST_F(Copies, ValidationDontLeRenommageEchoueGardeLOrigineEtNommeLaCopie) {
   EXPECT_EQ(std::vector<std::string>(lignes.end() - 2, lignes.end()),
             (std::vector<std::string>{H + "  Erreur 70 - Restauration " + origine,
                                       H + "#ERR# La base d'origine " + origine +
-                                          " n'a pas été modifiée ; la base traitée est conservée dans " + copie}));
+                                          " n'a pas été modifiée ; la base traitée est conservée dans " +
+                                          ensemble.chemins[SlotPrincipal]}));
   ASSERT_EQ(fenetre.messages.size(), 1u);
   EXPECT_EQ(fenetre.messages[0].titre, "Erreur");  // the error handler's message
   EXPECT_EQ(LitOctets(origine), avant);
-  EXPECT_TRUE(fs::exists(copie));
+  EXPECT_TRUE(fs::exists(ensemble.chemins[SlotPrincipal]));
   EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
 
   // The driver then has nothing to discard: the copy stays where the journal says.
