@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/Pilote.h"
+#include "common/Arret.h"
 #include "common/FenetreSansEcran.h"
 #include "common/LigneDeCommande.h"
 #include "moteur/Injection.h"
@@ -122,6 +123,7 @@ class FenetreLot : public FenetreSansEcran {
     for (char c : texte)
       if (c != '\r') ligne += c;
     std::cout << ligne << std::flush;
+    VerifieSortie(std::cout);
     DessineBarre();
   }
 
@@ -149,6 +151,7 @@ class FenetreLot : public FenetreSansEcran {
       RepondAvec({1});
     }
     auto reponse = FenetreSansEcran::PresenteMessage(message);
+    VerifieSortie(std::cerr);
     DessineBarre();
     return reponse;
   }
@@ -174,6 +177,14 @@ class FenetreLot : public FenetreSansEcran {
   }
 
  private:
+  // A run whose output nobody reads any more (a pipe whose reader has gone: "| head") stops at
+  // its next safe point instead of going on unseen or being killed in the middle of a stage.
+  static void VerifieSortie(std::ostream& flux) {
+    if (flux) return;
+    flux.clear();
+    DemandeArret(RaisonArret::SortieFermee);
+  }
+
   static std::size_t Largeur() {
     winsize taille{};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &taille) == 0 && taille.ws_col >= 40) return taille.ws_col;
@@ -285,11 +296,15 @@ rapport::Json RunDossier(FenetreLot& fenetre, rapport::SuiviJournal& suivi, cons
   dossier.issue = IssueDossier(issue);
   suivi.Termine(issue != IssueLancer::Terminee);
   fenetre.Termine(issue == IssueLancer::Terminee || issue == IssueLancer::Interrompue);
+  // Said here too: when the output was closed, the journal lines never reached anyone.
+  if (auto arret = pilote.ArretPar()) std::cerr << TexteRaisonArret(arret->raison, arret->signal) << '\n';
   if (!pilote.JournalAnalyse().CheminJournal().empty()) {
     std::error_code erreur;
     auto chemin = std::filesystem::absolute(pilote.JournalAnalyse().CheminJournal(), erreur);
     dossier.journal = erreur ? pilote.JournalAnalyse().CheminJournal() : chemin.string();
-    if (affichage != Affichage::Silencieux) std::cerr << "Journal d'analyse : " << dossier.journal << '\n';
+    const bool nonEcrit = pilote.JournalAnalyse().ErreurOuverture();
+    if (nonEcrit || affichage != Affichage::Silencieux)
+      std::cerr << (nonEcrit ? "Journal d'analyse non écrit : " : "Journal d'analyse : ") << dossier.journal << '\n';
   }
   for (const MessageAnalyse& message : fenetre.Messages()) dossier.messages.push_back(message.texte);
   return rapport::EntreeDossier(dossier, suivi, pilote.Etat().compteurs);
@@ -346,6 +361,8 @@ int main(int argc, char** argv) {
       "--repondre, puis le premier bouton avec --oui, sinon le bouton par défaut de la question.\n"
       "Sur un terminal, une ligne d'avancement (étape, pourcentage, temps écoulé) se réécrit sur\n"
       "la sortie d'erreur ; --silencieux ne garde que la ligne finale.\n"
+      "Ctrl-C, SIGTERM ou la fermeture de la sortie arrêtent la réorganisation au point sûr suivant :\n"
+      "la base d'origine reste intacte en mode sécurisé et les copies de travail sont supprimées (code 1).\n"
       "Codes de sortie : 0 procédure terminée, 1 procédure interrompue, 2 bases refusées ou ligne de\n"
       "commande non valide.\n"
       "Essais : la variable d'environnement UTIREORG_LIMITE_ECRITURE=<octets> simule un disque plein\n"
@@ -381,9 +398,11 @@ int main(int argc, char** argv) {
                                                  rapport::Json::object(), rapport::Json::array(), SortieSaisies, message));
     return SortieSaisies;
   }
-  // A file grown past the size limit of the session must fail like a full disk, which the run
-  // reports, rather than end the process in the middle of a write.
-  std::signal(SIGXFSZ, SIG_IGN);
+  // SIGINT, SIGTERM, SIGHUP and a closed output stop the run at its next safe point: the user's
+  // files are put back in order and the run ends "interrompue" (code 1). A file grown past the
+  // size limit of the session fails like a full disk, which the run reports, rather than ending
+  // the process in the middle of a write.
+  InstalleArretParSignaux();
 
   MemoriseLigneDeCommande(argc, argv);
 

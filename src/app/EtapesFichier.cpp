@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/BaseDonnees.h"
+#include "common/Arret.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "copies/Copies.h"
@@ -96,6 +97,7 @@ int SousGestionEtape(EtatReorganisation& etat, Operation&& operation, Absorbe&& 
       operation();
       return 0;
     } catch (...) {
+      if (EstArretRun(std::current_exception())) throw;
       erreur = LitErreur(std::current_exception());
     }
     if (absorbe(erreur.numero)) return erreur.numero;

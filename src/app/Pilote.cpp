@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/EtapesFichier.h"
+#include "common/Arret.h"
 #include "common/BaseDonnees.h"
 #include "common/Chemins.h"
 #include "common/Fichiers.h"
@@ -372,6 +373,7 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
         switch (issue_) {
           case IssueRun::Terminee: issue = IssueLancer::Terminee; break;
           case IssueRun::Abandonnee: return IssueLancer::Abandonnee;
+          case IssueRun::NonLancee: issue = IssueLancer::Annulee; break;
           default: issue = IssueLancer::Interrompue; break;
         }
       }
@@ -394,6 +396,7 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
 void Pilote::LanceReorganisation() {
   EtatReorganisation& e = etat_;
   issue_ = IssueRun::Interrompue;
+  arretPar_.reset();
 
   e.reorgEnCours = true;
   fenetre_.ActiveBouton(0, false);
@@ -401,11 +404,23 @@ void Pilote::LanceReorganisation() {
   fenetre_.Pointeur(PointeurSouris::Sablier);
   SignaleAvancement(EnCours);
 
-  if (!journal_.OuvertureJournal()) {
-    // No run can be told without its journal: the caller's handler reports why.
+  if (!journal_.OuvertureJournal() && !AccepteRunSansJournal()) {
     e.reorgEnCours = false;
-    throw std::system_error(journal_.ErreurOuverture(), journal_.CheminJournal());
+    issue_ = IssueRun::NonLancee;
+    fenetre_.Pointeur(PointeurSouris::Normal);
+    return;
   }
+  // From here a signal, the user or a journal that can no longer be written stop the run at its
+  // next safe point; what came before is no request for this run.
+  EffaceDemandeArret();
+  SurveillanceArret surveillance([this] {
+    return journal_.EstOuvert() && journal_.ErreurEcriture() != 0 ? RaisonArret::DisquePlein : RaisonArret::Aucune;
+  });
+  surveillance_ = &surveillance;
+  struct FinSurveillance {
+    SurveillanceArret*& surveillance;
+    ~FinSurveillance() { surveillance = nullptr; }
+  } finSurveillance{surveillance_};
   journal_.TitreJournal("Analyse de bases de données");
   journal_.EcritureJournal("Date : " + DateLongue());
 
@@ -422,10 +437,50 @@ void Pilote::LanceReorganisation() {
   e.cheminTravail = ensemble_.chemins[SlotPrincipal];
   journal_.EcritureJournal("Logiciel : " + e.nomLogiciel);
 
-  // What killed runs left in the temporary folder goes first; never the databases of this run.
-  SupprimeCopiesAbandonnees(e, {ensemble_.chemins[SlotPrincipal], fenetre_.Saisie(1)});
-  if (Deroule() == SuiteEtape::Abandon) return;
+  try {
+    // What killed runs left in the temporary folder goes first; never the databases of this run.
+    SupprimeCopiesAbandonnees(e, {ensemble_.chemins[SlotPrincipal], fenetre_.Saisie(1)});
+    if (Deroule() == SuiteEtape::Abandon) return;
+  } catch (const ArretRun& arret) {
+    surveillance.Suspend();
+    NoteArret(arret);
+  }
+  surveillance.Suspend();
   FinRun();
+}
+
+// Asked when the journal cannot be opened: the run may go on without it, its lines only shown.
+bool Pilote::AccepteRunSansJournal() {
+  const std::string chemin = CheminReel(Dossier(journal_.CheminJournal())) + "/" + NomFichier(journal_.CheminJournal());
+  const std::error_code erreur = journal_.ErreurOuverture();
+  std::optional<int> reponse =
+      AfficheMessage("?#Le journal d'analyse ne peut pas être ouvert :@« " + chemin + " » :@" +
+                         TexteErreurSysteme(erreur.value()) + "." +
+                         "@@Sans journal, aucun enregistrement défectueux ne pourra être corrigé ni supprimé," +
+                         "@et le détail de la réorganisation ne sera pas conservé." +
+                         "@@Lancer la réorganisation sans journal ?",
+                     std::string(TitreReorganisation), "&Lancer sans journal;+-&Annuler");
+  if (reponse != 1) return false;
+  journal_.OuvertureSansFichier();
+  journal_.EcritureJournal("#ERR# Journal d'analyse « " + chemin + " » impossible à ouvrir : " +
+                           TexteErreurSysteme(erreur.value()) + " ; réorganisation lancée sans journal.");
+  return true;
+}
+
+// A stop taken at a safe point: the run goes to its end as a failed one, saying why.
+void Pilote::NoteArret(const ArretRun& arret) {
+  EtatReorganisation& e = etat_;
+  e.echec = true;
+  if (arret.raison == RaisonArret::DisquePlein) {
+    // Written for the window: the file itself is what could not be written.
+    journal_.EcritureJournal("#ERR# " + TexteRaisonArret(arret.raison, arret.signal) + " (" +
+                             TexteErreurSysteme(journal_.ErreurEcriture()) + ")");
+    journal_.EcritureJournal(LigneDisquePlein);
+    e.disquePlein = true;
+    e.derniereErreur = moteur::err::DisquePlein;
+    return;
+  }
+  arretPar_ = arret;
 }
 
 // Steps 5 to 16 of a run; Fin sends the run to its end, Abandon has already ended it.
@@ -448,6 +503,7 @@ SuiteEtape Pilote::Deroule() {
       e.cheminsOrigine = chemins;
     }
   } catch (...) {
+    if (EstArretRun(std::current_exception())) throw;
     e.derniereErreur = LitErreur(std::current_exception()).numero;
     Abandonne();
     return SuiteEtape::Abandon;
@@ -571,6 +627,7 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
       etape();
       return SuiteEtape::Continue;
     } catch (...) {
+      if (EstArretRun(std::current_exception())) throw;
       ErreurEnCours erreur = LitErreur(std::current_exception());
       int n = erreur.numero;
       e.derniereErreur = n;
@@ -593,6 +650,7 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
         try {
           corrigee = VerificationEnregistrements(e, e.cheminTravail);
         } catch (...) {
+          if (EstArretRun(std::current_exception())) throw;
         }
         if (!corrigee) {
           e.echec = true;
@@ -631,6 +689,8 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
 // files stay as they were, the main database is reopened and the window unloaded.
 void Pilote::Abandonne() {
   EtatReorganisation& e = etat_;
+  // Nothing stops the discarding of the copies half-way.
+  if (surveillance_) surveillance_->Suspend();
   AfficheMessage(MessageContexte, std::string(TitreReorganisation));
   FermeBase(e.baseCourante);
   if (!e.fichierTemporaire.empty()) LibereTemporaire(e.fichierTemporaire);
@@ -677,6 +737,11 @@ void Pilote::FinRun() {
     if (e.disquePlein) {
       journal_.AffichageAvancement(InterrompueDisque);
       journal_.EcritureJournal(std::string("#ERR# ") + InterrompueDisque);
+    } else if (arretPar_) {
+      // Stopped from outside: the reason stays in view under the caption.
+      const std::string raison = TexteRaisonArret(arretPar_->raison, arretPar_->signal);
+      journal_.AffichageAvancement(Interrompue, raison);
+      journal_.EcritureJournal(std::string("#ERR# ") + Interrompue + " " + raison);
     } else {
       journal_.AffichageAvancement(Interrompue);
     }

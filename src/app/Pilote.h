@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/TousDossiers.h"
+#include "common/Arret.h"
 #include "common/EtatReorganisation.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
@@ -29,6 +30,7 @@ inline constexpr const char* MotAvance = "AVANCE";
 // How a run ended.
 enum class IssueRun {
   AucunRun,     // no run yet
+  NonLancee,    // the journal could not be opened and the user did not run without it
   Terminee,     // "Procédure terminée."
   Interrompue,  // "Procédure interrompue !"
   Abandonnee,   // the run could not go on: the user was told and the window unloaded
@@ -84,10 +86,13 @@ class Pilote {
   // "?#Confirmez-vous la réorganisation du dossier ?" (or "de l'ensemble des dossiers").
   std::string QuestionConfirmation() const;
 
-  // The run itself, once the user has confirmed. A journal that cannot be opened is thrown
-  // (std::system_error) for the caller's handler, as any failure before the run begins.
+  // The run itself, once the user has confirmed. When the journal cannot be opened the user is
+  // asked first whether to run without it (the run is then NonLancee when declined). A stop
+  // requested meanwhile (see common/Arret.h) ends the run at its next safe point as a failed run.
   void LanceReorganisation();
   IssueRun Issue() const { return issue_; }
+  // The stop that ended the last run, if a signal, the user or a closed output stopped it.
+  std::optional<ArretRun> ArretPar() const { return arretPar_; }
 
   // Runs one step of a run under the main handler: error 3163 verifies the records and runs
   // the step again (once: the same error after a successful verification ends the run), other
@@ -112,6 +117,8 @@ class Pilote {
 
  private:
   void Abandonne();
+  bool AccepteRunSansJournal();
+  void NoteArret(const ArretRun& arret);
   void RefuseFormatUlterieur(const std::string& quelle, const std::string& chemin);
   bool TientCible(const std::string& cible, bool copie);
   SuiteEtape Deroule();
@@ -126,6 +133,8 @@ class Pilote {
   std::optional<int> saisieAFocaliser_;
   std::unique_ptr<moteur::TenueRun> tenueCible_;
   std::unique_ptr<moteur::TenueDossier> tenueCopie_;
+  std::optional<ArretRun> arretPar_;
+  SurveillanceArret* surveillance_ = nullptr;  // the run's, while one is in progress
 };
 
 }  // namespace utireorg

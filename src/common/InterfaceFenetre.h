@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Arret.h"
+
 namespace utireorg {
 
 // Title of messages that name none, and of the main window.
@@ -74,12 +76,16 @@ class InterfaceFenetre {
   virtual std::vector<std::string> LegendesFenetres() const = 0;
 
   // Lets the window process its pending events. Stages call this per table, per field and per
-  // record: it reaches the window at most every 20 ms so that calling it costs nothing.
+  // record: it reaches the window at most every 20 ms so that calling it costs nothing. It is
+  // also the run's safe point: a stop requested meanwhile (a signal, the user's stop button
+  // clicked in the events just processed) is thrown from here as ArretRun (see Arret.h).
   void LaisseVivre(bool forcer = false) {
     auto maintenant = std::chrono::steady_clock::now();
-    if (!forcer && maintenant - dernier_ < std::chrono::milliseconds(20)) return;
-    dernier_ = maintenant;
-    TraiteEvenements();
+    if (forcer || maintenant - dernier_ >= std::chrono::milliseconds(20)) {
+      dernier_ = maintenant;
+      TraiteEvenements();
+    }
+    PointDArret();
   }
 
  protected:

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/Arret.h"
 #include "common/Chemins.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
@@ -193,6 +194,12 @@ int SauvegardeBases(EtatReorganisation& etat, EnsembleBases& ensemble) {
     fenetre.ProgressValeur(fenetre.ProgressMaximum());
     etat.sauvegardeFaite = true;
     return CopieReussie;
+  } catch (const ArretRun&) {
+    // Stopped between two copies: none of them is of use any more.
+    for (const auto& copie : copiesFaites) LibereTemporaire(copie);
+    etat.sauvegardeFaite = false;
+    for (int i = 0; i <= DernierSlot; ++i) chemins[i] = etat.cheminsOrigine[i];
+    throw;
   } catch (...) {
     ErreurEnCours erreur = LitErreur(std::current_exception());
     if (slot > DernierSlot) slot = DernierSlot;
@@ -262,6 +269,9 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
     fenetre.ProgressValeur(fenetre.ProgressMaximum());
     etat.sauvegardeFaite = false;
     return CopieReussie;
+  } catch (const ArretRun&) {
+    // Stopped before the origin was replaced: the copies stay for the discarding that follows.
+    throw;
   } catch (...) {
     ErreurEnCours erreur = LitErreur(std::current_exception());
     etat.sauvegardeFaite = false;

@@ -84,27 +84,39 @@ bool Journal::OuvertureJournal() {
     return false;
   }
   erreurOuverture_.clear();
+  erreurEcriture_ = 0;
   fichier_ = fichier;
   return true;
 }
 
+void Journal::OuvertureSansFichier() {
+  FermetureJournal();
+  sansFichier_ = true;
+}
+
 void Journal::FermetureJournal() {
+  sansFichier_ = false;
   if (fichier_ < 0) return;
   ::close(fichier_);
   fichier_ = -1;
 }
 
 void Journal::EcritureJournal(const std::string& texte, bool horodate) noexcept {
-  if (fichier_ < 0) return;
+  if (!EstOuvert()) return;
   std::string ligne;
   try {
     ligne = (horodate ? Horodatage() + " " : std::string()) + texte + FinDeLigne;
   } catch (...) {
     return;  // not even the line could be built
   }
-  try {
-    EcritFichier(VersAnsi(ligne));
-  } catch (...) {
+  if (fichier_ >= 0) {
+    bool ecrite = false;
+    try {
+      ecrite = EcritFichier(VersAnsi(ligne));
+    } catch (...) {
+      errno = ENOMEM;
+    }
+    if (!ecrite && !erreurEcriture_) erreurEcriture_ = errno != 0 ? errno : EIO;
   }
   try {
     if (InterfaceFenetre* fenetre = Fenetre()) fenetre->AjouteAuJournal(ligne);
@@ -112,10 +124,11 @@ void Journal::EcritureJournal(const std::string& texte, bool horodate) noexcept 
   }
 }
 
-void Journal::EcritFichier(const std::string& ligneAnsi) {
+bool Journal::EcritFichier(const std::string& ligneAnsi) {
   struct stat etat;
-  if (::fstat(fichier_, &etat) == 0 && etat.st_size > TailleMaximale && Tronque(etat.st_size, ligneAnsi)) return;
-  EcritToutDescripteur(fichier_, ligneAnsi.data(), ligneAnsi.size());
+  if (::fstat(fichier_, &etat) == 0 && etat.st_size > TailleMaximale && Tronque(etat.st_size, ligneAnsi)) return true;
+  errno = 0;
+  return EcritToutDescripteur(fichier_, ligneAnsi.data(), ligneAnsi.size());
 }
 
 // Builds the shortened journal beside the old one and puts it in place in one step, so that a

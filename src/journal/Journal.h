@@ -31,10 +31,20 @@ class Journal {
   // stays closed (its writes are dropped) and ErreurOuverture() tells why. Never throws for a
   // file-system failure.
   bool OuvertureJournal();
+  // A run that goes on without its file (the user agreed to it): the lines are still shown in
+  // the window, and the journal stays "open" for the run's writes. Closed by FermetureJournal.
+  void OuvertureSansFichier();
   void FermetureJournal();
-  bool EstOuvert() const { return fichier_ >= 0; }
+  bool EstOuvert() const { return fichier_ >= 0 || sansFichier_; }
   const std::string& CheminJournal() const { return chemin_; }
   std::error_code ErreurOuverture() const { return erreurOuverture_; }
+
+  // True while every line since the opening reached the file: what a run deletes is only ever
+  // known from the journal, so a run must not delete anything when this is false. A journal
+  // without its file is never sure.
+  bool EcritureSure() const { return fichier_ >= 0 && !erreurEcriture_; }
+  // The system's error (errno) of the first write that failed since the opening; 0 when none.
+  int ErreurEcriture() const { return erreurEcriture_; }
 
   // Folder put before the file name; empty, so the journal lies in the current directory.
   const std::string& PrefixeDonnees() const { return prefixe_; }
@@ -42,8 +52,9 @@ class Journal {
 
   // Appends one line (text in UTF-8, stored in code page 1252, ended by CR LF) to the file and
   // to the window's view, preceded by the "DDMMYY:HHNN" time stamp and a space when asked.
-  // Does nothing while the journal is closed. Never fails: a step that cannot be done (full
-  // disk, vanished window) is left out and the run goes on.
+  // Does nothing while the journal is closed. Never throws: a step that cannot be done (full
+  // disk, vanished window) is left out; a write the file refused is remembered (EcritureSure,
+  // ErreurEcriture) for the run to stop on.
   void EcritureJournal(const std::string& texte, bool horodate = false) noexcept;
 
   // A title framed by lines of stars, and a section framed by dashes between two empty lines.
@@ -60,7 +71,7 @@ class Journal {
 
  private:
   InterfaceFenetre* Fenetre() const;
-  void EcritFichier(const std::string& ligneAnsi);
+  bool EcritFichier(const std::string& ligneAnsi);
   bool Tronque(long long longueur, const std::string& ligneAnsi);
 
   InterfaceFenetre* fenetre_ = nullptr;  // nullptr: the current window
@@ -68,6 +79,8 @@ class Journal {
   std::string chemin_;
   std::string prefixe_;
   std::error_code erreurOuverture_;
+  int erreurEcriture_ = 0;
+  bool sansFichier_ = false;
 };
 
 }  // namespace utireorg

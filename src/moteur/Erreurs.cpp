@@ -1,5 +1,6 @@
 #include "moteur/Erreurs.h"
 
+#include <atomic>
 #include <map>
 
 namespace moteur {
@@ -140,5 +141,13 @@ bool EstErreurVerrou(int numero) noexcept {
     default: return false;
   }
 }
+
+namespace {
+std::atomic<bool> limiteTailleAtteinte{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+}  // namespace
+
+void NoteLimiteTailleFichier() noexcept { limiteTailleAtteinte.store(true); }
+bool LimiteTailleFichierAtteinte() noexcept { return limiteTailleAtteinte.load(); }
 
 }  // namespace moteur

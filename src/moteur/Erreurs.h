@@ -62,6 +62,12 @@ inline constexpr int ConversionImpossible = 3421;
 // same attempt may succeed later: the engine's lock numbers, a table or a record locked, the
 // database held open exclusively.
 bool EstErreurVerrou(int numero) noexcept;
+// A write that met the file-size limit of the session (SIGXFSZ, then EFBIG): set by the signal's
+// handler (async-signal-safe), read when a write fails. SQLite does not always keep the system's
+// error of a failed write, and every later write of that file fails the same way: once the limit
+// has been met, an input/output error is taken for a full disk.
+void NoteLimiteTailleFichier() noexcept;
+bool LimiteTailleFichierAtteinte() noexcept;
 
 // Description of an error number, with |1, |2 … replaced by the arguments.
 std::string DescriptionErreur(int numero, std::initializer_list<std::string_view> arguments = {});

@@ -68,8 +68,9 @@ ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) 
     case SQLITE_IOERR:
       if (etendu == SQLITE_IOERR_NOMEM) return ErreurMoteur(3035, "Ressources système dépassées.");
       // A file grown to the size limit of the session fails like a full disk.
-      if (db && (sqlite3_system_errno(db) == EFBIG || sqlite3_system_errno(db) == ENOSPC ||
-                 sqlite3_system_errno(db) == EDQUOT))
+      if (LimiteTailleFichierAtteinte() || (db && (sqlite3_system_errno(db) == EFBIG ||
+                                                  sqlite3_system_errno(db) == ENOSPC ||
+                                                  sqlite3_system_errno(db) == EDQUOT)))
         return ErreurMoteur(err::EspaceDisque);
       return ErreurMoteur(3043, "Erreur de disque ou de réseau (" + message + ").");
     case SQLITE_ERROR:

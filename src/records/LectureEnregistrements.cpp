@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Arret.h"
 #include "common/BaseDonnees.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
@@ -125,11 +126,11 @@ class Verification {
       }
     } catch (const std::exception&) {
       // Any error but an unreadable value ends the scan: what was done so far is summed up.
+    } catch (const ArretRun&) {
+      Termine();
+      throw;
     }
-    FermeTable(table_);
-    FermeBase(base_);
-    slots_.assign(slots_.size(), Valeur());
-    etat_.fenetre.Pointeur(PointeurSouris::Normal);
+    Termine();
   }
 
   long Corriges() const { return corriges_; }
@@ -140,6 +141,13 @@ class Verification {
   int EspaceManquant() const { return espaceManquant_; }
 
  private:
+  void Termine() {
+    FermeTable(table_);
+    FermeBase(base_);
+    slots_.assign(slots_.size(), Valeur());
+    etat_.fenetre.Pointeur(PointeurSouris::Normal);
+  }
+
   // False when a record too wide for the buffer ends the scan.
   bool VerifieTable(const std::string& nomTable) {
     table_ = OuvreTable(base_, nomTable, moteur::dbOpenTable);
@@ -242,6 +250,10 @@ class Verification {
       etat_.journal.EcritureJournal(
           "          " + champs[k].Name() + " : " + (valeur.EstNulOuVide() ? std::string() : valeur.EnTexte()), true);
     }
+    // The journal lines above are the only trace of what is about to be cut or deleted: a journal
+    // that could not take them is a full disk, and nothing is touched.
+    if (!etat_.journal.EcritureSure()) ArreteSiDisquePlein(moteur::err::DisquePlein);
+
     // From here the record is counted once, as what really became of it: corrected when its
     // copy is stored, deleted when the deletion is written without the copy, left as it was
     // when the deletion is undone or refused.
@@ -454,6 +466,17 @@ bool LectureTable(EtatReorganisation& etat, moteur::Database& db, const std::str
 long LectureEnregMove(moteur::Database& db, const std::string& nomTable) { return LitTable(db, nomTable).lecture; }
 
 bool VerificationEnregistrements(EtatReorganisation& etat, const std::string& chemin) {
+  // The journal keeps the only trace of what the verification cuts or deletes: without it,
+  // nothing is touched.
+  if (!etat.journal.EcritureSure()) {
+    etat.journal.EcritureJournal("#ERR# Erreur 3163 : le journal d'analyse ne peut pas être écrit, "
+                                 "les enregistrements défectueux ne sont ni corrigés ni supprimés.");
+    AfficheMessage("!#Une erreur (Réf 3163) a été détectée dans le fichier@en cours de vérification."
+                   "@@Les enregistrements défectueux ne peuvent pas être corrigés :@le journal d'analyse,"
+                   " qui seul garderait leurs valeurs,@ne peut pas être écrit.",
+                   std::string("Compactage impossible"));
+    return false;
+  }
   // Only an explicit "Oui" lets the records be rewritten: a question that could not be shown
   // is no consent.
   if (AfficheMessage(QuestionVerification, std::string("Compactage impossible"), std::string("&Oui;+-&Non")) != 1)

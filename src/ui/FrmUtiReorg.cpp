@@ -720,6 +720,9 @@ void FrmUtiReorg::ActionLancer() {
   IssueLancer issue = pilote_.Lancer(etapes);
   if (!garde) return;
   if (issue == IssueLancer::SaisiesRefusees) FocusApresControle();
+  // Asked by the system to end (SIGTERM, SIGINT, SIGHUP) during the run: once the run has put
+  // everything back in order, the program ends as the signal asked.
+  if (auto arret = pilote_.ArretPar(); arret && arret->raison == RaisonArret::Signal) Decharge();
 }
 
 void FrmUtiReorg::FocusApresControle() {

@@ -314,17 +314,39 @@ TEST_F(TestPilote, VersionBaseLitLaVersionOuRendUnTexteVide) {
 
 // ---- A journal that cannot be opened ----
 
-TEST_F(TestPilote, UnJournalImpossibleAOuvrirArreteLeLancementSansLaisserDeRunEnCours) {
-  Saisit(CreePetiteBase("Compta.mdb"));
+// The user is asked before the run, told where the journal would have been and why in French;
+// the window never closes on it.
+TEST_F(TestPilote, UnJournalImpossibleAOuvrirEstDemandeAvantLeRunSansFermerLaFenetre) {
+  std::string cible = CreePetiteBase("Compta.mdb");
+  const std::string avant = Contenu(cible);
+  Saisit(cible);
   fs::create_directory(Chemin("Analyse.txt"));  // a folder where the journal should be
-  fenetre->reponses = {1};                      // "Confirmer"
+  const std::string chemin = fs::canonical(Dossier()).string() + "/Analyse.txt";
+  fenetre->reponses = {1, 2};                    // "Confirmer", then "Annuler" to the journal
 
   auto issue = pilote->Lancer();
 
+  EXPECT_EQ(issue, utireorg::IssueLancer::Annulee);
+  EXPECT_EQ(pilote->Issue(), IssueRun::NonLancee);
   EXPECT_FALSE(pilote->ReorgEnCours());
-  ASSERT_EQ(fenetre->NombreMessages("Erreur"), 1);
-  EXPECT_EQ(issue == utireorg::IssueLancer::Abandonnee, fenetre->fermetures == 1);
-  EXPECT_FALSE(fenetre->ContientTexte("Réorganisation base de données principale"));
+  EXPECT_EQ(fenetre->fermetures, 0);
+  EXPECT_EQ(fenetre->NombreMessages("Erreur"), 0);
+  ASSERT_EQ(fenetre->messages.size(), 2u);
+  EXPECT_EQ(fenetre->messages[1].texte,
+            "Le journal d'analyse ne peut pas être ouvert :\n« " + chemin +
+                " » :\nc'est un dossier, pas un fichier (erreur système 21).\n\n"
+                "Sans journal, aucun enregistrement défectueux ne pourra être corrigé ni supprimé,\n"
+                "et le détail de la réorganisation ne sera pas conservé.\n\nLancer la réorganisation sans journal ?");
+  EXPECT_TRUE(fenetre->journal.empty());
+  EXPECT_EQ(Contenu(cible), avant);
+
+  // Accepted: the run goes on, its lines shown in the window only.
+  fenetre->messages.clear();
+  fenetre->reponses = {1, 1};
+  EXPECT_EQ(pilote->Lancer(), utireorg::IssueLancer::Terminee) << fenetre->journal;
+  EXPECT_TRUE(fenetre->ContientTexte("#ERR# Journal d'analyse « " + chemin + " » impossible à ouvrir"));
+  EXPECT_NE(fenetre->PositionCadre("Réorganisation base de données principale"), -1);
+  EXPECT_TRUE(fs::is_directory(Chemin("Analyse.txt")));
 }
 
 }  // namespace

@@ -123,6 +123,7 @@ struct Lancement {
   std::string dossier;  // current directory; empty: the test's own
   std::vector<std::pair<std::string, std::string>> environnement;
   std::string sortie;  // file receiving stdout and stderr; empty: /dev/null
+  int tubeSortie = -1;  // when given, stdout goes to this descriptor (a pipe) and only stderr to "sortie"
 };
 
 // A program running beside the test. The destructor always stops it (SIGKILL) and waits for it,
@@ -154,6 +155,7 @@ class Processus {
     std::string sortie = lancement.sortie.empty() ? "/dev/null" : lancement.sortie;
     posix_spawn_file_actions_addopen(&actions, 1, sortie.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (lancement.tubeSortie >= 0) posix_spawn_file_actions_adddup2(&actions, lancement.tubeSortie, 1);
     if (!lancement.dossier.empty()) posix_spawn_file_actions_addchdir_np(&actions, lancement.dossier.c_str());
     int rc = posix_spawn(&pid_, lancement.programme.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);

@@ -1,14 +1,20 @@
-// A run killed outright: what it leaves in the temporary folder is removed by the next run, unless
-// a live process holds it.
+// A run stopped from outside: SIGTERM, an output closed under it ("| head"), the user's stop
+// request from the window, and a run killed outright. A stop ends the run at its next safe point
+// as a failed run: in "Mode sécurisé" the origin is byte for byte as it was, the working copies
+// are gone, and the journal says "Procédure interrompue !" with the reason. What a killed run
+// leaves in the temporary folder is removed by the next run, unless a live process holds it.
 #include <sys/file.h>
 
 #include "common/Ansi.h"
+#include "common/Arret.h"
 #include "fiabilite/OutilsFiabilite.h"
 
 namespace fiabilite {
 namespace {
 
 using utireorg::IssueLancer;
+
+const std::string Interrompue = "Procédure interrompue !";
 
 std::vector<std::string> Toutes() {
   return {"--options", "0,1,2,3,4,5", "--copie", "--avance", "--oui"};
@@ -52,12 +58,13 @@ class Arret : public ::testing::Test {
 
   // Waits until the run has made its working copy and begun writing it, then freezes it there
   // (SIGSTOP) so that what the test does next reaches it in the middle of its run; false after a
-  // minute.
+  // minute. Continue lets it go on.
   bool ArreteAuMilieu(Processus& p) const {
     if (!AttendCopieDeTravail(p)) return false;
     ::kill(p.Pid(), SIGSTOP);
     return true;
   }
+  static void Continue(Processus& p) { ::kill(p.Pid(), SIGCONT); }
 
   bool AttendCopieDeTravail(Processus& p) const {
     auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -71,11 +78,98 @@ class Arret : public ::testing::Test {
     return false;
   }
 
+  // The end of a run stopped at a safe point: said on the output and in the journal, nothing
+  // left in the temporary folder, the origin as it was.
+  void VerifieArret(const std::string& sortie, const std::string& raison) {
+    for (const std::string& texte : {raison, Interrompue}) EXPECT_NE(sortie.find(texte), std::string::npos) << texte << "\n" << sortie;
+    EXPECT_NE(Journal().find("#ERR# " + Interrompue + " " + raison), std::string::npos) << Journal();
+    EXPECT_EQ(Journal().find("Fin de l'analyse de bases de données"), std::string::npos);
+    EXPECT_TRUE(Lit(Cible()) == avant_) << "la base d'origine a changé";
+    EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+  }
+
   static inline std::unique_ptr<DossierTest> reference_;
   static inline CoupleBases couple_;
   DossierTest dossier_{"arret", true};
   std::string avant_;
 };
+
+TEST_F(Arret, SigtermArreteLeRunAuPointSurSuivantSansToucherALaBase) {
+  Processus p(Lot(Toutes()));
+  ASSERT_TRUE(ArreteAuMilieu(p)) << Lit(dossier_.Racine() + "/sortie.txt");
+  ::kill(p.Pid(), SIGTERM);
+  Continue(p);
+  p.Attend();
+  const std::string sortie = Lit(dossier_.Racine() + "/sortie.txt");
+  ASSERT_FALSE(p.ArreteParSignal()) << "tué par le signal au lieu de s'arrêter\n" << sortie;
+  EXPECT_EQ(p.Code(), 1) << sortie;
+  VerifieArret(sortie, "Réorganisation arrêtée à la demande du système (signal SIGTERM).");
+}
+
+// "utireorg-lot … | head": once head has gone, the run's next line has nowhere to go.
+TEST_F(Arret, UneSortieFermeeArreteLeRunAuLieuDeLeTuer) {
+  int tube[2];
+  ASSERT_EQ(::pipe2(tube, O_CLOEXEC), 0);
+  Lancement l = Lot(Toutes());
+  l.tubeSortie = tube[1];
+  Processus p(l);
+  ::close(tube[1]);
+  const bool auMilieu = ArreteAuMilieu(p);
+  ::close(tube[0]);  // the reader goes, as head does after its lines
+  Continue(p);
+  ASSERT_TRUE(auMilieu);
+  p.Attend();
+  const std::string sortie = Lit(l.sortie);
+  ASSERT_FALSE(p.ArreteParSignal()) << "tué (SIGPIPE) au lieu de s'arrêter\n" << sortie;
+  EXPECT_EQ(p.Code(), 1) << sortie;
+  VerifieArret(sortie, "Réorganisation arrêtée : la sortie du programme a été fermée.");
+}
+
+// The window's stop button sets the request while the window processes its events: the run ends
+// at the safe point that follows, whatever stage it is in.
+class FenetreArretee : public FenetreRun {
+ public:
+  using FenetreRun::FenetreRun;
+  std::string quand;  // the journal line after which the user clicks
+  bool arme = false;
+  void AjouteAuJournal(const std::string& texte) override {
+    FenetreRun::AjouteAuJournal(texte);
+    if (!quand.empty() && texte.find(quand) != std::string::npos) arme = true;
+  }
+
+ protected:
+  void TraiteEvenements() override {
+    FenetreRun::TraiteEvenements();
+    if (arme) utireorg::DemandeArret(utireorg::RaisonArret::Utilisateur);
+  }
+};
+
+TEST_F(Arret, LArretDemandeParLUtilisateurAbandonneLeRunAChaqueEtape) {
+  CoupleBases petit = CreeCoupleBases(dossier_.Chemin("petit"));
+  const std::string octets = Lit(petit.cible);
+  for (const std::string& quand :
+       {"Début Sauvegarde", "Lecture des enregistrements", "Copie des enregistrements", "Début Compactage",
+        "Tentative de réparation", "Vérification base de données principale", "Vérification des relations"}) {
+    SCOPED_TRACE(quand);
+    FenetreArretee fenetre(petit, true);
+    fenetre.quand = quand;
+    IssueLancer issue;
+    {
+      EnvironnementRun environnement(dossier_.Chemin("petit"), Temporaire());
+      issue = LanceRun(fenetre);
+    }
+    EXPECT_TRUE(fenetre.arme) << "ligne jamais écrite";
+    EXPECT_EQ(issue, IssueLancer::Interrompue) << fenetre.journal;
+    EXPECT_TRUE(fenetre.ContientLigne("#ERR# Procédure interrompue ! Réorganisation arrêtée à la demande de "
+                                      "l'utilisateur."))
+        << fenetre.journal;
+    EXPECT_FALSE(fenetre.ContientTexte("Fin de l'analyse de bases de données"));
+    ASSERT_FALSE(fenetre.legendes.empty());
+    EXPECT_EQ(fenetre.legendes.back().first, Interrompue);
+    EXPECT_TRUE(Lit(petit.cible) == octets) << "la base d'origine a changé";
+    EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+  }
+}
 
 // A run killed outright leaves its working copy; the next run removes it, but never the files a
 // live process holds (another run in progress, here the test itself).

@@ -524,9 +524,10 @@ TEST_F(TestDisqueLot, LaLimiteDEcritureDuLotArreteLeRunSurLesLignesDuDisquePlein
   EXPECT_EQ(Lit(couple_.cible), avant_);
 }
 
-// The journal is the one file that grows past the session's file-size limit: its lines are lost
-// on disk, still shown, and the run goes on to its end instead of being killed in a write.
-TEST_F(TestDisqueLot, UnJournalQuiNePeutPlusGrandirNArretePasLeRun) {
+// The journal is the one file that grows past the session's file-size limit: it is the only trace
+// of what the run deletes, so a journal that can no longer be written is a full disk, and the run
+// stops at its next safe point with the disk's messages, the origin untouched.
+TEST_F(TestDisqueLot, UnJournalQuiNePeutPlusGrandirArreteLeRunCommeUnDisquePlein) {
   CreeBases(Racine());
   std::string ancien;
   while (ancien.size() < 900'000) ancien += "Ligne d'une analyse précédente\r\n";
@@ -539,14 +540,16 @@ TEST_F(TestDisqueLot, UnJournalQuiNePeutPlusGrandirNArretePasLeRun) {
                 "--avance", "--oui"},
                conditions);
   ASSERT_TRUE(e.Propre()) << "signal " << e.signal << "\n" << e.sortie;
-  EXPECT_EQ(e.code, 0) << e.sortie;
-  EXPECT_NE(e.sortie.find("Fin de l'analyse de bases de données"), std::string::npos);
+  EXPECT_EQ(e.code, 1) << e.sortie;
+  for (const std::string& ligne : {std::string("Réorganisation arrêtée : le journal d'analyse ne peut plus être écrit"),
+                                   LigneInterrompueDisque, "\n" + InterrompueDisque + "\n"})
+    EXPECT_NE(e.sortie.find(ligne), std::string::npos) << ligne << "\n" << e.sortie;
+  EXPECT_EQ(e.sortie.find("Fin de l'analyse de bases de données"), std::string::npos);
   const std::string journal = Lit(Racine() + "/Analyse.txt");
   EXPECT_LE(journal.size(), static_cast<std::size_t>(conditions.tailleFichierMax));
   EXPECT_EQ(journal.substr(0, ancien.size()), ancien);
-  BaseLue cible = fiabilite::LitBase(couple_.cible);
-  EXPECT_TRUE(cible.integrite.empty());
-  EXPECT_TRUE(cible.tables.count("Reglements"));  // brought up to the model
+  EXPECT_EQ(Lit(couple_.cible), avant_);
+  EXPECT_TRUE(fiabilite::Fichiers(Racine() + "/tmp").empty());
 }
 
 // A file-size limit on the session (ulimit -f) is a full disk wherever it is met: the working
@@ -631,6 +634,38 @@ TEST_F(TestDisqueReel, UneCopieDeTravailSurUnDisquePleinEstRefuseeSansRienLaisse
   EXPECT_NE(Journal().find("Erreur 61 - Sauvegarde " + couple_.cible), std::string::npos) << Journal();
   EXPECT_EQ(Lit(couple_.cible), avant_);
   EXPECT_EQ(fiabilite::Fichiers(petit_), (std::vector<std::string>{"Logiciel", "remplissage"}));
+}
+
+// The working folder, where the journal is written, on a full disk while the databases have room:
+// the run stops before it changes anything, with or without a working copy, and says why on its
+// output since the journal cannot take it.
+TEST_F(TestDisqueLot, UnDossierDeTravailSurUnDisquePleinArreteLeRunAvantToutChangement) {
+  montage_ = std::make_unique<Tmpfs>(Racine() + "/travail", 256 * 1024);
+  if (!montage_->Monte()) GTEST_SKIP() << "montage d'un tmpfs impossible ici : " << montage_->Erreur();
+  CreeBases(Racine());
+  montage_->Remplit(0);
+  const BaseLue origine = fiabilite::LitBase(couple_.cible);
+  for (const char* options : {"0,1,2,3,4,5", "0,1,2,4,5"}) {
+    SCOPED_TRACE(options);
+    entrees::Conditions conditions;
+    conditions.dossierCourant = Racine() + "/travail";
+    auto e = Lot({"--cible", couple_.cible, "--modele", couple_.modele, "--options", options, "--copie", "--avance",
+                  "--oui"},
+                 conditions);
+    ASSERT_TRUE(e.Propre()) << e.sortie;
+    EXPECT_EQ(e.code, 1) << e.sortie;
+    for (const std::string& ligne :
+         {std::string("Réorganisation arrêtée : le journal d'analyse ne peut plus être écrit (plus de place sur le "
+                      "disque (erreur système 28))"),
+          LigneInterrompueDisque, "\n" + InterrompueDisque + "\n"})
+      EXPECT_NE(e.sortie.find(ligne), std::string::npos) << ligne << "\n" << e.sortie;
+    for (const char* absent : {"supprimé", "corrigé", "Fin de l'analyse de bases de données"})
+      EXPECT_EQ(e.sortie.find(absent), std::string::npos) << absent << "\n" << e.sortie;
+    EXPECT_EQ(Lit(couple_.cible), avant_);
+    BaseLue apres = fiabilite::LitBase(couple_.cible);
+    EXPECT_TRUE(apres == origine) << fiabilite::Differences(apres, origine);
+    EXPECT_TRUE(fiabilite::Fichiers(Racine() + "/tmp").empty());
+  }
 }
 
 TEST_F(TestDisqueReel, LaCopieDuModeleSurUnDisquePleinEstUnManqueDePlace) {

@@ -306,6 +306,39 @@ TEST_F(TestFichiers, UneBaseEnLectureSeuleNEstNiRemplaceeNiDiteEndommagee) {
   ::chmod(Cible().c_str(), 0644);
 }
 
+// A folder where the journal should be: the run asks before it starts, says where it would have
+// written and why in French, and the program does not end on it. Declined, nothing is run; run
+// without a journal, nothing is corrected or deleted, since the journal is the only trace of the
+// values a correction cuts.
+TEST_F(TestFichiers, UnDossierALaPlaceDuJournalEstSignaleAvantLeRun) {
+  fs::create_directory(Racine() + "/Analyse.txt");
+  const std::string chemin = fs::canonical(Racine()).string() + "/Analyse.txt";
+  for (const char* reponse : {"2", "1"}) {
+    SCOPED_TRACE(std::string("réponse ") + reponse);
+    auto avant = Etat();
+    auto e = Lot({"--cible", Cible(), "--modele", Modele(), "--options", "0,1,2,3,4,5", "--copie", "--avance",
+                  "--repondre", reponse, "--oui"});
+    Note(e);
+    ASSERT_TRUE(e.Propre()) << e.sortie;
+    EXPECT_EQ(e.code, 1) << e.sortie;
+    EXPECT_NE(e.sortie.find("Le journal d'analyse ne peut pas être ouvert :\n« " + chemin + " » :\nc'est un dossier"),
+              std::string::npos)
+        << e.sortie;
+    for (const char* absent : {"Is a directory", "ne peut être poursuivie", "a été supprimé", "ont été supprimés",
+                               "a été corrigé", "ont été corrigés"})
+      EXPECT_EQ(e.sortie.find(absent), std::string::npos) << absent << "\n" << e.sortie;
+    if (std::string(reponse) == "2") {
+      EXPECT_EQ(e.sortie.find("Sauvegarde"), std::string::npos) << "le run a eu lieu\n" << e.sortie;
+    } else {
+      EXPECT_NE(e.sortie.find("réorganisation lancée sans journal"), std::string::npos) << e.sortie;
+      EXPECT_NE(e.sortie.find("les enregistrements défectueux ne sont ni corrigés ni supprimés"), std::string::npos)
+          << e.sortie;
+    }
+    VerifieRienChange(avant);
+    EXPECT_TRUE(fs::is_directory(Racine() + "/Analyse.txt"));
+  }
+}
+
 // Blanks, both quotes, brackets and accents in the folders and in the file names: the run finds
 // the model one folder up by its name, copies the records beside the target and ends well.
 TEST_F(TestFichiers, UnNomAvecBlancsGuillemetsCrochetsEtAccentsSeReorganise) {

@@ -4,17 +4,18 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
-#include <csignal>
 
+#include "common/Arret.h"
 #include "common/LigneDeCommande.h"
 #include "ui/FrmUtiReorg.h"
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   utireorg::MemoriseLigneDeCommande(argc, argv);
-  // A file grown past the size limit of the session must fail like a full disk, which the run
-  // reports, rather than end the program in the middle of a write.
-  std::signal(SIGXFSZ, SIG_IGN);
+  // A run in progress when the session ends puts the user's files back in order first, and a
+  // file grown past the size limit of the session fails like a full disk, which the run reports,
+  // rather than ending the program in the middle of a write.
+  utireorg::InstalleArretParSignaux();
 
   // Qt's own dialogs (the file dialog) speak the program's language.
   QTranslator traduction;
