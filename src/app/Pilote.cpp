@@ -278,6 +278,7 @@ bool Pilote::ControleSaisies() {
     const bool cibleEstLaCopie = EstFichierDeLaCopie(cible, fichierCopie);
     if (cibleEstLaCopie || EstFichierDeLaCopie(modele, fichierCopie)) {
       FermeBase(etat_.baseCourante);
+      LibereCible();
       const std::string quelle = cibleEstLaCopie ? "Base à analyser" : "Base modèle";
       const std::string& chemin = cibleEstLaCopie ? cible : modele;
       AfficheMessage("!#" + quelle + " invalide !@@Le fichier « " + chemin + " » est celui que la copie des" +
@@ -312,6 +313,7 @@ bool Pilote::ControleSaisies() {
 
   if (RunEcritLaCible(fenetre_, cible) && EstEnLectureSeule(cible)) {
     FermeBase(etat_.baseCourante);
+    LibereCible();
     AfficheMessage("!#Base à analyser en lecture seule !@@Le fichier « " + cible +
                    " » est en lecture seule :@la réorganisation ne peut pas le modifier."
                    "@@Ôtez-lui la lecture seule, puis relancez la réorganisation.");
