@@ -302,7 +302,7 @@ rapport::Json RunDossier(FenetreLot& fenetre, rapport::SuiviJournal& suivi, cons
     std::error_code erreur;
     auto chemin = std::filesystem::absolute(pilote.JournalAnalyse().CheminJournal(), erreur);
     dossier.journal = erreur ? pilote.JournalAnalyse().CheminJournal() : chemin.string();
-    const bool nonEcrit = pilote.JournalAnalyse().ErreurOuverture();
+    const bool nonEcrit = static_cast<bool>(pilote.JournalAnalyse().ErreurOuverture());
     if (nonEcrit || affichage != Affichage::Silencieux)
       std::cerr << (nonEcrit ? "Journal d'analyse non écrit : " : "Journal d'analyse : ") << dossier.journal << '\n';
   }
