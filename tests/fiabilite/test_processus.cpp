@@ -407,7 +407,8 @@ TEST_F(AutresProcessus, LaCopieDeTravailEstLaBaseOctetPourOctet) {
   fenetre.surLigne = [&](const std::string& ligne) {
     if (copie || ligne.find("  Fin Sauvegarde ") == std::string::npos) return;
     for (const auto& nom : Fichiers(Temporaire()))
-      if (nom.rfind("DB", 0) == 0) copie = Lit(Temporaire() + "/" + nom);
+      if (nom.rfind("utireorg-DB", 0) == 0 && nom.size() > 4 && nom.substr(nom.size() - 4) == ".mdb")
+        copie = Lit(Temporaire() + "/" + nom);
   };
   EXPECT_EQ(Run(fenetre), IssueLancer::Terminee) << fenetre.journal;
   ASSERT_TRUE(copie);
