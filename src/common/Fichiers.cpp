@@ -24,6 +24,7 @@
 
 #include "moteur/Erreurs.h"
 #include "moteur/Injection.h"
+#include "moteur/Moteur.h"
 #include "moteur/Tenue.h"
 
 namespace utireorg {
@@ -108,6 +109,7 @@ void CopieContenu(int source, const std::string& cheminSource, int destination, 
       LeveSysteme(errno, cheminSource);
     }
     if (lu == 0) break;
+    moteur::Veille();
     if (!moteur::injection::ConsommeOctets(static_cast<std::size_t>(lu))) LeveSysteme(ENOSPC, cheminDestination);
     EcritTout(destination, tampon.data(), static_cast<std::size_t>(lu), cheminDestination);
   }

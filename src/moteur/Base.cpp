@@ -274,6 +274,10 @@ void Database::Execute(std::string_view instruction, int options) {
     default: texte = ins.sql; break;
   }
   DrapeauIgnore drapeau(base, ignore);
+  // A bulk INSERT … SELECT copies a whole table in one statement; it is undone as a whole.
+  std::optional<veille::Interruptible> interruptible;
+  if (ins.genre == dialecte::Genre::Insert && ins.baseExterne && PlieNom(ins.source.substr(0, 7)) == "select ")
+    interruptible.emplace();
   sql::Requete r(base.db, texte, sql::Operation::Ecriture);
   r.Termine();
   base.recordsAffected = sqlite3_changes64(base.db);
@@ -283,6 +287,7 @@ std::vector<std::string> Database::VerifieIntegrite() const {
   e_->VerifieOuverte();
   std::vector<std::string> problemes;
   try {
+    veille::Interruptible interruptible;
     sql::Requete r(e_->db, "PRAGMA integrity_check");
     while (r.Pas()) {
       std::string ligne = r.Texte(0);

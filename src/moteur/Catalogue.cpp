@@ -211,9 +211,12 @@ void ReconstruitAvecCompteur(BaseEtat& base, const DefTable& avant, const DefTab
   for (const auto& r : base.cat.relations)
     if (Concerne(*r, avant.nom)) SupprimeDeclencheursRelation(base.db, r->id);
   sql::Execute(base.db, "CREATE TABLE " + CiteIdent(temporaire) + " (" + colonnes + ")", Operation::Structure);
-  sql::Execute(base.db, "INSERT INTO " + CiteIdent(temporaire) + " (" + cibles + ") SELECT " + sources + " FROM " +
-                            CiteIdent(avant.nom) + " ORDER BY rowid",
-               Operation::Structure);
+  {
+    veille::Interruptible interruptible;
+    sql::Execute(base.db, "INSERT INTO " + CiteIdent(temporaire) + " (" + cibles + ") SELECT " + sources + " FROM " +
+                              CiteIdent(avant.nom) + " ORDER BY rowid",
+                 Operation::Structure);
+  }
   sql::Execute(base.db, "DROP TABLE " + CiteIdent(avant.nom), Operation::Structure);
   sql::Execute(base.db, "ALTER TABLE " + CiteIdent(temporaire) + " RENAME TO " + CiteIdent(apres.nom), Operation::Structure);
   for (const auto& index : apres.index) CreeIndexSqlite(base.db, apres, index);

@@ -15,6 +15,29 @@
 
 namespace moteur {
 
+namespace veille {
+
+// SQLite's progress handler on a connection: the hook of DefinitVeille, every few thousand steps.
+void Installe(sqlite3* db);
+
+// The span of an operation that a stop may abandon: there what the hook throws interrupts the
+// statement running, and comes out of it in place of SQLite's SQLITE_INTERRUPT.
+class Interruptible {
+ public:
+  Interruptible();
+  ~Interruptible();
+  Interruptible(const Interruptible&) = delete;
+  Interruptible& operator=(const Interruptible&) = delete;
+};
+
+// Inside an Interruptible: calls the hook, letting what it throws through (a loop of the engine).
+void Point();
+
+// After a statement failed with SQLITE_INTERRUPT: throws what the hook threw, if it did.
+void RelanceArret(int rc);
+
+}  // namespace veille
+
 namespace sql {
 
 // What was being done when SQLite refused: decides which lock or format number to give.

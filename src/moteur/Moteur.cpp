@@ -155,6 +155,7 @@ sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
   }
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_handler(db, AttendOccupation, nullptr);
+  veille::Installe(db);
   return db;
 }
 
@@ -401,9 +402,12 @@ void VerifieDestination(const std::string& destination) {
 void EcritCopie(BaseEtat& origine, const std::string& source, const std::string& destination, const std::string& version,
                 const std::function<void()>& avantFinition) {
   try {
-    sql::Requete r(origine.db, "VACUUM INTO ?", sql::Operation::Lecture);
-    r.Lie(1, std::string_view(destination));
-    r.Termine();
+    {
+      veille::Interruptible interruptible;
+      sql::Requete r(origine.db, "VACUUM INTO ?", sql::Operation::Lecture);
+      r.Lie(1, std::string_view(destination));
+      r.Termine();
+    }
     if (avantFinition) avantFinition();
     origine.Ferme();
     // Writing the version commits with a sync, so the new file is on disk when we return.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -326,6 +327,16 @@ void ConvertitJet(const std::string& source, const std::string& destination, con
 // purpose may shorten it.
 inline constexpr std::chrono::milliseconds DelaiOccupationParDefaut{500};
 void DefinitDelaiOccupation(std::chrono::milliseconds delai);
+
+// The integrity check, VACUUM INTO, the salvage of a damaged file and a bulk INSERT … SELECT last
+// as long as the file is big. They call back the hook set here as they go (through SQLite's
+// progress handler, and from the engine's own loops), on the thread that set it only, so that a
+// window keeps drawing itself and taking clicks through them. What the hook throws (a stop asked
+// for meanwhile) abandons those operations as an error would, and comes out of the engine's call;
+// anywhere else the engine drops it, and the caller's own next check meets the request again.
+void DefinitVeille(std::function<void()> veille);
+// Calls the hook from a loop that is no SQL statement (a file copy); what it throws is dropped.
+void Veille() noexcept;
 
 // The engine and its default workspace.
 class DBEngine {

@@ -111,6 +111,7 @@ void SauveLignes(BaseEtat& ancienne, BaseEtat& nouvelle, const DefTable& t) {
         for (int i = 0; i <= static_cast<int>(t.champs.size()); ++i) ecriture.Lie(i + 1, lecture.Brute(i));
         ecriture.Termine();
         saut = 1;
+        veille::Point();
       }
       return;
     } catch (const ErreurMoteur& e) {
@@ -262,6 +263,7 @@ void DBEngine::RepairDatabase(const std::string& chemin) {
       throw ErreurMoteur(err::BaseEndommagee, {chemin});
     }
     sqlite3_extended_result_codes(ancienne->db, 1);
+    veille::Installe(ancienne->db);
     // SQLite refuses outright a file shorter than its header says unless the schema is writable;
     // on this read-only connection that only lets it read up to the real end of the file.
     sqlite3_exec(ancienne->db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
@@ -270,6 +272,7 @@ void DBEngine::RepairDatabase(const std::string& chemin) {
   try {
     std::string version = "4.0";
     {
+      veille::Interruptible interruptible;
       Database nouvelle = DBEngine::CreateDatabase(temporaire, version);
       Recree(*ancienne, *nouvelle.etat());
       nouvelle.Close();

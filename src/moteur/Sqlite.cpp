@@ -107,6 +107,7 @@ int CauseAnnulation(sqlite3* db) {
 void OublieCauseAnnulation(sqlite3* db) { causesAnnulation.erase(db); }
 
 void Leve(sqlite3* db, int rc, Operation op, std::string_view objet) {
+  veille::RelanceArret(rc);
   ErreurMoteur e = Traduit(db, rc, op, objet);
   RetientCause(db, e);
   throw e;
@@ -160,6 +161,10 @@ bool Requete::Pas() {
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
+  if ((rc & 0xFF) == SQLITE_INTERRUPT) {
+    sqlite3_reset(stmt_);
+    veille::RelanceArret(rc);
+  }
   ErreurMoteur e = Traduit(db_, rc, op_);
   sqlite3_reset(stmt_);
   RetientCause(db_, e);
