@@ -423,6 +423,13 @@ void Pilote::LanceReorganisation() {
     SurveillanceArret*& surveillance;
     ~FinSurveillance() { surveillance = nullptr; }
   } finSurveillance{surveillance_};
+  // The engine's long operations (integrity check, compaction, salvage, bulk copy) let the window
+  // live, and meet a stop there, as the stages' own loops do: during the run only, whose window
+  // takes no other action meanwhile.
+  moteur::DefinitVeille([this] { fenetre_.LaisseVivre(); });
+  struct FinVeille {
+    ~FinVeille() { moteur::DefinitVeille({}); }
+  } finVeille;
   journal_.TitreJournal("Analyse de bases de données");
   journal_.EcritureJournal("Date : " + DateLongue());
 

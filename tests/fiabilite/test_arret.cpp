@@ -171,6 +171,38 @@ TEST_F(Arret, LArretDemandeParLUtilisateurAbandonneLeRunAChaqueEtape) {
   }
 }
 
+// A click handled while the engine repairs or compacts stops the run inside that long
+// operation, not after it: the stage has no end line, and the origin is as it was.
+TEST_F(Arret, LArretPendantUneOperationLongueDuMoteurLAbandonneEnCours) {
+  CoupleBases petit = CreeCoupleBases(dossier_.Chemin("petit"));
+  const std::string octets = Lit(petit.cible);
+  for (const std::string& etape : {"Réparation", "Compactage"}) {
+    SCOPED_TRACE(etape);
+    FenetreRun fenetre(petit, true);
+    // The user's click is handled there: the next safe point is inside the engine's operation.
+    fenetre.surLigne = [&](const std::string& ligne) {
+      if (ligne.find("  Début " + etape) != std::string::npos) utireorg::DemandeArret(utireorg::RaisonArret::Utilisateur);
+    };
+    IssueLancer issue;
+    {
+      EnvironnementRun environnement(dossier_.Chemin("petit"), Temporaire());
+      issue = LanceRun(fenetre);
+    }
+    EXPECT_EQ(issue, IssueLancer::Interrompue) << fenetre.journal;
+    // Nothing of the stage after its start: neither its end nor what its result would bring.
+    const auto debut = fenetre.journal.find("  Début " + etape);
+    ASSERT_NE(debut, std::string::npos) << fenetre.journal;
+    const auto suite = fenetre.journal.find("\r\n", debut) + 2;
+    EXPECT_EQ(fenetre.journal.compare(suite, 56, "La réorganisation ne s'est pas terminée correctement !"), 0)
+        << fenetre.journal.substr(suite);
+    EXPECT_TRUE(fenetre.ContientLigne("#ERR# Procédure interrompue ! Réorganisation arrêtée à la demande de "
+                                      "l'utilisateur."))
+        << fenetre.journal;
+    EXPECT_TRUE(Lit(petit.cible) == octets) << "la base d'origine a changé";
+    EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+  }
+}
+
 // A run killed outright leaves its working copy; the next run removes it, but never the files a
 // live process holds (another run in progress, here the test itself).
 TEST_F(Arret, LesCopiesDUnRunTueSontSupprimeesParLeSuivantSaufCellesTenues) {
