@@ -212,7 +212,11 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
 
   const std::vector<std::string> noms = OrdreDeCopie(dbDest, TablesACopier(dbOrig, nombreTables));
   VideTablesCopiees(dbDest, noms);
+  // The bar counts the tables copied: table k of n.
+  etat.fenetre.ProgressMaximum(static_cast<long>(noms.size()));
+  long copiees = 0;
   for (const std::string& nom : noms) {
+    etat.fenetre.ProgressValeur(copiees++);
     etat.fenetre.LaisseVivre();
 
     std::string nomDestination;
@@ -263,6 +267,7 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
     etat.fenetre.LaisseVivre(true);
     resultat = false;
   }
+  etat.fenetre.ProgressValeur(copiees);
   return resultat;
 }
 

@@ -140,8 +140,12 @@ TEST_F(CopieEnregistrements, CopieGroupeeDansLOrdreDesTablesAvecLesValeurs) {
     if (nom == "Zeta") attendues.push_back("Table : Zeta Copie de 3/3 enregistrements");
     if (nom == "Alpha") attendues.push_back("Table : Alpha Copie de 2/2 enregistrements");
   }
+  fenetre.valeursProgress.clear();
   EXPECT_TRUE(TraitementCopie(etat, orig, dest));
   EXPECT_EQ(Lignes(), attendues);
+  // The bar moves table by table: none copied, one of two, both.
+  EXPECT_EQ(fenetre.progressMax, 2);
+  EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{0, 1, 2}));
   EXPECT_EQ(Colonne(dest, "SELECT * FROM zeta ORDER BY Id", "Nom"),
             (std::vector<std::string>{"nom 1", "nom 2", "nom 3"}));
   EXPECT_EQ(Colonne(dest, "SELECT * FROM zeta ORDER BY Id", "Ajout"),
