@@ -172,6 +172,11 @@ void FrmMessage::Dispose() {
   const int largeurBouton = largeurTexte + MargeBouton;
   const int largeurRangee = n * largeurBouton + (n - 1) * EcartBoutons;
   largeur = std::max(largeur, largeurRangee + 2 * lbl_->x());
+  // The title bar shows the whole title: its text, in the bold the window managers draw it in,
+  // beside the icon and the buttons of the bar.
+  QFont gras = QApplication::font();
+  gras.setBold(true);
+  largeur = std::max(largeur, QFontMetrics(gras).horizontalAdvance(windowTitle()) + MargeBarreTitre);
 
   const int hautRangee =
       std::max(lbl_->y() + lbl_->height(), icone_->y() + icone_->height()) + EcartRangee;

@@ -39,6 +39,8 @@ class FrmMessage : public QDialog {
   static constexpr int MargeBasTwips = 240;
   static constexpr int MargeBouton = 33;   // added to the widest caption
   static constexpr int EcartBoutons = 10;
+  // Beside the title in the title bar: the icon, the close box and the margins of the bar.
+  static constexpr int MargeBarreTitre = 120;
   static constexpr int EcartRangee = 20;   // between the text (or icon) and the buttons
   static constexpr int CoteIcone = 32;
   static constexpr int MargeIcone = 12;    // left and top of the icon, and between it and the text

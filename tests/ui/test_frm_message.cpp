@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
@@ -265,6 +267,25 @@ TEST_F(DispositionMessage, TexteCourtSurUneLigne) {
   EXPECT_FALSE(lbl->wordWrap());
   EXPECT_LT(lbl->width(), Twips(&f, FrmMessage::LargeurTexteMaxTwips));
   EXPECT_GE(f.width(), lbl->x() + lbl->width() + Twips(&f, FrmMessage::MargeDroiteTwips));
+}
+
+// The title bar shows the whole title: the form is at least as wide as it, beside the bar's
+// icon and buttons.
+TEST_F(DispositionMessage, AuMoinsAussiLargeQueSonTitre) {
+  MessageAnalyse message = Ok();
+  message.titre = "Réorganisation de bases de données : erreur pendant la copie des enregistrements";
+  FrmMessage f(message);
+  QFont gras = QApplication::font();
+  gras.setBold(true);
+  EXPECT_GE(f.width(), QFontMetrics(gras).horizontalAdvance(f.windowTitle()) + FrmMessage::MargeBarreTitre);
+  // The button row stays centred in the wider form.
+  const auto* ok = f.Boutons()[0];
+  EXPECT_LE(std::abs(ok->x() + ok->width() / 2 - f.width() / 2), 1);
+  if (const char* dossier = std::getenv("UTIREORG_CAPTURES")) {
+    f.show();
+    QCoreApplication::processEvents();
+    f.grab().save(QString::fromUtf8(dossier) + QStringLiteral("/message_titre_long.png"));
+  }
 }
 
 TEST_F(DispositionMessage, TexteLongGranditEnHauteur) {
