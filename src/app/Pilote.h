@@ -111,8 +111,8 @@ class Pilote {
   void FromVekListe(ListeHote* liste, const std::string& typeListe, int indexBouton);
   // The size of a folder in "Ko" or "Mo" (unit in "unite"); without a folder, the model folder.
   std::string GetTailleDossier(std::string& unite, const std::optional<std::string>& vDossier = std::nullopt) const;
-  // The explanation of "Mode sécurisé" with the room its copy needs: the size of the target's
-  // folder once the target is chosen.
+  // The explanation of "Mode sécurisé" with the room its copy needs: the size of the target
+  // database, which is what it copies; 0 Ko while no target is chosen.
   std::string TexteCopieSecurite() const;
 
  private:

@@ -84,15 +84,20 @@ std::string Pilote::GetTailleDossier(std::string& unite, const std::optional<std
 }
 
 std::string Pilote::TexteCopieSecurite() const {
-  std::string unite;
-  std::string taille;
-  std::string cible = fenetre_.Saisie(0);
+  // What "Mode sécurisé" copies: the database set of a run, that is the target database alone
+  // (the model is only read). Nothing to copy while no target is chosen.
+  std::int64_t octets = 0;
+  const std::string cible = fenetre_.Saisie(0);
   std::error_code erreur;
-  fs::path absolu = cible.find_first_not_of(" \t") == std::string::npos ? fs::path() : fs::absolute(cible, erreur);
-  if (!absolu.empty() && !erreur && FichierExiste(absolu.string()))
-    taille = GetTailleDossier(unite, absolu.parent_path().string());
-  else
-    taille = GetTailleDossier(unite);
+  if (cible.find_first_not_of(" \t") != std::string::npos) {
+    const fs::path absolu = fs::absolute(cible, erreur);
+    if (!erreur && fs::is_regular_file(absolu, erreur)) {
+      const auto taille = fs::file_size(absolu, erreur);
+      if (!erreur) octets = static_cast<std::int64_t>(taille);
+    }
+  }
+  std::string unite;
+  const std::string taille = TailleEnUnites(octets, unite);
   return "Une copie de sécurité de la base sera effectuée avant de lancer le traitement. "
          "(nécessite " + taille + " " + unite + " sur votre disque dur.)";
 }

@@ -35,6 +35,7 @@
 #include "messages/GestionErreur.h"
 #include "ui/BoutonStd.h"
 #include "ui/Clavier.h"
+#include "ui/Francais.h"
 #include "ui/FenetreQtOutils.h"
 
 namespace utireorg {
@@ -92,9 +93,12 @@ void Colore(QWidget* controle, std::optional<QColor> fond, std::optional<QColor>
     controle->setAutoFillBackground(true);
   }
   if (texte) {
-    palette.setColor(QPalette::WindowText, *texte);
-    palette.setColor(QPalette::ButtonText, *texte);
-    palette.setColor(QPalette::Text, *texte);
+    // A disabled control keeps the disabled colours of the style.
+    for (auto groupe : {QPalette::Active, QPalette::Inactive}) {
+      palette.setColor(groupe, QPalette::WindowText, *texte);
+      palette.setColor(groupe, QPalette::ButtonText, *texte);
+      palette.setColor(groupe, QPalette::Text, *texte);
+    }
   }
   controle->setPalette(palette);
 }
@@ -298,6 +302,7 @@ QWidget* FrmUtiReorg::ConstruitPage1() {
     parcourir_[static_cast<size_t>(i)] = action;
   }
   connect(saisies_[0], &QLineEdit::editingFinished, this, [this] { SaisieCibleModifiee(); });
+  connect(saisies_[0], &QLineEdit::textChanged, this, [this] { SaisieCibleModifiee(); });
 
   chCopie_ = new QCheckBox(QStringLiteral("Copie des enregistrements"), page);
   chCopie_->setObjectName(QStringLiteral("chCopie"));
@@ -417,11 +422,18 @@ QWidget* FrmUtiReorg::ConstruitPage3() {
   boutonNew_->setObjectName(QStringLiteral("BoutonNew"));
   boutonNew_->setAutoDefault(false);
   connect(boutonNew_, &QPushButton::clicked, this, [this] { BoutonNewClic(); });
+  boutonArreter_ = new QPushButton(QStringLiteral("Arrêter"), page);
+  boutonArreter_->setObjectName(QStringLiteral("Arreter"));
+  boutonArreter_->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+  boutonArreter_->setAutoDefault(false);
+  connect(boutonArreter_, &QPushButton::clicked, this, [this] { ArreterClic(); });
   visuRapport_->setVisible(false);
   boutonNew_->setVisible(false);
+  boutonArreter_->setVisible(false);
   rangee->addWidget(visuRapport_);
   rangee->addStretch(1);
   rangee->addWidget(boutonNew_);
+  rangee->addWidget(boutonArreter_);
   colonne->addLayout(rangee);
   return page;
 }
@@ -622,7 +634,12 @@ void FrmUtiReorg::AvancementEnErreur(bool enErreur) {
 }
 
 void FrmUtiReorg::mouseDoubleClickEvent(QMouseEvent* evenement) {
-  // Double-clicks on the band, the introduction or the page backgrounds come up to here.
+  // Double-clicks on the band, the introduction or the page backgrounds come up to here: only
+  // the image of the band swaps the colours.
+  if (childAt(evenement->position().toPoint()) != image1_) {
+    QWidget::mouseDoubleClickEvent(evenement);
+    return;
+  }
   InverseCouleurs();
   evenement->accept();
 }
@@ -691,6 +708,11 @@ void FrmUtiReorg::ActionLancer() {
     detailsAvantLancement_ = boutons_[Details]->isEnabled();
     pagePrecedente_ = pageCourante_;
     pageCourante_ = 3;
+    // Nothing of the previous run stays in view while this one is being confirmed.
+    typeAvancement_->setText(QStringLiteral("Préparation ..."));
+    avancement_->setText(QStringLiteral("Préparation ..."));
+    progress_->setValue(0);
+    AvancementEnErreur(false);
     pile_->setCurrentIndex(3);
     picture3_->setVisible(pilote_.ModeTousDossiers());
     repaint();
@@ -706,10 +728,12 @@ void FrmUtiReorg::ActionLancer() {
     AffichePage(page);
     boutons_[Details]->setEnabled(false);
     AvancementEnErreur(false);
+    boutonArreter_->setVisible(true);
     repaint();
   };
   etapes.ApresRun = [this, garde] {
     if (!garde || !charge_) return;
+    boutonArreter_->setVisible(false);
     // The stage caption goes out of sight; the outcome it shows ("Procédure terminée.",
     // "Procédure interrompue !") stays in view in the detail caption, white on red after a failure.
     if (avancement_->text().isEmpty()) avancement_->setText(typeAvancement_->text());
@@ -747,6 +771,13 @@ void FrmUtiReorg::VisuRapportClic() {
     AfficheMessage("!#Le journal de réorganisation ne peut pas être affiché.", std::string("Réorganisation"));
 }
 
+void FrmUtiReorg::ArreterClic() {
+  if (!pilote_.ReorgEnCours() || ArretDemande() != RaisonArret::Aucune) return;
+  std::optional<int> reponse =
+      AfficheMessage("?#Voulez-vous arrêter la réorganisation ?", std::string(TitreReorganisation), "&Oui;+-&Non");
+  if (reponse == 1 && pilote_.ReorgEnCours()) DemandeArret(RaisonArret::Utilisateur);
+}
+
 void FrmUtiReorg::ChCopieClic() {
   const bool copie = chCopie_->isChecked();
   textes_[1]->setEnabled(copie);
@@ -777,6 +808,7 @@ void FrmUtiReorg::ParcourtFichier(int index) {
     dialogue.setFileMode(QFileDialog::ExistingFile);
     dialogue.setAcceptMode(QFileDialog::AcceptOpen);
     dialogue.selectFile(QStringLiteral("*.mdb"));
+    dialogue.setProxyModel(ListeFichiersEnFrancais(&dialogue));
     if (dialogue.exec() == QDialog::Accepted && !dialogue.selectedFiles().isEmpty())
       choisi = dialogue.selectedFiles().constFirst();
   }
@@ -838,6 +870,10 @@ bool FrmUtiReorg::TraiteTouche(QKeyEvent* evenement) {
         default:
           break;
       }
+    }
+    if (evenement->key() == Qt::Key_Escape && sansModificateur && pilote_.ReorgEnCours()) {
+      ArreterClic();
+      return true;
     }
     if (code != 0 && ToucheFonction(this, code, modificateurs)) return true;
     // Escape reaches no control of this window.

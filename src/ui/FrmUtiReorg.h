@@ -110,6 +110,7 @@ class FrmUtiReorg : public QWidget {
   QPlainTextEdit* SaisieAnalyse() const { return saisieAnalyse_; }
   QPushButton* VisuRapport() const { return visuRapport_; }
   QPushButton* BoutonNew() const { return boutonNew_; }
+  QPushButton* BoutonArreter() const { return boutonArreter_; }
   QProgressBar* Progress() const { return progress_; }
   QLabel* TypeAvancement() const { return typeAvancement_; }
   QLabel* Avancement() const { return avancement_; }
@@ -125,6 +126,8 @@ class FrmUtiReorg : public QWidget {
   void BoutonClic(int index);
   void BoutonNewClic();
   void VisuRapportClic();
+  // "Arrêter" and Escape during a run: once the user confirms, the run stops at its next safe point.
+  void ArreterClic();
 
  signals:
   // Emitted once, when the window is unloaded: the program ends then.
@@ -175,6 +178,7 @@ class FrmUtiReorg : public QWidget {
   QPlainTextEdit* saisieAnalyse_ = nullptr;
   QPushButton* visuRapport_ = nullptr;
   QPushButton* boutonNew_ = nullptr;
+  QPushButton* boutonArreter_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QLabel* typeAvancement_ = nullptr;
   QLabel* avancement_ = nullptr;

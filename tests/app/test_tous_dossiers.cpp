@@ -84,21 +84,18 @@ TEST_F(TestTailleDossier, LeCompteSArreteAuDernierTotalQuiTientSurTrenteDeuxBits
   EXPECT_EQ(unite, "Mo");
 }
 
-TEST_F(TestTailleDossier, LeTexteDeLaCopieDeSecuriteMesureLeDossierDeLaCible) {
-  std::string cible = CreePetiteBase("Dossier1/Compta.mdb");
-  Fichier(Chemin("Dossier1/Grand.bin"), 9'961'472 - static_cast<long long>(fs::file_size(cible)));
-  fenetre->saisies[0] = cible;
-  EXPECT_EQ(pilote->TexteCopieSecurite(),
-            "Une copie de sécurité de la base sera effectuée avant de lancer le traitement. "
-            "(nécessite 10 Mo sur votre disque dur.)");
-
-  // Before a target is chosen, the model folder is measured.
-  fenetre->saisies[0] = "";
-  Fichier(Chemin("Logiciel/Compta.mdb"), 3072);
+TEST_F(TestTailleDossier, LeTexteDeLaCopieDeSecuriteMesureLaBaseQuElleCopie) {
+  const std::string debut = "Une copie de sécurité de la base sera effectuée avant de lancer le traitement. ";
+  // Before a target is chosen there is nothing to copy: neither the model's folder nor "/".
+  Fichier(Chemin("Logiciel/Compta.mdb"), 7 * 1024 * 1024);
   utireorg::DefinitDossierModele(Chemin("Logiciel/"));
-  EXPECT_EQ(pilote->TexteCopieSecurite(),
-            "Une copie de sécurité de la base sera effectuée avant de lancer le traitement. "
-            "(nécessite 3 Ko sur votre disque dur.)");
+  EXPECT_EQ(pilote->TexteCopieSecurite(), debut + "(nécessite 0 Ko sur votre disque dur.)");
+
+  // The target alone, not the other files of its folder.
+  Fichier(Chemin("Dossier1/Compta.mdb"), 9'961'472);
+  Fichier(Chemin("Dossier1/Grand.bin"), 50 * 1024 * 1024);
+  fenetre->saisies[0] = Chemin("Dossier1/Compta.mdb");
+  EXPECT_EQ(pilote->TexteCopieSecurite(), debut + "(nécessite 10 Mo sur votre disque dur.)");
 }
 
 // ---- The host's list object ----

@@ -5,7 +5,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QAbstractProxyModel>
+#include <QFileSystemModel>
 #include <QFontDatabase>
+#include <QPainter>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +25,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +36,7 @@
 #include "moteur/Moteur.h"
 #include "ui/BoutonStd.h"
 #include "ui/FenetreQtOutils.h"
+#include "ui/Francais.h"
 #include "ui/FrmMessage.h"
 #include "ui/FrmUtiReorg.h"
 
@@ -470,7 +476,7 @@ TEST_F(FenetrePrincipale, ChAvanceeCocheLeControleEtendu) {
 // ---------------------------------------------------------------------------------------------
 // Colours.
 
-TEST_F(FenetrePrincipale, DoubleClicInverseLesCouleurs) {
+TEST_F(FenetrePrincipale, DoubleClicSurImage1InverseLesCouleurs) {
   auto& f = Cree();
   const QColor blanc(255, 255, 255);
   EXPECT_EQ(f.Page(1)->palette().color(QPalette::Window), blanc);
@@ -478,7 +484,13 @@ TEST_F(FenetrePrincipale, DoubleClicInverseLesCouleurs) {
   EXPECT_EQ(f.Text1()->palette().color(QPalette::WindowText), blanc);
   EXPECT_FALSE(f.ImgDecors()->isHidden());
 
-  QTest::mouseDClick(f.Page(1), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+  // Anywhere else, a double-click changes nothing: the page, its captions, the title band.
+  for (QWidget* ailleurs : std::initializer_list<QWidget*>{f.Page(1), f.TexteSaisie(0), f.LabelLiasse()}) {
+    QTest::mouseDClick(ailleurs, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+    EXPECT_TRUE(f.SchemaCouleurs()) << ailleurs->objectName().toStdString();
+  }
+
+  QTest::mouseDClick(f.Image1(), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
   EXPECT_FALSE(f.SchemaCouleurs());
   const QColor face = QApplication::palette().color(QPalette::Window);
   EXPECT_EQ(f.Page(1)->palette().color(QPalette::Window), face);
@@ -489,6 +501,22 @@ TEST_F(FenetrePrincipale, DoubleClicInverseLesCouleurs) {
   QTest::mouseDClick(f.Image1(), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
   EXPECT_TRUE(f.SchemaCouleurs());
   EXPECT_EQ(f.Page(1)->palette().color(QPalette::Window), blanc);
+}
+
+// A disabled caption is drawn in the style's disabled colours, in both schemes.
+TEST_F(FenetrePrincipale, LesLegendesInactivesOntLaCouleurInactive) {
+  auto& f = Cree();
+  f.CaseCopie()->setChecked(false);
+  const QColor inactive = QApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
+  for (int schema = 0; schema < 2; ++schema) {
+    for (QWidget* legende : std::initializer_list<QWidget*>{f.TexteSaisie(1), f.CaseLigneALigne(), f.LabelLigneALigne()}) {
+      ASSERT_FALSE(legende->isEnabled());
+      EXPECT_EQ(legende->palette().color(QPalette::Disabled, QPalette::WindowText), inactive)
+          << legende->objectName().toStdString();
+      EXPECT_EQ(legende->palette().color(QPalette::Active, QPalette::WindowText), QColor(0, 0, 128));
+    }
+    f.InverseCouleurs();
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -575,7 +603,7 @@ TEST_F(FenetrePrincipale, InterfaceDesControles) {
 TEST_F(FenetrePrincipale, ParcourirProposeLeModeleDuDossierParent) {
   auto& f = Cree();
   CreeCibleEtModele();
-  // 7 Mo beside the target: the safety copy's room is measured in the target's folder.
+  // 7 Mo beside the target, which the safety copy does not copy.
   {
     std::ofstream remplissage(dossier + "/DOSSIER1/annexe.bin", std::ios::binary);
     remplissage << std::string(7 * 1024 * 1024, '\0');
@@ -589,7 +617,9 @@ TEST_F(FenetrePrincipale, ParcourirProposeLeModeleDuDossierParent) {
   EXPECT_EQ(demandes, std::vector<int>{0});
   EXPECT_EQ(f.SaisieBase(0)->text().toStdString(), cible);
   EXPECT_EQ(f.SaisieBase(1)->text().toStdString(), modele);
-  EXPECT_TRUE(f.Texte1(3)->text().endsWith(QStringLiteral("(nécessite 7 Mo sur votre disque dur.)")))
+  // The safety copy's room is that of the target alone.
+  EXPECT_TRUE(f.Texte1(3)->text().endsWith(
+      QStringLiteral("(nécessite %1 Ko sur votre disque dur.)").arg(fs::file_size(cible) / 1024)))
       << f.Texte1(3)->text().toStdString();
 }
 
@@ -769,6 +799,93 @@ TEST_F(FenetrePrincipale, RunInterrompuEnBlancSurRouge) {
   EXPECT_FALSE(f.EstAvancementEnErreur());
 }
 
+// "Arrêter" during the run asks first, then the run ends at its next safe point, as abandoned:
+// the origin as it was, the reason in view and in the journal.
+TEST_F(FenetrePrincipale, ArreterLeRunApresConfirmation) {
+  auto& f = Cree();
+  CreeCibleEtModele();
+  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  std::ifstream lecture(cible, std::ios::binary);
+  const std::string avant((std::istreambuf_iterator<char>(lecture)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(f.BoutonArreter()->isHidden());
+  bool visiblePendant = false;
+  QTimer pendant;
+  pendant.setInterval(0);
+  QObject::connect(&pendant, &QTimer::timeout, [&] {
+    if (!f.ReorgEnCours() || QApplication::activeModalWidget()) return;
+    pendant.stop();
+    visiblePendant = f.BoutonArreter()->isVisible();
+    f.BoutonArreter()->click();
+  });
+  repondeur->Repond(1, [&](FrmMessage*) { pendant.start(); });
+  repondeur->Repond(1);  // "Oui" to the stop
+  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  pendant.stop();
+  Traite();
+
+  ASSERT_EQ(repondeur->Vus().size(), 2u) << repondeur->Textes();
+  EXPECT_EQ(repondeur->Vus()[1].texte, "Voulez-vous arrêter la réorganisation ?");
+  EXPECT_EQ(repondeur->Vus()[1].titre, "Réorganisation");
+  EXPECT_EQ(repondeur->Vus()[1].boutons, (std::vector<std::string>{"&Oui", "&Non"}));
+  EXPECT_TRUE(visiblePendant);
+  EXPECT_TRUE(f.Charge());
+  EXPECT_FALSE(f.Traite());
+  EXPECT_TRUE(f.EstAvancementEnErreur());
+  EXPECT_EQ(f.Avancement()->text(), QStringLiteral("Réorganisation arrêtée à la demande de l'utilisateur."));
+  EXPECT_NE(JournalVue().find("#ERR# Procédure interrompue ! Réorganisation arrêtée à la demande de l'utilisateur."),
+            std::string::npos)
+      << JournalVue();
+  EXPECT_TRUE(f.BoutonArreter()->isHidden());
+  EXPECT_FALSE(f.BoutonNew()->isHidden());
+  std::ifstream relecture(cible, std::ios::binary);
+  EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(relecture)), std::istreambuf_iterator<char>()) == avant);
+}
+
+// Escape during the run asks the same question; "Non" lets the run go on to its end.
+TEST_F(FenetrePrincipale, EchapPendantLeRunDemandeSIlFautArreter) {
+  auto& f = Cree();
+  CreeCibleEtModele();
+  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  QTimer pendant;
+  pendant.setInterval(0);
+  QObject::connect(&pendant, &QTimer::timeout, [&] {
+    if (!f.ReorgEnCours() || QApplication::activeModalWidget()) return;
+    pendant.stop();
+    QTest::keyClick(f.focusWidget() ? f.focusWidget() : &f, Qt::Key_Escape);
+  });
+  repondeur->Repond(1, [&](FrmMessage*) { pendant.start(); });
+  repondeur->Repond(2);  // "Non"
+  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  pendant.stop();
+  Traite();
+  ASSERT_EQ(repondeur->Vus().size(), 2u) << repondeur->Textes();
+  EXPECT_EQ(repondeur->Vus()[1].texte, "Voulez-vous arrêter la réorganisation ?");
+  EXPECT_TRUE(f.Charge());
+  EXPECT_TRUE(f.Traite());
+  EXPECT_EQ(f.Avancement()->text(), QStringLiteral("Procédure terminée."));
+}
+
+// While the next run is being confirmed, page 3 shows nothing of the previous one.
+TEST_F(FenetrePrincipale, LaPageDuRapportEstRemiseAZeroPendantLaConfirmation) {
+  auto& f = Cree();
+  CreeCibleEtModele();
+  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  repondeur->Repond(1);
+  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  Traite();
+  ASSERT_EQ(f.Avancement()->text(), QStringLiteral("Procédure terminée."));
+  f.BoutonNew()->click();
+  QString etape, detail;
+  repondeur->Repond(2, [&](FrmMessage*) {
+    etape = f.TypeAvancement()->text();
+    detail = f.Avancement()->text();
+  });
+  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  Traite();
+  EXPECT_EQ(etape, QStringLiteral("Préparation ..."));
+  EXPECT_EQ(detail, QStringLiteral("Préparation ..."));
+}
+
 TEST_F(FenetrePrincipale, NouvelleAnalyseRendLAccesAuxOptions) {
   auto& f = Cree();
   CreeCibleEtModele();
@@ -838,11 +955,17 @@ TEST_F(FenetrePrincipale, EspaceNecessaireRemisAJourALaSaisie) {
     std::ofstream remplissage(dossier + "/DOSSIER1/annexe.bin", std::ios::binary);
     remplissage << std::string(9 * 1024 * 1024, '\0');
   }
-  const QString avant = f.Texte1(3)->text();
+  // Before any target: nothing to copy, and no folder of the machine measured.
+  EXPECT_TRUE(f.Texte1(3)->text().endsWith(QStringLiteral("(nécessite 0 Ko sur votre disque dur.)")))
+      << f.Texte1(3)->text().toStdString();
+  // Each change of the target refreshes it, typed or chosen, without leaving the field.
+  fs::resize_file(dossier + "/DOSSIER1/annexe.bin", 12 * 1024 * 1024);
+  f.SaisieBase(0)->setText(QString::fromStdString(dossier + "/DOSSIER1/annexe.bin"));
+  EXPECT_TRUE(f.Texte1(3)->text().endsWith(QStringLiteral("(nécessite 12 Mo sur votre disque dur.)")))
+      << f.Texte1(3)->text().toStdString();
   f.SaisieBase(0)->setText(QString::fromStdString(cible));
-  emit f.SaisieBase(0)->editingFinished();
-  EXPECT_NE(f.Texte1(3)->text(), avant);
-  EXPECT_TRUE(f.Texte1(3)->text().endsWith(QStringLiteral("(nécessite 9 Mo sur votre disque dur.)")))
+  EXPECT_TRUE(f.Texte1(3)->text().endsWith(
+      QStringLiteral("(nécessite %1 Ko sur votre disque dur.)").arg(fs::file_size(cible) / 1024)))
       << f.Texte1(3)->text().toStdString();
 }
 
@@ -874,6 +997,65 @@ TEST_F(FenetrePrincipale, Captures) {
   f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
   Traite();
   EXPECT_TRUE(f.grab().save(QStringLiteral("/tmp/ecran_page3_echec.png")));
+}
+
+// With UTIREORG_CAPTURES naming a folder: the run page with "Arrêter", its confirmation over
+// the window, and the page after the stop.
+TEST_F(FenetrePrincipale, CapturesDeLArret) {
+  const char* captures = std::getenv("UTIREORG_CAPTURES");
+  if (!captures || !fs::is_directory(captures)) GTEST_SKIP() << "UTIREORG_CAPTURES ne nomme pas un dossier";
+  const QString dossierCaptures = QString::fromUtf8(captures);
+  auto& f = Cree();
+  CreeCibleEtModele();
+  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  QTimer pendant;
+  pendant.setInterval(0);
+  QObject::connect(&pendant, &QTimer::timeout, [&] {
+    if (!f.ReorgEnCours() || QApplication::activeModalWidget()) return;
+    pendant.stop();
+    f.grab().save(dossierCaptures + QStringLiteral("/run_arreter.png"));
+    f.BoutonArreter()->click();
+  });
+  repondeur->Repond(1, [&](FrmMessage*) { pendant.start(); });
+  repondeur->Repond(1, [&](FrmMessage* message) {
+    QPixmap ecran = f.grab();
+    QPainter peintre(&ecran);
+    peintre.drawPixmap((ecran.width() - message->width()) / 2, (ecran.height() - message->height()) / 2,
+                       message->grab());
+    peintre.end();
+    ecran.save(dossierCaptures + QStringLiteral("/run_confirmation_arret.png"));
+  });
+  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  pendant.stop();
+  Traite();
+  EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/run_arrete.png")));
+}
+
+// Qt's own windows speak French whatever the session's language: the file dialog's headers,
+// sizes and folder type.
+TEST_F(FenetrePrincipale, LesFenetresDeQtParlentFrancaisQuelleQueSoitLaLangue) {
+  const QLocale avant;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  const bool chargees = ChargeTraductionsQt();
+  fs::create_directory(dossier + "/Sous-dossier");
+  std::ofstream(dossier + "/treize.mdb") << "treize octets";
+  QFileSystemModel fichiers;
+  QSignalSpy charge(&fichiers, &QFileSystemModel::directoryLoaded);
+  fichiers.setRootPath(QString::fromStdString(dossier));
+  std::unique_ptr<QAbstractProxyModel> liste(ListeFichiersEnFrancais(nullptr));
+  liste->setSourceModel(&fichiers);
+  ASSERT_TRUE(charge.wait(5000));
+  const QString nom = liste->headerData(0, Qt::Horizontal).toString();
+  const QString taille =
+      liste->mapFromSource(fichiers.index(QString::fromStdString(dossier + "/treize.mdb"), 1)).data().toString();
+  const QString type =
+      liste->mapFromSource(fichiers.index(QString::fromStdString(dossier + "/Sous-dossier"), 2)).data().toString();
+  QLocale::setDefault(avant);
+  // The translations come with the program's dependencies (scripts/dependances.sh, the package).
+  ASSERT_TRUE(chargees) << "traductions de Qt introuvables : paquet qt6-translations-l10n";
+  EXPECT_EQ(nom, QStringLiteral("Nom"));
+  EXPECT_EQ(taille, QStringLiteral("13 octets"));
+  EXPECT_EQ(type, QStringLiteral("Dossier"));
 }
 
 }  // namespace

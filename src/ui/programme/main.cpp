@@ -1,12 +1,10 @@
 // The program with its window: it lives as long as the main window is loaded.
 #include <QApplication>
 #include <QFileInfo>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include "common/Arret.h"
 #include "common/LigneDeCommande.h"
+#include "ui/Francais.h"
 #include "ui/FrmUtiReorg.h"
 
 int main(int argc, char* argv[]) {
@@ -18,10 +16,7 @@ int main(int argc, char* argv[]) {
   utireorg::InstalleArretParSignaux();
 
   // Qt's own dialogs (the file dialog) speak the program's language.
-  QTranslator traduction;
-  if (traduction.load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    application.installTranslator(&traduction);
+  utireorg::ChargeTraductionsQt();
 
   utireorg::FrmUtiReorg fenetre;
   // Unloading the main window ends the program, whatever other window is still open.
