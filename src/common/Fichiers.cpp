@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -99,6 +101,30 @@ void EcritTout(int fd, const char* donnees, std::size_t taille, const std::strin
   }
 }
 
+// Flushing a copy of a large database lasts longer than a window may stay frozen: the flush runs
+// beside, and the window lives meanwhile. Answers as fsync does.
+int SynchroniseEnVivant(int fd) {
+  std::atomic<bool> fini{false};
+  int resultat = 0, erreur = 0;
+  std::thread fil;
+  try {
+    fil = std::thread([&] {
+      resultat = ::fsync(fd);
+      erreur = errno;
+      fini = true;
+    });
+  } catch (const std::system_error&) {
+    return ::fsync(fd);  // no second thread to be had
+  }
+  while (!fini) {
+    moteur::Veille();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  fil.join();
+  errno = erreur;
+  return resultat;
+}
+
 // Copies what is left of the source into the destination and flushes it.
 void CopieContenu(int source, const std::string& cheminSource, int destination, const std::string& cheminDestination) {
   std::vector<char> tampon(1 << 20);
@@ -113,7 +139,7 @@ void CopieContenu(int source, const std::string& cheminSource, int destination, 
     if (!moteur::injection::ConsommeOctets(static_cast<std::size_t>(lu))) LeveSysteme(ENOSPC, cheminDestination);
     EcritTout(destination, tampon.data(), static_cast<std::size_t>(lu), cheminDestination);
   }
-  if (::fsync(destination) != 0) LeveSysteme(errno, cheminDestination);
+  if (SynchroniseEnVivant(destination) != 0) LeveSysteme(errno, cheminDestination);
 }
 
 void CopieOctets(const std::string& source, const std::string& destination) {

@@ -249,6 +249,11 @@ class ControleLongueurs {
 
   // Waits for the check and lets go of the source; throws what the check found.
   void Resultat() {
+    // The copy is written: a check still reading must not freeze the window while it ends.
+    while (fil_.joinable() && !fini_) {
+      Veille();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     if (fil_.joinable()) fil_.join();
     Ferme();
     if (erreur_) std::rethrow_exception(erreur_);
@@ -261,6 +266,7 @@ class ControleLongueurs {
     } catch (...) {
       erreur_ = std::current_exception();
     }
+    fini_ = true;
   }
   void Ferme() {
     if (db_ != nullptr) sqlite3_close_v2(db_);
@@ -270,6 +276,7 @@ class ControleLongueurs {
   const Catalogue& cat_;
   sqlite3* db_ = nullptr;
   std::thread fil_;
+  std::atomic<bool> fini_{false};
   std::exception_ptr erreur_;
 };
 
