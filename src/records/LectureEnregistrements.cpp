@@ -66,6 +66,21 @@ Valeur DefautDuType(int type) {
   return Valeur(std::string());
 }
 
+// What a null or unreadable slot is stored back as. A Null the field accepts stays Null where the
+// type's default would be refused (an empty text the field forbids): the record held it rightly,
+// and a copy the table refuses would cost the whole record.
+Valeur ValeurDeRemplacement(moteur::Field& champ) {
+  Valeur defaut = DefautDuType(champ.Type());
+  bool videRefuse = false;
+  bool requis = true;
+  moteur::Essaie([&] {
+    requis = champ.Required();
+    videRefuse = moteur::EstTypeTexte(champ.Type()) && !champ.AllowZeroLength();
+  });
+  if (!requis && videRefuse) return Valeur::Nul();
+  return defaut;
+}
+
 // One defective record is deleted and stored again inside one transaction, so that whatever
 // stops the pair half-way (a refused copy, a full disk, an error) puts the record back as it was.
 class UniteEnregistrement {
@@ -111,7 +126,7 @@ class UniteEnregistrement {
 class Verification {
  public:
   Verification(EtatReorganisation& etat, const std::string& chemin)
-      : etat_(etat), chemin_(chemin), slots_(SlotsEnregistrement) {}
+      : etat_(etat), chemin_(chemin), slots_(SlotsEnregistrement), origines_(SlotsEnregistrement) {}
 
   // Runs until every user table is read, or until an error ends it; either way the database
   // is closed on return and the counters say what was done.
@@ -145,6 +160,7 @@ class Verification {
     FermeTable(table_);
     FermeBase(base_);
     slots_.assign(slots_.size(), Valeur());
+    origines_.assign(origines_.size(), std::string());
     etat_.fenetre.Pointeur(PointeurSouris::Normal);
   }
 
@@ -217,6 +233,7 @@ class Verification {
     for (std::size_t i = 0; i < champs.size(); ++i) {
       const ChampVerifie& c = champs[i];
       Valeur& slot = slots_[i];
+      origines_[i].clear();
       auto lecture = Essaie([&] { c.champ.LitValeur(slot); });
       if (lecture.Number == moteur::err::FormatNonReconnu) {
         slot = Valeur::Nul();
@@ -230,7 +247,8 @@ class Verification {
         std::string converti;
         const std::string& texte = slot.genre() == Valeur::Genre::Texte ? slot.texte() : (converti = slot.EnTexte());
         if (texte.size() > c.taille && moteur::LongueurCaracteres(texte) > c.taille) {
-          slot = Valeur(moteur::PremiersCaracteres(texte, c.taille));
+          origines_[i] = texte;
+          slot = Valeur(moteur::PremiersCaracteres(origines_[i], c.taille));
           defectueux = true;
         }
       }
@@ -247,8 +265,9 @@ class Verification {
     etat_.journal.EcritureJournal("       Enregistrement défectueux : Table " + nomTable, true);
     for (int k = 0; k < nombre; ++k) {
       const Valeur& valeur = slots_[k];
-      etat_.journal.EcritureJournal(
-          "          " + champs[k].Name() + " : " + (valeur.EstNulOuVide() ? std::string() : valeur.EnTexte()), true);
+      std::string ligne = "          " + champs[k].Name() + " : " + (valeur.EstNulOuVide() ? std::string() : valeur.EnTexte());
+      if (!origines_[k].empty()) ligne += " (coupé, valeur d'origine : " + origines_[k] + ")";
+      etat_.journal.EcritureJournal(ligne, true);
     }
     // The journal lines above are the only trace of what is about to be cut or deleted: a journal
     // that could not take them is a full disk, and nothing is touched.
@@ -271,7 +290,7 @@ class Verification {
         table_.AddNew();
         for (int l = 0; l < nombre; ++l) {
           moteur::Field champ = champs[l];
-          champ.SetValue(slots_[l].EstNulOuVide() ? DefautDuType(champ.Type()) : slots_[l]);
+          champ.SetValue(slots_[l].EstNulOuVide() ? ValeurDeRemplacement(champ) : slots_[l]);
         }
         if (MiseAJour(table_, true) == 0) {
           moteur::Signet copie = -1;
@@ -387,6 +406,9 @@ class Verification {
   moteur::Database base_;
   moteur::Recordset table_;
   std::vector<Valeur> slots_;
+  // The whole text of each slot that was cut, empty for the others: the journal keeps it, since
+  // it is the only trace of what the cut takes away.
+  std::vector<std::string> origines_;
   std::vector<std::string> cascade_;
   bool enTeteEcrit_ = false;
   long corriges_ = 0;

@@ -35,6 +35,7 @@ struct Colonne {
   int type;
   int taille = 0;
   bool zeroLongueur = true;
+  bool requis = false;
 };
 
 using Ligne = std::vector<std::pair<std::string, Valeur>>;
@@ -44,6 +45,7 @@ inline moteur::TableDef CreeTable(moteur::Database& base, const std::string& nom
   for (const auto& c : colonnes) {
     auto f = td.CreateField(c.nom, c.type, c.taille);
     if (moteur::EstTypeTexte(c.type)) f.SetAllowZeroLength(c.zeroLongueur);
+    if (c.requis) f.SetRequired(true);
     td.Fields().Append(f);
   }
   base.TableDefs().Append(td);

@@ -109,7 +109,7 @@ TEST_F(Verification, UnCaractereDeTropEstCorrigePasLaTailleExacte) {
                                  Horodate("ERREUR 3163 : Réorganisation fichier " + Base()),
                                  Horodate("       Enregistrement défectueux : Table T"),
                                  Horodate("          Code : 3"),
-                                 Horodate("          Nom : ÉCOLIE"),
+                                 Horodate("          Nom : ÉCOLIE (coupé, valeur d'origine : ÉCOLIER)"),
                              }));
   EXPECT_EQ(Contenu(Base(), "T"), (std::vector<std::vector<std::string>>{
                                       {"1", "ABCDEF"}, {"2", "éèêëàâ"}, {"3", "ÉCOLIE"}}));
@@ -165,8 +165,9 @@ TEST_F(Verification, TroisCorrigesUnSupprimeEtRienNEstPerdu) {
   AjouteDefectueux(base, "Premiere", {{"Code", 1}, {"Nom", "aaaaa"}});
   AjouteDefectueux(base, "Premiere", {{"Code", 2}, {"Nom", "bbbbb"}});
   Ajoute(base, "Premiere", {{"Code", 3}, {"Nom", "cccc"}});
-  // "Ref" refuses the empty text its null would come back as: the corrected copy is refused.
-  CreeTable(base, "Seconde", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4}, {"Ref", moteur::dbText, 5, false}});
+  // "Ref" is required and refuses the empty text: a record without it has no copy the table takes.
+  CreeTable(base, "Seconde",
+            {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4}, {"Ref", moteur::dbText, 5, false, true}});
   AjouteDefectueux(base, "Seconde", {{"Code", 4}, {"Nom", "ddddd"}, {"Ref", "r4"}});
   AjouteDefectueux(base, "Seconde", {{"Code", 5}, {"Nom", "eeeee"}});
   Ajoute(base, "Seconde", {{"Code", 6}, {"Nom", "ffff"}, {"Ref", "r6"}});
@@ -186,13 +187,31 @@ TEST_F(Verification, TroisCorrigesUnSupprimeEtRienNEstPerdu) {
   EXPECT_EQ(lignes.front(), Horodate("ERREUR 3163 : Réorganisation fichier " + Base()));
   EXPECT_EQ(std::count(lignes.begin(), lignes.end(), Horodate("       Enregistrement défectueux : Table Premiere")), 2);
   EXPECT_EQ(std::count(lignes.begin(), lignes.end(), Horodate("       Enregistrement défectueux : Table Seconde")), 2);
-  EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Nom : eeee")), lignes.end());
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Nom : eeee (coupé, valeur d'origine : eeeee)")), lignes.end());
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Ref : ")), lignes.end());
+}
+
+// A record whose only fault is a text too long is corrected, never deleted for a value it held
+// rightly: a Null the field accepts stays Null even where the type's default would be refused.
+// The journal is the only trace of what the cut takes away, so it keeps the whole value.
+TEST_F(Verification, UnNulAccepteResteNulEtLaValeurCoupeeResteEntiereAuJournal) {
+  auto base = Cree();
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4}, {"Ref", moteur::dbText, 5, false}});
+  AjouteDefectueux(base, "T", {{"Code", 1}, {"Nom", "abcdéfgh"}});
+  base.Close();
+
+  EXPECT_TRUE(Verifie());
+  EXPECT_EQ(Contenu(Base(), "T"), (std::vector<std::vector<std::string>>{{"1", "abcd", "<nul>"}}));
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été corrigé."));
+  auto lignes = LignesJournal();
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Nom : abcd (coupé, valeur d'origine : abcdéfgh)")),
+            lignes.end());
   EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Ref : ")), lignes.end());
 }
 
 TEST_F(Verification, PlusieursSupprimesAuPluriel) {
   auto base = Cree();
-  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2}, {"Ref", moteur::dbText, 2, false}});
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2}, {"Ref", moteur::dbText, 2, false, true}});
   AjouteDefectueux(base, "T", {{"Code", 1}, {"Nom", "xxx"}});
   AjouteDefectueux(base, "T", {{"Code", 2}, {"Nom", "yyy"}});
   base.Close();
