@@ -232,6 +232,7 @@ std::optional<long> Pilote::CompteEtapes(const std::string& chemin, int* erreur)
 }
 
 bool Pilote::ControleSaisies() {
+  if (modeTousDossiers_) return ControleModele();
   saisieAFocaliser_.reset();
   etat_.versionCible.clear();
   std::string versionCible, versionModele;
@@ -340,6 +341,40 @@ void Pilote::RefuseFormatUlterieur(const std::string& quelle, const std::string&
   NoteSaisieRefusee(journal_, quelle, chemin, "format Access 2007 ou ultérieur (.accdb), non pris en charge.");
 }
 
+// The all-folders run reads only the model: its folder is where the client folders lie.
+bool Pilote::ControleModele() {
+  saisieAFocaliser_.reset();
+  const std::string modele = fenetre_.Saisie(1);
+  if (EstBlanc(modele) || !FichierExiste(modele)) {
+    AfficheMessage("!#Vous devez saisir une base valide !");
+    NoteSaisieRefusee(journal_, "Base modèle", modele, RaisonPasUnFichier(modele));
+    saisieAFocaliser_ = 1;
+    return false;
+  }
+  if (EstFormatUlterieur(modele)) {
+    RefuseFormatUlterieur("Base modèle", modele);
+    saisieAFocaliser_ = 1;
+    return false;
+  }
+  std::string raison;
+  moteur::Database source;
+  try {
+    source = OuvreBase(modele);
+  } catch (...) {
+    raison = LitErreur(std::current_exception()).description;
+    source = moteur::Database();
+  }
+  if (!source.EstOuverte()) {
+    AfficheMessage("!#Base modèle invalide !");
+    NoteSaisieRefusee(journal_, "Base modèle", modele, raison.empty() ? "elle ne s'ouvre pas." : raison);
+    saisieAFocaliser_ = 1;
+    return false;
+  }
+  FermeBase(source);
+  DefinitDossierModele(Dossier(modele));
+  return true;
+}
+
 std::string Pilote::QuestionConfirmation() const {
   return std::string("?#Confirmez-vous la réorganisation ") +
          (modeTousDossiers_ ? "de l'ensemble des dossiers" : "du dossier") + " ?";
@@ -369,7 +404,7 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
     try {
       if (modeTousDossiers_) {
         ReorganisationTousDossiers();
-        issue = IssueLancer::Terminee;
+        issue = issue_ == IssueRun::Terminee ? IssueLancer::Terminee : IssueLancer::Interrompue;
       } else {
         LanceReorganisation();
         switch (issue_) {
@@ -414,7 +449,7 @@ void Pilote::LanceReorganisation() {
   }
   // From here a signal, the user or a journal that can no longer be written stop the run at its
   // next safe point; what came before is no request for this run.
-  EffaceDemandeArret();
+  if (!garderDemandeArret_) EffaceDemandeArret();
   SurveillanceArret surveillance([this] {
     return journal_.EstOuvert() && journal_.ErreurEcriture() != 0 ? RaisonArret::DisquePlein : RaisonArret::Aucune;
   });

@@ -6,8 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/TousDossiers.h"
+#include "app/TousLesDossiers.h"
 #include "common/Arret.h"
 #include "common/EtatReorganisation.h"
 #include "common/InterfaceFenetre.h"
@@ -26,6 +28,8 @@ inline constexpr long ContexteAideUtiReorg = 6080;
 inline constexpr const char* TitreReorganisation = "Réorganisation";
 // Word of the command line that opens the options page, as a host application would.
 inline constexpr const char* MotAvance = "AVANCE";
+// Word of the command line that opens the window in all-folders mode, as a host application would.
+inline constexpr const char* MotTous = "TOUS";
 
 // How a run ended.
 enum class IssueRun {
@@ -93,6 +97,9 @@ class Pilote {
   IssueRun Issue() const { return issue_; }
   // The stop that ended the last run, if a signal, the user or a closed output stopped it.
   std::optional<ArretRun> ArretPar() const { return arretPar_; }
+  // A run that is one of several (the all-folders run) keeps a stop asked before it begins:
+  // the request was made for the whole run, and the folder about to start is the next safe point.
+  void GardeDemandeArret(bool garder) { garderDemandeArret_ = garder; }
 
   // Runs one step of a run under the main handler: error 3163 verifies the records and runs
   // the step again (once: the same error after a successful verification ends the run), other
@@ -107,7 +114,10 @@ class Pilote {
   // All-folders mode and the space estimate (host interface).
   void ReorganisationComplete();
   bool ModeTousDossiers() const { return modeTousDossiers_; }
+  // Every folder beside the model (its input is the only one read), one after the other: the
+  // run ends "terminée" when every folder that has a database did.
   void ReorganisationTousDossiers();
+  const std::vector<ResultatDossier>& ResultatsDossiers() const { return resultatsDossiers_; }
   void FromVekListe(ListeHote* liste, const std::string& typeListe, int indexBouton);
   // The size of a folder in "Ko" or "Mo" (unit in "unite"); without a folder, the model folder.
   std::string GetTailleDossier(std::string& unite, const std::optional<std::string>& vDossier = std::nullopt) const;
@@ -121,6 +131,7 @@ class Pilote {
   void NoteArret(const ArretRun& arret);
   void RefuseFormatUlterieur(const std::string& quelle, const std::string& chemin);
   bool TientCible(const std::string& cible, bool copie);
+  bool ControleModele();
   SuiteEtape Deroule();
   void FinRun();
 
@@ -135,6 +146,8 @@ class Pilote {
   std::unique_ptr<moteur::TenueDossier> tenueCopie_;
   std::optional<ArretRun> arretPar_;
   SurveillanceArret* surveillance_ = nullptr;  // the run's, while one is in progress
+  bool garderDemandeArret_ = false;
+  std::vector<ResultatDossier> resultatsDossiers_;
 };
 
 }  // namespace utireorg

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/Pilote.h"
+#include "common/Arret.h"
 #include "common/Chemins.h"
 #include "messages/Aide.h"
 #include "messages/GestionErreur.h"
@@ -61,8 +62,17 @@ std::string GetTailleDossier(std::string& unite, const std::optional<std::string
 
 void Pilote::ReorganisationComplete() { modeTousDossiers_ = true; }
 
-// The all-folders run is a host application's: this program has no list of folders to walk.
-void Pilote::ReorganisationTousDossiers() {}
+void Pilote::ReorganisationTousDossiers() {
+  etat_.reorgEnCours = true;
+  arretPar_.reset();
+  resultatsDossiers_ = ReorganiseDossiers(fenetre_, journal_, fenetre_.Saisie(1), etat_.flagVerifRelation);
+  issue_ = CodeSortieTousDossiers(resultatsDossiers_) == 0 ? IssueRun::Terminee : IssueRun::Interrompue;
+  // The stop that ended a folder ended the whole run: the window acts on it as after one run.
+  if (const RaisonArret raison = ArretDemande(); raison != RaisonArret::Aucune && raison != RaisonArret::DisquePlein)
+    arretPar_ = ArretRun{raison, SignalArret()};
+  etat_.traite = etat_.traite || issue_ == IssueRun::Terminee;
+  etat_.reorgEnCours = false;
+}
 
 void Pilote::FromVekListe(ListeHote* liste, const std::string& typeListe, int indexBouton) {
   (void)typeListe;

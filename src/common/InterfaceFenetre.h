@@ -71,6 +71,9 @@ class InterfaceFenetre {
   virtual void AvancementEnErreur() {}  // detail caption in white on red after a failure
   virtual void FermeFenetre() {}        // unloads the main window, which ends the program
   virtual std::string Legende() const { return TitreApplication(); }  // the window's caption
+  // The folder panel of the all-folders run: folder "numero" of "nombre" is being reorganised,
+  // or, with numero 0, the run is over; "legende" is the caption to show.
+  virtual void AvancementDossiers(int /*numero*/, int /*nombre*/, const std::string& /*legende*/) {}
 
   // Captions of the windows open now, for the error journal.
   virtual std::vector<std::string> LegendesFenetres() const = 0;

@@ -164,6 +164,10 @@ void FenetreQt::AvancementEnErreur() { fenetre_.AvancementEnErreur(true); }
 
 void FenetreQt::FermeFenetre() { fenetre_.Decharge(); }
 
+void FenetreQt::AvancementDossiers(int numero, int nombre, const std::string& legende) {
+  fenetre_.AvancementDossiers(numero, nombre, VersQString(legende));
+}
+
 std::string FenetreQt::Legende() const { return DepuisQString(fenetre_.windowTitle()); }
 
 std::vector<std::string> FenetreQt::LegendesFenetres() const {

@@ -44,6 +44,7 @@ class FenetreQt : public InterfaceFenetre {
   void ActiveBouton(int index, bool actif) override;
   void AvancementEnErreur() override;
   void FermeFenetre() override;
+  void AvancementDossiers(int numero, int nombre, const std::string& legende) override;
   std::string Legende() const override;
 
   std::vector<std::string> LegendesFenetres() const override;

@@ -30,6 +30,7 @@
 
 #include "app/TousDossiers.h"
 #include "common/Chemins.h"
+#include "common/LigneDeCommande.h"
 #include "common/Touches.h"
 #include "messages/AfficheMessage.h"
 #include "messages/GestionErreur.h"
@@ -544,7 +545,29 @@ void FrmUtiReorg::ReorganisationComplete() {
   pilote_.ReorganisationComplete();
   labelLiasse_->setText(VersQString(TitreTousDossiers));
   typeAvancementDossier_->setText(VersQString(LegendeTousDossiers));
+  SaisiesTousDossiers();
   AfficheFenetre(false);
+}
+
+void FrmUtiReorg::Demarre() {
+  Reorganisation();
+  if (LigneDeCommandeContient(MotTous)) ReorganisationComplete();
+}
+
+// Every folder beside the model is run: the model is the one database to give.
+void FrmUtiReorg::SaisiesTousDossiers() {
+  textes_[0]->setEnabled(false);
+  saisies_[0]->setEnabled(false);
+  textes_[1]->setEnabled(true);
+  saisies_[1]->setEnabled(true);
+  if (pageCourante_ == 1) saisies_[1]->setFocus(Qt::OtherFocusReason);
+}
+
+void FrmUtiReorg::AvancementDossiers(int numero, int nombre, const QString& legende) {
+  fullProgress_->setRange(0, std::max(nombre, 1));
+  fullProgress_->setValue(numero > 0 ? numero - 1 : fullProgress_->maximum());
+  typeAvancementDossier_->setText(legende);
+  picture3_->repaint();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -568,7 +591,7 @@ void FrmUtiReorg::AffichePage(int& page) {
   pile_->setCurrentIndex(page);
   pile_->currentWidget()->raise();
   if (page == 1)
-    saisies_[0]->setFocus(Qt::OtherFocusReason);
+    saisies_[saisies_[0]->isEnabled() ? 0 : 1]->setFocus(Qt::OtherFocusReason);
   else if (page == 2)
     coches_[0]->setFocus(Qt::OtherFocusReason);
 }
@@ -784,6 +807,7 @@ void FrmUtiReorg::ChCopieClic() {
   saisies_[1]->setEnabled(copie);
   chLigneALigne_->setEnabled(copie);
   lblLigneALigne_->setEnabled(copie);
+  if (pilote_.ModeTousDossiers()) SaisiesTousDossiers();
 }
 
 void FrmUtiReorg::ChAvanceeClic() {

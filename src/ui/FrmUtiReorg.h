@@ -46,8 +46,11 @@ class FrmUtiReorg : public QWidget {
   // Host interface. Reorganisation shows the window and returns at once; the arguments
   // forceTest and flagIcone are accepted for the hosts that pass them and change nothing.
   void Reorganisation(bool forceTest = false, bool flagIcone = false, bool flagVerifRelation = true);
-  // The all-folders mode: the window and the confirmation change, the run itself does nothing.
+  // The all-folders mode: the model is the one input, and "Lancer" runs every folder beside it.
   void ReorganisationComplete();
+  // The program's start: Reorganisation, then the all-folders mode when the command line holds
+  // the word "TOUS", as a host application would ask for it.
+  void Demarre();
   bool Traite() const { return pilote_.Traite(); }
   bool vIsLoad() const { return pilote_.vIsLoad(); }
   void FlagVerifRelation(bool valeur) { pilote_.FlagVerifRelation(valeur); }
@@ -118,6 +121,10 @@ class FrmUtiReorg : public QWidget {
   QProgressBar* FullProgress() const { return fullProgress_; }
   QLabel* TypeAvancementDossier() const { return typeAvancementDossier_; }
 
+  // The folder panel of the all-folders run: folder "numero" of "nombre" under way, or the run
+  // over when numero is 0.
+  void AvancementDossiers(int numero, int nombre, const QString& legende);
+
   // The detail caption in white on red after a failure; back to normal for the next run.
   void AvancementEnErreur(bool enErreur);
   bool EstAvancementEnErreur() const { return avancementEnErreur_; }
@@ -153,6 +160,7 @@ class FrmUtiReorg : public QWidget {
   void SaisieCibleModifiee();
   void FocusApresControle();
   void PlaceFichier(int index, const QString& choisi);
+  void SaisiesTousDossiers();
 
   FenetreQt fenetre_;
   Pilote pilote_;

@@ -41,10 +41,14 @@ class FenetreTest : public utireorg::tests::FenetreFactice {
   void ActiveBouton(int index, bool actif) override { boutons.emplace_back(index, actif); }
   void AvancementEnErreur() override { ++enErreur; }
   void FermeFenetre() override { ++fermetures; }
+  void AvancementDossiers(int numero, int nombre, const std::string& legende) override {
+    dossiers.push_back(std::to_string(numero) + "/" + std::to_string(nombre) + " " + legende);
+  }
 
   std::vector<std::pair<int, bool>> boutons;
   int enErreur = 0;
   int fermetures = 0;
+  std::vector<std::string> dossiers;  // the folder panel of the all-folders run, as it changed
 
   // The journal as the window shows it, one entry per line.
   std::vector<std::string> Lignes() const {

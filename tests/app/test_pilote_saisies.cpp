@@ -163,24 +163,19 @@ TEST_F(TestSaisies, LancerAvecDesSaisiesRefuseesNeDemandeRien) {
   EXPECT_TRUE(fenetre->boutons.empty());
 }
 
-TEST_F(TestSaisies, EnModeTousDossiersLancerNeTraiteAucuneBase) {
-  std::string cible = CreePetiteBase("Compta.mdb");
-  fenetre->saisies[0] = cible;
-  fenetre->coches[1] = true;
-  fenetre->reponses = {1};
+TEST_F(TestSaisies, EnModeTousDossiersLaConfirmationPorteSurLEnsembleDesDossiers) {
   pilote->ReorganisationComplete();
   EXPECT_TRUE(pilote->ModeTousDossiers());
   EXPECT_EQ(pilote->QuestionConfirmation(), "?#Confirmez-vous la réorganisation de l'ensemble des dossiers ?");
-
-  std::string avant = Contenu(cible);
+  // Declined, nothing is run and nothing is written.
+  fenetre->saisies[1] = CreePetiteBase("Compta.mdb");
+  CreePetiteBase("Dossier1/Compta.mdb");
+  fenetre->reponses = {2};
   Appels appels;
-  EXPECT_EQ(pilote->Lancer(appels.Etapes()), IssueLancer::Terminee);
+  EXPECT_EQ(pilote->Lancer(appels.Etapes()), IssueLancer::Annulee);
   EXPECT_EQ(fenetre->messages[0].texte, "Confirmez-vous la réorganisation de l'ensemble des dossiers ?");
-  EXPECT_EQ(appels.apres, 1);
+  EXPECT_EQ(appels.apres, 0);
   EXPECT_FALSE(fs::exists(Chemin("Analyse.txt")));
-  EXPECT_TRUE(fenetre->journal.empty());
-  pilote->Etat().baseCourante.Close();
-  EXPECT_EQ(Contenu(cible), avant);
 }
 
 }  // namespace

@@ -927,14 +927,23 @@ TEST_F(FenetrePrincipale, FenetreDechargeePendantLeRun) {
   EXPECT_TRUE(f.BoutonNew()->isHidden());
 }
 
-TEST_F(FenetrePrincipale, ModeTousDossiers) {
-  auto& f = Cree();
-  CreeCibleEtModele();
-  f.ReorganisationComplete();
+TEST_F(FenetrePrincipale, LeMotTousReorganiseChaqueDossierDuModele) {
+  MemoriseLigneDeCommande(std::string("utireorg TOUS"));
+  auto& f = Cree(false);
+  f.Demarre();
   EXPECT_TRUE(f.ModeTousDossiers());
   EXPECT_EQ(f.LabelLiasse()->text(), QStringLiteral("Réorganiser tous les dossiers"));
   EXPECT_EQ(f.TypeAvancementDossier()->text(), QStringLiteral("Réorganisation..."));
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  // The model is the one input, copy or not.
+  EXPECT_FALSE(f.CaseCopie()->isChecked());
+  EXPECT_FALSE(f.SaisieBase(0)->isEnabled());
+  EXPECT_TRUE(f.SaisieBase(1)->isEnabled());
+  EXPECT_TRUE(f.TexteSaisie(1)->isEnabled());
+
+  CreeCibleEtModele();
+  fs::create_directories(dossier + "/DOSSIER2");
+  CreeBase(dossier + "/DOSSIER2/Compta.mdb");
+  f.SaisieBase(1)->setText(QString::fromStdString(modele));
   bool panneauVisible = false;
   repondeur->Repond(1, [&](FrmMessage*) { panneauVisible = f.PanneauDossiers()->isVisibleTo(&f); });
   f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
@@ -942,10 +951,13 @@ TEST_F(FenetrePrincipale, ModeTousDossiers) {
   ASSERT_EQ(repondeur->Vus().size(), 1u) << repondeur->Textes();
   EXPECT_EQ(repondeur->Vus()[0].texte, "Confirmez-vous la réorganisation de l'ensemble des dossiers ?");
   EXPECT_TRUE(panneauVisible);
-  // Nothing is processed and nothing is written.
-  EXPECT_FALSE(fs::exists(dossier + "/Analyse.txt"));
-  EXPECT_TRUE(JournalVue().empty());
+  EXPECT_EQ(f.FullProgress()->maximum(), 2);
+  EXPECT_EQ(f.FullProgress()->value(), 2);
+  EXPECT_EQ(f.TypeAvancementDossier()->text(), QStringLiteral("2 dossiers : 2 terminés, 0 interrompu, 0 ignoré"));
+  const std::string vue = JournalVue();
+  EXPECT_NE(vue.find("DOSSIER1 : terminée\r\nDOSSIER2 : terminée\r\n"), std::string::npos) << vue;
   EXPECT_FALSE(f.BoutonNew()->isHidden());
+  EXPECT_TRUE(f.Traite());
 }
 
 TEST_F(FenetrePrincipale, EspaceNecessaireRemisAJourALaSaisie) {
@@ -1056,6 +1068,31 @@ TEST_F(FenetrePrincipale, LesFenetresDeQtParlentFrancaisQuelleQueSoitLaLangue) {
   EXPECT_EQ(nom, QStringLiteral("Nom"));
   EXPECT_EQ(taille, QStringLiteral("13 octets"));
   EXPECT_EQ(type, QStringLiteral("Dossier"));
+}
+
+// With UTIREORG_CAPTURES naming a folder: the all-folders run before, during (a damaged folder's
+// message) and after.
+TEST_F(FenetrePrincipale, CapturesTousLesDossiers) {
+  const char* captures = std::getenv("UTIREORG_CAPTURES");
+  if (!captures || !fs::is_directory(captures)) GTEST_SKIP() << "UTIREORG_CAPTURES ne nomme pas un dossier";
+  const QString dossierCaptures = QString::fromUtf8(captures);
+  MemoriseLigneDeCommande(std::string("utireorg TOUS"));
+  auto& f = Cree(false);
+  f.Demarre();
+  CreeCibleEtModele();
+  fs::create_directories(dossier + "/DOSSIER2");
+  CreeBase(dossier + "/DOSSIER2/Compta.mdb");
+  fs::create_directories(dossier + "/DOSSIER3");
+  std::ofstream(dossier + "/DOSSIER3/Compta.mdb") << std::string(4096, 'x');
+  fs::create_directories(dossier + "/DOSSIER4");
+  f.SaisieBase(1)->setText(QString::fromStdString(modele));
+  Traite();
+  EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/tous_page1.png")));
+  repondeur->Repond(1, [&](FrmMessage* m) { EXPECT_TRUE(m->grab().save(dossierCaptures + QStringLiteral("/tous_confirmation.png"))); });
+  repondeur->Repond(1, [&](FrmMessage*) { EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/tous_pendant.png"))); });
+  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  Traite();
+  EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/tous_fin.png")));
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ int main(int argc, char* argv[]) {
   // Unloading the main window ends the program, whatever other window is still open.
   QObject::connect(&fenetre, &utireorg::FrmUtiReorg::Dechargee, &application, &QCoreApplication::quit,
                    Qt::QueuedConnection);
-  fenetre.Reorganisation();
+  fenetre.Demarre();
   if (!fenetre.Charge()) return 0;
   // A desktop opens a database with the program by naming it; the words of the command line
   // (DEBUG, AVANCE) name no file.

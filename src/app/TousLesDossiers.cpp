@@ -1,0 +1,531 @@
+#include "app/TousLesDossiers.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "app/Pilote.h"
+#include "common/Ansi.h"
+#include "common/Arret.h"
+#include "common/Fichiers.h"
+#include "common/Horodatage.h"
+#include "journal/Journal.h"
+#include "messages/GestionErreur.h"
+
+extern char** environ;
+
+namespace utireorg {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const LigneDisquePleinFin = "#ERR# Procédure interrompue ! Libérer de la place sur votre disque dur.";
+const char* const DebutInterrompue = "Procédure interrompue ! ";
+
+std::string Minuscules(std::string texte) {
+  for (char& c : texte)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return texte;
+}
+
+// Name order as a person reads it: case aside first, then exactly, so that the order is stable.
+bool AvantDansLOrdreDesNoms(const std::string& a, const std::string& b) {
+  const std::string ma = Minuscules(a), mb = Minuscules(b);
+  return ma != mb ? ma < mb : a < b;
+}
+
+// "DDMMYY:HHNN " before a time-stamped line.
+std::string SansHorodatage(const std::string& ligne) {
+  if (ligne.size() > 12 && ligne[6] == ':' && ligne[11] == ' ' &&
+      std::all_of(ligne.begin(), ligne.begin() + 6, [](char c) { return c >= '0' && c <= '9'; }) &&
+      std::all_of(ligne.begin() + 7, ligne.begin() + 11, [](char c) { return c >= '0' && c <= '9'; }))
+    return ligne.substr(12);
+  return ligne;
+}
+
+std::vector<std::string> Lignes(const std::string& texte) {
+  std::vector<std::string> lignes;
+  std::istringstream flux(texte);
+  for (std::string ligne; std::getline(flux, ligne);) {
+    if (!ligne.empty() && ligne.back() == '\r') ligne.pop_back();
+    lignes.push_back(ligne);
+  }
+  return lignes;
+}
+
+// The database of the model's name in one folder, or why there is none to run.
+void TrouveBase(DossierClient& dossier, const fs::path& chemin, const std::string& modele) {
+  const std::string nomModele = fs::path(modele).filename().string();
+  std::vector<std::string> trouvees;
+  std::error_code erreur;
+  for (fs::directory_iterator it(chemin, erreur), fin; !erreur && it != fin; it.increment(erreur)) {
+    std::error_code e;
+    if (Minuscules(it->path().filename().string()) == Minuscules(nomModele) && it->is_regular_file(e))
+      trouvees.push_back(it->path().string());
+  }
+  if (erreur) {
+    dossier.raisonIgnore = "dossier illisible : " + TexteErreurSysteme(erreur.value());
+  } else if (trouvees.empty()) {
+    dossier.raisonIgnore = "aucune base « " + nomModele + " »";
+  } else if (trouvees.size() > 1) {
+    // Which one the software uses cannot be told from here: neither is touched.
+    dossier.raisonIgnore = "plusieurs bases « " + nomModele + " » dont le nom ne diffère que par la casse";
+  } else if (MemeFichier(trouvees.front(), modele)) {
+    dossier.raisonIgnore = "sa base est la base modèle elle-même";
+  } else {
+    dossier.base = trouvees.front();
+  }
+}
+
+// The window of one folder's run: the host window, but with the folder's database as the target,
+// and a run that cannot go on ends this folder, not the program. Its journal lines and messages
+// are kept to say why the folder was interrupted.
+class FenetreDossier : public InterfaceFenetre {
+ public:
+  FenetreDossier(InterfaceFenetre& hote, std::string base, std::string modele)
+      : hote_(hote), base_(std::move(base)), modele_(std::move(modele)), precedente_(FenetreCourante()) {
+    DefinitFenetre(this);
+  }
+  ~FenetreDossier() override { DefinitFenetre(precedente_); }
+
+  void Legendes(const std::string& etape, const std::string& detail) override { hote_.Legendes(etape, detail); }
+  void ProgressMaximum(long maximum) override { hote_.ProgressMaximum(maximum); }
+  long ProgressMaximum() const override { return hote_.ProgressMaximum(); }
+  void ProgressValeur(long valeur) override { hote_.ProgressValeur(valeur); }
+  long ProgressValeur() const override { return hote_.ProgressValeur(); }
+  // The bar serves the next folder: the whole run hides it at its end.
+  void ProgressVisible(bool visible) override {
+    if (visible) hote_.ProgressVisible(true);
+  }
+  void AjouteAuJournal(const std::string& texte) override {
+    hote_.AjouteAuJournal(texte);
+    for (const std::string& ligne : Lignes(texte)) lignes_.push_back(ligne);
+  }
+  std::string TexteJournal() const override { return hote_.TexteJournal(); }
+  void Pointeur(PointeurSouris pointeur) override { hote_.Pointeur(pointeur); }
+  void Bip() override {}  // once, at the end of the whole run
+  bool Coche(int index) const override { return hote_.Coche(index); }
+  bool Case(const std::string& nom) const override { return hote_.Case(nom); }
+  std::string Saisie(int index) const override { return index == 0 ? base_ : index == 1 ? modele_ : hote_.Saisie(index); }
+  std::optional<int> PresenteMessage(const MessageAnalyse& message) override {
+    dernierMessage_ = message.texte.substr(0, message.texte.find('\n'));
+    return hote_.PresenteMessage(message);
+  }
+  void ActiveBouton(int index, bool actif) override { hote_.ActiveBouton(index, actif); }
+  void AvancementEnErreur() override {}  // said once, at the end of the whole run
+  void FermeFenetre() override {}        // this folder ends; the others still run
+  std::string Legende() const override { return hote_.Legende(); }
+  std::vector<std::string> LegendesFenetres() const override { return hote_.LegendesFenetres(); }
+
+  const std::vector<std::string>& LignesJournal() const { return lignes_; }
+  const std::string& DernierMessage() const { return dernierMessage_; }
+
+ protected:
+  void TraiteEvenements() override { hote_.LaisseVivre(true); }
+
+ private:
+  InterfaceFenetre& hote_;
+  std::string base_, modele_;
+  InterfaceFenetre* precedente_;
+  std::vector<std::string> lignes_;
+  std::string dernierMessage_;
+};
+
+std::string Pluriel(std::size_t n, const char* singulier, const char* pluriel) {
+  return std::to_string(n) + " " + (n > 1 ? pluriel : singulier);
+}
+
+std::size_t Compte(const std::vector<ResultatDossier>& resultats, IssueDossier issue) {
+  return static_cast<std::size_t>(
+      std::count_if(resultats.begin(), resultats.end(), [&](const ResultatDossier& r) { return r.issue == issue; }));
+}
+
+}  // namespace
+
+std::string TotauxDossiers(const std::vector<ResultatDossier>& resultats) {
+  return Pluriel(resultats.size(), "dossier", "dossiers") + " : " +
+         Pluriel(Compte(resultats, IssueDossier::Terminee), "terminé", "terminés") + ", " +
+         Pluriel(Compte(resultats, IssueDossier::Interrompue), "interrompu", "interrompus") + ", " +
+         Pluriel(Compte(resultats, IssueDossier::Ignoree), "ignoré", "ignorés");
+}
+
+namespace {
+
+std::size_t NombreAvecBase(const std::vector<DossierClient>& dossiers) {
+  return static_cast<std::size_t>(
+      std::count_if(dossiers.begin(), dossiers.end(), [](const DossierClient& d) { return !d.base.empty(); }));
+}
+
+// The journal is opened for the frames of the whole run only: a folder's run replaces the file
+// when it cuts the journal down to size, which a descriptor kept open would not follow.
+void EcritCadreOuverture(Journal& journal, const std::string& modele, const std::vector<DossierClient>& dossiers) {
+  if (!journal.OuvertureJournal()) return;
+  journal.TitreJournal("Réorganisation de tous les dossiers");
+  journal.EcritureJournal("Date : " + DateLongue());
+  journal.EcritureJournal("Base modèle : " + modele);
+  journal.EcritureJournal("Dossiers : " + std::to_string(dossiers.size()) + ", dont " +
+                          Pluriel(NombreAvecBase(dossiers), "à réorganiser", "à réorganiser"));
+  journal.EcritureJournal("");
+  journal.FermetureJournal();
+}
+
+void EcritCadreFermeture(Journal& journal, const std::vector<ResultatDossier>& resultats) {
+  if (!journal.OuvertureJournal()) return;
+  journal.EcritureJournal("");
+  journal.TitreJournal("Bilan de la réorganisation de tous les dossiers");
+  for (const ResultatDossier& r : resultats) journal.EcritureJournal(r.dossier.nom + " : " + TexteIssue(r));
+  journal.EcritureJournal("");
+  journal.EcritureJournal("Total : " + TotauxDossiers(resultats));
+  journal.EcritureJournal("");
+}
+
+// The end of the whole run on the window: captions, bar, beep, the folder panel.
+void TermineSurLaFenetre(InterfaceFenetre& fenetre, Journal& journal, const std::vector<ResultatDossier>& resultats,
+                         int nombre) {
+  const bool reussi = CodeSortieTousDossiers(resultats) == 0;
+  fenetre.AvancementDossiers(0, nombre, TotauxDossiers(resultats));
+  // The totals stay in view in the folder panel; the outcome takes the captions as after one run.
+  journal.AffichageAvancement(reussi ? "Procédure terminée." : "Procédure interrompue !");
+  if (reussi) {
+    fenetre.ProgressValeur(0);
+    fenetre.ProgressVisible(false);
+    fenetre.Bip();
+  } else {
+    fenetre.AvancementEnErreur();
+  }
+}
+
+ResultatDossier Ignore(const DossierClient& dossier, const std::string& raison) {
+  ResultatDossier r;
+  r.dossier = dossier;
+  r.issue = IssueDossier::Ignoree;
+  r.raison = raison;
+  return r;
+}
+
+// Why the folders not reached are left out.
+std::string RaisonNonAtteint(bool disquePlein) {
+  return disquePlein ? "espace disque insuffisant, la réorganisation s'est arrêtée avant ce dossier"
+                     : "la réorganisation a été arrêtée avant ce dossier";
+}
+
+// One folder's run in this process, as "Lancer" runs one once the user has confirmed.
+ResultatDossier RunDossier(InterfaceFenetre& fenetre, const std::string& modele, bool flagVerifRelation,
+                           const DossierClient& dossier, const SuiviDossiers& suivi) {
+  ResultatDossier r;
+  r.dossier = dossier;
+  FenetreDossier fenetreDossier(fenetre, dossier.base, modele);
+  Pilote pilote(fenetreDossier);
+  pilote.FlagVerifRelation(flagVerifRelation);
+  // A stop asked while this folder's inputs are checked is for this folder's run.
+  pilote.GardeDemandeArret(true);
+  std::string repli = "Procédure interrompue !";
+  try {
+    if (pilote.ControleSaisies()) {
+      pilote.Etat().versionAvancee = fenetre.Coche(5);
+      pilote.LanceReorganisation();
+    } else {
+      repli = "base refusée";
+    }
+  } catch (...) {
+    const ErreurEnCours erreur = LitErreur(std::current_exception());
+    GestionErreur(fenetre.Legende() + " (BC)", erreur.numero, erreur.description);
+    repli = "Erreur " + std::to_string(erreur.numero) + " : " + erreur.description;
+  }
+  pilote.LibereCible();
+  if (pilote.Issue() == IssueRun::Terminee) {
+    r.issue = IssueDossier::Terminee;
+  } else {
+    r.issue = IssueDossier::Interrompue;
+    if (!fenetreDossier.DernierMessage().empty() && repli == "base refusée") repli = fenetreDossier.DernierMessage();
+    r.raison = RaisonDepuisJournal(fenetreDossier.LignesJournal(), repli);
+    r.disquePlein = pilote.Etat().disquePlein;
+    // Declined to run without a journal: the next folders would ask the same.
+    r.arrete = pilote.ArretPar().has_value() || pilote.Issue() == IssueRun::NonLancee;
+  }
+  if (suivi.fin) suivi.fin(r, &pilote, {});
+  return r;
+}
+
+}  // namespace
+
+std::vector<DossierClient> DossiersClients(const std::string& modele) {
+  std::error_code erreur;
+  const fs::path racine = fs::absolute(modele, erreur).parent_path();
+  std::vector<DossierClient> dossiers;
+  for (fs::directory_iterator it(racine, erreur), fin; !erreur && it != fin; it.increment(erreur)) {
+    std::error_code e;
+    const std::string nom = it->path().filename().string();
+    if (nom.empty() || nom.front() == '.' || !it->is_directory(e)) continue;
+    DossierClient dossier;
+    dossier.nom = nom;
+    TrouveBase(dossier, it->path(), modele);
+    dossiers.push_back(std::move(dossier));
+  }
+  std::sort(dossiers.begin(), dossiers.end(),
+            [](const DossierClient& a, const DossierClient& b) { return AvantDansLOrdreDesNoms(a.nom, b.nom); });
+  return dossiers;
+}
+
+std::string TexteIssue(const ResultatDossier& resultat) {
+  switch (resultat.issue) {
+    case IssueDossier::Terminee: return "terminée";
+    case IssueDossier::Interrompue: return "interrompue : " + resultat.raison;
+    case IssueDossier::Ignoree: break;
+  }
+  return "ignorée : " + resultat.raison;
+}
+
+std::string RaisonDepuisJournal(const std::vector<std::string>& lignes, const std::string& repli) {
+  for (auto it = lignes.rbegin(); it != lignes.rend(); ++it) {
+    std::string ligne = SansHorodatage(*it);
+    if (!ligne.starts_with("#ERR# ")) continue;
+    ligne.erase(0, 6);
+    // The run's last line says it was interrupted: what matters is what follows.
+    if (ligne.starts_with(DebutInterrompue) && ligne.size() > std::string(DebutInterrompue).size())
+      ligne.erase(0, std::string(DebutInterrompue).size());
+    return ligne;
+  }
+  return repli;
+}
+
+int CodeSortieTousDossiers(const std::vector<ResultatDossier>& resultats) {
+  bool unTermine = false;
+  for (const ResultatDossier& r : resultats) {
+    if (r.issue == IssueDossier::Interrompue) return 1;
+    unTermine = unTermine || r.issue == IssueDossier::Terminee;
+  }
+  return unTermine ? 0 : 1;
+}
+
+std::vector<ResultatDossier> ReorganiseDossiers(InterfaceFenetre& fenetre, Journal& journal, const std::string& modele,
+                                                bool flagVerifRelation, const SuiviDossiers& suivi) {
+  // A signal between two folders is noted rather than ending the program; each folder's run acts on it.
+  EffaceDemandeArret();
+  SurveillanceArret veille;
+  veille.Suspend();
+
+  const std::vector<DossierClient> dossiers = DossiersClients(modele);
+  const int nombre = static_cast<int>(NombreAvecBase(dossiers));
+  EcritCadreOuverture(journal, modele, dossiers);
+  std::vector<ResultatDossier> resultats;
+  int numero = 0;
+  std::optional<bool> arretDisquePlein;  // set once the run stops: on a full disk or not
+  for (const DossierClient& dossier : dossiers) {
+    if (dossier.base.empty()) {
+      resultats.push_back(Ignore(dossier, dossier.raisonIgnore));
+      if (suivi.fin) suivi.fin(resultats.back(), nullptr, {});
+      continue;
+    }
+    if (!arretDisquePlein && ArretDemande() != RaisonArret::Aucune) arretDisquePlein = false;
+    if (arretDisquePlein) {
+      resultats.push_back(Ignore(dossier, RaisonNonAtteint(*arretDisquePlein)));
+      if (suivi.fin) suivi.fin(resultats.back(), nullptr, {});
+      continue;
+    }
+    ++numero;
+    fenetre.AvancementDossiers(numero, nombre, "Dossier " + std::to_string(numero) + " sur " + std::to_string(nombre) + " : " + dossier.nom);
+    if (suivi.debut) suivi.debut(numero, nombre, dossier);
+    resultats.push_back(RunDossier(fenetre, modele, flagVerifRelation, dossier, suivi));
+    if (resultats.back().disquePlein || resultats.back().arrete) arretDisquePlein = resultats.back().disquePlein;
+  }
+  EcritCadreFermeture(journal, resultats);
+  TermineSurLaFenetre(fenetre, journal, resultats, nombre);
+  return resultats;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Several folders at once, each in its own process.
+
+namespace {
+
+struct Enfant {
+  std::size_t indice = 0;  // in the list of folders
+  pid_t pid = -1;
+  std::string dossier;     // its private folder, its current directory
+  std::optional<int> statut;
+};
+
+std::string CreeDossierEnfant() {
+  std::string modele = DossierTemporaire() + "/utireorg-lot-XXXXXX";
+  if (!::mkdtemp(modele.data())) return {};
+  return modele;
+}
+
+pid_t LanceEnfant(const std::vector<std::string>& mots, const std::string& dossier) {
+  std::vector<std::string> copie = mots;
+  std::vector<char*> argv;
+  for (auto& m : copie) argv.push_back(m.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  const std::string sortie = dossier + "/sortie.txt";
+  posix_spawn_file_actions_addopen(&actions, 1, sortie.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addchdir_np(&actions, dossier.c_str());
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+std::string LitFichier(const std::string& chemin) {
+  std::ifstream entree(chemin, std::ios::binary);
+  std::ostringstream tout;
+  tout << entree.rdbuf();
+  return tout.str();
+}
+
+// The child's journal, appended line by line: the lines keep their own time stamps, and the
+// journal's size limit holds for them as for any line.
+std::vector<std::string> AjouteJournalEnfant(Journal& journal, const std::string& dossier) {
+  const std::vector<std::string> lignes = Lignes(DepuisAnsi(LitFichier(dossier + "/Analyse.txt")));
+  if (!lignes.empty() && journal.OuvertureJournal()) {
+    for (const std::string& ligne : lignes) journal.EcritureJournal(ligne);
+    journal.FermetureJournal();
+  }
+  // The child's unexpected errors belong to the same error journal as this run's.
+  const std::string erreurs = LitFichier(dossier + "/" + std::string(NomJournalErreur));
+  if (!erreurs.empty()) {
+    int fd = ::open(std::string(NomJournalErreur).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      EcritToutDescripteur(fd, erreurs.data(), erreurs.size());
+      ::close(fd);
+    }
+  }
+  return lignes;
+}
+
+ResultatDossier ResultatEnfant(const DossierClient& dossier, int statut, const std::vector<std::string>& lignes) {
+  ResultatDossier r;
+  r.dossier = dossier;
+  if (WIFEXITED(statut) && WEXITSTATUS(statut) == 0) {
+    r.issue = IssueDossier::Terminee;
+    return r;
+  }
+  r.issue = IssueDossier::Interrompue;
+  const std::string repli = WIFSIGNALED(statut)
+                                ? "le processus de réorganisation s'est arrêté (signal " + std::to_string(WTERMSIG(statut)) + ")"
+                                : WIFEXITED(statut) && WEXITSTATUS(statut) == 2 ? "base refusée"
+                                                                                 : "Procédure interrompue !";
+  r.raison = RaisonDepuisJournal(lignes, repli);
+  for (const std::string& ligne : lignes) r.disquePlein = r.disquePlein || SansHorodatage(ligne) == LigneDisquePleinFin;
+  r.arrete = ArretDemande() != RaisonArret::Aucune;
+  return r;
+}
+
+}  // namespace
+
+std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fenetre, Journal& journal,
+                                                           const std::string& modele, int parallele,
+                                                           const CommandeDossier& commande,
+                                                           const SuiviDossiers& suivi) {
+  EffaceDemandeArret();
+  SurveillanceArret veille;
+  veille.Suspend();
+
+  const std::vector<DossierClient> dossiers = DossiersClients(modele);
+  const int nombre = static_cast<int>(NombreAvecBase(dossiers));
+  EcritCadreOuverture(journal, modele, dossiers);
+
+  std::vector<std::optional<ResultatDossier>> resultats(dossiers.size());
+  std::vector<Enfant> enCours, finis;
+  std::size_t prochain = 0, aRendre = 0;
+  int numero = 0;
+  bool disquePlein = false, arretTransmis = false;
+
+  // Folders are handed back (journal, report) in their order, each once those before it are.
+  auto rends = [&] {
+    for (; aRendre < dossiers.size(); ++aRendre) {
+      std::string dossierEnfant;
+      auto fini = std::find_if(finis.begin(), finis.end(), [&](const Enfant& e) { return e.indice == aRendre; });
+      if (fini != finis.end()) {
+        const std::vector<std::string> lignes = AjouteJournalEnfant(journal, fini->dossier);
+        resultats[aRendre] = ResultatEnfant(dossiers[aRendre], *fini->statut, lignes);
+        dossierEnfant = fini->dossier;
+        finis.erase(fini);
+      } else if (dossiers[aRendre].base.empty()) {
+        resultats[aRendre] = Ignore(dossiers[aRendre], dossiers[aRendre].raisonIgnore);
+      } else if (!resultats[aRendre]) {
+        return;  // still running, or not started yet
+      }
+      if (suivi.fin) suivi.fin(*resultats[aRendre], nullptr, dossierEnfant);
+      if (!dossierEnfant.empty()) {
+        std::error_code ignore;
+        fs::remove_all(dossierEnfant, ignore);
+      }
+    }
+  };
+
+  for (;;) {
+    const bool arret = ArretDemande() != RaisonArret::Aucune;
+    if (arret && !arretTransmis) {
+      for (const Enfant& e : enCours) ::kill(e.pid, SIGTERM);
+      arretTransmis = true;
+    }
+    while (!arret && !disquePlein && static_cast<int>(enCours.size()) < parallele && prochain < dossiers.size()) {
+      const std::size_t indice = prochain++;
+      if (dossiers[indice].base.empty()) continue;
+      Enfant enfant;
+      enfant.indice = indice;
+      enfant.dossier = CreeDossierEnfant();
+      ++numero;
+      fenetre.AvancementDossiers(numero, nombre, "Dossier " + std::to_string(numero) + " sur " + std::to_string(nombre) + " : " + dossiers[indice].nom);
+      if (suivi.debut) suivi.debut(numero, nombre, dossiers[indice]);
+      enfant.pid = enfant.dossier.empty() ? -1 : LanceEnfant(commande(dossiers[indice], enfant.dossier), enfant.dossier);
+      if (enfant.pid < 0) {
+        // Not started: said as an interruption of this folder, in its place.
+        resultats[indice] = Ignore(dossiers[indice], "");
+        resultats[indice]->issue = IssueDossier::Interrompue;
+        resultats[indice]->raison = "le processus de réorganisation n'a pas pu être lancé";
+        if (!enfant.dossier.empty()) {
+          std::error_code ignore;
+          fs::remove_all(enfant.dossier, ignore);
+        }
+        continue;
+      }
+      enCours.push_back(enfant);
+    }
+    rends();
+    if (enCours.empty()) break;
+    bool unFini = false;
+    for (auto it = enCours.begin(); it != enCours.end();) {
+      int statut = 0;
+      if (::waitpid(it->pid, &statut, WNOHANG) == it->pid) {
+        it->statut = statut;
+        disquePlein = disquePlein || LitFichier(it->dossier + "/Analyse.txt").find(VersAnsi(LigneDisquePleinFin)) != std::string::npos;
+        finis.push_back(*it);
+        it = enCours.erase(it);
+        unFini = true;
+      } else {
+        ++it;
+      }
+    }
+    if (!unFini) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // Folders never started: after a stop or a full disk.
+  for (std::size_t i = aRendre; i < dossiers.size(); ++i)
+    if (!resultats[i] && !dossiers[i].base.empty()) resultats[i] = Ignore(dossiers[i], RaisonNonAtteint(disquePlein));
+  rends();
+  std::vector<ResultatDossier> liste;
+  for (const auto& r : resultats) liste.push_back(*r);
+  EcritCadreFermeture(journal, liste);
+  TermineSurLaFenetre(fenetre, journal, liste, nombre);
+  return liste;
+}
+
+}  // namespace utireorg

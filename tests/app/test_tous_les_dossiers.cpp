@@ -1,0 +1,115 @@
+// The run over every client folder beside the model: which folders, each folder's run, the closing
+// frame of the journal, the model that is only read, the input check that needs the model alone.
+#include "app/TousLesDossiers.h"
+#include "common/Ansi.h"
+#include "test_pilote_outils.h"
+
+namespace pilote_tests {
+namespace {
+
+using utireorg::IssueDossier;
+using utireorg::IssueLancer;
+
+// "Logiciel/Compta.mdb" (the model) and beside it: Alpha (a sound database), beta (a damaged
+// one, its name in capitals), Gamma (no database), and a hidden folder that is no client's.
+class TestTousLesDossiers : public TestPilote {
+ protected:
+  void SetUp() override {
+    TestPilote::SetUp();
+    modele = CreePetiteBase("Logiciel/Compta.mdb");
+    alpha = CreePetiteBase("Logiciel/Alpha/Compta.mdb");
+    fs::create_directories(Chemin("Logiciel/beta"));
+    beta = Chemin("Logiciel/beta/COMPTA.MDB");
+    std::ofstream(beta, std::ios::binary) << std::string(4096, 'x');
+    fs::create_directories(Chemin("Logiciel/Gamma"));
+    std::ofstream(Chemin("Logiciel/Gamma/Notes.txt")) << "pas de base ici";
+    CreePetiteBase("Logiciel/.corbeille/Compta.mdb");
+  }
+
+  std::string Decrit(const std::string& base) {
+    auto e = Lance(Outil("utireorg-base"), {"decrire", base}, Dossier());
+    EXPECT_EQ(e.code, 0) << e.sortie;
+    return e.sortie;
+  }
+
+  std::string modele, alpha, beta;
+};
+
+TEST_F(TestTousLesDossiers, LesDossiersDuModeleDansLOrdreDeLeursNomsAvecLeurBase) {
+  auto dossiers = utireorg::DossiersClients(modele);
+  ASSERT_EQ(dossiers.size(), 3u);
+  EXPECT_EQ(dossiers[0].nom, "Alpha");
+  EXPECT_EQ(dossiers[0].base, alpha);
+  EXPECT_EQ(dossiers[1].nom, "beta");
+  EXPECT_EQ(dossiers[1].base, beta);  // the name compared whatever its case
+  EXPECT_EQ(dossiers[2].nom, "Gamma");
+  EXPECT_EQ(dossiers[2].base, "");
+  EXPECT_EQ(dossiers[2].raisonIgnore, "aucune base « Compta.mdb »");
+
+  // Two databases whose names differ only by their case: which one is the software's cannot be
+  // told, and neither is touched.
+  CreePetiteBase("Logiciel/Gamma/compta.mdb");
+  CreePetiteBase("Logiciel/Gamma/COMPTA.mdb");
+  dossiers = utireorg::DossiersClients(modele);
+  EXPECT_EQ(dossiers[2].base, "");
+  EXPECT_NE(dossiers[2].raisonIgnore.find("plusieurs bases"), std::string::npos) << dossiers[2].raisonIgnore;
+}
+
+TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
+  pilote->ReorganisationComplete();
+  EXPECT_FALSE(pilote->ControleSaisies());
+  ASSERT_EQ(fenetre->messages.size(), 1u);
+  EXPECT_EQ(fenetre->messages[0].texte, "Vous devez saisir une base valide !");
+  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(1));
+
+  fenetre->saisies[1] = beta;
+  EXPECT_FALSE(pilote->ControleSaisies());
+  EXPECT_EQ(fenetre->messages.back().texte, "Base modèle invalide !");
+
+  fenetre->saisies[1] = modele;  // no target given, no copy asked
+  EXPECT_TRUE(pilote->ControleSaisies());
+}
+
+// Each folder as "Lancer" runs one, the damaged one interrupted without stopping the others, the
+// one without a database listed; the model and the folders that did not end are as they were.
+TEST_F(TestTousLesDossiers, ChaqueDossierASonIssueDansLeBilanDuJournal) {
+  const std::string modeleAvant = Contenu(modele), betaAvant = Contenu(beta), alphaDecrit = Decrit(alpha);
+  fenetre->saisies[1] = modele;
+  for (int i : {0, 1, 2, 3}) fenetre->coches[i] = true;
+  fenetre->reponses = {1};
+  pilote->ReorganisationComplete();
+
+  EXPECT_EQ(pilote->Lancer(), IssueLancer::Interrompue);
+  EXPECT_EQ(fenetre->messages[0].texte, "Confirmez-vous la réorganisation de l'ensemble des dossiers ?");
+  EXPECT_EQ(fenetre->fermetures, 0);
+
+  const std::string journal = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+  EXPECT_EQ(journal, fenetre->journal);
+  EXPECT_GE(fenetre->PositionCadre("Réorganisation de tous les dossiers"), 0);
+  const long bilan = fenetre->PositionCadre("Bilan de la réorganisation de tous les dossiers");
+  ASSERT_GE(bilan, 0) << journal;
+  EXPECT_GT(bilan, fenetre->PositionCadre("Fin de l'analyse de bases de données"));  // Alpha's run went first
+  const auto lignes = fenetre->Lignes();
+  ASSERT_GT(lignes.size(), static_cast<std::size_t>(bilan + 6));
+  EXPECT_EQ(lignes[bilan + 2], "Alpha : terminée");
+  EXPECT_EQ(lignes[bilan + 3].rfind("beta : interrompue : Base à analyser refusée : « " + beta + " »", 0), 0u)
+      << lignes[bilan + 3];
+  EXPECT_EQ(lignes[bilan + 4], "Gamma : ignorée : aucune base « Compta.mdb »");
+  EXPECT_EQ(lignes[bilan + 6], "Total : 3 dossiers : 1 terminé, 1 interrompu, 1 ignoré");
+
+  EXPECT_EQ(fenetre->dossiers,
+            (std::vector<std::string>{"1/2 Dossier 1 sur 2 : Alpha", "2/2 Dossier 2 sur 2 : beta",
+                                      "0/2 3 dossiers : 1 terminé, 1 interrompu, 1 ignoré"}));
+  EXPECT_EQ(fenetre->legendes.back(), std::make_pair(std::string("Procédure interrompue !"), std::string()));
+  EXPECT_EQ(fenetre->enErreur, 1);
+
+  EXPECT_TRUE(Contenu(modele) == modeleAvant) << "la base modèle a été écrite";
+  EXPECT_TRUE(Contenu(beta) == betaAvant);
+  EXPECT_EQ(Decrit(alpha), alphaDecrit);
+  EXPECT_TRUE(FichiersTemporaires().empty());
+  ASSERT_EQ(pilote->ResultatsDossiers().size(), 3u);
+  EXPECT_EQ(pilote->ResultatsDossiers()[0].issue, IssueDossier::Terminee);
+}
+
+}  // namespace
+}  // namespace pilote_tests
