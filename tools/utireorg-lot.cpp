@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <iostream>
 #include <set>
 #include <string>
@@ -100,7 +102,11 @@ class FenetreLot : public FenetreSansEcran {
       : FenetreSansEcran(affichage == Affichage::Silencieux ? SortieNulle() : std::cerr),
         affichage_(affichage),
         oui_(premierBouton),
-        suivi_(suivi) {}
+        suivi_(&suivi) {}
+
+  // The follower of the journal lines from now on: each folder of an all-folders run has its own.
+  void Suivi(rapport::SuiviJournal& suivi) { suivi_ = &suivi; }
+  void AvancementDossiers(int numero, int nombre, const std::string&) override { Dossier(numero, nombre); }
 
   using FenetreSansEcran::ProgressMaximum;
   using FenetreSansEcran::ProgressValeur;
@@ -116,7 +122,7 @@ class FenetreLot : public FenetreSansEcran {
 
   void AjouteAuJournal(const std::string& texte) override {
     FenetreSansEcran::AjouteAuJournal(texte);
-    suivi_.Ecrit(texte);
+    suivi_->Ecrit(texte);
     if (affichage_ == Affichage::Silencieux) return;
     EffaceBarre();
     std::string ligne;
@@ -220,7 +226,7 @@ class FenetreLot : public FenetreSansEcran {
 
   Affichage affichage_;
   bool oui_;
-  rapport::SuiviJournal& suivi_;
+  rapport::SuiviJournal* suivi_;
   bool affichee_ = false;
   std::string etape_, detail_;
   std::deque<int> reponses_;
@@ -310,6 +316,156 @@ rapport::Json RunDossier(FenetreLot& fenetre, rapport::SuiviJournal& suivi, cons
   return rapport::EntreeDossier(dossier, suivi, pilote.Etat().compteurs);
 }
 
+// The options of the run, as a child process of an all-folders run receives them.
+struct OptionsRun {
+  std::set<int> coches;
+  bool copie = false, ligneALigne = false, avance = false, sansRelations = false, oui = false;
+  std::vector<int> reponses;
+};
+
+std::string CeProgramme() {
+  std::error_code erreur;
+  auto chemin = std::filesystem::read_symlink("/proc/self/exe", erreur);
+  return erreur ? std::string("utireorg-lot") : chemin.string();
+}
+
+std::vector<std::string> CommandeEnfant(const OptionsRun& o, const std::string& modele, const DossierClient& dossier,
+                                        const std::string& dossierEnfant) {
+  std::vector<std::string> mots{CeProgramme(), "--cible", dossier.base, "--modele", modele};
+  std::string coches;
+  for (int i : o.coches) coches += (coches.empty() ? "" : ",") + std::to_string(i);
+  mots.insert(mots.end(), {"--options", coches});
+  const std::pair<bool, const char*> drapeaux[] = {{o.copie, "--copie"},   {o.ligneALigne, "--ligne-a-ligne"},
+                                                   {o.avance, "--avance"}, {o.sansRelations, "--sans-relations"},
+                                                   {o.oui, "--oui"}};
+  for (const auto& [actif, mot] : drapeaux)
+    if (actif) mots.push_back(mot);
+  if (!o.reponses.empty()) {
+    std::string reponses;
+    for (int r : o.reponses) reponses += (reponses.empty() ? "" : ",") + std::to_string(r);
+    mots.insert(mots.end(), {"--repondre", reponses});
+  }
+  mots.insert(mots.end(), {"--silencieux", "--rapport", dossierEnfant + "/rapport.json"});
+  return mots;
+}
+
+const char* IssueDansLeRapport(utireorg::IssueDossier issue) {
+  switch (issue) {
+    case utireorg::IssueDossier::Terminee: return "terminee";
+    case utireorg::IssueDossier::Interrompue: return "interrompue";
+    case utireorg::IssueDossier::Ignoree: break;
+  }
+  return "ignoree";
+}
+
+// The report's entries of an all-folders run, one per folder, built as each folder ends.
+class RapportDossiers {
+ public:
+  RapportDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suiviGeneral, const Journal& journal)
+      : fenetre_(fenetre), suiviGeneral_(suiviGeneral), journal_(journal) {}
+
+  // Absolute path of "Analyse.txt", known once the run has opened it.
+  std::string CheminJournal() const {
+    if (journal_.CheminJournal().empty()) return {};
+    std::error_code erreur;
+    auto chemin = std::filesystem::absolute(journal_.CheminJournal(), erreur);
+    return erreur ? journal_.CheminJournal() : chemin.string();
+  }
+
+  SuiviDossiers Suivi() {
+    SuiviDossiers suivi;
+    suivi.debut = [this](int, int, const DossierClient&) {
+      suiviDossier_ = std::make_unique<rapport::SuiviJournal>();
+      fenetre_.Suivi(*suiviDossier_);
+      debut_ = std::chrono::system_clock::now();
+      messages_ = fenetre_.Messages().size();
+    };
+    suivi.fin = [this](const ResultatDossier& r, Pilote* pilote, const std::string& dossierEnfant) {
+      fenetre_.Suivi(suiviGeneral_);
+      rapport::Json entree = dossierEnfant.empty() ? EntreeIci(r, pilote) : EntreeEnfant(r, dossierEnfant);
+      entree["dossier"] = r.dossier.nom;
+      if (!r.raison.empty()) entree["raison"] = r.raison;
+      entrees_.push_back(std::move(entree));
+    };
+    return suivi;
+  }
+
+  rapport::Json Entrees() const { return entrees_; }
+
+ private:
+  rapport::Json EntreeIci(const ResultatDossier& r, Pilote* pilote) {
+    rapport::Dossier dossier;
+    dossier.cible = r.dossier.base.empty() ? r.dossier.nom : r.dossier.base;
+    dossier.issue = IssueDansLeRapport(r.issue);
+    dossier.debut = pilote ? debut_ : std::chrono::system_clock::now();
+    dossier.fin = std::chrono::system_clock::now();
+    if (pilote) {
+      dossier.journal = CheminJournal();
+      for (std::size_t i = messages_; i < fenetre_.Messages().size(); ++i)
+        dossier.messages.push_back(fenetre_.Messages()[i].texte);
+    }
+    const rapport::SuiviJournal vide;
+    const CompteursRun aucun;
+    return rapport::EntreeDossier(dossier, pilote && suiviDossier_ ? *suiviDossier_ : vide,
+                                  pilote ? pilote->Etat().compteurs : aucun);
+  }
+
+  // A child's own report holds its folder's entry; the journal is now this run's.
+  rapport::Json EntreeEnfant(const ResultatDossier& r, const std::string& dossierEnfant) {
+    rapport::Json entree;
+    try {
+      std::ifstream fichier(dossierEnfant + "/rapport.json");
+      entree = rapport::Json::parse(fichier).at("dossiers").at(0);
+    } catch (...) {
+      entree = EntreeIci(r, nullptr);
+    }
+    entree["issue"] = IssueDansLeRapport(r.issue);
+    entree["journal"] = CheminJournal().empty() ? rapport::Json(nullptr) : rapport::Json(CheminJournal());
+    return entree;
+  }
+
+  FenetreLot& fenetre_;
+  rapport::SuiviJournal& suiviGeneral_;
+  const Journal& journal_;
+  std::unique_ptr<rapport::SuiviJournal> suiviDossier_;
+  rapport::Instant debut_{};
+  std::size_t messages_ = 0;
+  rapport::Json entrees_ = rapport::Json::array();
+};
+
+// Every folder beside the model: the model is checked first (exit 2 when refused), then the
+// folders run one after the other, or "parallele" at a time in child processes.
+int RunTousLesDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suivi, const OptionsRun& options,
+                       const std::string& modele, int parallele, Affichage affichage, rapport::Json& dossiers) {
+  Pilote pilote(fenetre);
+  pilote.Reorganisation(false, false, !options.sansRelations);
+  pilote.ReorganisationComplete();
+  if (!pilote.ControleSaisies()) {
+    fenetre.Termine(false);
+    return SortieSaisies;
+  }
+  Journal& journal = pilote.JournalAnalyse();
+  RapportDossiers rapportDossiers(fenetre, suivi, journal);
+  std::vector<ResultatDossier> resultats =
+      parallele > 1
+          ? ReorganiseDossiersEnParallele(fenetre, journal, modele, parallele,
+                                          [&](const DossierClient& d, const std::string& dossierEnfant) {
+                                            return CommandeEnfant(options, modele, d, dossierEnfant);
+                                          },
+                                          rapportDossiers.Suivi())
+          : ReorganiseDossiers(fenetre, journal, modele, !options.sansRelations, rapportDossiers.Suivi());
+  const std::string cheminJournal = rapportDossiers.CheminJournal();
+  journal.FermetureJournal();
+  dossiers = rapportDossiers.Entrees();
+  fenetre.Termine(true);
+  if (resultats.empty() || std::none_of(resultats.begin(), resultats.end(), [](const ResultatDossier& r) { return !r.dossier.base.empty(); }))
+    std::cerr << "Aucun dossier à côté de la base modèle ne contient de base « " << std::filesystem::path(modele).filename().string() << " ».\n";
+  std::cerr << TotauxDossiers(resultats) << '\n';
+  if (affichage != Affichage::Silencieux && !cheminJournal.empty())
+    std::cerr << "Journal d'analyse : " << cheminJournal << '\n';
+  return CodeSortieTousDossiers(resultats);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -327,9 +483,19 @@ int main(int argc, char** argv) {
   std::vector<int> options, reponses;
   bool verifications = false, reparation = false, compactage = false, securise = false, controle = false,
        exhaustif = false, copie = false, ligneALigne = false, avance = false, sansRelations = false, oui = false,
-       silencieux = false;
+       silencieux = false, tousLesDossiers = false;
+  int parallele = 1;
 
-  app.add_option("--cible", cible, "Base à analyser (FICHIER.mdb)")->required()->type_name("FICHIER");
+  auto* optionCible = app.add_option("--cible", cible, "Base à analyser (FICHIER.mdb)")->type_name("FICHIER");
+  auto* optionTous = app.add_flag("--tous-les-dossiers", tousLesDossiers,
+                                  "Réorganise chaque sous-dossier du dossier de la base modèle qui contient\n"
+                                  "une base du même nom qu'elle (au lieu de --cible)");
+  optionTous->excludes(optionCible);
+  app.add_option("--parallele", parallele, "Avec --tous-les-dossiers : nombre de dossiers traités en même\n"
+                                           "temps, chacun par son propre processus (1 par défaut)")
+      ->check(CLI::Range(1, 64))
+      ->needs(optionTous)
+      ->type_name("N");
   app.add_option("--modele", modele, "Base modèle, obligatoire avec --copie")->type_name("FICHIER");
   app.add_option("--options", options, "Cases à cocher, par leurs numéros séparés par des virgules : 0 Vérifications\n"
                                        "primaires, 1 Réparation / Compactage, 2 Compactage, 3 Mode sécurisé,\n"
@@ -365,6 +531,10 @@ int main(int argc, char** argv) {
       "la base d'origine reste intacte en mode sécurisé et les copies de travail sont supprimées (code 1).\n"
       "Codes de sortie : 0 procédure terminée, 1 procédure interrompue, 2 bases refusées ou ligne de\n"
       "commande non valide.\n"
+      "Avec --tous-les-dossiers, les dossiers sont traités dans l'ordre de leurs noms ; un bilan\n"
+      "final les liste (terminée, interrompue, ignorée). Code 0 quand chaque dossier qui a une base\n"
+      "s'est terminé, 1 quand l'un a été interrompu (ou qu'aucun n'a de base), 2 quand la base\n"
+      "modèle est refusée. Un disque plein ou Ctrl-C arrête l'ensemble après le dossier en cours.\n"
       "Essais : la variable d'environnement UTIREORG_LIMITE_ECRITURE=<octets> simule un disque plein\n"
       "une fois ce nombre d'octets écrits par la réorganisation (bases, copies).");
 
@@ -381,6 +551,16 @@ int main(int argc, char** argv) {
     EcritRapport(RapportDemande(argc, argv), rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
                                                                rapport::Json::object(), rapport::Json::array(),
                                                                SortieSaisies, "Erreur de syntaxe : " + message + "."));
+    return SortieSaisies;
+  }
+  if (cible.empty() != tousLesDossiers || (tousLesDossiers && modele.empty())) {
+    const std::string message = tousLesDossiers ? "--tous-les-dossiers demande --modele"
+                                                : "--cible ou --tous-les-dossiers est obligatoire";
+    std::cerr << "Erreur de syntaxe : " << message << ".\n"
+              << "Lancez « utireorg-lot --help » pour l'aide.\n";
+    EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+                                                 rapport::Json::object(), rapport::Json::array(), SortieSaisies,
+                                                 "Erreur de syntaxe : " + message + "."));
     return SortieSaisies;
   }
   if (!cheminRapport.empty()) {
@@ -417,7 +597,8 @@ int main(int argc, char** argv) {
                                         {"coches", coches},         {"copie", copie},
                                         {"ligneALigne", ligneALigne}, {"avance", avance},
                                         {"sansRelations", sansRelations}, {"oui", oui},
-                                        {"repondre", reponses},     {"silencieux", silencieux}};
+                                        {"repondre", reponses},     {"silencieux", silencieux},
+                                        {"tousLesDossiers", tousLesDossiers}, {"parallele", parallele}};
 
   rapport::SuiviJournal suivi;
   const Affichage affichage = silencieux                        ? Affichage::Silencieux
@@ -438,7 +619,13 @@ int main(int argc, char** argv) {
 
   int sortie = SortieInterrompue;
   rapport::Json dossiers = rapport::Json::array();
-  dossiers.push_back(RunDossier(fenetre, suivi, Absolu(cible), sansRelations, affichage, sortie));
+  if (tousLesDossiers) {
+    fenetre.Reponses(reponses);  // no confirmation is asked: the command is the confirmation
+    const OptionsRun optionsRun{coches, copie, ligneALigne, avance, sansRelations, oui, reponses};
+    sortie = RunTousLesDossiers(fenetre, suivi, optionsRun, Absolu(modele), parallele, affichage, dossiers);
+  } else {
+    dossiers.push_back(RunDossier(fenetre, suivi, Absolu(cible), sansRelations, affichage, sortie));
+  }
   DefinitFenetre(nullptr);
   EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
                                                optionsRapport, std::move(dossiers), sortie));

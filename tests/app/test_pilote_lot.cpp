@@ -224,5 +224,133 @@ TEST_F(TestLot, LaLigneDAvancementNeSAfficheQueSurUnTerminal) {
   EXPECT_EQ(silencieux.sortie, "Procédure terminée.\r\n");
 }
 
+// ---- Every folder beside the model ----
+
+// "Logiciel/Compta.mdb" and its client folders: Alpha and Delta (sound; Delta's name in other
+// case), beta (damaged), Gamma (no database).
+class TestLotDossiers : public TestLot {
+ protected:
+  void SetUp() override {
+    TestLot::SetUp();
+    modele = CreePetiteBase("Logiciel/Compta.mdb");
+    alpha = CreePetiteBase("Logiciel/Alpha/Compta.mdb");
+    delta = CreePetiteBase("Logiciel/Delta/compta.MDB");
+    beta = Chemin("Logiciel/beta/Compta.mdb");
+    fs::create_directories(Chemin("Logiciel/beta"));
+    std::ofstream(beta, std::ios::binary) << std::string(4096, 'x');
+    fs::create_directories(Chemin("Logiciel/Gamma"));
+  }
+
+  std::string Decrit(const std::string& base) {
+    auto e = Lance(Outil("utireorg-base"), {"decrire", base}, Dossier());
+    EXPECT_EQ(e.code, 0) << e.sortie;
+    return e.sortie;
+  }
+  std::string Journal() const { return utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt"))); }
+
+  // The closing frame's list and totals, as one text.
+  std::string Bilan() const {
+    const std::string journal = Journal();
+    auto debut = journal.find("Bilan de la réorganisation de tous les dossiers");
+    if (debut == std::string::npos) return {};
+    debut = journal.find("\r\n", journal.find("\r\n", debut) + 2) + 2;
+    return journal.substr(debut);
+  }
+
+  std::string modele, alpha, beta, delta;
+};
+
+// One folder after the other, then several at once: the same outcomes, the journals whole and in
+// folder order, a report entry per folder, the model and the interrupted folder as they were.
+TEST_F(TestLotDossiers, ChaqueDossierASonIssueEnSuiteCommeEnParallele) {
+  const std::string modeleAvant = Contenu(modele), betaAvant = Contenu(beta);
+  const std::string alphaDecrit = Decrit(alpha), deltaDecrit = Decrit(delta);
+  for (const char* parallele : {"1", "2"}) {
+    SCOPED_TRACE(std::string("--parallele ") + parallele);
+    fs::remove(Chemin("Analyse.txt"));
+    auto e = Lot({"--tous-les-dossiers", "--modele", modele, "--parallele", parallele, "--rapport", "rapport.json"});
+    EXPECT_EQ(e.code, 1) << e.sortie;
+    const std::string bilan = Bilan();
+    EXPECT_EQ(bilan.rfind("Alpha : terminée\r\nbeta : interrompue : Base à analyser refusée : « " + beta + " »", 0), 0u)
+        << bilan;
+    EXPECT_NE(bilan.find("\r\nDelta : terminée\r\nGamma : ignorée : aucune base « Compta.mdb »\r\n\r\n"
+                         "Total : 4 dossiers : 2 terminés, 1 interrompu, 1 ignoré\r\n"),
+              std::string::npos)
+        << bilan;
+    EXPECT_NE(e.sortie.find("4 dossiers : 2 terminés, 1 interrompu, 1 ignoré\n"), std::string::npos) << e.sortie;
+
+    const std::string journal = Journal();
+    const auto alphaFin = journal.find("Fin Restauration " + alpha);
+    const auto betaRefus = journal.find("#ERR# Base à analyser refusée : « " + beta);
+    const auto deltaDebut = journal.find("Début Sauvegarde " + delta);
+    ASSERT_NE(deltaDebut, std::string::npos) << journal;
+    EXPECT_LT(alphaFin, betaRefus);
+    EXPECT_LT(betaRefus, deltaDebut);
+    EXPECT_EQ(journal.find("Logiciel : Compta"), journal.rfind("Logiciel : Compta")) << "chaque journal une seule fois";
+
+    Json rapport = Json::parse(Contenu(Chemin("rapport.json")));
+    auto fautes = FautesDeFormat(rapport);
+    EXPECT_TRUE(fautes.empty()) << ::testing::PrintToString(fautes);
+    EXPECT_EQ(rapport["codeSortie"], 1);
+    ASSERT_EQ(rapport["dossiers"].size(), 4u) << rapport.dump(2);
+    const std::vector<std::pair<std::string, std::string>> attendus = {
+        {"Alpha", "terminee"}, {"beta", "interrompue"}, {"Delta", "terminee"}, {"Gamma", "ignoree"}};
+    for (std::size_t i = 0; i < attendus.size(); ++i) {
+      EXPECT_EQ(rapport["dossiers"][i]["dossier"], attendus[i].first);
+      EXPECT_EQ(rapport["dossiers"][i]["issue"], attendus[i].second);
+    }
+    EXPECT_FALSE(rapport["dossiers"][0]["etapes"].empty());
+    EXPECT_EQ(rapport["dossiers"][2]["cible"], delta);
+
+    EXPECT_TRUE(Contenu(modele) == modeleAvant) << "la base modèle a été écrite";
+    EXPECT_TRUE(Contenu(beta) == betaAvant);
+    EXPECT_EQ(Decrit(alpha), alphaDecrit);
+    EXPECT_EQ(Decrit(delta), deltaDecrit);
+    EXPECT_TRUE(FichiersTemporaires().empty()) << ::testing::PrintToString(FichiersTemporaires());
+  }
+}
+
+TEST_F(TestLotDossiers, LaBaseModeleSeuleEstExigeeEtSonRefusSortAvecDeux) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--tous-les-dossiers"}, {"--tous-les-dossiers", "--cible", alpha, "--modele", modele},
+        {"--cible", alpha, "--parallele", "2"}, {"--tous-les-dossiers", "--modele", modele, "--parallele", "0"}}) {
+    auto e = Lot(arguments);
+    EXPECT_EQ(e.code, 2) << ::testing::PrintToString(arguments) << e.sortie;
+    EXPECT_NE(e.sortie.find("Erreur de syntaxe"), std::string::npos) << e.sortie;
+  }
+  auto e = Lot({"--tous-les-dossiers", "--modele", Chemin("Logiciel/Absent.mdb")});
+  EXPECT_EQ(e.code, 2) << e.sortie;
+  EXPECT_NE(e.sortie.find("Vous devez saisir une base valide !"), std::string::npos) << e.sortie;
+  e = Lot({"--tous-les-dossiers", "--modele", beta});
+  EXPECT_EQ(e.code, 2) << e.sortie;
+  EXPECT_NE(e.sortie.find("Base modèle invalide !"), std::string::npos) << e.sortie;
+  EXPECT_EQ(Bilan(), "");
+
+  // Every folder that has a database ended: 0, the folder without one aside.
+  fs::remove_all(Chemin("Logiciel/beta"));
+  e = Lot({"--tous-les-dossiers", "--modele", modele});
+  EXPECT_EQ(e.code, 0) << e.sortie;
+  EXPECT_NE(Bilan().find("Total : 3 dossiers : 2 terminés, 0 interrompu, 1 ignoré"), std::string::npos) << Bilan();
+}
+
+// A full disk in the first folder: its database is put back as it was and no other is started.
+TEST_F(TestLotDossiers, UnDisquePleinArreteLEnsembleApresLeDossierEnCours) {
+  const std::string alphaAvant = Contenu(alpha), deltaAvant = Contenu(delta);
+  ::setenv("UTIREORG_LIMITE_ECRITURE", "2000", 1);
+  auto e = Lot({"--tous-les-dossiers", "--modele", modele});
+  ::unsetenv("UTIREORG_LIMITE_ECRITURE");
+  EXPECT_EQ(e.code, 1) << e.sortie;
+  const std::string bilan = Bilan();
+  EXPECT_EQ(bilan.rfind("Alpha : interrompue : ", 0), 0u) << bilan;
+  EXPECT_NE(bilan.find("\r\nbeta : ignorée : espace disque insuffisant, la réorganisation s'est arrêtée avant ce dossier\r\n"
+                       "Delta : ignorée : espace disque insuffisant, la réorganisation s'est arrêtée avant ce dossier\r\n"
+                       "Gamma : ignorée : aucune base « Compta.mdb »\r\n"),
+            std::string::npos)
+      << bilan;
+  EXPECT_TRUE(Contenu(alpha) == alphaAvant);
+  EXPECT_TRUE(Contenu(delta) == deltaAvant);
+  EXPECT_TRUE(FichiersTemporaires().empty()) << ::testing::PrintToString(FichiersTemporaires());
+}
+
 }  // namespace
 }  // namespace pilote_tests
