@@ -361,8 +361,10 @@ const char* IssueDansLeRapport(utireorg::IssueDossier issue) {
 // The report's entries of an all-folders run, one per folder, built as each folder ends.
 class RapportDossiers {
  public:
-  RapportDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suiviGeneral, const Journal& journal)
-      : fenetre_(fenetre), suiviGeneral_(suiviGeneral), journal_(journal) {}
+  // "reponses": the answers each folder's questions get, as a run of that folder alone would.
+  RapportDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suiviGeneral, const Journal& journal,
+                  std::vector<int> reponses)
+      : fenetre_(fenetre), suiviGeneral_(suiviGeneral), journal_(journal), reponses_(std::move(reponses)) {}
 
   // Absolute path of "Analyse.txt", known once the run has opened it.
   std::string CheminJournal() const {
@@ -379,6 +381,7 @@ class RapportDossiers {
       fenetre_.Suivi(*suiviDossier_);
       debut_ = std::chrono::system_clock::now();
       messages_ = fenetre_.Messages().size();
+      fenetre_.Reponses(reponses_);
     };
     suivi.fin = [this](const ResultatDossier& r, Pilote* pilote, const std::string& dossierEnfant) {
       fenetre_.Suivi(suiviGeneral_);
@@ -427,6 +430,7 @@ class RapportDossiers {
   FenetreLot& fenetre_;
   rapport::SuiviJournal& suiviGeneral_;
   const Journal& journal_;
+  std::vector<int> reponses_;
   std::unique_ptr<rapport::SuiviJournal> suiviDossier_;
   rapport::Instant debut_{};
   std::size_t messages_ = 0;
@@ -445,7 +449,7 @@ int RunTousLesDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suivi, const 
     return SortieSaisies;
   }
   Journal& journal = pilote.JournalAnalyse();
-  RapportDossiers rapportDossiers(fenetre, suivi, journal);
+  RapportDossiers rapportDossiers(fenetre, suivi, journal, options.reponses);
   std::vector<ResultatDossier> resultats =
       parallele > 1
           ? ReorganiseDossiersEnParallele(fenetre, journal, modele, parallele,
