@@ -339,6 +339,8 @@ std::vector<ResultatDossier> ReorganiseDossiers(InterfaceFenetre& fenetre, Journ
     ++numero;
     fenetre.AvancementDossiers(numero, nombre, "Dossier " + std::to_string(numero) + " sur " + std::to_string(nombre) + " : " + dossier.nom);
     if (suivi.debut) suivi.debut(numero, nombre, dossier);
+    // The last folder's outcome is no longer this one's.
+    fenetre.Legendes("Préparation ...", "");
     resultats.push_back(RunDossier(fenetre, modele, flagVerifRelation, dossier, suivi));
     if (resultats.back().disquePlein || resultats.back().arrete) arretDisquePlein = resultats.back().disquePlein;
   }
