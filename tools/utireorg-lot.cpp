@@ -558,8 +558,9 @@ int main(int argc, char** argv) {
     return SortieSaisies;
   }
   if (cible.empty() != tousLesDossiers || (tousLesDossiers && modele.empty())) {
-    const std::string message = tousLesDossiers ? "--tous-les-dossiers demande --modele"
-                                                : "--cible ou --tous-les-dossiers est obligatoire";
+    // Without --tous-les-dossiers, the same words as when --cible was the one required option.
+    const std::string message = tousLesDossiers ? "l'option --modele est obligatoire avec --tous-les-dossiers"
+                                                : "l'option --cible est obligatoire";
     std::cerr << "Erreur de syntaxe : " << message << ".\n"
               << "Lancez « utireorg-lot --help » pour l'aide.\n";
     EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
