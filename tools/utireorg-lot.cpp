@@ -3,6 +3,7 @@
 //
 // Exit codes: 0 "Procédure terminée.", 1 "Procédure interrompue !" (or a run that could not go
 // on), 2 when the input check refuses the databases (its message is on the error output).
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -437,6 +438,15 @@ class RapportDossiers {
   rapport::Json entrees_ = rapport::Json::array();
 };
 
+// Whether the journal's file can be opened for appending, without touching the journal's state.
+bool JournalEcrivable(const Journal& journal) {
+  const std::string chemin = journal.CheminJournal().empty() ? "Analyse.txt" : journal.CheminJournal();
+  const int fd = ::open(chemin.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
 // Every folder beside the model: the model is checked first (exit 2 when refused), then the
 // folders run one after the other, or "parallele" at a time in child processes.
 int RunTousLesDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suivi, const OptionsRun& options,
@@ -450,8 +460,11 @@ int RunTousLesDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suivi, const 
   }
   Journal& journal = pilote.JournalAnalyse();
   RapportDossiers rapportDossiers(fenetre, suivi, journal, options.reponses);
+  // Children write their journals where only this run reads them back: without a journal of its
+  // own to put them in, they would correct and delete with no trace left. One after the other,
+  // each folder's run sees the journal it cannot write and refuses to.
   std::vector<ResultatDossier> resultats =
-      parallele > 1
+      parallele > 1 && JournalEcrivable(journal)
           ? ReorganiseDossiersEnParallele(fenetre, journal, modele, parallele,
                                           [&](const DossierClient& d, const std::string& dossierEnfant) {
                                             return CommandeEnfant(options, modele, d, dossierEnfant);

@@ -333,6 +333,34 @@ TEST_F(TestLotDossiers, LaBaseModeleSeuleEstExigeeEtSonRefusSortAvecDeux) {
   EXPECT_NE(Bilan().find("Total : 3 dossiers : 2 terminés, 0 interrompu, 1 ignoré"), std::string::npos) << Bilan();
 }
 
+// A journal that cannot be opened: several at once do what one after the other does, since a
+// child's journal would be written where nobody reads it while the child corrects and deletes.
+TEST_F(TestLotDossiers, UnJournalImpossibleAOuvrirEnParalleleCommeEnSuite) {
+  // Databases with records the verification would cut: only a journal keeps their values.
+  for (const std::string& base : {alpha, delta}) {
+    fs::remove(base);
+    auto c = Lance(Outil("utireorg-base"), {"creer", DossierDemo() + "/cible.json", base}, Dossier());
+    ASSERT_EQ(c.code, 0) << c.sortie;
+  }
+  fs::create_directories(Chemin("Analyse.txt"));
+  const std::string alphaDecrit = Decrit(alpha), deltaDecrit = Decrit(delta);
+  std::vector<Json> rapports;
+  for (const char* parallele : {"1", "2"}) {
+    SCOPED_TRACE(std::string("--parallele ") + parallele);
+    auto e = Lot({"--tous-les-dossiers", "--modele", modele, "--oui", "--parallele", parallele, "--rapport", "rapport.json"});
+    EXPECT_EQ(e.code, 1) << e.sortie;
+    Json rapport = Json::parse(Contenu(Chemin("rapport.json")));
+    ASSERT_EQ(rapport["dossiers"].size(), 4u) << rapport.dump(2);
+    std::vector<std::string> issues;
+    for (const auto& d : rapport["dossiers"]) issues.push_back(d["issue"]);
+    rapports.push_back(issues);
+    EXPECT_TRUE(Decrit(alpha) == alphaDecrit) << "valeurs changées sans journal";
+    EXPECT_TRUE(Decrit(delta) == deltaDecrit) << "valeurs changées sans journal";
+    EXPECT_TRUE(FichiersTemporaires().empty()) << ::testing::PrintToString(FichiersTemporaires());
+  }
+  EXPECT_EQ(rapports[0], rapports[1]);
+}
+
 // A full disk in the first folder: its database is put back as it was and no other is started.
 TEST_F(TestLotDossiers, UnDisquePleinArreteLEnsembleApresLeDossierEnCours) {
   const std::string alphaAvant = Contenu(alpha), deltaAvant = Contenu(delta);
