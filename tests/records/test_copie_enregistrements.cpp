@@ -368,6 +368,62 @@ TEST_F(CopieEnregistrements, CopieGroupeeConvertitCommeLaCopieLigneALigne) {
   EXPECT_EQ(lignes.back(), Reussie);
 }
 
+// Both copies write a typed value into a text field, or a decimal text into a Currency field, as
+// the recordset does: the copy does not depend on the option that chose the path.
+TEST_F(CopieEnregistrements, CopieGroupeeEtLigneALigneEcriventLesMemesValeurs) {
+  for (bool ligneALigne : {false, true}) {
+    SCOPED_TRACE(ligneALigne ? "ligne à ligne" : "groupée");
+    fenetre.cases["chLigneALigne"] = ligneALigne;
+    const std::string suffixe = ligneALigne ? "2" : "1";
+    auto orig = Cree("cible" + suffixe + ".mdb");
+    auto dest = Cree("copie_reorg" + suffixe + ".mdb");
+    CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Quand", moteur::dbDate}, {"Reel", moteur::dbDouble},
+                          {"Actif", moteur::dbBoolean}, {"Montant", moteur::dbText, 30}});
+    CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Quand", moteur::dbText, 30}, {"Reel", moteur::dbText, 30},
+                          {"Actif", moteur::dbText, 10}, {"Montant", moteur::dbCurrency}});
+    outils::Ajoute(orig, "T", {{"Id", 1}, {"Quand", Valeur(moteur::DateHeure{2024, 1, 31, 10, 20, 30})}, {"Reel", 1.5},
+                               {"Actif", true}, {"Montant", "922337203685477.5807"}});
+    outils::Ajoute(orig, "T", {{"Id", 2}, {"Reel", 1e20}, {"Actif", false}, {"Montant", "0.00015"}});
+
+    TraitementCopie(etat, orig, dest);
+    const std::string requete = "SELECT * FROM T ORDER BY Id";
+    EXPECT_EQ(Colonne(dest, requete, "Quand"), (std::vector<std::string>{"31/01/2024 10:20:30", "<nul>"}));
+    EXPECT_EQ(Colonne(dest, requete, "Reel"), (std::vector<std::string>{"1,5", "1e+20"}));
+    EXPECT_EQ(Colonne(dest, requete, "Actif"), (std::vector<std::string>{"Vrai", "Faux"}));
+    EXPECT_EQ(Colonne(dest, requete, "Montant"), (std::vector<std::string>{"922337203685477,5807", "0,0002"}));
+  }
+  const auto lignes = Lignes();
+  ASSERT_FALSE(lignes.empty());
+  EXPECT_EQ(lignes.front(), "Table : T Copie de 2/2 enregistrements");
+  EXPECT_EQ(lignes.back(), Reussie);
+}
+
+// A value the bulk statement cannot convert makes it fail: the records then go one by one, and
+// each value that could not be kept is named, instead of records left behind without a word.
+TEST_F(CopieEnregistrements, CopieGroupeeQuiNePeutConvertirPasseParLaCopieSequentielle) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"L", moteur::dbText, 10}, {"D", moteur::dbText, 12},
+                        {"B", moteur::dbText, 10}, {"O", moteur::dbText, 10}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"L", moteur::dbLong}, {"D", moteur::dbDate}, {"B", moteur::dbBoolean},
+                        {"O", moteur::dbByte}});
+  auto chaineVide = orig.TableDefs()["T"].Fields()["L"];
+  chaineVide.SetAllowZeroLength(true);
+  outils::Ajoute(orig, "T", {{"Id", 1}, {"L", "1"}, {"D", "31/01/2024"}, {"B", "oui"}, {"O", "7"}});
+  outils::Ajoute(orig, "T", {{"Id", 2}, {"L", "abc"}});
+  outils::Ajoute(orig, "T", {{"Id", 3}, {"L", ""}, {"D", "pas une date"}, {"B", "peut-être"}, {"O", "300"}});
+
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  const std::string perte = "   Table : T, Enregistrement copié, valeurs inconvertibles remplacées par Null.";
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{
+                          "#ERR# Erreur :3421 " + moteur::DescriptionErreur(3421, {"L"}),
+                          "       Table : T impossible de faire une copie groupée des enregistrements.",
+                          Sequentielle("T"), perte, "   --->Id:2;L:abc -> Null;D:;B:;O:;", perte,
+                          "   --->Id:3;L: -> Null;D:pas une date -> Null;B:peut-être -> Null;O:300 -> Null;", Reussie}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Id"), (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "B"), (std::vector<std::string>{"Vrai", "<nul>", "<nul>"}));
+}
+
 TEST_F(CopieEnregistrements, DictionnaireCopieApresLaCopieGroupee) {
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");
