@@ -237,20 +237,59 @@ void RetablitRelations(EtatReorganisation& etat, moteur::Database& cible, const 
   }
 }
 
+bool TableExiste(moteur::Database& cible, const std::string& nom) {
+  return Essaie([&] { cible.TableDefs()[nom].Name(); }).Number == 0;
+}
+
+bool TableSansEnregistrement(moteur::Database& cible, const std::string& nom) {
+  moteur::Recordset rs;
+  bool vide = false;
+  if (Essaie([&] { rs = OuvreTable(cible, nom); })) vide = TableVide(rs);
+  FermeTable(rs);
+  return vide;
+}
+
+// The name the copy is built under. A table "Temp_" + name left empty by an earlier rebuild goes.
+// One that holds records may be the only copy of a table whose rebuild failed after deleting it,
+// or simply a table of the user's; one in relations would take them with it: it stays, and the
+// copy takes the first free name after it. Empty when none can be found.
+std::string NomTemporaire(EtatReorganisation& etat, moteur::Database& cible, const std::string& table) {
+  const std::string nom = PrefixeReconstruction + table;
+  if (!TableExiste(cible, nom)) return nom;
+  const bool vide = TableSansEnregistrement(cible, nom);
+  const bool liee = !RelationsDeLaTable(cible, nom).empty();
+  if (vide && !liee && SupprimeTable(cible, nom, true) == 0) {
+    etat.journal.EcritureJournal("#ALERT# Table " + nom + " laissée vide par une reconstruction précédente : supprimée.");
+    return nom;
+  }
+  for (int n = 1; n < 1000; ++n) {
+    const std::string autre = nom + "_" + std::to_string(n);
+    if (TableExiste(cible, autre)) continue;
+    const std::string raison = !vide ? "elle contient des enregistrements" : liee ? "elle fait partie de relations"
+                                                                                : "elle n'a pas pu être supprimée";
+    etat.journal.EcritureJournal("#ALERT# Table " + nom + " gardée : " + raison + ". La table " + table +
+                                 " est reconstruite sous le nom " + autre + ".");
+    return autre;
+  }
+  return {};
+}
+
 }  // namespace
 
 bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const std::string& table,
                       const moteur::TableDef& modele, const moteur::TableDef& existante) {
-  const std::string nomTemporaire = PrefixeReconstruction + table;
   std::string champ;  // the field last taken in hand, named by the failure line
   if (!Ouverte(cible)) {
     SignaleReconstructionEchouee(etat, table, champ);
     return false;
   }
+  const std::string nomTemporaire = NomTemporaire(etat, cible, table);
+  if (nomTemporaire.empty()) {
+    SignaleReconstructionEchouee(etat, table, champ);
+    return false;
+  }
 
-  // A copy left by an earlier failed rebuild goes first.
-  if (Essaie([&] { cible.TableDefs()[nomTemporaire].Name(); }).Number == 0) SupprimeTable(cible, nomTemporaire);
-
+  bool copieAjoutee = false, tableSupprimee = false;
   try {
     moteur::TableDef nouvelle;
     int nombreModele = 0;
@@ -274,6 +313,7 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
     // A "Temp_" table that could not be deleted would be emptied and taken for the new one,
     // with its old fields: the new definition must really be the one appended.
     if (AjouteTable(cible, nouvelle) != 0 || !nouvelle.EstLie()) throw Echec{};
+    copieAjoutee = true;
 
     Essaie([&] {
       moteur::Valeur nomClair = existante.Properties()[NomClair].Value();
@@ -320,6 +360,7 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
 
     const std::vector<RelationGardee> relations = RelationsDeLaTable(cible, table);
     if (SupprimeTable(cible, table) != 0) throw Echec{};
+    tableSupprimee = true;
     const bool renommee = static_cast<bool>(Essaie([&] { nouvelle.SetName(table); }));
     RetablitRelations(etat, cible, table, relations);
     if (!renommee) throw Echec{};
@@ -329,6 +370,9 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
   } catch (const Echec&) {
   } catch (const moteur::ErreurMoteur&) {
   }
+  // While the table is there, the copy holds nothing of its own: left behind, it would be taken
+  // at the next rebuild for a table to keep. Once the table is gone, it holds the records.
+  if (copieAjoutee && !tableSupprimee) SupprimeTable(cible, nomTemporaire, true);
   SignaleReconstructionEchouee(etat, table, champ);
   return false;
 }

@@ -83,6 +83,9 @@ TEST_F(Reconstruction, SansModeAvanceLaTailleResteCelleDeLaCible) {
   EXPECT_EQ(Colonne(Resultat(), "T", "Nom"), std::vector<Valeur>{Valeur(Texte(40))});
 }
 
+// An empty leftover of an earlier rebuild goes, with a line; one that holds records may be the only
+// copy of a table whose earlier rebuild failed after deleting it, or simply a table of the user's
+// own: it stays as it is, and the rebuild takes another name.
 TEST_F(Reconstruction, TableTemporaireLaisseeSupprimeeAvantLaCopie) {
   Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 30}}); });
   Cible([](moteur::Database& b) {
@@ -93,9 +96,30 @@ TEST_F(Reconstruction, TableTemporaireLaisseeSupprimeeAvantLaCopie) {
   });
   Verifie(true);
 
+  EXPECT_EQ(Constats(), std::vector<std::string>{"#ALERT# Table Temp_T gardée : elle contient des enregistrements. "
+                                                 "La table T est reconstruite sous le nom Temp_T_1."});
+  auto& r = Resultat();
+  EXPECT_EQ(Colonne(r, "Temp_T", "Vieux"), std::vector<Valeur>{Valeur(99)});
+  EXPECT_FALSE(TableExiste(r, "Temp_T_1"));
+  EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "Nom"}));
+  EXPECT_EQ(r.TableDefs()["T"].Fields()["Nom"].Size(), 30);
+  EXPECT_EQ(Colonne(r, "T", "Id"), std::vector<Valeur>{Valeur(7)});
+}
+
+TEST_F(Reconstruction, TableTemporaireVideLaisseeSupprimeeAvecUneLigne) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 30}}); });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 50}});
+    CreeTable(b, "Temp_T", {{"Vieux", dbLong}});
+    Insere(b, "T", {{"Id", Valeur(7)}, {"Nom", Valeur("x")}});
+  });
+  Verifie(true);
+
+  EXPECT_EQ(Constats(), std::vector<std::string>{"#ALERT# Table Temp_T laissée vide par une reconstruction précédente : "
+                                                 "supprimée."});
   auto& r = Resultat();
   EXPECT_FALSE(TableExiste(r, "Temp_T"));
-  EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "Nom"}));
+  EXPECT_EQ(r.TableDefs()["T"].Fields()["Nom"].Size(), 30);
   EXPECT_EQ(Colonne(r, "T", "Id"), std::vector<Valeur>{Valeur(7)});
 }
 
@@ -210,6 +234,48 @@ TEST_F(ReconstructionFidele, SansVerificationDesRelationsLesTablesReconstruitesG
   // Enforced again: an invoice without its customer is refused.
   EXPECT_EQ(moteur::Essaie([&] { Insere(r, "Factures", {{"IdF", Valeur(11)}, {"Id", Valeur(99)}}); }).Number,
             moteur::err::PasDEnregistrementLie);
+}
+
+// A table of the user's named "Temp_" + a rebuilt table's name, with records and a relation, and
+// the model that defines it too: without the relation check, nothing of it may go.
+TEST_F(ReconstructionFidele, TableTempDeLUtilisateurGardeeAvecSesEnregistrementsEtSesRelations) {
+  for (bool dansLeModele : {true, false}) {
+    SCOPED_TRACE(dansLeModele ? "table du modèle" : "table de la cible seule");
+    fs::remove(cheminModele);
+    fs::remove(cheminCible);
+    fenetre.journal.clear();
+    Modele([&](moteur::Database& b) {
+      CreeTable(b, "Clients", {{"Id", dbLong}, {"Nom", dbText, 30}}, {{"PrimaryKey", "+Id", true, true}});
+      if (dansLeModele) CreeTable(b, "Temp_Clients", {{"IdClient", dbLong}, {"Note", dbText, 50}});
+    });
+    Cible([](moteur::Database& b) {
+      CreeTable(b, "Clients", {{"Id", dbLong}, {"Nom", dbText, 50}}, {{"PrimaryKey", "+Id", true, true}});
+      CreeTable(b, "Temp_Clients", {{"IdClient", dbLong}, {"Note", dbText, 50}});
+      Insere(b, "Clients", {{"Id", Valeur(1)}, {"Nom", Valeur("Dupont")}});
+      Insere(b, "Clients", {{"Id", Valeur(2)}, {"Nom", Valeur("Martin")}});
+      Insere(b, "Temp_Clients", {{"IdClient", Valeur(1)}, {"Note", Valeur("note importante 1")}});
+      Insere(b, "Temp_Clients", {{"IdClient", Valeur(2)}, {"Note", Valeur("note importante 2")}});
+      moteur::Relation notes = b.CreateRelation("ClientsNotes", "Clients", "Temp_Clients");
+      moteur::Field lien = notes.CreateField("Id");
+      lien.SetForeignName("IdClient");
+      notes.Fields().Append(lien);
+      b.Relations().Append(notes);
+    });
+    etat.flagVerifRelation = false;
+    Verifie(true);
+
+    for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+    auto& r = Resultat();
+    EXPECT_EQ(r.TableDefs()["Clients"].Fields()["Nom"].Size(), 30);
+    EXPECT_EQ(Colonne(r, "Clients", "Nom"), (std::vector<Valeur>{Valeur("Dupont"), Valeur("Martin")}));
+    EXPECT_EQ(Colonne(r, "Temp_Clients", "Note"),
+              (std::vector<Valeur>{Valeur("note importante 1"), Valeur("note importante 2")}));
+    EXPECT_FALSE(TableExiste(r, "Temp_Clients_1"));
+    ASSERT_EQ(r.Relations().Count(), 1);
+    EXPECT_EQ(r.Relations()[0].Name(), "ClientsNotes");
+    EXPECT_EQ(r.Relations()[0].ForeignTable(), "Temp_Clients");
+    FermeBase(resultat);
+  }
 }
 
 // Every value a rebuild cuts or changes is written down with its record's key and the whole of
