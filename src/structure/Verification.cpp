@@ -397,13 +397,20 @@ class Verificateur {
     auto r = Essaie([&] { t.cible.Indexes().Append(nouveau); });
     if (r) {
       journal_.EcritureJournal("          L'index " + t.nom + "." + nom + "' a bien été créé.", true);
-    } else if (r.Number == moteur::err::Doublon) {
-      r = IndexSansUnicite(t, nouveau, nom);
-    } else if (r.Number == moteur::err::CleExistante) {
-      DeclassePrimaire(t);
-      r = Essaie([&] { t.cible.Indexes().Append(nouveau); });
-      // Demoting the old key must not cost the table the new one as well.
-      if (r.Number == moteur::err::Doublon) r = IndexSansUnicite(t, nouveau, nom);
+    } else {
+      if (r.Number == moteur::err::CleExistante) {
+        const std::string ancienne = DeclassePrimaire(t);
+        r = Essaie([&] { t.cible.Indexes().Append(nouveau); });
+        // The table keeps the key it had until the model's is in its place.
+        if (!r && !ancienne.empty()) ChangePrimaire(t, ancienne, true);
+      }
+      if (r.Number == moteur::err::Doublon) {
+        r = IndexSansUnicite(t, nouveau, nom);
+      } else if (!r) {
+        std::string cause = r.Description;
+        while (!cause.empty() && (cause.back() == '.' || cause.back() == ' ')) cause.pop_back();
+        journal_.EcritureJournal("#ERR# Table : " + t.nom + ", index '" + nom + "' non créé (" + cause + ").");
+      }
     }
     if (r) ++etat_.compteurs.indexCrees;
   }
@@ -421,30 +428,37 @@ class Verificateur {
     });
   }
 
-  // G4, 3283: the table's present primary key becomes an ordinary index.
-  void DeclassePrimaire(Table& t) {
+  // G4, 3283: the table's present primary key becomes an ordinary index; its name, to give it its
+  // flag back if need be, or empty when it has none.
+  std::string DeclassePrimaire(Table& t) {
     int nombre = 0;
     Essaie([&] { nombre = t.cible.Indexes().Count(); });
     for (int k = 0; k < nombre; ++k) {
-      moteur::Index ancien;
+      std::string nom;
       bool primaire = false;
       if (!Essaie([&] {
-            ancien = t.cible.Indexes()[k];
+            moteur::Index ancien = t.cible.Indexes()[k];
+            nom = ancien.Name();
             primaire = ancien.Primary();
           }) ||
           !primaire)
         continue;
-      Essaie([&] {
-        moteur::Index copie = t.cible.CreateIndex(ancien.Name());
-        copie.SetFields(ancien.Fields());
-        copie.SetUnique(ancien.Unique());
-        copie.SetPrimary(false);
-        std::string nomAncien = ancien.Name();
-        t.cible.Indexes().Delete(nomAncien);
-        t.cible.Indexes().Append(copie);
-      });
-      return;
+      return ChangePrimaire(t, nom, false) ? nom : std::string();
     }
+    return {};
+  }
+
+  // The index made again with the same name, fields and unique flag, primary or not.
+  bool ChangePrimaire(Table& t, const std::string& nom, bool primaire) {
+    return static_cast<bool>(Essaie([&] {
+      moteur::Index ancien = t.cible.Indexes()[nom];
+      moteur::Index copie = t.cible.CreateIndex(ancien.Name());
+      copie.SetFields(ancien.Fields());
+      copie.SetUnique(ancien.Unique());
+      copie.SetPrimary(primaire);
+      t.cible.Indexes().Delete(nom);
+      t.cible.Indexes().Append(copie);
+    }));
   }
 
   // H: the table's own "NomClair".
