@@ -301,4 +301,8 @@ std::string ExpressionConvertie(const std::string& expression, int type, int typ
 
 Valeur ValeurParDefaut(std::string_view expression, int type) { return conversion::EvalueDefaut(expression, type); }
 
+Valeur ValeurDuChamp(const Valeur& valeur, int type) {
+  return conversion::DepuisStockage(conversion::VersStockage(valeur, type), type);
+}
+
 }  // namespace moteur

@@ -4,6 +4,7 @@
 
 #include "common/BaseDonnees.h"
 #include "journal/Journal.h"
+#include "journal/TexteValeur.h"
 #include "moteur/Noms.h"
 #include "structure/Interne.h"
 
@@ -68,6 +69,7 @@ struct ChampCopie {
   int taille = 0;
   bool requis = false;
   moteur::Valeur defaut;    // what a new record of the new table gets in this field; Null when nothing
+  int typeAncien = 0;       // the existing field's type
   bool typeChange = false;  // the new field's type is not the existing one's: a value may read otherwise
 };
 
@@ -94,8 +96,6 @@ std::vector<std::string> ChampsCle(const moteur::TableDef& table) {
   return champs;
 }
 
-std::string Cite(const moteur::Valeur& v) { return v.EstNulOuVide() ? "Null" : "'" + v.EnTexte() + "'"; }
-
 // "Id=1" for a record of a table keyed on Id, "n° 3" for the third record of a table without a key.
 std::string CleEnregistrement(moteur::Recordset& rs, const std::vector<std::string>& cle, long long position) {
   if (cle.empty()) return "n° " + std::to_string(position);
@@ -103,40 +103,73 @@ std::string CleEnregistrement(moteur::Recordset& rs, const std::vector<std::stri
   for (const auto& nom : cle) {
     moteur::Valeur v;
     Essaie([&] { v = rs[nom].Value(); });
-    texte += (texte.empty() ? "" : ", ") + nom + "=" + (v.EstNulOuVide() ? std::string("Null") : v.EnTexte());
+    texte += (texte.empty() ? "" : ", ") + nom + "=" + (v.EstNulOuVide() ? std::string("Null") : EchappeJournal(v.EnTexte()));
   }
   return texte;
 }
 
-// One value into the new record. A value the new field cuts or reads otherwise is told in
-// `changement`, with the whole of the former value.
+// A value that only takes another form in its new field is the same value: written back into a
+// field of its former type, it gives the former value exactly (1.5 becoming the text "1,5", 2
+// becoming 2.0). Anything else (a cut, a rounding, a text read in another form) is a change.
+bool MemeValeur(const moteur::Valeur& ancienne, const moteur::Valeur& nouvelle, int typeAncien) {
+  try {
+    return moteur::ValeurDuChamp(nouvelle, typeAncien) == moteur::ValeurDuChamp(ancienne, typeAncien);
+  } catch (const moteur::ErreurMoteur&) {
+    return false;
+  }
+}
+
+// One value into the new record. A value the new field cuts, reads otherwise, or gives to a Null,
+// is told in `changement`, with the whole of the former value.
 void CopieValeur(moteur::Recordset& existante, moteur::Recordset& nouvelle, const ChampCopie& champ,
                  std::string& changement) {
-  moteur::Valeur valeur = existante[champ.nom].Value();
-  moteur::Valeur ancienne;
+  const moteur::Valeur ancienne = existante[champ.nom].Value();
+  moteur::Valeur valeur = ancienne;
   bool aSuivre = false;
-  if (valeur.EstNul()) {
-    // A null stays a null. A field that refuses it gets its default, as a new record would and as
-    // the null-record pass would give it (the model may have just made the field required); the
-    // value of its type when it has none.
-    if (champ.requis) valeur = champ.defaut.EstNul() ? LitChamp(existante, champ.nom) : champ.defaut;
+  if (ancienne.EstNul()) {
+    // A field that refuses a Null gets its default, as a new record would and as the null-record
+    // pass would give it (the model may have just made the field required); the value of its type
+    // when it has none.
+    if (champ.requis) {
+      valeur = champ.defaut.EstNul() ? LitChamp(existante, champ.nom) : champ.defaut;
+      aSuivre = true;
+    }
   } else {
     aSuivre = champ.typeChange;
     if (champ.texte) {
-      std::string texte = valeur.genre() == moteur::Valeur::Genre::Texte ? valeur.texte() : valeur.EnTexte();
+      std::string texte = ancienne.genre() == moteur::Valeur::Genre::Texte ? ancienne.texte() : ancienne.EnTexte();
       if (moteur::LongueurCaracteres(texte) > static_cast<std::size_t>(champ.taille)) {
         aSuivre = true;
-        ancienne = valeur;
         valeur = moteur::Valeur(moteur::PremiersCaracteres(texte, static_cast<std::size_t>(champ.taille)));
       }
     }
-    if (aSuivre && ancienne.EstVide()) ancienne = valeur;
   }
   nouvelle[champ.nom].SetValue(valeur);
   if (!aSuivre) return;
   const moteur::Valeur gardee = nouvelle[champ.nom].Value();
-  if (gardee.EnTexte() != ancienne.EnTexte())
-    changement = "champ '" + champ.nom + "' : " + Cite(ancienne) + " devient " + Cite(gardee);
+  if (ancienne.EstNul() ? gardee.EstNulOuVide() : MemeValeur(ancienne, gardee, champ.typeAncien)) return;
+  changement = "champ '" + champ.nom + "' : " + TexteValeurJournal(ancienne) + " devient " + TexteValeurJournal(gardee);
+}
+
+// The field a refusal of the engine names, among those copied; empty when it names none.
+std::string ChampNomme(const std::string& description, const std::vector<ChampCopie>& champs) {
+  std::string trouve;
+  for (const auto& champ : champs)
+    if (champ.nom.size() > trouve.size() && description.find("'" + champ.nom + "'") != std::string::npos) trouve = champ.nom;
+  return trouve;
+}
+
+// The record the new table refuses, named so that the user can find it: its key, the field at
+// fault with its value in the existing table, and the engine's error.
+void SignaleEnregistrementRefuse(EtatReorganisation& etat, moteur::Recordset& existante, const std::string& table,
+                                 const std::string& cle, const std::string& champ, const moteur::Resultat& erreur) {
+  std::string ligne = "#ERR# Table : " + table + ", enregistrement " + cle;
+  if (!champ.empty()) {
+    moteur::Valeur valeur = moteur::Valeur::Nul();
+    Essaie([&] { valeur = existante[champ].Value(); });
+    ligne += ", champ '" + champ + "', valeur " + TexteValeurJournal(valeur);
+  }
+  etat.journal.EcritureJournal(ligne + " : Erreur :" + std::to_string(erreur.Number) + " " + EchappeJournal(erreur.Description));
 }
 
 // Copies every record into the new table; returns the journal lines of the values it changed,
@@ -169,7 +202,8 @@ std::vector<std::string> CopieEnregistrements(EtatReorganisation& etat, moteur::
     for (const auto& champ : champs) {
       if (!champ.present) continue;
       std::string changement;
-      if (!Essaie([&] { CopieValeur(existante, nouvelle, champ, changement); })) {
+      if (auto r = Essaie([&] { CopieValeur(existante, nouvelle, champ, changement); }); !r) {
+        SignaleEnregistrementRefuse(etat, existante, table, CleEnregistrement(existante, cle, position), champ.nom, r);
         Essaie([&] { nouvelle.CancelUpdate(); });
         throw Echec{};
       }
@@ -178,8 +212,13 @@ std::vector<std::string> CopieEnregistrements(EtatReorganisation& etat, moteur::
                               ", " + changement + ".");
     }
     if (MiseAJour(nouvelle, true) != 0) {
-      Essaie([&] { nouvelle.CancelUpdate(); });
-      throw Echec{};
+      // Stored once more, only to learn what the engine refuses: the guarded write keeps its number.
+      if (auto r = Essaie([&] { nouvelle.Update(); }); !r) {
+        SignaleEnregistrementRefuse(etat, existante, table, CleEnregistrement(existante, cle, position),
+                                    ChampNomme(r.Description, champs), r);
+        Essaie([&] { nouvelle.CancelUpdate(); });
+        throw Echec{};
+      }
     }
     etat.fenetre.LaisseVivre();
     if (!Essaie([&] { existante.MoveNext(); })) throw Echec{};
@@ -349,7 +388,8 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
                     c.taille = nouveau.Size();
                     c.requis = nouveau.Required();
                     c.defaut = moteur::ValeurParDefaut(nouveau.DefaultValue(), nouveau.Type());
-                    c.typeChange = nouveau.Type() != existant.Type();
+                    c.typeAncien = existant.Type();
+                    c.typeChange = nouveau.Type() != c.typeAncien;
                   }).Number == 0;
       champs.push_back(std::move(c));
     }

@@ -312,6 +312,84 @@ TEST_F(ReconstructionFidele, ValeurCoupeeOuChangeeJournaliseeAvecSaCle) {
   EXPECT_EQ(Colonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("01234"), Valeur("abc")}));
 }
 
+// A value the rebuild gives a record in place of its Null, or reads otherwise, is written down in
+// full: a double by every digit it needs, a text with its line breaks and characters the journal
+// cannot hold. A value that only changes its form (1.5 becoming the text "1,5") is not a change.
+TEST_F(ReconstructionFidele, ChaqueValeurChangeeJournaliseeEnEntier) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T",
+              {{"Id", dbLong}, {"D", moteur::dbDate, 0, true, "#01/31/2000#"}, {"N", dbLong, 0, true, "0"},
+               {"Montant", moteur::dbCurrency}, {"Texte", dbText, 5}, {"Reel", dbText, 30}, {"Cree", moteur::dbDate, 0, true, "Date()"}},
+              {{"PrimaryKey", "+Id", true, true}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T",
+              {{"Id", dbLong}, {"D", moteur::dbDate}, {"N", moteur::dbDouble}, {"Montant", moteur::dbDouble},
+               {"Texte", dbText, 50}, {"Reel", moteur::dbDouble}, {"Cree", moteur::dbDate}},
+              {{"PrimaryKey", "+Id", true, true}});
+    Insere(b, "T", {{"Id", Valeur(1)}, {"Montant", Valeur(922337203685.4776)}, {"Texte", Valeur("court")},
+                    {"Reel", Valeur(1.5)}, {"Cree", Valeur("2024-05-06 00:00:00")}});
+    Insere(b, "T", {{"Id", Valeur(2)}, {"D", Valeur("2024-05-05 00:00:00")}, {"N", Valeur(2.5)}, {"Montant", Valeur(2.0)},
+                    {"Texte", Valeur("ligne 1\nligne 2 \xF0\x9F\x98\x80")}, {"Reel", Valeur(0.1 + 0.2)},
+                    {"Cree", Valeur("2024-05-06 00:00:00")}});
+    Insere(b, "T", {{"Id", Valeur(3)}, {"D", Valeur("2024-05-05 00:00:00")}, {"N", Valeur(2.0)}});
+  });
+  Verifie(true);
+
+  for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  std::vector<std::string> changements;
+  for (const auto& l : Constats())
+    if (l.rfind("#ALERT# Table : ", 0) == 0) changements.push_back(l);
+  auto& r = Resultat();
+  const std::string aujourdhui = Colonne(r, "T", "Cree")[2].EnTexte();
+  EXPECT_EQ(changements, (std::vector<std::string>{
+                             "#ALERT# Table : T, enregistrement Id=1, champ 'D' : Null devient '31/01/2000'.",
+                             "#ALERT# Table : T, enregistrement Id=1, champ 'N' : Null devient '0'.",
+                             "#ALERT# Table : T, enregistrement Id=2, champ 'N' : '2,5' devient '2'.",
+                             "#ALERT# Table : T, enregistrement Id=2, champ 'Texte' : 'ligne 1<LF>ligne 2 <U+1F600>' devient "
+                             "'ligne'.",
+                             "#ALERT# Table : T, enregistrement Id=2, champ 'Reel' : '0,30000000000000004' devient '0,3'.",
+                             "#ALERT# Table : T, enregistrement Id=3, champ 'Cree' : Null devient '" + aujourdhui + "'."}));
+  EXPECT_EQ(Colonne(r, "T", "Reel"), (std::vector<Valeur>{Valeur("1,5"), Valeur("0,3"), Valeur::Nul()}));
+  EXPECT_EQ(Colonne(r, "T", "N"), (std::vector<Valeur>{Valeur(0), Valeur(2), Valeur(2)}));
+}
+
+// The record a rebuild cannot write is named, with the field at fault and the engine's error; the
+// table keeps its records, and no copy of it is left behind.
+TEST_F(ReconstructionFidele, EnregistrementRefuseNommeSaCleSonChampEtLErreur) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "Conv", {{"Id", dbLong}, {"L", dbLong}, {"Fin", dbLong}}, {{"PrimaryKey", "+Id", true, true}});
+    CreeTable(b, "Requis", {{"Id", dbLong}, {"Nom", dbText, 30}, {"Code", dbText, 5, true}, {"Fin", dbLong}},
+              {{"PrimaryKey", "+Id", true, true}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "Conv", {{"Id", dbLong}, {"L", dbText, 10}, {"Fin", dbLong}}, {{"PrimaryKey", "+Id", true, true}});
+    CreeTable(b, "Requis", {{"Id", dbLong}, {"Nom", dbText, 50}, {"Code", dbText, 5}, {"Fin", dbLong}},
+              {{"PrimaryKey", "+Id", true, true}});
+    Insere(b, "Conv", {{"Id", Valeur(1)}, {"L", Valeur("1")}, {"Fin", Valeur(5)}});
+    Insere(b, "Conv", {{"Id", Valeur(2)}, {"L", Valeur("abc")}, {"Fin", Valeur(6)}});
+    Insere(b, "Requis", {{"Id", Valeur(1)}, {"Nom", Valeur("a")}, {"Code", Valeur("c")}});
+    Insere(b, "Requis", {{"Id", Valeur(2)}, {"Nom", Valeur("b")}});
+  });
+  Verifie(true);
+
+  const auto sans = [](int numero, const std::string& champ) { return moteur::DescriptionErreur(numero, {champ}); };
+  std::vector<std::string> erreurs;
+  for (const auto& l : Constats())
+    if (l.rfind("#ERR#", 0) == 0) erreurs.push_back(l);
+  EXPECT_EQ(erreurs, (std::vector<std::string>{
+                         "#ERR# Table : Conv, enregistrement Id=2, champ 'L', valeur 'abc' : Erreur :3421 " + sans(3421, "L"),
+                         "#ERR# Table : Conv, le champ 'Fin' n'est pas correct.",
+                         "#ERR# Table : Requis, enregistrement Id=2, champ 'Code', valeur Null : Erreur :3315 " +
+                             sans(3315, "Code"),
+                         "#ERR# Table : Requis, le champ 'Fin' n'est pas correct."}));
+  auto& r = Resultat();
+  EXPECT_FALSE(TableExiste(r, "Temp_Conv"));
+  EXPECT_FALSE(TableExiste(r, "Temp_Requis"));
+  EXPECT_EQ(Colonne(r, "Conv", "L"), (std::vector<Valeur>{Valeur("1"), Valeur("abc")}));
+  EXPECT_EQ(Colonne(r, "Requis", "Nom"), (std::vector<Valeur>{Valeur("a"), Valeur("b")}));
+}
+
 // Indexes the target alone has stay with it, as its own fields do.
 TEST_F(ReconstructionFidele, IndexPropresALaCibleGardes) {
   Modele([](moteur::Database& b) {
