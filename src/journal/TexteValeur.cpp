@@ -78,10 +78,12 @@ std::string EchappeJournal(std::string_view utf8) {
   return texte;
 }
 
+std::string TexteJournal(const moteur::Valeur& valeur) {
+  return EchappeJournal(valeur.genre() == moteur::Valeur::Genre::Reel ? ReelEntier(valeur.reel()) : valeur.EnTexte());
+}
+
 std::string TexteValeurJournal(const moteur::Valeur& valeur) {
-  if (valeur.EstNulOuVide()) return "Null";
-  const std::string texte = valeur.genre() == moteur::Valeur::Genre::Reel ? ReelEntier(valeur.reel()) : valeur.EnTexte();
-  return "'" + EchappeJournal(texte) + "'";
+  return valeur.EstNulOuVide() ? "Null" : "'" + TexteJournal(valeur) + "'";
 }
 
 }  // namespace utireorg

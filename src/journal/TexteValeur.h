@@ -17,9 +17,11 @@ namespace utireorg {
 // Every other character stands as it is. Read from left to right, the forms give the text back.
 std::string EchappeJournal(std::string_view utf8);
 
-// A value for a journal line: "Null" for a null, otherwise its text between apostrophes, escaped
-// as above. Numbers are given in full: a double by the shortest text that reads back to the same
-// double, with a decimal comma; dates and the rest as the recordset gives them to the user.
+// A value's text for a journal line, escaped as above: numbers in full (a double by the shortest
+// text that reads back to the same double, with a decimal comma), dates and the rest as the
+// recordset gives them to the user; empty for a null.
+std::string TexteJournal(const moteur::Valeur& valeur);
+// The same between apostrophes, or "Null" for a null.
 std::string TexteValeurJournal(const moteur::Valeur& valeur);
 
 }  // namespace utireorg

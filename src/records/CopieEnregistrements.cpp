@@ -11,6 +11,7 @@
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
+#include "journal/TexteValeur.h"
 #include "moteur/Noms.h"
 
 namespace utireorg {
@@ -321,8 +322,9 @@ void CopieEnregistrement(EtatReorganisation& etat, moteur::Database& source, mot
     for (auto& c : champs) {
       moteur::Valeur valeur;
       const bool lue = static_cast<bool>(Essaie([&] { valeur = c.source.Value(); }));
+      // Whole and on the trace's one line, whatever the value holds.
       std::string texte;
-      Essaie([&] { texte = valeur.EnTexte(); });
+      Essaie([&] { texte = TexteJournal(valeur); });
       trace += c.nom + ":" + texte + ";";
       // A value the field refuses leaves its Null in the copy: that is a value lost, not copied.
       const bool perdue = c.cible && (!lue || (!valeur.EstNulOuVide() && !Essaie([&] { c.cible->SetValue(valeur); })));

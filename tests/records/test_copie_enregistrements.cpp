@@ -581,6 +581,22 @@ TEST_F(CopieEnregistrements, ValeurInconvertibleDevenueNullSignaleeDansLaTrace) 
   EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Montant"), (std::vector<std::string>{"12", "<nul>"}));
 }
 
+// The trace keeps each value whole, on its one line: a double by every digit it needs, a line break
+// or a character the journal cannot hold written so that it reads back.
+TEST_F(CopieEnregistrements, TraceGardeChaqueValeurEntiere) {
+  fenetre.cases["chLigneALigne"] = true;
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Note", moteur::dbMemo}, {"Reel", moteur::dbDouble}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Note", moteur::dbText, 5}, {"Reel", moteur::dbDouble}});
+  outils::Ajoute(orig, "T", {{"Id", 1}, {"Note", "ligne 1\r\nligne 2 \xF0\x9F\x98\x80"}, {"Reel", 0.1 + 0.2}});
+
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{Sequentielle("T"), "   Table : T, Enregistrement non mis à jour.",
+                                                "   --->Id:1;Note:ligne 1<CR><LF>ligne 2 <U+1F600>;Reel:0,30000000000000004;",
+                                                Echouee}));
+}
+
 TEST_F(CopieEnregistrements, CopieEnregistrementSansTableDestinationNeSignaleRien) {
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");
