@@ -73,41 +73,6 @@ struct ChampCopie {
   bool typeChange = false;  // the new field's type is not the existing one's: a value may read otherwise
 };
 
-// The fields that tell a record of the table from the others in the journal: those of its primary
-// key, else of its first unique index; none when it has neither.
-std::vector<std::string> ChampsCle(const moteur::TableDef& table) {
-  std::string liste;
-  Essaie([&] {
-    const int nombre = table.Indexes().Count();
-    for (int k = 0; k < nombre && liste.empty(); ++k)
-      if (table.Indexes()[k].Primary()) liste = table.Indexes()[k].Fields();
-    for (int k = 0; k < nombre && liste.empty(); ++k)
-      if (table.Indexes()[k].Unique()) liste = table.Indexes()[k].Fields();
-  });
-  std::vector<std::string> champs;
-  for (std::size_t debut = 0; debut < liste.size();) {
-    std::size_t fin = liste.find(';', debut);
-    if (fin == std::string::npos) fin = liste.size();
-    std::string nom = liste.substr(debut, fin - debut);
-    if (!nom.empty() && (nom.front() == '+' || nom.front() == '-')) nom.erase(0, 1);
-    if (!nom.empty()) champs.push_back(nom);
-    debut = fin + 1;
-  }
-  return champs;
-}
-
-// "Id=1" for a record of a table keyed on Id, "n° 3" for the third record of a table without a key.
-std::string CleEnregistrement(moteur::Recordset& rs, const std::vector<std::string>& cle, long long position) {
-  if (cle.empty()) return "n° " + std::to_string(position);
-  std::string texte;
-  for (const auto& nom : cle) {
-    moteur::Valeur v;
-    Essaie([&] { v = rs[nom].Value(); });
-    texte += (texte.empty() ? "" : ", ") + nom + "=" + (v.EstNulOuVide() ? std::string("Null") : EchappeJournal(v.EnTexte()));
-  }
-  return texte;
-}
-
 // A value that only takes another form in its new field is the same value: written back into a
 // field of its former type, it gives the former value exactly (1.5 becoming the text "1,5", 2
 // becoming 2.0). Anything else (a cut, a rounding, a text read in another form) is a change.
@@ -314,6 +279,41 @@ std::string NomTemporaire(EtatReorganisation& etat, moteur::Database& cible, con
 }
 
 }  // namespace
+
+// The fields that tell a record of the table from the others in the journal: those of its primary
+// key, else of its first unique index; none when it has neither.
+std::vector<std::string> structure::ChampsCle(const moteur::TableDef& table) {
+  std::string liste;
+  Essaie([&] {
+    const int nombre = table.Indexes().Count();
+    for (int k = 0; k < nombre && liste.empty(); ++k)
+      if (table.Indexes()[k].Primary()) liste = table.Indexes()[k].Fields();
+    for (int k = 0; k < nombre && liste.empty(); ++k)
+      if (table.Indexes()[k].Unique()) liste = table.Indexes()[k].Fields();
+  });
+  std::vector<std::string> champs;
+  for (std::size_t debut = 0; debut < liste.size();) {
+    std::size_t fin = liste.find(';', debut);
+    if (fin == std::string::npos) fin = liste.size();
+    std::string nom = liste.substr(debut, fin - debut);
+    if (!nom.empty() && (nom.front() == '+' || nom.front() == '-')) nom.erase(0, 1);
+    if (!nom.empty()) champs.push_back(nom);
+    debut = fin + 1;
+  }
+  return champs;
+}
+
+// "Id=1" for a record of a table keyed on Id, "n° 3" for the third record of a table without a key.
+std::string structure::CleEnregistrement(moteur::Recordset& rs, const std::vector<std::string>& cle, long long position) {
+  if (cle.empty()) return "n° " + std::to_string(position);
+  std::string texte;
+  for (const auto& nom : cle) {
+    moteur::Valeur v;
+    Essaie([&] { v = rs[nom].Value(); });
+    texte += (texte.empty() ? "" : ", ") + nom + "=" + (v.EstNulOuVide() ? std::string("Null") : EchappeJournal(v.EnTexte()));
+  }
+  return texte;
+}
 
 bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const std::string& table,
                       const moteur::TableDef& modele, const moteur::TableDef& existante) {
