@@ -353,6 +353,13 @@ class Verificateur {
     std::vector<int> slots;
     for (int i = 0; i < 3; ++i) slots.push_back(LitPriorite(modele_, t.nom, nomModele, i) ? i : -1);
     AffectePriorites(cible_, t.nom, nomCible, slots);
+    // Read down to its three slots, a value outside them (8, -1) would differ from the model's,
+    // which the next run copies whole to a field whose dictionary is now complete: the field takes
+    // the model's value at once, as it will keep it.
+    Essaie([&] {
+      const Valeur modeleValeur = modele.Properties()[Priorite].Value();
+      if (!(cible.Properties()[Priorite].Value() == modeleValeur)) cible.Properties()[Priorite].SetValue(modeleValeur);
+    });
   }
 
   // G: every index of the model table.

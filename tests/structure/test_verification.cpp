@@ -154,6 +154,42 @@ TEST_F(Verification, DictionnaireIncompletCompleteEnModeAvance) {
   EXPECT_EQ(ProprieteChamp(r, "T", "A", "Priorite").EnEntier(), 6);
 }
 
+// Whatever way a field's dictionary is carried (a new field, one whose dictionary is incomplete,
+// one whose dictionary is complete), one run gives it the model's "Priorite": a value outside the
+// three slots is not read down to them in one place and copied whole in another, which a second
+// run would change again.
+TEST_F(Verification, PrioriteDuModeleAtteinteEnUnSeulPassage) {
+  const std::vector<int> valeurs = {8, 9, 15, 16, 32767, -1, -32768, 0, 5};
+  Modele([&](moteur::Database& b) {
+    std::vector<Champ> champs = {{"Id", dbLong}};
+    for (const char* prefixe : {"N", "E", "P"})
+      for (std::size_t k = 0; k < valeurs.size(); ++k)
+        champs.push_back({prefixe + std::to_string(k), dbLong, 0, false, "", false, 0,
+                          {{"NomClair", dbText, Valeur("nc")}, {"VEKFormat", dbText, Valeur("@")},
+                           {"Priorite", moteur::dbInteger, Valeur(valeurs[k])}}});
+    CreeTable(b, "T", champs);
+  });
+  Cible([&](moteur::Database& b) {
+    std::vector<Champ> champs = {{"Id", dbLong}};
+    for (std::size_t k = 0; k < valeurs.size(); ++k)
+      champs.push_back({"E" + std::to_string(k), dbLong, 0, false, "", false, 0, {{"NomClair", dbText, Valeur("x")}}});
+    for (std::size_t k = 0; k < valeurs.size(); ++k)
+      champs.push_back({"P" + std::to_string(k), dbLong, 0, false, "", false, 0,
+                        {{"NomClair", dbText, Valeur("x")}, {"VEKFormat", dbText, Valeur("x")},
+                         {"Priorite", moteur::dbInteger, Valeur(1)}}});
+    CreeTable(b, "T", champs);
+  });
+  Verifie(true);
+
+  auto& r = Resultat();
+  for (const char* prefixe : {"N", "E", "P"})
+    for (std::size_t k = 0; k < valeurs.size(); ++k) {
+      const std::string champ = prefixe + std::to_string(k);
+      EXPECT_EQ(ProprieteChamp(r, "T", champ, "Priorite").EnEntier(), valeurs[k]) << champ;
+      EXPECT_EQ(ProprieteChamp(r, "T", champ, "Priorite").genre(), Valeur::Genre::Entier) << champ;
+    }
+}
+
 TEST_F(Verification, TableSystemeDuModeleJamaisRegardee) {
   Modele([](moteur::Database& b) {
     CreeTable(b, "Cachee", {{"A", dbLong}}, {}, {}, moteur::dbSystemObject);
