@@ -10,6 +10,7 @@
 #include "journal/Journal.h"
 #include "messages/AfficheMessage.h"
 #include "messages/GestionErreur.h"
+#include "moteur/Noms.h"
 #include "structure/ChampsNuls.h"
 #include "structure/Interne.h"
 #include "structure/Purge.h"
@@ -248,7 +249,7 @@ class Verificateur {
     DictionnaireNouveauChamp(t, modele, nom);
   }
 
-  // D1.3.2: the new field takes the model's ordinal position; those from there on move back one.
+  // D1.3.2: the new field takes its place; those from there on move back one.
   void PlaceChamp(Table& t, const moteur::Field& modele, moteur::Field& nouveau) {
     // Handles taken first: the collection follows the ordinal order, which changes on the way.
     std::vector<moteur::Field> champs;
@@ -259,7 +260,7 @@ class Verificateur {
     NumeroteSiConfondues(champs);
     int p = 0, actuelle = 0;
     if (!Essaie([&] {
-          p = modele.OrdinalPosition();
+          p = PositionVoulue(t, modele);
           actuelle = nouveau.OrdinalPosition();
         }) ||
         actuelle == p)
@@ -271,6 +272,27 @@ class Verificateur {
       if (position + 1 == p + 1) break;
     }
     Essaie([&] { nouveau.SetOrdinalPosition(p); });
+  }
+
+  // Right after the target's field that holds the model field before it: the model's ordinal
+  // position would put it before a field only the target has, and the model's fields out of
+  // their order. Without such a field, the model's position.
+  int PositionVoulue(Table& t, const moteur::Field& modele) {
+    const int p = modele.OrdinalPosition();
+    int rang = -1;
+    Essaie([&] {
+      const std::string nom = modele.Name();
+      const int nombre = t.modele.Fields().Count();
+      for (int k = 0; k < nombre; ++k)
+        if (moteur::MemeNom(t.modele.Fields()[k].Name(), nom)) rang = k;
+    });
+    if (rang <= 0) return p;
+    int apres = p;
+    Essaie([&] {
+      const std::string precedent = t.modele.Fields()[rang - 1].Name();
+      apres = t.cible.Fields()[precedent].OrdinalPosition() + 1;
+    });
+    return apres;
   }
 
   // Fields sharing a position, as tables rebuilt by earlier versions hold them, give the walk

@@ -101,6 +101,25 @@ TEST_F(Verification, ChampManquantPlaceMemeQuandLesPositionsSontConfondues) {
   EXPECT_EQ(NomsChamps(Resultat(), "T"), (std::vector<std::string>{"A", "X", "B", "C"}));
 }
 
+// A field only the target has, between fields of the model: each new field goes right after the
+// model field that comes before it, so that the model's fields end in the model's order.
+TEST_F(Verification, ChampsManquantsDansLOrdreDuModeleAutourDUnChampPropre) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nouveau", dbLong}, {"Nom", dbText, 30}, {"Nouveau2", dbText, 5}, {"Fin", dbLong},
+                       {"Dernier", dbLong}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Extra", dbLong}, {"Nom", dbText, 30}, {"Fin", dbLong}});
+    Insere(b, "T", {{"Id", Valeur(1)}, {"Extra", Valeur(2)}, {"Nom", Valeur("n")}, {"Fin", Valeur(4)}});
+  });
+  Verifie();
+
+  auto& r = Resultat();
+  EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "Nouveau", "Extra", "Nom", "Nouveau2", "Fin", "Dernier"}));
+  EXPECT_EQ(Colonne(r, "T", "Extra"), std::vector<Valeur>{Valeur(2)});
+  EXPECT_EQ(Colonne(r, "T", "Fin"), std::vector<Valeur>{Valeur(4)});
+}
+
 class VerificationModes : public Verification, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(VerificationModes, DefautEtNomClairCorrigesEnModeAvanceSeulement) {
