@@ -106,7 +106,10 @@ std::string Controle(const std::vector<Regle>& regles) {
   const std::string valeurs = UneEnfreinte(regles, true);
   std::string texte = "SELECT CASE WHEN NOT (" + UneEnfreinte(regles, false) + ") THEN NULL WHEN utireorg_ignore()" +
                       (valeurs.empty() ? std::string() : " AND NOT (" + valeurs + ")") + " THEN RAISE(IGNORE)";
-  for (const auto& r : regles) texte += " WHEN " + r.condition + " THEN " + Leve(r.numero, r.objet);
+  // A value that does not fit is told first: it is what makes a statement fail as a whole.
+  for (bool valeur : {true, false})
+    for (const auto& r : regles)
+      if (RegleDeValeur(r) == valeur) texte += " WHEN " + r.condition + " THEN " + Leve(r.numero, r.objet);
   return texte + " END;";
 }
 

@@ -157,6 +157,8 @@ TEST_F(Regles, InstructionDeMasseEchoueEnEntierOuSauteLesLignesFautives) {
 
   EXPECT_ERREUR(err::ValeurTropLongue, base.Execute("INSERT INTO Cible SELECT * FROM Source", dbFailOnError));
   EXPECT_ERREUR(err::ValeurTropLongue, base.Execute("INSERT INTO Cible SELECT * FROM Source"));
+  // A row that also leaves a required field Null: the statement fails for its value, and says so.
+  EXPECT_ERREUR(err::ValeurTropLongue, base.Execute("INSERT INTO Cible (Id, Code) VALUES (15, 'trop long')"));
   EXPECT_EQ(Compte(base, "Cible"), 2);
   base.Execute("DELETE FROM Source WHERE Id = '11'", dbFailOnError);
   EXPECT_ERREUR(err::Doublon, base.Execute("INSERT INTO Cible SELECT * FROM Source", dbFailOnError));
