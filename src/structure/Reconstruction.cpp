@@ -1,5 +1,9 @@
 #include "structure/Reconstruction.h"
 
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "common/BaseDonnees.h"
@@ -73,10 +77,95 @@ struct ChampCopie {
   bool typeChange = false;  // the new field's type is not the existing one's: a value may read otherwise
 };
 
+// A plain decimal number as its sign, its significant digits and the power of ten of the last of
+// them: " 1.50", "+1,5" and "15e-1" all read {false, "15", -1}; zero is {false, "", 0}.
+struct Decimal {
+  bool negatif = false;
+  std::string chiffres;
+  long exposant = 0;
+  friend bool operator==(const Decimal&, const Decimal&) = default;
+};
+
+std::optional<Decimal> LitDecimal(std::string_view texte) {
+  while (!texte.empty() && texte.front() == ' ') texte.remove_prefix(1);
+  while (!texte.empty() && texte.back() == ' ') texte.remove_suffix(1);
+  Decimal d;
+  if (!texte.empty() && (texte.front() == '+' || texte.front() == '-')) {
+    d.negatif = texte.front() == '-';
+    texte.remove_prefix(1);
+  }
+  bool separateur = false, chiffre = false;
+  std::size_t i = 0;
+  for (; i < texte.size(); ++i) {
+    const char c = texte[i];
+    if (c >= '0' && c <= '9') {
+      chiffre = true;
+      d.chiffres += c;
+      if (separateur) --d.exposant;
+    } else if ((c == '.' || c == ',') && !separateur) {
+      separateur = true;
+    } else {
+      break;
+    }
+  }
+  if (!chiffre) return std::nullopt;
+  if (i < texte.size()) {
+    if (texte[i] != 'e' && texte[i] != 'E') return std::nullopt;
+    std::string_view puissance = texte.substr(i + 1);
+    if (!puissance.empty() && puissance.front() == '+') puissance.remove_prefix(1);
+    int p = 0;
+    auto [fin, ec] = std::from_chars(puissance.data(), puissance.data() + puissance.size(), p);
+    if (puissance.empty() || ec != std::errc() || fin != puissance.data() + puissance.size()) return std::nullopt;
+    d.exposant += p;
+  }
+  d.chiffres.erase(0, std::min(d.chiffres.find_first_not_of('0'), d.chiffres.size()));
+  while (!d.chiffres.empty() && d.chiffres.back() == '0') {
+    d.chiffres.pop_back();
+    ++d.exposant;
+  }
+  if (d.chiffres.empty()) d = Decimal{};
+  return d;
+}
+
+// The decimal a number holds in full: a double by the shortest text that reads back to it.
+std::optional<Decimal> DecimalDe(const moteur::Valeur& v) {
+  switch (v.genre()) {
+    case moteur::Valeur::Genre::Booleen:
+    case moteur::Valeur::Genre::Entier: return LitDecimal(std::to_string(v.entier()));
+    case moteur::Valeur::Genre::Monetaire: return LitDecimal(v.EnTexte());
+    case moteur::Valeur::Genre::Reel: {
+      char tampon[64];
+      auto [fin, ec] = std::to_chars(tampon, tampon + sizeof tampon, v.reel());
+      if (ec != std::errc()) return std::nullopt;
+      return LitDecimal(std::string_view(tampon, static_cast<std::size_t>(fin - tampon)));
+    }
+    default: return std::nullopt;
+  }
+}
+
+// A text that the new field reads without losing anything it says: the number it writes, exactly;
+// the date it writes; a Yes/No word, or the -1 or 0 that a Yes/No holds.
+bool TexteLuSansPerte(const std::string& texte, const moteur::Valeur& nouvelle) {
+  try {
+    const std::optional<Decimal> nombre = LitDecimal(texte);
+    switch (nouvelle.genre()) {
+      case moteur::Valeur::Genre::Date: return moteur::Valeur(moteur::Valeur(texte).EnDate()) == nouvelle;
+      case moteur::Valeur::Genre::Booleen:
+        return nombre ? nombre == DecimalDe(nouvelle) : moteur::Valeur(texte).EnBooleen() == nouvelle.EnBooleen();
+      default: return nombre && nombre == DecimalDe(nouvelle);
+    }
+  } catch (const moteur::ErreurMoteur&) {
+    return false;
+  }
+}
+
 // A value that only takes another form in its new field is the same value: written back into a
-// field of its former type, it gives the former value exactly (1.5 becoming the text "1,5", 2
-// becoming 2.0). Anything else (a cut, a rounding, a text read in another form) is a change.
+// field of its former type it gives the former value exactly (1.5 becoming the text "1,5", 2
+// becoming 2.0), or, a text, the new field reads all of what it says ("1.50" becoming 1,5,
+// "2024-01-31" becoming 31/01/2024). Anything else (a cut, a rounding, digits a double cannot
+// hold) is a change.
 bool MemeValeur(const moteur::Valeur& ancienne, const moteur::Valeur& nouvelle, int typeAncien) {
+  if (ancienne.genre() == moteur::Valeur::Genre::Texte && TexteLuSansPerte(ancienne.texte(), nouvelle)) return true;
   try {
     return moteur::ValeurDuChamp(nouvelle, typeAncien) == moteur::ValeurDuChamp(ancienne, typeAncien);
   } catch (const moteur::ErreurMoteur&) {

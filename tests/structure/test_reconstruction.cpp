@@ -354,6 +354,41 @@ TEST_F(ReconstructionFidele, ChaqueValeurChangeeJournaliseeEnEntier) {
   EXPECT_EQ(Colonne(r, "T", "N"), (std::vector<Valeur>{Valeur(0), Valeur(2), Valeur(2)}));
 }
 
+// A text read as a number, a date or a Yes/No without losing anything of what it says is the same
+// value in another form ("1.50" and 1,5, "2024-01-31" and 31/01/2024); one rounded, cut to a
+// double's digits or read as Yes/No from another number is a change, journaled.
+TEST_F(ReconstructionFidele, TexteLuSansPerteNEstPasUnChangement) {
+  const std::vector<std::string> noms = {"Prix", "Qte", "Jour", "Actif", "Grand"};
+  const std::vector<int> types = {moteur::dbCurrency, moteur::dbInteger, moteur::dbDate, moteur::dbBoolean, moteur::dbDouble};
+  Modele([&](moteur::Database& b) {
+    std::vector<Champ> champs = {{"Id", dbLong}};
+    for (std::size_t k = 0; k < noms.size(); ++k) champs.push_back({noms[k], types[k]});
+    CreeTable(b, "U", champs, {{"PrimaryKey", "+Id", true, true}});
+  });
+  Cible([&](moteur::Database& b) {
+    std::vector<Champ> champs = {{"Id", dbLong}};
+    for (const auto& nom : noms) champs.push_back({nom, dbText, 40});
+    CreeTable(b, "U", champs, {{"PrimaryKey", "+Id", true, true}});
+    Insere(b, "U", {{"Id", Valeur(1)}, {"Prix", Valeur("922337203685477.5807")}, {"Qte", Valeur(" 7 ")},
+                    {"Jour", Valeur("2024-01-31")}, {"Actif", Valeur("oui")}, {"Grand", Valeur("1.50")}});
+    Insere(b, "U", {{"Id", Valeur(2)}, {"Prix", Valeur("0.00015")}, {"Qte", Valeur("1.5")}, {"Jour", Valeur("31/01/2024 10:05")},
+                    {"Actif", Valeur("2")}, {"Grand", Valeur("0.12345678901234567890")}});
+  });
+  Verifie(true);
+
+  for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  std::vector<std::string> changements;
+  for (const auto& l : Constats())
+    if (l.rfind("#ALERT# Table : ", 0) == 0) changements.push_back(l);
+  EXPECT_EQ(changements, (std::vector<std::string>{
+                             "#ALERT# Table : U, enregistrement Id=2, champ 'Prix' : '0.00015' devient '0,0002'.",
+                             "#ALERT# Table : U, enregistrement Id=2, champ 'Qte' : '1.5' devient '2'.",
+                             "#ALERT# Table : U, enregistrement Id=2, champ 'Actif' : '2' devient 'Vrai'.",
+                             "#ALERT# Table : U, enregistrement Id=2, champ 'Grand' : '0.12345678901234567890' devient "
+                             "'0,12345678901234568'."}));
+  EXPECT_EQ(Colonne(Resultat(), "U", "Prix")[0], Valeur::Monetaire(9223372036854775807LL));
+}
+
 // The record a rebuild cannot write is named, with the field at fault and the engine's error; the
 // table keeps its records, and no copy of it is left behind.
 TEST_F(ReconstructionFidele, EnregistrementRefuseNommeSaCleSonChampEtLErreur) {
