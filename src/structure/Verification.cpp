@@ -91,6 +91,18 @@ class UniteTable {
   int niveau_ = 0;
 };
 
+// What became of a model's index in the target: made as the model has it, made as a plain index
+// for the duplicates of the data, or not made.
+enum class IndexCree { Tel, Simple, Non };
+
+// An index of the target as it was, to give it back.
+struct IndexGarde {
+  std::string champs;
+  bool unique = false;
+  bool primaire = false;
+  bool ignoreNuls = false;
+};
+
 class Verificateur {
  public:
   Verificateur(EtatReorganisation& etat, moteur::Database& modele, moteur::Database& cible, std::string cheminModele,
@@ -406,24 +418,42 @@ class Verificateur {
             differe = cible.Fields() != modele.Fields() || cible.Unique() != modele.Unique() ||
                       cible.Primary() != modele.Primary();
           });
-          if (differe) {
-            Essaie([&] { t.cible.Indexes().Delete(nom); });
-            CreeIndex(t, modele, nom);
-          }
+          if (differe) RemplaceIndex(t, cible, modele, nom);
         }
       }
       AvanceProgression(fenetre_);
     }
   }
 
-  void CreeIndex(Table& t, const moteur::Index& modele, const std::string& nom) {
+  // G2: the target's index makes room for the model's. A primary key, or any index the model's
+  // cannot replace at all, is given back as it was: the table keeps its key until the model's is
+  // in its place.
+  void RemplaceIndex(Table& t, const moteur::Index& ancien, const moteur::Index& modele, const std::string& nom) {
+    IndexGarde garde;
+    Essaie([&] { garde = {ancien.Fields(), ancien.Unique(), ancien.Primary(), ancien.IgnoreNulls()}; });
+    if (!Essaie([&] { t.cible.Indexes().Delete(nom); })) return;
+    const IndexCree issue = CreeIndex(t, modele, nom);
+    if (issue == IndexCree::Tel || (issue == IndexCree::Simple && !garde.primaire)) return;
+    if (issue == IndexCree::Simple && Essaie([&] { t.cible.Indexes().Delete(nom); })) --etat_.compteurs.indexCrees;
+    Essaie([&] {
+      moteur::Index remis = t.cible.CreateIndex(nom);
+      remis.SetFields(garde.champs);
+      remis.SetUnique(garde.unique);
+      remis.SetPrimary(garde.primaire);
+      remis.SetIgnoreNulls(garde.ignoreNuls);
+      t.cible.Indexes().Append(remis);
+    });
+  }
+
+  IndexCree CreeIndex(Table& t, const moteur::Index& modele, const std::string& nom) {
     moteur::Index nouveau;
-    if (!Essaie([&] { nouveau = t.cible.CreateIndex(); })) return;
+    if (!Essaie([&] { nouveau = t.cible.CreateIndex(); })) return IndexCree::Non;
     Essaie([&] { nouveau.SetName(modele.Name()); });
     Essaie([&] { nouveau.SetFields(modele.Fields()); });
     Essaie([&] { nouveau.SetUnique(modele.Unique()); });
     Essaie([&] { nouveau.SetPrimary(modele.Primary()); });
     auto r = Essaie([&] { t.cible.Indexes().Append(nouveau); });
+    IndexCree issue = IndexCree::Tel;
     if (r) {
       journal_.EcritureJournal("          L'index " + t.nom + "." + nom + "' a bien été créé.", true);
     } else {
@@ -435,6 +465,7 @@ class Verificateur {
       }
       if (r.Number == moteur::err::Doublon) {
         r = IndexSansUnicite(t, nouveau, nom);
+        issue = IndexCree::Simple;
       } else if (!r) {
         std::string cause = r.Description;
         while (!cause.empty() && (cause.back() == '.' || cause.back() == ' ')) cause.pop_back();
@@ -442,6 +473,7 @@ class Verificateur {
       }
     }
     if (r) ++etat_.compteurs.indexCrees;
+    return r ? issue : IndexCree::Non;
   }
 
   // G4, 3022: the data hold duplicates; the index is kept as a plain one.

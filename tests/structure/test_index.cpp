@@ -109,6 +109,41 @@ TEST_F(Index, ClePrimaireRefuseePourUnNullGardeLAncienneEtLeDit) {
   }
 }
 
+// The model's key under the name of the target's, on a field that holds Nulls or duplicates: the
+// target's key is deleted to make room for the model's, which cannot be built. The table keeps
+// its own key, as it was, and the journal says why the model's is missing.
+TEST_F(Index, ClePrimaireDeMemeNomRefuseeGardeLAncienne) {
+  for (bool nul : {true, false}) {
+    SCOPED_TRACE(nul ? "valeur Null" : "doublons");
+    fs::remove(cheminModele);
+    fs::remove(cheminCible);
+    fenetre.journal.clear();
+    Modele([](moteur::Database& b) {
+      CreeTable(b, "T", {{"Id", dbLong}, {"Code", dbText, 10}}, {{"PrimaryKey", "+Code", true, true}});
+    });
+    Cible([&](moteur::Database& b) {
+      CreeTable(b, "T", {{"Id", dbLong}, {"Code", dbText, 10}}, {{"PrimaryKey", "+Id", true, true}});
+      Insere(b, "T", {{"Id", Valeur(1)}, {"Code", Valeur("A")}});
+      Insere(b, "T", {{"Id", Valeur(2)}, {"Code", nul ? Valeur::Nul() : Valeur("A")}});
+    });
+    Verifie(true);
+
+    ASSERT_EQ(Constats().size(), 1u);
+    EXPECT_EQ(Constats()[0].rfind(nul ? "#ERR# Table : T, index 'PrimaryKey' non créé ("
+                                      : "#ERR# i#Caractéristiques incorrectes :. . Table   : 'T'. Index : 'PrimaryKey'",
+                                  0),
+              0u)
+        << Constats()[0];
+    auto& r = Resultat();
+    moteur::Index cle = r.TableDefs()["T"].Indexes()["PrimaryKey"];
+    EXPECT_TRUE(cle.Primary());
+    EXPECT_TRUE(cle.Unique());
+    EXPECT_EQ(cle.Fields(), "+Id");
+    EXPECT_EQ(Colonne(r, "T", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
+    FermeBase(resultat);
+  }
+}
+
 class IndexModes : public Index, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(IndexModes, IndexDifferentRecreeEnModeAvanceSeulement) {
