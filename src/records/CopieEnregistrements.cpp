@@ -327,7 +327,10 @@ void CopieEnregistrement(EtatReorganisation& etat, moteur::Database& source, mot
       Essaie([&] { texte = TexteJournal(valeur); });
       trace += c.nom + ":" + texte + ";";
       // A value the field refuses leaves its Null in the copy: that is a value lost, not copied.
-      const bool perdue = c.cible && (!lue || (!valeur.EstNulOuVide() && !Essaie([&] { c.cible->SetValue(valeur); })));
+      // A Null is set as well: left alone, the field would keep the default that the new record
+      // was given, a value the target never held.
+      const bool refusee = c.cible && lue && !Essaie([&] { c.cible->SetValue(valeur); });
+      const bool perdue = c.cible && (!lue || (refusee && !valeur.EstNulOuVide()));
       traceDesPertes += c.nom + ":" + texte + (perdue ? " -> Null;" : ";");
       perte = perte || perdue;
     }

@@ -398,6 +398,43 @@ TEST_F(CopieEnregistrements, CopieGroupeeEtLigneALigneEcriventLesMemesValeurs) {
   EXPECT_EQ(lignes.back(), Reussie);
 }
 
+// A Null, or an empty text, is a value the copy keeps as it is: the default of the model's field
+// is for new records, not for a record whose field is empty. A required field left Null makes the
+// record refused by both copies alike, and the record-by-record one names it.
+TEST_F(CopieEnregistrements, NullEtTexteVideCopiesTelsQuelsParLesDeuxCopies) {
+  std::vector<std::vector<std::string>> colonnes[2];
+  for (bool ligneALigne : {false, true}) {
+    SCOPED_TRACE(ligneALigne ? "ligne à ligne" : "groupée");
+    fenetre.cases["chLigneALigne"] = ligneALigne;
+    const std::string suffixe = ligneALigne ? "2" : "1";
+    auto orig = Cree("cible" + suffixe + ".mdb");
+    auto dest = Cree("copie_reorg" + suffixe + ".mdb");
+    CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"N", moteur::dbLong}, {"S", moteur::dbText, 10}, {"D", moteur::dbDate}});
+    orig.TableDefs()["T"].Fields()["S"].SetAllowZeroLength(true);
+    auto table = CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"N", moteur::dbLong}, {"S", moteur::dbText, 10},
+                                       {"D", moteur::dbDate}});
+    table.Fields()["N"].SetDefaultValue("7");
+    table.Fields()["S"].SetDefaultValue("\"x\"");
+    table.Fields()["S"].SetAllowZeroLength(true);
+    table.Fields()["D"].SetDefaultValue("#01/01/2000#");
+    table.Fields()["D"].SetRequired(true);
+    outils::Ajoute(orig, "T", {{"Id", 1}, {"S", ""}, {"D", Valeur(moteur::DateHeure{2024, 1, 31})}});
+    outils::Ajoute(orig, "T", {{"Id", 2}, {"N", 5}, {"S", "a"}});
+
+    EXPECT_FALSE(TraitementCopie(etat, orig, dest) && ligneALigne);
+    for (const char* champ : {"Id", "N", "S", "D"})
+      colonnes[ligneALigne].push_back(Colonne(dest, "SELECT * FROM T ORDER BY Id", champ));
+  }
+  EXPECT_EQ(colonnes[0], colonnes[1]);
+  EXPECT_EQ(colonnes[1], (std::vector<std::vector<std::string>>{{"1"}, {"<nul>"}, {""}, {"31/01/2024"}}));
+  const auto lignes = Lignes();
+  ASSERT_GE(lignes.size(), 5u);
+  EXPECT_EQ(lignes.front(), "**** Table : T Copie de 1/2 enregistrements");
+  EXPECT_EQ(std::vector<std::string>(lignes.end() - 4, lignes.end()),
+            (std::vector<std::string>{Sequentielle("T"), "   Table : T, Enregistrement non mis à jour.",
+                                      "   --->Id:2;N:5;S:a;D:;", Echouee}));
+}
+
 // A value the bulk statement cannot convert makes it fail: the records then go one by one, and
 // each value that could not be kept is named, instead of records left behind without a word.
 TEST_F(CopieEnregistrements, CopieGroupeeQuiNePeutConvertirPasseParLaCopieSequentielle) {
