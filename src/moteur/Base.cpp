@@ -150,7 +150,7 @@ std::string SourceConvertie(BaseEtat& base, const DefTable& cible, const std::ve
   for (std::size_t k = 0; k < types.size(); ++k) {
     const std::string nom = "v" + std::to_string(k);
     noms += (k ? ", " : "") + nom;
-    valeurs += (k ? ", " : "") + conversion::ExpressionConvertie(nom, types[k]);
+    valeurs += (k ? ", " : "") + conversion::ExpressionConvertie(nom, types[k], 0, colonnes[k]);
   }
   return "WITH MSysValeurs(" + noms + ") AS (" + source + ") SELECT " + valeurs + " FROM MSysValeurs";
 }
@@ -163,7 +163,7 @@ std::string ConstruitMiseAJour(const BaseEtat& base, const dialecte::Instruction
   for (const auto& [nom, expression] : ins.affectations) {
     const DefChamp* c = cible->Champ(nom);
     affectations += (affectations.empty() ? "" : ", ") + CiteIdent(c ? c->nom : nom) + " = " +
-                    (c ? conversion::ExpressionConvertie("(" + expression + ")", c->type) : expression);
+                    (c ? conversion::ExpressionConvertie("(" + expression + ")", c->type, 0, c->nom) : expression);
   }
   std::string texte = "UPDATE " + CiteIdent(cible->nom) + " SET " + affectations;
   if (!ins.condition.empty()) texte += " WHERE " + ins.condition;
@@ -215,7 +215,7 @@ std::string ConstruitInsertion(BaseEtat& base, const dialecte::Instruction& ins,
       if (!d) throw ChampInconnu(c.nom);
       colonnes.push_back(d->nom);
       std::string valeur = CiteIdent(c.nom);
-      if (c.type != d->type) valeur = conversion::ExpressionConvertie(valeur, d->type);
+      valeur = conversion::ExpressionConvertie(valeur, d->type, c.type, d->nom);
       selection += (selection.empty() ? "" : ", ") + valeur;
     }
     aConvertir = false;

@@ -238,44 +238,71 @@ void RenvoieValeur(sqlite3_context* contexte, const Valeur& v) {
   }
 }
 
+// What the field stores already needs nothing: the common case of a copy costs no conversion.
+bool DejaStockee(int sorte, int type, int typeSource) {
+  if (sorte == SQLITE_NULL || sorte == SQLITE_BLOB) return true;
+  const bool sourceBrute = typeSource == 0 || (typeSource >= dbByte && typeSource <= dbLong) || typeSource == dbDouble;
+  const bool entier = type == dbByte || type == dbInteger || type == dbLong;
+  if (sourceBrute && ((sorte == SQLITE_INTEGER && (entier || type == dbDouble)) || (sorte == SQLITE_FLOAT && type == dbDouble)))
+    return true;
+  return sorte == SQLITE_TEXT && EstTypeTexte(type) && (typeSource == 0 || EstTypeTexte(typeSource));
+}
+
+// utireorg_convertit(value, field type, source field type or 0 when unknown, field name). A value
+// read from a field of known type is first taken as the recordset reads that field (a date, a
+// Yes/No, an amount), then converted as the recordset converts it. A value it cannot convert is
+// an error of the statement, whatever its option: a row dropped for it would be a value lost.
 void FonctionConversion(sqlite3_context* contexte, int, sqlite3_value** arguments) {
   sqlite3_value* valeur = arguments[0];
   const int type = sqlite3_value_int(arguments[1]);
+  const int typeSource = sqlite3_value_int(arguments[2]);
   const int sorte = sqlite3_value_type(valeur);
-  // What the field stores already needs nothing: the common case of a copy costs no conversion.
-  const bool entier = type == dbByte || type == dbInteger || type == dbLong;
-  if (sorte == SQLITE_NULL || (sorte == SQLITE_INTEGER && (entier || type == dbDouble)) ||
-      (sorte == SQLITE_FLOAT && type == dbDouble)) {
+  if (DejaStockee(sorte, type, typeSource)) {
     sqlite3_result_value(contexte, valeur);
     return;
   }
-  if (sorte == SQLITE_BLOB) {
-    sqlite3_result_value(contexte, valeur);
-    return;
+  Valeur lue = DepuisSqlite(valeur);
+  if (typeSource != 0) {
+    try {
+      lue = DepuisStockage(lue, typeSource);
+    } catch (const ErreurMoteur&) {
+      // Not what its own field should hold: converted as it stands.
+    }
   }
   try {
-    RenvoieValeur(contexte, VersStockage(DepuisSqlite(valeur), type));
-  } catch (const ErreurMoteur&) {
-    sqlite3_result_value(contexte, valeur);  // the field's rule gives its own number
+    RenvoieValeur(contexte, VersStockage(lue, type));
+  } catch (const ErreurMoteur& e) {
+    const auto* nom = reinterpret_cast<const char*>(sqlite3_value_text(arguments[3]));
+    const std::string message = "JET:" + std::to_string(e.Number()) + ":" + (nom ? nom : "");
+    sqlite3_result_error(contexte, message.c_str(), static_cast<int>(message.size()));
   }
 }
 
 }  // namespace
 
 void InstalleFonctionConversion(sqlite3* db) {
-  sqlite3_create_function_v2(db, NomFonctionConversion, 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+  sqlite3_create_function_v2(db, NomFonctionConversion, 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                              FonctionConversion, nullptr, nullptr, nullptr);
 }
 
-bool DemandeConversion(int type) { return type >= dbBoolean && type <= dbDate; }
+bool DemandeConversion(int type, int typeSource) {
+  if (typeSource != 0 && typeSource == type) return false;
+  if (type >= dbBoolean && type <= dbDate) return true;
+  return EstTypeTexte(type) && !EstTypeTexte(typeSource);
+}
 
-std::string ExpressionConvertie(const std::string& expression, int type) {
-  if (!DemandeConversion(type)) return expression;
-  return std::string(NomFonctionConversion) + "(" + expression + ", " + std::to_string(type) + ")";
+std::string ExpressionConvertie(const std::string& expression, int type, int typeSource, const std::string& champ) {
+  if (!DemandeConversion(type, typeSource)) return expression;
+  return std::string(NomFonctionConversion) + "(" + expression + ", " + std::to_string(type) + ", " +
+         std::to_string(typeSource) + ", " + CiteLitteral(champ) + ")";
 }
 
 }  // namespace conversion
 
 Valeur ValeurParDefaut(std::string_view expression, int type) { return conversion::EvalueDefaut(expression, type); }
+
+Valeur ValeurDuChamp(const Valeur& valeur, int type) {
+  return conversion::DepuisStockage(conversion::VersStockage(valeur, type), type);
+}
 
 }  // namespace moteur

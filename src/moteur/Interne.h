@@ -244,12 +244,14 @@ bool DefautValide(std::string_view expression);
 // Statements write through SQLite, whose column affinities know neither currency rounding nor
 // the date forms a recordset accepts. Every value a statement writes into a field of a type that
 // needs it goes through the function below, which converts it exactly as a recordset does; a
-// value it cannot convert passes unchanged, and the field's write rule refuses it as before.
+// value it cannot convert makes the statement fail with the number the recordset gives.
 void InstalleFonctionConversion(sqlite3* db);
-bool DemandeConversion(int type);
-// `expression` wrapped in that function for a field of this type, or unchanged when the type
-// needs no conversion.
-std::string ExpressionConvertie(const std::string& expression, int type);
+// Whether a value written into a field of type `type` needs the function; `typeSource` is the type
+// of the field the value comes from, 0 when it is not a field (a literal, an expression).
+bool DemandeConversion(int type, int typeSource = 0);
+// `expression` wrapped in that function for the field `champ` of this type, or unchanged when the
+// value needs no conversion.
+std::string ExpressionConvertie(const std::string& expression, int type, int typeSource, const std::string& champ);
 }  // namespace conversion
 
 // Registry of open databases, for the workspace's transactions.

@@ -307,6 +307,9 @@ void EcritSansControle(Database& base, std::string_view table,
 // The value a new record takes from a field of this type with this default expression ("0",
 // "True", "Date()", "#01/02/2020#"…): Null when there is none or when it cannot be read as the type.
 Valeur ValeurParDefaut(std::string_view expression, int type);
+// The value a field of this type holds once given `valeur`, as a recordset reads it back; throws
+// the recordset's error (3421, 3349) when the field cannot take it.
+Valeur ValeurDuChamp(const Valeur& valeur, int type);
 
 // What a file holds, judged from its first bytes; never throws. Jet 3.0 and 4.0 files are read
 // (read-only) and converted by CompactDatabase; later formats of that family are refused.

@@ -83,14 +83,33 @@ std::string Leve(int numero, const std::string& objet) {
   return "RAISE(ABORT, " + CiteLitteral("JET:" + std::to_string(numero) + ":" + objet) + ")";
 }
 
-// One SELECT checks all the rules of a row; a statement run without "fail on error" skips the row instead.
-std::string Controle(const std::vector<Regle>& regles) {
+// A value that does not fit its field: its type, its range, its size.
+bool RegleDeValeur(const Regle& r) {
+  return r.numero == err::ConversionImpossible || r.numero == err::DepassementNumerique || r.numero == err::ValeurTropLongue;
+}
+
+// Any of the rules broken, each one's NULL taken as not broken.
+std::string UneEnfreinte(const std::vector<Regle>& regles, bool valeursSeules) {
   std::string une;
   // A rule on a null value yields NULL, not false: without coalesce, NOT (…) would be NULL too
   // and every row holding a null would be skipped as if it broke a rule.
-  for (const auto& r : regles) une += (une.empty() ? "coalesce((" : " OR coalesce((") + r.condition + "), 0)";
-  std::string texte = "SELECT CASE WHEN NOT (" + une + ") THEN NULL WHEN utireorg_ignore() THEN RAISE(IGNORE)";
-  for (const auto& r : regles) texte += " WHEN " + r.condition + " THEN " + Leve(r.numero, r.objet);
+  for (const auto& r : regles)
+    if (!valeursSeules || RegleDeValeur(r)) une += (une.empty() ? "coalesce((" : " OR coalesce((") + r.condition + "), 0)";
+  return une;
+}
+
+// One SELECT checks all the rules of a row. A statement run without "fail on error" skips a row
+// that a rule of the data refuses (a required field, an empty text), as keys make it skip
+// duplicates; a value that does not fit its field still fails the statement, which would
+// otherwise drop the row without a word.
+std::string Controle(const std::vector<Regle>& regles) {
+  const std::string valeurs = UneEnfreinte(regles, true);
+  std::string texte = "SELECT CASE WHEN NOT (" + UneEnfreinte(regles, false) + ") THEN NULL WHEN utireorg_ignore()" +
+                      (valeurs.empty() ? std::string() : " AND NOT (" + valeurs + ")") + " THEN RAISE(IGNORE)";
+  // A value that does not fit is told first: it is what makes a statement fail as a whole.
+  for (bool valeur : {true, false})
+    for (const auto& r : regles)
+      if (RegleDeValeur(r) == valeur) texte += " WHEN " + r.condition + " THEN " + Leve(r.numero, r.objet);
   return texte + " END;";
 }
 

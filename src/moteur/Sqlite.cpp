@@ -93,8 +93,10 @@ thread_local std::unordered_map<sqlite3*, int> causesAnnulation;
 
 // After a full disk, an input/output error or a lack of memory SQLite may roll the transaction
 // back on its own: what made it do so is kept for the commit that will find the transaction gone.
+// Only the first: what fails after it (a table the transaction had created, gone with it) is its
+// consequence, and would hide the full disk that the caller must be told of.
 void RetientCause(sqlite3* db, const ErreurMoteur& e) {
-  if (db && sqlite3_get_autocommit(db)) causesAnnulation[db] = e.Number();
+  if (db && sqlite3_get_autocommit(db)) causesAnnulation.try_emplace(db, e.Number());
 }
 
 }  // namespace

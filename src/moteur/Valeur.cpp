@@ -82,6 +82,76 @@ std::string FormateReel(double d, int chiffres) {
   return texte;
 }
 
+// A decimal text read exactly into ten-thousandths, rounded half to even at the fourth decimal,
+// as a currency amount is: a binary fraction would turn 0.00015 into 0.0001. False when the text
+// is not a plain decimal number (the caller then reads it as a double); throws 3349 when the
+// amount does not fit.
+bool LitDixMilliemes(std::string_view s, long long& resultat) {
+  s = SansEspaces(s);
+  bool negatif = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negatif = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  std::string chiffres;  // every digit, the separator left out
+  int decimales = 0, exposant = 0;
+  bool separateur = false;
+  std::size_t i = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c >= '0' && c <= '9') {
+      chiffres += c;
+      if (separateur) ++decimales;
+    } else if ((c == '.' || c == ',') && !separateur) {
+      separateur = true;
+    } else {
+      break;
+    }
+  }
+  if (chiffres.empty()) return false;
+  if (i < s.size()) {
+    if (s[i] != 'e' && s[i] != 'E') return false;
+    std::string_view reste = s.substr(i + 1);
+    if (!reste.empty() && reste.front() == '+') reste.remove_prefix(1);
+    auto [fin, ec] = std::from_chars(reste.data(), reste.data() + reste.size(), exposant);
+    if (ec != std::errc() || fin != reste.data() + reste.size() || reste.empty()) return false;
+    if (exposant > 400 || exposant < -400) {
+      if (exposant > 0 && chiffres.find_first_not_of('0') != std::string::npos) throw ErreurMoteur(err::DepassementNumerique);
+      resultat = 0;
+      return true;
+    }
+  }
+  // value = chiffres x 10^(exposant - decimales), in ten-thousandths: shift by 4 more.
+  const int decalage = exposant - decimales + 4;
+  std::string entiers = chiffres, reste;
+  if (decalage >= 0) {
+    entiers.append(static_cast<std::size_t>(decalage), '0');
+  } else {
+    const std::size_t coupe = static_cast<std::size_t>(-decalage);
+    if (coupe >= entiers.size()) {
+      reste = std::string(coupe - entiers.size(), '0') + entiers;
+      entiers.clear();
+    } else {
+      reste = entiers.substr(entiers.size() - coupe);
+      entiers.resize(entiers.size() - coupe);
+    }
+  }
+  const auto debut = entiers.find_first_not_of('0');
+  entiers = debut == std::string::npos ? std::string() : entiers.substr(debut);
+  if (entiers.size() > 19) throw ErreurMoteur(err::DepassementNumerique);
+  unsigned long long valeur = 0;
+  for (char c : entiers) valeur = valeur * 10 + static_cast<unsigned long long>(c - '0');
+  if (!reste.empty()) {
+    const bool plusDeLaMoitie = reste[0] > '5' || (reste[0] == '5' && reste.find_first_not_of('0', 1) != std::string::npos);
+    const bool moitie = reste[0] == '5' && !plusDeLaMoitie;
+    if (plusDeLaMoitie || (moitie && valeur % 2 == 1)) ++valeur;
+  }
+  const unsigned long long limite = negatif ? 9223372036854775808ULL : 9223372036854775807ULL;
+  if (valeur > limite) throw ErreurMoteur(err::DepassementNumerique);
+  resultat = negatif ? static_cast<long long>(0ULL - valeur) : static_cast<long long>(valeur);
+  return true;
+}
+
 long long ArrondiBancaire(double d) {
   if (!std::isfinite(d) || d >= 9.2233720368547758e18 || d < -9.2233720368547758e18)
     throw ErreurMoteur(err::DepassementNumerique);
@@ -186,6 +256,8 @@ long long Valeur::EnDixMilliemes() const {
       return entier_ * 10000;
     case Genre::Reel: return ArrondiBancaire(reel_ * 10000.0);
     case Genre::Texte: {
+      long long exact;
+      if (LitDixMilliemes(texte_, exact)) return exact;
       double d;
       if (LitNombre(texte_, d)) return ArrondiBancaire(d * 10000.0);
       break;

@@ -11,6 +11,7 @@
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
+#include "journal/TexteValeur.h"
 #include "moteur/Noms.h"
 
 namespace utireorg {
@@ -321,11 +322,15 @@ void CopieEnregistrement(EtatReorganisation& etat, moteur::Database& source, mot
     for (auto& c : champs) {
       moteur::Valeur valeur;
       const bool lue = static_cast<bool>(Essaie([&] { valeur = c.source.Value(); }));
+      // Whole and on the trace's one line, whatever the value holds.
       std::string texte;
-      Essaie([&] { texte = valeur.EnTexte(); });
+      Essaie([&] { texte = TexteJournal(valeur); });
       trace += c.nom + ":" + texte + ";";
       // A value the field refuses leaves its Null in the copy: that is a value lost, not copied.
-      const bool perdue = c.cible && (!lue || (!valeur.EstNulOuVide() && !Essaie([&] { c.cible->SetValue(valeur); })));
+      // A Null is set as well: left alone, the field would keep the default that the new record
+      // was given, a value the target never held.
+      const bool refusee = c.cible && lue && !Essaie([&] { c.cible->SetValue(valeur); });
+      const bool perdue = c.cible && (!lue || (refusee && !valeur.EstNulOuVide()));
       traceDesPertes += c.nom + ":" + texte + (perdue ? " -> Null;" : ";");
       perte = perte || perdue;
     }

@@ -4,6 +4,8 @@
 
 #include "common/BaseDonnees.h"
 #include "journal/Journal.h"
+#include "journal/TexteValeur.h"
+#include "moteur/Noms.h"
 #include "structure/Interne.h"
 
 namespace utireorg {
@@ -117,8 +119,22 @@ namespace {
 struct ChampRequis {
   std::string nom;
   moteur::Valeur valeur;  // the default, as a new record would get it; Null when there is none
+  std::string defaut;     // the default as the definition writes it, for the journal
+  int refus = 0;          // the error the field gives that value (or its Null), 0 when it takes it
   std::optional<moteur::Field> champ;  // on the recordset, once found
 };
+
+// The error a required field gives its fill value, found once for the table: no value at all, an
+// empty text the field does not allow, a text longer than the field.
+int RefusDuChamp(const moteur::Field& champ, const moteur::Valeur& valeur) {
+  if (valeur.EstNul()) return moteur::err::ChampRequis;
+  if (!moteur::EstTypeTexte(champ.Type())) return 0;
+  const std::string& texte = valeur.texte();
+  if (texte.empty() && !champ.AllowZeroLength()) return moteur::err::ChaineVideInterdite;
+  if (champ.Type() == moteur::dbText && moteur::LongueurCaracteres(texte) > static_cast<std::size_t>(champ.Size()))
+    return moteur::err::ValeurTropLongue;
+  return 0;
+}
 
 // The required fields of a table, read once for all its records. A text takes its default's text;
 // any other type takes its default as the engine evaluates it for a new record, so that "Date()"
@@ -133,9 +149,10 @@ std::vector<ChampRequis> ChampsRequis(const moteur::TableDef& table) {
       if (!champ.Required()) return;
       const std::string defaut = champ.DefaultValue();
       const int type = champ.Type();
-      champs.push_back({champ.Name(),
-                        moteur::EstTypeTexte(type) ? moteur::Valeur(TexteDuDefaut(defaut)) : moteur::ValeurParDefaut(defaut, type),
-                        std::nullopt});
+      moteur::Valeur valeur =
+          moteur::EstTypeTexte(type) ? moteur::Valeur(TexteDuDefaut(defaut)) : moteur::ValeurParDefaut(defaut, type);
+      const int refus = RefusDuChamp(champ, valeur);
+      champs.push_back({champ.Name(), std::move(valeur), defaut, refus, std::nullopt});
     });
   }
   return champs;
@@ -148,55 +165,78 @@ void TrouveChamps(moteur::Recordset& rs, std::vector<ChampRequis>& champs) {
   for (auto& champ : champs) Essaie([&] { champ.champ = rs[champ.nom]; });
 }
 
-// What became of one record's null required fields.
-struct Correction {
-  bool edite = false;                  // the record is in edit mode with values to store
-  std::vector<const ChampRequis*> mis;  // the fields given a value
-  int refus = 0;                       // the error of the first field left null, 0 when none
-  std::string champRefuse;
+// What one record of the table is: its name in the journal and its required fields left Null.
+struct Enregistrement {
+  const std::string& table;
+  std::string cle;
+  std::vector<ChampRequis*> nuls;
 };
 
-// One record: every required field that holds a null gets its default. A field without a default
-// the record can take keeps its null, and the record cannot be stored.
-Correction CorrigeEnregistrement(EtatReorganisation& etat, moteur::Recordset& rs, std::vector<ChampRequis>& champs,
-                                 const std::string& nomTable) {
-  Correction c;
+std::string Debut(const Enregistrement& e) { return "#ERR# Table : " + e.table + ", enregistrement " + e.cle; }
+
+// The record is not stored: every field named stays Null.
+void SignaleRestesNuls(EtatReorganisation& etat, const Enregistrement& e) {
+  std::string noms;
+  for (const auto* champ : e.nuls) noms += (noms.empty() ? "'" : ", '") + champ->nom + "'";
+  etat.journal.EcritureJournal(Debut(e) + " non mis à jour, champs restés nuls : " + noms + ".");
+}
+
+// A field whose Null nothing can replace keeps the whole record from being stored, as every
+// required field must hold a value for it to be: said field by field, with why.
+bool SignaleBloquants(EtatReorganisation& etat, const Enregistrement& e) {
+  bool bloque = false;
+  for (const auto* champ : e.nuls) {
+    if (champ->refus == 0) continue;
+    bloque = true;
+    const std::string valeur = champ->valeur.EstNul() ? std::string("sans valeur par défaut")
+                                                      : "valeur par défaut " + TexteValeurJournal(champ->valeur);
+    etat.journal.EcritureJournal(Debut(e) + ", champ '" + champ->nom + "', " + valeur + " : Erreur :" +
+                                 std::to_string(champ->refus) + " " + moteur::DescriptionErreur(champ->refus, {champ->nom}));
+  }
+  if (bloque) SignaleRestesNuls(etat, e);
+  return bloque;
+}
+
+// Every Null of the record given its field's default and stored; a line per value really kept.
+void RemplitEnregistrement(EtatReorganisation& etat, moteur::Recordset& rs, const Enregistrement& e) {
+  auto r = Essaie([&] {
+    rs.Edit();
+    for (auto* champ : e.nuls) champ->champ->SetValue(champ->valeur);
+  });
+  if (r && MiseAJour(rs, true) != 0) {
+    // Stored once more only to learn what the engine refuses: the guarded write keeps its number.
+    r = Essaie([&] { rs.Update(); });
+  }
+  if (!r) {
+    etat.journal.EcritureJournal(Debut(e) + " : Erreur :" + std::to_string(r.Number) + " " + EchappeJournal(r.Description));
+    SignaleRestesNuls(etat, e);
+    // Back to the record as stored; going back to the last record stored would visit it again.
+    Essaie([&] {
+      if (rs.EditMode() != 0) rs.CancelUpdate();
+    });
+    return;
+  }
+  Essaie([&] { rs.SetBookmark(rs.LastModified()); });
+  for (const auto* champ : e.nuls) {
+    bool nul = true;
+    if (Essaie([&] { nul = champ->champ->Value().EstNul(); }) && !nul)
+      etat.journal.EcritureJournal("Champ nul rencontré :'" + e.table + "." + champ->nom + "'... champ mis à jour !");
+    else
+      etat.journal.EcritureJournal(Debut(e) + ", champ '" + champ->nom + "' : la valeur " +
+                                   TexteValeurJournal(champ->valeur) + " n'a pas été gardée, le champ reste nul.");
+  }
+}
+
+// One record: every required field that holds a null gets its default, when all of them can.
+void CorrigeEnregistrement(EtatReorganisation& etat, moteur::Recordset& rs, std::vector<ChampRequis>& champs,
+                           Enregistrement& e) {
   for (auto& champ : champs) {
     bool nul = false;
-    if (champ.champ && Essaie([&] { nul = champ.champ->Value().EstNul(); }) && nul) {
-      etat.journal.EcritureJournal("Champ nul rencontré :'" + nomTable + "." + champ.nom + "'... champ mis à jour !");
-      auto r = champ.valeur.EstNul() ? moteur::Resultat{moteur::err::ChampRequis, {}} : Essaie([&] {
-        if (rs.EditMode() == 0) rs.Edit();
-        c.edite = true;
-        champ.champ->SetValue(champ.valeur);
-      });
-      if (r) {
-        c.mis.push_back(&champ);
-      } else if (c.refus == 0) {
-        c.refus = r.Number;
-        c.champRefuse = champ.nom;
-      }
-    }
+    if (champ.champ && Essaie([&] { nul = champ.champ->Value().EstNul(); }) && nul) e.nuls.push_back(&champ);
     etat.fenetre.LaisseVivre();
   }
-  return c;
-}
-
-// The line above said the field was updated: a refusal must follow it, or a record still holding
-// its null would read as corrected.
-void SignaleNonMisAJour(EtatReorganisation& etat, int numero, const std::string& champ, const std::string& nomTable) {
-  etat.journal.EcritureJournal("#ERR# Erreur :" + std::to_string(numero) + " " +
-                               moteur::DescriptionErreur(numero, {champ}) + " : enregistrement de " + nomTable +
-                               " non mis à jour.");
-}
-
-// After the store, each value given is read back: a value the engine did not keep is not a correction.
-const ChampRequis* ValeurNonGardee(const Correction& c) {
-  for (const auto* champ : c.mis) {
-    bool nul = true;
-    if (!Essaie([&] { nul = champ->champ->Value().EstNul(); }) || nul) return champ;
-  }
-  return nullptr;
+  if (e.nuls.empty() || SignaleBloquants(etat, e)) return;
+  RemplitEnregistrement(etat, rs, e);
 }
 
 void CorrigeTable(EtatReorganisation& etat, moteur::Database& cible, const moteur::TableDef& table,
@@ -211,28 +251,14 @@ void CorrigeTable(EtatReorganisation& etat, moteur::Database& cible, const moteu
   }
   std::vector<ChampRequis> champs = ChampsRequis(table);
   TrouveChamps(rs, champs);
+  const std::vector<std::string> cle = ChampsCle(table);
   if (!champs.empty() && !TableVide(rs)) {
     Essaie([&] { rs.MoveFirst(); });
-    for (;;) {
+    for (long long position = 1;; ++position) {
       bool fin = true;
       if (!Essaie([&] { fin = rs.Eof(); }) || fin) break;
-      Correction c = CorrigeEnregistrement(etat, rs, champs, nomTable);
-      if (c.refus != 0) {
-        SignaleNonMisAJour(etat, c.refus, c.champRefuse, nomTable);
-        Essaie([&] {
-          if (rs.EditMode() != 0) rs.CancelUpdate();
-        });
-      } else if (c.edite) {
-        if (MiseAJour(rs, true) == 0) {
-          Essaie([&] { rs.SetBookmark(rs.LastModified()); });
-          if (const ChampRequis* perdu = ValeurNonGardee(c)) SignaleNonMisAJour(etat, moteur::err::ChampRequis, perdu->nom, nomTable);
-        } else {
-          SignaleNonMisAJour(etat, ErreurDerniereEcriture(), {}, nomTable);
-          // Back to the record as stored; going back to the last record stored would visit
-          // this one again, and again.
-          Essaie([&] { rs.CancelUpdate(); });
-        }
-      }
+      Enregistrement e{nomTable, CleEnregistrement(rs, cle, position), {}};
+      CorrigeEnregistrement(etat, rs, champs, e);
       if (!Essaie([&] { rs.MoveNext(); })) break;
     }
   }

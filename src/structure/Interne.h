@@ -43,6 +43,13 @@ std::vector<RelationGardee> RelationsDeLaTable(moteur::Database& base, const std
 // Appends the relation to the database again; the engine's refusal when it cannot be.
 moteur::Resultat RetablitRelation(moteur::Database& base, const RelationGardee& relation);
 
+// The fields that tell a record of the table from the others in the journal: those of its primary
+// key, else of its first unique index; none when it has neither.
+std::vector<std::string> ChampsCle(const moteur::TableDef& table);
+// "Id=1" for a record of a table keyed on Id, "n° 3" for the third record (its position) of a
+// table without a key.
+std::string CleEnregistrement(moteur::Recordset& rs, const std::vector<std::string>& cle, long long position);
+
 // A handle on no database at all must never reach the engine, which would not survive it.
 inline bool Ouverte(const moteur::Database& base) { return base.etat() && base.EstOuverte(); }
 

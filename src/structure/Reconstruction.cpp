@@ -1,9 +1,14 @@
 #include "structure/Reconstruction.h"
 
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "common/BaseDonnees.h"
 #include "journal/Journal.h"
+#include "journal/TexteValeur.h"
 #include "moteur/Noms.h"
 #include "structure/Interne.h"
 
@@ -68,75 +73,157 @@ struct ChampCopie {
   int taille = 0;
   bool requis = false;
   moteur::Valeur defaut;    // what a new record of the new table gets in this field; Null when nothing
+  int typeAncien = 0;       // the existing field's type
   bool typeChange = false;  // the new field's type is not the existing one's: a value may read otherwise
 };
 
-// The fields that tell a record of the table from the others in the journal: those of its primary
-// key, else of its first unique index; none when it has neither.
-std::vector<std::string> ChampsCle(const moteur::TableDef& table) {
-  std::string liste;
-  Essaie([&] {
-    const int nombre = table.Indexes().Count();
-    for (int k = 0; k < nombre && liste.empty(); ++k)
-      if (table.Indexes()[k].Primary()) liste = table.Indexes()[k].Fields();
-    for (int k = 0; k < nombre && liste.empty(); ++k)
-      if (table.Indexes()[k].Unique()) liste = table.Indexes()[k].Fields();
-  });
-  std::vector<std::string> champs;
-  for (std::size_t debut = 0; debut < liste.size();) {
-    std::size_t fin = liste.find(';', debut);
-    if (fin == std::string::npos) fin = liste.size();
-    std::string nom = liste.substr(debut, fin - debut);
-    if (!nom.empty() && (nom.front() == '+' || nom.front() == '-')) nom.erase(0, 1);
-    if (!nom.empty()) champs.push_back(nom);
-    debut = fin + 1;
+// A plain decimal number as its sign, its significant digits and the power of ten of the last of
+// them: " 1.50", "+1,5" and "15e-1" all read {false, "15", -1}; zero is {false, "", 0}.
+struct Decimal {
+  bool negatif = false;
+  std::string chiffres;
+  long exposant = 0;
+  friend bool operator==(const Decimal&, const Decimal&) = default;
+};
+
+std::optional<Decimal> LitDecimal(std::string_view texte) {
+  while (!texte.empty() && texte.front() == ' ') texte.remove_prefix(1);
+  while (!texte.empty() && texte.back() == ' ') texte.remove_suffix(1);
+  Decimal d;
+  if (!texte.empty() && (texte.front() == '+' || texte.front() == '-')) {
+    d.negatif = texte.front() == '-';
+    texte.remove_prefix(1);
   }
-  return champs;
+  bool separateur = false, chiffre = false;
+  std::size_t i = 0;
+  for (; i < texte.size(); ++i) {
+    const char c = texte[i];
+    if (c >= '0' && c <= '9') {
+      chiffre = true;
+      d.chiffres += c;
+      if (separateur) --d.exposant;
+    } else if ((c == '.' || c == ',') && !separateur) {
+      separateur = true;
+    } else {
+      break;
+    }
+  }
+  if (!chiffre) return std::nullopt;
+  if (i < texte.size()) {
+    if (texte[i] != 'e' && texte[i] != 'E') return std::nullopt;
+    std::string_view puissance = texte.substr(i + 1);
+    if (!puissance.empty() && puissance.front() == '+') puissance.remove_prefix(1);
+    int p = 0;
+    auto [fin, ec] = std::from_chars(puissance.data(), puissance.data() + puissance.size(), p);
+    if (puissance.empty() || ec != std::errc() || fin != puissance.data() + puissance.size()) return std::nullopt;
+    d.exposant += p;
+  }
+  d.chiffres.erase(0, std::min(d.chiffres.find_first_not_of('0'), d.chiffres.size()));
+  while (!d.chiffres.empty() && d.chiffres.back() == '0') {
+    d.chiffres.pop_back();
+    ++d.exposant;
+  }
+  if (d.chiffres.empty()) d = Decimal{};
+  return d;
 }
 
-std::string Cite(const moteur::Valeur& v) { return v.EstNulOuVide() ? "Null" : "'" + v.EnTexte() + "'"; }
-
-// "Id=1" for a record of a table keyed on Id, "n° 3" for the third record of a table without a key.
-std::string CleEnregistrement(moteur::Recordset& rs, const std::vector<std::string>& cle, long long position) {
-  if (cle.empty()) return "n° " + std::to_string(position);
-  std::string texte;
-  for (const auto& nom : cle) {
-    moteur::Valeur v;
-    Essaie([&] { v = rs[nom].Value(); });
-    texte += (texte.empty() ? "" : ", ") + nom + "=" + (v.EstNulOuVide() ? std::string("Null") : v.EnTexte());
+// The decimal a number holds in full: a double by the shortest text that reads back to it.
+std::optional<Decimal> DecimalDe(const moteur::Valeur& v) {
+  switch (v.genre()) {
+    case moteur::Valeur::Genre::Booleen:
+    case moteur::Valeur::Genre::Entier: return LitDecimal(std::to_string(v.entier()));
+    case moteur::Valeur::Genre::Monetaire: return LitDecimal(v.EnTexte());
+    case moteur::Valeur::Genre::Reel: {
+      char tampon[64];
+      auto [fin, ec] = std::to_chars(tampon, tampon + sizeof tampon, v.reel());
+      if (ec != std::errc()) return std::nullopt;
+      return LitDecimal(std::string_view(tampon, static_cast<std::size_t>(fin - tampon)));
+    }
+    default: return std::nullopt;
   }
-  return texte;
 }
 
-// One value into the new record. A value the new field cuts or reads otherwise is told in
-// `changement`, with the whole of the former value.
+// A text that the new field reads without losing anything it says: the number it writes, exactly;
+// the date it writes; a Yes/No word, or the -1 or 0 that a Yes/No holds.
+bool TexteLuSansPerte(const std::string& texte, const moteur::Valeur& nouvelle) {
+  try {
+    const std::optional<Decimal> nombre = LitDecimal(texte);
+    switch (nouvelle.genre()) {
+      case moteur::Valeur::Genre::Date: return moteur::Valeur(moteur::Valeur(texte).EnDate()) == nouvelle;
+      case moteur::Valeur::Genre::Booleen:
+        return nombre ? nombre == DecimalDe(nouvelle) : moteur::Valeur(texte).EnBooleen() == nouvelle.EnBooleen();
+      default: return nombre && nombre == DecimalDe(nouvelle);
+    }
+  } catch (const moteur::ErreurMoteur&) {
+    return false;
+  }
+}
+
+// A value that only takes another form in its new field is the same value: written back into a
+// field of its former type it gives the former value exactly (1.5 becoming the text "1,5", 2
+// becoming 2.0), or, a text, the new field reads all of what it says ("1.50" becoming 1,5,
+// "2024-01-31" becoming 31/01/2024). Anything else (a cut, a rounding, digits a double cannot
+// hold) is a change.
+bool MemeValeur(const moteur::Valeur& ancienne, const moteur::Valeur& nouvelle, int typeAncien) {
+  if (ancienne.genre() == moteur::Valeur::Genre::Texte && TexteLuSansPerte(ancienne.texte(), nouvelle)) return true;
+  try {
+    return moteur::ValeurDuChamp(nouvelle, typeAncien) == moteur::ValeurDuChamp(ancienne, typeAncien);
+  } catch (const moteur::ErreurMoteur&) {
+    return false;
+  }
+}
+
+// One value into the new record. A value the new field cuts, reads otherwise, or gives to a Null,
+// is told in `changement`, with the whole of the former value.
 void CopieValeur(moteur::Recordset& existante, moteur::Recordset& nouvelle, const ChampCopie& champ,
                  std::string& changement) {
-  moteur::Valeur valeur = existante[champ.nom].Value();
-  moteur::Valeur ancienne;
+  const moteur::Valeur ancienne = existante[champ.nom].Value();
+  moteur::Valeur valeur = ancienne;
   bool aSuivre = false;
-  if (valeur.EstNul()) {
-    // A null stays a null. A field that refuses it gets its default, as a new record would and as
-    // the null-record pass would give it (the model may have just made the field required); the
-    // value of its type when it has none.
-    if (champ.requis) valeur = champ.defaut.EstNul() ? LitChamp(existante, champ.nom) : champ.defaut;
+  if (ancienne.EstNul()) {
+    // A field that refuses a Null gets its default, as a new record would and as the null-record
+    // pass would give it (the model may have just made the field required); the value of its type
+    // when it has none.
+    if (champ.requis) {
+      valeur = champ.defaut.EstNul() ? LitChamp(existante, champ.nom) : champ.defaut;
+      aSuivre = true;
+    }
   } else {
     aSuivre = champ.typeChange;
     if (champ.texte) {
-      std::string texte = valeur.genre() == moteur::Valeur::Genre::Texte ? valeur.texte() : valeur.EnTexte();
+      std::string texte = ancienne.genre() == moteur::Valeur::Genre::Texte ? ancienne.texte() : ancienne.EnTexte();
       if (moteur::LongueurCaracteres(texte) > static_cast<std::size_t>(champ.taille)) {
         aSuivre = true;
-        ancienne = valeur;
         valeur = moteur::Valeur(moteur::PremiersCaracteres(texte, static_cast<std::size_t>(champ.taille)));
       }
     }
-    if (aSuivre && ancienne.EstVide()) ancienne = valeur;
   }
   nouvelle[champ.nom].SetValue(valeur);
   if (!aSuivre) return;
   const moteur::Valeur gardee = nouvelle[champ.nom].Value();
-  if (gardee.EnTexte() != ancienne.EnTexte())
-    changement = "champ '" + champ.nom + "' : " + Cite(ancienne) + " devient " + Cite(gardee);
+  if (ancienne.EstNul() ? gardee.EstNulOuVide() : MemeValeur(ancienne, gardee, champ.typeAncien)) return;
+  changement = "champ '" + champ.nom + "' : " + TexteValeurJournal(ancienne) + " devient " + TexteValeurJournal(gardee);
+}
+
+// The field a refusal of the engine names, among those copied; empty when it names none.
+std::string ChampNomme(const std::string& description, const std::vector<ChampCopie>& champs) {
+  std::string trouve;
+  for (const auto& champ : champs)
+    if (champ.nom.size() > trouve.size() && description.find("'" + champ.nom + "'") != std::string::npos) trouve = champ.nom;
+  return trouve;
+}
+
+// The record the new table refuses, named so that the user can find it: its key, the field at
+// fault with its value in the existing table, and the engine's error.
+void SignaleEnregistrementRefuse(EtatReorganisation& etat, moteur::Recordset& existante, const std::string& table,
+                                 const std::string& cle, const std::string& champ, const moteur::Resultat& erreur) {
+  std::string ligne = "#ERR# Table : " + table + ", enregistrement " + cle;
+  if (!champ.empty()) {
+    moteur::Valeur valeur = moteur::Valeur::Nul();
+    Essaie([&] { valeur = existante[champ].Value(); });
+    ligne += ", champ '" + champ + "', valeur " + TexteValeurJournal(valeur);
+  }
+  etat.journal.EcritureJournal(ligne + " : Erreur :" + std::to_string(erreur.Number) + " " + EchappeJournal(erreur.Description));
 }
 
 // Copies every record into the new table; returns the journal lines of the values it changed,
@@ -169,7 +256,8 @@ std::vector<std::string> CopieEnregistrements(EtatReorganisation& etat, moteur::
     for (const auto& champ : champs) {
       if (!champ.present) continue;
       std::string changement;
-      if (!Essaie([&] { CopieValeur(existante, nouvelle, champ, changement); })) {
+      if (auto r = Essaie([&] { CopieValeur(existante, nouvelle, champ, changement); }); !r) {
+        SignaleEnregistrementRefuse(etat, existante, table, CleEnregistrement(existante, cle, position), champ.nom, r);
         Essaie([&] { nouvelle.CancelUpdate(); });
         throw Echec{};
       }
@@ -178,8 +266,13 @@ std::vector<std::string> CopieEnregistrements(EtatReorganisation& etat, moteur::
                               ", " + changement + ".");
     }
     if (MiseAJour(nouvelle, true) != 0) {
-      Essaie([&] { nouvelle.CancelUpdate(); });
-      throw Echec{};
+      // Stored once more, only to learn what the engine refuses: the guarded write keeps its number.
+      if (auto r = Essaie([&] { nouvelle.Update(); }); !r) {
+        SignaleEnregistrementRefuse(etat, existante, table, CleEnregistrement(existante, cle, position),
+                                    ChampNomme(r.Description, champs), r);
+        Essaie([&] { nouvelle.CancelUpdate(); });
+        throw Echec{};
+      }
     }
     etat.fenetre.LaisseVivre();
     if (!Essaie([&] { existante.MoveNext(); })) throw Echec{};
@@ -237,20 +330,94 @@ void RetablitRelations(EtatReorganisation& etat, moteur::Database& cible, const 
   }
 }
 
+bool TableExiste(moteur::Database& cible, const std::string& nom) {
+  return Essaie([&] { cible.TableDefs()[nom].Name(); }).Number == 0;
+}
+
+bool TableSansEnregistrement(moteur::Database& cible, const std::string& nom) {
+  moteur::Recordset rs;
+  bool vide = false;
+  if (Essaie([&] { rs = OuvreTable(cible, nom); })) vide = TableVide(rs);
+  FermeTable(rs);
+  return vide;
+}
+
+// The name the copy is built under. A table "Temp_" + name left empty by an earlier rebuild goes.
+// One that holds records may be the only copy of a table whose rebuild failed after deleting it,
+// or simply a table of the user's; one in relations would take them with it: it stays, and the
+// copy takes the first free name after it. Empty when none can be found.
+std::string NomTemporaire(EtatReorganisation& etat, moteur::Database& cible, const std::string& table) {
+  const std::string nom = PrefixeReconstruction + table;
+  if (!TableExiste(cible, nom)) return nom;
+  const bool vide = TableSansEnregistrement(cible, nom);
+  const bool liee = !RelationsDeLaTable(cible, nom).empty();
+  if (vide && !liee && SupprimeTable(cible, nom, true) == 0) {
+    etat.journal.EcritureJournal("#ALERT# Table " + nom + " laissée vide par une reconstruction précédente : supprimée.");
+    return nom;
+  }
+  for (int n = 1; n < 1000; ++n) {
+    const std::string autre = nom + "_" + std::to_string(n);
+    if (TableExiste(cible, autre)) continue;
+    const std::string raison = !vide ? "elle contient des enregistrements" : liee ? "elle fait partie de relations"
+                                                                                : "elle n'a pas pu être supprimée";
+    etat.journal.EcritureJournal("#ALERT# Table " + nom + " gardée : " + raison + ". La table " + table +
+                                 " est reconstruite sous le nom " + autre + ".");
+    return autre;
+  }
+  return {};
+}
+
 }  // namespace
+
+// The fields that tell a record of the table from the others in the journal: those of its primary
+// key, else of its first unique index; none when it has neither.
+std::vector<std::string> structure::ChampsCle(const moteur::TableDef& table) {
+  std::string liste;
+  Essaie([&] {
+    const int nombre = table.Indexes().Count();
+    for (int k = 0; k < nombre && liste.empty(); ++k)
+      if (table.Indexes()[k].Primary()) liste = table.Indexes()[k].Fields();
+    for (int k = 0; k < nombre && liste.empty(); ++k)
+      if (table.Indexes()[k].Unique()) liste = table.Indexes()[k].Fields();
+  });
+  std::vector<std::string> champs;
+  for (std::size_t debut = 0; debut < liste.size();) {
+    std::size_t fin = liste.find(';', debut);
+    if (fin == std::string::npos) fin = liste.size();
+    std::string nom = liste.substr(debut, fin - debut);
+    if (!nom.empty() && (nom.front() == '+' || nom.front() == '-')) nom.erase(0, 1);
+    if (!nom.empty()) champs.push_back(nom);
+    debut = fin + 1;
+  }
+  return champs;
+}
+
+// "Id=1" for a record of a table keyed on Id, "n° 3" for the third record of a table without a key.
+std::string structure::CleEnregistrement(moteur::Recordset& rs, const std::vector<std::string>& cle, long long position) {
+  if (cle.empty()) return "n° " + std::to_string(position);
+  std::string texte;
+  for (const auto& nom : cle) {
+    moteur::Valeur v;
+    Essaie([&] { v = rs[nom].Value(); });
+    texte += (texte.empty() ? "" : ", ") + nom + "=" + (v.EstNulOuVide() ? std::string("Null") : EchappeJournal(v.EnTexte()));
+  }
+  return texte;
+}
 
 bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const std::string& table,
                       const moteur::TableDef& modele, const moteur::TableDef& existante) {
-  const std::string nomTemporaire = PrefixeReconstruction + table;
   std::string champ;  // the field last taken in hand, named by the failure line
   if (!Ouverte(cible)) {
     SignaleReconstructionEchouee(etat, table, champ);
     return false;
   }
+  const std::string nomTemporaire = NomTemporaire(etat, cible, table);
+  if (nomTemporaire.empty()) {
+    SignaleReconstructionEchouee(etat, table, champ);
+    return false;
+  }
 
-  // A copy left by an earlier failed rebuild goes first.
-  if (Essaie([&] { cible.TableDefs()[nomTemporaire].Name(); }).Number == 0) SupprimeTable(cible, nomTemporaire);
-
+  bool copieAjoutee = false, tableSupprimee = false;
   try {
     moteur::TableDef nouvelle;
     int nombreModele = 0;
@@ -274,6 +441,7 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
     // A "Temp_" table that could not be deleted would be emptied and taken for the new one,
     // with its old fields: the new definition must really be the one appended.
     if (AjouteTable(cible, nouvelle) != 0 || !nouvelle.EstLie()) throw Echec{};
+    copieAjoutee = true;
 
     Essaie([&] {
       moteur::Valeur nomClair = existante.Properties()[NomClair].Value();
@@ -309,7 +477,8 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
                     c.taille = nouveau.Size();
                     c.requis = nouveau.Required();
                     c.defaut = moteur::ValeurParDefaut(nouveau.DefaultValue(), nouveau.Type());
-                    c.typeChange = nouveau.Type() != existant.Type();
+                    c.typeAncien = existant.Type();
+                    c.typeChange = nouveau.Type() != c.typeAncien;
                   }).Number == 0;
       champs.push_back(std::move(c));
     }
@@ -320,6 +489,7 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
 
     const std::vector<RelationGardee> relations = RelationsDeLaTable(cible, table);
     if (SupprimeTable(cible, table) != 0) throw Echec{};
+    tableSupprimee = true;
     const bool renommee = static_cast<bool>(Essaie([&] { nouvelle.SetName(table); }));
     RetablitRelations(etat, cible, table, relations);
     if (!renommee) throw Echec{};
@@ -329,6 +499,9 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
   } catch (const Echec&) {
   } catch (const moteur::ErreurMoteur&) {
   }
+  // While the table is there, the copy holds nothing of its own: left behind, it would be taken
+  // at the next rebuild for a table to keep. Once the table is gone, it holds the records.
+  if (copieAjoutee && !tableSupprimee) SupprimeTable(cible, nomTemporaire, true);
   SignaleReconstructionEchouee(etat, table, champ);
   return false;
 }

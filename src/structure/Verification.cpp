@@ -10,6 +10,7 @@
 #include "journal/Journal.h"
 #include "messages/AfficheMessage.h"
 #include "messages/GestionErreur.h"
+#include "moteur/Noms.h"
 #include "structure/ChampsNuls.h"
 #include "structure/Interne.h"
 #include "structure/Purge.h"
@@ -88,6 +89,18 @@ class UniteTable {
   int exceptions_;
   bool ouverte_ = false;
   int niveau_ = 0;
+};
+
+// What became of a model's index in the target: made as the model has it, made as a plain index
+// for the duplicates of the data, or not made.
+enum class IndexCree { Tel, Simple, Non };
+
+// An index of the target as it was, to give it back.
+struct IndexGarde {
+  std::string champs;
+  bool unique = false;
+  bool primaire = false;
+  bool ignoreNuls = false;
 };
 
 class Verificateur {
@@ -248,7 +261,7 @@ class Verificateur {
     DictionnaireNouveauChamp(t, modele, nom);
   }
 
-  // D1.3.2: the new field takes the model's ordinal position; those from there on move back one.
+  // D1.3.2: the new field takes its place; those from there on move back one.
   void PlaceChamp(Table& t, const moteur::Field& modele, moteur::Field& nouveau) {
     // Handles taken first: the collection follows the ordinal order, which changes on the way.
     std::vector<moteur::Field> champs;
@@ -259,7 +272,7 @@ class Verificateur {
     NumeroteSiConfondues(champs);
     int p = 0, actuelle = 0;
     if (!Essaie([&] {
-          p = modele.OrdinalPosition();
+          p = PositionVoulue(t, modele);
           actuelle = nouveau.OrdinalPosition();
         }) ||
         actuelle == p)
@@ -271,6 +284,27 @@ class Verificateur {
       if (position + 1 == p + 1) break;
     }
     Essaie([&] { nouveau.SetOrdinalPosition(p); });
+  }
+
+  // Right after the target's field that holds the model field before it: the model's ordinal
+  // position would put it before a field only the target has, and the model's fields out of
+  // their order. Without such a field, the model's position.
+  int PositionVoulue(Table& t, const moteur::Field& modele) {
+    const int p = modele.OrdinalPosition();
+    int rang = -1;
+    Essaie([&] {
+      const std::string nom = modele.Name();
+      const int nombre = t.modele.Fields().Count();
+      for (int k = 0; k < nombre; ++k)
+        if (moteur::MemeNom(t.modele.Fields()[k].Name(), nom)) rang = k;
+    });
+    if (rang <= 0) return p;
+    int apres = p;
+    Essaie([&] {
+      const std::string precedent = t.modele.Fields()[rang - 1].Name();
+      apres = t.cible.Fields()[precedent].OrdinalPosition() + 1;
+    });
+    return apres;
   }
 
   // Fields sharing a position, as tables rebuilt by earlier versions hold them, give the walk
@@ -353,6 +387,13 @@ class Verificateur {
     std::vector<int> slots;
     for (int i = 0; i < 3; ++i) slots.push_back(LitPriorite(modele_, t.nom, nomModele, i) ? i : -1);
     AffectePriorites(cible_, t.nom, nomCible, slots);
+    // Read down to its three slots, a value outside them (8, -1) would differ from the model's,
+    // which the next run copies whole to a field whose dictionary is now complete: the field takes
+    // the model's value at once, as it will keep it.
+    Essaie([&] {
+      const Valeur modeleValeur = modele.Properties()[Priorite].Value();
+      if (!(cible.Properties()[Priorite].Value() == modeleValeur)) cible.Properties()[Priorite].SetValue(modeleValeur);
+    });
   }
 
   // G: every index of the model table.
@@ -377,35 +418,62 @@ class Verificateur {
             differe = cible.Fields() != modele.Fields() || cible.Unique() != modele.Unique() ||
                       cible.Primary() != modele.Primary();
           });
-          if (differe) {
-            Essaie([&] { t.cible.Indexes().Delete(nom); });
-            CreeIndex(t, modele, nom);
-          }
+          if (differe) RemplaceIndex(t, cible, modele, nom);
         }
       }
       AvanceProgression(fenetre_);
     }
   }
 
-  void CreeIndex(Table& t, const moteur::Index& modele, const std::string& nom) {
+  // G2: the target's index makes room for the model's. A primary key, or any index the model's
+  // cannot replace at all, is given back as it was: the table keeps its key until the model's is
+  // in its place.
+  void RemplaceIndex(Table& t, const moteur::Index& ancien, const moteur::Index& modele, const std::string& nom) {
+    IndexGarde garde;
+    Essaie([&] { garde = {ancien.Fields(), ancien.Unique(), ancien.Primary(), ancien.IgnoreNulls()}; });
+    if (!Essaie([&] { t.cible.Indexes().Delete(nom); })) return;
+    const IndexCree issue = CreeIndex(t, modele, nom);
+    if (issue == IndexCree::Tel || (issue == IndexCree::Simple && !garde.primaire)) return;
+    if (issue == IndexCree::Simple && Essaie([&] { t.cible.Indexes().Delete(nom); })) --etat_.compteurs.indexCrees;
+    Essaie([&] {
+      moteur::Index remis = t.cible.CreateIndex(nom);
+      remis.SetFields(garde.champs);
+      remis.SetUnique(garde.unique);
+      remis.SetPrimary(garde.primaire);
+      remis.SetIgnoreNulls(garde.ignoreNuls);
+      t.cible.Indexes().Append(remis);
+    });
+  }
+
+  IndexCree CreeIndex(Table& t, const moteur::Index& modele, const std::string& nom) {
     moteur::Index nouveau;
-    if (!Essaie([&] { nouveau = t.cible.CreateIndex(); })) return;
+    if (!Essaie([&] { nouveau = t.cible.CreateIndex(); })) return IndexCree::Non;
     Essaie([&] { nouveau.SetName(modele.Name()); });
     Essaie([&] { nouveau.SetFields(modele.Fields()); });
     Essaie([&] { nouveau.SetUnique(modele.Unique()); });
     Essaie([&] { nouveau.SetPrimary(modele.Primary()); });
     auto r = Essaie([&] { t.cible.Indexes().Append(nouveau); });
+    IndexCree issue = IndexCree::Tel;
     if (r) {
       journal_.EcritureJournal("          L'index " + t.nom + "." + nom + "' a bien été créé.", true);
-    } else if (r.Number == moteur::err::Doublon) {
-      r = IndexSansUnicite(t, nouveau, nom);
-    } else if (r.Number == moteur::err::CleExistante) {
-      DeclassePrimaire(t);
-      r = Essaie([&] { t.cible.Indexes().Append(nouveau); });
-      // Demoting the old key must not cost the table the new one as well.
-      if (r.Number == moteur::err::Doublon) r = IndexSansUnicite(t, nouveau, nom);
+    } else {
+      if (r.Number == moteur::err::CleExistante) {
+        const std::string ancienne = DeclassePrimaire(t);
+        r = Essaie([&] { t.cible.Indexes().Append(nouveau); });
+        // The table keeps the key it had until the model's is in its place.
+        if (!r && !ancienne.empty()) ChangePrimaire(t, ancienne, true);
+      }
+      if (r.Number == moteur::err::Doublon) {
+        r = IndexSansUnicite(t, nouveau, nom);
+        issue = IndexCree::Simple;
+      } else if (!r) {
+        std::string cause = r.Description;
+        while (!cause.empty() && (cause.back() == '.' || cause.back() == ' ')) cause.pop_back();
+        journal_.EcritureJournal("#ERR# Table : " + t.nom + ", index '" + nom + "' non créé (" + cause + ").");
+      }
     }
     if (r) ++etat_.compteurs.indexCrees;
+    return r ? issue : IndexCree::Non;
   }
 
   // G4, 3022: the data hold duplicates; the index is kept as a plain one.
@@ -421,30 +489,37 @@ class Verificateur {
     });
   }
 
-  // G4, 3283: the table's present primary key becomes an ordinary index.
-  void DeclassePrimaire(Table& t) {
+  // G4, 3283: the table's present primary key becomes an ordinary index; its name, to give it its
+  // flag back if need be, or empty when it has none.
+  std::string DeclassePrimaire(Table& t) {
     int nombre = 0;
     Essaie([&] { nombre = t.cible.Indexes().Count(); });
     for (int k = 0; k < nombre; ++k) {
-      moteur::Index ancien;
+      std::string nom;
       bool primaire = false;
       if (!Essaie([&] {
-            ancien = t.cible.Indexes()[k];
+            moteur::Index ancien = t.cible.Indexes()[k];
+            nom = ancien.Name();
             primaire = ancien.Primary();
           }) ||
           !primaire)
         continue;
-      Essaie([&] {
-        moteur::Index copie = t.cible.CreateIndex(ancien.Name());
-        copie.SetFields(ancien.Fields());
-        copie.SetUnique(ancien.Unique());
-        copie.SetPrimary(false);
-        std::string nomAncien = ancien.Name();
-        t.cible.Indexes().Delete(nomAncien);
-        t.cible.Indexes().Append(copie);
-      });
-      return;
+      return ChangePrimaire(t, nom, false) ? nom : std::string();
     }
+    return {};
+  }
+
+  // The index made again with the same name, fields and unique flag, primary or not.
+  bool ChangePrimaire(Table& t, const std::string& nom, bool primaire) {
+    return static_cast<bool>(Essaie([&] {
+      moteur::Index ancien = t.cible.Indexes()[nom];
+      moteur::Index copie = t.cible.CreateIndex(ancien.Name());
+      copie.SetFields(ancien.Fields());
+      copie.SetUnique(ancien.Unique());
+      copie.SetPrimary(primaire);
+      t.cible.Indexes().Delete(nom);
+      t.cible.Indexes().Append(copie);
+    }));
   }
 
   // H: the table's own "NomClair".

@@ -28,6 +28,14 @@ const Json* Element(const Json& liste, const std::string& nom) {
   return nullptr;
 }
 
+// Carried from the model only when a table is rebuilt, and then from the target's own field: the
+// verification does not bring them to a field it creates or leaves in place, so the comparison
+// with the model sets them aside.
+bool HorsComparaison(const Json& propriete) {
+  const std::string nom = propriete.value("nom", "");
+  return nom == "Supplement" || nom == "FormatSaisie";
+}
+
 // The target's description without what only the target has (its own fields and indexes, which
 // the verification keeps), properties and indexes in name order, field order kept.
 Json Comparable(Json description, const Json& modele) {
@@ -39,8 +47,11 @@ Json Comparable(Json description, const Json& modele) {
       for (auto& e : table[liste]) {
         if (reference && reference->contains(liste) && !Element((*reference)[liste], e["nom"])) continue;
         e.erase("ordinal");
-        if (e.contains("proprietes"))
-          std::sort(e["proprietes"].begin(), e["proprietes"].end(), [](const Json& a, const Json& b) { return a["nom"] < b["nom"]; });
+        if (e.contains("proprietes")) {
+          Json& proprietes = e["proprietes"];
+          proprietes.erase(std::remove_if(proprietes.begin(), proprietes.end(), HorsComparaison), proprietes.end());
+          std::sort(proprietes.begin(), proprietes.end(), [](const Json& a, const Json& b) { return a["nom"] < b["nom"]; });
+        }
         gardes.push_back(e);
       }
       std::sort(gardes.begin(), gardes.end(), [&](const Json& a, const Json& b) {

@@ -170,6 +170,31 @@ TEST_F(Compactage, DisquePleinNeLaissePasDeCopiePartielle) {
   VerifieComplete("base.bd", 300);
 }
 
+// A full disk makes SQLite give up the transaction on its own. What the caller does next (read a
+// table the transaction had created, which is gone with it) fails too, but the commit must still
+// name the full disk, the cause its caller acts on, not the error that followed.
+TEST_F(Compactage, TransactionPerdueSurDisquePleinNommeLeDisque) {
+  auto base = BaseClients(10);
+  Resultat ecriture;
+  {
+    injection::LimiteTemporaire disque(64 * 1024);
+    DBEngine::BeginTrans();
+    CreeTable(base, "Temp_Clients", {{"Id", dbLong}, {"Nom", dbText, 255}});
+    ecriture = Essaie([&] {
+      for (int i = 0; i < 10000; ++i)
+        base.Execute("INSERT INTO [Temp_Clients] VALUES (" + std::to_string(i) + ", '" + std::string(250, 'x') + "')",
+                     dbFailOnError);
+    });
+  }
+  EXPECT_TRUE(EstNumeroEspaceDisque(ecriture.Number)) << ecriture.Number << " " << ecriture.Description;
+  const Resultat lecture = Essaie([&] { base.OpenRecordset("SELECT count(*) FROM [Temp_Clients]").Close(); });
+  EXPECT_NE(lecture.Number, 0);
+  const Resultat validation = Essaie([] { DBEngine::CommitTrans(); });
+  EXPECT_TRUE(EstNumeroEspaceDisque(validation.Number)) << validation.Number << " " << validation.Description;
+  base.Close();
+  EXPECT_EQ(Compte(base = Ouvre(), "Clients"), 10);
+}
+
 class Reparation : public TestMoteur {
  protected:
   static constexpr int kLignes = 3000;

@@ -140,27 +140,40 @@ TEST_F(Regles, ChaqueRegleEstAppliqueeEnInsertionVersUneAutreBase) {
   EXPECT_EQ(Colonne(externe, "SELECT Quand FROM Cible WHERE Id = 3", "Quand"), (std::vector<std::string>{"06/05/2024"}));
 }
 
+// Without dbFailOnError a statement leaves out the rows that a key or a rule of the data refuses
+// (duplicates, a required field left Null) and writes the others. A value that does not fit its
+// field (wrong type, out of range, too long) is no such row: the statement fails as a whole, so
+// that its caller learns of it instead of losing the row without a word.
 TEST_F(Regles, InstructionDeMasseEchoueEnEntierOuSauteLesLignesFautives) {
   auto base = BaseCible();
+  const Infraction& tropLong = kInfractions[0];
+  const Infraction& requis = kInfractions[1];
+  const Infraction& doublon = kInfractions[7];
   base.Execute("INSERT INTO Source VALUES (" + Valeurs(10) + ")", dbFailOnError);
-  base.Execute("INSERT INTO Source VALUES (" + Valeurs(11, &kInfractions[0]) + ")", dbFailOnError);
+  base.Execute("INSERT INTO Source VALUES (" + Valeurs(11, &tropLong) + ")", dbFailOnError);
   base.Execute("INSERT INTO Source VALUES (" + Valeurs(12) + ")", dbFailOnError);
-  base.Execute("INSERT INTO Source VALUES (" + Valeurs(13, &kInfractions[7]) + ")", dbFailOnError);
+  base.Execute("INSERT INTO Source VALUES (" + Valeurs(13, &doublon) + ")", dbFailOnError);
+  base.Execute("INSERT INTO Source VALUES (" + Valeurs(14, &requis) + ")", dbFailOnError);
 
   EXPECT_ERREUR(err::ValeurTropLongue, base.Execute("INSERT INTO Cible SELECT * FROM Source", dbFailOnError));
+  EXPECT_ERREUR(err::ValeurTropLongue, base.Execute("INSERT INTO Cible SELECT * FROM Source"));
+  // A row that also leaves a required field Null: the statement fails for its value, and says so.
+  EXPECT_ERREUR(err::ValeurTropLongue, base.Execute("INSERT INTO Cible (Id, Code) VALUES (15, 'trop long')"));
   EXPECT_EQ(Compte(base, "Cible"), 2);
+  base.Execute("DELETE FROM Source WHERE Id = '11'", dbFailOnError);
+  EXPECT_ERREUR(err::Doublon, base.Execute("INSERT INTO Cible SELECT * FROM Source", dbFailOnError));
   base.Execute("INSERT INTO Cible SELECT * FROM Source");
   EXPECT_EQ(base.RecordsAffected(), 2);
   EXPECT_EQ(Colonne(base, "SELECT Id FROM Cible ORDER BY Id", "Id"), (std::vector<std::string>{"1", "2", "10", "12"}));
 
-  // Octet 200 + 100 overflows for 10 and 12 only.
+  // Octet 200 + 100 overflows for 10 and 12 only: whatever the option, nothing is written.
   base.Execute("UPDATE Cible SET Octet = 200 WHERE Id >= 10", dbFailOnError);
   EXPECT_ERREUR(err::DepassementNumerique, base.Execute("UPDATE Cible SET Octet = Octet + 100", dbFailOnError));
+  EXPECT_ERREUR(err::DepassementNumerique, base.Execute("UPDATE Cible SET Octet = Octet + 100"));
   EXPECT_EQ(Colonne(base, "SELECT Octet FROM Cible ORDER BY Id", "Octet"), (std::vector<std::string>{"1", "2", "200", "200"}));
-  base.Execute("UPDATE Cible SET Octet = Octet + 100");
-  EXPECT_EQ(base.RecordsAffected(), 2);
-  EXPECT_EQ(Colonne(base, "SELECT Octet FROM Cible ORDER BY Id", "Octet"), (std::vector<std::string>{"101", "102", "200", "200"}));
-  // A key update that would duplicate is skipped the same way.
+  base.Execute("UPDATE Cible SET Octet = Octet + 50");
+  EXPECT_EQ(base.RecordsAffected(), 4);
+  // A key update that would duplicate is skipped.
   base.Execute("UPDATE Cible SET Id = 12 WHERE Id = 10");
   EXPECT_EQ(base.RecordsAffected(), 0);
   EXPECT_EQ(Compte(base, "Cible"), 4);
@@ -177,10 +190,13 @@ TEST_F(Regles, InsertionDeMasseVersUneAutreBaseEchoueEnEntierOuSaute) {
   base.Execute("UPDATE Source SET Octet = '999' WHERE Id = '21'", dbFailOnError);
   const std::string insertion = "INSERT INTO [Cible] IN '" + Chemin("externe.bd") + "' SELECT * FROM [Source]";
   EXPECT_ERREUR(err::DepassementNumerique, base.Execute(insertion, dbFailOnError));
+  EXPECT_ERREUR(err::DepassementNumerique, base.Execute(insertion));
   {
     auto externe = Ouvre("externe.bd");
     EXPECT_EQ(Compte(externe, "Cible"), 2);
   }
+  base.Execute("UPDATE Source SET Octet = '9', Requis = Null WHERE Id = '21'", dbFailOnError);
+  EXPECT_ERREUR(err::ChampRequis, base.Execute(insertion, dbFailOnError));
   base.Execute(insertion);
   EXPECT_EQ(base.RecordsAffected(), 2);
   auto externe = Ouvre("externe.bd");
@@ -323,6 +339,13 @@ struct Conversion {
 const Conversion kConversions[] = {
     {"Prix", "12.3456789", Valeur(12.3456789), "12,3457", "12.3457"},
     {"Prix", "'12,5'", Valeur("12,5"), "12,5"},
+    // Read from its decimal text, rounded half to even at the fourth decimal, never through a
+    // binary fraction: 0.00015 is 0.0002, and the largest amount is kept whole.
+    {"Prix", "'0.00015'", Valeur("0.00015"), "0,0002", "0.0002"},
+    {"Prix", "'0,00025'", Valeur("0,00025"), "0,0002"},
+    {"Prix", "'-1.23455'", Valeur("-1.23455"), "-1,2346"},
+    {"Prix", "'922337203685477.5807'", Valeur("922337203685477.5807"), "922337203685477,5807"},
+    {"Prix", "'-922337203685477.5808'", Valeur("-922337203685477.5808"), "-922337203685477,5808"},
     {"Quand", "'2024-01-31'", Valeur("2024-01-31"), "31/01/2024", "#01/31/2024#"},
     {"Quand", "'31/01/2024'", Valeur("31/01/2024"), "31/01/2024"},
     {"Quand", "'31/01/2024 10:05'", Valeur("31/01/2024 10:05"), "31/01/2024 10:05:00"},
@@ -374,16 +397,74 @@ TEST_F(Conversions, MemesConversionsSurChaqueCheminDEcriture) {
   }
 }
 
-// A value no conversion can read keeps its rule's number: the row is refused, never changed.
+// A value no conversion can read keeps its rule's number: the row is refused, never changed, and
+// a statement that meets one fails, with or without dbFailOnError.
 TEST_F(Conversions, ValeurInconvertibleToujoursRefusee) {
   auto base = Cree();
   CreeTables(base);
   base.Execute("INSERT INTO Source (N, Quand, Prix) VALUES ('1', 'pas une date', '3')", dbFailOnError);
   EXPECT_ERREUR(err::ConversionImpossible, base.Execute("INSERT INTO Cible SELECT * FROM Source", dbFailOnError));
   EXPECT_ERREUR(err::ConversionImpossible, base.Execute("INSERT INTO Cible (N, Prix) VALUES (2, 'abc')", dbFailOnError));
-  base.Execute("INSERT INTO Cible SELECT * FROM Source");
-  EXPECT_EQ(base.RecordsAffected(), 0);
+  EXPECT_ERREUR(err::ConversionImpossible, base.Execute("INSERT INTO Cible SELECT * FROM Source"));
   EXPECT_EQ(Compte(base, "Cible"), 0);
+
+  // Past the smallest amount by one ten-thousandth: an overflow everywhere, never the smallest.
+  const char* const horsLimite = "-922337203685477.5809";
+  EXPECT_ERREUR(err::DepassementNumerique, Ajoute(base, "Cible", {{"N", 3}, {"Prix", Valeur(horsLimite)}}));
+  EXPECT_ERREUR(err::DepassementNumerique,
+                base.Execute(std::string("INSERT INTO Cible (N, Prix) VALUES (3, '") + horsLimite + "')", dbFailOnError));
+  base.Execute("DELETE FROM Source", dbFailOnError);
+  base.Execute(std::string("INSERT INTO Source (N, Prix) VALUES ('3', '") + horsLimite + "')", dbFailOnError);
+  EXPECT_ERREUR(err::DepassementNumerique, base.Execute("INSERT INTO Cible SELECT * FROM Source"));
+  EXPECT_EQ(Compte(base, "Cible"), 0);
+}
+
+// A typed value written into a text field reads as the recordset gives it to the user (a French
+// date, a decimal comma, "Vrai"), whether a recordset or a statement writes it.
+TEST_F(Conversions, ValeurTypeeVersTexteCommeLeJeuDEnregistrements) {
+  const std::vector<std::pair<std::string, int>> types = {{"Quand", dbDate}, {"Reel", dbDouble}, {"Grand", dbDouble},
+                                                          {"Actif", dbBoolean}, {"Prix", dbCurrency}, {"Entier", dbLong}};
+  auto cree = [&](Database& base) {
+    auto source = base.CreateTableDef("Typee");
+    auto texte = base.CreateTableDef("Texte");
+    source.Fields().Append(source.CreateField("N", dbLong));
+    texte.Fields().Append(texte.CreateField("N", dbLong));
+    for (const auto& [nom, type] : types) {
+      source.Fields().Append(source.CreateField(nom, type));
+      texte.Fields().Append(texte.CreateField(nom, dbText, 40));
+    }
+    base.TableDefs().Append(source);
+    base.TableDefs().Append(texte);
+  };
+  { auto externe = Cree("externe.bd"); cree(externe); }
+  auto base = Cree();
+  cree(base);
+  Ajoute(base, "Typee", {{"N", 1}, {"Quand", Valeur(DateHeure{2024, 1, 31, 10, 20, 30})}, {"Reel", 1.5}, {"Grand", 1e20},
+                         {"Actif", true}, {"Prix", Valeur::Monetaire(-1)}, {"Entier", -7}});
+  Ajoute(base, "Typee", {{"N", 2}, {"Quand", Valeur(DateHeure{2024, 2, 1})}, {"Actif", false}});
+  const std::vector<std::string> attendues[] = {{"31/01/2024 10:20:30", "01/02/2024"}, {"1,5", "<nul>"}, {"1e+20", "<nul>"},
+                                                {"Vrai", "Faux"}, {"-0,0001", "<nul>"}, {"-7", "<nul>"}};
+
+  // The recordset's own conversion, the reference.
+  auto rs = base.OpenRecordset("Typee");
+  while (!rs.Eof()) {
+    Ligne ligne = {{"N", rs["N"].Value()}};
+    for (const auto& [nom, type] : types) ligne.emplace_back(nom, rs[nom].Value());
+    Ajoute(base, "Texte", ligne);
+    rs.MoveNext();
+  }
+  rs.Close();
+  for (std::size_t i = 0; i < types.size(); ++i)
+    EXPECT_EQ(Colonne(base, "SELECT * FROM Texte ORDER BY N", types[i].first), attendues[i]) << types[i].first;
+
+  base.Execute("DELETE FROM Texte", dbFailOnError);
+  ASSERT_SANS_ERREUR(base.Execute("INSERT INTO Texte SELECT * FROM Typee", dbFailOnError));
+  ASSERT_SANS_ERREUR(base.Execute("INSERT INTO [Texte] IN '" + Chemin("externe.bd") + "' SELECT * FROM [Typee]"));
+  auto externe = Ouvre("externe.bd");
+  for (std::size_t i = 0; i < types.size(); ++i) {
+    EXPECT_EQ(Colonne(base, "SELECT * FROM Texte ORDER BY N", types[i].first), attendues[i]) << "INSERT … SELECT " << types[i].first;
+    EXPECT_EQ(Colonne(externe, "SELECT * FROM Texte ORDER BY N", types[i].first), attendues[i]) << "INSERT … IN " << types[i].first;
+  }
 }
 
 }  // namespace

@@ -368,6 +368,99 @@ TEST_F(CopieEnregistrements, CopieGroupeeConvertitCommeLaCopieLigneALigne) {
   EXPECT_EQ(lignes.back(), Reussie);
 }
 
+// Both copies write a typed value into a text field, or a decimal text into a Currency field, as
+// the recordset does: the copy does not depend on the option that chose the path.
+TEST_F(CopieEnregistrements, CopieGroupeeEtLigneALigneEcriventLesMemesValeurs) {
+  for (bool ligneALigne : {false, true}) {
+    SCOPED_TRACE(ligneALigne ? "ligne à ligne" : "groupée");
+    fenetre.cases["chLigneALigne"] = ligneALigne;
+    const std::string suffixe = ligneALigne ? "2" : "1";
+    auto orig = Cree("cible" + suffixe + ".mdb");
+    auto dest = Cree("copie_reorg" + suffixe + ".mdb");
+    CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Quand", moteur::dbDate}, {"Reel", moteur::dbDouble},
+                          {"Actif", moteur::dbBoolean}, {"Montant", moteur::dbText, 30}});
+    CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Quand", moteur::dbText, 30}, {"Reel", moteur::dbText, 30},
+                          {"Actif", moteur::dbText, 10}, {"Montant", moteur::dbCurrency}});
+    outils::Ajoute(orig, "T", {{"Id", 1}, {"Quand", Valeur(moteur::DateHeure{2024, 1, 31, 10, 20, 30})}, {"Reel", 1.5},
+                               {"Actif", true}, {"Montant", "922337203685477.5807"}});
+    outils::Ajoute(orig, "T", {{"Id", 2}, {"Reel", 1e20}, {"Actif", false}, {"Montant", "0.00015"}});
+
+    TraitementCopie(etat, orig, dest);
+    const std::string requete = "SELECT * FROM T ORDER BY Id";
+    EXPECT_EQ(Colonne(dest, requete, "Quand"), (std::vector<std::string>{"31/01/2024 10:20:30", "<nul>"}));
+    EXPECT_EQ(Colonne(dest, requete, "Reel"), (std::vector<std::string>{"1,5", "1e+20"}));
+    EXPECT_EQ(Colonne(dest, requete, "Actif"), (std::vector<std::string>{"Vrai", "Faux"}));
+    EXPECT_EQ(Colonne(dest, requete, "Montant"), (std::vector<std::string>{"922337203685477,5807", "0,0002"}));
+  }
+  const auto lignes = Lignes();
+  ASSERT_FALSE(lignes.empty());
+  EXPECT_EQ(lignes.front(), "Table : T Copie de 2/2 enregistrements");
+  EXPECT_EQ(lignes.back(), Reussie);
+}
+
+// A Null, or an empty text, is a value the copy keeps as it is: the default of the model's field
+// is for new records, not for a record whose field is empty. A required field left Null makes the
+// record refused by both copies alike, and the record-by-record one names it.
+TEST_F(CopieEnregistrements, NullEtTexteVideCopiesTelsQuelsParLesDeuxCopies) {
+  std::vector<std::vector<std::string>> colonnes[2];
+  for (bool ligneALigne : {false, true}) {
+    SCOPED_TRACE(ligneALigne ? "ligne à ligne" : "groupée");
+    fenetre.cases["chLigneALigne"] = ligneALigne;
+    const std::string suffixe = ligneALigne ? "2" : "1";
+    auto orig = Cree("cible" + suffixe + ".mdb");
+    auto dest = Cree("copie_reorg" + suffixe + ".mdb");
+    CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"N", moteur::dbLong}, {"S", moteur::dbText, 10}, {"D", moteur::dbDate}});
+    orig.TableDefs()["T"].Fields()["S"].SetAllowZeroLength(true);
+    auto table = CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"N", moteur::dbLong}, {"S", moteur::dbText, 10},
+                                       {"D", moteur::dbDate}});
+    table.Fields()["N"].SetDefaultValue("7");
+    table.Fields()["S"].SetDefaultValue("\"x\"");
+    table.Fields()["S"].SetAllowZeroLength(true);
+    table.Fields()["D"].SetDefaultValue("#01/01/2000#");
+    table.Fields()["D"].SetRequired(true);
+    outils::Ajoute(orig, "T", {{"Id", 1}, {"S", ""}, {"D", Valeur(moteur::DateHeure{2024, 1, 31})}});
+    outils::Ajoute(orig, "T", {{"Id", 2}, {"N", 5}, {"S", "a"}});
+
+    EXPECT_FALSE(TraitementCopie(etat, orig, dest) && ligneALigne);
+    for (const char* champ : {"Id", "N", "S", "D"})
+      colonnes[ligneALigne].push_back(Colonne(dest, "SELECT * FROM T ORDER BY Id", champ));
+  }
+  EXPECT_EQ(colonnes[0], colonnes[1]);
+  EXPECT_EQ(colonnes[1], (std::vector<std::vector<std::string>>{{"1"}, {"<nul>"}, {""}, {"31/01/2024"}}));
+  const auto lignes = Lignes();
+  ASSERT_GE(lignes.size(), 5u);
+  EXPECT_EQ(lignes.front(), "**** Table : T Copie de 1/2 enregistrements");
+  EXPECT_EQ(std::vector<std::string>(lignes.end() - 4, lignes.end()),
+            (std::vector<std::string>{Sequentielle("T"), "   Table : T, Enregistrement non mis à jour.",
+                                      "   --->Id:2;N:5;S:a;D:;", Echouee}));
+}
+
+// A value the bulk statement cannot convert makes it fail: the records then go one by one, and
+// each value that could not be kept is named, instead of records left behind without a word.
+TEST_F(CopieEnregistrements, CopieGroupeeQuiNePeutConvertirPasseParLaCopieSequentielle) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"L", moteur::dbText, 10}, {"D", moteur::dbText, 12},
+                        {"B", moteur::dbText, 10}, {"O", moteur::dbText, 10}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"L", moteur::dbLong}, {"D", moteur::dbDate}, {"B", moteur::dbBoolean},
+                        {"O", moteur::dbByte}});
+  auto chaineVide = orig.TableDefs()["T"].Fields()["L"];
+  chaineVide.SetAllowZeroLength(true);
+  outils::Ajoute(orig, "T", {{"Id", 1}, {"L", "1"}, {"D", "31/01/2024"}, {"B", "oui"}, {"O", "7"}});
+  outils::Ajoute(orig, "T", {{"Id", 2}, {"L", "abc"}});
+  outils::Ajoute(orig, "T", {{"Id", 3}, {"L", ""}, {"D", "pas une date"}, {"B", "peut-être"}, {"O", "300"}});
+
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  const std::string perte = "   Table : T, Enregistrement copié, valeurs inconvertibles remplacées par Null.";
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{
+                          "#ERR# Erreur :3421 " + moteur::DescriptionErreur(3421, {"L"}),
+                          "       Table : T impossible de faire une copie groupée des enregistrements.",
+                          Sequentielle("T"), perte, "   --->Id:2;L:abc -> Null;D:;B:;O:;", perte,
+                          "   --->Id:3;L: -> Null;D:pas une date -> Null;B:peut-être -> Null;O:300 -> Null;", Reussie}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Id"), (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "B"), (std::vector<std::string>{"Vrai", "<nul>", "<nul>"}));
+}
+
 TEST_F(CopieEnregistrements, DictionnaireCopieApresLaCopieGroupee) {
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");
@@ -523,6 +616,22 @@ TEST_F(CopieEnregistrements, ValeurInconvertibleDevenueNullSignaleeDansLaTrace) 
                           "   Table : T, Enregistrement copié, valeurs inconvertibles remplacées par Null.",
                           "   --->Id:2;Montant:abc -> Null;Quand:hier -> Null;", Reussie}));
   EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Montant"), (std::vector<std::string>{"12", "<nul>"}));
+}
+
+// The trace keeps each value whole, on its one line: a double by every digit it needs, a line break
+// or a character the journal cannot hold written so that it reads back.
+TEST_F(CopieEnregistrements, TraceGardeChaqueValeurEntiere) {
+  fenetre.cases["chLigneALigne"] = true;
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Note", moteur::dbMemo}, {"Reel", moteur::dbDouble}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Note", moteur::dbText, 5}, {"Reel", moteur::dbDouble}});
+  outils::Ajoute(orig, "T", {{"Id", 1}, {"Note", "ligne 1\r\nligne 2 \xF0\x9F\x98\x80"}, {"Reel", 0.1 + 0.2}});
+
+  EXPECT_FALSE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(), (std::vector<std::string>{Sequentielle("T"), "   Table : T, Enregistrement non mis à jour.",
+                                                "   --->Id:1;Note:ligne 1<CR><LF>ligne 2 <U+1F600>;Reel:0,30000000000000004;",
+                                                Echouee}));
 }
 
 TEST_F(CopieEnregistrements, CopieEnregistrementSansTableDestinationNeSignaleRien) {

@@ -68,7 +68,80 @@ TEST_F(Index, ClePrimaireRefuseePourDoublonsApresDeclassementResteIndexSimple) {
   EXPECT_EQ(Constats()[1].rfind("#ERR# i#Caractéristiques incorrectes :. . Table   : 'T'. Index : 'PrimaryKey'", 0), 0u);
   moteur::TableDef t = Resultat().TableDefs()["T"];
   EXPECT_FALSE(t.Indexes()["PrimaryKey"].Primary());
-  EXPECT_FALSE(t.Indexes()["AutreCle"].Primary());
+  // The table keeps the key it had: the model's could not take its place.
+  EXPECT_TRUE(t.Indexes()["AutreCle"].Primary());
+  EXPECT_EQ(t.Indexes()["AutreCle"].Fields(), "+Code");
+}
+
+// A key of the model on a field that holds Nulls cannot be built: the table keeps its own key, and
+// the journal says why the model's is missing.
+TEST_F(Index, ClePrimaireRefuseePourUnNullGardeLAncienneEtLeDit) {
+  for (bool avecCle : {true, false}) {
+    SCOPED_TRACE(avecCle ? "clé primaire dans la cible" : "sans clé primaire");
+    fs::remove(cheminModele);
+    fs::remove(cheminCible);
+    fenetre.journal.clear();
+    Modele([](moteur::Database& b) {
+      CreeTable(b, "T", {{"Id", dbLong}, {"Code", dbText, 10}}, {{"PrimaryKey", "+Code", true, true}});
+    });
+    Cible([&](moteur::Database& b) {
+      std::vector<Idx> index;
+      if (avecCle) index.push_back({"Cle", "+Id", true, true});
+      CreeTable(b, "T", {{"Id", dbLong}, {"Code", dbText, 10}}, index);
+      Insere(b, "T", {{"Id", Valeur(1)}, {"Code", Valeur("A")}});
+      Insere(b, "T", {{"Id", Valeur(2)}});
+    });
+    Verifie(true);
+
+    std::string cause = moteur::DescriptionErreur(3058, {"Code"});
+    cause.pop_back();  // its full stop
+    EXPECT_EQ(Constats(), (std::vector<std::string>{H("#ALERT# - index 'T.PrimaryKey' non trouvé : Tentative de création"),
+                                                    "#ERR# Table : T, index 'PrimaryKey' non créé (" + cause + ")."}));
+    auto& r = Resultat();
+    moteur::TableDef t = r.TableDefs()["T"];
+    if (avecCle) {
+      EXPECT_TRUE(t.Indexes()["Cle"].Primary());
+      EXPECT_EQ(t.Indexes()["Cle"].Fields(), "+Id");
+    }
+    EXPECT_EQ(moteur::Essaie([&] { t.Indexes()["PrimaryKey"].Name(); }).Number, moteur::err::ElementIntrouvable);
+    EXPECT_EQ(Colonne(r, "T", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
+    FermeBase(resultat);
+  }
+}
+
+// The model's key under the name of the target's, on a field that holds Nulls or duplicates: the
+// target's key is deleted to make room for the model's, which cannot be built. The table keeps
+// its own key, as it was, and the journal says why the model's is missing.
+TEST_F(Index, ClePrimaireDeMemeNomRefuseeGardeLAncienne) {
+  for (bool nul : {true, false}) {
+    SCOPED_TRACE(nul ? "valeur Null" : "doublons");
+    fs::remove(cheminModele);
+    fs::remove(cheminCible);
+    fenetre.journal.clear();
+    Modele([](moteur::Database& b) {
+      CreeTable(b, "T", {{"Id", dbLong}, {"Code", dbText, 10}}, {{"PrimaryKey", "+Code", true, true}});
+    });
+    Cible([&](moteur::Database& b) {
+      CreeTable(b, "T", {{"Id", dbLong}, {"Code", dbText, 10}}, {{"PrimaryKey", "+Id", true, true}});
+      Insere(b, "T", {{"Id", Valeur(1)}, {"Code", Valeur("A")}});
+      Insere(b, "T", {{"Id", Valeur(2)}, {"Code", nul ? Valeur::Nul() : Valeur("A")}});
+    });
+    Verifie(true);
+
+    ASSERT_EQ(Constats().size(), 1u);
+    EXPECT_EQ(Constats()[0].rfind(nul ? "#ERR# Table : T, index 'PrimaryKey' non créé ("
+                                      : "#ERR# i#Caractéristiques incorrectes :. . Table   : 'T'. Index : 'PrimaryKey'",
+                                  0),
+              0u)
+        << Constats()[0];
+    auto& r = Resultat();
+    moteur::Index cle = r.TableDefs()["T"].Indexes()["PrimaryKey"];
+    EXPECT_TRUE(cle.Primary());
+    EXPECT_TRUE(cle.Unique());
+    EXPECT_EQ(cle.Fields(), "+Id");
+    EXPECT_EQ(Colonne(r, "T", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
+    FermeBase(resultat);
+  }
 }
 
 class IndexModes : public Index, public ::testing::WithParamInterface<bool> {};

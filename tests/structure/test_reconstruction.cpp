@@ -83,6 +83,9 @@ TEST_F(Reconstruction, SansModeAvanceLaTailleResteCelleDeLaCible) {
   EXPECT_EQ(Colonne(Resultat(), "T", "Nom"), std::vector<Valeur>{Valeur(Texte(40))});
 }
 
+// An empty leftover of an earlier rebuild goes, with a line; one that holds records may be the only
+// copy of a table whose earlier rebuild failed after deleting it, or simply a table of the user's
+// own: it stays as it is, and the rebuild takes another name.
 TEST_F(Reconstruction, TableTemporaireLaisseeSupprimeeAvantLaCopie) {
   Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 30}}); });
   Cible([](moteur::Database& b) {
@@ -93,9 +96,30 @@ TEST_F(Reconstruction, TableTemporaireLaisseeSupprimeeAvantLaCopie) {
   });
   Verifie(true);
 
+  EXPECT_EQ(Constats(), std::vector<std::string>{"#ALERT# Table Temp_T gardée : elle contient des enregistrements. "
+                                                 "La table T est reconstruite sous le nom Temp_T_1."});
+  auto& r = Resultat();
+  EXPECT_EQ(Colonne(r, "Temp_T", "Vieux"), std::vector<Valeur>{Valeur(99)});
+  EXPECT_FALSE(TableExiste(r, "Temp_T_1"));
+  EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "Nom"}));
+  EXPECT_EQ(r.TableDefs()["T"].Fields()["Nom"].Size(), 30);
+  EXPECT_EQ(Colonne(r, "T", "Id"), std::vector<Valeur>{Valeur(7)});
+}
+
+TEST_F(Reconstruction, TableTemporaireVideLaisseeSupprimeeAvecUneLigne) {
+  Modele([](moteur::Database& b) { CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 30}}); });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T", {{"Id", dbLong}, {"Nom", dbText, 50}});
+    CreeTable(b, "Temp_T", {{"Vieux", dbLong}});
+    Insere(b, "T", {{"Id", Valeur(7)}, {"Nom", Valeur("x")}});
+  });
+  Verifie(true);
+
+  EXPECT_EQ(Constats(), std::vector<std::string>{"#ALERT# Table Temp_T laissée vide par une reconstruction précédente : "
+                                                 "supprimée."});
   auto& r = Resultat();
   EXPECT_FALSE(TableExiste(r, "Temp_T"));
-  EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "Nom"}));
+  EXPECT_EQ(r.TableDefs()["T"].Fields()["Nom"].Size(), 30);
   EXPECT_EQ(Colonne(r, "T", "Id"), std::vector<Valeur>{Valeur(7)});
 }
 
@@ -212,6 +236,48 @@ TEST_F(ReconstructionFidele, SansVerificationDesRelationsLesTablesReconstruitesG
             moteur::err::PasDEnregistrementLie);
 }
 
+// A table of the user's named "Temp_" + a rebuilt table's name, with records and a relation, and
+// the model that defines it too: without the relation check, nothing of it may go.
+TEST_F(ReconstructionFidele, TableTempDeLUtilisateurGardeeAvecSesEnregistrementsEtSesRelations) {
+  for (bool dansLeModele : {true, false}) {
+    SCOPED_TRACE(dansLeModele ? "table du modèle" : "table de la cible seule");
+    fs::remove(cheminModele);
+    fs::remove(cheminCible);
+    fenetre.journal.clear();
+    Modele([&](moteur::Database& b) {
+      CreeTable(b, "Clients", {{"Id", dbLong}, {"Nom", dbText, 30}}, {{"PrimaryKey", "+Id", true, true}});
+      if (dansLeModele) CreeTable(b, "Temp_Clients", {{"IdClient", dbLong}, {"Note", dbText, 50}});
+    });
+    Cible([](moteur::Database& b) {
+      CreeTable(b, "Clients", {{"Id", dbLong}, {"Nom", dbText, 50}}, {{"PrimaryKey", "+Id", true, true}});
+      CreeTable(b, "Temp_Clients", {{"IdClient", dbLong}, {"Note", dbText, 50}});
+      Insere(b, "Clients", {{"Id", Valeur(1)}, {"Nom", Valeur("Dupont")}});
+      Insere(b, "Clients", {{"Id", Valeur(2)}, {"Nom", Valeur("Martin")}});
+      Insere(b, "Temp_Clients", {{"IdClient", Valeur(1)}, {"Note", Valeur("note importante 1")}});
+      Insere(b, "Temp_Clients", {{"IdClient", Valeur(2)}, {"Note", Valeur("note importante 2")}});
+      moteur::Relation notes = b.CreateRelation("ClientsNotes", "Clients", "Temp_Clients");
+      moteur::Field lien = notes.CreateField("Id");
+      lien.SetForeignName("IdClient");
+      notes.Fields().Append(lien);
+      b.Relations().Append(notes);
+    });
+    etat.flagVerifRelation = false;
+    Verifie(true);
+
+    for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+    auto& r = Resultat();
+    EXPECT_EQ(r.TableDefs()["Clients"].Fields()["Nom"].Size(), 30);
+    EXPECT_EQ(Colonne(r, "Clients", "Nom"), (std::vector<Valeur>{Valeur("Dupont"), Valeur("Martin")}));
+    EXPECT_EQ(Colonne(r, "Temp_Clients", "Note"),
+              (std::vector<Valeur>{Valeur("note importante 1"), Valeur("note importante 2")}));
+    EXPECT_FALSE(TableExiste(r, "Temp_Clients_1"));
+    ASSERT_EQ(r.Relations().Count(), 1);
+    EXPECT_EQ(r.Relations()[0].Name(), "ClientsNotes");
+    EXPECT_EQ(r.Relations()[0].ForeignTable(), "Temp_Clients");
+    FermeBase(resultat);
+  }
+}
+
 // Every value a rebuild cuts or changes is written down with its record's key and the whole of
 // the former value; values left as they were are not.
 TEST_F(ReconstructionFidele, ValeurCoupeeOuChangeeJournaliseeAvecSaCle) {
@@ -244,6 +310,119 @@ TEST_F(ReconstructionFidele, ValeurCoupeeOuChangeeJournaliseeAvecSaCle) {
   EXPECT_EQ(etat.compteurs.valeursModifiees, 3);
   auto& r = Resultat();
   EXPECT_EQ(Colonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("01234"), Valeur("abc")}));
+}
+
+// A value the rebuild gives a record in place of its Null, or reads otherwise, is written down in
+// full: a double by every digit it needs, a text with its line breaks and characters the journal
+// cannot hold. A value that only changes its form (1.5 becoming the text "1,5") is not a change.
+TEST_F(ReconstructionFidele, ChaqueValeurChangeeJournaliseeEnEntier) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "T",
+              {{"Id", dbLong}, {"D", moteur::dbDate, 0, true, "#01/31/2000#"}, {"N", dbLong, 0, true, "0"},
+               {"Montant", moteur::dbCurrency}, {"Texte", dbText, 5}, {"Reel", dbText, 30}, {"Cree", moteur::dbDate, 0, true, "Date()"}},
+              {{"PrimaryKey", "+Id", true, true}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "T",
+              {{"Id", dbLong}, {"D", moteur::dbDate}, {"N", moteur::dbDouble}, {"Montant", moteur::dbDouble},
+               {"Texte", dbText, 50}, {"Reel", moteur::dbDouble}, {"Cree", moteur::dbDate}},
+              {{"PrimaryKey", "+Id", true, true}});
+    Insere(b, "T", {{"Id", Valeur(1)}, {"Montant", Valeur(922337203685.4776)}, {"Texte", Valeur("court")},
+                    {"Reel", Valeur(1.5)}, {"Cree", Valeur("2024-05-06 00:00:00")}});
+    Insere(b, "T", {{"Id", Valeur(2)}, {"D", Valeur("2024-05-05 00:00:00")}, {"N", Valeur(2.5)}, {"Montant", Valeur(2.0)},
+                    {"Texte", Valeur("ligne 1\nligne 2 \xF0\x9F\x98\x80")}, {"Reel", Valeur(0.1 + 0.2)},
+                    {"Cree", Valeur("2024-05-06 00:00:00")}});
+    Insere(b, "T", {{"Id", Valeur(3)}, {"D", Valeur("2024-05-05 00:00:00")}, {"N", Valeur(2.0)}});
+  });
+  Verifie(true);
+
+  for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  std::vector<std::string> changements;
+  for (const auto& l : Constats())
+    if (l.rfind("#ALERT# Table : ", 0) == 0) changements.push_back(l);
+  auto& r = Resultat();
+  const std::string aujourdhui = Colonne(r, "T", "Cree")[2].EnTexte();
+  EXPECT_EQ(changements, (std::vector<std::string>{
+                             "#ALERT# Table : T, enregistrement Id=1, champ 'D' : Null devient '31/01/2000'.",
+                             "#ALERT# Table : T, enregistrement Id=1, champ 'N' : Null devient '0'.",
+                             "#ALERT# Table : T, enregistrement Id=2, champ 'N' : '2,5' devient '2'.",
+                             "#ALERT# Table : T, enregistrement Id=2, champ 'Texte' : 'ligne 1<LF>ligne 2 <U+1F600>' devient "
+                             "'ligne'.",
+                             "#ALERT# Table : T, enregistrement Id=2, champ 'Reel' : '0,30000000000000004' devient '0,3'.",
+                             "#ALERT# Table : T, enregistrement Id=3, champ 'Cree' : Null devient '" + aujourdhui + "'."}));
+  EXPECT_EQ(Colonne(r, "T", "Reel"), (std::vector<Valeur>{Valeur("1,5"), Valeur("0,3"), Valeur::Nul()}));
+  EXPECT_EQ(Colonne(r, "T", "N"), (std::vector<Valeur>{Valeur(0), Valeur(2), Valeur(2)}));
+}
+
+// A text read as a number, a date or a Yes/No without losing anything of what it says is the same
+// value in another form ("1.50" and 1,5, "2024-01-31" and 31/01/2024); one rounded, cut to a
+// double's digits or read as Yes/No from another number is a change, journaled.
+TEST_F(ReconstructionFidele, TexteLuSansPerteNEstPasUnChangement) {
+  const std::vector<std::string> noms = {"Prix", "Qte", "Jour", "Actif", "Grand"};
+  const std::vector<int> types = {moteur::dbCurrency, moteur::dbInteger, moteur::dbDate, moteur::dbBoolean, moteur::dbDouble};
+  Modele([&](moteur::Database& b) {
+    std::vector<Champ> champs = {{"Id", dbLong}};
+    for (std::size_t k = 0; k < noms.size(); ++k) champs.push_back({noms[k], types[k]});
+    CreeTable(b, "U", champs, {{"PrimaryKey", "+Id", true, true}});
+  });
+  Cible([&](moteur::Database& b) {
+    std::vector<Champ> champs = {{"Id", dbLong}};
+    for (const auto& nom : noms) champs.push_back({nom, dbText, 40});
+    CreeTable(b, "U", champs, {{"PrimaryKey", "+Id", true, true}});
+    Insere(b, "U", {{"Id", Valeur(1)}, {"Prix", Valeur("922337203685477.5807")}, {"Qte", Valeur(" 7 ")},
+                    {"Jour", Valeur("2024-01-31")}, {"Actif", Valeur("oui")}, {"Grand", Valeur("1.50")}});
+    Insere(b, "U", {{"Id", Valeur(2)}, {"Prix", Valeur("0.00015")}, {"Qte", Valeur("1.5")}, {"Jour", Valeur("31/01/2024 10:05")},
+                    {"Actif", Valeur("2")}, {"Grand", Valeur("0.12345678901234567890")}});
+  });
+  Verifie(true);
+
+  for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  std::vector<std::string> changements;
+  for (const auto& l : Constats())
+    if (l.rfind("#ALERT# Table : ", 0) == 0) changements.push_back(l);
+  EXPECT_EQ(changements, (std::vector<std::string>{
+                             "#ALERT# Table : U, enregistrement Id=2, champ 'Prix' : '0.00015' devient '0,0002'.",
+                             "#ALERT# Table : U, enregistrement Id=2, champ 'Qte' : '1.5' devient '2'.",
+                             "#ALERT# Table : U, enregistrement Id=2, champ 'Actif' : '2' devient 'Vrai'.",
+                             "#ALERT# Table : U, enregistrement Id=2, champ 'Grand' : '0.12345678901234567890' devient "
+                             "'0,12345678901234568'."}));
+  EXPECT_EQ(Colonne(Resultat(), "U", "Prix")[0], Valeur::Monetaire(9223372036854775807LL));
+}
+
+// The record a rebuild cannot write is named, with the field at fault and the engine's error; the
+// table keeps its records, and no copy of it is left behind.
+TEST_F(ReconstructionFidele, EnregistrementRefuseNommeSaCleSonChampEtLErreur) {
+  Modele([](moteur::Database& b) {
+    CreeTable(b, "Conv", {{"Id", dbLong}, {"L", dbLong}, {"Fin", dbLong}}, {{"PrimaryKey", "+Id", true, true}});
+    CreeTable(b, "Requis", {{"Id", dbLong}, {"Nom", dbText, 30}, {"Code", dbText, 5, true}, {"Fin", dbLong}},
+              {{"PrimaryKey", "+Id", true, true}});
+  });
+  Cible([](moteur::Database& b) {
+    CreeTable(b, "Conv", {{"Id", dbLong}, {"L", dbText, 10}, {"Fin", dbLong}}, {{"PrimaryKey", "+Id", true, true}});
+    CreeTable(b, "Requis", {{"Id", dbLong}, {"Nom", dbText, 50}, {"Code", dbText, 5}, {"Fin", dbLong}},
+              {{"PrimaryKey", "+Id", true, true}});
+    Insere(b, "Conv", {{"Id", Valeur(1)}, {"L", Valeur("1")}, {"Fin", Valeur(5)}});
+    Insere(b, "Conv", {{"Id", Valeur(2)}, {"L", Valeur("abc")}, {"Fin", Valeur(6)}});
+    Insere(b, "Requis", {{"Id", Valeur(1)}, {"Nom", Valeur("a")}, {"Code", Valeur("c")}});
+    Insere(b, "Requis", {{"Id", Valeur(2)}, {"Nom", Valeur("b")}});
+  });
+  Verifie(true);
+
+  const auto sans = [](int numero, const std::string& champ) { return moteur::DescriptionErreur(numero, {champ}); };
+  std::vector<std::string> erreurs;
+  for (const auto& l : Constats())
+    if (l.rfind("#ERR#", 0) == 0) erreurs.push_back(l);
+  EXPECT_EQ(erreurs, (std::vector<std::string>{
+                         "#ERR# Table : Conv, enregistrement Id=2, champ 'L', valeur 'abc' : Erreur :3421 " + sans(3421, "L"),
+                         "#ERR# Table : Conv, le champ 'Fin' n'est pas correct.",
+                         "#ERR# Table : Requis, enregistrement Id=2, champ 'Code', valeur Null : Erreur :3315 " +
+                             sans(3315, "Code"),
+                         "#ERR# Table : Requis, le champ 'Fin' n'est pas correct."}));
+  auto& r = Resultat();
+  EXPECT_FALSE(TableExiste(r, "Temp_Conv"));
+  EXPECT_FALSE(TableExiste(r, "Temp_Requis"));
+  EXPECT_EQ(Colonne(r, "Conv", "L"), (std::vector<Valeur>{Valeur("1"), Valeur("abc")}));
+  EXPECT_EQ(Colonne(r, "Requis", "Nom"), (std::vector<Valeur>{Valeur("a"), Valeur("b")}));
 }
 
 // Indexes the target alone has stay with it, as its own fields do.
