@@ -27,9 +27,15 @@ OperationsFichier& Operations() {
   return operations;
 }
 
-void Repare(const std::string& chemin) {
-  if (Operations().repare) Operations().repare(chemin);
-  else moteur::DBEngine::RepairDatabase(chemin);
+// What the repair had to give up or change goes to the journal as it says it.
+void Repare(const std::string& chemin, Journal& journal) {
+  if (Operations().repare) {
+    Operations().repare(chemin);
+    return;
+  }
+  std::vector<std::string> constats;
+  moteur::DBEngine::RepairDatabase(chemin, constats);
+  for (const auto& ligne : constats) journal.EcritureJournal(ligne);
 }
 
 void Compacte(const std::string& source, const std::string& destination, int options) {
@@ -217,7 +223,7 @@ void EtapeReparation(EtatReorganisation& etat) {
     fenetre.ProgressMaximum(100);
     fenetre.ProgressValeur(40);
     int issue = SousGestionEtape(
-        etat, [&] { Repare(etat.cheminTravail); },
+        etat, [&] { Repare(etat.cheminTravail, journal); },
         [](int n) { return n == moteur::err::OperationNonGeree; });
     if (issue < 0) return;
     journal.EcritureJournal("  Fin " + etape, true);

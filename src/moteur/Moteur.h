@@ -346,6 +346,10 @@ class DBEngine {
   // A new empty database; version "3.0" or "4.0".
   static Database CreateDatabase(const std::string& chemin, const std::string& version = "4.0");
   static void RepairDatabase(const std::string& chemin);
+  // The same, with what the repair had to give up or change written into `constats`, one
+  // journal line each ("#ALERT# " for what was lost or changed): records and values that could
+  // not be read, relations left unenforced, objects the engine does not know.
+  static void RepairDatabase(const std::string& chemin, std::vector<std::string>& constats);
   static void CompactDatabase(const std::string& source, const std::string& destination,
                               const std::string& locale = dbLangGeneral, int options = 0,
                               const std::string& motDePasse = {});

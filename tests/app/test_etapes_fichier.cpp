@@ -473,6 +473,46 @@ TEST_F(EtapesFichier, FichierEndommage) {
       << fenetre.messages[0].texte;
 }
 
+// Overwritten pages: the repair saves the rest and the journal says what was lost.
+TEST_F(EtapesFichier, PagesEcraseesRepareesEtPertesJournalisees) {
+  {
+    auto base = BaseTravail();
+    auto td = base.TableDefs()["Clients"];
+    auto cle = td.CreateIndex("Cle");
+    cle.SetFields("Id");
+    cle.SetPrimary(true);
+    td.Indexes().Append(cle);
+    moteur::DBEngine::BeginTrans();
+    for (int i = 4; i <= 2000; ++i)
+      base.Execute("INSERT INTO Clients VALUES (" + std::to_string(i) + ", 'c" + std::to_string(i) + "')", moteur::dbFailOnError);
+    moteur::DBEngine::CommitTrans();
+  }
+  // The fourth leaf of the table, found as SQLite describes its pages, and how many records it held.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(etat.cheminTravail.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT pageno, ncell FROM dbstat WHERE name = 'Clients' AND pagetype = 'leaf' ORDER BY path LIMIT 1 OFFSET 3",
+                     -1, &st, nullptr);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  const long long page = sqlite3_column_int64(st, 0), perdus = sqlite3_column_int64(st, 1);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  {
+    std::fstream f(etat.cheminTravail, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp((page - 1) * 4096);
+    f << std::string(4096, '\x5A');
+  }
+  EtapeReparation(etat);
+  EXPECT_FALSE(etat.echec);
+  auto lignes = Lignes();
+  auto debut = std::find(lignes.begin(), lignes.end(), H + "  Début Réparation " + Libelle);
+  ASSERT_NE(debut, lignes.end());
+  EXPECT_EQ(*(debut + 1), "#ALERT# Table 'Clients' : " + std::to_string(2000 - perdus) + " enregistrements sauvés, " +
+                              std::to_string(perdus) + " illisibles (1 page endommagée).");
+  EXPECT_EQ(*(debut + 2), H + "  Fin Réparation " + Libelle);
+  EXPECT_EQ(Noms().size(), static_cast<std::size_t>(2000 - perdus));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Error 3163: records verified, then the compaction again
 
