@@ -678,7 +678,8 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
   }
   mode_t droits;
   struct stat etat {};
-  if (::stat(cible.c_str(), &etat) == 0) {
+  const bool existe = ::stat(cible.c_str(), &etat) == 0;
+  if (existe) {
     droits = etat.st_mode & 07777;
   } else {
     mode_t masque = ::umask(0);
@@ -693,6 +694,9 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
   VerrouTemporaire verrouTemporaire(temporaire);
   try {
     Interrompt("copie", temporaire);
+    // Another user's file stays his when this process may give it to him, or at least his group's.
+    if (existe && ::fchown(sortie.get(), etat.st_uid, etat.st_gid) != 0)
+      (void)!::fchown(sortie.get(), static_cast<uid_t>(-1), etat.st_gid);
     ::fchmod(sortie.get(), droits);  // mkostemp gives 0600; failing that, the owner keeps access
     {
       Descripteur entree(Ouvre(source, O_RDONLY));

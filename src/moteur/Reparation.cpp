@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <algorithm>
 #include <limits>
@@ -401,6 +402,22 @@ std::string NomTemporaire(const std::string& chemin) {
   return nom.data();
 }
 
+std::string FichierReel(const std::string& chemin) {
+  char* reel = ::realpath(chemin.c_str(), nullptr);
+  std::string resultat = reel ? reel : chemin;
+  std::free(reel);
+  return resultat;
+}
+
+// The new file takes the rights of the one it replaces, and its owner and group when this
+// process may give them: another user's file must not become ours, nor readable by all.
+void GardeDroits(const std::string& ancien, const std::string& nouveau) {
+  struct stat etat {};
+  if (::stat(ancien.c_str(), &etat) != 0) return;
+  if (::chown(nouveau.c_str(), etat.st_uid, etat.st_gid) != 0) (void)!::chown(nouveau.c_str(), static_cast<uid_t>(-1), etat.st_gid);
+  ::chmod(nouveau.c_str(), etat.st_mode & 07777);
+}
+
 void Synchronise(const std::string& chemin, bool dossier) {
   int fd = ::open(chemin.c_str(), (dossier ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
   if (fd >= 0) {
@@ -456,7 +473,9 @@ void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string
     // on this read-only connection that only lets it read up to the real end of the file.
     sqlite3_exec(ancienne->db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
   }
-  std::string temporaire = NomTemporaire(chemin);
+  // A link is kept: the file it leads to is the one repaired.
+  const std::string cible = FichierReel(chemin);
+  std::string temporaire = NomTemporaire(cible);
   try {
     std::string version = "4.0";
     {
@@ -466,13 +485,14 @@ void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string
       nouvelle.Close();
     }
     ancienne->Ferme();
+    GardeDroits(cible, temporaire);
     Synchronise(temporaire, false);
     // A program still reading the old file would go on with it: the file is in use.
     if (tenue->AutreProcessus() || !tenue->Inchangee()) throw ErreurMoteur(err::BaseEnUtilisation, {chemin});
-    SuiteTenue suite(chemin, temporaire);
-    if (::rename(temporaire.c_str(), chemin.c_str()) != 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
+    SuiteTenue suite(cible, temporaire);
+    if (::rename(temporaire.c_str(), cible.c_str()) != 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
     suite.Valide();
-    Synchronise(Dossier(chemin), true);
+    Synchronise(Dossier(cible), true);
   } catch (...) {
     ::unlink(temporaire.c_str());
     ::unlink((temporaire + "-journal").c_str());

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -511,6 +512,36 @@ TEST_F(EtapesFichier, PagesEcraseesRepareesEtPertesJournalisees) {
                               std::to_string(perdus) + " illisibles (1 page endommagée).");
   EXPECT_EQ(*(debut + 2), H + "  Fin Réparation " + Libelle);
   EXPECT_EQ(Noms().size(), static_cast<std::size_t>(2000 - perdus));
+}
+
+// Repaired and compacted through a link, another user's private file stays his, private, linked.
+TEST_F(EtapesFichier, LienDroitsEtProprietaireGardesParLaReparationEtLeCompactage) {
+  const std::string vraie = Chemin("bases/vraie.mdb");
+  etat.cheminTravail = vraie;
+  CreeBaseTravail();
+  {
+    std::fstream f(vraie, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(2 * 4096);  // the first table's page: the repair must rebuild the file
+    f << std::string(4096, '\x5A');
+  }
+  etat.cheminTravail = Chemin("bases/travail.mdb");
+  fs::create_symlink("vraie.mdb", etat.cheminTravail);
+  ASSERT_EQ(::chmod(vraie.c_str(), 0600), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(vraie.c_str(), 65534, 65534), 0);
+  }
+  EtapeReparation(etat);
+  EXPECT_FALSE(etat.echec);
+  EXPECT_TRUE(fs::is_symlink(etat.cheminTravail));
+  struct stat s {};
+  ASSERT_EQ(::stat(vraie.c_str(), &s), 0);
+  EXPECT_EQ(s.st_mode & 07777, 0600u);
+  if (root) {
+    EXPECT_EQ(s.st_uid, 65534u);
+    EXPECT_EQ(s.st_gid, 65534u);
+  }
+  EXPECT_EQ(FichiersBases(), (std::vector<std::string>{"travail.mdb", "vraie.mdb"}));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // exactly, none is made up, and what was lost is told.
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -253,6 +254,90 @@ TEST_F(Sauvetage, UnMemoDontUnePageDeDebordementEstAbimeeDevientNul) {
   EXPECT_EQ(apres.size(), avant.size());
   EXPECT_EQ(constats, std::vector<std::string>{"#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' "
                                                "est illisible, remplacée par Null."});
+}
+
+}  // namespace
+
+namespace {
+
+class SauvetageRelations : public Sauvetage {
+ protected:
+  // Clients(Id key) and Commandes(Num, ClientId), each order of its own client, related with
+  // cascading deletes; and a third table with nothing to do with them.
+  void CreeBaseLiee() {
+    auto base = Cree();
+    auto clients = CreeTable(base, "Clients", {{"Id", dbLong}, {"Nom", dbText, 40}});
+    AjouteIndex(clients, "Cle", "Id", true, true);
+    auto commandes = CreeTable(base, "Commandes", {{"Num", dbLong}, {"ClientId", dbLong}});
+    AjouteIndex(commandes, "CleNum", "Num", true, true);
+    auto autre = CreeTable(base, "Autre", {{"N", dbLong}, {"Texte", dbText, 100}});
+    AjouteIndex(autre, "CleN", "N", true, true);
+    DBEngine::BeginTrans();
+    for (int i = 1; i <= 2000; ++i) {
+      base.Execute("INSERT INTO Clients VALUES (" + std::to_string(i) + ", 'client " + std::to_string(i) + "')", dbFailOnError);
+      base.Execute("INSERT INTO Commandes VALUES (" + std::to_string(i) + ", " + std::to_string(i) + ")", dbFailOnError);
+      base.Execute("INSERT INTO Autre VALUES (" + std::to_string(i) + ", '" + std::string(80, 'a') + "')", dbFailOnError);
+    }
+    DBEngine::CommitTrans();
+    auto rel = base.CreateRelation("ClientsCommandes", "Clients", "Commandes", dbRelationDeleteCascade);
+    auto f = rel.CreateField("Id");
+    f.SetForeignName("ClientId");
+    rel.Fields().Append(f);
+    base.Relations().Append(rel);
+  }
+};
+
+TEST_F(SauvetageRelations, UneRelationQueLesDonneesRespectentGardeSesAttributs) {
+  CreeBaseLiee();
+  Abime({PagesDe("Autre", "leaf")[2]});
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  auto base = Ouvre();
+  EXPECT_EQ(base.Relations()["ClientsCommandes"].Attributes(), dbRelationDeleteCascade);
+  base.Execute("DELETE FROM Clients WHERE Id = 7", dbFailOnError);
+  EXPECT_EQ(Colonne(base, "SELECT Num FROM Commandes WHERE ClientId = 7", "Num"), std::vector<std::string>{});
+  ASSERT_EQ(constats.size(), 1u);
+  EXPECT_EQ(constats[0].rfind("#ALERT# Table 'Autre' : ", 0), 0u) << constats[0];
+}
+
+TEST_F(SauvetageRelations, UneRelationQueLesDonneesSauveesViolentEstDite) {
+  CreeBaseLiee();
+  Abime({PagesDe("Clients", "leaf")[2]});
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  auto base = Ouvre();
+  EXPECT_EQ(base.Relations()["ClientsCommandes"].Attributes(), dbRelationDeleteCascade | dbRelationDontEnforce);
+  EXPECT_NE(std::find(constats.begin(), constats.end(),
+                      "#ALERT# Relation 'ClientsCommandes' entre 'Clients' et 'Commandes' : des enregistrements sauvés de "
+                      "'Commandes' n'ont plus d'enregistrement lié dans 'Clients' ; elle n'est plus appliquée."),
+            constats.end());
+}
+
+// The repaired file takes the place of the damaged one where it really is, with its rights and owner.
+TEST_F(Sauvetage, LeFichierRepareGardeLienDroitsEtProprietaire) {
+  CreeBase(300, 10);
+  Abime({PagesDe("Grande", "leaf")[3]});
+  fs::create_directory(Chemin("donnees"));
+  fs::rename(Chemin("base.bd"), Chemin("donnees/vraie.bd"));
+  fs::create_symlink("donnees/vraie.bd", Chemin("base.bd"));
+  ASSERT_EQ(::chmod(Chemin("donnees/vraie.bd").c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(Chemin("donnees/vraie.bd").c_str(), 65534, 65534), 0);
+  }
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd")));
+  EXPECT_TRUE(fs::is_symlink(Chemin("base.bd")));
+  EXPECT_EQ(fs::read_symlink(Chemin("base.bd")), "donnees/vraie.bd");
+  struct stat s {};
+  ASSERT_EQ(::stat(Chemin("donnees/vraie.bd").c_str(), &s), 0);
+  EXPECT_EQ(s.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(s.st_uid, 65534u);
+    EXPECT_EQ(s.st_gid, 65534u);
+  }
+  auto base = Ouvre();
+  EXPECT_TRUE(base.VerifieIntegrite().empty());
+  EXPECT_LT(Compte(base, "Grande"), 300);
 }
 
 }  // namespace
