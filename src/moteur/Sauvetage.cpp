@@ -81,6 +81,24 @@ Valeur DecodeValeur(std::uint64_t t, const unsigned char* p, std::size_t n) {
   return Valeur(std::move(octets));
 }
 
+// How many values of these records have the very kind their column is declared for (the key's
+// alias holds Null); a Null elsewhere says nothing.
+long long Ressemblance(const std::vector<Classe>& colonnes, const std::vector<std::pair<long long, std::vector<std::uint64_t>>>& formes) {
+  long long score = 0;
+  for (const auto& [cle, types] : formes)
+    for (std::size_t k = 0; k < types.size() && k < colonnes.size(); ++k) {
+      std::uint64_t t = types[k];
+      switch (colonnes[k]) {
+        case Classe::Cle: score += t == 0; break;
+        case Classe::Entier: score += t >= 1 && (t <= 6 || t == 8 || t == 9); break;
+        case Classe::Reel: score += t == 7; break;
+        case Classe::Texte: score += t >= 13 && t % 2 == 1; break;
+        case Classe::Blob: score += t >= 12 && t % 2 == 0; break;
+      }
+    }
+  return score;
+}
+
 bool DansTrou(const Trou& t, long long k) { return (!t.bas || k > *t.bas) && (!t.haut || k <= *t.haut); }
 
 }  // namespace
@@ -520,6 +538,14 @@ void Fichier::RecupereEgarees(const std::function<void(std::size_t, Enregistreme
     if (candidats.size() > 1)
       candidats.erase(std::remove_if(candidats.begin(), candidats.end(), [&](const auto& c) { return !convient(c.first, true); }),
                       candidats.end());
+    // Still several: the table whose columns the values fit best, when one fits better than all.
+    if (candidats.size() > 1) {
+      std::vector<long long> scores;
+      for (const auto& c : candidats) scores.push_back(Ressemblance(arbres_[c.first].colonnes, formes));
+      long long meilleur = *std::max_element(scores.begin(), scores.end());
+      if (std::count(scores.begin(), scores.end(), meilleur) == 1)
+        candidats = {candidats[static_cast<std::size_t>(std::max_element(scores.begin(), scores.end()) - scores.begin())]};
+    }
     if (candidats.size() != 1) {
       ++nonAttribuees_;
       continue;
