@@ -139,6 +139,22 @@ bool RunEcritLaCible(InterfaceFenetre& fenetre, const std::string& cible) {
   return fenetre.Coche(1) || fenetre.Coche(3) || fenetre.Coche(4) || moteur::EstFichierJet(cible);
 }
 
+// A database holding a trigger or a view another program planted is not run on: what it would do
+// is never run, but the run would fail half-way on it. "" when it holds none.
+std::string PremierObjetInconnu(const moteur::Database& base) {
+  try {
+    auto inconnus = base.ObjetsExecutables();
+    return inconnus.empty() ? std::string() : inconnus.front();
+  } catch (...) {
+    return {};
+  }
+}
+
+void RefuseObjetInconnu(Journal& journal, const std::string& quelle, const std::string& chemin, const std::string& objet) {
+  AfficheMessage("!#" + quelle + " invalide !@@Elle contient un objet inconnu du logiciel :@" + objet + ".@@Traitement annulé.");
+  NoteSaisieRefusee(journal, quelle, chemin, "objet inconnu du logiciel, qui pourrait modifier ses données : " + objet + ".");
+}
+
 std::string NomDe(const moteur::Database& base) {
   try {
     return base.etat() ? base.Name() : std::string();
@@ -272,6 +288,12 @@ bool Pilote::ControleSaisies() {
     NoteSaisieRefusee(journal_, "Base à analyser", cible, raison.empty() ? "elle ne s'ouvre pas." : raison);
     return false;
   }
+  if (std::string objet = PremierObjetInconnu(etat_.baseCourante); !objet.empty()) {
+    FermeBase(etat_.baseCourante);
+    LibereCible();
+    RefuseObjetInconnu(journal_, "Base à analyser", cible, objet);
+    return false;
+  }
   versionCible = VersionBase(etat_.baseCourante);
 
   if (copie) {
@@ -306,6 +328,11 @@ bool Pilote::ControleSaisies() {
     if (!source.EstOuverte()) {
       AfficheMessage("!#Base modèle invalide !");
       NoteSaisieRefusee(journal_, "Base modèle", modele, raison.empty() ? "elle ne s'ouvre pas." : raison);
+      return false;
+    }
+    if (std::string objet = PremierObjetInconnu(source); !objet.empty()) {
+      FermeBase(source);
+      RefuseObjetInconnu(journal_, "Base modèle", modele, objet);
       return false;
     }
     versionModele = VersionBase(source);

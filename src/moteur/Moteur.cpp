@@ -159,16 +159,36 @@ sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
   return db;
 }
 
+// Only the triggers the engine wrote run: whatever a trigger or a view another program planted in
+// the file would do is refused when the statement that would run it is prepared. A file attached
+// for a statement was checked when it was opened, and its rules are allowed for that statement.
+// The engine's own statements name their common table expressions "MSys…" too: SQLite hands them
+// here as it hands a view.
+int Autorise(void* donnees, int, const char*, const char*, const char*, const char* source) {
+  if (source == nullptr) return SQLITE_OK;
+  auto* base = static_cast<BaseEtat*>(donnees);
+  if (base->declencheursSurs.count(source) || base->declencheursAttaches.count(source)) return SQLITE_OK;
+  const bool inconnu = std::any_of(base->objetsInconnus.begin(), base->objetsInconnus.end(),
+                                   [&](const ObjetInconnu& o) { return o.nom == source; });
+  if (!inconnu && std::strncmp(source, "MSys", 4) == 0) return SQLITE_OK;
+  sql::NoteRefus(base->chemin, source);
+  return SQLITE_DENY;
+}
+
 void Configure(BaseEtat& base) {
   sqlite3_create_function_v2(base.db, "utireorg_ignore", 0, SQLITE_UTF8, &base, FonctionIgnore, nullptr, nullptr, nullptr);
   conversion::InstalleFonctionConversion(base.db);
+  sqlite3_set_authorizer(base.db, Autorise, &base);
 }
 
 // An error met while reading the file at open time says what the file is.
 [[noreturn]] void LeveOuverture(const ErreurMoteur& e, const std::string& chemin) {
   switch (e.Number()) {
-    case err::FormatNonReconnu:
     case err::BaseEndommagee:
+      // A description that already names the file says more than the general one.
+      if (e.Description().find(chemin) != std::string::npos) throw e;
+      throw ErreurMoteur(e.Number(), {chemin});
+    case err::FormatNonReconnu:
     case err::BaseEnUtilisation:
     case err::AccesRefuse: throw ErreurMoteur(e.Number(), {chemin});
     case 3187:

@@ -289,6 +289,13 @@ class Database {
   // Integrity of the file and of its catalog: empty when sound, else what is wrong. A lock of
   // another program met on the way is thrown: what could not be read is not judged.
   std::vector<std::string> VerifieIntegrite() const;
+  // Triggers, views, tables and indexes the engine did not make, as found at opening, each named
+  // for the user ("déclencheur « piege » (table MSysProperties)"). None of them is ever run. A
+  // table of another program (and its indexes) is left as it is; the integrity check does not
+  // count it as a fault.
+  std::vector<std::string> ObjetsInconnus() const;
+  // Those of them that would run code if the engine let them: triggers and views.
+  std::vector<std::string> ObjetsExecutables() const;
 
   void Close();
   bool EstOuverte() const;

@@ -37,8 +37,7 @@ bool FichierSain(BaseEtat& base) {
   try {
     if (!catalogue::EstCatalogue(base.db)) return false;
     catalogue::Charge(base);
-    Database vue(std::shared_ptr<BaseEtat>(&base, [](BaseEtat*) {}));
-    return vue.VerifieIntegrite().empty();
+    return IntegriteFichier(base).empty();
   } catch (const ErreurMoteur& e) {
     // A lock says nothing of the file's health.
     if (EstErreurVerrou(e.Number())) throw;
@@ -48,11 +47,19 @@ bool FichierSain(BaseEtat& base) {
 
 // Definitions that can still be read: the catalog when it survives, else what SQLite itself knows.
 std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRelation>& relations,
-                                          std::vector<DefPropriete>& proprietes) {
+                                          std::vector<DefPropriete>& proprietes, std::vector<std::string>& constats) {
   std::vector<DefTable> tables;
   try {
     if (catalogue::EstCatalogue(ancienne.db)) {
-      catalogue::Charge(ancienne);
+      std::vector<std::string> corrections;
+      catalogue::Charge(ancienne, &corrections);
+      constats.insert(constats.end(), corrections.begin(), corrections.end());
+      // What the engine did not make is not carried into the new file. A rule held against a
+      // catalog that had to be corrected differs from it without having been altered.
+      for (const auto& o : ancienne.objetsInconnus) {
+        if (o.EstTable()) constats.push_back("#ALERT# Table inconnue du logiciel, non reprise : « " + o.nom + " ».");
+        else if (!o.modifie || corrections.empty()) constats.push_back("#ALERT# Objet inconnu du logiciel supprimé : " + o.Description() + ".");
+      }
       for (const auto& t : ancienne.cat.tables)
         if (t->id > 0) tables.push_back(*t);
       for (const auto& r : ancienne.cat.relations) relations.push_back(*r);
@@ -325,7 +332,7 @@ void Recree(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<std::string>& co
   sql::Execute(ancienne.db, "BEGIN", sql::Operation::Lecture);
   std::vector<DefRelation> relations;
   std::vector<DefPropriete> proprietes;
-  auto tables = DefinitionsLisibles(ancienne, relations, proprietes);
+  auto tables = DefinitionsLisibles(ancienne, relations, proprietes, constats);
   sql::PointDeReprise pr(nouvelle.db);
   for (const auto& p : proprietes) {
     bool existe = false;
@@ -448,11 +455,13 @@ void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string
     if (e.Number() != err::BaseEndommagee) throw;
   }
   if (ancienne && FichierSain(*ancienne)) {
-    // The file stays in place: its rules are rewritten under SQLite's own locking, beside the
-    // other programs, which the hold would keep this connection from.
+    // The file stays in place: it is rewritten under SQLite's own locking, beside the other
+    // programs, which the hold would keep this connection from.
     tenue.reset();
-    // Rules are rebuilt from the catalog in case a trigger was lost.
+    // What another program added goes; rules are rebuilt from the catalog in case a trigger was
+    // lost or altered.
     sql::PointDeReprise pr(ancienne->db);
+    catalogue::SupprimeObjetsInconnus(*ancienne, constats);
     for (const auto& t : ancienne->cat.tables)
       if (t->id > 0) catalogue::RegenereRegles(*ancienne, *t);
     pr.Valide();

@@ -90,6 +90,4 @@ class Fichier {
   long long nonAttribuees_ = 0;
 };
 
-bool Utf8Valide(std::string_view texte);
-
 }  // namespace moteur::sauvetage

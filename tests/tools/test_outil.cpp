@@ -1,6 +1,7 @@
 // The database tool run as users run it: a separate process, its output, its exit code.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -353,6 +354,31 @@ TEST_F(Verification, LongueurCompteeEnCaracteresPasEnOctets) {
   EXPECT_EQ(e.sortie,
             "Table 'T', enregistrement 2, champ 'A' : texte de 6 caractères pour une taille de 5 (erreur 3163).\n"
             "1 problème trouvé.\n");
+}
+
+// What another program left in the file: a trigger that will never run, bytes that are no text.
+TEST_F(Verification, ObjetInconnuEtTexteQuiNEstPasDeLUtf8) {
+  std::string base = Cree(R"({"tables": [{"nom": "T", "champs": [{"nom": "A", "type": 12}],
+      "enregistrements": [{"A": "bon"}, {"A": "aussi"}]}]})",
+                          "plantee");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(base.c_str(), &db), SQLITE_OK);
+  // The engine's rules ask the connection whether to skip a faulty row.
+  sqlite3_create_function(db, "utireorg_ignore", 0, SQLITE_UTF8, nullptr, [](sqlite3_context* c, int, sqlite3_value**) {
+    sqlite3_result_int(c, 0);
+  }, nullptr, nullptr);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TRIGGER piege AFTER DELETE ON T BEGIN DELETE FROM MSysTables; END;"
+                         "UPDATE T SET A = CAST(X'616263C328' AS TEXT) WHERE A = 'aussi';",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Execution e = Lance({"verifier", base});
+  EXPECT_EQ(e.code, 1) << e.erreurs;
+  EXPECT_EQ(e.sortie,
+            "Objet inconnu du logiciel, qui ne sera jamais exécuté : déclencheur « piege » (table T).\n"
+            "Table 'T', enregistrement 2, champ 'A' : texte qui n'est pas de l'UTF-8 valide (erreur 3343).\n"
+            "2 problèmes trouvés.\n");
 }
 
 TEST_F(Verification, FichierQuiNEstPasUneBase) {
