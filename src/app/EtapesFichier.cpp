@@ -162,11 +162,13 @@ bool ConversionJet(EtatReorganisation& etat) {
   journal.EcritureJournal("  Début " + etape, true);
   if (etat.fichierTemporaire.empty()) etat.fichierTemporaire = NomFichierTemporaire(etat.nomLogiciel);
   const std::string& temporaire = etat.fichierTemporaire;
+  std::vector<std::string> constats;
   int issue = SousGestionEtape(
       etat,
       [&] {
         SupprimeFichier(temporaire);  // the conversion writes a new file
-        ConvertitBaseJet(etat.cheminTravail, temporaire, version);
+        constats.clear();
+        ConvertitBaseJet(etat.cheminTravail, temporaire, version, constats);
       },
       [](int) { return false; });
   if (issue < 0) {
@@ -189,6 +191,8 @@ bool ConversionJet(EtatReorganisation& etat) {
     RemplaceFichier(temporaire, etat.cheminTravail);
   }
   SupprimeFichier(temporaire);
+  // What the file's damage left out is told as a repair tells it; the original is kept beside.
+  for (const auto& ligne : constats) journal.EcritureJournal(ligne);
   journal.EcritureJournal("Base convertie du format " + format + " au format du moteur, version " + version + ".");
   journal.EcritureJournal("  Fin " + etape, true);
   return true;
@@ -199,8 +203,14 @@ bool ConversionJet(EtatReorganisation& etat) {
 void DefinitOperationsFichier(OperationsFichier operations) { Operations() = std::move(operations); }
 
 void ConvertitBaseJet(const std::string& source, const std::string& destination, const std::string& version) {
+  std::vector<std::string> constats;
+  ConvertitBaseJet(source, destination, version, constats);
+}
+
+void ConvertitBaseJet(const std::string& source, const std::string& destination, const std::string& version,
+                      std::vector<std::string>& constats) {
   if (Operations().convertit) Operations().convertit(source, destination, version);
-  else moteur::ConvertitJet(source, destination, version);
+  else moteur::ConvertitJet(source, destination, version, constats);
 }
 
 std::string VersionJet(const std::string& chemin) {

@@ -78,7 +78,9 @@ void FaitCopieModele(Journal& journal, const std::string& modele, const std::str
     return;
   }
   const std::string version = VersionJet(modele);
-  ConvertitBaseJet(modele, copie, version);
+  std::vector<std::string> constats;
+  ConvertitBaseJet(modele, copie, version, constats);
+  for (const auto& ligne : constats) journal.EcritureJournal(ligne);
   journal.EcritureJournal("Base modèle au format Jet " + version +
                           " convertie au format du moteur pour la copie des enregistrements.");
 }

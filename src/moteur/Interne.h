@@ -203,6 +203,7 @@ struct BaseEtat : std::enable_shared_from_this<BaseEtat> {
   long long compteurTemp = 0;
   int verrou = -1;  // lock held on the Jet file this database was read from, while opened exclusively
   std::vector<ObjetInconnu> objetsInconnus;  // what the file holds that the engine did not make
+  std::vector<std::string> pertes;  // what the reading of a damaged Jet file left out, as journal lines
   std::set<std::string> declencheursSurs;   // triggers as the engine wrote them: the only ones allowed to run
   std::set<std::string> declencheursAttaches;  // those of a checked file attached for the statement being run
 

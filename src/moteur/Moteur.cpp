@@ -453,11 +453,18 @@ void EcritCopie(BaseEtat& origine, const std::string& source, const std::string&
 }
 
 void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version) {
+  std::vector<std::string> constats;
+  ConvertitJet(source, destination, version, constats);
+}
+
+void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version,
+                  std::vector<std::string>& constats) {
   if (destination.empty()) throw ErreurMoteur(err::CheminInvalide, {destination});
   if (version != "3.0" && version != "4.0") throw ErreurMoteur(err::OperationInvalide);
   auto origine = OuvreEtat(source, false, true);
   VerifieDestination(destination);
   EcritCopie(*origine, source, destination, version);
+  constats.insert(constats.end(), origine->pertes.begin(), origine->pertes.end());
 }
 
 void DBEngine::Idle(int) { sqlite3_release_memory(1 << 20); }

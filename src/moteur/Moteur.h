@@ -327,6 +327,10 @@ bool EstFichierJet(const std::string& chemin);  // Jet 3.0 or 4.0
 // Errors as CompactDatabase's: 3204 when destination exists, 3044 for a missing folder, the
 // disk-space numbers; no partial destination is ever left.
 void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version);
+// The same; what a damaged Jet file's reading had to leave out (a row, a value, a table, an index
+// definition, a relation) is written into `constats`, one journal line each ("#ALERT# …").
+void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version,
+                  std::vector<std::string>& constats);
 
 // How long a statement met by another process's lock waits for it to go before it is refused
 // with a lock number: long enough for the commit of another workstation, whose write lasts a
