@@ -113,7 +113,9 @@ std::string DefautsManquants(const DefTable& cible, const std::vector<std::strin
     bool present = std::any_of(colonnes.begin(), colonnes.end(), [&](const std::string& n) { return MemeNom(n, c.nom); });
     if (present) continue;
     liste += ", " + CiteIdent(c.nom);
-    valeurs += ", " + LitteralPourSql(conversion::EvalueDefaut(c.defaut, c.type));
+    // GenGUID() gives every record its own GUID, however many the statement inserts.
+    valeurs += ", " + (conversion::EstGenerationGuid(c.defaut) ? std::string("utireorg_genguid()")
+                                                              : LitteralPourSql(conversion::EvalueDefaut(c.defaut, c.type)));
   }
   return valeurs;
 }
@@ -369,7 +371,7 @@ void EcritSansControle(Database& base, std::string_view table, const std::vector
     marques += marques.empty() ? "?" : ", ?";
   }
   sql::PointDeReprise pr(e.db);
-  for (const char* suffixe : {"_ins", "_maj"})
+  for (const char* suffixe : {"_ins", "_maj", "_oui", "_ouim"})
     sql::Execute(e.db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(t->id) + suffixe));
   std::string texte = colonnes.empty() ? "INSERT INTO " + CiteIdent(t->nom) + " DEFAULT VALUES"
                                        : "INSERT INTO " + CiteIdent(t->nom) + " (" + colonnes + ") VALUES (" + marques + ")";

@@ -161,9 +161,8 @@ void InsereIndex(sqlite3* db, long long tableId, DefIndex& index) {
 }
 
 void SupprimeDeclencheursTable(sqlite3* db, long long id) {
-  sql::Execute(db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(id) + "_ins") +
-                       "; DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(id) + "_maj"),
-               Operation::Structure);
+  for (const char* suffixe : {"_ins", "_maj", "_oui", "_ouim"})
+    sql::Execute(db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(id) + suffixe), Operation::Structure);
 }
 
 void SupprimeDeclencheursRelation(sqlite3* db, long long id) {
@@ -391,7 +390,7 @@ void ChargeChamps(BaseEtat& base, Catalogue& cat, Controle& controle) {
     c.id = r.Entier(0);
     c.nom = r.Texte(2);
     const std::string nom = "du champ '" + t->nom + "." + c.nom + "'";
-    c.type = static_cast<int>(controle.Entier(r, 3, dbBoolean, dbMemo, "le type " + nom, [&] {
+    c.type = static_cast<int>(controle.Entier(r, 3, dbBoolean, dbGUID, "le type " + nom, [&] {
       return static_cast<long long>(TypeDeLaColonne(base.db, t->nom, c.nom));
     }));
     if (!TypeChampValide(c.type)) c.type = static_cast<int>(controle.Refuse<long long>("le type " + nom, r.Texte(3), [&] {

@@ -261,6 +261,11 @@ Valeur DepuisStockage(const Valeur& brute, int type);
 // The default expression of a field evaluated now (Null when it has none).
 Valeur EvalueDefaut(std::string_view expression, int type);
 bool DefautValide(std::string_view expression);
+// A new GUID in its text form; a GUID's 16 stored bytes in it (empty unless 16 bytes).
+std::string NouveauGuid();
+std::string GuidDepuisOctets(std::string_view octets);
+// Whether a default expression is GenGUID(): a new value for every record, even in one statement.
+bool EstGenerationGuid(std::string_view expression);
 
 // Statements write through SQLite, whose column affinities know neither currency rounding nor
 // the date forms a recordset accepts. Every value a statement writes into a field of a type that

@@ -425,8 +425,8 @@ int Lecture::TypeMoteur(const MdbColumn* col) const {
     case MDB_DOUBLE: return dbDouble;
     case MDB_DATETIME: return dbDate;
     case MDB_BINARY: return dbBinary;
-    case MDB_TEXT:
-    case MDB_REPID: return dbText;  // a GUID as its usual text, "{…}"
+    case MDB_TEXT: return dbText;
+    case MDB_REPID: return dbGUID;  // kept as its usual text, "{…}"
     case MDB_MEMO: return dbMemo;
     // A scaled decimal is kept exactly: as a double while its digits fit one, else as text.
     case MDB_NUMERIC: return col->col_prec <= 15 ? dbDouble : dbText;
@@ -440,13 +440,14 @@ DefChamp Lecture::Champ(const MdbColumn* col, const std::string& nom, int ordina
   c.type = TypeMoteur(col);
   c.ordinal = ordinal;
   if (c.type == dbText) {
-    int taille = col->col_type == MDB_REPID ? 38 : col->col_type == MDB_NUMERIC ? col->col_prec + 2
-                                                                                 : col->col_size / (e_.version >= 1 ? 2 : 1);
+    int taille = col->col_type == MDB_NUMERIC ? col->col_prec + 2 : col->col_size / (e_.version >= 1 ? 2 : 1);
     c.taille = std::clamp(taille, 1, TailleTexteMax);
   } else {
     c.taille = c.type == dbBinary ? std::max(1, col->col_size) : TailleFixe(c.type);
   }
   if (col->is_long_auto && c.type == dbLong) c.attributs |= dbAutoIncrField;
+  // A Replication ID Jet fills itself is one whose default is a new GUID.
+  if (col->is_uuid_auto && c.type == dbGUID) c.defaut = "GenGUID()";
   if (col->is_fixed && col->col_type == MDB_TEXT) c.attributs |= dbFixedField;
   if (const auto* props = Bloc(blocs, nom)) {
     for (const auto& p : *props) {

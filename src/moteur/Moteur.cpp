@@ -42,6 +42,11 @@ std::vector<std::shared_ptr<BaseEtat>> BasesOuvertes() {
   return bases;
 }
 
+void FonctionGuid(sqlite3_context* contexte, int, sqlite3_value**) {
+  const std::string guid = conversion::NouveauGuid();
+  sqlite3_result_text(contexte, guid.c_str(), static_cast<int>(guid.size()), SQLITE_TRANSIENT);
+}
+
 void FonctionIgnore(sqlite3_context* contexte, int, sqlite3_value**) {
   auto* base = static_cast<BaseEtat*>(sqlite3_user_data(contexte));
   sqlite3_result_int(contexte, base && base->ignoreRegles ? 1 : 0);
@@ -177,6 +182,7 @@ int Autorise(void* donnees, int, const char*, const char*, const char*, const ch
 
 void Configure(BaseEtat& base) {
   sqlite3_create_function_v2(base.db, "utireorg_ignore", 0, SQLITE_UTF8, &base, FonctionIgnore, nullptr, nullptr, nullptr);
+  sqlite3_create_function_v2(base.db, "utireorg_genguid", 0, SQLITE_UTF8, nullptr, FonctionGuid, nullptr, nullptr, nullptr);
   conversion::InstalleFonctionConversion(base.db);
   sqlite3_set_authorizer(base.db, Autorise, &base);
 }

@@ -280,8 +280,9 @@ TEST_F(TestJet, Jet3LuAvecSesChampsSesIndexEtSesProprietes) {
   EXPECT_FALSE(t1.Indexes()["B"].Unique());
   EXPECT_EQ(base.TableDefs()["Table3"].Fields()["a"].Attributes() & dbAutoIncrField, dbAutoIncrField);
   auto guid = base.TableDefs()["Table4"].Fields()["data"];
-  EXPECT_EQ(guid.Type(), dbText);
-  EXPECT_EQ(guid.Size(), 38);
+  EXPECT_EQ(guid.Type(), dbGUID);  // a Replication ID, whose default makes a new GUID
+  EXPECT_EQ(guid.Size(), 16);
+  EXPECT_EQ(guid.DefaultValue(), "GenGUID()");
   EXPECT_TRUE(base.VerifieIntegrite().empty());
 }
 

@@ -104,7 +104,7 @@ const char* const DescriptionComplete = R"json({
         {"Id": 2, "Oui": false, "Octet": 0, "Entier": 0, "EntierLong": -2147483648,
          "Montant": "-0.0001", "Simple": -3.5, "Double": 0.1, "Quand": null,
          "Octets": null, "Libelle": "B", "Image": null, "Notes": ""},
-        {"Id": 5, "Oui": null, "Octet": null, "Entier": null, "EntierLong": null,
+        {"Id": 5, "Oui": false, "Octet": null, "Entier": null, "EntierLong": null,
          "Montant": null, "Simple": null, "Double": null, "Quand": "1899-12-30 08:30:00",
          "Octets": null, "Libelle": "C", "Image": null, "Notes": null}
       ]
@@ -398,7 +398,7 @@ TEST_F(Sql, SelectEcritEnTetePuisLignesSepareesParTabulations) {
             "Id\tOui\tMontant\tSimple\tQuand\tLibelle\tNotes\n"
             "1\tVrai\t123456789,1234\t1,10000002384186\t29/02/2024 23:59:58\tÉlève « été »\tligne 1\\nligne 2\\tfin\n"
             "2\tFaux\t-0,0001\t-3,5\t\tB\t\n"
-            "5\t\t\t\t08:30:00\tC\t\n");
+            "5\tFaux\t\t\t08:30:00\tC\t\n");
 }
 
 TEST_F(Sql, ModificationsAnnoncentLeNombreDEnregistrementsAffectes) {
