@@ -81,6 +81,12 @@ Suite GestionEtape(EtatReorganisation& etat, const ErreurEnCours& erreur, bool& 
                   n, erreur.description);
     return Suite::Terminer;
   }
+  if (EstAccesRefuse(n)) {
+    // Rights refused are no damage: the file is named.
+    journal.EcritureJournal("#ERR# Accès refusé (" + std::to_string(n) + ") : " + erreur.description);
+    GestionErreur(ContexteAccesRefuse(n, erreur.description), n, erreur.description);
+    return Suite::Terminer;
+  }
   journal.EcritureJournal("#ERR# Base de données endommagée (" + std::to_string(n) + ")");
   GestionErreur(" (Base de données endommagée)"
                 "@@Veuillez sortir du logiciel puis tenter"

@@ -621,7 +621,8 @@ SuiteEtape Pilote::Deroule() {
       // copy, it would be played back into it at its first opening.
       for (const std::string& fichier : {fichierCopie, fichierCopie + "-journal"})
         if (EstFichier(fichier) && !SupprimeFichier(fichier))
-          throw std::system_error(std::make_error_code(std::errc::permission_denied), fichier);
+          throw moteur::ErreurMoteur(moteur::err::FichierUtilise,
+                                     "Accès refusé : le fichier '" + fichier + "' ne peut pas être supprimé.");
     });
     etape([&] { FaitCopieModele(journal_, fenetre_.Saisie(1), fichierCopie); });
     etape([&] {
@@ -747,6 +748,13 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
         // Another program holds the database longer than any wait: it is in use, not damaged.
         journal_.EcritureJournal(LigneEnUtilisation);
         GestionErreur(ContexteEnUtilisation, n, erreur.description);
+        e.echec = true;
+        return SuiteEtape::Fin;
+      }
+      if (EstAccesRefuse(n)) {
+        // Rights refused are no damage: the user is told which file, and where to look.
+        journal_.EcritureJournal("#ERR# Accès refusé : " + erreur.description);
+        GestionErreur(ContexteAccesRefuse(n, erreur.description), n, erreur.description);
         e.echec = true;
         return SuiteEtape::Fin;
       }

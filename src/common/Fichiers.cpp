@@ -47,9 +47,13 @@ void Interrompt(std::string_view etape, const std::string& chemin) {
     case ENOSPC:
     case EDQUOT:
     case EFBIG: throw moteur::ErreurMoteur(moteur::err::DisquePlein);
+    // Rights are not another process: the user must know which one to look at.
     case EACCES:
     case EPERM:
+      throw moteur::ErreurMoteur(moteur::err::FichierUtilise,
+                                 "Accès refusé au fichier '" + chemin + "' : les droits sur ce fichier ou sur son dossier ne le permettent pas.");
     case EROFS:
+      throw moteur::ErreurMoteur(moteur::err::FichierUtilise, "Accès refusé au fichier '" + chemin + "' : le disque est protégé en écriture.");
     case ETXTBSY:
     case EBUSY: throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {chemin});
     case ENOENT:
@@ -296,6 +300,16 @@ class VerrouRemplacement {
 };
 
 }  // namespace
+
+bool EstAccesRefuse(int numero) noexcept {
+  return numero == moteur::err::FichierUtilise || numero == moteur::err::AccesRefuse || numero == moteur::err::LectureSeule ||
+         numero == 3112;
+}
+
+std::string ContexteAccesRefuse(int numero, const std::string& description) {
+  return std::string(" (Accès refusé)") + (numero == moteur::err::FichierUtilise ? "@@" + description : std::string()) +
+         "@@Vérifiez les droits sur le fichier nommé et sur son dossier,@puis tentez une nouvelle réorganisation.";
+}
 
 bool EstErreurEspaceDisque(int numero) noexcept {
   switch (numero) {

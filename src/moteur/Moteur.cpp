@@ -451,6 +451,9 @@ void EcritCopie(BaseEtat& origine, const std::string& source, const std::string&
   } catch (const ErreurMoteur& e) {
     Supprime(destination);
     if (e.Number() == 3187 || e.Number() == err::Verrouille) throw ErreurMoteur(err::BaseEnUtilisation, {source});
+    // The copy is the file that could not be written: it is the one named.
+    if (e.Number() == err::AccesRefuse && e.Description().find(destination) == std::string::npos)
+      throw ErreurMoteur(err::AccesRefuse, {destination});
     throw;
   } catch (...) {
     Supprime(destination);

@@ -64,7 +64,15 @@ ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) 
     case SQLITE_FULL: return ErreurMoteur(err::EspaceDisque);
     case SQLITE_CORRUPT: return ErreurMoteur(err::BaseEndommagee, {objet});
     case SQLITE_NOTADB: return ErreurMoteur(err::FormatNonReconnu, {objet});
-    case SQLITE_READONLY: return ErreurMoteur(err::LectureSeule, {objet});
+    case SQLITE_READONLY: {
+      const char* fichier = db ? sqlite3_db_filename(db, "main") : nullptr;
+      const std::string nom = objet.empty() && fichier ? std::string(fichier) : std::string(objet);
+      // A folder that refuses the journal beside the file: the rights, not the file, say no.
+      if (etendu == SQLITE_READONLY_DIRECTORY)
+        return ErreurMoteur(err::AccesRefuse, "Le moteur de base de données ne peut pas écrire dans le dossier de '" + nom +
+                                                  "' (son journal n'a pu y être créé) : accès refusé.");
+      return ErreurMoteur(err::LectureSeule, {nom});
+    }
     case SQLITE_AUTH:
       if (!dernierRefus.objet.empty()) {
         Refus refus = std::exchange(dernierRefus, {});
@@ -72,8 +80,16 @@ ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) 
                                                      refus.objet + " ») : l'opération qui l'aurait exécuté est refusée.");
       }
       return ErreurMoteur(err::AccesRefuse, {objet});
-    case SQLITE_PERM: return ErreurMoteur(err::AccesRefuse, {objet});
-    case SQLITE_CANTOPEN: return ErreurMoteur(err::AccesRefuse, {objet});
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN: {
+      // A file SQLite could not open while writing is the database's journal, beside it.
+      const char* fichier = db ? sqlite3_db_filename(db, "main") : nullptr;
+      if (objet.empty() && fichier && *fichier && op != Operation::Ouverture && op != Operation::Lecture)
+        return ErreurMoteur(err::AccesRefuse, "Le moteur de base de données ne peut pas écrire dans le dossier de '" + std::string(fichier) +
+                                                  "' (son journal n'a pu y être créé) : accès refusé.");
+      if (objet.empty() && fichier && *fichier) return ErreurMoteur(err::AccesRefuse, {fichier});
+      return ErreurMoteur(err::AccesRefuse, {objet});
+    }
     case SQLITE_NOMEM:
     case SQLITE_TOOBIG: return ErreurMoteur(3035, "Ressources système dépassées.");
     case SQLITE_IOERR:
