@@ -256,6 +256,43 @@ TEST_F(Sauvetage, UnMemoDontUnePageDeDebordementEstAbimeeDevientNul) {
                                                "est illisible, remplacée par Null."});
 }
 
+// A required field takes its default instead of Null; bytes that are no UTF-8 never come back as
+// a text, though the page holding them is sound.
+TEST_F(Sauvetage, UnChampRequisPrendSonDefautEtUnTexteInvalideDevientNul) {
+  CreeBase(400, 10);
+  {
+    auto base = Ouvre();
+    auto texte = base.TableDefs()["Grande"].Fields()["Texte"];
+    texte.SetDefaultValue("\"vide\"");
+    texte.SetRequired(true);
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
+  // Another program, without the engine's functions its rules call.
+  sqlite3_create_function(db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
+                          [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
+  const int rc = sqlite3_exec(db, "UPDATE Grande SET Nom = CAST(x'6e6fff20fe37' AS TEXT) WHERE Id = 7", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK);
+  auto pages = PagesDesEnregistrements("Grande");
+  auto debordements = PagesDe("Grande", "overflow");
+  std::vector<long long> siennes;
+  for (long long p : pages.at(40))
+    if (std::count(debordements.begin(), debordements.end(), p)) siennes.push_back(p);
+  ASSERT_GE(siennes.size(), 2u);
+  Abime({siennes[1]});
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  auto apres = Lit("Grande", "Id");
+  EXPECT_TRUE(apres[40] == (std::vector<std::string>{"40", "nom 40", "Vrai", "vide"})) << apres[40][3].substr(0, 40);
+  EXPECT_TRUE(apres[7] == (std::vector<std::string>{"7", "<nul>", "Faux", Memo(7)})) << apres[7][1];
+  EXPECT_EQ(apres.size(), 400u);
+  EXPECT_EQ(constats, (std::vector<std::string>{
+                          "#ALERT# Table 'Grande', enregistrement Id = 7 : la valeur du champ 'Nom' est illisible, remplacée par Null.",
+                          "#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' est illisible, remplacée "
+                          "par sa valeur par défaut."}));
+}
+
 }  // namespace
 
 namespace {
