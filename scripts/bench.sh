@@ -67,8 +67,13 @@ if cmake --build "$construction" -j "$(nproc)" --target bench_jet >/dev/null 2>&
   "$programmes/bench_jet" || echo "bench.sh : la mesure de la conversion Jet a échoué" >&2
 fi
 
+titre "Sauvetage d'une base aux pages écrasées, par motif de dommage"
+sauvetage=0
+"$programmes/bench_sauvetage" || sauvetage=$?
+
 titre "Bilan"
 statut=0
 "$programmes/bench_reorg" bilan "$jeux/petit" "$jeux/grand" || statut=$?
+if [ "$sauvetage" -ne 0 ] && [ "$statut" -eq 0 ]; then statut=1; fi
 if [ "$garder" -eq 1 ]; then echo "Jeux conservés dans $jeux"; fi
 exit "$statut"

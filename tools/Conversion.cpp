@@ -1,5 +1,6 @@
 // Conversion of a Jet file to a database of the engine.
 #include <ostream>
+#include <vector>
 
 #include "Outil.h"
 
@@ -28,7 +29,10 @@ int ConvertitBase(const std::string& source, const std::string& destination, con
                                                           "' est déjà une base du moteur : il n'y a rien à convertir.");
   // A later format or a file of no known kind: the engine says what it is.
   const std::string versionCree = version.empty() ? VersionDuFichier(format) : version;
-  moteur::ConvertitJet(source, destination, versionCree);
+  std::vector<std::string> pertes;
+  moteur::ConvertitJet(source, destination, versionCree, pertes);
+  // What a damaged file's reading left out comes first, each as the journal would say it.
+  for (const auto& ligne : pertes) sortie << ligne << "\n";
 
   // What was made, read back from the new file: the user sees at once that nothing is missing.
   moteur::Database base = moteur::DBEngine::OpenDatabase(destination, false, true);

@@ -22,7 +22,7 @@ struct NomDeType {
 };
 
 // The first name of each type is the one messages use; the others are accepted on input.
-constexpr std::array<NomDeType, 13> NomsDeTypes{{{moteur::dbBoolean, "Booléen"},
+constexpr std::array<NomDeType, 14> NomsDeTypes{{{moteur::dbBoolean, "Booléen"},
                                                  {moteur::dbByte, "Octet"},
                                                  {moteur::dbInteger, "Entier"},
                                                  {moteur::dbLong, "Entier long"},
@@ -34,7 +34,8 @@ constexpr std::array<NomDeType, 13> NomsDeTypes{{{moteur::dbBoolean, "Booléen"}
                                                  {moteur::dbBinary, "Binaire"},
                                                  {moteur::dbText, "Texte"},
                                                  {moteur::dbLongBinary, "Binaire long"},
-                                                 {moteur::dbMemo, "Mémo"}}};
+                                                 {moteur::dbMemo, "Mémo"},
+                                                 {moteur::dbGUID, "N° de réplication"}}};
 
 // Names typed by hand differ in case, accents and spacing: "entier LONG", "Entier-long", "Memo".
 std::string PlieNomType(std::string_view nom) {

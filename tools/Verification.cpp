@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Outil.h"
+#include "moteur/Noms.h"
 
 namespace outil {
 
@@ -35,6 +36,11 @@ void ControleValeur(const Regles& r, const Valeur& v, const std::string& ou, std
     return;
   }
   if (moteur::EstTypeTexte(r.type) && v.genre() == Valeur::Genre::Texte) {
+    // Bytes that are no UTF-8 are no text, whatever their length.
+    if (!moteur::Utf8Valide(v.texte())) {
+      problemes.push_back(ou + "texte qui n'est pas de l'UTF-8 valide" + NumeroErreur(moteur::err::FormatNonReconnu));
+      return;
+    }
     std::size_t longueur = NombreCaracteres(v.texte());
     if (r.type == moteur::dbText && longueur > static_cast<std::size_t>(r.taille))
       problemes.push_back(ou + "texte de " + std::to_string(longueur) + " caractères pour une taille de " +
@@ -95,6 +101,9 @@ int VerifieBase(const std::string& chemin, std::ostream& sortie) {
   // Read-only: checking a customer's file must never be what changes it.
   moteur::Database base = moteur::DBEngine::OpenDatabase(chemin, false, true);
   std::vector<std::string> problemes = base.VerifieIntegrite();
+  // Another program's table is no fault; it is named all the same.
+  for (const auto& objet : base.ObjetsInconnus())
+    if (objet.rfind("table ", 0) == 0) sortie << "Table inconnue du logiciel, laissée telle quelle : " << objet.substr(6) << ".\n";
   auto tables = base.TableDefs();
   for (int i = 0; i < tables.Count(); ++i) {
     moteur::TableDef table = tables[i];

@@ -27,9 +27,15 @@ OperationsFichier& Operations() {
   return operations;
 }
 
-void Repare(const std::string& chemin) {
-  if (Operations().repare) Operations().repare(chemin);
-  else moteur::DBEngine::RepairDatabase(chemin);
+// What the repair had to give up or change goes to the journal as it says it.
+void Repare(const std::string& chemin, Journal& journal) {
+  if (Operations().repare) {
+    Operations().repare(chemin);
+    return;
+  }
+  std::vector<std::string> constats;
+  moteur::DBEngine::RepairDatabase(chemin, constats);
+  for (const auto& ligne : constats) journal.EcritureJournal(ligne);
 }
 
 void Compacte(const std::string& source, const std::string& destination, int options) {
@@ -73,6 +79,12 @@ Suite GestionEtape(EtatReorganisation& etat, const ErreurEnCours& erreur, bool& 
                   "@@Veuillez quitter les applications en cours puis tenter"
                   "@une nouvelle réorganisation.",
                   n, erreur.description);
+    return Suite::Terminer;
+  }
+  if (EstAccesRefuse(n)) {
+    // Rights refused are no damage: the file is named.
+    journal.EcritureJournal("#ERR# Accès refusé (" + std::to_string(n) + ") : " + erreur.description);
+    GestionErreur(ContexteAccesRefuse(n, erreur.description), n, erreur.description);
     return Suite::Terminer;
   }
   journal.EcritureJournal("#ERR# Base de données endommagée (" + std::to_string(n) + ")");
@@ -156,11 +168,13 @@ bool ConversionJet(EtatReorganisation& etat) {
   journal.EcritureJournal("  Début " + etape, true);
   if (etat.fichierTemporaire.empty()) etat.fichierTemporaire = NomFichierTemporaire(etat.nomLogiciel);
   const std::string& temporaire = etat.fichierTemporaire;
+  std::vector<std::string> constats;
   int issue = SousGestionEtape(
       etat,
       [&] {
         SupprimeFichier(temporaire);  // the conversion writes a new file
-        ConvertitBaseJet(etat.cheminTravail, temporaire, version);
+        constats.clear();
+        ConvertitBaseJet(etat.cheminTravail, temporaire, version, constats);
       },
       [](int) { return false; });
   if (issue < 0) {
@@ -183,6 +197,8 @@ bool ConversionJet(EtatReorganisation& etat) {
     RemplaceFichier(temporaire, etat.cheminTravail);
   }
   SupprimeFichier(temporaire);
+  // What the file's damage left out is told as a repair tells it; the original is kept beside.
+  for (const auto& ligne : constats) journal.EcritureJournal(ligne);
   journal.EcritureJournal("Base convertie du format " + format + " au format du moteur, version " + version + ".");
   journal.EcritureJournal("  Fin " + etape, true);
   return true;
@@ -193,8 +209,14 @@ bool ConversionJet(EtatReorganisation& etat) {
 void DefinitOperationsFichier(OperationsFichier operations) { Operations() = std::move(operations); }
 
 void ConvertitBaseJet(const std::string& source, const std::string& destination, const std::string& version) {
+  std::vector<std::string> constats;
+  ConvertitBaseJet(source, destination, version, constats);
+}
+
+void ConvertitBaseJet(const std::string& source, const std::string& destination, const std::string& version,
+                      std::vector<std::string>& constats) {
   if (Operations().convertit) Operations().convertit(source, destination, version);
-  else moteur::ConvertitJet(source, destination, version);
+  else moteur::ConvertitJet(source, destination, version, constats);
 }
 
 std::string VersionJet(const std::string& chemin) {
@@ -217,7 +239,7 @@ void EtapeReparation(EtatReorganisation& etat) {
     fenetre.ProgressMaximum(100);
     fenetre.ProgressValeur(40);
     int issue = SousGestionEtape(
-        etat, [&] { Repare(etat.cheminTravail); },
+        etat, [&] { Repare(etat.cheminTravail, journal); },
         [](int n) { return n == moteur::err::OperationNonGeree; });
     if (issue < 0) return;
     journal.EcritureJournal("  Fin " + etape, true);

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/EtatReorganisation.h"
 
@@ -31,6 +32,10 @@ void DefinitOperationsFichier(OperationsFichier operations);
 // A Jet file converted to a database of the engine, every value kept as the file holds it; the
 // version is "3.0" or "4.0". The destination must not exist.
 void ConvertitBaseJet(const std::string& source, const std::string& destination, const std::string& version);
+// The same; what the reading of a damaged Jet file left out goes to `constats`, one journal line
+// each.
+void ConvertitBaseJet(const std::string& source, const std::string& destination, const std::string& version,
+                      std::vector<std::string>& constats);
 // The version a Jet file converts to when the run names none: its own.
 std::string VersionJet(const std::string& chemin);
 

@@ -78,7 +78,9 @@ void FaitCopieModele(Journal& journal, const std::string& modele, const std::str
     return;
   }
   const std::string version = VersionJet(modele);
-  ConvertitBaseJet(modele, copie, version);
+  std::vector<std::string> constats;
+  ConvertitBaseJet(modele, copie, version, constats);
+  for (const auto& ligne : constats) journal.EcritureJournal(ligne);
   journal.EcritureJournal("Base modèle au format Jet " + version +
                           " convertie au format du moteur pour la copie des enregistrements.");
 }
@@ -137,6 +139,22 @@ bool EstFichierDeLaCopie(const std::string& chemin, const std::string& fichierCo
 // Whether the run about to start writes into the target itself or puts a file in its place.
 bool RunEcritLaCible(InterfaceFenetre& fenetre, const std::string& cible) {
   return fenetre.Coche(1) || fenetre.Coche(3) || fenetre.Coche(4) || moteur::EstFichierJet(cible);
+}
+
+// A database holding a trigger or a view another program planted is not run on: what it would do
+// is never run, but the run would fail half-way on it. "" when it holds none.
+std::string PremierObjetInconnu(const moteur::Database& base) {
+  try {
+    auto inconnus = base.ObjetsExecutables();
+    return inconnus.empty() ? std::string() : inconnus.front();
+  } catch (...) {
+    return {};
+  }
+}
+
+void RefuseObjetInconnu(Journal& journal, const std::string& quelle, const std::string& chemin, const std::string& objet) {
+  AfficheMessage("!#" + quelle + " invalide !@@Elle contient un objet inconnu du logiciel :@" + objet + ".@@Traitement annulé.");
+  NoteSaisieRefusee(journal, quelle, chemin, "objet inconnu du logiciel, qui pourrait modifier ses données : " + objet + ".");
 }
 
 std::string NomDe(const moteur::Database& base) {
@@ -272,6 +290,12 @@ bool Pilote::ControleSaisies() {
     NoteSaisieRefusee(journal_, "Base à analyser", cible, raison.empty() ? "elle ne s'ouvre pas." : raison);
     return false;
   }
+  if (std::string objet = PremierObjetInconnu(etat_.baseCourante); !objet.empty()) {
+    FermeBase(etat_.baseCourante);
+    LibereCible();
+    RefuseObjetInconnu(journal_, "Base à analyser", cible, objet);
+    return false;
+  }
   versionCible = VersionBase(etat_.baseCourante);
 
   if (copie) {
@@ -306,6 +330,11 @@ bool Pilote::ControleSaisies() {
     if (!source.EstOuverte()) {
       AfficheMessage("!#Base modèle invalide !");
       NoteSaisieRefusee(journal_, "Base modèle", modele, raison.empty() ? "elle ne s'ouvre pas." : raison);
+      return false;
+    }
+    if (std::string objet = PremierObjetInconnu(source); !objet.empty()) {
+      FermeBase(source);
+      RefuseObjetInconnu(journal_, "Base modèle", modele, objet);
       return false;
     }
     versionModele = VersionBase(source);
@@ -592,7 +621,8 @@ SuiteEtape Pilote::Deroule() {
       // copy, it would be played back into it at its first opening.
       for (const std::string& fichier : {fichierCopie, fichierCopie + "-journal"})
         if (EstFichier(fichier) && !SupprimeFichier(fichier))
-          throw std::system_error(std::make_error_code(std::errc::permission_denied), fichier);
+          throw moteur::ErreurMoteur(moteur::err::FichierUtilise,
+                                     "Accès refusé : le fichier '" + fichier + "' ne peut pas être supprimé.");
     });
     etape([&] { FaitCopieModele(journal_, fenetre_.Saisie(1), fichierCopie); });
     etape([&] {
@@ -718,6 +748,13 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
         // Another program holds the database longer than any wait: it is in use, not damaged.
         journal_.EcritureJournal(LigneEnUtilisation);
         GestionErreur(ContexteEnUtilisation, n, erreur.description);
+        e.echec = true;
+        return SuiteEtape::Fin;
+      }
+      if (EstAccesRefuse(n)) {
+        // Rights refused are no damage: the user is told which file, and where to look.
+        journal_.EcritureJournal("#ERR# Accès refusé : " + erreur.description);
+        GestionErreur(ContexteAccesRefuse(n, erreur.description), n, erreur.description);
         e.echec = true;
         return SuiteEtape::Fin;
       }

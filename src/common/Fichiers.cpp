@@ -47,9 +47,13 @@ void Interrompt(std::string_view etape, const std::string& chemin) {
     case ENOSPC:
     case EDQUOT:
     case EFBIG: throw moteur::ErreurMoteur(moteur::err::DisquePlein);
+    // Rights are not another process: the user must know which one to look at.
     case EACCES:
     case EPERM:
+      throw moteur::ErreurMoteur(moteur::err::FichierUtilise,
+                                 "Accès refusé au fichier '" + chemin + "' : les droits sur ce fichier ou sur son dossier ne le permettent pas.");
     case EROFS:
+      throw moteur::ErreurMoteur(moteur::err::FichierUtilise, "Accès refusé au fichier '" + chemin + "' : le disque est protégé en écriture.");
     case ETXTBSY:
     case EBUSY: throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {chemin});
     case ENOENT:
@@ -296,6 +300,16 @@ class VerrouRemplacement {
 };
 
 }  // namespace
+
+bool EstAccesRefuse(int numero) noexcept {
+  return numero == moteur::err::FichierUtilise || numero == moteur::err::AccesRefuse || numero == moteur::err::LectureSeule ||
+         numero == 3112;
+}
+
+std::string ContexteAccesRefuse(int numero, const std::string& description) {
+  return std::string(" (Accès refusé)") + (numero == moteur::err::FichierUtilise ? "@@" + description : std::string()) +
+         "@@Vérifiez les droits sur le fichier nommé et sur son dossier,@puis tentez une nouvelle réorganisation.";
+}
 
 bool EstErreurEspaceDisque(int numero) noexcept {
   switch (numero) {
@@ -678,7 +692,8 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
   }
   mode_t droits;
   struct stat etat {};
-  if (::stat(cible.c_str(), &etat) == 0) {
+  const bool existe = ::stat(cible.c_str(), &etat) == 0;
+  if (existe) {
     droits = etat.st_mode & 07777;
   } else {
     mode_t masque = ::umask(0);
@@ -693,6 +708,9 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
   VerrouTemporaire verrouTemporaire(temporaire);
   try {
     Interrompt("copie", temporaire);
+    // Another user's file stays his when this process may give it to him, or at least his group's.
+    if (existe && ::fchown(sortie.get(), etat.st_uid, etat.st_gid) != 0)
+      (void)!::fchown(sortie.get(), static_cast<uid_t>(-1), etat.st_gid);
     ::fchmod(sortie.get(), droits);  // mkostemp gives 0600; failing that, the owner keeps access
     {
       Descripteur entree(Ouvre(source, O_RDONLY));

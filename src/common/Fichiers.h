@@ -30,6 +30,13 @@ std::string TexteErreurSysteme(int code);
 // read-only file system. False for a missing file.
 bool EstEnLectureSeule(const std::string& chemin) noexcept;
 
+// The numbers that mean the rights refused the access (70, the engine's 3027, 3051 and 3112), not
+// that a file is damaged.
+bool EstAccesRefuse(int numero) noexcept;
+// The context the error handler shows for such a refusal: what to check, and the file, which the
+// fixed explanation of 70 does not name.
+std::string ContexteAccesRefuse(int numero, const std::string& description);
+
 // How long a consistent copy waits for another process to finish writing before giving up (70).
 inline constexpr int DelaiVerrouCopieMs = 300;
 

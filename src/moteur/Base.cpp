@@ -113,7 +113,9 @@ std::string DefautsManquants(const DefTable& cible, const std::vector<std::strin
     bool present = std::any_of(colonnes.begin(), colonnes.end(), [&](const std::string& n) { return MemeNom(n, c.nom); });
     if (present) continue;
     liste += ", " + CiteIdent(c.nom);
-    valeurs += ", " + LitteralPourSql(conversion::EvalueDefaut(c.defaut, c.type));
+    // GenGUID() gives every record its own GUID, however many the statement inserts.
+    valeurs += ", " + (conversion::EstGenerationGuid(c.defaut) ? std::string("utireorg_genguid()")
+                                                              : LitteralPourSql(conversion::EvalueDefaut(c.defaut, c.type)));
   }
   return valeurs;
 }
@@ -179,8 +181,14 @@ std::string ConstruitInsertion(BaseEtat& base, const dialecte::Instruction& ins,
     // A Jet file is only ever read: writing into one is refused as for any read-only database.
     if (EstFichierJet(*ins.baseExterne)) throw ErreurMoteur(err::LectureSeule, {*ins.baseExterne});
     externe = OuvreEtat(*ins.baseExterne, false, false);  // checks the file is a database of this engine
+    // Its triggers run as part of the statement: a file holding one the engine did not write is not written.
+    for (const auto& o : externe->objetsInconnus)
+      if (o.genre == "déclencheur")
+        throw ErreurMoteur(err::BaseEndommagee, "La base de données '" + *ins.baseExterne + "' contient un objet inconnu du logiciel (" +
+                                                    o.Description() + ") : elle n'est pas modifiée.");
     cible = externe->cat.Table(ins.tableCible);
     if (!cible) throw TableInconnue(ins.tableCible);
+    base.declencheursAttaches = externe->declencheursSurs;
     auto [nom, deja] = NomAttache(base.db, *ins.baseExterne);
     if (!deja) {
       sql::Requete r(base.db, "ATTACH DATABASE ? AS " + CiteIdent(nom), sql::Operation::Ecriture);
@@ -242,6 +250,12 @@ std::string AvecOuIgnore(const std::string& texte) {
   return texte;
 }
 
+// The rules of a file attached for one statement may run during that statement only.
+struct PermisExterne {
+  BaseEtat& base;
+  ~PermisExterne() { base.declencheursAttaches.clear(); }
+};
+
 struct DrapeauIgnore {
   BaseEtat& base;
   DrapeauIgnore(BaseEtat& b, bool actif) : base(b) { base.ignoreRegles = actif; }
@@ -263,6 +277,7 @@ void Database::Execute(std::string_view instruction, int options) {
     if (t && t->Systeme()) throw ErreurMoteur(err::LectureSeule, {t->nom});
   }
   Attache attache{base.db};
+  PermisExterne permis{base};
   std::string texte;
   switch (ins.genre) {
     case dialecte::Genre::Insert: texte = ConstruitInsertion(base, ins, ignore, attache); break;
@@ -283,8 +298,33 @@ void Database::Execute(std::string_view instruction, int options) {
   base.recordsAffected = sqlite3_changes64(base.db);
 }
 
+std::vector<std::string> Database::ObjetsInconnus() const {
+  e_->VerifieOuverte();
+  std::vector<std::string> descriptions;
+  for (const auto& o : e_->objetsInconnus) descriptions.push_back(o.Description());
+  return descriptions;
+}
+
+std::vector<std::string> Database::ObjetsExecutables() const {
+  e_->VerifieOuverte();
+  std::vector<std::string> descriptions;
+  for (const auto& o : e_->objetsInconnus)
+    if (o.genre == "déclencheur" || o.genre == "vue") descriptions.push_back(o.Description());
+  return descriptions;
+}
+
 std::vector<std::string> Database::VerifieIntegrite() const {
   e_->VerifieOuverte();
+  std::vector<std::string> problemes;
+  for (const auto& o : e_->objetsInconnus)
+    if (!o.EstTable()) problemes.push_back("Objet inconnu du logiciel, qui ne sera jamais exécuté : " + o.Description() + ".");
+  auto fichier = IntegriteFichier(*e_);
+  problemes.insert(problemes.end(), fichier.begin(), fichier.end());
+  return problemes;
+}
+
+std::vector<std::string> IntegriteFichier(BaseEtat& base) {
+  const auto& e_ = &base;
   std::vector<std::string> problemes;
   try {
     veille::Interruptible interruptible;
@@ -331,7 +371,7 @@ void EcritSansControle(Database& base, std::string_view table, const std::vector
     marques += marques.empty() ? "?" : ", ?";
   }
   sql::PointDeReprise pr(e.db);
-  for (const char* suffixe : {"_ins", "_maj"})
+  for (const char* suffixe : {"_ins", "_maj", "_oui", "_ouim"})
     sql::Execute(e.db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(t->id) + suffixe));
   std::string texte = colonnes.empty() ? "INSERT INTO " + CiteIdent(t->nom) + " DEFAULT VALUES"
                                        : "INSERT INTO " + CiteIdent(t->nom) + " (" + colonnes + ") VALUES (" + marques + ")";

@@ -1,11 +1,20 @@
 // The catalog: tables "MSys…" that describe tables, fields, indexes, relations and properties.
 // Each change runs inside a savepoint and reaches memory only once the file holds it.
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include "moteur/Interne.h"
 #include "moteur/Noms.h"
 
 namespace moteur {
+
+std::string ObjetInconnu::Description() const {
+  std::string texte = genre + " « " + nom + " »";
+  if (modifie) texte += " modifié";
+  if (!table.empty()) texte += " (table " + table + ")";
+  return texte;
+}
 
 namespace {
 
@@ -152,9 +161,8 @@ void InsereIndex(sqlite3* db, long long tableId, DefIndex& index) {
 }
 
 void SupprimeDeclencheursTable(sqlite3* db, long long id) {
-  sql::Execute(db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(id) + "_ins") +
-                       "; DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(id) + "_maj"),
-               Operation::Structure);
+  for (const char* suffixe : {"_ins", "_maj", "_oui", "_ouim"})
+    sql::Execute(db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(id) + suffixe), Operation::Structure);
 }
 
 void SupprimeDeclencheursRelation(sqlite3* db, long long id) {
@@ -162,13 +170,20 @@ void SupprimeDeclencheursRelation(sqlite3* db, long long id) {
     sql::Execute(db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRel_" + std::to_string(id) + suffixe), Operation::Structure);
 }
 
-void CreeDeclencheurs(sqlite3* db, const std::vector<std::string>& textes) {
-  for (const auto& t : textes) sql::Execute(db, t, Operation::Structure);
+// The triggers the engine writes are the only ones it lets run.
+void CreeDeclencheurs(BaseEtat& base, const std::vector<std::string>& textes) {
+  for (const auto& t : textes) {
+    sql::Execute(base.db, t, Operation::Structure);
+    constexpr std::string_view debut = "CREATE TRIGGER \"";
+    std::string_view nom(t);
+    nom.remove_prefix(debut.size());
+    base.declencheursSurs.insert(std::string(nom.substr(0, nom.find('"'))));
+  }
 }
 
 void RegenereTable(BaseEtat& base, const DefTable& table) {
   SupprimeDeclencheursTable(base.db, table.id);
-  CreeDeclencheurs(base.db, regles::Declencheurs(table, base.cat));
+  CreeDeclencheurs(base, regles::Declencheurs(table, base.cat));
 }
 
 bool Concerne(const DefRelation& r, std::string_view table) { return MemeNom(r.table, table) || MemeNom(r.tableEtrangere, table); }
@@ -177,7 +192,7 @@ void RegenereRelations(BaseEtat& base, std::string_view table) {
   for (const auto& r : base.cat.relations) {
     if (!Concerne(*r, table)) continue;
     SupprimeDeclencheursRelation(base.db, r->id);
-    CreeDeclencheurs(base.db, regles::DeclencheursRelation(*r, base.cat));
+    CreeDeclencheurs(base, regles::DeclencheursRelation(*r, base.cat));
   }
 }
 
@@ -304,74 +319,239 @@ bool EstCatalogue(sqlite3* db) {
   return tables.Pas() && tables.Entier(0) == 6;
 }
 
-void Charge(BaseEtat& base) {
+namespace {
+
+// Catalog values checked as they are read: one out of its range is damage, never obeyed; or,
+// when corrections are asked for, it is put back in range and told.
+class Controle {
+ public:
+  Controle(const BaseEtat& base, std::vector<std::string>* corrections) : chemin_(base.chemin), corrections_(corrections) {}
+  bool Corrige() const { return corrections_ != nullptr; }
+
+  // An integer column of the current row, within [min, max].
+  long long Entier(const Requete& r, int i, long long min, long long max, const std::string& quoi,
+                   const std::function<long long()>& remplacement) {
+    if (r.TypeColonne(i) == SQLITE_INTEGER && r.Entier(i) >= min && r.Entier(i) <= max) return r.Entier(i);
+    std::string lue = r.TypeColonne(i) == SQLITE_NULL ? "Null" : r.Texte(i);
+    long long v = Refuse(quoi, lue, remplacement);
+    return v;
+  }
+
+  template <class T>
+  T Refuse(const std::string& quoi, const std::string& lue, const std::function<T()>& remplacement) {
+    if (!corrections_)
+      throw ErreurMoteur(err::BaseEndommagee, "La base de données '" + chemin_ + "' est endommagée : son catalogue donne à " + quoi +
+                                                  " la valeur " + lue + ", hors des limites.");
+    T v = remplacement();
+    Note(quoi + " valait " + lue + ", hors des limites");
+    return v;
+  }
+
+  void Note(const std::string& texte) { corrections_->push_back("#ALERT# Catalogue endommagé : " + texte + " ; corrigé."); }
+
+ private:
+  std::string chemin_;
+  std::vector<std::string>* corrections_;
+};
+
+constexpr long long AttributsChampConnus = dbFixedField | dbVariableField | dbAutoIncrField | dbUpdatableField;
+constexpr long long AttributsRelationConnus = dbRelationUnique | dbRelationDontEnforce | dbRelationUpdateCascade | dbRelationDeleteCascade;
+
+// The type SQLite was told for a column, when the catalog's cannot be believed.
+int TypeDeLaColonne(sqlite3* db, const std::string& table, const std::string& colonne) {
+  Requete r(db, "SELECT type FROM pragma_table_info(?) WHERE name = ?");
+  r.Lie(1, std::string_view(table)).Lie(2, std::string_view(colonne));
+  std::string t = r.Pas() ? PlieNom(r.Texte(0)) : std::string();
+  if (t == "integer") return dbLong;
+  if (t == "real") return dbDouble;
+  if (t == "blob") return dbLongBinary;
+  return dbMemo;
+}
+
+void ChargeTables(BaseEtat& base, Catalogue& cat, Controle& controle) {
+  Requete r(base.db, "SELECT Id, Name, Attributes FROM MSysTables ORDER BY Id");
+  while (r.Pas()) {
+    auto t = std::make_unique<DefTable>();
+    t->id = r.Entier(0);
+    t->nom = r.Texte(1);
+    t->attributs = controle.Entier(r, 2, 0, 0xFFFFFFFFLL, "l'attribut de la table '" + t->nom + "'", [] { return 0LL; });
+    cat.tables.push_back(std::move(t));
+  }
+}
+
+void ChargeChamps(BaseEtat& base, Catalogue& cat, Controle& controle) {
+  Requete r(base.db,
+            "SELECT Id, TableId, Name, Type, Size, Attributes, DefaultValue, Required, AllowZeroLength, OrdinalPosition "
+            "FROM MSysColumns ORDER BY TableId, OrdinalPosition, Id");
+  while (r.Pas()) {
+    DefTable* t = cat.TableParId(r.Entier(1));
+    if (!t) continue;
+    DefChamp c;
+    c.id = r.Entier(0);
+    c.nom = r.Texte(2);
+    const std::string nom = "du champ '" + t->nom + "." + c.nom + "'";
+    c.type = static_cast<int>(controle.Entier(r, 3, dbBoolean, dbGUID, "le type " + nom, [&] {
+      return static_cast<long long>(TypeDeLaColonne(base.db, t->nom, c.nom));
+    }));
+    if (!TypeChampValide(c.type)) c.type = static_cast<int>(controle.Refuse<long long>("le type " + nom, r.Texte(3), [&] {
+      return static_cast<long long>(TypeDeLaColonne(base.db, t->nom, c.nom));
+    }));
+    const bool taillee = c.type == dbText || c.type == dbBinary;
+    c.taille = static_cast<int>(controle.Entier(r, 4, taillee ? 1 : 0, TailleTexteMax, "la taille " + nom, [&] {
+      return static_cast<long long>(taillee ? TailleTexteMax : TailleFixe(c.type));
+    }));
+    c.attributs = controle.Entier(r, 5, 0, 0xFFFF, "les attributs " + nom, [&] {
+      return r.TypeColonne(5) == SQLITE_INTEGER ? r.Entier(5) & AttributsChampConnus : 0LL;
+    });
+    if ((c.attributs & dbAutoIncrField) && c.type != dbLong)
+      c.attributs = controle.Refuse<long long>("les attributs " + nom, std::to_string(c.attributs) + " (compteur d'un champ qui n'est pas un Entier long)",
+                                               [&] { return c.attributs & ~dbAutoIncrField; });
+    c.defaut = r.Texte(6);
+    if (!c.defaut.empty() && !conversion::DefautValide(c.defaut))
+      c.defaut = controle.Refuse<std::string>("la valeur par défaut " + nom, "« " + c.defaut + " »", [] { return std::string(); });
+    c.requis = controle.Entier(r, 7, 0, 1, "la propriété Required " + nom, [&] { return static_cast<long long>(r.Entier(7) != 0); }) != 0;
+    c.zeroLongueur =
+        controle.Entier(r, 8, 0, 1, "la propriété AllowZeroLength " + nom, [&] { return static_cast<long long>(r.Entier(8) != 0); }) != 0;
+    c.ordinal = static_cast<int>(controle.Entier(r, 9, -32768, 32767, "la position " + nom,
+                                                 [&] { return static_cast<long long>(t->champs.size()); }));
+    t->champs.push_back(std::move(c));
+  }
+}
+
+void ChargeIndex(BaseEtat& base, Catalogue& cat, Controle& controle) {
+  Requete r(base.db, "SELECT Id, TableId, Name, Fields, IsUnique, IsPrimary, IgnoreNulls FROM MSysIndexes ORDER BY Id");
+  while (r.Pas()) {
+    DefTable* t = cat.TableParId(r.Entier(1));
+    if (!t) continue;
+    DefIndex x{r.Entier(0), r.Texte(2), r.Texte(3), false, false, false};
+    const std::string nom = " de l'index '" + t->nom + "." + x.nom + "'";
+    auto drapeau = [&](int i, const char* quoi) {
+      return controle.Entier(r, i, 0, 1, std::string(quoi) + nom, [&] { return static_cast<long long>(r.Entier(i) != 0); }) != 0;
+    };
+    x.unique = drapeau(4, "la propriété Unique");
+    x.primaire = drapeau(5, "la propriété Primary");
+    x.ignoreNulls = drapeau(6, "la propriété IgnoreNulls");
+    try {
+      if (NormaliseChampsIndex(*t, x.champs).empty()) throw ErreurMoteur(err::ElementIntrouvable);
+    } catch (const ErreurMoteur&) {
+      // The index names fields its table does not have: it is left out.
+      if (!controle.Corrige()) controle.Refuse<long long>("la liste des champs" + nom, "« " + x.champs + " »", [] { return 0LL; });
+      controle.Note("l'index '" + t->nom + "." + x.nom + "' nomme des champs que sa table n'a pas (« " + x.champs + " »), il est écarté");
+      continue;
+    }
+    t->index.push_back(std::move(x));
+  }
+}
+
+void ChargeRelations(BaseEtat& base, Catalogue& cat, Controle& controle) {
+  Requete r(base.db, "SELECT Id, Name, TableName, ForeignTableName, Attributes FROM MSysRelationships ORDER BY Id");
+  while (r.Pas()) {
+    auto rel = std::make_unique<DefRelation>();
+    rel->id = r.Entier(0);
+    rel->nom = r.Texte(1);
+    rel->table = r.Texte(2);
+    rel->tableEtrangere = r.Texte(3);
+    rel->attributs = controle.Entier(r, 4, 0, 0xFFFFFFFFLL, "les attributs de la relation '" + rel->nom + "'", [&] {
+      return r.TypeColonne(4) == SQLITE_INTEGER ? r.Entier(4) & AttributsRelationConnus : 0LL;
+    });
+    cat.relations.push_back(std::move(rel));
+  }
+  Requete f(base.db, "SELECT RelationId, Name, ForeignName FROM MSysRelationshipFields ORDER BY RelationId, Position");
+  while (f.Pas())
+    if (DefRelation* rel = cat.RelationParId(f.Entier(0))) rel->champs.emplace_back(f.Texte(1), f.Texte(2));
+}
+
+void ChargeProprietes(BaseEtat& base, Controle& controle) {
+  Requete r(base.db, "SELECT OwnerKind, OwnerId, Name, Type, Value FROM MSysProperties ORDER BY rowid");
+  while (r.Pas()) {
+    const std::string nom = " de la propriété '" + r.Texte(2) + "'";
+    long long genre = controle.Entier(r, 0, 0, 2, "le genre de propriétaire" + nom, [] { return -1LL; });
+    long long type = controle.Entier(r, 3, dbBoolean, dbMemo, "le type" + nom, [] { return -1LL; });
+    if (genre < 0 || type < 0) continue;  // a property that cannot be placed or read is left out
+    DefPropriete p{r.Texte(2), static_cast<int>(type), LitValeurPropriete(r.Brute(4), static_cast<int>(type))};
+    if (auto* liste = ProprietesDe(base, static_cast<Proprietaire>(genre), r.Entier(1), 0)) liste->push_back(std::move(p));
+  }
+}
+
+std::string NomDeclencheurDe(std::string_view texte) {
+  constexpr std::string_view debut = "CREATE TRIGGER \"";
+  if (texte.substr(0, debut.size()) != debut) return {};
+  texte.remove_prefix(debut.size());
+  return std::string(texte.substr(0, texte.find('"')));
+}
+
+// What the file holds beside what the catalog makes: the catalog's own tables and indexes, each
+// table with its SQLite indexes, and the rules, whose text must be exactly the one generated.
+void Inventorie(BaseEtat& base) {
+  std::map<std::string, std::string> regles;
+  for (const auto& t : base.cat.tables) {
+    if (t->id <= 0) continue;
+    for (auto& texte : regles::Declencheurs(*t, base.cat)) regles[NomDeclencheurDe(texte)] = std::move(texte);
+  }
+  for (const auto& r : base.cat.relations)
+    for (auto& texte : regles::DeclencheursRelation(*r, base.cat)) regles[NomDeclencheurDe(texte)] = std::move(texte);
+  std::set<std::string> tables{"msystables", "msyscolumns", "msysindexes", "msysrelationships", "msysrelationshipfields",
+                               "msysproperties", "sqlite_sequence", "sqlite_stat1", "sqlite_stat4"};
+  std::set<std::string> index{"MSysColumnsTable", "MSysIndexesTable", "MSysPropertiesOwner"};
+  for (const auto& t : base.cat.tables) {
+    if (t->id <= 0) continue;
+    tables.insert(PlieNom(t->nom));
+    for (const auto& x : t->index) index.insert("MSysIdx_" + std::to_string(x.id));
+  }
+  std::vector<ObjetInconnu> inconnus;
+  std::set<std::string> surs;
+  Requete r(base.db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY rowid", Operation::Ouverture);
+  while (r.Pas()) {
+    std::string type = r.Texte(0), nom = r.Texte(1), table = r.Texte(2);
+    if (type == "table" && !tables.count(PlieNom(nom))) inconnus.push_back({"table", nom, {}});
+    // An index of another program's table goes with it; one on a table of the engine may refuse its writes.
+    if (type == "index" && nom.rfind("sqlite_autoindex_", 0) != 0 && !index.count(nom) && tables.count(PlieNom(table)))
+      inconnus.push_back({"index", nom, table});
+    if (type == "view") inconnus.push_back({"vue", nom, {}});
+    if (type != "trigger") continue;
+    auto attendue = regles.find(nom);
+    if (attendue == regles.end()) inconnus.push_back({"déclencheur", nom, table});
+    else if (attendue->second != r.Texte(3)) inconnus.push_back({"déclencheur", nom, table, true});
+    else surs.insert(nom);
+  }
+  const std::vector<std::string> ordre{"table", "index", "vue", "déclencheur"};
+  std::stable_sort(inconnus.begin(), inconnus.end(), [&](const ObjetInconnu& a, const ObjetInconnu& b) {
+    return std::find(ordre.begin(), ordre.end(), a.genre) < std::find(ordre.begin(), ordre.end(), b.genre);
+  });
+  base.objetsInconnus = std::move(inconnus);
+  base.declencheursSurs = std::move(surs);
+}
+
+}  // namespace
+
+void Charge(BaseEtat& base, std::vector<std::string>* corrections) {
   Catalogue cat;
   base.cat = Catalogue();
-  {
-    Requete r(base.db, "SELECT Id, Name, Attributes FROM MSysTables ORDER BY Id");
-    while (r.Pas()) {
-      auto t = std::make_unique<DefTable>();
-      t->id = r.Entier(0);
-      t->nom = r.Texte(1);
-      t->attributs = r.Entier(2);
-      cat.tables.push_back(std::move(t));
-    }
-  }
-  {
-    Requete r(base.db,
-              "SELECT Id, TableId, Name, Type, Size, Attributes, DefaultValue, Required, AllowZeroLength, OrdinalPosition "
-              "FROM MSysColumns ORDER BY TableId, OrdinalPosition, Id");
-    while (r.Pas()) {
-      DefTable* t = cat.TableParId(r.Entier(1));
-      if (!t) continue;
-      DefChamp c;
-      c.id = r.Entier(0);
-      c.nom = r.Texte(2);
-      c.type = static_cast<int>(r.Entier(3));
-      c.taille = static_cast<int>(r.Entier(4));
-      c.attributs = r.Entier(5);
-      c.defaut = r.Texte(6);
-      c.requis = r.Entier(7) != 0;
-      c.zeroLongueur = r.Entier(8) != 0;
-      c.ordinal = static_cast<int>(r.Entier(9));
-      t->champs.push_back(std::move(c));
-    }
-  }
-  {
-    Requete r(base.db, "SELECT Id, TableId, Name, Fields, IsUnique, IsPrimary, IgnoreNulls FROM MSysIndexes ORDER BY Id");
-    while (r.Pas()) {
-      DefTable* t = cat.TableParId(r.Entier(1));
-      if (!t) continue;
-      t->index.push_back({r.Entier(0), r.Texte(2), r.Texte(3), r.Entier(4) != 0, r.Entier(5) != 0, r.Entier(6) != 0});
-    }
-  }
-  {
-    Requete r(base.db, "SELECT Id, Name, TableName, ForeignTableName, Attributes FROM MSysRelationships ORDER BY Id");
-    while (r.Pas()) {
-      auto rel = std::make_unique<DefRelation>();
-      rel->id = r.Entier(0);
-      rel->nom = r.Texte(1);
-      rel->table = r.Texte(2);
-      rel->tableEtrangere = r.Texte(3);
-      rel->attributs = r.Entier(4);
-      cat.relations.push_back(std::move(rel));
-    }
-    Requete f(base.db, "SELECT RelationId, Name, ForeignName FROM MSysRelationshipFields ORDER BY RelationId, Position");
-    while (f.Pas())
-      if (DefRelation* rel = cat.RelationParId(f.Entier(0))) rel->champs.emplace_back(f.Texte(1), f.Texte(2));
-  }
+  Controle controle(base, corrections);
+  ChargeTables(base, cat, controle);
+  ChargeChamps(base, cat, controle);
+  ChargeIndex(base, cat, controle);
+  ChargeRelations(base, cat, controle);
   base.cat = std::move(cat);
-  {
-    Requete r(base.db, "SELECT OwnerKind, OwnerId, Name, Type, Value FROM MSysProperties ORDER BY rowid");
-    while (r.Pas()) {
-      auto genre = static_cast<Proprietaire>(r.Entier(0));
-      int type = static_cast<int>(r.Entier(3));
-      DefPropriete p{r.Texte(2), type, LitValeurPropriete(r.Brute(4), type)};
-      if (auto* liste = ProprietesDe(base, genre, r.Entier(1), 0)) liste->push_back(std::move(p));
-    }
-  }
+  ChargeProprietes(base, controle);
   ChargeTablesSysteme(base);
   base.cat.Trie();
+  Inventorie(base);
+}
+
+void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats) {
+  std::vector<ObjetInconnu> gardes;
+  for (const auto& o : base.objetsInconnus) {
+    if (o.EstTable()) {
+      gardes.push_back(o);
+      continue;
+    }
+    // A rule altered under its own name is written again by the caller, from the catalog.
+    const char* genre = o.genre == "table" ? "TABLE" : o.genre == "index" ? "INDEX" : o.genre == "vue" ? "VIEW" : "TRIGGER";
+    sql::Execute(base.db, std::string("DROP ") + genre + " IF EXISTS " + CiteIdent(o.nom), Operation::Structure);
+    constats.push_back("#ALERT# Objet inconnu du logiciel supprimé : " + o.Description() + ".");
+  }
+  base.objetsInconnus = std::move(gardes);
 }
 
 std::vector<DefPropriete>* ProprietesDe(BaseEtat& base, Proprietaire genre, long long id, long long tableId) {
@@ -454,7 +634,7 @@ DefTable& AjouteTable(BaseEtat& base, DefTable def) {
     CreeIndexSqlite(base.db, def, index);
   }
   for (const auto& p : def.proprietes) InserePropriete(base.db, Proprietaire::Table, def.id, p);
-  CreeDeclencheurs(base.db, regles::Declencheurs(def, base.cat));
+  CreeDeclencheurs(base, regles::Declencheurs(def, base.cat));
   pr.Valide();
 
   base.cat.tables.push_back(std::make_unique<DefTable>(std::move(def)));
@@ -608,7 +788,7 @@ void SupprimeChamp(BaseEtat& base, long long tableId, std::string_view nom) {
   sql::Execute(base.db, "ALTER TABLE " + CiteIdent(t.nom) + " DROP COLUMN " + CiteIdent(c->nom), Operation::Structure);
   ExecuteLie(base.db, "DELETE FROM MSysProperties WHERE OwnerKind = 2 AND OwnerId = ?", {Valeur(c->id)});
   ExecuteLie(base.db, "DELETE FROM MSysColumns WHERE Id = ?", {Valeur(c->id)});
-  CreeDeclencheurs(base.db, regles::Declencheurs(apres, base.cat));
+  CreeDeclencheurs(base, regles::Declencheurs(apres, base.cat));
   pr.Valide();
   t = std::move(apres);
 }
@@ -715,7 +895,7 @@ void AjouteRelation(BaseEtat& base, DefRelation r) {
   for (const auto& [nom, etranger] : r.champs)
     ExecuteLie(base.db, "INSERT INTO MSysRelationshipFields(RelationId, Position, Name, ForeignName) VALUES (?,?,?,?)",
                {Valeur(r.id), Valeur(position++), Valeur(nom), Valeur(etranger)});
-  CreeDeclencheurs(base.db, regles::DeclencheursRelation(r, base.cat));
+  CreeDeclencheurs(base, regles::DeclencheursRelation(r, base.cat));
   pr.Valide();
   base.cat.relations.push_back(std::make_unique<DefRelation>(std::move(r)));
 }

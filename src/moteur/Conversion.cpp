@@ -1,4 +1,8 @@
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <random>
 #include <ctime>
 #include <limits>
 
@@ -7,7 +11,7 @@
 
 namespace moteur {
 
-bool TypeChampValide(int type) { return type >= dbBoolean && type <= dbMemo; }
+bool TypeChampValide(int type) { return (type >= dbBoolean && type <= dbMemo) || type == dbGUID; }
 
 int TailleFixe(int type) {
   switch (type) {
@@ -21,6 +25,7 @@ int TailleFixe(int type) {
     case dbDate: return 8;
     case dbText: return 0;
     case dbBinary: return 255;
+    case dbGUID: return 16;
     default: return 0;  // Memo and Long Binary grow as needed
   }
 }
@@ -50,6 +55,21 @@ DateHeure Maintenant(bool avecHeure) {
   return d;
 }
 
+// A GUID in its text form, upper case between braces; empty when the text is none.
+std::string GuidCanonique(std::string_view texte) {
+  if (texte.size() == 38 && texte.front() == '{' && texte.back() == '}') texte = texte.substr(1, 36);
+  if (texte.size() != 36) return {};
+  std::string guid = "{";
+  for (std::size_t i = 0; i < texte.size(); ++i) {
+    char c = texte[i];
+    const bool tiret = i == 8 || i == 13 || i == 18 || i == 23;
+    if (tiret != (c == '-')) return {};
+    if (!tiret && !std::isxdigit(static_cast<unsigned char>(c))) return {};
+    guid += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return guid + "}";
+}
+
 std::string_view Nettoie(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -69,6 +89,7 @@ std::optional<Valeur> LitExpression(std::string_view expression) {
   if (plie == "true" || plie == "vrai" || plie == "oui" || plie == "yes") return Valeur(true);
   if (plie == "false" || plie == "faux" || plie == "non" || plie == "no") return Valeur(false);
   if (plie == "date()") return Valeur(Maintenant(false));
+  if (plie == "genguid()") return Valeur(NouveauGuid());
   if (plie == "now()" || plie == "maintenant()") return Valeur(Maintenant(true));
   if (plie == "time()") {
     DateHeure d = Maintenant(true);
@@ -144,6 +165,11 @@ Valeur VersStockage(const Valeur& v, int type) {
     case dbDate: return Valeur::DateIso(v.EnDate().Iso());
     case dbBinary:
     case dbLongBinary: return v.genre() == Valeur::Genre::Binaire ? v : Valeur::Binaire(v.EnTexte());
+    case dbGUID: {
+      std::string guid = v.genre() == Valeur::Genre::Binaire ? GuidDepuisOctets(v.texte()) : GuidCanonique(v.EnTexte());
+      if (guid.empty()) throw ErreurMoteur(err::ConversionImpossible);
+      return Valeur(guid);
+    }
     default:
       if (v.genre() == Valeur::Genre::Binaire) throw ErreurMoteur(err::ConversionImpossible);
       return Valeur(v.EnTexte());
@@ -152,7 +178,8 @@ Valeur VersStockage(const Valeur& v, int type) {
 
 Valeur DepuisStockage(const Valeur& brute, int type) {
   using G = Valeur::Genre;
-  if (brute.EstNulOuVide()) return Valeur::Nul();
+  // A Yes/No field never holds Null: one a damaged or older file left there reads No.
+  if (brute.EstNulOuVide()) return type == dbBoolean ? Valeur(false) : Valeur::Nul();
   G g = brute.genre();
   auto illisible = [] { return ErreurMoteur(err::FormatNonReconnu); };
   switch (type) {
@@ -192,13 +219,47 @@ Valeur DepuisStockage(const Valeur& brute, int type) {
     case dbMemo:
       if (g == G::Binaire) throw illisible();
       return g == G::Texte ? brute : Valeur(brute.EnTexte());
+    case dbGUID:
+      if (g != G::Texte || GuidCanonique(brute.texte()) != brute.texte()) throw illisible();
+      return brute;
     default: return brute;
   }
 }
 
+std::string NouveauGuid() {
+  static std::mt19937_64 alea{std::random_device{}()};
+  static std::mutex verrou;
+  std::uint64_t a, b;
+  {
+    std::lock_guard<std::mutex> garde(verrou);
+    a = alea();
+    b = alea();
+  }
+  a = (a & ~0xF000ULL) | 0x4000ULL;                    // version 4: random
+  b = (b & ~(0xC0ULL << 56)) | (0x80ULL << 56);        // variant 1
+  char texte[40];
+  std::snprintf(texte, sizeof texte, "{%08llX-%04llX-%04llX-%04llX-%012llX}", static_cast<unsigned long long>(a >> 32),
+                static_cast<unsigned long long>((a >> 16) & 0xFFFF), static_cast<unsigned long long>(a & 0xFFFF),
+                static_cast<unsigned long long>(b >> 48), static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFULL));
+  return texte;
+}
+
+std::string GuidDepuisOctets(std::string_view o) {
+  if (o.size() != 16) return {};
+  auto u = reinterpret_cast<const unsigned char*>(o.data());
+  char texte[40];
+  // The first three groups are stored least significant byte first.
+  std::snprintf(texte, sizeof texte, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", u[3], u[2], u[1],
+                u[0], u[5], u[4], u[7], u[6], u[8], u[9], u[10], u[11], u[12], u[13], u[14], u[15]);
+  return texte;
+}
+
+bool EstGenerationGuid(std::string_view expression) { return PlieNom(Nettoie(expression)) == "genguid()"; }
+
 Valeur EvalueDefaut(std::string_view expression, int type) {
   auto v = LitExpression(expression);
-  if (!v || v->EstNul()) return Valeur::Nul();
+  // A Yes/No field without a default starts at No, never Null.
+  if (!v || v->EstNul()) return type == dbBoolean ? VersStockage(Valeur(false), type) : Valeur::Nul();
   try {
     return VersStockage(*v, type);
   } catch (const ErreurMoteur&) {

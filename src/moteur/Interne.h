@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,6 +45,8 @@ namespace sql {
 enum class Operation { Lecture, Ecriture, Structure, Ouverture };
 
 [[noreturn]] void Leve(sqlite3* db, int rc, Operation op, std::string_view objet = {});
+// What the authorizer last refused to run, for the error the refusal then gives.
+void NoteRefus(const std::string& chemin, const std::string& objet);
 // Number an SQLite failure maps to (without throwing).
 ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet = {});
 
@@ -175,6 +178,16 @@ struct Catalogue {
   std::string Canonique(const std::string& nom) const;
 };
 
+// Something the file holds that the engine did not make.
+struct ObjetInconnu {
+  std::string genre;  // "table", "index", "vue" or "déclencheur"
+  std::string nom, table;
+  bool modifie = false;  // a trigger under the name of one of the engine's rules, with another text
+  std::string Description() const;
+  // A table of another program's runs nothing and may hold its data: it is left as it is.
+  bool EstTable() const { return genre == "table"; }
+};
+
 // Kinds of owner of a stored property.
 enum class Proprietaire { Base = 0, Table = 1, Champ = 2 };
 
@@ -189,6 +202,10 @@ struct BaseEtat : std::enable_shared_from_this<BaseEtat> {
   bool ignoreRegles = false;  // rows breaking a rule are skipped instead of failing the statement
   long long compteurTemp = 0;
   int verrou = -1;  // lock held on the Jet file this database was read from, while opened exclusively
+  std::vector<ObjetInconnu> objetsInconnus;  // what the file holds that the engine did not make
+  std::vector<std::string> pertes;  // what the reading of a damaged Jet file left out, as journal lines
+  std::set<std::string> declencheursSurs;   // triggers as the engine wrote them: the only ones allowed to run
+  std::set<std::string> declencheursAttaches;  // those of a checked file attached for the statement being run
 
   ~BaseEtat();
   void VerifieOuverte() const;
@@ -203,7 +220,11 @@ struct BaseEtat : std::enable_shared_from_this<BaseEtat> {
 namespace catalogue {
 void Cree(sqlite3* db, const std::string& version);
 bool EstCatalogue(sqlite3* db);
-void Charge(BaseEtat& base);
+// Reads the catalog; a value out of its range is damage (3049). With `corrections`, such a value
+// is put back in range instead, and each correction is written there as a journal line.
+void Charge(BaseEtat& base, std::vector<std::string>* corrections = nullptr);
+// Drops what the file holds that the engine did not make, one journal line each.
+void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats);
 DefTable& AjouteTable(BaseEtat& base, DefTable def);
 void SupprimeTable(BaseEtat& base, std::string_view nom);
 void RenommeTable(BaseEtat& base, long long id, std::string_view nouveau);
@@ -240,6 +261,11 @@ Valeur DepuisStockage(const Valeur& brute, int type);
 // The default expression of a field evaluated now (Null when it has none).
 Valeur EvalueDefaut(std::string_view expression, int type);
 bool DefautValide(std::string_view expression);
+// A new GUID in its text form; a GUID's 16 stored bytes in it (empty unless 16 bytes).
+std::string NouveauGuid();
+std::string GuidDepuisOctets(std::string_view octets);
+// Whether a default expression is GenGUID(): a new value for every record, even in one statement.
+bool EstGenerationGuid(std::string_view expression);
 
 // Statements write through SQLite, whose column affinities know neither currency rounding nor
 // the date forms a recordset accepts. Every value a statement writes into a field of a type that
@@ -253,6 +279,9 @@ bool DemandeConversion(int type, int typeSource = 0);
 // value needs no conversion.
 std::string ExpressionConvertie(const std::string& expression, int type, int typeSource, const std::string& champ);
 }  // namespace conversion
+
+// SQLite's check of the file, then the catalog held against the file's tables and columns.
+std::vector<std::string> IntegriteFichier(BaseEtat& base);
 
 // Registry of open databases, for the workspace's transactions.
 void EnregistreBase(const std::shared_ptr<BaseEtat>& base);

@@ -44,6 +44,7 @@ enum class Message : std::uint8_t {
   Ligne = 'L',     // one record, in the order of the fields
   FinTable = 'F',  // no more records for the table
   Relation = 'R',
+  Perte = 'P',     // what could not be read and was left out, one sentence; the reading goes on
   Erreur = 'E',    // number and description: the reading stops
   Fin = 'Z',
 };
@@ -94,7 +95,8 @@ class Lecteur {
 };
 
 // In the reading process: reads the whole file and writes it to the stream, ending with Fin or
-// with Erreur. Never returns an error otherwise.
+// with Erreur. What cannot be read of a row, a table, an index or a relation is left out with a
+// Perte, and the rest is read. Never returns an error otherwise.
 void LitFichier(const std::string& chemin, const Entete& entete, Ecrivain& sortie);
 
 // ---- Shared by the reading process and its tests ----

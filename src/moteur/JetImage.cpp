@@ -160,35 +160,52 @@ bool DefinitionRefusee(const ErreurMoteur& e) {
                                   3012, 3368, 3374, 3375, 3377});
 }
 
+void Perte(BaseEtat& base, const std::string& texte) { base.pertes.push_back("#ALERT# " + texte + "."); }
+
 void AjouteIndexSouple(BaseEtat& base, long long tableId, DefIndex index) {
+  const DefTable* t = base.cat.TableParId(tableId);
+  const std::string nom = "Index '" + (t ? t->nom : std::string()) + "." + index.nom + "'";
   try {
     catalogue::AjouteIndex(base, tableId, index);
     return;
   } catch (const ErreurMoteur& e) {
     if (!DefinitionRefusee(e)) throw;
+    if (!index.unique && !index.primaire) {
+      Perte(base, nom + " : il n'est pas repris (" + e.Description() + ")");
+      return;
+    }
   }
-  if (!index.unique && !index.primaire) return;
   index.unique = index.primaire = false;  // kept for its order when its key no longer holds
   try {
     catalogue::AjouteIndex(base, tableId, index);
+    Perte(base, nom + " : les enregistrements lus n'en respectent plus la clé ; il est gardé, sans être unique");
   } catch (const ErreurMoteur& e) {
     if (!DefinitionRefusee(e)) throw;
+    Perte(base, nom + " : il n'est pas repris (" + e.Description() + ")");
   }
 }
 
 void AjouteRelationSouple(BaseEtat& base, DefRelation relation) {
+  const std::string nom = "Relation '" + relation.nom + "' entre '" + relation.table + "' et '" + relation.tableEtrangere + "'";
   try {
     catalogue::AjouteRelation(base, relation);
     return;
   } catch (const ErreurMoteur& e) {
     if (!DefinitionRefusee(e)) throw;
-    if (e.Number() != err::PasDEnregistrementLie) return;
+    if (e.Number() != err::PasDEnregistrementLie) {
+      Perte(base, nom + " : elle n'est pas reprise (" + e.Description() + ")");
+      return;
+    }
   }
-  relation.attributs |= dbRelationDontEnforce;  // orphans in the file: kept, as the file keeps them
+  // Orphans in the file: kept as the file keeps them, the relation unenforced.
+  const bool appliquee = relation.Appliquee();
+  relation.attributs |= dbRelationDontEnforce;
   try {
     catalogue::AjouteRelation(base, relation);
+    if (appliquee) Perte(base, nom + " : des enregistrements n'ont pas d'enregistrement lié ; elle n'est plus appliquée");
   } catch (const ErreurMoteur& e) {
     if (!DefinitionRefusee(e)) throw;
+    Perte(base, nom + " : elle n'est pas reprise (" + e.Description() + ")");
   }
 }
 
@@ -264,6 +281,7 @@ void Construit(BaseEtat& base, Lecteur& flux, const std::string& chemin) {
         chantier.Termine();
         AjouteRelationSouple(base, flux.Relation());
         break;
+      case Message::Perte: Perte(base, flux.Texte()); break;
       case Message::Erreur: {
         int numero = static_cast<int>(flux.Entier());
         std::string description = flux.Texte();

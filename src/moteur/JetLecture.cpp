@@ -97,6 +97,16 @@ class Curseur {
   throw ErreurMoteur(err::BaseEndommagee, "La base de données Jet '" + chemin + "' est endommagée : " + detail + ".");
 }
 
+// What an error of the reading says once the file's name is taken away.
+std::string Detail(const ErreurMoteur& e) {
+  const std::string& d = e.Description();
+  const std::string marque = "' est endommagée : ";
+  auto pos = d.find(marque);
+  std::string detail = pos == std::string::npos ? d : d.substr(pos + marque.size());
+  if (!detail.empty() && detail.back() == '.') detail.pop_back();
+  return detail;
+}
+
 void Curseur::Exige(std::size_t n) const {
   if (p_ + n > d_.size()) Endommage(chemin_, "une définition de table est incomplète");
 }
@@ -232,8 +242,13 @@ class Lecture {
   std::string ValeurLongue(const MdbField& f);
   std::string_view LigneLongue(std::uint32_t pageLigne);
   int TypeMoteur(const MdbColumn* col) const;
+  // What cannot be read is left out and told; the reading goes on.
+  void Perte(const std::string& texte);
+  // A page number past the end: the file was cut short when the page would have been in it.
+  std::string Dehors(std::uint32_t page, const std::string& quoi) const;
 
   std::string chemin_;
+  Ecrivain* sortie_ = nullptr;
   Entete e_;
   MdbHandle* mdb_ = nullptr;
   int fd_ = -1;
@@ -246,22 +261,32 @@ class Lecture {
 // Live rows of a table: deleted rows are skipped, moved rows are read where they moved to.
 class Parcours {
  public:
-  Parcours(Lecture& l, MdbTableDef* t) : l_(l), t_(t), champs_(std::max(1u, t->num_cols)) { mdb_rewind_table(t_); }
-  // Fills the values of the next row, false at the end of the table.
+  // `lieu` names the table in what is told of a row that cannot be read ("Table 'Clients'").
+  Parcours(Lecture& l, MdbTableDef* t, std::string lieu)
+      : l_(l), t_(t), lieu_(std::move(lieu)), champs_(std::max(1u, t->num_cols)) {
+    mdb_rewind_table(t_);
+  }
+  // Fills the values of the next row that can be read, false at the end of the table. A row that
+  // cannot be read, or a value of it, is told and left out.
   bool Suivante(std::vector<Valeur>& valeurs);
+  long long Position() const { return position_; }
 
  private:
   bool PageSuivante();
+  std::uint32_t PageHorsDuFichier() const;
+  bool LitEntree(int ligne, int drapeaux, std::vector<Valeur>& valeurs);
   void LitLigne(int debut, int fin, std::vector<Valeur>& valeurs);
   void Limites(int ligne, int& debut, int& fin) const;
+  std::string Ligne() const { return lieu_ + ", ligne " + std::to_string(position_); }
 
   Lecture& l_;
   MdbTableDef* t_;
+  std::string lieu_;
+  long long position_ = 0;  // of the row being read, among the table's live rows
   std::vector<MdbField> champs_;
   std::uint32_t page_ = 0;
   int ligne_ = 0, lignes_ = 0;
   bool commence_ = false;
-  long long lues_ = 0;
 };
 
 Lecture::Lecture(const std::string& chemin, const Entete& entete) : chemin_(chemin), e_(entete) {
@@ -284,7 +309,7 @@ std::string Lecture::ChaineDefinition(std::uint32_t page) {
   std::string donnees;
   std::string tampon(static_cast<std::size_t>(e_.taillePage), '\0');
   for (long long n = 0; page != 0; ++n) {
-    if (page >= e_.pages || n > e_.pages) Endommage(chemin_, "une définition de table renvoie hors du fichier");
+    if (page >= e_.pages || n > e_.pages) Endommage(chemin_, Dehors(page, "une définition de table"));
     if (::pread(fd_, tampon.data(), tampon.size(), static_cast<off_t>(page) * e_.taillePage) != e_.taillePage || tampon[0] != 0x02)
       Endommage(chemin_, "une page de définition de table est illisible");
     donnees.append(n == 0 ? tampon : tampon.substr(8));
@@ -348,8 +373,10 @@ void Lecture::LitCatalogue() {
       Endommage(chemin_, "son catalogue est illisible");
     }
   std::vector<Valeur> v;
-  Parcours parcours(*this, t);
+  Parcours parcours(*this, t, "Catalogue (MSysObjects)");
+  long long lues = 0;
   while (parcours.Suivante(v)) {
+    ++lues;
     if (v[rang["Name"]].EstNul() || v[rang["Id"]].EstNul()) continue;
     std::string nom = v[rang["Name"]].texte();
     auto id = static_cast<std::uint32_t>(v[rang["Id"]].entier());
@@ -368,10 +395,13 @@ void Lecture::LitCatalogue() {
     tables_.push_back(std::move(o));
   }
   mdb_free_tabledef(t);
+  // Without a single row of its catalog, nothing of the file can be found: it is not converted
+  // into an empty database.
+  if (lues == 0) Endommage(chemin_, "son catalogue est illisible");
 }
 
 MdbTableDef* Lecture::OuvreTable(MdbCatalogEntry& entree, const std::string& nom, std::uint32_t page) {
-  if (page == 0 || page >= e_.pages) Endommage(chemin_, "la table '" + nom + "' renvoie hors du fichier");
+  if (page == 0 || page >= e_.pages) Endommage(chemin_, Dehors(page, "la table '" + nom + "'"));
   entree.mdb = mdb_;
   std::snprintf(entree.object_name, sizeof entree.object_name, "%s", nom.c_str());
   entree.object_type = MDB_TABLE;
@@ -395,8 +425,8 @@ int Lecture::TypeMoteur(const MdbColumn* col) const {
     case MDB_DOUBLE: return dbDouble;
     case MDB_DATETIME: return dbDate;
     case MDB_BINARY: return dbBinary;
-    case MDB_TEXT:
-    case MDB_REPID: return dbText;  // a GUID as its usual text, "{…}"
+    case MDB_TEXT: return dbText;
+    case MDB_REPID: return dbGUID;  // kept as its usual text, "{…}"
     case MDB_MEMO: return dbMemo;
     // A scaled decimal is kept exactly: as a double while its digits fit one, else as text.
     case MDB_NUMERIC: return col->col_prec <= 15 ? dbDouble : dbText;
@@ -410,13 +440,14 @@ DefChamp Lecture::Champ(const MdbColumn* col, const std::string& nom, int ordina
   c.type = TypeMoteur(col);
   c.ordinal = ordinal;
   if (c.type == dbText) {
-    int taille = col->col_type == MDB_REPID ? 38 : col->col_type == MDB_NUMERIC ? col->col_prec + 2
-                                                                                 : col->col_size / (e_.version >= 1 ? 2 : 1);
+    int taille = col->col_type == MDB_NUMERIC ? col->col_prec + 2 : col->col_size / (e_.version >= 1 ? 2 : 1);
     c.taille = std::clamp(taille, 1, TailleTexteMax);
   } else {
     c.taille = c.type == dbBinary ? std::max(1, col->col_size) : TailleFixe(c.type);
   }
   if (col->is_long_auto && c.type == dbLong) c.attributs |= dbAutoIncrField;
+  // A Replication ID Jet fills itself is one whose default is a new GUID.
+  if (col->is_uuid_auto && c.type == dbGUID) c.defaut = "GenGUID()";
   if (col->is_fixed && col->col_type == MDB_TEXT) c.attributs |= dbFixedField;
   if (const auto* props = Bloc(blocs, nom)) {
     for (const auto& p : *props) {
@@ -441,7 +472,11 @@ void Lecture::Index(DefTable& def, const Tdef& tdef) {
   for (const auto& col : tdef.colonnes) noms[col.numero] = col.nom;
   for (const auto& x : tdef.logiques) {
     // The index behind a relation belongs to the relation, which is rebuilt with it.
-    if (x.genre == 2 || x.reel < 0 || x.reel >= static_cast<int>(tdef.reels.size())) continue;
+    if (x.genre == 2) continue;
+    if (x.reel < 0 || x.reel >= static_cast<int>(tdef.reels.size())) {
+      Perte("Index '" + def.nom + "." + x.nom + "' : sa définition est illisible, il n'est pas repris");
+      continue;
+    }
     const IndexReel& r = tdef.reels[static_cast<std::size_t>(x.reel)];
     std::string champs;
     bool complet = !r.colonnes.empty();
@@ -450,7 +485,10 @@ void Lecture::Index(DefTable& def, const Tdef& tdef) {
       if (it == noms.end()) complet = false;
       else champs += (champs.empty() ? "" : ";") + std::string(croissant ? "+" : "-") + it->second;
     }
-    if (!complet || !NomValide(x.nom)) continue;
+    if (!complet || !NomValide(x.nom)) {
+      Perte("Index '" + def.nom + "." + x.nom + "' : sa définition est illisible, il n'est pas repris");
+      continue;
+    }
     DefIndex index;
     index.nom = x.nom;
     index.champs = champs;
@@ -480,25 +518,34 @@ DefTable Lecture::Definition(const ObjetJet& o, MdbTableDef* t, const Tdef& tdef
 }
 
 void Lecture::EnvoieTable(const ObjetJet& o, Ecrivain& sortie) {
-  Tdef tdef = LitTdef(o.pageDefinition);
-  MdbCatalogEntry entree{};
-  MdbTableDef* t = OuvreTable(entree, o.nom, o.pageDefinition);
+  MdbCatalogEntry entree{};  // libmdb keeps a pointer to it in the table's definition
+  MdbTableDef* t = nullptr;
+  DefTable def;
   try {
+    Tdef tdef = LitTdef(o.pageDefinition);
+    t = OuvreTable(entree, o.nom, o.pageDefinition);
     if (t->num_cols != tdef.colonnes.size()) Endommage(chemin_, "la définition de la table '" + o.nom + "' est incohérente");
-    sortie.Type(Message::Table);
-    sortie.Table(Definition(o, t, tdef));
-    std::vector<Valeur> valeurs;
-    Parcours parcours(*this, t);
+    def = Definition(o, t, tdef);
+  } catch (const ErreurMoteur& e) {
+    if (t) mdb_free_tabledef(t);
+    Perte("Table '" + o.nom + "' : sa définition est illisible, elle n'est pas convertie (" + Detail(e) + ")");
+    return;
+  }
+  sortie.Type(Message::Table);
+  sortie.Table(def);
+  std::vector<Valeur> valeurs;
+  Parcours parcours(*this, t, "Table '" + o.nom + "'");
+  try {
     while (parcours.Suivante(valeurs)) {
       sortie.Type(Message::Ligne);
       sortie.Entier(static_cast<std::int64_t>(valeurs.size()));
       for (const auto& v : valeurs) sortie.Valeur(v);
     }
-    sortie.Type(Message::FinTable);
-  } catch (...) {
-    mdb_free_tabledef(t);
-    throw;
+  } catch (const ErreurMoteur& e) {
+    Perte("Table '" + o.nom + "' : la lecture s'est arrêtée après la ligne " + std::to_string(parcours.Position()) + " (" + Detail(e) +
+          ") ; les enregistrements suivants sont perdus");
   }
+  sortie.Type(Message::FinTable);
   mdb_free_tabledef(t);
 }
 
@@ -506,7 +553,13 @@ void Lecture::EnvoieTable(const ObjetJet& o, Ecrivain& sortie) {
 void Lecture::EnvoieRelations(Ecrivain& sortie) {
   if (pageRelations_ == 0) return;
   MdbCatalogEntry entree{};
-  MdbTableDef* t = OuvreTable(entree, "MSysRelationships", pageRelations_);
+  MdbTableDef* t = nullptr;
+  try {
+    t = OuvreTable(entree, "MSysRelationships", pageRelations_);
+  } catch (const ErreurMoteur& e) {
+    Perte("Relations : la table qui les décrit est illisible, elles ne sont pas reprises (" + Detail(e) + ")");
+    return;
+  }
   std::map<std::string, int> rang;
   for (unsigned i = 0; i < t->num_cols; ++i)
     rang[static_cast<MdbColumn*>(g_ptr_array_index(t->columns, i))->name] = static_cast<int>(i);
@@ -514,8 +567,9 @@ void Lecture::EnvoieRelations(Ecrivain& sortie) {
   bool lisible = true;
   for (const char* n : {"szRelationship", "grbit", "icolumn", "szObject", "szColumn", "szReferencedObject", "szReferencedColumn"})
     lisible = lisible && rang.count(n);
+  if (!lisible) Perte("Relations : la table qui les décrit est incomplète, elles ne sont pas reprises");
   std::vector<Valeur> v;
-  Parcours parcours(*this, t);
+  Parcours parcours(*this, t, "Relations (MSysRelationships)");
   while (lisible && parcours.Suivante(v)) {
     auto texte = [&](const char* n) { const Valeur& x = v[rang[n]]; return x.EstNul() ? std::string() : x.texte(); };
     std::string nom = texte("szRelationship");
@@ -545,7 +599,21 @@ void Lecture::EnvoieRelations(Ecrivain& sortie) {
   }
 }
 
+void Lecture::Perte(const std::string& texte) {
+  sortie_->Type(Message::Perte);
+  sortie_->Texte(texte);
+}
+
+std::string Lecture::Dehors(std::uint32_t page, const std::string& quoi) const {
+  // A page a little past the end is one of the pages cut off; far past it, a number overwritten.
+  if (page >= e_.pages && static_cast<long long>(page) < 4 * e_.pages + 64)
+    return "le fichier est tronqué : " + quoi + " renvoie à la page " + std::to_string(page) + ", au-delà de sa fin (" +
+           std::to_string(e_.pages) + " pages)";
+  return quoi + " renvoie hors du fichier";
+}
+
 void Lecture::Envoie(Ecrivain& sortie) {
+  sortie_ = &sortie;
   LitCatalogue();
   std::vector<DefPropriete> base;
   for (const auto& p : proprietesBase_)
@@ -560,7 +628,7 @@ void Lecture::Envoie(Ecrivain& sortie) {
 // A row of a long value page; the page is checked to be in the file before libmdb reads it.
 std::string_view Lecture::LigneLongue(std::uint32_t pageLigne) {
   std::uint32_t page = pageLigne >> 8;
-  if (page == 0 || page >= e_.pages) Endommage(chemin_, "un texte long ou un objet renvoie hors du fichier");
+  if (page == 0 || page >= e_.pages) Endommage(chemin_, Dehors(page, "un texte long ou un objet"));
   void* tampon = nullptr;
   int debut = 0;
   std::size_t longueur = 0;
@@ -658,27 +726,40 @@ Valeur Lecture::Decode(const MdbColumn* col, const MdbField& f) {
 
 // ---- Parcours ----
 
+// The first page the table's map names that lies past the end of the file; 0 when none does.
+std::uint32_t Parcours::PageHorsDuFichier() const {
+  if (!t_->usage_map) return 0;
+  const auto taille = static_cast<unsigned>(t_->map_sz);
+  int precedente = 0;
+  for (int p = mdb_map_find_next(l_.mdb_, t_->usage_map, taille, 0); p > precedente;
+       precedente = p, p = mdb_map_find_next(l_.mdb_, t_->usage_map, taille, static_cast<guint32>(p))) {
+    if (p >= l_.e_.pages) return static_cast<std::uint32_t>(p);
+  }
+  return 0;
+}
+
 bool Parcours::PageSuivante() {
   MdbHandle* mdb = l_.mdb_;
-  int page = mdb_read_next_dpg(t_);
-  if (page <= 0) {
-    // libmdb also ends the table on a page it cannot read: a page the map still names is one
-    // past the end of a cut file.
-    if (t_->usage_map && mdb_map_find_next(mdb, t_->usage_map, static_cast<unsigned>(t_->map_sz), t_->cur_phys_pg) > 0)
-      Endommage(l_.chemin_, "une page de la table '" + std::string(t_->name) + "' manque");
-    // It also steps quietly over a page of the table that is no longer a data page: the count
-    // the definition keeps tells.
-    if (lues_ < static_cast<long long>(t_->num_rows))
-      Endommage(l_.chemin_, "la table '" + std::string(t_->name) + "' a " + std::to_string(t_->num_rows) +
-                                " enregistrements, dont " + std::to_string(t_->num_rows - lues_) + " illisibles");
-    return false;
+  for (;;) {
+    int page = mdb_read_next_dpg(t_);
+    if (page <= 0) {
+      // libmdb also ends the table on a page it cannot read, and steps quietly over one that is
+      // no longer a data page: the count the definition keeps tells, and a page the map names
+      // past the end says the file was cut short.
+      if (position_ < static_cast<long long>(t_->num_rows)) {
+        std::string perdus = std::to_string(t_->num_rows - position_) + " de ses " + std::to_string(t_->num_rows) +
+                             " enregistrements, sur des pages illisibles, sont perdus";
+        std::uint32_t dehors = PageHorsDuFichier();
+        l_.Perte(lieu_ + " : " + (dehors ? l_.Dehors(dehors, "sa liste de pages") + " ; " : std::string()) + perdus);
+      }
+      return false;
+    }
+    page_ = static_cast<std::uint32_t>(page);
+    lignes_ = mdb_get_int16(mdb->pg_buf, mdb->fmt->row_count_offset);
+    ligne_ = 0;
+    if (lignes_ >= 0 && mdb->fmt->row_count_offset + 2 + 2 * lignes_ <= l_.e_.taillePage) return true;
+    l_.Perte(lieu_ + " : la page " + std::to_string(page_) + " est incohérente, ses enregistrements sont perdus");
   }
-  page_ = static_cast<std::uint32_t>(page);
-  lignes_ = mdb_get_int16(mdb->pg_buf, mdb->fmt->row_count_offset);
-  if (lignes_ < 0 || mdb->fmt->row_count_offset + 2 + 2 * lignes_ > l_.e_.taillePage)
-    Endommage(l_.chemin_, "une page de la table '" + std::string(t_->name) + "' est incohérente");
-  ligne_ = 0;
-  return true;
 }
 
 void Parcours::Limites(int ligne, int& debut, int& fin) const {
@@ -701,9 +782,14 @@ void Parcours::LitLigne(int debut, int fin, std::vector<Valeur>& valeurs) {
     const MdbField& f = champs_[i];
     if (f.colnum < 0 || f.colnum >= static_cast<int>(t_->num_cols)) Endommage(l_.chemin_, "une ligne est illisible");
     auto* col = static_cast<MdbColumn*>(g_ptr_array_index(t_->columns, f.colnum));
-    bool dehors = !f.is_null && col->col_type != MDB_BOOL && (f.siz < 0 || f.start < debut || f.start + f.siz > fin);
-    if (dehors) Endommage(l_.chemin_, "une valeur de la table '" + std::string(t_->name) + "' déborde de sa ligne");
-    valeurs[static_cast<std::size_t>(f.colnum)] = l_.Decode(col, f);
+    // A value that cannot be read whole is left Null; the rest of the row is kept.
+    try {
+      bool dehors = !f.is_null && col->col_type != MDB_BOOL && (f.siz < 0 || f.start < debut || f.start + f.siz > fin);
+      if (dehors) Endommage(l_.chemin_, "elle déborde de sa ligne");
+      valeurs[static_cast<std::size_t>(f.colnum)] = l_.Decode(col, f);
+    } catch (const ErreurMoteur& e) {
+      l_.Perte(Ligne() + ", champ '" + std::string(col->name) + "' : valeur illisible, remplacée par Null (" + Detail(e) + ")");
+    }
   }
 }
 
@@ -719,25 +805,41 @@ bool Parcours::Suivante(std::vector<Valeur>& valeurs) {
     int ligne = ligne_++;
     int drapeaux = mdb_get_int16(mdb->pg_buf, mdb->fmt->row_count_offset + 2 + 2 * ligne);
     if (drapeaux & LigneSupprimee) continue;
-    int debut = 0, fin = 0;
-    Limites(ligne, debut, fin);
-    ++lues_;
-    if (!(drapeaux & LigneDeplacee)) {
-      LitLigne(debut, fin, valeurs);
-      return true;
+    ++position_;
+    try {
+      if (LitEntree(ligne, drapeaux, valeurs)) return true;
+    } catch (const ErreurMoteur& e) {
+      l_.Perte(Ligne() + " : illisible, elle n'est pas reprise (" + Detail(e) + ")");
+      // A moved row is read from another page: the page of the walk is read again.
+      if (mdb_read_pg(mdb, page_) != l_.e_.taillePage) {
+        l_.Perte(lieu_ + " : la page " + std::to_string(page_) + " est devenue illisible, ses enregistrements suivants sont perdus");
+        ligne_ = lignes_;
+      }
     }
-    // Row number, then page number on three bytes, of where the row now lives.
-    if (fin - debut < 4) Endommage(l_.chemin_, "une ligne déplacée de la table '" + std::string(t_->name) + "' est illisible");
-    const unsigned char* p = mdb->pg_buf + debut;
-    int ailleurs = p[0];
-    std::uint32_t page = static_cast<std::uint32_t>(p[1]) | (static_cast<std::uint32_t>(p[2]) << 8) | (static_cast<std::uint32_t>(p[3]) << 16);
-    if (page == 0 || page >= l_.e_.pages || mdb_read_pg(mdb, page) != l_.e_.taillePage || mdb->pg_buf[0] != MDB_PAGE_DATA)
-      Endommage(l_.chemin_, "une ligne déplacée de la table '" + std::string(t_->name) + "' est introuvable");
-    Limites(ailleurs, debut, fin);
+  }
+}
+
+// One entry of the page's table of rows: the row itself, or the one it points to.
+bool Parcours::LitEntree(int ligne, int drapeaux, std::vector<Valeur>& valeurs) {
+  MdbHandle* mdb = l_.mdb_;
+  int debut = 0, fin = 0;
+  Limites(ligne, debut, fin);
+  if (!(drapeaux & LigneDeplacee)) {
     LitLigne(debut, fin, valeurs);
-    if (mdb_read_pg(mdb, page_) != l_.e_.taillePage) Endommage(l_.chemin_, "une page est devenue illisible");
     return true;
   }
+  // Row number, then page number on three bytes, of where the row now lives.
+  if (fin - debut < 4) Endommage(l_.chemin_, "une ligne déplacée est illisible");
+  const unsigned char* p = mdb->pg_buf + debut;
+  int ailleurs = p[0];
+  std::uint32_t page = static_cast<std::uint32_t>(p[1]) | (static_cast<std::uint32_t>(p[2]) << 8) | (static_cast<std::uint32_t>(p[3]) << 16);
+  if (page == 0 || page >= l_.e_.pages) Endommage(l_.chemin_, l_.Dehors(page, "une ligne déplacée"));
+  if (mdb_read_pg(mdb, page) != l_.e_.taillePage || mdb->pg_buf[0] != MDB_PAGE_DATA)
+    Endommage(l_.chemin_, "une ligne déplacée est introuvable");
+  Limites(ailleurs, debut, fin);
+  LitLigne(debut, fin, valeurs);
+  if (mdb_read_pg(mdb, page_) != l_.e_.taillePage) Endommage(l_.chemin_, "une page est devenue illisible");
+  return true;
 }
 
 }  // namespace

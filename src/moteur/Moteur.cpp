@@ -42,6 +42,11 @@ std::vector<std::shared_ptr<BaseEtat>> BasesOuvertes() {
   return bases;
 }
 
+void FonctionGuid(sqlite3_context* contexte, int, sqlite3_value**) {
+  const std::string guid = conversion::NouveauGuid();
+  sqlite3_result_text(contexte, guid.c_str(), static_cast<int>(guid.size()), SQLITE_TRANSIENT);
+}
+
 void FonctionIgnore(sqlite3_context* contexte, int, sqlite3_value**) {
   auto* base = static_cast<BaseEtat*>(sqlite3_user_data(contexte));
   sqlite3_result_int(contexte, base && base->ignoreRegles ? 1 : 0);
@@ -159,16 +164,37 @@ sqlite3* OuvreConnexion(const std::string& chemin, int drapeaux) {
   return db;
 }
 
+// Only the triggers the engine wrote run: whatever a trigger or a view another program planted in
+// the file would do is refused when the statement that would run it is prepared. A file attached
+// for a statement was checked when it was opened, and its rules are allowed for that statement.
+// The engine's own statements name their common table expressions "MSys…" too: SQLite hands them
+// here as it hands a view.
+int Autorise(void* donnees, int, const char*, const char*, const char*, const char* source) {
+  if (source == nullptr) return SQLITE_OK;
+  auto* base = static_cast<BaseEtat*>(donnees);
+  if (base->declencheursSurs.count(source) || base->declencheursAttaches.count(source)) return SQLITE_OK;
+  const bool inconnu = std::any_of(base->objetsInconnus.begin(), base->objetsInconnus.end(),
+                                   [&](const ObjetInconnu& o) { return o.nom == source; });
+  if (!inconnu && std::strncmp(source, "MSys", 4) == 0) return SQLITE_OK;
+  sql::NoteRefus(base->chemin, source);
+  return SQLITE_DENY;
+}
+
 void Configure(BaseEtat& base) {
   sqlite3_create_function_v2(base.db, "utireorg_ignore", 0, SQLITE_UTF8, &base, FonctionIgnore, nullptr, nullptr, nullptr);
+  sqlite3_create_function_v2(base.db, "utireorg_genguid", 0, SQLITE_UTF8, nullptr, FonctionGuid, nullptr, nullptr, nullptr);
   conversion::InstalleFonctionConversion(base.db);
+  sqlite3_set_authorizer(base.db, Autorise, &base);
 }
 
 // An error met while reading the file at open time says what the file is.
 [[noreturn]] void LeveOuverture(const ErreurMoteur& e, const std::string& chemin) {
   switch (e.Number()) {
-    case err::FormatNonReconnu:
     case err::BaseEndommagee:
+      // A description that already names the file says more than the general one.
+      if (e.Description().find(chemin) != std::string::npos) throw e;
+      throw ErreurMoteur(e.Number(), {chemin});
+    case err::FormatNonReconnu:
     case err::BaseEnUtilisation:
     case err::AccesRefuse: throw ErreurMoteur(e.Number(), {chemin});
     case 3187:
@@ -425,6 +451,9 @@ void EcritCopie(BaseEtat& origine, const std::string& source, const std::string&
   } catch (const ErreurMoteur& e) {
     Supprime(destination);
     if (e.Number() == 3187 || e.Number() == err::Verrouille) throw ErreurMoteur(err::BaseEnUtilisation, {source});
+    // The copy is the file that could not be written: it is the one named.
+    if (e.Number() == err::AccesRefuse && e.Description().find(destination) == std::string::npos)
+      throw ErreurMoteur(err::AccesRefuse, {destination});
     throw;
   } catch (...) {
     Supprime(destination);
@@ -433,11 +462,18 @@ void EcritCopie(BaseEtat& origine, const std::string& source, const std::string&
 }
 
 void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version) {
+  std::vector<std::string> constats;
+  ConvertitJet(source, destination, version, constats);
+}
+
+void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version,
+                  std::vector<std::string>& constats) {
   if (destination.empty()) throw ErreurMoteur(err::CheminInvalide, {destination});
   if (version != "3.0" && version != "4.0") throw ErreurMoteur(err::OperationInvalide);
   auto origine = OuvreEtat(source, false, true);
   VerifieDestination(destination);
   EcritCopie(*origine, source, destination, version);
+  constats.insert(constats.end(), origine->pertes.begin(), origine->pertes.end());
 }
 
 void DBEngine::Idle(int) { sqlite3_release_memory(1 << 20); }

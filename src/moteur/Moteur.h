@@ -289,6 +289,13 @@ class Database {
   // Integrity of the file and of its catalog: empty when sound, else what is wrong. A lock of
   // another program met on the way is thrown: what could not be read is not judged.
   std::vector<std::string> VerifieIntegrite() const;
+  // Triggers, views, tables and indexes the engine did not make, as found at opening, each named
+  // for the user ("déclencheur « piege » (table MSysProperties)"). None of them is ever run. A
+  // table of another program (and its indexes) is left as it is; the integrity check does not
+  // count it as a fault.
+  std::vector<std::string> ObjetsInconnus() const;
+  // Those of them that would run code if the engine let them: triggers and views.
+  std::vector<std::string> ObjetsExecutables() const;
 
   void Close();
   bool EstOuverte() const;
@@ -323,6 +330,10 @@ bool EstFichierJet(const std::string& chemin);  // Jet 3.0 or 4.0
 // Errors as CompactDatabase's: 3204 when destination exists, 3044 for a missing folder, the
 // disk-space numbers; no partial destination is ever left.
 void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version);
+// The same; what a damaged Jet file's reading had to leave out (a row, a value, a table, an index
+// definition, a relation) is written into `constats`, one journal line each ("#ALERT# …").
+void ConvertitJet(const std::string& source, const std::string& destination, const std::string& version,
+                  std::vector<std::string>& constats);
 
 // How long a statement met by another process's lock waits for it to go before it is refused
 // with a lock number: long enough for the commit of another workstation, whose write lasts a
@@ -349,6 +360,10 @@ class DBEngine {
   // A new empty database; version "3.0" or "4.0".
   static Database CreateDatabase(const std::string& chemin, const std::string& version = "4.0");
   static void RepairDatabase(const std::string& chemin);
+  // The same, with what the repair had to give up or change written into `constats`, one
+  // journal line each ("#ALERT# " for what was lost or changed): records and values that could
+  // not be read, relations left unenforced, objects the engine does not know.
+  static void RepairDatabase(const std::string& chemin, std::vector<std::string>& constats);
   static void CompactDatabase(const std::string& source, const std::string& destination,
                               const std::string& locale = dbLangGeneral, int options = 0,
                               const std::string& motDePasse = {});

@@ -137,4 +137,31 @@ std::string CiteLitteral(std::string_view texte) {
   return cite + '\'';
 }
 
+bool Utf8Valide(std::string_view s) {
+  auto u = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  for (std::size_t i = 0; i < n;) {
+    unsigned char c = u[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t suite;
+    std::uint32_t min;
+    if (c >= 0xC2 && c <= 0xDF) suite = 1, min = 0x80;
+    else if (c >= 0xE0 && c <= 0xEF) suite = 2, min = 0x800;
+    else if (c >= 0xF0 && c <= 0xF4) suite = 3, min = 0x10000;
+    else return false;
+    if (i + suite >= n) return false;
+    std::uint32_t cp = c & (0x3Fu >> suite);
+    for (std::size_t k = 1; k <= suite; ++k) {
+      if ((u[i + k] & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (u[i + k] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += suite + 1;
+  }
+  return true;
+}
+
 }  // namespace moteur

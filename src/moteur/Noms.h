@@ -24,6 +24,9 @@ std::string CiteLitteral(std::string_view texte);
 bool LitCaractere(std::string_view texte, std::size_t& i, char32_t& cp);
 void EcritCaractere(char32_t cp, std::string& sortie);
 
+// Whether bytes are well-formed UTF-8 (no overlong form, surrogate or code point past U+10FFFF).
+bool Utf8Valide(std::string_view texte);
+
 // Count of characters (code points) of UTF-8 text, as text lengths are measured.
 std::size_t LongueurCaracteres(std::string_view texte);
 // The first n characters of UTF-8 text.

@@ -68,6 +68,7 @@ bool ValeurSaine(int genre, double reel, std::string_view texte, const DefChamp&
       return genre == SQLITE_TEXT && (texte.size() <= taille || LongueurCaracteres(texte) <= taille);
     }
     case dbMemo: return genre == SQLITE_TEXT;
+    case dbGUID: return false;  // its text form is checked by the full reading
     default: return true;  // binaries, and the computed columns of queries, read whatever is stored
   }
 }
@@ -715,7 +716,7 @@ Valeur ValeurChampRecordset(RecordsetEtat& rs, int colonne) {
   if (rs.editMode != 0 && rs.edition[colonne]) return rs.ValeurDe(colonne, *rs.edition[colonne]);
   if (rs.editMode == 2) {
     const DefChamp& c = rs.champs[colonne];
-    return c.defaut.empty() ? Valeur::Nul() : rs.ValeurDe(colonne, conversion::EvalueDefaut(c.defaut, c.type));
+    return rs.ValeurDe(colonne, c.defaut.empty() ? Valeur::Nul() : conversion::EvalueDefaut(c.defaut, c.type));
   }
   const Valeur& brute = ValeurStockeeNommee(rs, colonne);
   try {

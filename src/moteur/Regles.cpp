@@ -12,6 +12,11 @@ struct Regle {
   std::string objet;
 };
 
+const char* const MotifGuid =
+    "'{[0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F]-[0-9A-F][0-9A-F][0-9A-F][0-9A-F]-"
+    "[0-9A-F][0-9A-F][0-9A-F][0-9A-F]-[0-9A-F][0-9A-F][0-9A-F][0-9A-F]-"
+    "[0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F][0-9A-F]}'";
+
 const char* const MotifDate =
     "'[0-9][0-9][0-9][0-9]-[0-1][0-9]-[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'";
 
@@ -49,6 +54,10 @@ void ReglesType(const DefChamp& c, const std::string& v, std::vector<Regle>& reg
       regles.push_back({"length(" + v + ") > " + std::to_string(c.taille), err::ValeurTropLongue, c.nom});
       break;
     case dbMemo: type("'text'"); break;
+    case dbGUID:
+      type("'text'");
+      regles.push_back({v + " NOT GLOB " + MotifGuid, err::ConversionImpossible, c.nom});
+      break;
     default: break;
   }
 }
@@ -70,9 +79,11 @@ std::vector<Regle> ReglesTable(const DefTable& table) {
   for (const auto& c : table.champs) {
     std::string v = "NEW." + CiteIdent(c.nom);
     bool autoIncrement = c.attributs & dbAutoIncrField;
-    if (c.requis && !autoIncrement) regles.push_back({v + " IS NULL", err::ChampRequis, c.nom});
+    // A Yes/No field takes No for Null (see DeclencheursOuiNon): Null never reaches it to be refused.
+    const bool ouiNon = c.type == dbBoolean;
+    if (c.requis && !autoIncrement && !ouiNon) regles.push_back({v + " IS NULL", err::ChampRequis, c.nom});
     for (const auto& cle : clePrimaire)
-      if (MemeNom(cle, c.nom) && !autoIncrement) regles.push_back({v + " IS NULL", err::CleNulle, c.nom});
+      if (MemeNom(cle, c.nom) && !autoIncrement && !ouiNon) regles.push_back({v + " IS NULL", err::CleNulle, c.nom});
     ReglesType(c, v, regles);
     if (EstTypeTexte(c.type) && !c.zeroLongueur) regles.push_back({v + " = ''", err::ChaineVideInterdite, c.nom});
   }
@@ -143,16 +154,37 @@ std::string TypeSqlite(const DefChamp& c) {
   }
 }
 
+// A Yes/No field never holds Null: whatever writes one there, by any path, leaves No. SQLite
+// cannot change a value before it is written, so the row is set right at once after.
+void DeclencheursOuiNon(const DefTable& table, std::vector<std::string>& sql) {
+  std::string nuls, colonnes, affectations;
+  for (const auto& c : table.champs) {
+    if (c.type != dbBoolean) continue;
+    const std::string nom = CiteIdent(c.nom);
+    nuls += (nuls.empty() ? "NEW." : " OR NEW.") + nom + " IS NULL";
+    colonnes += (colonnes.empty() ? "" : ", ") + nom;
+    affectations += (affectations.empty() ? "" : ", ") + nom + " = coalesce(" + nom + ", 0)";
+  }
+  if (nuls.empty()) return;
+  const std::string cible = CiteIdent(table.nom);
+  const std::string corps = " WHEN " + nuls + " BEGIN UPDATE " + cible + " SET " + affectations + " WHERE rowid = NEW.rowid; END";
+  sql.push_back("CREATE TRIGGER " + NomDeclencheur("MSysRegle_", table.id, "_oui") + " AFTER INSERT ON " + cible + corps);
+  sql.push_back("CREATE TRIGGER " + NomDeclencheur("MSysRegle_", table.id, "_ouim") + " AFTER UPDATE OF " + colonnes + " ON " +
+                cible + corps);
+}
+
 std::vector<std::string> Declencheurs(const DefTable& table, const Catalogue&) {
   std::vector<std::string> sql;
   auto regles = ReglesTable(table);
-  if (regles.empty()) return sql;
-  std::string controle = Controle(regles);
   std::string cible = CiteIdent(table.nom);
-  sql.push_back("CREATE TRIGGER " + NomDeclencheur("MSysRegle_", table.id, "_ins") + " BEFORE INSERT ON " + cible +
-                " BEGIN " + controle + " END");
-  sql.push_back("CREATE TRIGGER " + NomDeclencheur("MSysRegle_", table.id, "_maj") + " BEFORE UPDATE ON " + cible +
-                " BEGIN " + controle + " END");
+  if (!regles.empty()) {
+    std::string controle = Controle(regles);
+    sql.push_back("CREATE TRIGGER " + NomDeclencheur("MSysRegle_", table.id, "_ins") + " BEFORE INSERT ON " + cible +
+                  " BEGIN " + controle + " END");
+    sql.push_back("CREATE TRIGGER " + NomDeclencheur("MSysRegle_", table.id, "_maj") + " BEFORE UPDATE ON " + cible +
+                  " BEGIN " + controle + " END");
+  }
+  DeclencheursOuiNon(table, sql);
   return sql;
 }
 

@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <algorithm>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "moteur/Injection.h"
 #include "moteur/Interne.h"
 #include "moteur/Noms.h"
+#include "moteur/Sauvetage.h"
 #include "moteur/Tenue.h"
 
 namespace moteur {
@@ -33,8 +37,7 @@ bool FichierSain(BaseEtat& base) {
   try {
     if (!catalogue::EstCatalogue(base.db)) return false;
     catalogue::Charge(base);
-    Database vue(std::shared_ptr<BaseEtat>(&base, [](BaseEtat*) {}));
-    return vue.VerifieIntegrite().empty();
+    return IntegriteFichier(base).empty();
   } catch (const ErreurMoteur& e) {
     // A lock says nothing of the file's health.
     if (EstErreurVerrou(e.Number())) throw;
@@ -44,11 +47,19 @@ bool FichierSain(BaseEtat& base) {
 
 // Definitions that can still be read: the catalog when it survives, else what SQLite itself knows.
 std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRelation>& relations,
-                                          std::vector<DefPropriete>& proprietes) {
+                                          std::vector<DefPropriete>& proprietes, std::vector<std::string>& constats) {
   std::vector<DefTable> tables;
   try {
     if (catalogue::EstCatalogue(ancienne.db)) {
-      catalogue::Charge(ancienne);
+      std::vector<std::string> corrections;
+      catalogue::Charge(ancienne, &corrections);
+      constats.insert(constats.end(), corrections.begin(), corrections.end());
+      // What the engine did not make is not carried into the new file. A rule held against a
+      // catalog that had to be corrected differs from it without having been altered.
+      for (const auto& o : ancienne.objetsInconnus) {
+        if (o.EstTable()) constats.push_back("#ALERT# Table inconnue du logiciel, non reprise : « " + o.nom + " ».");
+        else if (!o.modifie || corrections.empty()) constats.push_back("#ALERT# Objet inconnu du logiciel supprimé : " + o.Description() + ".");
+      }
       for (const auto& t : ancienne.cat.tables)
         if (t->id > 0) tables.push_back(*t);
       for (const auto& r : ancienne.cat.relations) relations.push_back(*r);
@@ -89,84 +100,264 @@ std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRel
   return tables;
 }
 
-// Copies every readable row; a damaged page is stepped over by jumping ahead in rowids.
-void SauveLignes(BaseEtat& ancienne, BaseEtat& nouvelle, const DefTable& t) {
-  std::string colonnes, marques;
-  for (const auto& c : t.champs) {
-    colonnes += ", " + CiteIdent(c.nom);
-    marques += ", ?";
+// A table being salvaged: its columns as the file stores them, each with the field it holds.
+struct TableSauvee {
+  const DefTable* def = nullptr;  // in the new file
+  std::size_t arbre = 0;
+  std::vector<std::string> colonnes;
+  std::vector<sauvetage::Classe> classes;
+  std::vector<const DefChamp*> champs;  // null for a column the catalog does not know
+  std::optional<sql::Requete> insertion;
+  long long inseres = 0, refuses = 0, valeursIllisibles = 0;
+};
+
+constexpr int ValeursDetaillees = 20;  // lines per table naming an unreadable value; the rest are counted
+
+sauvetage::Classe ClasseDeclaree(const std::string& declare, bool cle) {
+  std::string t = PlieNom(declare);
+  if (cle && t == "integer") return sauvetage::Classe::Cle;
+  if (t.find("int") != std::string::npos) return sauvetage::Classe::Entier;
+  if (t.find("real") != std::string::npos) return sauvetage::Classe::Reel;
+  if (t.empty() || t.find("blob") != std::string::npos) return sauvetage::Classe::Blob;
+  return sauvetage::Classe::Texte;
+}
+
+void LitColonnes(sqlite3* db, TableSauvee& t) {
+  sql::Requete c(db, "SELECT name, type, pk FROM pragma_table_info(?) ORDER BY cid");
+  c.Lie(1, std::string_view(t.def->nom));
+  std::vector<std::pair<std::string, std::pair<std::string, bool>>> lues;
+  int cles = 0;
+  while (c.Pas()) {
+    lues.push_back({c.Texte(0), {c.Texte(1), c.Entier(2) > 0}});
+    cles += c.Entier(2) > 0;
   }
-  sql::Requete lecture(ancienne.db, "SELECT rowid" + colonnes + " FROM " + CiteIdent(t.nom) + " WHERE rowid > ? ORDER BY rowid");
-  sql::Requete ecriture(nouvelle.db, "INSERT INTO " + CiteIdent(t.nom) + " (rowid" + colonnes + ") VALUES (?" + marques + ")",
-                        sql::Operation::Ecriture);
-  long long depuis = std::numeric_limits<long long>::min();
-  long long saut = 1;
-  for (int tentatives = 0; tentatives < 64; ++tentatives) {
-    lecture.Reinitialise();
-    lecture.Lie(1, depuis);
-    try {
-      while (lecture.Pas()) {
-        depuis = lecture.Entier(0);
-        ecriture.Reinitialise();
-        for (int i = 0; i <= static_cast<int>(t.champs.size()); ++i) ecriture.Lie(i + 1, lecture.Brute(i));
-        ecriture.Termine();
-        saut = 1;
-        veille::Point();
+  for (const auto& [nom, type] : lues) {
+    t.colonnes.push_back(nom);
+    t.classes.push_back(ClasseDeclaree(type.first, type.second && cles == 1));
+    t.champs.push_back(t.def->Champ(nom));
+  }
+}
+
+void PrepareInsertion(BaseEtat& nouvelle, TableSauvee& t) {
+  std::string colonnes, marques;
+  for (const DefChamp* c : t.champs)
+    if (c) {
+      colonnes += ", " + CiteIdent(c->nom);
+      marques += ", ?";
+    }
+  t.insertion.emplace(nouvelle.db, "INSERT INTO " + CiteIdent(t.def->nom) + " (rowid" + colonnes + ") VALUES (?" + marques + ")",
+                      sql::Operation::Ecriture);
+}
+
+// The record as its user knows it: by its primary key when that could be read, else by its place.
+std::string NommeEnregistrement(const TableSauvee& t, const sauvetage::Enregistrement& e) {
+  for (const auto& index : t.def->index) {
+    if (!index.primaire) continue;
+    std::string texte;
+    std::string_view reste = index.champs;
+    while (!reste.empty()) {
+      auto fin = reste.find(';');
+      std::string_view nom = reste.substr(1, fin == std::string_view::npos ? std::string_view::npos : fin - 1);
+      reste = fin == std::string_view::npos ? std::string_view() : reste.substr(fin + 1);
+      auto it = std::find_if(t.champs.begin(), t.champs.end(), [&](const DefChamp* c) { return c && MemeNom(c->nom, nom); });
+      auto i = static_cast<std::size_t>(it - t.champs.begin());
+      if (it == t.champs.end() || std::count(e.illisibles.begin(), e.illisibles.end(), i) || e.valeurs[i].EstNul()) return "n° " + std::to_string(e.cle);
+      texte += (texte.empty() ? "" : ", ") + (*it)->nom + " = " + e.valeurs[i].EnTexte();
+    }
+    return texte;
+  }
+  return "n° " + std::to_string(e.cle);
+}
+
+// One record read from the pages: what could not be read becomes Null, or the field's default
+// when it refuses Null, and is told.
+void Insere(TableSauvee& t, sauvetage::Enregistrement& e, std::vector<std::string>& constats) {
+  for (std::size_t i : e.illisibles) {
+    const DefChamp* c = t.champs[i];
+    if (!c) continue;
+    bool parDefaut = c->requis && !c->defaut.empty();
+    e.valeurs[i] = parDefaut ? conversion::EvalueDefaut(c->defaut, c->type) : Valeur::Nul();
+    if (t.valeursIllisibles++ < ValeursDetaillees)
+      constats.push_back("#ALERT# Table '" + t.def->nom + "', enregistrement " + NommeEnregistrement(t, e) + " : la valeur du champ '" +
+                         c->nom + "' est illisible, remplacée par " + (parDefaut ? "sa valeur par défaut." : "Null."));
+  }
+  auto& r = *t.insertion;
+  r.Reinitialise();
+  r.Lie(1, e.cle);
+  int rang = 2;
+  for (std::size_t i = 0; i < t.champs.size(); ++i)
+    if (t.champs[i]) r.Lie(rang++, e.valeurs[i]);
+  try {
+    r.Termine();
+    ++t.inseres;
+  } catch (const ErreurMoteur& erreur) {
+    if (erreur.Number() != err::Doublon) throw;
+    ++t.refuses;  // a stray leaf holding a key already saved: the first one read is kept
+  }
+  veille::Point();
+}
+
+std::string Nombre(long long n, const char* singulier, const char* pluriel) {
+  return std::to_string(n) + " " + (n > 1 ? pluriel : singulier);
+}
+
+void ConstateBilan(const TableSauvee& t, const sauvetage::Bilan& b, std::vector<std::string>& constats) {
+  if (t.valeursIllisibles > ValeursDetaillees)
+    constats.push_back("#ALERT# Table '" + t.def->nom + "' : " + Nombre(t.valeursIllisibles - ValeursDetaillees,
+                                                                        "autre valeur illisible remplacée.", "autres valeurs illisibles remplacées."));
+  if (b.perdus && *b.perdus + t.refuses == 0) return;
+  std::string ligne = "#ALERT# Table '" + t.def->nom + "' : " + Nombre(t.inseres, "enregistrement sauvé", "enregistrements sauvés");
+  if (!b.perdus) {
+    ligne += " ; des enregistrements illisibles sont perdus, en nombre inconnu";
+  } else {
+    const long long illisibles = *b.perdus + t.refuses;
+    ligne += std::string(", ") + (b.exact ? "" : "au plus ") + Nombre(illisibles, "illisible", "illisibles");
+  }
+  if (b.pagesAbimees > 0) ligne += " (" + Nombre(b.pagesAbimees, "page endommagée", "pages endommagées") + ")";
+  constats.push_back(ligne + ".");
+}
+
+// The trees the file's schema names, and the tables whose records are wanted among them.
+std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<TableSauvee>& sauvees) {
+  std::map<std::string, long long> clesMax;
+  {
+    sql::Requete s(ancienne.db, "SELECT count(*) FROM sqlite_master WHERE name = 'sqlite_sequence'");
+    if (s.Pas() && s.Entier(0) > 0) {
+      sql::Requete r(ancienne.db, "SELECT name, seq FROM sqlite_sequence");
+      try {
+        while (r.Pas()) clesMax[PlieNom(r.Texte(0))] = r.Entier(1);
+      } catch (const ErreurMoteur& e) {
+        if (EstErreurVerrou(e.Number())) throw;
       }
-      return;
+    }
+  }
+  std::vector<sauvetage::Arbre> arbres;
+  std::vector<std::string> tablesIndexees;
+  std::map<std::string, std::size_t> parNom;
+  sql::Requete r(ancienne.db, "SELECT type, name, rootpage, tbl_name FROM sqlite_master WHERE rootpage > 0");
+  while (r.Pas()) {
+    sauvetage::Arbre a;
+    a.racine = static_cast<std::uint32_t>(r.Entier(2));
+    a.table = r.Texte(0) == "table";
+    std::string nom = r.Texte(1);
+    tablesIndexees.push_back(a.table ? std::string() : PlieNom(r.Texte(3)));
+    if (a.table) parNom[PlieNom(nom)] = arbres.size();
+    for (auto& t : sauvees) {
+      if (!a.table || !MemeNom(t.def->nom, nom) || !t.classes.empty()) continue;
+      LitColonnes(ancienne.db, t);
+      if (t.classes.empty()) break;
+      a.colonnes = t.classes;
+      t.arbre = arbres.size();
+      if (auto it = clesMax.find(PlieNom(nom)); it != clesMax.end()) a.cleMax = it->second;
+    }
+    arbres.push_back(std::move(a));
+  }
+  for (std::size_t i = 0; i < arbres.size(); ++i)
+    if (auto it = parNom.find(tablesIndexees[i]); !arbres[i].table && it != parNom.end()) arbres[i].tableIndexee = it->second;
+  return arbres;
+}
+
+// Every record the pages still hold, table by table, then those of leaves no tree reaches.
+void SauveEnregistrements(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<TableSauvee>& sauvees,
+                          std::vector<std::string>& constats) {
+  auto arbres = ArbresDuFichier(ancienne, sauvees);
+  for (auto& t : sauvees) {
+    if (!t.classes.empty()) continue;
+    constats.push_back("#ALERT# Table '" + t.def->nom + "' : ses enregistrements sont introuvables dans le fichier ; elle est recréée vide.");
+  }
+  sauvetage::Fichier fichier(ancienne.chemin, arbres);
+  std::map<std::size_t, TableSauvee*> parArbre;
+  for (auto& t : sauvees) {
+    if (t.classes.empty()) continue;
+    parArbre[t.arbre] = &t;
+    PrepareInsertion(nouvelle, t);
+    fichier.Parcourt(t.arbre, [&](sauvetage::Enregistrement& e) { Insere(t, e, constats); });
+  }
+  fichier.RecupereEgarees([&](std::size_t a, sauvetage::Enregistrement& e) { Insere(*parArbre.at(a), e, constats); });
+  for (auto& t : sauvees) {
+    if (t.classes.empty()) continue;
+    t.insertion.reset();
+    ConstateBilan(t, fichier.BilanDe(t.arbre), constats);
+  }
+  if (long long n = fichier.FeuillesNonAttribuees())
+    constats.push_back("#ALERT# " + Nombre(n, "page de données n'a pu être rattachée", "pages de données n'ont pu être rattachées") +
+                       " à aucune table : leurs enregistrements ne sont pas repris.");
+}
+
+void RecreeIndex(BaseEtat& nouvelle, const DefTable& creee, std::vector<DefIndex> index, std::vector<std::string>& constats) {
+  for (auto& x : index) {
+    try {
+      catalogue::AjouteIndex(nouvelle, creee.id, x);
+      continue;
     } catch (const ErreurMoteur& e) {
-      if (e.Number() != err::BaseEndommagee && e.Number() != err::FormatNonReconnu) throw;
-      if (depuis == std::numeric_limits<long long>::min()) return;
-      // The jump over damaged pages grows fourfold at each failure; past the last possible rowid
-      // there is nothing left to salvage.
-      if (depuis > std::numeric_limits<long long>::max() - saut) return;
-      depuis += saut;
-      if (saut <= std::numeric_limits<long long>::max() / 4) saut *= 4;
+      if (EstErreurVerrou(e.Number()) || e.Number() == err::EspaceDisque) throw;
+    }
+    x.unique = x.primaire = false;  // the data no longer fit the key: keep the index for its order
+    try {
+      catalogue::AjouteIndex(nouvelle, creee.id, x);
+      constats.push_back("#ALERT# Index '" + creee.nom + "." + x.nom +
+                         "' : des enregistrements sauvés ont la même clé ou une clé vide ; il est gardé, sans être unique.");
+    } catch (const ErreurMoteur& e) {
+      constats.push_back("#ALERT# Index '" + creee.nom + "." + x.nom + "' : non recréé (" + e.Description() + ").");
     }
   }
 }
 
-void Recree(BaseEtat& ancienne, BaseEtat& nouvelle) {
+// A relation keeps its attributes; one the saved records no longer fit stays, unenforced, and is told.
+void RecreeRelation(BaseEtat& nouvelle, DefRelation r, std::vector<std::string>& constats) {
+  try {
+    catalogue::AjouteRelation(nouvelle, r);
+    return;
+  } catch (const ErreurMoteur& e) {
+    if (e.Number() != err::PasDEnregistrementLie) {
+      constats.push_back("#ALERT# Relation '" + r.nom + "' entre '" + r.table + "' et '" + r.tableEtrangere + "' : non recréée (" +
+                         e.Description() + ").");
+      return;
+    }
+  }
+  r.attributs |= dbRelationDontEnforce;
+  try {
+    catalogue::AjouteRelation(nouvelle, r);
+    constats.push_back("#ALERT# Relation '" + r.nom + "' entre '" + r.table + "' et '" + r.tableEtrangere +
+                       "' : des enregistrements sauvés de '" + r.tableEtrangere + "' n'ont plus d'enregistrement lié dans '" +
+                       r.table + "' ; elle n'est plus appliquée.");
+  } catch (const ErreurMoteur& e) {
+    constats.push_back("#ALERT# Relation '" + r.nom + "' entre '" + r.table + "' et '" + r.tableEtrangere + "' : non recréée (" +
+                       e.Description() + ").");
+  }
+}
+
+void Recree(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<std::string>& constats) {
+  // One read transaction for the whole walk: no writer can change the file meanwhile.
+  sql::Execute(ancienne.db, "BEGIN", sql::Operation::Lecture);
   std::vector<DefRelation> relations;
   std::vector<DefPropriete> proprietes;
-  auto tables = DefinitionsLisibles(ancienne, relations, proprietes);
+  auto tables = DefinitionsLisibles(ancienne, relations, proprietes, constats);
   sql::PointDeReprise pr(nouvelle.db);
   for (const auto& p : proprietes) {
     bool existe = false;
     for (const auto& q : nouvelle.cat.proprietes) existe = existe || MemeNom(q.nom, p.nom);
     catalogue::EcritPropriete(nouvelle, Proprietaire::Base, 0, p, !existe);
   }
-  for (auto t : tables) {
-    auto index = std::move(t.index);
+  // The definitions as the old file has them, indexes included: its primary key names the records.
+  std::vector<DefTable> anciennes = tables;
+  std::vector<TableSauvee> sauvees(tables.size());
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    DefTable t = tables[i];
     t.index.clear();
     DefTable& creee = catalogue::AjouteTable(nouvelle, t);
     // Rows keep whatever they held, even values a rule would now refuse: the record check corrects them later.
     sql::Execute(nouvelle.db, "DROP TRIGGER IF EXISTS " + CiteIdent("MSysRegle_" + std::to_string(creee.id) + "_ins"));
-    SauveLignes(ancienne, nouvelle, t);
-    catalogue::RegenereRegles(nouvelle, creee);
-    for (auto& x : index) {
-      try {
-        catalogue::AjouteIndex(nouvelle, creee.id, x);
-      } catch (const ErreurMoteur&) {
-        x.unique = x.primaire = false;  // the data no longer fit the key: keep the index for its order
-        try {
-          catalogue::AjouteIndex(nouvelle, creee.id, x);
-        } catch (const ErreurMoteur&) {
-        }
-      }
-    }
+    anciennes[i].id = creee.id;
+    sauvees[i].def = &anciennes[i];
   }
-  for (auto r : relations) {
-    try {
-      catalogue::AjouteRelation(nouvelle, r);
-    } catch (const ErreurMoteur&) {
-      r.attributs |= dbRelationDontEnforce;
-      try {
-        catalogue::AjouteRelation(nouvelle, r);
-      } catch (const ErreurMoteur&) {
-      }
-    }
+  SauveEnregistrements(ancienne, nouvelle, sauvees, constats);
+  for (const auto& t : anciennes) {
+    DefTable* creee = nouvelle.cat.TableParId(t.id);
+    catalogue::RegenereRegles(nouvelle, *creee);
+    RecreeIndex(nouvelle, *creee, t.index, constats);
   }
+  for (auto& r : relations) RecreeRelation(nouvelle, r, constats);
   pr.Valide();
 }
 
@@ -218,6 +409,22 @@ std::string NomTemporaire(const std::string& chemin) {
   return nom.data();
 }
 
+std::string FichierReel(const std::string& chemin) {
+  char* reel = ::realpath(chemin.c_str(), nullptr);
+  std::string resultat = reel ? reel : chemin;
+  std::free(reel);
+  return resultat;
+}
+
+// The new file takes the rights of the one it replaces, and its owner and group when this
+// process may give them: another user's file must not become ours, nor readable by all.
+void GardeDroits(const std::string& ancien, const std::string& nouveau) {
+  struct stat etat {};
+  if (::stat(ancien.c_str(), &etat) != 0) return;
+  if (::chown(nouveau.c_str(), etat.st_uid, etat.st_gid) != 0) (void)!::chown(nouveau.c_str(), static_cast<uid_t>(-1), etat.st_gid);
+  ::chmod(nouveau.c_str(), etat.st_mode & 07777);
+}
+
 void Synchronise(const std::string& chemin, bool dossier) {
   int fd = ::open(chemin.c_str(), (dossier ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
   if (fd >= 0) {
@@ -229,6 +436,11 @@ void Synchronise(const std::string& chemin, bool dossier) {
 }  // namespace
 
 void DBEngine::RepairDatabase(const std::string& chemin) {
+  std::vector<std::string> constats;
+  RepairDatabase(chemin, constats);
+}
+
+void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string>& constats) {
   if (EstFichierJet(chemin))
     throw ErreurMoteur(err::OperationNonGeree, "La réparation d'une base de données Jet n'est pas prise en charge : '" + chemin +
                                                    "' est lue en lecture seule par le moteur, et convertie à son format "
@@ -243,11 +455,13 @@ void DBEngine::RepairDatabase(const std::string& chemin) {
     if (e.Number() != err::BaseEndommagee) throw;
   }
   if (ancienne && FichierSain(*ancienne)) {
-    // The file stays in place: its rules are rewritten under SQLite's own locking, beside the
-    // other programs, which the hold would keep this connection from.
+    // The file stays in place: it is rewritten under SQLite's own locking, beside the other
+    // programs, which the hold would keep this connection from.
     tenue.reset();
-    // Rules are rebuilt from the catalog in case a trigger was lost.
+    // What another program added goes; rules are rebuilt from the catalog in case a trigger was
+    // lost or altered.
     sql::PointDeReprise pr(ancienne->db);
+    catalogue::SupprimeObjetsInconnus(*ancienne, constats);
     for (const auto& t : ancienne->cat.tables)
       if (t->id > 0) catalogue::RegenereRegles(*ancienne, *t);
     pr.Valide();
@@ -268,23 +482,26 @@ void DBEngine::RepairDatabase(const std::string& chemin) {
     // on this read-only connection that only lets it read up to the real end of the file.
     sqlite3_exec(ancienne->db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
   }
-  std::string temporaire = NomTemporaire(chemin);
+  // A link is kept: the file it leads to is the one repaired.
+  const std::string cible = FichierReel(chemin);
+  std::string temporaire = NomTemporaire(cible);
   try {
     std::string version = "4.0";
     {
       veille::Interruptible interruptible;
       Database nouvelle = DBEngine::CreateDatabase(temporaire, version);
-      Recree(*ancienne, *nouvelle.etat());
+      Recree(*ancienne, *nouvelle.etat(), constats);
       nouvelle.Close();
     }
     ancienne->Ferme();
+    GardeDroits(cible, temporaire);
     Synchronise(temporaire, false);
     // A program still reading the old file would go on with it: the file is in use.
     if (tenue->AutreProcessus() || !tenue->Inchangee()) throw ErreurMoteur(err::BaseEnUtilisation, {chemin});
-    SuiteTenue suite(chemin, temporaire);
-    if (::rename(temporaire.c_str(), chemin.c_str()) != 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
+    SuiteTenue suite(cible, temporaire);
+    if (::rename(temporaire.c_str(), cible.c_str()) != 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
     suite.Valide();
-    Synchronise(Dossier(chemin), true);
+    Synchronise(Dossier(cible), true);
   } catch (...) {
     ::unlink(temporaire.c_str());
     ::unlink((temporaire + "-journal").c_str());

@@ -33,6 +33,11 @@ int NumeroVerrou(Operation op) {
   return err::Verrouille;
 }
 
+struct Refus {
+  std::string chemin, objet;
+};
+thread_local Refus dernierRefus;
+
 std::string Apres(std::string_view message, std::string_view prefixe) {
   auto pos = message.find(prefixe);
   return pos == std::string_view::npos ? std::string() : std::string(message.substr(pos + prefixe.size()));
@@ -59,10 +64,32 @@ ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) 
     case SQLITE_FULL: return ErreurMoteur(err::EspaceDisque);
     case SQLITE_CORRUPT: return ErreurMoteur(err::BaseEndommagee, {objet});
     case SQLITE_NOTADB: return ErreurMoteur(err::FormatNonReconnu, {objet});
-    case SQLITE_READONLY: return ErreurMoteur(err::LectureSeule, {objet});
+    case SQLITE_READONLY: {
+      const char* fichier = db ? sqlite3_db_filename(db, "main") : nullptr;
+      const std::string nom = objet.empty() && fichier ? std::string(fichier) : std::string(objet);
+      // A folder that refuses the journal beside the file: the rights, not the file, say no.
+      if (etendu == SQLITE_READONLY_DIRECTORY)
+        return ErreurMoteur(err::AccesRefuse, "Le moteur de base de données ne peut pas écrire dans le dossier de '" + nom +
+                                                  "' (son journal n'a pu y être créé) : accès refusé.");
+      return ErreurMoteur(err::LectureSeule, {nom});
+    }
+    case SQLITE_AUTH:
+      if (!dernierRefus.objet.empty()) {
+        Refus refus = std::exchange(dernierRefus, {});
+        return ErreurMoteur(err::BaseEndommagee, "La base de données '" + refus.chemin + "' contient un objet inconnu du logiciel (« " +
+                                                     refus.objet + " ») : l'opération qui l'aurait exécuté est refusée.");
+      }
+      return ErreurMoteur(err::AccesRefuse, {objet});
     case SQLITE_PERM:
-    case SQLITE_AUTH: return ErreurMoteur(err::AccesRefuse, {objet});
-    case SQLITE_CANTOPEN: return ErreurMoteur(err::AccesRefuse, {objet});
+    case SQLITE_CANTOPEN: {
+      // A file SQLite could not open while writing is the database's journal, beside it.
+      const char* fichier = db ? sqlite3_db_filename(db, "main") : nullptr;
+      if (objet.empty() && fichier && *fichier && op != Operation::Ouverture && op != Operation::Lecture)
+        return ErreurMoteur(err::AccesRefuse, "Le moteur de base de données ne peut pas écrire dans le dossier de '" + std::string(fichier) +
+                                                  "' (son journal n'a pu y être créé) : accès refusé.");
+      if (objet.empty() && fichier && *fichier) return ErreurMoteur(err::AccesRefuse, {fichier});
+      return ErreurMoteur(err::AccesRefuse, {objet});
+    }
     case SQLITE_NOMEM:
     case SQLITE_TOOBIG: return ErreurMoteur(3035, "Ressources système dépassées.");
     case SQLITE_IOERR:
@@ -114,6 +141,8 @@ void Leve(sqlite3* db, int rc, Operation op, std::string_view objet) {
   RetientCause(db, e);
   throw e;
 }
+
+void NoteRefus(const std::string& chemin, const std::string& objet) { dernierRefus = {chemin, objet}; }
 
 Requete::Requete(sqlite3* db, std::string_view texte, Operation op) : db_(db), op_(op) {
   int rc = sqlite3_prepare_v2(db, texte.data(), static_cast<int>(texte.size()), &stmt_, nullptr);

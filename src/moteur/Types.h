@@ -16,6 +16,7 @@ inline constexpr int dbBinary = 9;
 inline constexpr int dbText = 10;
 inline constexpr int dbLongBinary = 11;
 inline constexpr int dbMemo = 12;
+inline constexpr int dbGUID = 15;  // kept as its text form, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
 
 // Table definition attributes.
 inline constexpr long long dbSystemObject = 0x80000002LL;

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -471,6 +472,76 @@ TEST_F(EtapesFichier, FichierEndommage) {
                                            "une nouvelle réorganisation."),
             std::string::npos)
       << fenetre.messages[0].texte;
+}
+
+// Overwritten pages: the repair saves the rest and the journal says what was lost.
+TEST_F(EtapesFichier, PagesEcraseesRepareesEtPertesJournalisees) {
+  {
+    auto base = BaseTravail();
+    auto td = base.TableDefs()["Clients"];
+    auto cle = td.CreateIndex("Cle");
+    cle.SetFields("Id");
+    cle.SetPrimary(true);
+    td.Indexes().Append(cle);
+    moteur::DBEngine::BeginTrans();
+    for (int i = 4; i <= 2000; ++i)
+      base.Execute("INSERT INTO Clients VALUES (" + std::to_string(i) + ", 'c" + std::to_string(i) + "')", moteur::dbFailOnError);
+    moteur::DBEngine::CommitTrans();
+  }
+  // The fourth leaf of the table, found as SQLite describes its pages, and how many records it held.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(etat.cheminTravail.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT pageno, ncell FROM dbstat WHERE name = 'Clients' AND pagetype = 'leaf' ORDER BY path LIMIT 1 OFFSET 3",
+                     -1, &st, nullptr);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  const long long page = sqlite3_column_int64(st, 0), perdus = sqlite3_column_int64(st, 1);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  {
+    std::fstream f(etat.cheminTravail, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp((page - 1) * 4096);
+    f << std::string(4096, '\x5A');
+  }
+  EtapeReparation(etat);
+  EXPECT_FALSE(etat.echec);
+  auto lignes = Lignes();
+  auto debut = std::find(lignes.begin(), lignes.end(), H + "  Début Réparation " + Libelle);
+  ASSERT_NE(debut, lignes.end());
+  EXPECT_EQ(*(debut + 1), "#ALERT# Table 'Clients' : " + std::to_string(2000 - perdus) + " enregistrements sauvés, " +
+                              std::to_string(perdus) + " illisibles (1 page endommagée).");
+  EXPECT_EQ(*(debut + 2), H + "  Fin Réparation " + Libelle);
+  EXPECT_EQ(Noms().size(), static_cast<std::size_t>(2000 - perdus));
+}
+
+// Repaired and compacted through a link, another user's private file stays his, private, linked.
+TEST_F(EtapesFichier, LienDroitsEtProprietaireGardesParLaReparationEtLeCompactage) {
+  const std::string vraie = Chemin("bases/vraie.mdb");
+  etat.cheminTravail = vraie;
+  CreeBaseTravail();
+  {
+    std::fstream f(vraie, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(2 * 4096);  // the first table's page: the repair must rebuild the file
+    f << std::string(4096, '\x5A');
+  }
+  etat.cheminTravail = Chemin("bases/travail.mdb");
+  fs::create_symlink("vraie.mdb", etat.cheminTravail);
+  ASSERT_EQ(::chmod(vraie.c_str(), 0600), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(vraie.c_str(), 65534, 65534), 0);
+  }
+  EtapeReparation(etat);
+  EXPECT_FALSE(etat.echec);
+  EXPECT_TRUE(fs::is_symlink(etat.cheminTravail));
+  struct stat s {};
+  ASSERT_EQ(::stat(vraie.c_str(), &s), 0);
+  EXPECT_EQ(s.st_mode & 07777, 0600u);
+  if (root) {
+    EXPECT_EQ(s.st_uid, 65534u);
+    EXPECT_EQ(s.st_gid, 65534u);
+  }
+  EXPECT_EQ(FichiersBases(), (std::vector<std::string>{"travail.mdb", "vraie.mdb"}));
 }
 
 // ---------------------------------------------------------------------------------------------

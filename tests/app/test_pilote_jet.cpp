@@ -227,6 +227,50 @@ TEST_F(TestPiloteJet, SansModeSecuriseNiCompactageLaCibleEstConvertieEtLOriginal
   VerifieCibleConvertie(Conservee());
 }
 
+// A Jet target with one row that cannot be read: the rest is converted, the row is told in the
+// conversion's section, the original is kept beside, and the run goes to its end.
+TEST_F(TestPiloteJet, UneLigneIllisibleDUneCibleJetEstDiteEtLeResteConverti) {
+  PrepareBases("testIndexPropertiesV2000.mdb", "testIndexPropertiesV2000.mdb");
+  fenetre->coches[3] = false;
+  fenetre->cases["chCopie"] = false;
+  std::string octets = Contenu(cibleJet);
+  // The row's entry flagged as moved, its pointer then leading nowhere.
+  std::size_t motif = octets.find("still more rows");
+  ASSERT_NE(motif, std::string::npos);
+  const std::size_t page = motif / 4096 * 4096, rco = 12;
+  const int lignes = static_cast<unsigned char>(octets[page + rco]) | (static_cast<unsigned char>(octets[page + rco + 1]) << 8);
+  bool marquee = false;
+  for (int i = 0; i < lignes && !marquee; ++i) {
+    std::size_t entree = page + rco + 2 + 2 * static_cast<std::size_t>(i);
+    std::size_t debut = page + ((static_cast<unsigned char>(octets[entree]) | (static_cast<unsigned char>(octets[entree + 1]) << 8)) & 0x1FFF);
+    std::size_t fin = i == 0 ? page + 4096 : page + ((static_cast<unsigned char>(octets[entree - 2]) | (static_cast<unsigned char>(octets[entree - 1]) << 8)) & 0x1FFF);
+    if (debut <= motif && motif < fin) {
+      octets[entree + 1] = static_cast<char>(octets[entree + 1] | 0x40);
+      marquee = true;
+    }
+  }
+  ASSERT_TRUE(marquee);
+  std::ofstream(cibleJet, std::ios::binary | std::ios::trunc) << octets;
+  const std::string alteree = octets;
+
+  pilote->Reorganisation();
+  ASSERT_EQ(pilote->Lancer(), IssueLancer::Terminee) << fenetre->journal;
+  long conversion = fenetre->PositionCadre("Conversion base de données principale");
+  ASSERT_GE(conversion, 0) << fenetre->journal;
+  long perte = fenetre->Position("#ALERT# Table 'TableUnique2_temp', ligne 10 : illisible, elle n'est pas reprise "
+                                 "(une ligne déplacée renvoie hors du fichier).", conversion);
+  long convertie = fenetre->Position("Base convertie du format Jet 4.0 au format du moteur, version 4.0.", conversion);
+  EXPECT_GT(perte, conversion) << fenetre->journal;
+  EXPECT_GT(convertie, perte);
+  EXPECT_FALSE(fenetre->ContientTexte("#ERR#")) << fenetre->journal;
+  utireorg::FermeBase(pilote->Etat().baseCourante);
+  // The original, as the run found it, is kept; the converted target lacks that row alone.
+  EXPECT_EQ(Contenu(Conservee()), alteree);
+  auto lu = LitContenu(cibleJet), attendu = LitContenu(echantillonCible);
+  EXPECT_EQ(lu["TableUnique2_temp"].size() + 1, attendu["TableUnique2_temp"].size());
+  EXPECT_EQ(lu["TableIgnoreNulls2"], attendu["TableIgnoreNulls2"]);
+}
+
 TEST_F(TestPiloteJet, ChaqueFichierDExempleSortDUnRunCompletAvecTousSesEnregistrements) {
   for (const char* nom : {"testV1997.mdb", "test2V2000.mdb", "testIndexPropertiesV2000.mdb", "fixedTextTestV2000.mdb"}) {
     SCOPED_TRACE(nom);

@@ -1,6 +1,8 @@
 // The input check before a run and the "Lancer" action: refusals and their messages, the
 // target opened as the current database, the name of the software and the conversion version,
 // the confirmation declined and accepted, the all-folders mode.
+#include <sqlite3.h>
+
 #include "test_pilote_outils.h"
 
 namespace pilote_tests {
@@ -92,6 +94,36 @@ TEST_F(TestSaisies, UneCibleAncienneEstConvertieQuandLaCopieSeFaitDansUnModeleRe
   // A refused check leaves no version of an earlier one behind.
   ASSERT_FALSE(Controle(Chemin("absente.mdb"), {}, false));
   EXPECT_EQ(pilote->Etat().versionCible, "");
+}
+
+// A file another program planted a trigger in is not run on: the message names the object.
+TEST_F(TestSaisies, UneBaseOuUnModeleAvecUnDeclencheurPlanteEstRefuse) {
+  std::string cible = CreePetiteBase("Compta.mdb");
+  std::string modele = CreePetiteBase("Logiciel/Compta.mdb");
+  for (const auto& fichier : {cible, modele}) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(fichier.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER piege AFTER UPDATE ON MSysProperties BEGIN DELETE FROM Clients; END;", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  const std::string raison = "objet inconnu du logiciel, qui pourrait modifier ses données : déclencheur « piege » (table MSysProperties).";
+  EXPECT_FALSE(Controle(cible, {}, false));
+  EXPECT_EQ(DernierMessage(), "Base à analyser invalide !\n\nElle contient un objet inconnu du logiciel :\ndéclencheur « piege » "
+                              "(table MSysProperties).\n\nTraitement annulé.");
+  EXPECT_TRUE(fenetre->ContientTexte("#ERR# Base à analyser refusée : « " + cible + " » : " + raison)) << fenetre->journal;
+  EXPECT_FALSE(pilote->Etat().baseCourante.EstOuverte());
+
+  // The model is refused as well: the record copy writes into a copy of it.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(cible.c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "DROP TRIGGER piege", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  EXPECT_TRUE(Controle(cible, modele, false));
+  EXPECT_FALSE(Controle(cible, modele, true));
+  EXPECT_EQ(DernierMessage().rfind("Base modèle invalide !\n", 0), 0u) << DernierMessage();
+  EXPECT_TRUE(fenetre->ContientTexte("#ERR# Base modèle refusée : « " + modele + " » : " + raison)) << fenetre->journal;
 }
 
 // ---- Lancer ----

@@ -346,6 +346,54 @@ TEST_F(TestFichiers, UnDossierALaPlaceDuJournalEstSignaleAvantLeRun) {
   }
 }
 
+// A folder that refuses writing, beside the target: the copy of the records (from an engine model
+// or a Jet one) and the repair are refused, the run names the file and does not call the database
+// damaged, and nothing changes. Run by an ordinary user, the folder's rights being nothing to root.
+TEST_F(TestFichiers, UnDossierQuiRefuseLEcritureEstDitSansParlerDeDommage) {
+  entrees::Conditions utilisateur;
+  if (::geteuid() == 0) {
+    passwd* personne = ::getpwnam("nobody");
+    if (!personne) GTEST_SKIP() << "pas d'utilisateur « nobody » pour lancer le programme sans les droits de root";
+    utilisateur.utilisateur = static_cast<int>(personne->pw_uid);
+    utilisateur.groupe = static_cast<int>(personne->pw_gid);
+  }
+  const std::string copie = Racine() + "/Logiciel/Dossier1/copie_reorg.mdb";
+  const std::string modeleJet = DossierJet() + "/indexTestV2000.mdb";
+  struct Cas {
+    const char* nom;
+    std::vector<std::string> options;
+    std::string modele, nomme;
+  };
+  // A Jet model is converted into the copy, an engine one copied: both ways are refused alike.
+  for (const Cas& cas : {Cas{"copie, modèle du moteur", {"--options", "0,1", "--copie"}, Modele(), copie},
+                         Cas{"copie, modèle Jet", {"--options", "0,1", "--copie"}, Racine() + "/Logiciel/Jet.mdb", copie},
+                         Cas{"réparation", {"--options", "1"}, Modele(), Cible()}}) {
+    SCOPED_TRACE(cas.nom);
+    if (cas.modele != Modele()) {
+      if (!fs::exists(modeleJet)) continue;
+      fs::copy_file(modeleJet, cas.modele, fs::copy_options::overwrite_existing);
+      ::chmod(cas.modele.c_str(), 0666);
+    }
+    ::chmod(Cible().c_str(), 0666);
+    fs::remove(Racine() + "/Analyse.txt");
+    auto avant = Etat();
+    std::vector<std::string> arguments{"--cible", Cible(), "--modele", cas.modele, "--oui"};
+    arguments.insert(arguments.end(), cas.options.begin(), cas.options.end());
+    ::chmod((Racine() + "/Logiciel/Dossier1").c_str(), 0555);
+    auto e = Lot(arguments, utilisateur);
+    ::chmod((Racine() + "/Logiciel/Dossier1").c_str(), 0777);
+    ASSERT_TRUE(e.Propre()) << e.sortie;
+    EXPECT_EQ(e.code, 1) << e.sortie;
+    const std::string journal = Journal();
+    EXPECT_EQ(journal.find("endommagée"), std::string::npos) << journal;
+    EXPECT_NE(journal.find("#ERR# Accès refusé"), std::string::npos) << journal;
+    EXPECT_NE(journal.find(cas.nomme), std::string::npos) << journal;
+    EXPECT_NE(e.sortie.find(cas.nomme), std::string::npos) << e.sortie;
+    VerifieRienChange(avant);
+    EXPECT_FALSE(fs::exists(copie));
+  }
+}
+
 // Blanks, both quotes, brackets and accents in the folders and in the file names: the run finds
 // the model one folder up by its name, copies the records beside the target and ends well.
 TEST_F(TestFichiers, UnNomAvecBlancsGuillemetsCrochetsEtAccentsSeReorganise) {

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 
 #include "OutilsMoteur.h"
@@ -65,6 +66,60 @@ TEST_F(Fichiers, FichierIlliblePourLUtilisateurEstRefuse) {
   Cree("interdit/base.bd").Close();
   ::chmod(Chemin("interdit").c_str(), 0);
   EXPECT_EQ(NumeroOuvertureSansPrivilege(Chemin("interdit/base.bd")), err::AccesRefuse);
+}
+
+// The number and description of what `action` throws, run as an ordinary user; -1 when the
+// rights cannot be dropped.
+std::pair<int, std::string> ErreurSansPrivilege(const std::function<void()>& action) {
+  if (::geteuid() != 0) {
+    auto r = Essaie(action);
+    return {r.Number, r.Description};
+  }
+  int tube[2];
+  if (::pipe(tube) != 0) return {-1, {}};
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(tube[0]);
+    std::string sortie = "-1";
+    if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+      auto r = Essaie(action);
+      sortie = std::to_string(r.Number) + "\n" + r.Description;
+    }
+    (void)!::write(tube[1], sortie.data(), sortie.size());
+    ::_exit(0);
+  }
+  ::close(tube[1]);
+  std::string lu;
+  char tampon[512];
+  for (ssize_t n; pid > 0 && (n = ::read(tube[0], tampon, sizeof tampon)) > 0;) lu.append(tampon, static_cast<std::size_t>(n));
+  ::close(tube[0]);
+  if (pid > 0) ::waitpid(pid, nullptr, 0);
+  auto fin = lu.find('\n');
+  if (fin == std::string::npos) return {-1, {}};
+  return {std::stoi(lu.substr(0, fin)), lu.substr(fin + 1)};
+}
+
+// A folder that refuses writing: the error is an access refused, and it names the file.
+TEST_F(Fichiers, UnAccesRefuseNommeSonFichier) {
+  BaseClients(3).Close();
+  fs::create_directory(Chemin("lecture"));
+  BaseClients(3, "lecture/base.bd").Close();
+  ::chmod(Chemin("lecture/base.bd").c_str(), 0666);
+  ::chmod(Chemin("lecture").c_str(), 0555);
+  ::chmod(Dossier().c_str(), 0755);
+  ::chmod(Chemin("base.bd").c_str(), 0644);
+  const std::string copie = Chemin("lecture/copie.bd");
+  auto [numero, description] = ErreurSansPrivilege([&] { DBEngine::CompactDatabase(Chemin("base.bd"), copie); });
+  if (numero == -1) GTEST_SKIP() << "impossible de quitter les droits de root";
+  EXPECT_EQ(numero, err::AccesRefuse);
+  EXPECT_NE(description.find(copie), std::string::npos) << description;
+  // Writing needs a journal beside the file: the folder is named through its file.
+  auto [n2, d2] = ErreurSansPrivilege([&] {
+    auto base = DBEngine::OpenDatabase(Chemin("lecture/base.bd"));
+    base.Execute("INSERT INTO Clients VALUES (9, 'x')", dbFailOnError);
+  });
+  EXPECT_EQ(n2, err::AccesRefuse);
+  EXPECT_NE(d2.find(Chemin("lecture/base.bd")), std::string::npos) << d2;
 }
 
 TEST_F(Fichiers, CeQuiNEstPasUneBaseDonneUneErreurNumeroteeSansPlanter) {

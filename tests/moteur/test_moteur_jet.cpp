@@ -187,8 +187,9 @@ std::vector<std::string> Description(Database& base) {
     }
     auto rs = base.OpenRecordset(nom, dbOpenSnapshot);
     for (; !rs.Eof(); rs.MoveNext()) {
+      // Values apart by a character no sample text holds, so that a record splits back into them.
       std::string ligne = nom + " :";
-      for (int k = 0; k < rs.Fields().Count(); ++k) ligne += " " + Decrit(rs[k].Value());
+      for (int k = 0; k < rs.Fields().Count(); ++k) ligne += "\x1F" + Decrit(rs[k].Value());
       d.push_back(ligne);
     }
   }
@@ -279,8 +280,9 @@ TEST_F(TestJet, Jet3LuAvecSesChampsSesIndexEtSesProprietes) {
   EXPECT_FALSE(t1.Indexes()["B"].Unique());
   EXPECT_EQ(base.TableDefs()["Table3"].Fields()["a"].Attributes() & dbAutoIncrField, dbAutoIncrField);
   auto guid = base.TableDefs()["Table4"].Fields()["data"];
-  EXPECT_EQ(guid.Type(), dbText);
-  EXPECT_EQ(guid.Size(), 38);
+  EXPECT_EQ(guid.Type(), dbGUID);  // a Replication ID, whose default makes a new GUID
+  EXPECT_EQ(guid.Size(), 16);
+  EXPECT_EQ(guid.DefaultValue(), "GenGUID()");
   EXPECT_TRUE(base.VerifieIntegrite().empty());
 }
 
@@ -627,25 +629,167 @@ TEST_F(TestJet, FormatUlterieurRefuseEn3343AvecUnMessageClair) {
   EXPECT_FALSE(outils::fs::exists(Chemin("x.bd")));
 }
 
-TEST_F(TestJet, FichierTronqueRefuseEn3049) {
+// ---- Damaged files: what can be read is converted, what cannot is told ----
+
+// `lu` holds no record `attendu` does not: its records are records of `attendu`, each used once,
+// where a value may only have become Null. (Definitions may have lost what the file lost.)
+void VerifieSansInvention(const std::vector<std::string>& lu, const std::vector<std::string>& attendu) {
+  std::vector<bool> pris(attendu.size(), false);
+  auto mots = [](const std::string& l) {
+    std::vector<std::string> m;
+    std::stringstream flux(l);
+    for (std::string x; std::getline(flux, x, '\x1F');) m.push_back(x);
+    return m;
+  };
+  for (const auto& ligne : lu) {
+    if (ligne.find(" :\x1F") == std::string::npos) continue;
+    bool trouve = false;
+    for (std::size_t i = 0; i < attendu.size() && !trouve; ++i) {
+      if (pris[i]) continue;
+      bool egal = attendu[i] == ligne;
+      if (!egal && ligne.find(" :\x1F") != std::string::npos) {
+        auto a = mots(attendu[i]), b = mots(ligne);
+        egal = a.size() == b.size() && a[0] == b[0];
+        for (std::size_t k = 1; egal && k < a.size(); ++k) egal = a[k] == b[k] || b[k] == "<nul>";
+      }
+      if (egal) trouve = pris[i] = true;
+    }
+    EXPECT_TRUE(trouve) << "inventé : " << ligne.substr(0, 200);
+  }
+}
+
+class JetEndommage : public TestJet {
+ protected:
+  // The damaged copy converted: its description, and what the conversion said it left out.
+  std::vector<std::string> Convertit(const std::string& octets, std::vector<std::string>& pertes) {
+    outils::EcritFichier(Chemin("abime.mdb"), octets);
+    outils::fs::remove(Chemin("converti.bd"));
+    pertes.clear();
+    auto r = Essaie([&] { ConvertitJet(Chemin("abime.mdb"), Chemin("converti.bd"), "4.0", pertes); });
+    EXPECT_EQ(r.Number, 0) << r.Description;
+    if (r.Number != 0) return {};
+    auto base = DBEngine::OpenDatabase(Chemin("converti.bd"));
+    return Description(base);
+  }
+  std::vector<std::string> Originale(const std::string& source) {
+    auto base = DBEngine::OpenDatabase(source);
+    return Description(base);
+  }
+};
+
+// A row flagged as moved whose pointer leads nowhere: that row alone cannot be read.
+TEST_F(JetEndommage, UneLigneIllisibleNeFaitPerdreQuElle) {
+  ECHANTILLON_JET(source, "testIndexPropertiesV2000.mdb");
+  std::string octets = Lit(source);
+  Ligne ligne = LigneContenant(octets, "still more rows");
+  ASSERT_GE(ligne.entree, 0);
+  octets[ligne.entree + 1] |= 0x40;
+  std::vector<std::string> pertes;
+  auto lu = Convertit(octets, pertes);
+  ASSERT_EQ(pertes.size(), 1u) << ::testing::PrintToString(pertes);
+  // The table the row belongs to, and its place among the table's records, from the message.
+  const std::string debut = "#ALERT# Table '";
+  ASSERT_EQ(pertes[0].rfind(debut, 0), 0u) << pertes[0];
+  const std::string table = pertes[0].substr(debut.size(), pertes[0].find('\'', debut.size()) - debut.size());
+  auto attendu = Originale(source);
+  const std::string perdue = table + " :\x1Ftrow9\x1Ftstill more rows\x1F" "e-12";
+  auto it = std::find(attendu.begin(), attendu.end(), perdue);
+  ASSERT_NE(it, attendu.end()) << perdue;
+  long position = std::count_if(attendu.begin(), it, [&](const std::string& l) { return l.rfind(table + " :\x1F", 0) == 0; }) + 1;
+  attendu.erase(it);
+  EXPECT_TRUE(lu == attendu);
+  EXPECT_EQ(pertes[0], debut + table + "', ligne " + std::to_string(position) +
+                           " : illisible, elle n'est pas reprise (une ligne déplacée renvoie hors du fichier).");
+}
+
+TEST_F(JetEndommage, LaLigneDuCatalogueDUnConteneurIllisibleNEmpechePasLaConversion) {
+  ECHANTILLON_JET(source, "testIndexPropertiesV2000.mdb");
+  std::string octets = Lit(source);
+  Ligne ligne = LigneContenant(octets, std::string("S\0c\0r\0i\0p\0t\0s\0", 14));
+  ASSERT_GE(ligne.entree, 0);
+  octets[ligne.entree + 1] |= 0x40;
+  std::vector<std::string> pertes;
+  EXPECT_TRUE(Convertit(octets, pertes) == Originale(source));
+  ASSERT_EQ(pertes.size(), 1u) << ::testing::PrintToString(pertes);
+  EXPECT_EQ(pertes[0].rfind("#ALERT# Catalogue (MSysObjects), ligne ", 0), 0u) << pertes[0];
+}
+
+TEST_F(JetEndommage, UnTexteLongIllisibleDevientNulEtLeResteEstGarde) {
   ECHANTILLON_JET(source, "test2V2000.mdb");
   std::string octets = Lit(source);
   long page = TaillePage(octets);
-  // Cut inside a page, to a stub, and at page boundaries: a page the file still refers to is
-  // then past its end.
-  for (std::size_t taille : {octets.size() - 1000, static_cast<std::size_t>(page + 10), static_cast<std::size_t>(page * 3),
-                             static_cast<std::size_t>(page * 8)}) {
+  // The page of long values that holds the project's author, its mark overwritten.
+  std::size_t auteur = octets.find(std::string("J\0o\0n\0 \0I\0l\0e\0s\0", 16));
+  ASSERT_NE(auteur, std::string::npos);
+  long lval = static_cast<long>(auteur) / page;
+  ASSERT_EQ(octets.compare(lval * page + 4, 4, "LVAL"), 0);
+  octets[lval * page + 4] = 'X';
+  std::vector<std::string> pertes;
+  auto lu = Convertit(octets, pertes);
+  auto attendu = Originale(source);
+  ASSERT_EQ(lu.size(), attendu.size());
+  VerifieSansInvention(lu, attendu);
+  ASSERT_FALSE(pertes.empty());
+  bool auteurDit = false;
+  for (const auto& p : pertes) {
+    EXPECT_EQ(p.rfind("#ALERT# Table 'MSP_PROJECTS', ligne 1, champ '", 0), 0u) << p;
+    EXPECT_NE(p.find("valeur illisible, remplacée par Null"), std::string::npos) << p;
+    auteurDit = auteurDit || p.find("champ 'PROJ_PROP_AUTHOR'") != std::string::npos;
+  }
+  EXPECT_TRUE(auteurDit);
+  auto base = DBEngine::OpenDatabase(Chemin("converti.bd"));
+  EXPECT_TRUE(outils::Colonne(base, "SELECT PROJ_PROP_AUTHOR FROM MSP_PROJECTS", "PROJ_PROP_AUTHOR") ==
+              std::vector<std::string>{"<nul>"});
+}
+
+TEST_F(JetEndommage, UneDefinitionDIndexIllisibleEstDite) {
+  ECHANTILLON_JET(source, "indexTestV2000.mdb");
+  std::string octets = Lit(source);
+  const std::string nom("P\0r\0i\0m\0a\0r\0y\0K\0e\0y\0", 20);
+  std::size_t position = octets.find(nom);
+  ASSERT_NE(position, std::string::npos);
+  octets[position] = '!';  // a name no index may have
+  std::vector<std::string> pertes;
+  auto lu = Convertit(octets, pertes);
+  auto attendu = Originale(source);
+  VerifieSansInvention(lu, attendu);
+  EXPECT_EQ(lu.size() + 1, attendu.size());
+  ASSERT_EQ(pertes.size(), 1u);
+  EXPECT_EQ(pertes[0].rfind("#ALERT# Index '", 0), 0u) << pertes[0];
+  EXPECT_NE(pertes[0].find(".!rimaryKey' : sa définition est illisible, il n'est pas repris."), std::string::npos) << pertes[0];
+}
+
+TEST_F(JetEndommage, UnFichierCoupeEstDitTronque) {
+  ECHANTILLON_JET(source, "test2V2000.mdb");
+  std::string octets = Lit(source);
+  long page = TaillePage(octets);
+  std::vector<std::string> pertes;
+  auto lu = Convertit(octets.substr(0, static_cast<std::size_t>(page * 40)), pertes);
+  VerifieSansInvention(lu, Originale(source));
+  ASSERT_FALSE(pertes.empty());
+  EXPECT_NE(pertes[0].find("le fichier est tronqué"), std::string::npos) << pertes[0];
+}
+
+TEST_F(TestJet, FichierTronqueDansUnePageRefuseEn3049) {
+  ECHANTILLON_JET(source, "test2V2000.mdb");
+  std::string octets = Lit(source);
+  long page = TaillePage(octets);
+  // Cut inside a page, or to a stub: what is left is no Jet file to read.
+  for (std::size_t taille : {octets.size() - 1000, static_cast<std::size_t>(page + 10)}) {
     SCOPED_TRACE(taille);
     outils::EcritFichier(Chemin("tronque.mdb"), octets.substr(0, taille));
     auto r = Essaie([&] { DBEngine::OpenDatabase(Chemin("tronque.mdb")); });
     EXPECT_EQ(r.Number, err::BaseEndommagee) << r.Description;
+    EXPECT_TRUE(r.Description.find("tronqué") != std::string::npos || r.Description.find("trop court") != std::string::npos)
+        << r.Description;
     EXPECT_EQ(Essaie([&] { DBEngine::CompactDatabase(Chemin("tronque.mdb"), Chemin("c.bd")); }).Number, err::BaseEndommagee);
     EXPECT_FALSE(outils::fs::exists(Chemin("c.bd")));
   }
 }
 
-// Cut at every page boundary: only pages nothing refers to may go without the file being refused.
-TEST_F(TestJet, FichierCoupeAChaquePageRefuseOuIntact) {
+// Cut at every page boundary: refused when its catalog is gone; otherwise converted with
+// nothing the original does not hold, and what was cut off told as the file being cut short.
+TEST_F(TestJet, FichierCoupeAChaquePageRefuseOuLuSansInvention) {
   ECHANTILLON_JET(source, "test2V2000.mdb");
   std::string octets = Lit(source);
   long page = TaillePage(octets);
@@ -657,18 +801,27 @@ TEST_F(TestJet, FichierCoupeAChaquePageRefuseOuIntact) {
   for (long pages = 3; pages * page < static_cast<long>(octets.size()); ++pages) {
     SCOPED_TRACE(pages);
     outils::EcritFichier(Chemin("coupe.mdb"), octets.substr(0, static_cast<std::size_t>(pages * page)));
-    std::vector<std::string> lu;
+    outils::fs::remove(Chemin("coupe.bd"));
+    std::vector<std::string> lu, pertes;
     auto r = Essaie([&] {
-      auto base = DBEngine::OpenDatabase(Chemin("coupe.mdb"));
+      ConvertitJet(Chemin("coupe.mdb"), Chemin("coupe.bd"), "4.0", pertes);
+      auto base = DBEngine::OpenDatabase(Chemin("coupe.bd"));
       lu = Description(base);
     });
-    if (r.Number == 0) EXPECT_EQ(lu, attendu);
-    else EXPECT_EQ(r.Number, err::BaseEndommagee) << r.Description;
+    if (r.Number != 0) {
+      EXPECT_EQ(r.Number, err::BaseEndommagee) << r.Description;
+      continue;
+    }
+    VerifieSansInvention(lu, attendu);
+    if (lu == attendu) continue;
+    bool tronque = false;
+    for (const auto& p : pertes) tronque = tronque || p.find("le fichier est tronqué") != std::string::npos;
+    EXPECT_TRUE(tronque) << ::testing::PrintToString(pertes).substr(0, 2000);
   }
 }
 
-// Garbage or zeroed pages anywhere but the header: the file is refused with a number, or, when
-// only unused pages were hit, read with every record it had.
+// Garbage or zeroed pages anywhere but the header: the file is refused with a number, or read
+// with nothing it did not hold, what it lost told.
 TEST_F(TestJet, PagesAleatoiresOuNullesJamaisDePlantage) {
   for (const char* nom : {"testV1997.mdb", "test2V2000.mdb"}) {
     ECHANTILLON_JET(source, nom);
@@ -688,14 +841,22 @@ TEST_F(TestJet, PagesAleatoiresOuNullesJamaisDePlantage) {
       for (long p = premiere; p < std::min(pages, premiere + nombre); ++p)
         for (long i = 0; i < page; ++i) abime[p * page + i] = essai % 2 ? static_cast<char>(hasard()) : '\0';
       outils::EcritFichier(Chemin("abime.mdb"), abime);
+      outils::fs::remove(Chemin("abime.bd"));
       SCOPED_TRACE(std::string(nom) + " pages " + std::to_string(premiere) + "+" + std::to_string(nombre));
-      std::vector<std::string> lu;
+      std::vector<std::string> lu, pertes;
       auto r = Essaie([&] {
-        auto base = DBEngine::OpenDatabase(Chemin("abime.mdb"));
+        ConvertitJet(Chemin("abime.mdb"), Chemin("abime.bd"), "4.0", pertes);
+        auto base = DBEngine::OpenDatabase(Chemin("abime.bd"));
         lu = Description(base);
       });
-      if (r.Number == 0) EXPECT_EQ(lu, attendu);
-      else EXPECT_EQ(r.Number, err::BaseEndommagee) << r.Description;
+      if (r.Number != 0) {
+        EXPECT_EQ(r.Number, err::BaseEndommagee) << r.Description;
+        continue;
+      }
+      VerifieSansInvention(lu, attendu);
+      if (lu != attendu) {
+        EXPECT_FALSE(pertes.empty());
+      }
     }
   }
 }

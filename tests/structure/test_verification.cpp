@@ -366,11 +366,11 @@ TEST_F(Verification, ChampNulNumeriqueOuDateRecoitLeDefautCalculeOuUneErreur) {
   });
   Verifie(true);
 
+  // A Yes/No field never holds Null: one a damaged file left there reads No, and is no null field.
   std::vector<std::string> attendus = {"Champ nul rencontré :'T.Jour'... champ mis à jour !",
-                                       "Champ nul rencontré :'T.Debut'... champ mis à jour !",
-                                       "Champ nul rencontré :'T.Actif'... champ mis à jour !"};
+                                       "Champ nul rencontré :'T.Debut'... champ mis à jour !"};
   int position = 1;
-  for (const char* champ : {"Nombre", "Quand", "Coche"}) {
+  for (const char* champ : {"Nombre", "Quand"}) {
     const std::string enregistrement = "enregistrement n° " + std::to_string(++position);
     attendus.push_back("#ERR# Table : T, " + enregistrement + ", champ '" + champ +
                        "', sans valeur par défaut : Erreur :3314 " + moteur::DescriptionErreur(3314, {champ}));
@@ -382,10 +382,10 @@ TEST_F(Verification, ChampNulNumeriqueOuDateRecoitLeDefautCalculeOuUneErreur) {
   ASSERT_EQ(jour.size(), 4u);
   EXPECT_EQ(jour[0].genre(), Valeur::Genre::Date);
   EXPECT_EQ(Colonne(r, "T", "Debut")[0], Valeur(moteur::DateHeure{2020, 1, 2}));
-  EXPECT_EQ(Colonne(r, "T", "Actif")[0], Valeur(true));
+  EXPECT_EQ(Colonne(r, "T", "Actif")[0], Valeur(false));
   EXPECT_TRUE(Colonne(r, "T", "Nombre")[1].EstNul());
   EXPECT_TRUE(Colonne(r, "T", "Quand")[2].EstNul());
-  EXPECT_TRUE(Colonne(r, "T", "Coche")[3].EstNul());
+  EXPECT_EQ(Colonne(r, "T", "Coche")[3], Valeur(false));
 }
 
 // A field that cannot be filled (no default, a default its field refuses) keeps the record from
@@ -414,15 +414,15 @@ TEST_F(Verification, ChampNulQuiNePeutEtreRempliNommeAvecSonEnregistrement) {
             (std::vector<std::string>{
                 "#ERR# Table : T, enregistrement Id=1, champ 'S2', valeur par défaut '' : " + troisMilleQuinze,
                 "#ERR# Table : T, enregistrement Id=1, champ 'NewS', valeur par défaut 'abcdefgh' : " + troisMilleCentSoixanteTrois,
-                "#ERR# Table : T, enregistrement Id=1 non mis à jour, champs restés nuls : 'N', 'S', 'S2', 'NewS', 'B'.",
+                "#ERR# Table : T, enregistrement Id=1 non mis à jour, champs restés nuls : 'N', 'S', 'S2', 'NewS'.",
                 "#ERR# Table : T, enregistrement Id=2, champ 'NewS', valeur par défaut 'abcdefgh' : " + troisMilleCentSoixanteTrois,
                 "#ERR# Table : T, enregistrement Id=2 non mis à jour, champs restés nuls : 'NewS'.",
-                "Champ nul rencontré :'T.N'... champ mis à jour !", "Champ nul rencontré :'T.S'... champ mis à jour !",
-                "Champ nul rencontré :'T.B'... champ mis à jour !"}));
+                "Champ nul rencontré :'T.N'... champ mis à jour !", "Champ nul rencontré :'T.S'... champ mis à jour !"}));
   auto& r = Resultat();
   EXPECT_EQ(Colonne(r, "T", "N"), (std::vector<Valeur>{Valeur::Nul(), Valeur(1), Valeur(5)}));
   EXPECT_EQ(Colonne(r, "T", "S"), (std::vector<Valeur>{Valeur::Nul(), Valeur("s"), Valeur("x")}));
-  EXPECT_EQ(Colonne(r, "T", "B"), (std::vector<Valeur>{Valeur::Nul(), Valeur(false), Valeur(true)}));
+  // A Yes/No field never holds Null: the damaged file's missing values read No, and no pass fills them.
+  EXPECT_EQ(Colonne(r, "T", "B"), (std::vector<Valeur>{Valeur(false), Valeur(false), Valeur(false)}));
 }
 
 TEST_F(Verification, ChampsNulsLaissesSansModeAvance) {

@@ -1,6 +1,7 @@
 // The database tool run as users run it: a separate process, its output, its exit code.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,7 +104,7 @@ const char* const DescriptionComplete = R"json({
         {"Id": 2, "Oui": false, "Octet": 0, "Entier": 0, "EntierLong": -2147483648,
          "Montant": "-0.0001", "Simple": -3.5, "Double": 0.1, "Quand": null,
          "Octets": null, "Libelle": "B", "Image": null, "Notes": ""},
-        {"Id": 5, "Oui": null, "Octet": null, "Entier": null, "EntierLong": null,
+        {"Id": 5, "Oui": false, "Octet": null, "Entier": null, "EntierLong": null,
          "Montant": null, "Simple": null, "Double": null, "Quand": "1899-12-30 08:30:00",
          "Octets": null, "Libelle": "C", "Image": null, "Notes": null}
       ]
@@ -355,6 +356,31 @@ TEST_F(Verification, LongueurCompteeEnCaracteresPasEnOctets) {
             "1 problème trouvé.\n");
 }
 
+// What another program left in the file: a trigger that will never run, bytes that are no text.
+TEST_F(Verification, ObjetInconnuEtTexteQuiNEstPasDeLUtf8) {
+  std::string base = Cree(R"({"tables": [{"nom": "T", "champs": [{"nom": "A", "type": 12}],
+      "enregistrements": [{"A": "bon"}, {"A": "aussi"}]}]})",
+                          "plantee");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(base.c_str(), &db), SQLITE_OK);
+  // The engine's rules ask the connection whether to skip a faulty row.
+  sqlite3_create_function(db, "utireorg_ignore", 0, SQLITE_UTF8, nullptr, [](sqlite3_context* c, int, sqlite3_value**) {
+    sqlite3_result_int(c, 0);
+  }, nullptr, nullptr);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TRIGGER piege AFTER DELETE ON T BEGIN DELETE FROM MSysTables; END;"
+                         "UPDATE T SET A = CAST(X'616263C328' AS TEXT) WHERE A = 'aussi';",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Execution e = Lance({"verifier", base});
+  EXPECT_EQ(e.code, 1) << e.erreurs;
+  EXPECT_EQ(e.sortie,
+            "Objet inconnu du logiciel, qui ne sera jamais exécuté : déclencheur « piege » (table T).\n"
+            "Table 'T', enregistrement 2, champ 'A' : texte qui n'est pas de l'UTF-8 valide (erreur 3343).\n"
+            "2 problèmes trouvés.\n");
+}
+
 TEST_F(Verification, FichierQuiNEstPasUneBase) {
   Execution e =
       Lance({"verifier", Ecrit("faux.mdb", "ceci n'est pas une base de données, mais un simple texte assez long")});
@@ -372,7 +398,7 @@ TEST_F(Sql, SelectEcritEnTetePuisLignesSepareesParTabulations) {
             "Id\tOui\tMontant\tSimple\tQuand\tLibelle\tNotes\n"
             "1\tVrai\t123456789,1234\t1,10000002384186\t29/02/2024 23:59:58\tÉlève « été »\tligne 1\\nligne 2\\tfin\n"
             "2\tFaux\t-0,0001\t-3,5\t\tB\t\n"
-            "5\t\t\t\t08:30:00\tC\t\n");
+            "5\tFaux\t\t\t08:30:00\tC\t\n");
 }
 
 TEST_F(Sql, ModificationsAnnoncentLeNombreDEnregistrementsAffectes) {

@@ -1,0 +1,566 @@
+// Records read from the pages of a damaged file (see Sauvetage.h). The layout followed is the
+// one SQLite documents for its database files: b-tree pages, cells, records and overflow chains.
+#include "moteur/Sauvetage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "moteur/Erreurs.h"
+#include "moteur/Noms.h"
+
+namespace moteur::sauvetage {
+
+namespace {
+
+constexpr std::uint8_t InterieurIndex = 0x02, InterieurTable = 0x05, FeuilleIndex = 0x0A, FeuilleTable = 0x0D;
+constexpr std::int32_t ListeLibre = -1;
+constexpr int ProfondeurMax = 64;  // far more than any tree of a real file holds
+
+std::uint32_t Lu16(const unsigned char* p) { return static_cast<std::uint32_t>(p[0]) << 8 | p[1]; }
+std::uint32_t Lu32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+}
+
+// A varint at p, not past fin: its length, 0 when it runs past fin.
+int LitVarint(const unsigned char* p, const unsigned char* fin, std::uint64_t& v) {
+  v = 0;
+  for (int i = 0; i < 9; ++i) {
+    if (p + i >= fin) return 0;
+    if (i == 8) {
+      v = (v << 8) | p[i];
+      return 9;
+    }
+    v = (v << 7) | (p[i] & 0x7F);
+    if (!(p[i] & 0x80)) return i + 1;
+  }
+  return 0;
+}
+
+// Size of a value of this serial type; -1 for the two types no record may use.
+long long TailleSerie(std::uint64_t t) {
+  static constexpr int tailles[] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, -1, -1};
+  if (t < 12) return tailles[t];
+  if (t > (std::uint64_t{1} << 40)) return -1;
+  return static_cast<long long>((t - 12) / 2);
+}
+
+bool ClasseAdmise(Classe c, std::uint64_t t) {
+  if (t == 0) return true;
+  switch (c) {
+    case Classe::Cle: return false;  // the key lives in the cell, the record holds Null for it
+    case Classe::Entier: return t <= 6 || t == 8 || t == 9;
+    case Classe::Reel: return t <= 9;
+    case Classe::Texte: return t >= 13 && t % 2 == 1;
+    case Classe::Blob: return t >= 12 && t % 2 == 0;
+  }
+  return false;
+}
+
+Valeur DecodeValeur(std::uint64_t t, const unsigned char* p, std::size_t n) {
+  if (t == 0) return Valeur::Nul();
+  if (t == 8) return Valeur(0LL);
+  if (t == 9) return Valeur(1LL);
+  if (t == 7) {
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = bits << 8 | p[i];
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return Valeur(d);
+  }
+  if (t <= 6) {
+    std::uint64_t u = (p[0] & 0x80) ? ~std::uint64_t{0} : 0;
+    for (std::size_t i = 0; i < n; ++i) u = u << 8 | p[i];
+    return Valeur(static_cast<long long>(u));
+  }
+  std::string octets(reinterpret_cast<const char*>(p), n);
+  if (t % 2 == 0) return Valeur::Binaire(std::move(octets));
+  return Valeur(std::move(octets));
+}
+
+// How many values of these records have the very kind their column is declared for (the key's
+// alias holds Null); a Null elsewhere says nothing.
+long long Ressemblance(const std::vector<Classe>& colonnes, const std::vector<std::pair<long long, std::vector<std::uint64_t>>>& formes) {
+  long long score = 0;
+  for (const auto& [cle, types] : formes)
+    for (std::size_t k = 0; k < types.size() && k < colonnes.size(); ++k) {
+      std::uint64_t t = types[k];
+      switch (colonnes[k]) {
+        case Classe::Cle: score += t == 0; break;
+        case Classe::Entier: score += t >= 1 && (t <= 6 || t == 8 || t == 9); break;
+        case Classe::Reel: score += t == 7; break;
+        case Classe::Texte: score += t >= 13 && t % 2 == 1; break;
+        case Classe::Blob: score += t >= 12 && t % 2 == 0; break;
+      }
+    }
+  return score;
+}
+
+bool DansTrou(const Trou& t, long long k) { return (!t.bas || k > *t.bas) && (!t.haut || k <= *t.haut); }
+
+}  // namespace
+
+// One page as read from the file, with its tree header.
+struct Fichier::Page {
+  std::uint32_t numero = 0;
+  std::vector<unsigned char> octets;
+  std::uint8_t type = 0;
+  std::uint32_t cellules = 0, droite = 0;
+  std::size_t tableau = 0;  // where the cell pointers begin
+
+  std::uint32_t Cellule(std::uint32_t i) const { return Lu16(octets.data() + tableau + 2 * i); }
+};
+
+// ---- Reading pages ----
+
+namespace {
+
+struct Lecteur {
+  int fd;
+  std::uint32_t taillePage, utile, pages;
+
+  bool Lit(std::uint32_t numero, std::vector<unsigned char>& octets) const {
+    if (numero < 1 || numero > pages) return false;
+    octets.resize(taillePage);
+    std::size_t lus = 0;
+    off_t position = static_cast<off_t>(numero - 1) * taillePage;
+    while (lus < taillePage) {
+      ssize_t n = ::pread(fd, octets.data() + lus, taillePage - lus, position + static_cast<off_t>(lus));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      lus += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  // The tree header of a page that holds together as a page of a tree; false otherwise.
+  bool Entete(Fichier::Page& p) const {
+    std::size_t h = p.numero == 1 ? 100 : 0;
+    const unsigned char* o = p.octets.data();
+    p.type = o[h];
+    bool interieur = p.type == InterieurIndex || p.type == InterieurTable;
+    if (!interieur && p.type != FeuilleIndex && p.type != FeuilleTable) return false;
+    p.cellules = Lu16(o + h + 3);
+    p.tableau = h + (interieur ? 12 : 8);
+    if (p.tableau + 2 * static_cast<std::size_t>(p.cellules) > utile) return false;
+    std::uint32_t contenu = Lu16(o + h + 5);
+    if (contenu == 0) contenu = 65536;
+    if (p.cellules > 0 && (contenu < p.tableau + 2 * p.cellules || contenu > utile)) return false;
+    if (o[h + 7] > 60) return false;  // fragmented bytes: SQLite never lets more build up
+    if (interieur) {
+      p.droite = Lu32(o + h + 8);
+      if (p.droite < 2 || p.droite > pages) return false;
+    }
+    for (std::uint32_t i = 0; i < p.cellules; ++i) {
+      std::uint32_t c = p.Cellule(i);
+      if (c < contenu || c >= utile) return false;
+    }
+    return true;
+  }
+
+  // How much of a payload of size P stays in its cell.
+  std::uint64_t Local(std::uint64_t P, bool table) const {
+    std::uint64_t U = utile;
+    std::uint64_t X = table ? U - 35 : ((U - 12) * 64 / 255) - 23;
+    if (P <= X) return P;
+    std::uint64_t M = ((U - 12) * 32 / 255) - 23;
+    std::uint64_t K = M + ((P - M) % (U - 4));
+    return K <= X ? K : M;
+  }
+};
+
+// A cell's payload as the page gives it: its size, its local part and its first overflow page.
+struct Charge {
+  std::uint64_t taille = 0;
+  const unsigned char* local = nullptr;
+  std::uint64_t tailleLocale = 0;
+  std::uint32_t debordement = 0;
+};
+
+}  // namespace
+
+// ---- The walk ----
+
+namespace {
+
+// The serial types of a record's header, read from what is available of its payload: false
+// when the header does not hold together with the payload's size.
+bool LitTypes(std::string_view disponible, std::uint64_t taille, std::vector<std::uint64_t>& types, std::uint64_t& entete) {
+  auto u = reinterpret_cast<const unsigned char*>(disponible.data());
+  int n = LitVarint(u, u + disponible.size(), entete);
+  if (n == 0 || entete < static_cast<std::uint64_t>(n) || entete > taille || entete > disponible.size()) return false;
+  types.clear();
+  std::uint64_t total = entete;
+  for (const unsigned char* q = u + n; q < u + entete;) {
+    std::uint64_t t;
+    int m = LitVarint(q, u + entete, t);
+    long long t2 = m == 0 ? -1 : TailleSerie(t);
+    if (t2 < 0) return false;
+    types.push_back(t);
+    total += static_cast<std::uint64_t>(t2);
+    q += m;
+  }
+  return total == taille && !types.empty();
+}
+
+struct Parcours {
+  const Lecteur& l;
+  std::vector<std::int32_t>& proprietaire;
+  std::int32_t marque;  // what the pages of this walk are claimed as
+  bool table;           // a table's tree, else an index's
+  const Arbre* arbre = nullptr;  // when its records are wanted
+  const std::function<void(Enregistrement&)>* recoit = nullptr;
+  Bilan* bilan = nullptr;
+  std::vector<Trou>* trous = nullptr;
+  std::vector<long long>* cles = nullptr;  // keys handed over; for an index, the keys it lists
+
+  void Perte(const std::optional<long long>& bas, const std::optional<long long>& haut) {
+    if (bilan) ++bilan->pagesAbimees;
+    if (trous) trous->push_back({bas, haut});
+  }
+
+  // Reads the chain of overflow pages after a local part, claiming its pages; the bytes whose
+  // pages hold together, in order. A page's pointer tells whether the page itself is sound: the
+  // last page of a chain points nowhere, every other one to a page of the file.
+  void Debordement(std::uint32_t page, std::uint64_t reste, std::string* dans) {
+    const std::uint64_t parPage = l.utile - 4;
+    std::vector<unsigned char> octets;
+    while (reste > 0) {
+      if (page < 2 || page > l.pages || proprietaire[page] != 0 || !l.Lit(page, octets)) return;
+      std::uint32_t suivante = Lu32(octets.data());
+      bool derniere = reste <= parPage;
+      if (derniere ? suivante != 0 : (suivante < 2 || suivante > l.pages)) return;
+      proprietaire[page] = marque;
+      std::uint64_t n = std::min(reste, parPage);
+      if (dans) dans->append(reinterpret_cast<const char*>(octets.data() + 4), static_cast<std::size_t>(n));
+      reste -= n;
+      page = suivante;
+    }
+  }
+
+  // The payload of cell i of a page; false when the cell does not hold together.
+  bool LitCharge(const Fichier::Page& p, std::uint32_t i, Charge& c, long long& cle) const {
+    const unsigned char* fin = p.octets.data() + l.utile;
+    const unsigned char* q = p.octets.data() + p.Cellule(i);
+    if (p.type == InterieurIndex) q += 4;
+    if (q >= fin) return false;
+    int n = LitVarint(q, fin, c.taille);
+    if (n == 0 || c.taille > (std::uint64_t{1} << 31)) return false;
+    q += n;
+    const bool feuilleTable = p.type == FeuilleTable;
+    if (feuilleTable) {
+      std::uint64_t k;
+      n = LitVarint(q, fin, k);
+      if (n == 0) return false;
+      q += n;
+      cle = static_cast<long long>(k);
+    }
+    c.tailleLocale = l.Local(c.taille, feuilleTable);
+    c.local = q;
+    std::uint64_t place = c.tailleLocale + (c.taille > c.tailleLocale ? 4 : 0);
+    if (static_cast<std::uint64_t>(fin - q) < place) return false;
+    c.debordement = c.taille > c.tailleLocale ? Lu32(q + c.tailleLocale) : 0;
+    return true;
+  }
+
+  // The record of a table cell, as the table's columns: false when its header does not hold
+  // together or does not fit the table, which makes it a cell that cannot be read.
+  bool Decode(const Charge& c, std::string_view disponible, long long cle, Enregistrement& e) const {
+    std::vector<std::uint64_t> types;
+    std::uint64_t position;
+    const auto& colonnes = arbre->colonnes;
+    if (!LitTypes(disponible, c.taille, types, position) || types.size() > colonnes.size()) return false;
+    auto u = reinterpret_cast<const unsigned char*>(disponible.data());
+    e.cle = cle;
+    e.valeurs.assign(colonnes.size(), Valeur::Nul());
+    e.illisibles.clear();
+    for (std::size_t i = 0; i < types.size(); ++i) {
+      auto taille = static_cast<std::uint64_t>(TailleSerie(types[i]));
+      if (position + taille > disponible.size()) {
+        e.illisibles.push_back(i);
+      } else {
+        e.valeurs[i] = DecodeValeur(types[i], u + position, static_cast<std::size_t>(taille));
+        // Bytes that are no UTF-8 are not a text, whatever the record says.
+        if (types[i] >= 13 && types[i] % 2 == 1 && !Utf8Valide(e.valeurs[i].texte())) {
+          e.valeurs[i] = Valeur::Nul();
+          e.illisibles.push_back(i);
+        }
+      }
+      position += taille;
+    }
+    for (std::size_t i = 0; i < colonnes.size(); ++i)
+      if (colonnes[i] == Classe::Cle) e.valeurs[i] = Valeur(cle);
+    return true;
+  }
+
+  // One cell whose payload was read: its overflow pages claimed, its record handed over when
+  // records are wanted. False when its record cannot be read.
+  bool Cellule(const Charge& c, bool feuilleTable, long long cle, Enregistrement& e) {
+    const bool veut = arbre && feuilleTable;
+    const bool liste = !table && cles;
+    std::string disponible;
+    if (veut || liste) disponible.assign(reinterpret_cast<const char*>(c.local), static_cast<std::size_t>(c.tailleLocale));
+    if (c.debordement) Debordement(c.debordement, c.taille - c.tailleLocale, veut || liste ? &disponible : nullptr);
+    if (liste) return ListeCle(c, disponible);
+    if (!veut) return true;
+    if (!Decode(c, disponible, cle, e)) return false;
+    ++bilan->lus;
+    if (cles) cles->push_back(cle);
+    (*recoit)(e);
+    return true;
+  }
+
+  // An index entry ends with the key of its record.
+  bool ListeCle(const Charge& c, std::string_view disponible) {
+    std::vector<std::uint64_t> types;
+    std::uint64_t entete;
+    if (disponible.size() != c.taille || !LitTypes(disponible, c.taille, types, entete)) return false;
+    std::uint64_t t = types.back();
+    if (t == 0 || t > 9 || t == 7) return false;
+    auto taille = static_cast<std::size_t>(TailleSerie(t));
+    auto u = reinterpret_cast<const unsigned char*>(disponible.data()) + disponible.size() - taille;
+    cles->push_back(DecodeValeur(t, u, taille).entier());
+    return true;
+  }
+
+  // The cells of a leaf or of an index's inner page. A table's keys rise from cell to cell and
+  // stay in the range the parent gives; a cell that breaks this is not read.
+  void Cellules(const Fichier::Page& p, const std::optional<long long>& bas, const std::optional<long long>& haut) {
+    Enregistrement e;
+    std::optional<long long> precedente = bas;
+    long long illisibles = 0;
+    const bool feuilleTable = p.type == FeuilleTable;
+    for (std::uint32_t i = 0; i < p.cellules; ++i) {
+      Charge c;
+      long long cle = 0;
+      bool lisible = LitCharge(p, i, c, cle);
+      if (lisible && feuilleTable) lisible = (!precedente || cle > *precedente) && (!haut || cle <= *haut);
+      if (lisible) lisible = Cellule(c, feuilleTable, cle, e);
+      if (!lisible) {
+        ++illisibles;
+        continue;
+      }
+      if (feuilleTable) precedente = cle;
+    }
+    if (bilan) bilan->cellulesIllisibles += illisibles;
+  }
+
+  // The subtree at `page`, whose keys k lie in bas < k <= haut.
+  void Descend(std::uint32_t page, std::optional<long long> bas, std::optional<long long> haut, int profondeur) {
+    Fichier::Page p;
+    p.numero = page;
+    if (page < 1 || page > l.pages || proprietaire[page] != 0 || profondeur > ProfondeurMax || !l.Lit(page, p.octets) ||
+        !l.Entete(p)) {
+      Perte(bas, haut);
+      return;
+    }
+    const bool interieur = p.type == InterieurIndex || p.type == InterieurTable;
+    if (table != (p.type == InterieurTable || p.type == FeuilleTable)) {
+      Perte(bas, haut);
+      return;
+    }
+    if (!interieur) {
+      proprietaire[page] = marque;
+      Cellules(p, bas, haut);
+      return;
+    }
+    // An inner page is followed only when all of its pointers and keys hold together.
+    std::vector<std::pair<std::uint32_t, std::optional<long long>>> enfants;
+    std::optional<long long> precedente = bas;
+    const unsigned char* fin = p.octets.data() + l.utile;
+    for (std::uint32_t i = 0; i < p.cellules; ++i) {
+      const unsigned char* q = p.octets.data() + p.Cellule(i);
+      if (fin - q < 5) return Perte(bas, haut);
+      std::uint32_t enfant = Lu32(q);
+      if (enfant < 2 || enfant > l.pages) return Perte(bas, haut);
+      std::optional<long long> cle;
+      if (p.type == InterieurTable) {
+        std::uint64_t k;
+        if (LitVarint(q + 4, fin, k) == 0) return Perte(bas, haut);
+        cle = static_cast<long long>(k);
+        if ((precedente && *cle < *precedente) || (haut && *cle > *haut)) return Perte(bas, haut);
+        precedente = cle;
+      }
+      enfants.emplace_back(enfant, cle);
+    }
+    proprietaire[page] = marque;
+    if (p.type == InterieurIndex) Cellules(p, bas, haut);  // an index's inner cells hold keys, with their overflow
+    std::optional<long long> gauche = bas;
+    for (const auto& [enfant, cle] : enfants) {
+      Descend(enfant, gauche, p.type == InterieurTable ? cle : haut, profondeur + 1);
+      if (p.type == InterieurTable) gauche = cle;
+    }
+    Descend(p.droite, gauche, haut, profondeur + 1);
+  }
+};
+
+}  // namespace
+
+Fichier::Fichier(const std::string& chemin, std::vector<Arbre> arbres) : chemin_(chemin), arbres_(std::move(arbres)) {
+  auto endommage = [&](const char* detail) {
+    return ErreurMoteur(err::BaseEndommagee, "Impossible de lire les pages de '" + chemin + "' : " + detail + ".");
+  };
+  fd_ = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
+  unsigned char entete[100];
+  struct stat s {};
+  if (::fstat(fd_, &s) != 0 || ::pread(fd_, entete, sizeof entete, 0) != static_cast<ssize_t>(sizeof entete)) {
+    ::close(fd_);
+    throw endommage("son en-tête est illisible");
+  }
+  taillePage_ = Lu16(entete + 16);
+  if (taillePage_ == 1) taillePage_ = 65536;
+  utile_ = taillePage_ - entete[20];
+  if (taillePage_ < 512 || (taillePage_ & (taillePage_ - 1)) != 0 || utile_ < 480 || Lu32(entete + 56) != 1) {
+    ::close(fd_);
+    throw endommage("son en-tête n'est pas celui d'une base de ce moteur");
+  }
+  pages_ = static_cast<std::uint32_t>(std::min<long long>(s.st_size / taillePage_, 0x7FFFFFF0LL));
+  proprietaire_.assign(static_cast<std::size_t>(pages_) + 1, 0);
+  trous_.assign(arbres_.size(), {});
+  bilans_.assign(arbres_.size(), {});
+  cles_.assign(arbres_.size(), {});
+  Reclame();
+}
+
+Fichier::~Fichier() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+// The free list and the trees whose records are not wanted here: what they hold is no stray leaf.
+void Fichier::Reclame() {
+  Lecteur l{fd_, taillePage_, utile_, pages_};
+  std::vector<unsigned char> octets;
+  if (l.Lit(1, octets)) {
+    std::uint32_t tronc = Lu32(octets.data() + 32);
+    for (std::uint32_t n = 0; tronc >= 2 && tronc <= pages_ && proprietaire_[tronc] == 0 && n < pages_; ++n) {
+      if (!l.Lit(tronc, octets)) break;
+      proprietaire_[tronc] = ListeLibre;
+      std::uint32_t feuilles = Lu32(octets.data() + 4);
+      if (feuilles > utile_ / 4 - 2) break;
+      for (std::uint32_t i = 0; i < feuilles; ++i) {
+        std::uint32_t f = Lu32(octets.data() + 8 + 4 * i);
+        if (f >= 2 && f <= pages_ && proprietaire_[f] == 0) proprietaire_[f] = ListeLibre;
+      }
+      tronc = Lu32(octets.data());
+    }
+  }
+  Parcours schema{l, proprietaire_, -2, true};  // the schema's own tree, from page 1
+  schema.Descend(1, std::nullopt, std::nullopt, 0);
+  for (std::size_t i = 0; i < arbres_.size(); ++i) {
+    if (!arbres_[i].colonnes.empty()) continue;
+    Parcours p{l, proprietaire_, static_cast<std::int32_t>(i) + 1, arbres_[i].table};
+    // An index of a table whose records are wanted lists the keys of all of them.
+    const auto& indexee = arbres_[i].tableIndexee;
+    if (!arbres_[i].table && indexee && *indexee < arbres_.size() && !arbres_[*indexee].colonnes.empty()) {
+      p.bilan = &bilans_[i];
+      p.cles = &cles_[i];
+    }
+    p.Descend(arbres_[i].racine, std::nullopt, std::nullopt, 0);
+  }
+}
+
+void Fichier::Parcourt(std::size_t i, const std::function<void(Enregistrement&)>& recoit) {
+  Lecteur l{fd_, taillePage_, utile_, pages_};
+  Parcours p{l, proprietaire_, static_cast<std::int32_t>(i) + 1, true, &arbres_[i], &recoit, &bilans_[i], &trous_[i], &cles_[i]};
+  p.Descend(arbres_[i].racine, std::nullopt, std::nullopt, 0);
+}
+
+void Fichier::RecupereEgarees(const std::function<void(std::size_t, Enregistrement&)>& recoit) {
+  Lecteur l{fd_, taillePage_, utile_, pages_};
+  std::vector<std::uint64_t> types;
+  for (std::uint32_t page = 2; page <= pages_; ++page) {
+    if (proprietaire_[page] != 0) continue;
+    Page p;
+    p.numero = page;
+    if (!l.Lit(page, p.octets) || !l.Entete(p) || p.type != FeuilleTable || p.cellules == 0) continue;
+    // The keys of the leaf and the shapes of its records, from the cells that hold together.
+    Parcours lecture{l, proprietaire_, 0, true};
+    std::vector<std::pair<long long, std::vector<std::uint64_t>>> formes;
+    bool enOrdre = true;
+    for (std::uint32_t i = 0; i < p.cellules && enOrdre; ++i) {
+      Charge c;
+      long long cle = 0;
+      std::uint64_t entete;
+      std::string_view local(reinterpret_cast<const char*>(c.local), 0);
+      if (!lecture.LitCharge(p, i, c, cle)) continue;
+      local = {reinterpret_cast<const char*>(c.local), static_cast<std::size_t>(c.tailleLocale)};
+      if (!LitTypes(local, c.taille, types, entete)) continue;
+      enOrdre = formes.empty() || cle > formes.back().first;
+      formes.emplace_back(cle, types);
+    }
+    if (!enOrdre || formes.empty()) continue;
+    auto convient = [&](std::size_t a, bool stricte) {
+      const auto& colonnes = arbres_[a].colonnes;
+      for (const auto& [cle, t] : formes) {
+        if (t.size() > colonnes.size()) return false;
+        for (std::size_t k = 0; stricte && k < t.size(); ++k)
+          if (!ClasseAdmise(colonnes[k], t[k]) && !(colonnes[k] == Classe::Cle && t[k] == 0)) return false;
+      }
+      return true;
+    };
+    std::vector<std::pair<std::size_t, Trou>> candidats;
+    for (std::size_t a = 0; a < arbres_.size(); ++a) {
+      if (arbres_[a].colonnes.empty() || !convient(a, false)) continue;
+      for (const auto& t : trous_[a])
+        if (DansTrou(t, formes.front().first) && DansTrou(t, formes.back().first)) candidats.emplace_back(a, t);
+    }
+    if (candidats.size() > 1)
+      candidats.erase(std::remove_if(candidats.begin(), candidats.end(), [&](const auto& c) { return !convient(c.first, true); }),
+                      candidats.end());
+    // Still several: the table whose columns the values fit best, when one fits better than all.
+    if (candidats.size() > 1) {
+      std::vector<long long> scores;
+      for (const auto& c : candidats) scores.push_back(Ressemblance(arbres_[c.first].colonnes, formes));
+      long long meilleur = *std::max_element(scores.begin(), scores.end());
+      if (std::count(scores.begin(), scores.end(), meilleur) == 1)
+        candidats = {candidats[static_cast<std::size_t>(std::max_element(scores.begin(), scores.end()) - scores.begin())]};
+    }
+    if (candidats.size() != 1) {
+      ++nonAttribuees_;
+      continue;
+    }
+    const auto& [a, trou] = candidats.front();
+    std::function<void(Enregistrement&)> vers = [&, a = a](Enregistrement& e) { recoit(a, e); };
+    Parcours p2{l, proprietaire_, static_cast<std::int32_t>(a) + 1, true, &arbres_[a], &vers, &bilans_[a], nullptr, &cles_[a]};
+    proprietaire_[page] = static_cast<std::int32_t>(a) + 1;
+    p2.Cellules(p, trou.bas, trou.haut);
+  }
+}
+
+Bilan Fichier::BilanDe(std::size_t i) const {
+  Bilan b = bilans_[i];
+  std::vector<long long> sauvees = cles_[i];
+  std::sort(sauvees.begin(), sauvees.end());
+  // An index read whole names every record: those it lists and no page gave are the lost ones.
+  for (std::size_t x = 0; x < arbres_.size(); ++x) {
+    if (arbres_[x].tableIndexee != i || arbres_[x].table || bilans_[x].pagesAbimees || bilans_[x].cellulesIllisibles) continue;
+    std::vector<long long> listees = cles_[x];
+    std::sort(listees.begin(), listees.end());
+    listees.erase(std::unique(listees.begin(), listees.end()), listees.end());
+    long long perdus = 0;
+    for (long long k : listees) perdus += !std::binary_search(sauvees.begin(), sauvees.end(), k);
+    b.perdus = perdus;
+    b.exact = true;
+    return b;
+  }
+  long long perdus = b.cellulesIllisibles;
+  for (const auto& t : trous_[i]) {
+    // Keys below 1 are never given by the engine; the highest key comes from the file when known.
+    long long bas = t.bas.value_or(0);
+    std::optional<long long> haut = t.haut ? t.haut : arbres_[i].cleMax;
+    if (!haut) return b;
+    if (*haut <= bas) continue;
+    auto debut = std::upper_bound(sauvees.begin(), sauvees.end(), bas);
+    auto fin = std::upper_bound(sauvees.begin(), sauvees.end(), *haut);
+    perdus += (*haut - bas) - (fin - debut);
+  }
+  b.perdus = perdus;
+  return b;
+}
+
+}  // namespace moteur::sauvetage

@@ -1,0 +1,93 @@
+// Reading the records of a damaged file straight from its pages.
+//
+// SQLite stops at the first page it cannot read; a repair must go on past it. The file is
+// therefore read here page by page, following each table's tree as its pages describe it: a page
+// that does not hold together (overwritten, cut off, pointing outside the file) is stepped over
+// alone, and every record of every other page is kept, exactly as stored. Leaves that a damaged
+// inner page no longer reaches are found among the pages that no tree claims, and given back to
+// the table whose lost key range and record shape they fit. Nothing is guessed: a record is
+// handed over only when its cell holds together, and a value only when all of its bytes could be
+// read and, for a text, form valid UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "moteur/Valeur.h"
+
+namespace moteur::sauvetage {
+
+// Storage class a column is expected to hold, from its declared SQLite type.
+enum class Classe : std::uint8_t { Entier, Reel, Texte, Blob, Cle };  // Cle: the rowid's alias
+
+// One tree of the file, as its schema names it.
+struct Arbre {
+  std::uint32_t racine = 0;
+  bool table = false;                 // a table's tree, else an index's
+  std::vector<Classe> colonnes;       // its columns when its records are wanted; else empty
+  std::optional<long long> cleMax;    // highest key it ever gave, when the file keeps it
+  std::optional<std::size_t> tableIndexee;  // for an index: the tree of its table
+};
+
+struct Enregistrement {
+  long long cle = 0;                // the rowid
+  std::vector<Valeur> valeurs;      // one per column of the table; missing ones Null
+  std::vector<std::size_t> illisibles;  // columns whose value could not be read whole
+};
+
+// A key range whose pages were lost: keys k with bas < k <= haut; an absent bound is open.
+struct Trou {
+  std::optional<long long> bas, haut;
+};
+
+struct Bilan {
+  long long lus = 0;                 // records handed over
+  long long cellulesIllisibles = 0;  // records found on a readable page but not readable
+  long long pagesAbimees = 0;        // pages of the tree that could not be read
+  // Records lost. Exact when an index of the table could be read whole: its entries name every
+  // record. Otherwise at most the unreadable cells and the keys of the lost ranges that no stray
+  // leaf gave back; unknown when a lost range has no end.
+  std::optional<long long> perdus;
+  bool exact = false;
+};
+
+class Fichier {
+ public:
+  // Reads the file's header and walks every tree and the free list, to know what each page
+  // belongs to. Throws 3049 when the file is not one SQLite wrote in UTF-8.
+  Fichier(const std::string& chemin, std::vector<Arbre> arbres);
+  ~Fichier();
+  Fichier(const Fichier&) = delete;
+  Fichier& operator=(const Fichier&) = delete;
+
+  // Every readable record of tree i (a table's whose records are wanted), in key order.
+  void Parcourt(std::size_t i, const std::function<void(Enregistrement&)>& recoit);
+  // Once every such tree was walked: the records of the leaves no tree reaches any more, each
+  // leaf given to the one table whose lost range and columns it fits.
+  void RecupereEgarees(const std::function<void(std::size_t, Enregistrement&)>& recoit);
+  // What became of tree i, once the stray leaves were read.
+  Bilan BilanDe(std::size_t i) const;
+
+  // Stray leaves that could be given to no table (or to more than one).
+  long long FeuillesNonAttribuees() const { return nonAttribuees_; }
+
+  struct Page;
+
+ private:
+  void Reclame();
+
+  int fd_ = -1;
+  std::string chemin_;
+  std::vector<Arbre> arbres_;
+  std::uint32_t taillePage_ = 0, utile_ = 0, pages_ = 0;
+  std::vector<std::int32_t> proprietaire_;  // per page: 0 free of any claim, else tree + 1, or negative
+  std::vector<std::vector<Trou>> trous_;    // per tree, key ranges lost in the walk
+  std::vector<Bilan> bilans_;
+  std::vector<std::vector<long long>> cles_;  // per tree: keys handed over, or those an index lists
+  long long nonAttribuees_ = 0;
+};
+
+}  // namespace moteur::sauvetage

@@ -1,0 +1,153 @@
+// Files altered by another program: a trigger, a view or a table the engine did not make never
+// runs and is reported; a catalog value out of its range is damage, never obeyed.
+#include <sqlite3.h>
+
+#include <algorithm>
+
+#include "OutilsMoteur.h"
+
+using namespace moteur;
+using namespace outils;
+
+namespace {
+
+class ObjetsInconnus : public TestMoteur {
+ protected:
+  // LignesFacture with 12 records, Autre with 3, and a database property.
+  void CreeBase() {
+    auto base = Cree();
+    CreeTable(base, "LignesFacture", {{"Num", dbLong}, {"Libelle", dbText, 30}});
+    CreeTable(base, "Autre", {{"N", dbLong}});
+    for (int i = 1; i <= 12; ++i) base.Execute("INSERT INTO LignesFacture VALUES (" + std::to_string(i) + ", 'ligne')", dbFailOnError);
+    for (int i = 1; i <= 3; ++i) base.Execute("INSERT INTO Autre VALUES (" + std::to_string(i) + ")", dbFailOnError);
+    base.Properties().Append(base.CreateProperty("Marque", dbText, "avant"));
+  }
+
+  // What another program does to the file, straight through SQLite.
+  void Sqlite(const std::string& instructions) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
+    char* message = nullptr;
+    int rc = sqlite3_exec(db, instructions.c_str(), nullptr, nullptr, &message);
+    std::string texte = message ? message : "";
+    sqlite3_free(message);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK) << texte;
+  }
+
+  static bool Nomme(const std::vector<std::string>& lignes, const std::string& mot) {
+    return std::any_of(lignes.begin(), lignes.end(), [&](const std::string& l) { return l.find(mot) != std::string::npos; });
+  }
+};
+
+TEST_F(ObjetsInconnus, UnDeclencheurPlanteNeSExecuteJamaisEtEstSignale) {
+  CreeBase();
+  Sqlite("CREATE TRIGGER piege AFTER UPDATE ON MSysProperties BEGIN DELETE FROM LignesFacture; END;"
+         "CREATE TRIGGER piege2 AFTER INSERT ON MSysRelationships BEGIN DELETE FROM Autre; END;");
+  auto base = Ouvre();
+  auto inconnus = base.ObjetsInconnus();
+  ASSERT_EQ(inconnus.size(), 2u);
+  EXPECT_EQ(inconnus[0], "déclencheur « piege » (table MSysProperties)");
+  EXPECT_EQ(inconnus[1], "déclencheur « piege2 » (table MSysRelationships)");
+  EXPECT_TRUE(Nomme(base.VerifieIntegrite(), "piege"));
+  // What fires them is refused, and the records stay.
+  auto r = Essaie([&] { base.Properties()["Marque"].SetValue(Valeur("après")); });
+  EXPECT_EQ(r.Number, err::BaseEndommagee);
+  EXPECT_NE(r.Description.find("piege"), std::string::npos) << r.Description;
+  auto rel = base.CreateRelation("R", "Autre", "LignesFacture", dbRelationDontEnforce);
+  auto f = rel.CreateField("N");
+  f.SetForeignName("Num");
+  rel.Fields().Append(f);
+  EXPECT_ERREUR(err::BaseEndommagee, base.Relations().Append(rel));
+  EXPECT_EQ(Compte(base, "LignesFacture"), 12);
+  EXPECT_EQ(Compte(base, "Autre"), 3);
+}
+
+TEST_F(ObjetsInconnus, UnDeclencheurSousLeNomDUneRegleNeSExecutePasNonPlus) {
+  CreeBase();
+  {
+    auto base = Ouvre();
+    auto td = base.TableDefs()["LignesFacture"];
+    td.Fields()["Libelle"].SetRequired(true);  // the table now has rules
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'trigger' AND tbl_name = 'LignesFacture' AND name LIKE '%_ins'",
+                     -1, &st, nullptr);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  std::string regle = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  Sqlite("DROP TRIGGER \"" + regle + "\"; CREATE TRIGGER \"" + regle +
+         "\" BEFORE INSERT ON LignesFacture BEGIN DELETE FROM Autre; END;");
+  auto base = Ouvre();
+  EXPECT_EQ(base.ObjetsInconnus(), std::vector<std::string>{"déclencheur « " + regle + " » modifié (table LignesFacture)"});
+  EXPECT_ERREUR(err::BaseEndommagee, base.Execute("INSERT INTO LignesFacture VALUES (13, 'x')", dbFailOnError));
+  EXPECT_EQ(Compte(base, "Autre"), 3);
+}
+
+TEST_F(ObjetsInconnus, VuesEtTablesInconnuesSontSignalees) {
+  CreeBase();
+  Sqlite("CREATE VIEW Vue AS SELECT * FROM Autre; CREATE TABLE Etrangere (x); CREATE INDEX IdxEtranger ON Autre (N);");
+  auto base = Ouvre();
+  EXPECT_EQ(base.ObjetsInconnus(), (std::vector<std::string>{"table « Etrangere »", "index « IdxEtranger » (table Autre)",
+                                                             "vue « Vue »"}));
+}
+
+TEST_F(ObjetsInconnus, LaReparationLesSupprimeEtLeDit) {
+  CreeBase();
+  Sqlite("CREATE TRIGGER piege AFTER UPDATE ON MSysProperties BEGIN DELETE FROM LignesFacture; END;"
+         "CREATE VIEW Vue AS SELECT * FROM Autre;");
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  EXPECT_EQ(constats, (std::vector<std::string>{"#ALERT# Objet inconnu du logiciel supprimé : vue « Vue ».",
+                                                "#ALERT# Objet inconnu du logiciel supprimé : déclencheur « piege » (table MSysProperties)."}));
+  auto base = Ouvre();
+  EXPECT_TRUE(base.ObjetsInconnus().empty());
+  EXPECT_TRUE(base.VerifieIntegrite().empty());
+  base.Properties()["Marque"].SetValue(Valeur("après"));
+  EXPECT_EQ(Compte(base, "LignesFacture"), 12);
+}
+
+TEST_F(ObjetsInconnus, UneValeurDuCatalogueHorsLimitesEstUnDommage) {
+  CreeBase();
+  Sqlite("UPDATE MSysColumns SET Size = 1099511627776 WHERE Name = 'Libelle'");
+  auto r = Essaie([&] { Ouvre(); });
+  EXPECT_EQ(r.Number, err::BaseEndommagee);
+  EXPECT_NE(r.Description.find("LignesFacture.Libelle"), std::string::npos) << r.Description;
+  EXPECT_NE(r.Description.find("1099511627776"), std::string::npos) << r.Description;
+  // The repair puts a value in range back and says so; no record is lost.
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  ASSERT_EQ(constats.size(), 1u) << ::testing::PrintToString(constats);
+  EXPECT_NE(constats[0].find("LignesFacture.Libelle"), std::string::npos) << constats[0];
+  auto base = Ouvre();
+  EXPECT_EQ(base.TableDefs()["LignesFacture"].Fields()["Libelle"].Size(), 255);
+  EXPECT_EQ(Colonne(base, "SELECT Libelle FROM LignesFacture WHERE Num = 12", "Libelle"), std::vector<std::string>{"ligne"});
+  EXPECT_EQ(Compte(base, "LignesFacture"), 12);
+}
+
+TEST_F(ObjetsInconnus, ChaqueGenreDeValeurHorsLimitesEstRefuse) {
+  for (const char* alteration :
+       {"UPDATE MSysColumns SET Type = 99 WHERE Name = 'Num'", "UPDATE MSysColumns SET Size = -1 WHERE Name = 'Num'",
+        "UPDATE MSysColumns SET Attributes = 4294967296 WHERE Name = 'Num'", "UPDATE MSysColumns SET Required = 7 WHERE Name = 'Num'",
+        "UPDATE MSysColumns SET OrdinalPosition = 1 << 40 WHERE Name = 'Num'", "UPDATE MSysTables SET Attributes = -1 WHERE Name = 'Autre'",
+        "UPDATE MSysRelationships SET Attributes = 1 << 40", "UPDATE MSysProperties SET OwnerKind = 9 WHERE Name = 'Marque'"}) {
+    SCOPED_TRACE(alteration);
+    CreeBase();
+    {
+      auto base = Ouvre();
+      auto rel = base.CreateRelation("R", "Autre", "LignesFacture", dbRelationDontEnforce);
+      auto f = rel.CreateField("N");
+      f.SetForeignName("Num");
+      rel.Fields().Append(f);
+      base.Relations().Append(rel);
+    }
+    Sqlite(alteration);
+    EXPECT_ERREUR(err::BaseEndommagee, Ouvre());
+    fs::remove(Chemin("base.bd"));
+  }
+}
+
+}  // namespace

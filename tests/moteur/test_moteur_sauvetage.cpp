@@ -1,0 +1,380 @@
+// The repair of a file whose pages were overwritten: every record lying on sound pages comes back
+// exactly, none is made up, and what was lost is told.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+#include "OutilsMoteur.h"
+
+using namespace moteur;
+using namespace outils;
+
+namespace {
+
+using Contenu = std::map<long long, std::vector<std::string>>;  // key → values as text, Null as "<nul>"
+
+class Sauvetage : public TestMoteur {
+ protected:
+  static std::string Memo(long long id) {
+    std::string texte = "MEMO-" + std::to_string(id) + "-";
+    std::mt19937 alea(static_cast<unsigned>(id));
+    const std::size_t longueur = id % 40 == 0 ? 9000 : 120 + id % 60;  // some span several overflow pages
+    while (texte.size() < longueur) texte += static_cast<char>('a' + alea() % 26);
+    return texte;
+  }
+
+  // Grande(Id counter, Nom Text 40, Actif Yes/No, Texte Memo) and Petite(Code Long, Libelle Text 30).
+  void CreeBase(int grandes, int petites) {
+    auto base = Cree();
+    auto td = base.CreateTableDef("Grande");
+    auto id = td.CreateField("Id", dbLong);
+    id.SetAttributes(dbAutoIncrField);
+    td.Fields().Append(id);
+    td.Fields().Append(td.CreateField("Nom", dbText, 40));
+    td.Fields().Append(td.CreateField("Actif", dbBoolean));
+    td.Fields().Append(td.CreateField("Texte", dbMemo));
+    base.TableDefs().Append(td);
+    AjouteIndex(td, "Cle", "Id", true, true);
+    auto petite = CreeTable(base, "Petite", {{"Code", dbLong}, {"Libelle", dbText, 30}});
+    AjouteIndex(petite, "CleCode", "Code", true, true);
+    DBEngine::BeginTrans();
+    auto rs = base.OpenRecordset("Grande");
+    for (int i = 1; i <= grandes; ++i) {
+      rs.AddNew();
+      rs["Nom"].SetValue("nom " + std::to_string(i));
+      rs["Texte"].SetValue(Memo(i));
+      rs["Actif"].SetValue(i % 2 == 0);
+      rs.Update();
+    }
+    rs.Close();
+    rs = base.OpenRecordset("Petite");
+    for (int i = 1; i <= petites; ++i) {
+      rs.AddNew();
+      rs["Code"].SetValue(i);
+      rs["Libelle"].SetValue("libellé " + std::to_string(i * 7));
+      rs.Update();
+    }
+    rs.Close();
+    DBEngine::CommitTrans();
+  }
+
+  Contenu Lit(const std::string& table, const std::string& cle) {
+    Contenu contenu;
+    auto base = Ouvre();
+    auto rs = base.OpenRecordset(table, dbOpenTable, dbReadOnly);
+    for (; !rs.Eof(); rs.MoveNext()) {
+      std::vector<std::string> valeurs;
+      for (int i = 0; i < rs.Fields().Count(); ++i) {
+        Valeur v = rs[i].Value();
+        valeurs.push_back(v.EstNul() ? "<nul>" : v.EnTexte());
+      }
+      contenu[rs[cle].Value().EnEntier()] = valeurs;
+    }
+    return contenu;
+  }
+
+  struct Page {
+    long long numero;
+    std::string genre;  // "leaf", "internal" or "overflow"
+  };
+
+  // The pages a table's records lie on, read from SQLite's own page statistics before any
+  // damage: leaves in key order hold the keys in turn, and each overflow page names its cell.
+  std::map<long long, std::set<long long>> PagesDesEnregistrements(const std::string& table) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(Chemin("base.bd").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    std::vector<long long> cles;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, ("SELECT rowid FROM \"" + table + "\" ORDER BY rowid").c_str(), -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW) cles.push_back(sqlite3_column_int64(st, 0));
+    sqlite3_finalize(st);
+    std::map<std::string, std::pair<long long, long long>> feuilles;  // path → page, first key position
+    std::vector<std::pair<std::string, long long>> debordements;
+    sqlite3_prepare_v2(db, "SELECT path, pageno, pagetype, ncell FROM dbstat WHERE name = ? ORDER BY path", -1, &st, nullptr);
+    sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    long long position = 0;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      std::string chemin = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+      std::string genre = reinterpret_cast<const char*>(sqlite3_column_text(st, 2));
+      if (genre == "leaf") {
+        feuilles[chemin] = {sqlite3_column_int64(st, 1), position};
+        position += sqlite3_column_int64(st, 3);
+      } else if (genre == "overflow") {
+        debordements.emplace_back(chemin, sqlite3_column_int64(st, 1));
+      }
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    EXPECT_EQ(position, static_cast<long long>(cles.size()));
+    std::map<long long, std::set<long long>> pages;
+    std::vector<std::pair<long long, long long>> parPosition;
+    for (const auto& [chemin, f] : feuilles) parPosition.push_back(f);
+    std::sort(parPosition.begin(), parPosition.end(), [](auto a, auto b) { return a.second < b.second; });
+    for (std::size_t i = 0; i < parPosition.size(); ++i) {
+      long long fin = i + 1 < parPosition.size() ? parPosition[i + 1].second : position;
+      for (long long k = parPosition[i].second; k < fin; ++k) pages[cles[static_cast<std::size_t>(k)]].insert(parPosition[i].first);
+    }
+    for (const auto& [chemin, page] : debordements) {
+      auto plus = chemin.find('+');
+      auto barre = chemin.rfind('/', plus);
+      const auto& f = feuilles.at(chemin.substr(0, barre + 1));
+      long long cellule = std::stoll(chemin.substr(barre + 1, plus - barre - 1), nullptr, 16);
+      pages[cles[static_cast<std::size_t>(f.second + cellule)]].insert(page);
+    }
+    return pages;
+  }
+
+  std::vector<long long> PagesDe(const std::string& table, const std::string& genre) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(Chemin("base.bd").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT pageno FROM dbstat WHERE name = ? AND pagetype = ? ORDER BY path", -1, &st, nullptr);
+    sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 2, genre.c_str(), -1, SQLITE_TRANSIENT);
+    std::vector<long long> pages;
+    while (sqlite3_step(st) == SQLITE_ROW) pages.push_back(sqlite3_column_int64(st, 0));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return pages;
+  }
+
+  // Random bytes over whole pages, as a failing disk or another program leaves them.
+  void Abime(const std::set<long long>& pages) {
+    int fd = ::open(Chemin("base.bd").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    std::mt19937 alea(12345);
+    std::string dechets(4096, '\0');
+    for (long long p : pages) {
+      for (auto& c : dechets) c = static_cast<char>(alea());
+      ASSERT_EQ(::pwrite(fd, dechets.data(), dechets.size(), (p - 1) * 4096), 4096);
+    }
+    ::close(fd);
+  }
+
+  // Records on sound pages all come back as they were; any other record that comes back holds
+  // nothing but its own values or Null; no record comes from nowhere.
+  void VerifieSauves(const Contenu& avant, const Contenu& apres, const std::map<long long, std::set<long long>>& pages,
+                     const std::set<long long>& abimees, long long& intacts, long long& partiels) {
+    intacts = partiels = 0;
+    for (const auto& [cle, valeurs] : avant) {
+      bool intact = true;
+      for (long long p : pages.at(cle)) intact = intact && !abimees.count(p);
+      auto it = apres.find(cle);
+      if (intact) {
+        ++intacts;
+        ASSERT_NE(it, apres.end()) << "enregistrement " << cle << " perdu";
+        EXPECT_TRUE(it->second == valeurs) << "enregistrement " << cle << " changé";
+      } else if (it != apres.end()) {
+        ++partiels;
+        for (std::size_t i = 0; i < valeurs.size(); ++i)
+          if (it->second[i] != "<nul>") {
+            EXPECT_TRUE(it->second[i] == valeurs[i]) << "enregistrement " << cle << ", champ " << i << " changé";
+          }
+      }
+    }
+    for (const auto& [cle, valeurs] : apres) EXPECT_TRUE(avant.count(cle)) << "enregistrement " << cle << " inventé";
+  }
+};
+
+TEST_F(Sauvetage, FeuillesAbimeesNeFontPerdreQueLeursEnregistrements) {
+  CreeBase(3000, 20000);
+  auto avantG = Lit("Grande", "Id"), avantP = Lit("Petite", "Code");
+  auto pagesG = PagesDesEnregistrements("Grande"), pagesP = PagesDesEnregistrements("Petite");
+  auto feuillesG = PagesDe("Grande", "leaf"), feuillesP = PagesDe("Petite", "leaf");
+  ASSERT_GT(feuillesG.size(), 40u);
+  // One leaf, two neighbouring leaves, and scattered ones in both tables.
+  std::set<long long> abimees{feuillesG[5], feuillesG[20], feuillesG[21], feuillesP[3], feuillesP[100], feuillesP[101],
+                              feuillesP[feuillesP.size() - 1], feuillesG[feuillesG.size() / 2 + 3]};
+  Abime(abimees);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  EXPECT_TRUE(Ouvre().VerifieIntegrite().empty());
+  long long intacts, partiels;
+  auto apresG = Lit("Grande", "Id"), apresP = Lit("Petite", "Code");
+  VerifieSauves(avantG, apresG, pagesG, abimees, intacts, partiels);
+  EXPECT_GT(intacts, 2800);
+  VerifieSauves(avantP, apresP, pagesP, abimees, intacts, partiels);
+  EXPECT_GT(intacts, 19000);
+  // The primary keys' indexes name every record: what is lost is counted exactly.
+  auto bilan = [](const std::string& table, std::size_t sauves, std::size_t perdus, int pages) {
+    return "#ALERT# Table '" + table + "' : " + std::to_string(sauves) + " enregistrements sauvés, " +
+           std::to_string(perdus) + " illisibles (" + std::to_string(pages) + " pages endommagées).";
+  };
+  EXPECT_EQ(constats, (std::vector<std::string>{bilan("Grande", apresG.size(), avantG.size() - apresG.size(), 4),
+                                                bilan("Petite", apresP.size(), avantP.size() - apresP.size(), 4)}));
+}
+
+TEST_F(Sauvetage, LesFeuillesDUnePageInterieureAbimeeSontRetrouvees) {
+  CreeBase(3000, 20000);
+  auto avantG = Lit("Grande", "Id"), avantP = Lit("Petite", "Code");
+  auto pagesG = PagesDesEnregistrements("Grande"), pagesP = PagesDesEnregistrements("Petite");
+  // The root of each table: every leaf is then reached by no tree.
+  std::set<long long> abimees{PagesDe("Grande", "internal").front(), PagesDe("Petite", "internal").front()};
+  Abime(abimees);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  EXPECT_EQ(constats, std::vector<std::string>{});  // every record found again
+  long long intacts, partiels;
+  auto apresG = Lit("Grande", "Id");
+  VerifieSauves(avantG, apresG, pagesG, abimees, intacts, partiels);
+  EXPECT_EQ(apresG.size(), avantG.size());
+  auto apresP = Lit("Petite", "Code");
+  VerifieSauves(avantP, apresP, pagesP, abimees, intacts, partiels);
+  EXPECT_EQ(apresP.size(), avantP.size());
+}
+
+TEST_F(Sauvetage, UnMemoDontUnePageDeDebordementEstAbimeeDevientNul) {
+  CreeBase(400, 10);
+  auto avant = Lit("Grande", "Id");
+  auto pages = PagesDesEnregistrements("Grande");
+  auto debordements = PagesDe("Grande", "overflow");
+  ASSERT_FALSE(debordements.empty());
+  // The second overflow page of the first memo that has several.
+  long long cible = 40;
+  std::vector<long long> siennes;
+  for (long long p : pages.at(cible))
+    if (std::count(debordements.begin(), debordements.end(), p)) siennes.push_back(p);
+  ASSERT_GE(siennes.size(), 2u);
+  std::set<long long> abimees{siennes[1]};
+  Abime(abimees);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  auto apres = Lit("Grande", "Id");
+  long long intacts, partiels;
+  VerifieSauves(avant, apres, pages, abimees, intacts, partiels);
+  ASSERT_TRUE(apres.count(cible));
+  // Id, Nom and Actif read; the memo could not be read whole.
+  EXPECT_TRUE(apres[cible] == (std::vector<std::string>{"40", "nom 40", "Vrai", "<nul>"}))
+      << apres[cible][0] << " " << apres[cible][1] << " " << apres[cible][2] << " " << apres[cible][3].substr(0, 40);
+  EXPECT_EQ(apres.size(), avant.size());
+  EXPECT_EQ(constats, std::vector<std::string>{"#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' "
+                                               "est illisible, remplacée par Null."});
+}
+
+// A required field takes its default instead of Null; bytes that are no UTF-8 never come back as
+// a text, though the page holding them is sound.
+TEST_F(Sauvetage, UnChampRequisPrendSonDefautEtUnTexteInvalideDevientNul) {
+  CreeBase(400, 10);
+  {
+    auto base = Ouvre();
+    auto texte = base.TableDefs()["Grande"].Fields()["Texte"];
+    texte.SetDefaultValue("\"vide\"");
+    texte.SetRequired(true);
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
+  // Another program, without the engine's functions its rules call.
+  sqlite3_create_function(db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
+                          [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
+  const int rc = sqlite3_exec(db, "UPDATE Grande SET Nom = CAST(x'6e6fff20fe37' AS TEXT) WHERE Id = 7", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK);
+  auto pages = PagesDesEnregistrements("Grande");
+  auto debordements = PagesDe("Grande", "overflow");
+  std::vector<long long> siennes;
+  for (long long p : pages.at(40))
+    if (std::count(debordements.begin(), debordements.end(), p)) siennes.push_back(p);
+  ASSERT_GE(siennes.size(), 2u);
+  Abime({siennes[1]});
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  auto apres = Lit("Grande", "Id");
+  EXPECT_TRUE(apres[40] == (std::vector<std::string>{"40", "nom 40", "Vrai", "vide"})) << apres[40][3].substr(0, 40);
+  EXPECT_TRUE(apres[7] == (std::vector<std::string>{"7", "<nul>", "Faux", Memo(7)})) << apres[7][1];
+  EXPECT_EQ(apres.size(), 400u);
+  EXPECT_EQ(constats, (std::vector<std::string>{
+                          "#ALERT# Table 'Grande', enregistrement Id = 7 : la valeur du champ 'Nom' est illisible, remplacée par Null.",
+                          "#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' est illisible, remplacée "
+                          "par sa valeur par défaut."}));
+}
+
+}  // namespace
+
+namespace {
+
+class SauvetageRelations : public Sauvetage {
+ protected:
+  // Clients(Id key) and Commandes(Num, ClientId), each order of its own client, related with
+  // cascading deletes; and a third table with nothing to do with them.
+  void CreeBaseLiee() {
+    auto base = Cree();
+    auto clients = CreeTable(base, "Clients", {{"Id", dbLong}, {"Nom", dbText, 40}});
+    AjouteIndex(clients, "Cle", "Id", true, true);
+    auto commandes = CreeTable(base, "Commandes", {{"Num", dbLong}, {"ClientId", dbLong}});
+    AjouteIndex(commandes, "CleNum", "Num", true, true);
+    auto autre = CreeTable(base, "Autre", {{"N", dbLong}, {"Texte", dbText, 100}});
+    AjouteIndex(autre, "CleN", "N", true, true);
+    DBEngine::BeginTrans();
+    for (int i = 1; i <= 2000; ++i) {
+      base.Execute("INSERT INTO Clients VALUES (" + std::to_string(i) + ", 'client " + std::to_string(i) + "')", dbFailOnError);
+      base.Execute("INSERT INTO Commandes VALUES (" + std::to_string(i) + ", " + std::to_string(i) + ")", dbFailOnError);
+      base.Execute("INSERT INTO Autre VALUES (" + std::to_string(i) + ", '" + std::string(80, 'a') + "')", dbFailOnError);
+    }
+    DBEngine::CommitTrans();
+    auto rel = base.CreateRelation("ClientsCommandes", "Clients", "Commandes", dbRelationDeleteCascade);
+    auto f = rel.CreateField("Id");
+    f.SetForeignName("ClientId");
+    rel.Fields().Append(f);
+    base.Relations().Append(rel);
+  }
+};
+
+TEST_F(SauvetageRelations, UneRelationQueLesDonneesRespectentGardeSesAttributs) {
+  CreeBaseLiee();
+  Abime({PagesDe("Autre", "leaf")[2]});
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  auto base = Ouvre();
+  EXPECT_EQ(base.Relations()["ClientsCommandes"].Attributes(), dbRelationDeleteCascade);
+  base.Execute("DELETE FROM Clients WHERE Id = 7", dbFailOnError);
+  EXPECT_EQ(Colonne(base, "SELECT Num FROM Commandes WHERE ClientId = 7", "Num"), std::vector<std::string>{});
+  ASSERT_EQ(constats.size(), 1u);
+  EXPECT_EQ(constats[0].rfind("#ALERT# Table 'Autre' : ", 0), 0u) << constats[0];
+}
+
+TEST_F(SauvetageRelations, UneRelationQueLesDonneesSauveesViolentEstDite) {
+  CreeBaseLiee();
+  Abime({PagesDe("Clients", "leaf")[2]});
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  auto base = Ouvre();
+  EXPECT_EQ(base.Relations()["ClientsCommandes"].Attributes(), dbRelationDeleteCascade | dbRelationDontEnforce);
+  EXPECT_NE(std::find(constats.begin(), constats.end(),
+                      "#ALERT# Relation 'ClientsCommandes' entre 'Clients' et 'Commandes' : des enregistrements sauvés de "
+                      "'Commandes' n'ont plus d'enregistrement lié dans 'Clients' ; elle n'est plus appliquée."),
+            constats.end());
+}
+
+// The repaired file takes the place of the damaged one where it really is, with its rights and owner.
+TEST_F(Sauvetage, LeFichierRepareGardeLienDroitsEtProprietaire) {
+  CreeBase(300, 10);
+  Abime({PagesDe("Grande", "leaf")[3]});
+  fs::create_directory(Chemin("donnees"));
+  fs::rename(Chemin("base.bd"), Chemin("donnees/vraie.bd"));
+  fs::create_symlink("donnees/vraie.bd", Chemin("base.bd"));
+  ASSERT_EQ(::chmod(Chemin("donnees/vraie.bd").c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(Chemin("donnees/vraie.bd").c_str(), 65534, 65534), 0);
+  }
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd")));
+  EXPECT_TRUE(fs::is_symlink(Chemin("base.bd")));
+  EXPECT_EQ(fs::read_symlink(Chemin("base.bd")), "donnees/vraie.bd");
+  struct stat s {};
+  ASSERT_EQ(::stat(Chemin("donnees/vraie.bd").c_str(), &s), 0);
+  EXPECT_EQ(s.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(s.st_uid, 65534u);
+    EXPECT_EQ(s.st_gid, 65534u);
+  }
+  auto base = Ouvre();
+  EXPECT_TRUE(base.VerifieIntegrite().empty());
+  EXPECT_LT(Compte(base, "Grande"), 300);
+}
+
+}  // namespace
