@@ -107,7 +107,8 @@ bool LibereTemporaire(const std::string& chemin) noexcept;
 // A held file the run must leave for the user (a processed copy that could not be put in place):
 // it is renamed out of the group, "<nom>-<six characters>.mdb" in the same folder, with its
 // "-journal" if any, so that no later run takes it for a leftover; the rest of the group is
-// removed. Returns the new path, or the old one when it could not be renamed.
+// removed; a name too long for the folder is cut. Returns the new path, or the old one when it
+// could not be renamed.
 std::string SortDesTemporaires(const std::string& chemin, const std::string& nom) noexcept;
 
 // Removes from the folder the groups of temporary files whose lock file no process holds, except
