@@ -850,7 +850,9 @@ void Pilote::FinRun() {
 
   if (e.echec) {
     journal_.EcritureJournal("La réorganisation ne s'est pas terminée correctement !");
-    journal_.EcritureJournal("Erreur " + std::to_string(e.derniereErreur));
+    // A stop from outside is the reason itself: the error met before it is not.
+    if (arretPar_) journal_.EcritureJournal(TexteRaisonArret(arretPar_->raison, arretPar_->signal));
+    else if (e.derniereErreur != 0) journal_.EcritureJournal("Erreur " + std::to_string(e.derniereErreur));
     if (e.sauvegardeFaite) {
       // The copies are about to be deleted: no handle may stay on one.
       FermeBase(e.baseCourante);
