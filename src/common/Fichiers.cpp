@@ -734,6 +734,12 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
   SynchroniseDossier(DossierDe(cible));
 }
 
+void RemetBaseEnPlace(moteur::TenueEcritures& tenue, const std::string& source) {
+  Interrompt("copie", tenue.Chemin());
+  Interrompt("remplacement", tenue.Chemin());
+  moteur::RemetEnPlace(tenue, source);
+}
+
 bool EstFichier(const std::string& chemin) noexcept {
   struct stat etat {};
   return !chemin.empty() && ::stat(chemin.c_str(), &etat) == 0 && S_ISREG(etat.st_mode);

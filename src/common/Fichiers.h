@@ -15,6 +15,10 @@
 #include <string_view>
 #include <vector>
 
+namespace moteur {
+class TenueEcritures;
+}
+
 namespace utireorg {
 
 // The numbers that mean the disk is full: the run-time library's 61 and the engine's own.
@@ -61,6 +65,10 @@ void CopieBaseCoherente(const std::string& source, const std::string& destinatio
 // writers (moteur::TenueEcritures) is replaced under that hold, provided it is still the file the
 // hold noted. A run's hold on the destination (moteur::TenueRun) passes to the new file.
 void RemplaceFichier(const std::string& source, const std::string& destination);
+
+// A database put back into the file held against writers itself (moteur::RemetEnPlace), where
+// other programs may have it open; at the steps "copie" and "remplacement" of DefinitInterruption.
+void RemetBaseEnPlace(moteur::TenueEcritures& tenue, const std::string& source);
 
 // A file written beside a database before it is named (a replacement, a kept original) is called
 // `<name it is for>` + MarqueTemporaire + six random characters, and its writer keeps it locked
@@ -128,7 +136,7 @@ bool SupprimeFichier(const std::string& chemin) noexcept;
 
 // For the tests: called at the named steps of the copies with the path being written, "copie"
 // before the first byte of a copy and "remplacement" between the flush and the rename of
-// RemplaceFichier. An exception thrown from it is the failure of that step. Empty: nothing.
+// RemplaceFichier (before the first page for RemetBaseEnPlace). An exception thrown from it is the failure of that step. Empty: nothing.
 using Interruption = std::function<void(std::string_view etape, const std::string& chemin)>;
 void DefinitInterruption(Interruption interruption);
 
