@@ -101,6 +101,9 @@ Json DecritBase(moteur::Database& base, bool avecDonnees);
 void CreeBase(const Json& description, const std::string& chemin, std::ostream& avertissements);
 // Prints the problems found, or "Base saine."; returns the exit code.
 int VerifieBase(const std::string& chemin, std::ostream& sortie);
+// The journal a writer killed in the middle of a transaction left beside the file, rolled back as
+// the next writer would, before a read-only open that cannot; says so on "messages".
+void AnnuleEcritureInterrompue(const std::string& chemin, std::ostream& messages);
 // Converts a Jet 3.0 or 4.0 file to a database of the engine in the version asked ("3.0",
 // "4.0", or empty for the file's own), every value as the file holds it; prints what was made.
 int ConvertitBase(const std::string& source, const std::string& destination, const std::string& version,

@@ -1,6 +1,7 @@
 // utireorg-base: creates a database from a JSON description, describes one as JSON, runs a
 // statement on it, checks it, or converts a Jet file to a database of the engine.
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
       std::cout << "Base créée : " << fichier << '\n';
       return 0;
     }
+    if (*decrire || *verifier) outil::AnnuleEcritureInterrompue(fichier, std::cerr);
     if (*decrire) {
       moteur::Database base = moteur::DBEngine::OpenDatabase(fichier, false, true);
       outil::Json d = outil::DecritBase(base, !sansDonnees);
@@ -95,6 +97,10 @@ int main(int argc, char** argv) {
     AfficheErreur(e.Numero(), e.Description(), e.Contexte());
   } catch (const moteur::ErreurMoteur& e) {
     AfficheErreur(e.Number(), e.Description(), {});
+    // What a read-only open says of a journal left by an interrupted write it could not roll back.
+    if (e.Number() == moteur::err::LectureSeule && !fichier.empty() && std::filesystem::exists(fichier + "-journal"))
+      std::cerr << "Une écriture interrompue doit être annulée avant toute lecture (journal « " << fichier
+                << "-journal ») : relancez la commande avec le droit d'écrire dans le dossier de la base.\n";
   } catch (const outil::Json::exception& e) {
     AfficheErreur(outil::ErreurFormatDescription, "Format de description non reconnu : " + std::string(e.what()), {});
   } catch (const std::exception& e) {

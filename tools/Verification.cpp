@@ -1,5 +1,8 @@
 // The check of a database: the engine's integrity check, then every record read as its fields'
 // types and held against the rules a normal write would have enforced.
+#include <sqlite3.h>
+#include <sys/stat.h>
+
 #include <ostream>
 #include <vector>
 
@@ -96,6 +99,22 @@ void VerifieEnregistrements(moteur::Database& base, const std::string& table, st
 }
 
 }  // namespace
+
+void AnnuleEcritureInterrompue(const std::string& chemin, std::ostream& messages) {
+  const std::string journal = chemin + "-journal";
+  struct stat etat {};
+  if (::stat(journal.c_str(), &etat) != 0) return;
+  // The first read of a writer rolls back a journal nobody holds any more; a journal a live writer
+  // holds is left to it, the read waiting for nothing.
+  sqlite3* base = nullptr;
+  if (sqlite3_open_v2(chemin.c_str(), &base, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
+    sqlite3_exec(base, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  sqlite3_close(base);
+  if (::stat(journal.c_str(), &etat) == 0) return;
+  messages << "Écriture interrompue annulée : le journal « " << journal
+           << " » laissé par un programme arrêté en pleine écriture a été rejoué ; la base est revenue"
+              " à son dernier état enregistré.\n";
+}
 
 int VerifieBase(const std::string& chemin, std::ostream& sortie) {
   // Read-only: checking a customer's file must never be what changes it.

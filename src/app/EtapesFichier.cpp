@@ -296,9 +296,10 @@ void EtapeCompactage(EtatReorganisation& etat) {
       journal.EcritureJournal("#ALERT# Version de base indéterminée. La base " + etat.libelle +
                               " ne peut pas être compactée.");
     } else {
-      // Replaced in one step: an interruption leaves the old database or the new one, never a
-      // file half copied. A failure here is the driver's to handle.
-      RemplaceFichier(temporaire, etat.cheminTravail);
+      // Put back into the file itself, under its journal: an interruption leaves the old database
+      // or the new one, and a program that has the file open goes on with it. A failure here is
+      // the driver's to handle.
+      RemetBaseEnPlace(*tenue, temporaire);
     }
     tenue.reset();
     SupprimeFichier(temporaire);

@@ -96,15 +96,42 @@ std::string RaisonPasUnFichier(const std::string& chemin) {
   return {};
 }
 
-// The input check refuses a database: its message says only that, the journal also says why,
-// the journal being opened for it when no run has opened it yet.
+// A refusal of the input check in the journal, which is opened for it when no run has opened it yet.
+void NoteRefusControle(Journal& journal, const std::string& ligne) {
+  const bool ouvert = journal.EstOuvert();
+  if (!ouvert && !journal.OuvertureJournal()) return;
+  journal.EcritureJournal(ligne, true);
+  if (!ouvert) journal.FermetureJournal();
+}
+
+// The input check refuses a database: its message says only that, the journal also says why.
 void NoteSaisieRefusee(Journal& journal, const std::string& quelle, const std::string& chemin,
                        const std::string& raison) {
   if (raison.empty()) return;
-  const bool ouvert = journal.EstOuvert();
-  if (!ouvert && !journal.OuvertureJournal()) return;
-  journal.EcritureJournal("#ERR# " + quelle + " refusée : « " + chemin + " » : " + raison, true);
-  if (!ouvert) journal.FermetureJournal();
+  NoteRefusControle(journal, "#ERR# " + quelle + " refusée : « " + chemin + " » : " + raison);
+}
+
+// The folder part of a file's path, "./" for a bare name.
+std::string DossierDuFichier(const std::string& chemin) {
+  const auto barre = chemin.rfind('/');
+  return barre == std::string::npos ? std::string("./") : chemin.substr(0, barre + 1);
+}
+
+// The system error that keeps the program from making files in a folder, 0 when it can.
+int ErreurEcritureDossier(const std::string& dossier) {
+  return ::access(dossier.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+// The longest name among the files a run makes beside the target: the file that replaces it and,
+// for a Jet file, the one that keeps the original, both first written under a temporary name.
+std::size_t LongueurNomsVoisins(const std::string& cible) {
+  const std::string base = moteur::EstFichierJet(cible) ? NomConservationJet(cible) : cible;
+  return NomFichier(base).size() + MarqueTemporaire.size() + 6;
+}
+
+std::size_t LongueurNomMax(const std::string& dossier) {
+  const long limite = ::pathconf(dossier.c_str(), _PC_NAME_MAX);
+  return limite > 0 ? static_cast<std::size_t>(limite) : 255;
 }
 
 // The record copy writes "copie_reorg.mdb" beside the target, replacing what lies there.
@@ -352,6 +379,12 @@ bool Pilote::ControleSaisies() {
     return false;
   }
 
+  if (!ControleDossiers(cible, copie || RunEcritLaCible(fenetre_, cible))) {
+    FermeBase(etat_.baseCourante);
+    LibereCible();
+    return false;
+  }
+
   DefinitDossierModele(Dossier(modele));
 
   std::string nom = NomFichier(NomDe(etat_.baseCourante));
@@ -361,6 +394,55 @@ bool Pilote::ControleSaisies() {
   if (copie && !versionCible.empty() && !versionModele.empty() && versionCible != versionModele &&
       versionModele == "4.0" && versionCible == "3.0")
     etat_.versionCible = "4.0";
+  return true;
+}
+
+// The run makes files beside the target (the engine's journal, the file that replaces it, the
+// copy of the records) and in the temporary folder (its working files): a folder it cannot write
+// in, or a name too long to leave room for them, is refused now rather than met half-way, where
+// it would be taken for a lock or for damage.
+bool Pilote::ControleDossiers(const std::string& cible, bool ecritLaCible) {
+  const std::string dossier = DossierDuFichier(cible);
+  if (ecritLaCible) {
+    if (const int erreur = ErreurEcritureDossier(dossier)) {
+      AfficheMessage("!#Dossier de la base à analyser en lecture seule !@@Le dossier « " + dossier +
+                     " »@n'est pas accessible en écriture : " + TexteErreurSysteme(erreur) +
+                     ".@La réorganisation ne peut pas y créer ses fichiers."
+                     "@@Donnez-vous le droit d'écrire dans ce dossier, puis relancez la réorganisation.");
+      NoteSaisieRefusee(journal_, "Base à analyser", cible,
+                        "son dossier « " + dossier + " » n'est pas accessible en écriture : " +
+                            TexteErreurSysteme(erreur) + ".");
+      saisieAFocaliser_ = 0;
+      return false;
+    }
+    const std::size_t maximum = LongueurNomMax(dossier);
+    if (LongueurNomsVoisins(cible) > maximum) {
+      const std::size_t permis = maximum - (LongueurNomsVoisins(cible) - NomFichier(cible).size());
+      AfficheMessage("!#Base à analyser invalide !@@Le nom du fichier « " + NomFichier(cible) +
+                     " » est trop long :@la réorganisation ne pourrait pas nommer les fichiers qu'elle crée"
+                     " à côté de lui.@Il peut compter au plus " + std::to_string(permis) +
+                     " caractères (un caractère accentué en compte deux)."
+                     "@@Renommez la base, puis relancez la réorganisation.");
+      NoteSaisieRefusee(journal_, "Base à analyser", cible,
+                        "nom de fichier trop long pour les fichiers que la réorganisation crée à côté de lui (" +
+                            std::to_string(NomFichier(cible).size()) + " octets, au plus " + std::to_string(permis) +
+                            ").");
+      saisieAFocaliser_ = 0;
+      return false;
+    }
+  }
+  const std::string temporaire = DossierTemporaire();
+  if (const int erreur = ErreurEcritureDossier(temporaire)) {
+    AfficheMessage("!#Dossier temporaire inaccessible !@@Le dossier temporaire « " + temporaire +
+                   " »@n'est pas accessible en écriture : " + TexteErreurSysteme(erreur) +
+                   ".@La réorganisation y écrit ses copies de travail."
+                   "@@Donnez-vous le droit d'écrire dans ce dossier (ou désignez-en un autre@par la variable"
+                   " TMPDIR), puis relancez la réorganisation.");
+    NoteRefusControle(journal_, "#ERR# Dossier temporaire « " + temporaire +
+                                    " » refusé : il n'est pas accessible en écriture : " +
+                                    TexteErreurSysteme(erreur) + ".");
+    return false;
+  }
   return true;
 }
 
@@ -805,7 +887,9 @@ void Pilote::FinRun() {
 
   if (e.echec) {
     journal_.EcritureJournal("La réorganisation ne s'est pas terminée correctement !");
-    journal_.EcritureJournal("Erreur " + std::to_string(e.derniereErreur));
+    // A stop from outside is the reason itself: the error met before it is not.
+    if (arretPar_) journal_.EcritureJournal(TexteRaisonArret(arretPar_->raison, arretPar_->signal));
+    else if (e.derniereErreur != 0) journal_.EcritureJournal("Erreur " + std::to_string(e.derniereErreur));
     if (e.sauvegardeFaite) {
       // The copies are about to be deleted: no handle may stay on one.
       FermeBase(e.baseCourante);

@@ -132,6 +132,7 @@ class Pilote {
   void RefuseFormatUlterieur(const std::string& quelle, const std::string& chemin);
   bool TientCible(const std::string& cible, bool copie);
   bool ControleModele();
+  bool ControleDossiers(const std::string& cible, bool ecritLaCible);
   SuiteEtape Deroule();
   void FinRun();
 

@@ -581,6 +581,16 @@ void RelacheVerrou(const std::string& verrou) noexcept {
 
 std::string NomDuChemin(const std::string& chemin) { return chemin.substr(chemin.find_last_of('/') + 1); }
 
+// Short enough for any file system, long enough to tell whose copy it is.
+constexpr std::size_t LongueurNomCoupe = 100;
+
+// The first bytes of a name, at most `octets` of them, never cutting a character in two.
+std::string DebutNom(const std::string& nom, std::size_t octets) {
+  if (nom.size() <= octets) return nom;
+  while (octets > 0 && EstSuiteUtf8(nom[octets])) --octets;
+  return nom.substr(0, octets);
+}
+
 }  // namespace
 
 std::string CreeTemporaireTenu(const std::string& dossier, std::string_view etiquette) {
@@ -618,9 +628,14 @@ std::string SortDesTemporaires(const std::string& chemin, const std::string& nom
     const std::string verrou = VerrouDe(chemin);
     if (verrou.empty()) return chemin;
     const std::string aleatoire = verrou.substr(verrou.size() - CaracteresAleatoires);
-    const std::string nouveau = DossierDe(chemin) + "/" + nom + "-" + aleatoire + std::string(ExtensionTenue);
-    // Never over another file: the name is new, or the copy stays where it is.
-    if (::renameat2(AT_FDCWD, chemin.c_str(), AT_FDCWD, nouveau.c_str(), RENAME_NOREPLACE) != 0) return chemin;
+    // Never over another file: the name is new, or the copy stays where it is. A name too long for
+    // the folder is cut rather than left in the group, where a later run would delete the copy.
+    std::string nouveau;
+    for (std::size_t octets : {nom.size(), LongueurNomCoupe}) {
+      nouveau = DossierDe(chemin) + "/" + DebutNom(nom, octets) + "-" + aleatoire + std::string(ExtensionTenue);
+      if (::renameat2(AT_FDCWD, chemin.c_str(), AT_FDCWD, nouveau.c_str(), RENAME_NOREPLACE) == 0) break;
+      if (errno != ENAMETOOLONG || octets == LongueurNomCoupe) return chemin;
+    }
     ::renameat2(AT_FDCWD, (chemin + "-journal").c_str(), AT_FDCWD, (nouveau + "-journal").c_str(), RENAME_NOREPLACE);
     LibereTemporaire(chemin);
     return nouveau;
@@ -735,6 +750,12 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
     throw;
   }
   SynchroniseDossier(DossierDe(cible));
+}
+
+void RemetBaseEnPlace(moteur::TenueEcritures& tenue, const std::string& source) {
+  Interrompt("copie", tenue.Chemin());
+  Interrompt("remplacement", tenue.Chemin());
+  moteur::RemetEnPlace(tenue, source);
 }
 
 bool EstFichier(const std::string& chemin) noexcept {

@@ -15,6 +15,10 @@
 #include <string_view>
 #include <vector>
 
+namespace moteur {
+class TenueEcritures;
+}
+
 namespace utireorg {
 
 // The numbers that mean the disk is full: the run-time library's 61 and the engine's own.
@@ -69,6 +73,10 @@ void CopieBaseCoherente(const std::string& source, const std::string& destinatio
 // hold noted. A run's hold on the destination (moteur::TenueRun) passes to the new file.
 void RemplaceFichier(const std::string& source, const std::string& destination);
 
+// A database put back into the file held against writers itself (moteur::RemetEnPlace), where
+// other programs may have it open; at the steps "copie" and "remplacement" of DefinitInterruption.
+void RemetBaseEnPlace(moteur::TenueEcritures& tenue, const std::string& source);
+
 // A file written beside a database before it is named (a replacement, a kept original) is called
 // `<name it is for>` + MarqueTemporaire + six random characters, and its writer keeps it locked
 // (flock) until it is named: what a killed run leaves is known by its name and its free lock, and
@@ -114,7 +122,8 @@ bool LibereTemporaire(const std::string& chemin) noexcept;
 // A held file the run must leave for the user (a processed copy that could not be put in place):
 // it is renamed out of the group, "<nom>-<six characters>.mdb" in the same folder, with its
 // "-journal" if any, so that no later run takes it for a leftover; the rest of the group is
-// removed. Returns the new path, or the old one when it could not be renamed.
+// removed; a name too long for the folder is cut. Returns the new path, or the old one when it
+// could not be renamed.
 std::string SortDesTemporaires(const std::string& chemin, const std::string& nom) noexcept;
 
 // Removes from the folder the groups of temporary files whose lock file no process holds, except
@@ -134,7 +143,7 @@ bool SupprimeFichier(const std::string& chemin) noexcept;
 
 // For the tests: called at the named steps of the copies with the path being written, "copie"
 // before the first byte of a copy and "remplacement" between the flush and the rename of
-// RemplaceFichier. An exception thrown from it is the failure of that step. Empty: nothing.
+// RemplaceFichier (before the first page for RemetBaseEnPlace). An exception thrown from it is the failure of that step. Empty: nothing.
 using Interruption = std::function<void(std::string_view etape, const std::string& chemin)>;
 void DefinitInterruption(Interruption interruption);
 

@@ -291,6 +291,10 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
                                   (lectureSeule ? " est en lecture seule : elle" : "") +
                                   " n'a pas été modifiée ; la base traitée est conservée dans " + chemins[slot],
                               true);
+      journal.EcritureJournal("La base traitée « " + chemins[slot] +
+                                  " » n'est plus utilisée par la réorganisation : supprimez-la quand elle ne vous "
+                                  "sert plus.",
+                              true);
     }
     if (lectureSeule) {
       AfficheMessage("!#La base « " + origines[slot] + " » est en lecture seule :@elle n'a pas été modifiée." +

@@ -1,6 +1,7 @@
 #include "moteur/Tenue.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -189,6 +190,41 @@ TenueEcritures::~TenueEcritures() {
 }
 
 bool TenueEcritures::AutreProcessus() const { return AutreQueNous(Tenant(fd_, OctetPending, TailleShared + 2)); }
+
+void TenueEcritures::Relache() {
+  Verrouille(fd_, F_UNLCK, OctetReserved, 1);
+  Verrouille(fd_, F_UNLCK, DebutShared, TailleShared);
+}
+
+void RemetEnPlace(TenueEcritures& tenue, const std::string& source) {
+  sqlite3* origine = OuvreConnexionMoteur(source, SQLITE_OPEN_READONLY);
+  sqlite3* cible = nullptr;
+  sqlite3_backup* copie = nullptr;
+  auto ferme = [&] {
+    if (copie) sqlite3_backup_finish(copie);  // rolls back what it did not finish
+    sqlite3_close_v2(cible);
+    sqlite3_close_v2(origine);
+  };
+  try {
+    cible = OuvreConnexionMoteur(tenue.Chemin(), SQLITE_OPEN_READWRITE);
+    copie = sqlite3_backup_init(cible, "main", origine, "main");
+    if (!copie) throw sql::Traduit(cible, sqlite3_errcode(cible), sql::Operation::Ecriture, tenue.Chemin());
+    tenue.Relache();
+    // No page yet: the write lock is taken, and with it the file's state can no longer change.
+    int rc = sqlite3_backup_step(copie, 0);
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) throw sql::Traduit(cible, rc, sql::Operation::Ecriture, tenue.Chemin());
+    if (!tenue.Inchangee()) throw ErreurMoteur(err::FichierUtilise, {tenue.Chemin()});
+    rc = sqlite3_backup_step(copie, -1);
+    if (rc != SQLITE_DONE) throw sql::Traduit(cible, rc, sql::Operation::Ecriture, tenue.Chemin());
+    rc = sqlite3_backup_finish(copie);
+    copie = nullptr;
+    if (rc != SQLITE_OK) throw sql::Traduit(cible, rc, sql::Operation::Ecriture, tenue.Chemin());
+  } catch (...) {
+    ferme();
+    throw;
+  }
+  ferme();
+}
 
 bool TenueEcritures::Inchangee() const {
   std::optional<EtatFichier> maintenant = EtatDuFichier(chemin_, fd_);

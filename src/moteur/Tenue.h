@@ -71,6 +71,10 @@ class TenueEcritures {
   // The hold this process has on the file now at that path, if any.
   static TenueEcritures* De(const std::string& chemin);
 
+  // Lets go of the locks and keeps the file open: Inchangee still tells whether it is the file
+  // taken, as it was then, once SQLite's own locks have taken over.
+  void Relache();
+
  private:
   std::string chemin_;
   int fd_ = -1;
@@ -116,6 +120,13 @@ class SuiteTenue {
  private:
   std::vector<std::pair<TenueRun*, int>> suites_;
 };
+
+// Puts the database `source` into the held file itself, through SQLite under its write lock and
+// its journal, rather than renaming a file over it: a program that opened the file meanwhile goes
+// on with it (its next write on a renamed-over file would be refused as read-only), and a crash
+// leaves the old content or the new one. The hold's locks give way to SQLite's write lock;
+// err::FichierUtilise when a commit slipped in between, which the content would lose.
+void RemetEnPlace(TenueEcritures& tenue, const std::string& source);
 
 // Whether a process other than this one holds a lock of SQLite's on the file now (a read or a
 // write in progress). False when the file cannot be opened.

@@ -432,9 +432,11 @@ std::string Nombre(long n, const char* un, const char* plusieurs) {
   return n == 1 ? std::string("@1 ") + un : "@" + std::to_string(n) + " " + plusieurs;
 }
 
-std::string Bilan(long corriges, long supprimes, long laisses = 0) {
-  std::string texte = laisses == 0 ? "i#La vérification a été effectuée avec succès :"
-                                   : "!#La vérification n'a pas pu traiter tous les enregistrements défectueux :";
+// disquePlein: the scan stopped before its end for lack of space, and records may remain defective.
+std::string Bilan(long corriges, long supprimes, long laisses = 0, bool disquePlein = false) {
+  std::string texte = laisses == 0 && !disquePlein
+                          ? "i#La vérification a été effectuée avec succès :"
+                          : "!#La vérification n'a pas pu traiter tous les enregistrements défectueux :";
   if (corriges > 0)
     texte += Nombre(corriges, "enregistrement défectueux a été corrigé.", "enregistrements défectueux ont été corrigés.");
   if (supprimes > 0)
@@ -443,7 +445,23 @@ std::string Bilan(long corriges, long supprimes, long laisses = 0) {
     texte += Nombre(laisses, "enregistrement défectueux n'a pu être ni corrigé ni supprimé.",
                     "enregistrements défectueux n'ont pu être ni corrigés ni supprimés.") +
              "@@Tant qu'il contient des enregistrements défectueux,@le fichier ne peut pas être compacté.";
+  if (disquePlein)
+    texte += "@@Le disque est plein : la vérification s'est arrêtée@avant d'avoir lu tous les enregistrements.";
   return texte + "@@Consultez le journal d'analyse pour connaître" + "@le détail des enregistrements concernés.";
+}
+
+// The summary's counts on one journal line, for a verification stopped before its end.
+std::string BilanLigne(long corriges, long supprimes, long laisses) {
+  std::string texte;
+  auto ajoute = [&](long n, const char* un, const char* plusieurs) {
+    if (n == 0) return;
+    texte += (texte.empty() ? "" : ", ") + (n == 1 ? std::string("1 ") + un : std::to_string(n) + " " + plusieurs);
+  };
+  ajoute(corriges, "enregistrement défectueux a été corrigé", "enregistrements défectueux ont été corrigés");
+  ajoute(supprimes, "enregistrement défectueux a été supprimé", "enregistrements défectueux ont été supprimés");
+  ajoute(laisses, "enregistrement défectueux n'a pu être ni corrigé ni supprimé",
+         "enregistrements défectueux n'ont pu être ni corrigés ni supprimés");
+  return texte.empty() ? "aucun enregistrement défectueux n'a été corrigé ni supprimé." : texte + ".";
 }
 
 }  // namespace
@@ -506,13 +524,25 @@ bool VerificationEnregistrements(EtatReorganisation& etat, const std::string& ch
   etat.fenetre.LaisseVivre();
 
   Verification verification(etat, chemin);
-  verification.Execute();
+  try {
+    verification.Execute();
+  } catch (const ArretRun& arret) {
+    // Stopped between two records: what was done stays done, and the user must hear how much;
+    // from the summary when the journal is what can no longer be written.
+    const long corriges = verification.Corriges(), supprimes = verification.Supprimes(), laisses = verification.Laisses();
+    etat.journal.EcritureJournal("#ERR# Vérification des enregistrements interrompue : " +
+                                 BilanLigne(corriges, supprimes, laisses));
+    if (arret.raison == RaisonArret::DisquePlein && corriges + supprimes + laisses > 0)
+      AfficheMessage(Bilan(corriges, supprimes, laisses, true), std::string("Vérification terminée"),
+                     std::string("Continuer"));
+    throw;
+  }
 
   if (verification.EspaceManquant() != 0) {
     // What was corrected before the disk filled up stays corrected; the user is told of it,
     // and the run ends on the disk's own lines rather than on a repair it could not finish.
     if (verification.Corriges() > 0 || verification.Supprimes() > 0 || verification.Laisses() > 0)
-      AfficheMessage(Bilan(verification.Corriges(), verification.Supprimes(), verification.Laisses()),
+      AfficheMessage(Bilan(verification.Corriges(), verification.Supprimes(), verification.Laisses(), true),
                      std::string("Vérification terminée"), std::string("Continuer"));
     etat.journal.EcritureJournal(
         "#ERR# Espace disque insuffisant ! Veuillez libérer de la place sur votre disque dur !");

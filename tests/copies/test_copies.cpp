@@ -26,6 +26,11 @@
 
 namespace {
 
+// The processed copy left for the user is named, and said to be the user's to delete.
+std::string LigneCopieLaissee(const std::string& copie) {
+  return "La base traitée « " + copie + " » n'est plus utilisée par la réorganisation : supprimez-la quand elle ne vous sert plus.";
+}
+
 namespace fs = std::filesystem;
 using namespace utireorg;
 using utireorg::tests::FenetreFactice;
@@ -507,7 +512,8 @@ TEST_F(Copies, ValidationSurDisquePleinGardeLOrigineEtNommeLaCopie) {
                            H + "  Début Restauration " + origine, H + "  Erreur 61 - Restauration " + origine,
                            H + "#ERR# Espace disque insuffisant pour restaurer les données.",
                            H + "#ERR# La base d'origine " + origine +
-                               " n'a pas été modifiée ; la base traitée est conservée dans " + gardee}));
+                               " n'a pas été modifiée ; la base traitée est conservée dans " + gardee,
+                           H + LigneCopieLaissee(gardee)}));
   ASSERT_EQ(fenetre.messages.size(), 1u);
   AttendMessage(0, "!#Espace disque Insuffisant!@@Réorganisation annulée.");
   EXPECT_FALSE(etat.sauvegardeFaite);
@@ -557,12 +563,13 @@ TEST_F(Copies, ValidationDontLeRenommageEchoueGardeLOrigineEtNommeLaCopie) {
   });
   EXPECT_EQ(RestaurationBases(etat, ensemble), CopieErreur);
   auto lignes = Lignes();
-  ASSERT_GE(lignes.size(), 2u);
-  EXPECT_EQ(std::vector<std::string>(lignes.end() - 2, lignes.end()),
+  ASSERT_GE(lignes.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lignes.end() - 3, lignes.end()),
             (std::vector<std::string>{H + "  Erreur 70 - Restauration " + origine,
                                       H + "#ERR# La base d'origine " + origine +
                                           " n'a pas été modifiée ; la base traitée est conservée dans " +
-                                          ensemble.chemins[SlotPrincipal]}));
+                                          ensemble.chemins[SlotPrincipal],
+                                      H + LigneCopieLaissee(ensemble.chemins[SlotPrincipal])}));
   ASSERT_EQ(fenetre.messages.size(), 1u);
   EXPECT_EQ(fenetre.messages[0].titre, "Erreur");  // the error handler's message
   EXPECT_EQ(LitOctets(origine), avant);

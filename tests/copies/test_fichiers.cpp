@@ -192,4 +192,16 @@ TEST_F(Fichiers, FichierEtrangerQuiChangePendantSaCopieNeDonneAucuneCopie) {
   EXPECT_EQ(LitOctets(origine), std::string(8192, 'y'));
 }
 
+// A processed copy left for the user leaves the run's group even when its name cannot hold the
+// whole name of the database: a later run would otherwise take it for a leftover and delete it.
+TEST_F(Fichiers, CopieLaisseeSortDuGroupeMemeSousUnNomTropLong) {
+  const std::string copie = CreeTemporaireTenu(Chemin(""), "DB");
+  const std::string laissee = SortDesTemporaires(copie, std::string(300, 'n') + "-traitee");
+  EXPECT_NE(laissee, copie);
+  EXPECT_TRUE(fs::exists(laissee)) << laissee;
+  EXPECT_EQ(fs::path(laissee).filename().string().rfind("utireorg-", 0), std::string::npos) << laissee;
+  EXPECT_TRUE(SupprimeTemporairesAbandonnes(Chemin(""), {}).empty());
+  EXPECT_TRUE(fs::exists(laissee)) << laissee;
+}
+
 }  // namespace

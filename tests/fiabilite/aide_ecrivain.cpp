@@ -10,6 +10,11 @@
 //                                        "Lignes" until stdin closes, as an application that keeps
 //                                        its database open would; says "pret" after the first one
 //                                        and, at the end, "validees N": rows 1 to N were committed
+//   aide_ecrivain <chemin> connexions    as "lignes", each row through a connection of its own, opened
+//                                        for it and closed after it, as an application that opens
+//                                        the database for each operation would; ends with
+//                                        "validees N lecture-seule K": K writes were refused as if
+//                                        the file were read-only
 //   aide_ecrivain <chemin> commit        a large write whose commit stops the process (SIGKILL)
 //                                        just after it wrote the database's first page: the
 //                                        header then counts pages the file does not hold yet
@@ -133,11 +138,35 @@ int EcritLignes(const char* chemin, sqlite3* db) {
   return 0;
 }
 
+// A write refused (the file held by someone else longer than the wait) is tried again on a new
+// connection; the refusals that call the file read-only are counted.
+int EcritLignesParConnexion(const char* chemin) {
+  long long validees = 0, lectureSeule = 0;
+  while (!EntreeFermee()) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(chemin, &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) break;
+    sqlite3_busy_timeout(db, 10000);
+    sqlite3_extended_result_codes(db, 1);
+    const std::string n = std::to_string(validees + 1);
+    const int rc = sqlite3_exec(db,
+                                ("CREATE TABLE IF NOT EXISTS Lignes (Id INTEGER PRIMARY KEY, Texte);"
+                                 " INSERT INTO Lignes VALUES (" + n + ", 'ligne " + n + "')").c_str(),
+                                nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    if (rc == SQLITE_OK && ++validees == 1) Pret();
+    if ((rc & 0xFF) == SQLITE_READONLY) ++lectureSeule;
+    ::usleep(1000);
+  }
+  std::printf("validees %lld lecture-seule %lld\n", validees, lectureSeule);
+  std::fflush(stdout);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::printf("usage: aide_ecrivain <chemin> transaction|continu|lignes|commit\n");
+    std::printf("usage: aide_ecrivain <chemin> transaction|continu|lignes|connexions|commit\n");
     return 2;
   }
   const std::string mode = argv[2];
@@ -193,6 +222,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "lignes") return EcritLignes(argv[1], db);
+  if (mode == "connexions") {
+    sqlite3_close(db);
+    return EcritLignesParConnexion(argv[1]);
+  }
   std::printf("mode inconnu %s\n", mode.c_str());
   return 2;
 }

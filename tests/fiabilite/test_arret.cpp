@@ -83,6 +83,10 @@ class Arret : public ::testing::Test {
   void VerifieArret(const std::string& sortie, const std::string& raison) {
     for (const std::string& texte : {raison, Interrompue}) EXPECT_NE(sortie.find(texte), std::string::npos) << texte << "\n" << sortie;
     EXPECT_NE(Journal().find("#ERR# " + Interrompue + " " + raison), std::string::npos) << Journal();
+    // The stop is why the run failed: no error number stands in for it.
+    EXPECT_NE(Journal().find("La réorganisation ne s'est pas terminée correctement !\r\n" + raison), std::string::npos)
+        << Journal();
+    EXPECT_EQ(Journal().find("\r\nErreur 0\r\n"), std::string::npos) << Journal();
     EXPECT_EQ(Journal().find("Fin de l'analyse de bases de données"), std::string::npos);
     EXPECT_TRUE(Lit(Cible()) == avant_) << "la base d'origine a changé";
     EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
@@ -200,6 +204,58 @@ TEST_F(Arret, LArretPendantUneOperationLongueDuMoteurLAbandonneEnCours) {
         << fenetre.journal;
     EXPECT_TRUE(Lit(petit.cible) == octets) << "la base d'origine a changé";
     EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+  }
+}
+
+// A stop or a journal that fills up in the middle of the record verification, on the target
+// itself: what was already corrected stays so, and the run says how many records it corrected
+// before it stopped rather than leaving the user to count the journal's entries.
+TEST_F(Arret, UneVerificationInterrompueDitCeQuElleAFait) {
+  const std::string coupee = "t:SAINT-RÉMY-DE-LA-MONTAGNE-NOIR";  // a town cut to its field's size
+  auto corriges = [&](const std::string& cible) {
+    const BaseLue lue = LitBase(cible);
+    long n = 0;
+    for (const auto& [cle, e] : lue.tables.at("Clients").enregistrements) n += e.at("Ville") == coupee;
+    return n;
+  };
+  for (const bool journalPlein : {false, true}) {
+    SCOPED_TRACE(journalPlein ? "journal plein" : "SIGTERM");
+    CoupleBases couple = CreeCoupleBases(dossier_.Chemin(journalPlein ? "plein" : "signal"));
+    FenetreRun fenetre(couple, false, false);
+    int entrees = 0;
+    fenetre.surLigne = [&](const std::string& ligne) {
+      if (ligne.find("Enregistrement défectueux : Table") == std::string::npos || ++entrees != 3) return;
+      if (!journalPlein) {
+        utireorg::DemandeArret(utireorg::RaisonArret::Signal, SIGTERM);
+        return;
+      }
+      // The journal's file now answers every write as a full disk does.
+      for (const auto& f : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (fs::read_symlink(f.path(), ec).filename() != "Analyse.txt") continue;
+        const int plein = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        ::dup3(plein, std::stoi(f.path().filename().string()), O_CLOEXEC);
+        ::close(plein);
+      }
+    };
+    IssueLancer issue;
+    {
+      EnvironnementRun environnement(dossier_.Chemin(journalPlein ? "plein" : "signal"), Temporaire());
+      issue = LanceRun(fenetre);
+    }
+    EXPECT_EQ(issue, IssueLancer::Interrompue) << fenetre.journal;
+    const long n = corriges(couple.cible);
+    ASSERT_GE(n, 2) << fenetre.journal;
+    const std::string bilan = std::to_string(n) + " enregistrements défectueux ont été corrigés";
+    EXPECT_FALSE(fenetre.MessageContient("effectuée avec succès")) << fenetre.journal;
+    if (journalPlein) {
+      EXPECT_TRUE(fenetre.MessageContient("n'a pas pu traiter tous les enregistrements défectueux")) << fenetre.journal;
+      EXPECT_TRUE(fenetre.MessageContient("disque")) << fenetre.journal;
+      EXPECT_TRUE(fenetre.MessageContient(bilan)) << bilan;
+    } else {
+      EXPECT_TRUE(fenetre.ContientTexte("Vérification des enregistrements interrompue : " + bilan)) << fenetre.journal;
+      EXPECT_FALSE(fenetre.ContientLigne("Erreur 3163")) << fenetre.journal;
+    }
   }
 }
 

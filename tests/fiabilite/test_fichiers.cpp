@@ -9,6 +9,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -304,6 +305,85 @@ TEST_F(TestFichiers, UneBaseEnLectureSeuleNEstNiRemplaceeNiDiteEndommagee) {
     }
   }
   ::chmod(Cible().c_str(), 0644);
+}
+
+// An ordinary user for the cases root's rights would hide: root itself when the tests do not run
+// as root, nothing when they do and the system has no such user.
+std::optional<entrees::Conditions> UtilisateurOrdinaire() {
+  entrees::Conditions conditions;
+  if (::geteuid() != 0) return conditions;
+  passwd* personne = ::getpwnam("nobody");
+  if (!personne) return std::nullopt;
+  conditions.utilisateur = static_cast<int>(personne->pw_uid);
+  conditions.groupe = static_cast<int>(personne->pw_gid);
+  return conditions;
+}
+
+// A folder the run cannot create its files in (the engine's journal beside the target, the copy
+// of the records, the file that replaces the target, the working copies) is refused before the
+// run, saying which folder and why: never a lock nor damage, nothing changed, nothing left.
+TEST_F(TestFichiers, UnDossierOuLeRunNePeutEcrireEstRefuseAuControle) {
+  auto utilisateur = UtilisateurOrdinaire();
+  if (!utilisateur) GTEST_SKIP() << "pas d'utilisateur « nobody » pour lancer le programme sans les droits de root";
+  if (utilisateur->utilisateur >= 0)
+    ASSERT_EQ(::chown(Cible().c_str(), static_cast<uid_t>(utilisateur->utilisateur),
+                      static_cast<gid_t>(utilisateur->groupe)), 0);
+  const std::string dossierCible = Racine() + "/Logiciel/Dossier1";
+  const std::string dossierTemporaire = Racine() + "/tmp";
+  const std::vector<std::pair<std::string, std::string>> dossiers = {
+      {dossierCible, "#ERR# Base à analyser refusée : « " + Cible() + " » : son dossier « " + dossierCible + "/ » n'est pas accessible en écriture"},
+      {dossierTemporaire, "#ERR# Dossier temporaire « " + dossierTemporaire + " » refusé : il n'est pas accessible en écriture"}};
+  for (const auto& [dossier, ligne] : dossiers) {
+    ::chmod(dossier.c_str(), 0555);
+    for (const char* options : {"0,1,2", "0,1,2,3", "0,1,2,3,4,5"}) {
+      SCOPED_TRACE(dossier + " --options " + options);
+      fs::remove(Racine() + "/Analyse.txt");
+      auto avant = Etat();
+      auto e = Lot({"--cible", Cible(), "--modele", Modele(), "--options", options, "--copie", "--avance", "--oui"},
+                   *utilisateur);
+      Note(e);
+      ASSERT_TRUE(e.Propre()) << e.sortie;
+      EXPECT_EQ(e.code, 2) << e.sortie;
+      EXPECT_NE(e.sortie.find("n'est pas accessible en écriture"), std::string::npos) << e.sortie;
+      EXPECT_NE(e.sortie.find("accès refusé"), std::string::npos) << e.sortie;
+      for (const char* absent : {"endommagée", "déjà ouvert", "autre application", "verrouillé"})
+        EXPECT_EQ(e.sortie.find(absent), std::string::npos) << absent << "\n" << e.sortie;
+      EXPECT_NE(Journal().find(ligne), std::string::npos) << Journal();
+      VerifieRienChange(avant);
+    }
+    ::chmod(dossier.c_str(), 0777);
+  }
+}
+
+// A name so long that the files the run makes beside the target (the engine's journal, the file
+// that replaces it) or the processed copy it keeps could not be named is refused before the run
+// as too long, never taken for damage. A name that leaves them room is reorganised.
+TEST_F(TestFichiers, UnNomTropLongPourLesFichiersDuRunEstRefuseAuControle) {
+  const std::string dossier = Racine() + "/Logiciel/Dossier1/";
+  for (std::size_t longueur : {250u, 240u}) {
+    const std::string cible = dossier + std::string(longueur, 'n') + ".mdb";
+    fs::copy_file(Cible(), cible);
+    for (const char* options : {"0,1,2", "0,1,2,3"}) {
+      SCOPED_TRACE(std::to_string(longueur) + " caractères, --options " + options);
+      fs::remove(Racine() + "/Analyse.txt");
+      auto avant = Etat();
+      auto e = Lot({"--cible", cible, "--options", options, "--oui"});
+      Note(e);
+      ASSERT_TRUE(e.Propre()) << e.sortie;
+      EXPECT_EQ(e.code, 2) << e.sortie;
+      EXPECT_NE(e.sortie.find("est trop long"), std::string::npos) << e.sortie;
+      EXPECT_EQ(e.sortie.find("endommagée"), std::string::npos) << e.sortie;
+      EXPECT_NE(Journal().find("#ERR# Base à analyser refusée : « " + cible + " » : nom de fichier trop long"),
+                std::string::npos)
+          << Journal();
+      VerifieRienChange(avant);
+    }
+    fs::remove(cible);
+  }
+  const std::string cible = dossier + std::string(200, 'n') + ".mdb";
+  fs::copy_file(Cible(), cible);
+  auto e = Lot({"--cible", cible, "--options", "0,1,2,3", "--oui"});
+  EXPECT_EQ(e.code, 0) << e.sortie;
 }
 
 // A folder where the journal should be: the run asks before it starts, says where it would have

@@ -339,6 +339,28 @@ TEST_F(AutresProcessus, UnProgrammeQuiValideSansCesseGardeToutesSesLignesParLaRe
   EXPECT_TRUE(lue.integrite.empty());
 }
 
+// An application that opens the database for each write: one that opened it just before the
+// compaction put its result in place goes on with that very file, waits for the put-back, and its
+// write goes through; none is refused as if the file were read-only.
+TEST_F(AutresProcessus, UnProgrammeQuiOuvreLaBasePourChaqueEcritureNEstJamaisRefuseParLeCompactage) {
+  Aide ecrivain(CHEMIN_aide_ecrivain, {couple_.cible, "connexions"});
+  ASSERT_TRUE(ecrivain.Pret());
+  FenetreRun fenetre(couple_, false, false);
+  fenetre.coches[0] = false;
+
+  IssueLancer issue = Run(fenetre);
+  ecrivain.Libere();
+  long validees = -1, lectureSeule = -1;
+  const std::string fin = ecrivain.PremiereLigne();
+  ASSERT_EQ(std::sscanf(fin.c_str(), "validees %ld lecture-seule %ld", &validees, &lectureSeule), 2) << fin;
+
+  EXPECT_EQ(issue, IssueLancer::Terminee) << fenetre.journal;
+  EXPECT_EQ(lectureSeule, 0);
+  EXPECT_GT(validees, 0);
+  EXPECT_EQ(LignesValidees(couple_.cible), validees);
+  EXPECT_TRUE(LitBase(couple_.cible).integrite.empty());
+}
+
 // ---------------------------------------------------------------- another run, another program
 
 TEST_F(AutresProcessus, UnSecondRunSurLaMemeBaseOuLeMemeDossierEstRefuseAuControleDesSaisies) {
