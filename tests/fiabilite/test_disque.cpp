@@ -567,7 +567,7 @@ TEST_F(TestDisqueLot, UneLimiteDeTailleDeFichierEstUnDisquePleinAChaqueEtape) {
   fs::create_directories(dossierRun);
   const long long taille = static_cast<long long>(avant_.size());
   int interrompus = 0, terminees = 0, tablesNonEcrites = 0;
-  for (long long limite = taille / 2; limite <= taille * 5 / 2; limite += taille / 8) {
+  for (long long limite = taille / 2; limite <= taille * 5 / 2; limite += taille / 32) {
     SCOPED_TRACE("limite " + std::to_string(limite) + " octets, base de " + std::to_string(taille));
     fiabilite::Ecrit(couple_.cible, avant_);
     fs::remove(dossierRun + "/Analyse.txt");

@@ -427,8 +427,8 @@ TEST_F(TestFichiers, UnDossierALaPlaceDuJournalEstSignaleAvantLeRun) {
 }
 
 // A folder that refuses writing, beside the target: the copy of the records (from an engine model
-// or a Jet one) and the repair are refused, the run names the file and does not call the database
-// damaged, and nothing changes. Run by an ordinary user, the folder's rights being nothing to root.
+// or a Jet one) and the repair are refused at the input check, which names the folder and does not
+// call the database damaged, and nothing changes. Run by an ordinary user, the folder's rights being nothing to root.
 TEST_F(TestFichiers, UnDossierQuiRefuseLEcritureEstDitSansParlerDeDommage) {
   entrees::Conditions utilisateur;
   if (::geteuid() == 0) {
@@ -463,12 +463,13 @@ TEST_F(TestFichiers, UnDossierQuiRefuseLEcritureEstDitSansParlerDeDommage) {
     auto e = Lot(arguments, utilisateur);
     ::chmod((Racine() + "/Logiciel/Dossier1").c_str(), 0777);
     ASSERT_TRUE(e.Propre()) << e.sortie;
-    EXPECT_EQ(e.code, 1) << e.sortie;
+    EXPECT_EQ(e.code, 2) << e.sortie;
     const std::string journal = Journal();
+    const std::string dossier = Racine() + "/Logiciel/Dossier1";
     EXPECT_EQ(journal.find("endommagée"), std::string::npos) << journal;
-    EXPECT_NE(journal.find("#ERR# Accès refusé"), std::string::npos) << journal;
-    EXPECT_NE(journal.find(cas.nomme), std::string::npos) << journal;
-    EXPECT_NE(e.sortie.find(cas.nomme), std::string::npos) << e.sortie;
+    EXPECT_NE(journal.find("n'est pas accessible en écriture"), std::string::npos) << journal;
+    EXPECT_NE(journal.find(dossier), std::string::npos) << journal;
+    EXPECT_NE(e.sortie.find(dossier), std::string::npos) << e.sortie;
     VerifieRienChange(avant);
     EXPECT_FALSE(fs::exists(copie));
   }

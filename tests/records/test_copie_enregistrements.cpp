@@ -458,7 +458,8 @@ TEST_F(CopieEnregistrements, CopieGroupeeQuiNePeutConvertirPasseParLaCopieSequen
                           Sequentielle("T"), perte, "   --->Id:2;L:abc -> Null;D:;B:;O:;", perte,
                           "   --->Id:3;L: -> Null;D:pas une date -> Null;B:peut-être -> Null;O:300 -> Null;", Reussie}));
   EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Id"), (std::vector<std::string>{"1", "2", "3"}));
-  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "B"), (std::vector<std::string>{"Vrai", "<nul>", "<nul>"}));
+  // A Yes/No field never holds Null: the values replaced by Null read No.
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "B"), (std::vector<std::string>{"Vrai", "Faux", "Faux"}));
 }
 
 TEST_F(CopieEnregistrements, DictionnaireCopieApresLaCopieGroupee) {
