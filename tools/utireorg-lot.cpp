@@ -29,6 +29,7 @@
 #include "common/FenetreSansEcran.h"
 #include "common/LigneDeCommande.h"
 #include "moteur/Injection.h"
+#include "records/CopieEnregistrements.h"
 #include "RapportLot.h"
 #include "Syntaxe.h"
 
@@ -39,6 +40,7 @@ using namespace utireorg;
 constexpr int SortieTerminee = 0;
 constexpr int SortieInterrompue = 1;
 constexpr int SortieSaisies = 2;
+constexpr int SortieRapportNonEcrit = 3;
 
 // Variable of the environment that makes the disk "fill up" after that many bytes written by the
 // run: the reliability tests use it to stop a run at a chosen moment.
@@ -237,32 +239,35 @@ class FenetreLot : public FenetreSansEcran {
 };
 
 // The report's path, looked for in the raw command line when the parser refused it: a script
-// that asked for a report gets one even then.
+// that asked for a report gets one even then. An option that follows "--rapport" is no path.
 std::string RapportDemande(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
-    if (argument == "--rapport" && i + 1 < argc) return argv[i + 1];
+    if (argument == "--rapport" && i + 1 < argc && argv[i + 1][0] != '-') return argv[i + 1];
     if (argument.starts_with("--rapport=")) return argument.substr(10);
   }
   return {};
 }
 
-// Why the report could not be written where asked, checked before the run: empty when it can.
-std::string RapportImpossible(const std::string& chemin) {
-  namespace fs = std::filesystem;
-  std::error_code erreur;
-  fs::path dossier = fs::absolute(chemin, erreur).parent_path();
-  if (erreur || !fs::is_directory(dossier, erreur)) return "le dossier « " + dossier.string() + " » n'existe pas";
-  if (fs::is_directory(chemin, erreur)) return "c'est un dossier";
-  if (::access(dossier.c_str(), W_OK) != 0) return "le dossier « " + dossier.string() + " » n'est pas accessible en écriture";
-  return {};
+void DitRapportRefuse(const std::string& chemin, const std::string& raison) {
+  std::cerr << "Le rapport « " << chemin << " » n'a pas pu être écrit : " << raison << ".\n";
 }
 
-void EcritRapport(const std::string& chemin, const rapport::Json& contenu) {
-  if (chemin.empty()) return;
+// False when the report was asked for and could not be written: the user was told why.
+bool EcritRapport(const std::string& chemin, const rapport::Json& contenu) {
+  if (chemin.empty()) return true;
   std::string erreur;
-  if (!rapport::EcritRapport(chemin, contenu, erreur))
-    std::cerr << "Le rapport « " << chemin << " » n'a pas pu être écrit : " << erreur << ".\n";
+  if (rapport::EcritRapport(chemin, contenu, erreur)) return true;
+  DitRapportRefuse(chemin, erreur);
+  return false;
+}
+
+// A refused command line may have misplaced any path: a file that is no report stays as it is.
+void EcritRapportDeRefus(const std::string& chemin, const rapport::Json& contenu) {
+  if (std::string raison = rapport::RaisonRefusRapport(chemin); !chemin.empty() && !raison.empty())
+    DitRapportRefuse(chemin, raison);
+  else
+    EcritRapport(chemin, contenu);
 }
 
 // A path typed relative to the current folder, made absolute: the structure check looks for the
@@ -547,7 +552,7 @@ int main(int argc, char** argv) {
       "Ctrl-C, SIGTERM ou la fermeture de la sortie arrêtent la réorganisation au point sûr suivant :\n"
       "la base d'origine reste intacte en mode sécurisé et les copies de travail sont supprimées (code 1).\n"
       "Codes de sortie : 0 procédure terminée, 1 procédure interrompue, 2 bases refusées ou ligne de\n"
-      "commande non valide.\n"
+      "commande non valide, 3 procédure terminée mais rapport non écrit.\n"
       "Avec --tous-les-dossiers, les dossiers sont traités dans l'ordre de leurs noms ; un bilan\n"
       "final les liste (terminée, interrompue, ignorée). Code 0 quand chaque dossier qui a une base\n"
       "s'est terminé, 1 quand l'un a été interrompu (ou qu'aucun n'a de base), 2 quand la base\n"
@@ -565,7 +570,7 @@ int main(int argc, char** argv) {
     const std::string message = syntaxe::MessageSyntaxe(e);
     std::cerr << "Erreur de syntaxe : " << message << ".\n"
               << "Lancez « utireorg-lot --help » pour l'aide.\n";
-    EcritRapport(RapportDemande(argc, argv), rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+    EcritRapportDeRefus(RapportDemande(argc, argv), rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
                                                                rapport::Json::object(), rapport::Json::array(),
                                                                SortieSaisies, "Erreur de syntaxe : " + message + "."));
     return SortieSaisies;
@@ -576,13 +581,20 @@ int main(int argc, char** argv) {
                                                 : "l'option --cible est obligatoire";
     std::cerr << "Erreur de syntaxe : " << message << ".\n"
               << "Lancez « utireorg-lot --help » pour l'aide.\n";
-    EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
-                                                 rapport::Json::object(), rapport::Json::array(), SortieSaisies,
-                                                 "Erreur de syntaxe : " + message + "."));
+    EcritRapportDeRefus(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+                                                        rapport::Json::object(), rapport::Json::array(), SortieSaisies,
+                                                        "Erreur de syntaxe : " + message + "."));
     return SortieSaisies;
   }
   if (!cheminRapport.empty()) {
-    if (std::string raison = RapportImpossible(cheminRapport); !raison.empty()) {
+    // The journal is opened in the current folder under this name.
+    const std::vector<rapport::FichierProtege> proteges = {
+        {Absolu(cible), "la base à analyser"},
+        {Absolu(modele), "la base modèle"},
+        {"Analyse.txt", "le journal d'analyse"},
+        {copie ? (std::filesystem::path(Absolu(cible)).parent_path() / NomFichierCopie).string() : std::string(),
+         "la copie des enregistrements"}};
+    if (std::string raison = rapport::RaisonRefusRapport(cheminRapport, proteges); !raison.empty()) {
       std::cerr << "Erreur de syntaxe : le rapport « " << cheminRapport << " » ne peut pas être écrit : " << raison
                 << ".\n";
       return SortieSaisies;
@@ -645,7 +657,10 @@ int main(int argc, char** argv) {
     dossiers.push_back(RunDossier(fenetre, suivi, Absolu(cible), sansRelations, affichage, sortie));
   }
   DefinitFenetre(nullptr);
-  EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
-                                               optionsRapport, std::move(dossiers), sortie));
+  // A script that finds 0 reads the report: it must be there.
+  if (!EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+                                                    optionsRapport, std::move(dossiers), sortie)) &&
+      sortie == SortieTerminee)
+    sortie = SortieRapportNonEcrit;
   return sortie;
 }
