@@ -13,6 +13,7 @@
 
 #include "hlp/FenetreAide.h"
 #include "hlp/Hlp.h"
+#include "ui/SansAffichage.h"
 
 namespace {
 
@@ -27,6 +28,16 @@ const char* const Utilisation =
     "  --chemin      écrit le chemin de la page et s'arrête\n"
     "Le guide est cherché dans $UTIREORG_GUIDE, puis là où le paquet l'installe\n"
     "(/usr/share/utireorg/aide).\n";
+
+// The page the window would have shown, for the message that says where to read it.
+std::string& PageDemandee() {
+  static std::string page;
+  return page;
+}
+
+void SansAffichage() {
+  std::cerr << "hlp : aucun affichage disponible ; le guide est lisible dans un navigateur : " << PageDemandee() << '\n';
+}
 
 std::string DossierDuProgramme() {
   std::error_code erreur;
@@ -52,6 +63,7 @@ int main(int argc, char** argv) {
   }
   const std::string page = hlp::PageDuContexte(arguments.contexte);
   const std::string chemin = guide + "/" + page;
+  PageDemandee() = chemin;
   if (arguments.chemin) {
     std::cout << chemin << '\n';
     return 0;
@@ -67,11 +79,14 @@ int main(int argc, char** argv) {
     case hlp::Ouverture::Fenetre:
       break;
     case hlp::Ouverture::Impossible:
-      std::cerr << "hlp : aucun affichage disponible ; le guide est lisible dans un navigateur : " << chemin << '\n';
+      SansAffichage();
       return 1;
   }
 
+  // A display named but unusable fails like no display at all.
+  utireorg::GardeAffichage garde(&SansAffichage, 1);
   QApplication application(argc, argv);
+  garde.Fin();
   hlp::FenetreAide fenetre(QString::fromStdString(guide), QString::fromStdString(page));
   fenetre.showMaximized();
   fenetre.raise();
