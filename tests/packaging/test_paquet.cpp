@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -127,6 +128,25 @@ TEST_F(Paquet, LintianNeTrouveAucuneErreur) {
     if (fin == std::string::npos) break;
     debut = fin + 1;
   }
+}
+
+// The completions offer a path with spaces or accents as one word, as bash then writes it.
+TEST(Completion, UnCheminAvecDesEspacesResteUnSeulMot) {
+  const fs::path dossier = fs::temp_directory_path() / ("completion_" + std::to_string(::getpid()));
+  fs::create_directories(dossier / "Logiciel é");
+  const fs::path scripts = fs::path(RACINE_PROJET) / "packaging" / "completions";
+  const std::string lot = "source " + Cite(scripts / "utireorg-lot") +
+                          "; COMP_WORDS=(utireorg-lot --cible Log); COMP_CWORD=2; _utireorg_lot; "
+                          "printf '<%s>\\n' \"${COMPREPLY[@]}\"";
+  const std::string base = "source " + Cite(scripts / "utireorg-base") +
+                           "; COMP_WORDS=(utireorg-base verifier Log); COMP_CWORD=2; _utireorg_base; "
+                           "printf '<%s>\\n' \"${COMPREPLY[@]}\"";
+  for (const std::string& script : {lot, base}) {
+    std::ofstream(dossier / "essai.sh") << script << '\n';
+    Resultat r = Execute("cd " + Cite(dossier) + " && bash essai.sh");
+    EXPECT_EQ(r.sortie, "<Logiciel é>\n") << script;
+  }
+  fs::remove_all(dossier);
 }
 
 }  // namespace
