@@ -33,6 +33,9 @@ Resultat Execute(const std::string& commande) {
 
 std::string Cite(const fs::path& chemin) { return "'" + chemin.string() + "'"; }
 
+// The reverse-DNS name the desktop entry and the metadata share.
+#define IdentifiantBureau "org.example.utireorg"
+
 bool Present(const std::string& programme) { return Execute("command -v " + programme).code == 0; }
 
 // One package for the whole program: building it is the slow part.
@@ -76,7 +79,7 @@ std::string* Paquet::journalCpack_ = nullptr;
 TEST_F(Paquet, InstalleLesProgrammesEtCeQuiLesAccompagne) {
   for (const char* fichier :
        {"usr/bin/utireorg", "usr/bin/utireorg-lot", "usr/bin/utireorg-base", "usr/libexec/utireorg/hlp",
-        "usr/share/applications/utireorg.desktop", "usr/share/metainfo/utireorg.metainfo.xml",
+        "usr/share/applications/" IdentifiantBureau ".desktop", "usr/share/metainfo/" IdentifiantBureau ".metainfo.xml",
         "usr/share/icons/hicolor/scalable/apps/utireorg.svg", "usr/share/icons/hicolor/48x48/apps/utireorg.png",
         "usr/share/man/man1/utireorg.1.gz", "usr/share/man/man1/utireorg-lot.1.gz",
         "usr/share/man/man1/utireorg-base.1.gz", "usr/share/bash-completion/completions/utireorg-lot",
@@ -84,7 +87,7 @@ TEST_F(Paquet, InstalleLesProgrammesEtCeQuiLesAccompagne) {
         "usr/share/utireorg/aide/fenetre.html", "usr/share/doc/utireorg/copyright"})
     EXPECT_TRUE(fs::is_regular_file(Racine() / fichier)) << fichier;
 
-  const std::string entree = Execute("cat " + Cite(Racine() / "usr/share/applications/utireorg.desktop")).sortie;
+  const std::string entree = Execute("cat " + Cite(Racine() / "usr/share/applications/" IdentifiantBureau ".desktop")).sortie;
   EXPECT_NE(entree.find("Name=Réorganisation de bases de données"), std::string::npos) << entree;
   EXPECT_NE(entree.find("Categories=Office;Database;"), std::string::npos) << entree;
   EXPECT_NE(entree.find("MimeType=application/vnd.ms-access;"), std::string::npos) << entree;
@@ -127,6 +130,20 @@ TEST_F(Paquet, LintianNeTrouveAucuneErreur) {
     EXPECT_FALSE(ligne.starts_with("E: ")) << ligne;
     if (fin == std::string::npos) break;
     debut = fin + 1;
+  }
+}
+
+// The desktop entry and the AppStream metadata pass their validators without a remark, pedantic
+// ones included: software centres show the program from them.
+TEST(Metadonnees, LesValidateursNeDisentRien) {
+  const fs::path dossier = fs::path(RACINE_PROJET) / "packaging";
+  if (!Present("appstreamcli")) GTEST_SKIP() << "appstreamcli absent (paquet Debian appstream).";
+  Resultat appstream = Execute("appstreamcli validate --no-net --pedantic " + Cite(dossier / IdentifiantBureau ".metainfo.xml"));
+  EXPECT_EQ(appstream.code, 0) << appstream.sortie;
+  if (Present("desktop-file-validate")) {
+    Resultat entree = Execute("desktop-file-validate " + Cite(dossier / IdentifiantBureau ".desktop"));
+    EXPECT_EQ(entree.code, 0) << entree.sortie;
+    EXPECT_EQ(entree.sortie, "");
   }
 }
 
