@@ -498,7 +498,7 @@ int main(int argc, char** argv) {
                "utireorg-lot"};
   app.set_help_flag("-h,--help", "Affiche cette aide et quitte");
   app.set_version_flag("--version", UTIREORG_VERSION, "Affiche la version et quitte");
-  app.option_defaults()->group("Options");
+  app.option_defaults()->group("Options")->disable_flag_override();  // "--oui=2" is no answer
   syntaxe::TraduitAide(app, 34);
 
   std::string cible, modele, cheminRapport;
@@ -538,6 +538,7 @@ int main(int argc, char** argv) {
   app.add_flag("--oui", oui, "Répond aux questions par leur premier bouton");
   app.add_option("--repondre", reponses, "Réponses aux questions, dans l'ordre (numéro du bouton)")
       ->delimiter(',')
+      ->check(syntaxe::NumeroDeBouton)
       ->option_text("1,2,...");
   app.add_flag("--silencieux", silencieux, "N'écrit que la ligne finale (ni journal ni avancement)");
   app.add_option("--rapport", cheminRapport, "Écrit à la fin un rapport JSON (format décrit dans le README)")
@@ -567,7 +568,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    const std::string message = syntaxe::MessageSyntaxe(e);
+    const std::string message = syntaxe::MessageSyntaxe(e, app, argc, argv);
     std::cerr << "Erreur de syntaxe : " << message << ".\n"
               << "Lancez « utireorg-lot --help » pour l'aide.\n";
     EcritRapportDeRefus(RapportDemande(argc, argv), rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),

@@ -598,6 +598,34 @@ TEST_F(Erreurs, LigneDeCommandeExpliqueeEnFrancais) {
   }
 }
 
+// The mistake named is the one made: an unknown option rather than the missing one it stood
+// for, an option given twice, an option left without its value, a value out of its range.
+TEST_F(Erreurs, LigneDeCommandeNommeLaVraieFaute) {
+  const std::string lot = CHEMIN_LOT;
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cas{
+      {{"-x"}, "argument inattendu : -x"},
+      {{"--Cible", "a.mdb"}, "argument inattendu : --Cible (voulez-vous dire --cible ?)"},
+      {{"--cible", "a", "--cible", "b"}, "l'option --cible est donnée plusieurs fois"},
+      {{"--rapport", "--cible", "x.mdb"}, "l'option --rapport attend une valeur (FICHIER.json)"},
+      {{"--cible", "a", "--oui=2"}, "l'option --oui ne prend pas de valeur"},
+      {{"--cible", "a", "--repondre", "-5"}, "valeur non valide pour --repondre : « -5 » (un numéro de bouton, à partir de 1)"},
+  };
+  for (const auto& [arguments, attendu] : cas) {
+    Execution e = LanceProgramme(lot, arguments);
+    EXPECT_EQ(e.code, 2) << attendu;
+    EXPECT_EQ(e.erreurs.substr(0, e.erreurs.find('\n')), "Erreur de syntaxe : " + attendu + ".") << e.erreurs;
+  }
+
+  Execution inconnue = Lance({"inconnue", "a"});
+  EXPECT_EQ(inconnue.code, 2);
+  EXPECT_EQ(inconnue.erreurs.substr(0, inconnue.erreurs.find('\n')),
+            "Erreur de syntaxe : sous-commande inconnue : inconnue (convertir, creer, decrire, sql ou verifier).")
+      << inconnue.erreurs;
+  Execution version = Lance({"--version"});
+  EXPECT_EQ(version.code, 0) << version.erreurs;
+  EXPECT_TRUE(version.sortie.starts_with("utireorg-base ")) << version.sortie;
+}
+
 class Demo : public Outil {};
 
 TEST_F(Demo, ModeleCreeSainEtComplet) {
