@@ -180,7 +180,27 @@ std::string MessageSyntaxe(const CLI::ParseError& erreur, const std::string& sou
   return message.empty() ? "ligne de commande non valide" : message;
 }
 
+namespace {
+
+// The parser writes its headings "Options:"; French sets a space before the colon.
+class FormateurFrancais : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string nom, CLI::AppFormatMode mode) const override {
+    static const std::regex titre("(^|\n)([[:alnum:]_-]+):");
+    static const std::regex lien(" (exclut|nécessite):");
+    // A range check describes itself in English after the value's name: "N:INT in [1 - 64]".
+    static const std::regex plage(":(?:INT|UINT|FLOAT|NUMBER) in \\[(\\S+) - (\\S+)\\]");
+    std::string texte = CLI::Formatter::make_help(app, std::move(nom), mode);
+    texte = std::regex_replace(texte, titre, "$1$2 :");
+    texte = std::regex_replace(texte, lien, ", $1");
+    return std::regex_replace(texte, plage, " (de $1 à $2)");
+  }
+};
+
+}  // namespace
+
 void TraduitAide(CLI::App& app, std::size_t largeurColonne) {
+  if (!std::dynamic_pointer_cast<FormateurFrancais>(app.get_formatter())) app.formatter(std::make_shared<FormateurFrancais>());
   auto formateur = app.get_formatter();
   formateur->label("Usage", "Utilisation");
   formateur->label("OPTIONS", "OPTIONS");
@@ -189,6 +209,8 @@ void TraduitAide(CLI::App& app, std::size_t largeurColonne) {
   formateur->label("Positionals", "Arguments");
   formateur->label("REQUIRED", "OBLIGATOIRE");
   formateur->label("TEXT", "TEXTE");
+  formateur->label("Excludes", "exclut");
+  formateur->label("Needs", "nécessite");
   formateur->column_width(largeurColonne);
 }
 

@@ -541,7 +541,8 @@ int main(int argc, char** argv) {
       ->check(syntaxe::NumeroDeBouton)
       ->option_text("1,2,...");
   app.add_flag("--silencieux", silencieux, "N'écrit que la ligne finale (ni journal ni avancement)");
-  app.add_option("--rapport", cheminRapport, "Écrit à la fin un rapport JSON (format décrit dans le README)")
+  app.add_option("--rapport", cheminRapport, "Écrit à la fin un rapport JSON (format : rapport-lot.schema.json,\n"
+                                                  "dans /usr/share/doc/utireorg)")
       ->type_name("FICHIER.json");
   app.footer(
       "Sans case indiquée, les cases de la fenêtre au démarrage sont cochées (0, 1, 2 et 3).\n"

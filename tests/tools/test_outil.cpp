@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -624,6 +625,19 @@ TEST_F(Erreurs, LigneDeCommandeNommeLaVraieFaute) {
   Execution version = Lance({"--version"});
   EXPECT_EQ(version.code, 0) << version.erreurs;
   EXPECT_TRUE(version.sortie.starts_with("utireorg-base ")) << version.sortie;
+}
+
+// The help follows French typography (a space before a colon) and points to what the package
+// installs, not to the sources' README.
+TEST_F(Erreurs, AideEnFrancaisEtSansRenvoiAuxSources) {
+  for (const std::string& programme : {std::string(CHEMIN_LOT), std::string(CHEMIN_OUTIL)}) {
+    Execution aide = LanceProgramme(programme, {"--help"});
+    EXPECT_EQ(aide.code, 0) << aide.erreurs;
+    std::smatch colle;
+    EXPECT_FALSE(std::regex_search(aide.sortie, colle, std::regex("[[:alnum:]]:( |\n)"))) << colle.str() << aide.sortie;
+    EXPECT_EQ(aide.sortie.find("README"), std::string::npos) << aide.sortie;
+    EXPECT_NE(aide.sortie.find("Utilisation : "), std::string::npos) << aide.sortie;
+  }
 }
 
 class Demo : public Outil {};
