@@ -138,16 +138,25 @@ class FenetreLot : public FenetreSansEcran {
 
   void Legendes(const std::string& etape, const std::string& detail) override {
     FenetreSansEcran::Legendes(etape, detail);
+    // A new stage shows an empty bar until it counts: the bar of the stage before may stay full
+    // while the new one prepares, which may be long.
+    if (etape != etape_) etapeSansAvancement_ = true;
     etape_ = etape;
     detail_ = detail;
+    // The outcome ("Procédure terminée.", "Procédure interrompue !") is no stage: the final line
+    // says it once the bar is gone. The next folder's first caption brings the bar back.
+    termine_ = etape.starts_with("Procédure ");
+    if (termine_) EffaceBarre();
     DessineBarre();
   }
   void ProgressMaximum(long maximum) override {
     FenetreSansEcran::ProgressMaximum(maximum);
+    etapeSansAvancement_ = false;
     DessineBarre();
   }
   void ProgressValeur(long valeur) override {
     FenetreSansEcran::ProgressValeur(valeur);
+    etapeSansAvancement_ = false;
     DessineBarre();
   }
 
@@ -196,7 +205,8 @@ class FenetreLot : public FenetreSansEcran {
 
   static std::size_t Largeur() {
     winsize taille{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &taille) == 0 && taille.ws_col >= 40) return taille.ws_col;
+    // However narrow: a line longer than the terminal wraps, and only its last row is rewritten.
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &taille) == 0 && taille.ws_col > 1) return taille.ws_col;
     return 80;
   }
 
@@ -208,9 +218,9 @@ class FenetreLot : public FenetreSansEcran {
 
   // "[#####---------------]  25 %  0:42  dossier 2/5  Compactage base de données principale : Clients"
   void DessineBarre() {
-    if (affichage_ != Affichage::Barre || etape_.empty()) return;
+    if (affichage_ != Affichage::Barre || etape_.empty() || termine_) return;
     long maximum = ProgressMaximum(), valeur = ProgressValeur();
-    long pourcent = maximum > 0 ? std::clamp(valeur * 100 / maximum, 0L, 100L) : 0;
+    long pourcent = maximum > 0 && !etapeSansAvancement_ ? std::clamp(valeur * 100 / maximum, 0L, 100L) : 0;
     constexpr int Cases = 20;
     int pleines = static_cast<int>(pourcent * Cases / 100);
     char pourcentage[8];
@@ -231,6 +241,8 @@ class FenetreLot : public FenetreSansEcran {
   bool oui_;
   rapport::SuiviJournal* suivi_;
   bool affichee_ = false;
+  bool termine_ = false;
+  bool etapeSansAvancement_ = false;
   std::string etape_, detail_;
   std::deque<int> reponses_;
   int dossier_ = 0, dossiers_ = 0;
