@@ -422,6 +422,23 @@ TEST_F(Verification, EcritureInterrompueAnnuleeAvantLecture) {
   }
 }
 
+// A damaged page is told in French, one line a problem, the engine's own words kept after it.
+TEST_F(Verification, PageEndommageeDiteEnFrancais) {
+  ASSERT_EQ(Lance({"creer", CHEMIN_DEMO "/modele.json", Chemin("modele.mdb")}).code, 0);
+  std::string contenu = LitFichier(Chemin("modele.mdb"));
+  const std::size_t page = 4096 * 10;  // page 11, a table's
+  ASSERT_GT(contenu.size(), page);
+  contenu[page] = 7;  // no kind of page
+  Execution e = Lance({"verifier", Ecrit("abimee.mdb", contenu)});
+  EXPECT_EQ(e.code, 1) << e.erreurs;
+  std::istringstream lignes(e.sortie);
+  for (std::string ligne; std::getline(lignes, ligne);) {
+    EXPECT_FALSE(ligne.starts_with("***")) << e.sortie;
+    EXPECT_FALSE(std::regex_search(ligne, std::regex("^Page [0-9]+:"))) << e.sortie;
+  }
+  EXPECT_NE(e.sortie.find("Page 11 du fichier endommagée (détail du moteur : "), std::string::npos) << e.sortie;
+}
+
 class Sql : public Outil {};
 
 TEST_F(Sql, SelectEcritEnTetePuisLignesSepareesParTabulations) {
@@ -558,6 +575,18 @@ TEST_F(Erreurs, RelationSansEnregistrementLie) {
   EXPECT_EQ(e.code, 2);
   EXPECT_NE(e.erreurs.find("Erreur 3201 : "), std::string::npos) << e.erreurs;
   EXPECT_NE(e.erreurs.find("Dans : relation 'PE'"), std::string::npos) << e.erreurs;
+}
+
+// A description that is no regular file is named for what it is.
+TEST_F(Erreurs, DescriptionQuiNEstPasUnFichier) {
+  fs::create_directory(Chemin("dossier.json"));
+  for (const std::string& description : {std::string("/dev/null"), Chemin("dossier.json")}) {
+    Execution e = Lance({"creer", description, Chemin("base.mdb")});
+    EXPECT_EQ(e.code, 2);
+    EXPECT_EQ(e.erreurs.find("introuvable"), std::string::npos) << e.erreurs;
+    EXPECT_NE(e.erreurs.find("n'est pas un fichier"), std::string::npos) << e.erreurs;
+    EXPECT_FALSE(fs::exists(Chemin("base.mdb")));
+  }
 }
 
 TEST_F(Erreurs, LigneDeCommandeIncorrecte) {
