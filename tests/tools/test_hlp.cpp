@@ -188,6 +188,24 @@ TEST(ProgrammeHlp, UnAffichageInutilisableDonneLeCheminDeLaPage) {
   EXPECT_FALSE(TexteDeQt(r.texte)) << r.texte;
 }
 
+// A context number is positive: 0 or -1 is as wrong as a word, and said so.
+TEST(ArgumentsHlp, UnContexteNulOuNegatifEstSignale) {
+  for (const std::string& contexte : {"/P:0", "/P:-1", "/P:abc"}) {
+    auto lus = hlp::LitArguments({contexte});
+    EXPECT_FALSE(lus.contexte.has_value()) << contexte;
+    ASSERT_EQ(lus.avertissements.size(), 1u) << contexte;
+    EXPECT_NE(lus.avertissements[0].find("« " + contexte.substr(3) + " »"), std::string::npos);
+  }
+}
+
+// Without the guide, the program names the folder it looked in, and only that one.
+TEST(ProgrammeHlp, SansGuideNommeLeDossierCherche) {
+  Resultat r = Execute(std::string("UTIREORG_GUIDE=/nulle/part \"") + CHEMIN_HLP + "\" /P:6080");
+  EXPECT_EQ(r.code, 2) << r.texte;
+  EXPECT_NE(r.texte.find("« /nulle/part »"), std::string::npos) << r.texte;
+  EXPECT_EQ(r.texte.find("/usr/share"), std::string::npos) << r.texte;
+}
+
 #ifdef CHEMIN_UTIREORG
 // The program with a window answers --help and --version without a display, and says in French
 // that it has none to open its window on.

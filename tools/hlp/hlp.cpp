@@ -26,8 +26,8 @@ const char* const Utilisation =
     "  /P:CONTEXTE   numéro du contexte d'aide\n"
     "  --fenetre     ouvre la fenêtre d'aide même sur un bureau\n"
     "  --chemin      écrit le chemin de la page et s'arrête\n"
-    "Le guide est cherché dans $UTIREORG_GUIDE, puis là où le paquet l'installe\n"
-    "(/usr/share/utireorg/aide).\n";
+    "Le guide est cherché dans $UTIREORG_GUIDE quand elle est définie, sinon là où le paquet\n"
+    "l'installe (/usr/share/utireorg/aide).\n";
 
 // The page the window would have shown, for the message that says where to read it.
 std::string& PageDemandee() {
@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
 
   const std::string guide = hlp::DossierGuide(DossierDuProgramme());
   if (guide.empty()) {
-    std::cerr << "hlp : le guide de l'utilisateur est introuvable (ni dans $UTIREORG_GUIDE, ni dans "
-                 "/usr/share/utireorg/aide) : réinstallez le paquet utireorg.\n";
+    std::cerr << "hlp : le guide de l'utilisateur est introuvable dans " << hlp::LieuGuide(DossierDuProgramme())
+              << " : réinstallez le paquet utireorg.\n";
     return 2;
   }
   const std::string page = hlp::PageDuContexte(arguments.contexte);
