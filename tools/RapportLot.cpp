@@ -108,6 +108,19 @@ void SuiviJournal::Termine(bool interrompu) {
   FermeEtape();
 }
 
+std::optional<Refus> RefusSansJournal(const std::string& cible, const std::string& modele, bool copie) {
+  auto raison = [](const std::string& chemin) -> std::string {
+    if (chemin.find_first_not_of(" \t") == std::string::npos) return "aucune base indiquée";
+    std::error_code e;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(chemin, e))) return "fichier introuvable";
+    return {};
+  };
+  if (std::string r = raison(cible); !r.empty()) return Refus{"Base à analyser", cible, r};
+  if (copie)
+    if (std::string r = raison(modele); !r.empty()) return Refus{"Base modèle", modele, r};
+  return std::nullopt;
+}
+
 Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utireorg::CompteursRun& compteurs) {
   Json etapes = Json::array();
   for (const auto& e : suivi.Etapes())
@@ -127,7 +140,7 @@ Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utir
   Json lignes = Json::array();
   for (const auto& l : suivi.Lignes())
     lignes.push_back({{"marqueur", l.marqueur}, {"numero", Nombre(l.numero)}, {"texte", l.texte}});
-  return {{"cible", dossier.cible},
+  Json entree = {{"cible", dossier.cible},
           {"issue", dossier.issue},
           {"debut", DateIso(dossier.debut)},
           {"fin", DateIso(dossier.fin)},
@@ -145,6 +158,9 @@ Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utir
             {"tablesPurgees", compteurs.tablesPurgees}}},
           {"lignes", lignes},
           {"messages", dossier.messages}};
+  if (dossier.refus)
+    entree["refus"] = {{"base", dossier.refus->base}, {"chemin", dossier.refus->chemin}, {"raison", dossier.refus->raison}};
+  return entree;
 }
 
 Json Rapport(const std::string& version, Instant debut, Instant fin, Json options, Json dossiers, int codeSortie,

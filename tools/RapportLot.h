@@ -61,6 +61,17 @@ class SuiviJournal {
   std::string precedente_;  // the previous line: a section title follows a rule of dashes
 };
 
+// A database the input check refused.
+struct Refus {
+  std::string base;    // "Base à analyser", "Base modèle"
+  std::string chemin;
+  std::string raison;
+};
+
+// The refusal the input check writes no journal line for, a name that leads to nothing: which
+// database and why. Nothing when both names lead to a file.
+std::optional<Refus> RefusSansJournal(const std::string& cible, const std::string& modele, bool copie);
+
 // One folder's entry: its target, its times, how its run ended, its stages, counts and lines.
 struct Dossier {
   std::string cible;
@@ -68,6 +79,7 @@ struct Dossier {
   Instant debut{}, fin{};
   std::string journal;  // absolute path of "Analyse.txt", empty when none was written
   std::vector<std::string> messages;  // the messages shown to the user, in order
+  std::optional<Refus> refus;
 };
 Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utireorg::CompteursRun& compteurs);
 

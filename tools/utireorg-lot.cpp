@@ -318,6 +318,14 @@ rapport::Json RunDossier(FenetreLot& fenetre, rapport::SuiviJournal& suivi, cons
   }
   dossier.fin = std::chrono::system_clock::now();
   dossier.issue = IssueDossier(issue);
+  // The window's message names no file: here nobody sees which field it points at.
+  if (issue == IssueLancer::SaisiesRefusees) {
+    dossier.refus = rapport::RefusSansJournal(cible, fenetre.Saisie(1), fenetre.Case("chCopie"));
+    if (dossier.refus)
+      std::cerr << dossier.refus->base << " refusée : "
+                << (dossier.refus->chemin.empty() ? std::string() : "« " + dossier.refus->chemin + " » : ")
+                << dossier.refus->raison << ".\n";
+  }
   suivi.Termine(issue != IssueLancer::Terminee);
   fenetre.Termine(issue == IssueLancer::Terminee || issue == IssueLancer::Interrompue);
   // Said here too: when the output was closed, the journal lines never reached anyone.

@@ -91,5 +91,24 @@ TEST_F(LotRapport, UnRapportImpossibleEstDitEnFrancaisAvantLeRun) {
   EXPECT_FALSE(fs::exists(Chemin("--cible")));
 }
 
+// A database refused for not being there: the message stays as the window shows it, the
+// terminal and the report also say which file and why.
+TEST_F(LotRapport, UneBaseRefuseeEstNommeeAvecSaRaison) {
+  auto e = Lot({"--cible", "absente.mdb", "--rapport", "r.json"});
+  EXPECT_EQ(e.code, 2) << e.sortie;
+  EXPECT_NE(e.sortie.find("Vous devez saisir une base valide !"), std::string::npos) << e.sortie;
+  EXPECT_NE(e.sortie.find("Base à analyser refusée : « " + Chemin("absente.mdb") + " » : "), std::string::npos)
+      << e.sortie;
+  const auto rapport = nlohmann::json::parse(Contenu(Chemin("r.json")));
+  const auto& refus = rapport["dossiers"][0]["refus"];
+  EXPECT_EQ(refus["base"], "Base à analyser");
+  EXPECT_EQ(refus["chemin"], Chemin("absente.mdb"));
+  EXPECT_NE(refus["raison"].get<std::string>().find("introuvable"), std::string::npos) << refus;
+
+  e = Lot({"--cible", CreePetiteBase("Compta.mdb"), "--copie", "--rapport", "r.json"});
+  EXPECT_EQ(e.code, 2) << e.sortie;
+  EXPECT_NE(e.sortie.find("Base modèle refusée : aucune base indiquée."), std::string::npos) << e.sortie;
+}
+
 }  // namespace
 }  // namespace pilote_tests
