@@ -395,9 +395,12 @@ void RemplitBase(Database& base, const Json& d, std::ostream& avertissements) {
 
 Json LitFichierDescription(const std::string& chemin) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(chemin, ec))
+  if (!std::filesystem::exists(chemin, ec))
     throw ErreurOutil(moteur::err::FichierIntrouvable,
                       moteur::DescriptionErreur(moteur::err::FichierIntrouvable, {chemin}));
+  // A folder or a device is there, but holds no description.
+  if (!std::filesystem::is_regular_file(chemin, ec))
+    throw ErreurOutil(ErreurFormatDescription, "'" + chemin + "' n'est pas un fichier : une description JSON est attendue.");
   std::ifstream fichier(chemin, std::ios::binary);
   if (!fichier)
     throw ErreurOutil(moteur::err::AccesRefuse, moteur::DescriptionErreur(moteur::err::AccesRefuse, {chemin}));

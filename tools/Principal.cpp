@@ -20,6 +20,7 @@ void AfficheErreur(int numero, const std::string& description, const std::string
 int main(int argc, char** argv) {
   CLI::App app{"Crée, décrit, interroge et vérifie une base de données.", "utireorg-base"};
   app.set_help_flag("-h,--help", "Affiche cette aide et quitte");
+  app.set_version_flag("--version", "utireorg-base " UTIREORG_VERSION, "Affiche la version et quitte");
   app.option_defaults()->group("Options");
   app.require_subcommand(1);
   app.footer("Codes de sortie : 0 succès, 1 problèmes trouvés par « verifier », 2 erreur.");
@@ -69,8 +70,10 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "Erreur de syntaxe : " << syntaxe::MessageSyntaxe(e, "convertir, creer, decrire, sql ou verifier") << ".\n"
+    std::cerr << "Erreur de syntaxe : " << syntaxe::MessageSyntaxe(e, app, argc, argv, "convertir, creer, decrire, sql ou verifier") << ".\n"
               << "Lancez « utireorg-base --help » pour l'aide.\n";
     return outil::SortieErreur;
   }

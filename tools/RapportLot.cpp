@@ -1,5 +1,6 @@
 #include "RapportLot.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,8 @@
 #include <fstream>
 #include <regex>
 #include <system_error>
+
+#include "common/Fichiers.h"
 
 namespace rapport {
 namespace {
@@ -105,6 +108,19 @@ void SuiviJournal::Termine(bool interrompu) {
   FermeEtape();
 }
 
+std::optional<Refus> RefusSansJournal(const std::string& cible, const std::string& modele, bool copie) {
+  auto raison = [](const std::string& chemin) -> std::string {
+    if (chemin.find_first_not_of(" \t") == std::string::npos) return "aucune base indiquée";
+    std::error_code e;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(chemin, e))) return "fichier introuvable";
+    return {};
+  };
+  if (std::string r = raison(cible); !r.empty()) return Refus{"Base à analyser", cible, r};
+  if (copie)
+    if (std::string r = raison(modele); !r.empty()) return Refus{"Base modèle", modele, r};
+  return std::nullopt;
+}
+
 Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utireorg::CompteursRun& compteurs) {
   Json etapes = Json::array();
   for (const auto& e : suivi.Etapes())
@@ -124,7 +140,7 @@ Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utir
   Json lignes = Json::array();
   for (const auto& l : suivi.Lignes())
     lignes.push_back({{"marqueur", l.marqueur}, {"numero", Nombre(l.numero)}, {"texte", l.texte}});
-  return {{"cible", dossier.cible},
+  Json entree = {{"cible", dossier.cible},
           {"issue", dossier.issue},
           {"debut", DateIso(dossier.debut)},
           {"fin", DateIso(dossier.fin)},
@@ -142,6 +158,9 @@ Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utir
             {"tablesPurgees", compteurs.tablesPurgees}}},
           {"lignes", lignes},
           {"messages", dossier.messages}};
+  if (dossier.refus)
+    entree["refus"] = {{"base", dossier.refus->base}, {"chemin", dossier.refus->chemin}, {"raison", dossier.refus->raison}};
+  return entree;
 }
 
 Json Rapport(const std::string& version, Instant debut, Instant fin, Json options, Json dossiers, int codeSortie,
@@ -158,29 +177,96 @@ Json Rapport(const std::string& version, Instant debut, Instant fin, Json option
   return rapport;
 }
 
-bool EcritRapport(const std::string& chemin, const Json& rapport, std::string& erreur) {
-  namespace fs = std::filesystem;
-  const std::string temporaire = chemin + ".tmp-" + std::to_string(::getpid());
-  {
-    std::ofstream sortie(temporaire, std::ios::binary | std::ios::trunc);
-    // Text from a damaged file may not be valid UTF-8: the report is written all the same.
-    if (sortie) sortie << rapport.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
-    sortie.flush();
-    if (!sortie) {
-      erreur = std::error_code(errno, std::generic_category()).message();
-      std::error_code ignore;
-      fs::remove(temporaire, ignore);
-      return false;
-    }
-  }
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Systeme(int code) { return utireorg::TexteErreurSysteme(code); }
+
+// The folder the report goes into, as the user typed it ("." for a bare name).
+fs::path DossierDe(const std::string& chemin) {
+  fs::path dossier = fs::path(chemin).parent_path();
+  return dossier.empty() ? fs::path(".") : dossier;
+}
+
+// Both paths lead to the same file, or would once created: same real path, or the same inode
+// through a hard link.
+bool MemeDestination(const std::string& a, const std::string& b) {
+  if (utireorg::MemeFichier(a, b)) return true;
+  std::error_code e1, e2;
+  fs::path reelA = fs::weakly_canonical(fs::absolute(a), e1), reelB = fs::weakly_canonical(fs::absolute(b), e2);
+  return !e1 && !e2 && reelA == reelB;
+}
+
+// A file can be created in the folder: tried for real, since neither the rights nor a check of
+// access() tell about a file system that accepts no new file (/proc, a full disk of inodes).
+std::string CreationImpossible(const std::string& chemin) {
+  const std::string essai = chemin + ".tmp-" + std::to_string(::getpid());
+  int fd = ::open(essai.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return Systeme(errno);
+  ::close(fd);
+  ::unlink(essai.c_str());
+  return {};
+}
+
+}  // namespace
+
+bool EstUnRapport(const std::string& chemin) {
   std::error_code e;
-  fs::rename(temporaire, chemin, e);
-  if (e) {
-    erreur = e.message();
-    fs::remove(temporaire, e);
+  if (!fs::is_regular_file(chemin, e)) return false;
+  std::ifstream entree(chemin, std::ios::binary);
+  std::string debut(512, '\0');
+  entree.read(debut.data(), static_cast<std::streamsize>(debut.size()));
+  debut.resize(static_cast<std::size_t>(entree.gcount()));
+  static const std::regex signature(R"(^\{\s*"format"\s*:\s*\d+\s*,\s*"programme"\s*:\s*"utireorg-lot")");
+  return std::regex_search(debut, signature);
+}
+
+std::string RaisonRefusRapport(const std::string& chemin, const std::vector<FichierProtege>& proteges) {
+  if (chemin.empty() || chemin.starts_with("-")) return "ce n'est pas un nom de fichier";
+  for (const auto& protege : proteges)
+    if (!protege.chemin.empty() && MemeDestination(chemin, protege.chemin)) return "c'est " + protege.nom;
+  std::error_code e;
+  const fs::path dossier = DossierDe(chemin);
+  if (!fs::is_directory(dossier, e)) return "le dossier « " + dossier.string() + " » n'existe pas";
+  if (fs::is_directory(chemin, e)) return "c'est un dossier";
+  if (fs::exists(fs::symlink_status(chemin, e)) && !EstUnRapport(chemin))
+    return "ce fichier existe et n'est pas un rapport de utireorg-lot, il est laissé tel quel";
+  if (std::string raison = CreationImpossible(chemin); !raison.empty())
+    return "aucun fichier ne peut être créé dans le dossier « " + dossier.string() + " » (" + raison + ")";
+  return {};
+}
+
+bool EcritRapport(const std::string& chemin, const Json& rapport, std::string& erreur) {
+  // Checked again at the end: the run may have put something of its own there meanwhile.
+  std::error_code e;
+  if (fs::is_directory(chemin, e)) {
+    erreur = "c'est un dossier";
     return false;
   }
-  return true;
+  if (fs::exists(fs::symlink_status(chemin, e)) && !EstUnRapport(chemin)) {
+    erreur = "ce fichier existe et n'est pas un rapport de utireorg-lot, il est laissé tel quel";
+    return false;
+  }
+  const std::string temporaire = chemin + ".tmp-" + std::to_string(::getpid());
+  // Text from a damaged file may not be valid UTF-8: the report is written all the same.
+  const std::string texte = rapport.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  int fd = ::open(temporaire.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    erreur = Systeme(errno);
+    return false;
+  }
+  bool ecrit = utireorg::EcritToutDescripteur(fd, texte.data(), texte.size());
+  int cause = errno;
+  if (::close(fd) != 0 && ecrit) {
+    ecrit = false;
+    cause = errno;
+  }
+  if (ecrit && ::rename(temporaire.c_str(), chemin.c_str()) == 0) return true;
+  if (ecrit) cause = errno;
+  erreur = Systeme(cause);
+  ::unlink(temporaire.c_str());
+  return false;
 }
 
 }  // namespace rapport

@@ -61,6 +61,17 @@ class SuiviJournal {
   std::string precedente_;  // the previous line: a section title follows a rule of dashes
 };
 
+// A database the input check refused.
+struct Refus {
+  std::string base;    // "Base à analyser", "Base modèle"
+  std::string chemin;
+  std::string raison;
+};
+
+// The refusal the input check writes no journal line for, a name that leads to nothing: which
+// database and why. Nothing when both names lead to a file.
+std::optional<Refus> RefusSansJournal(const std::string& cible, const std::string& modele, bool copie);
+
 // One folder's entry: its target, its times, how its run ended, its stages, counts and lines.
 struct Dossier {
   std::string cible;
@@ -68,6 +79,7 @@ struct Dossier {
   Instant debut{}, fin{};
   std::string journal;  // absolute path of "Analyse.txt", empty when none was written
   std::vector<std::string> messages;  // the messages shown to the user, in order
+  std::optional<Refus> refus;
 };
 Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utireorg::CompteursRun& compteurs);
 
@@ -76,8 +88,23 @@ Json EntreeDossier(const Dossier& dossier, const SuiviJournal& suivi, const utir
 Json Rapport(const std::string& version, Instant debut, Instant fin, Json options, Json dossiers, int codeSortie,
              const std::string& erreur = {});
 
+// A file of the run that a report must never take the place of, whether it exists yet or not.
+struct FichierProtege {
+  std::string chemin;
+  std::string nom;  // "la base à analyser", "le journal d'analyse"…
+};
+
+// True when the file was written by this program as a report: only such a file may be replaced.
+bool EstUnRapport(const std::string& chemin);
+
+// Why no report may be written at that path, in French: a file of the run (compared by real
+// path), a folder, a file that is not an earlier report, a folder missing or where no file can be
+// created. Empty when the report can be written there.
+std::string RaisonRefusRapport(const std::string& chemin, const std::vector<FichierProtege>& proteges = {});
+
 // Writes the report through a temporary file renamed into place, so that a reader never sees
-// half of it; false, with the reason, when it cannot be written.
+// half of it; false, with the reason in French, when it cannot be written or when what now lies
+// at that path is not a report.
 bool EcritRapport(const std::string& chemin, const Json& rapport, std::string& erreur);
 
 }  // namespace rapport

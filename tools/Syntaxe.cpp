@@ -1,6 +1,10 @@
 #include "Syntaxe.h"
 
+#include <algorithm>
+#include <cctype>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <vector>
@@ -55,6 +59,8 @@ std::string Validation(const std::string& texte) {
   if (std::regex_match(texte, m, std::regex("(\\S+): Value (.*) not in range \\[?(\\S+) (?:to|-) (\\S+?)\\]?")))
     return "valeur non valide pour " + m[1].str() + " : « " + m[2].str() + " » (de " + m[3].str() + " à " +
            m[4].str() + ")";
+  if (std::regex_match(texte, m, std::regex("(\\S+): Value (.*) is not a button number")))
+    return "valeur non valide pour " + m[1].str() + " : « " + m[2].str() + " » (un numéro de bouton, à partir de 1)";
   if (std::regex_match(texte, m, std::regex("(\\S+): (.*)"))) return "valeur non valide pour " + m[1].str();
   return {};
 }
@@ -63,13 +69,97 @@ std::string NombreDeValeurs(const std::string& texte) {
   std::smatch m;
   if (std::regex_match(texte, m, std::regex("(\\S+): \\d+ required (\\S+) missing")))
     return Nomme(m[1]) + " attend une valeur (" + NomDeType(m[2]) + ")";
+  if (std::regex_match(texte, m, std::regex("(\\S+) was given a disallowed flag override")))
+    return Nomme(m[1].str().starts_with("-") ? m[1].str() : "--" + m[1].str()) + " ne prend pas de valeur";
   if (std::regex_search(texte, m, std::regex("arguments to (\\S+)")))
     return "nombre de valeurs incorrect pour " + m[1].str();
   if (std::regex_match(texte, m, std::regex("(\\S+): .*"))) return "nombre de valeurs incorrect pour " + m[1].str();
   return {};
 }
 
+std::string Minuscules(std::string texte) {
+  for (char& c : texte) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return texte;
+}
+
+std::vector<CLI::App*> SousCommandes(CLI::App& app) {
+  return app.get_subcommands(std::function<bool(CLI::App*)>([](CLI::App*) { return true; }));
+}
+
+// The options the command line may use: the program's, and those of the subcommand it names.
+std::map<std::string, const CLI::Option*> OptionsConnues(CLI::App& app, const std::vector<std::string>& mots) {
+  std::map<std::string, const CLI::Option*> connues;
+  auto ajoute = [&](CLI::App& source) {
+    for (const CLI::Option* option : source.get_options()) {
+      for (const auto& nom : option->get_lnames()) connues["--" + nom] = option;
+      for (const auto& nom : option->get_snames()) connues["-" + nom] = option;
+    }
+  };
+  ajoute(app);
+  for (CLI::App* sous : SousCommandes(app))
+    if (std::find(mots.begin(), mots.end(), sous->get_name()) != mots.end()) ajoute(*sous);
+  return connues;
+}
+
+bool RessembleAUneOption(const std::string& mot) {
+  return mot.size() > 1 && mot[0] == '-' && (std::isalpha(static_cast<unsigned char>(mot[1])) || mot[1] == '-');
+}
+
+std::string Inconnue(const std::string& nom, const std::map<std::string, const CLI::Option*>& connues) {
+  std::string message = "argument inattendu : " + nom;
+  for (const auto& [connu, option] : connues)
+    if (Minuscules(connu) == Minuscules(nom)) return message + " (voulez-vous dire " + connu + " ?)";
+  return message;
+}
+
+std::string FauteDesMots(CLI::App& app, const std::vector<std::string>& mots, const std::string& sousCommandes) {
+  const auto connues = OptionsConnues(app, mots);
+  std::map<const CLI::Option*, int> vues;
+  for (std::size_t i = 0; i < mots.size(); ++i) {
+    const std::string& mot = mots[i];
+    if (mot == "--") break;
+    if (!RessembleAUneOption(mot)) continue;
+    const std::string nom = mot.substr(0, mot.find('='));
+    auto trouvee = connues.find(nom);
+    if (trouvee == connues.end()) return Inconnue(nom, connues);
+    const CLI::Option* option = trouvee->second;
+    const bool prendUneValeur = option->get_type_size_max() > 0;
+    if (prendUneValeur && ++vues[option] > 1 && option->get_items_expected_max() == 1)
+      return Nomme(nom) + " est donnée plusieurs fois";
+    const bool valeurCollee = nom.size() < mot.size();
+    if (prendUneValeur && !valeurCollee && i + 1 < mots.size() && connues.count(mots[i + 1].substr(0, mots[i + 1].find('='))))
+      return Nomme(nom) + " attend une valeur (" + NomDeType(option->get_type_name()) + ")";
+  }
+  // The first word that is no option names the subcommand.
+  if (!sousCommandes.empty()) {
+    for (const std::string& mot : mots) {
+      if (RessembleAUneOption(mot)) continue;
+      const auto sous = SousCommandes(app);
+      if (std::none_of(sous.begin(), sous.end(), [&](CLI::App* s) { return s->get_name() == mot; }))
+        return "sous-commande inconnue : " + mot + " (" + sousCommandes + ")";
+      break;
+    }
+  }
+  return {};
+}
+
 }  // namespace
+
+const CLI::Validator NumeroDeBouton(
+    [](std::string& valeur) -> std::string {
+      // Not a number at all: the conversion says so.
+      if (valeur.find_first_not_of("-+0123456789") != std::string::npos || valeur.empty()) return {};
+      if (valeur[0] == '-' || valeur.find_first_not_of("+0") == std::string::npos)
+        return "Value " + valeur + " is not a button number";
+      return {};
+    },
+    "NUMERO");
+
+std::string MessageSyntaxe(const CLI::ParseError& erreur, CLI::App& app, int argc, char** argv,
+                           const std::string& sousCommandes) {
+  std::string faute = FauteDesMots(app, std::vector<std::string>(argv + 1, argv + argc), sousCommandes);
+  return faute.empty() ? MessageSyntaxe(erreur, sousCommandes) : faute;
+}
 
 std::string MessageSyntaxe(const CLI::ParseError& erreur, const std::string& sousCommandes) {
   const std::string texte = erreur.what();
@@ -90,7 +180,27 @@ std::string MessageSyntaxe(const CLI::ParseError& erreur, const std::string& sou
   return message.empty() ? "ligne de commande non valide" : message;
 }
 
+namespace {
+
+// The parser writes its headings "Options:"; French sets a space before the colon.
+class FormateurFrancais : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string nom, CLI::AppFormatMode mode) const override {
+    static const std::regex titre("(^|\n)([[:alnum:]_-]+):");
+    static const std::regex lien(" (exclut|nécessite):");
+    // A range check describes itself in English after the value's name: "N:INT in [1 - 64]".
+    static const std::regex plage(":(?:INT|UINT|FLOAT|NUMBER) in \\[(\\S+) - (\\S+)\\]");
+    std::string texte = CLI::Formatter::make_help(app, std::move(nom), mode);
+    texte = std::regex_replace(texte, titre, "$1$2 :");
+    texte = std::regex_replace(texte, lien, ", $1");
+    return std::regex_replace(texte, plage, " (de $1 à $2)");
+  }
+};
+
+}  // namespace
+
 void TraduitAide(CLI::App& app, std::size_t largeurColonne) {
+  if (!std::dynamic_pointer_cast<FormateurFrancais>(app.get_formatter())) app.formatter(std::make_shared<FormateurFrancais>());
   auto formateur = app.get_formatter();
   formateur->label("Usage", "Utilisation");
   formateur->label("OPTIONS", "OPTIONS");
@@ -99,6 +209,8 @@ void TraduitAide(CLI::App& app, std::size_t largeurColonne) {
   formateur->label("Positionals", "Arguments");
   formateur->label("REQUIRED", "OBLIGATOIRE");
   formateur->label("TEXT", "TEXTE");
+  formateur->label("Excludes", "exclut");
+  formateur->label("Needs", "nécessite");
   formateur->column_width(largeurColonne);
 }
 

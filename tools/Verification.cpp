@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <ostream>
+#include <regex>
+#include <sstream>
 #include <vector>
 
 #include "Outil.h"
@@ -98,6 +100,41 @@ void VerifieEnregistrements(moteur::Database& base, const std::string& table, st
   }
 }
 
+// The storage layer's integrity messages, in English, said in French: what is damaged first,
+// its own words after it for whoever repairs the file.
+std::string EnFrancais(const std::string& brut) {
+  static const std::vector<std::pair<std::regex, std::string>> motifs = {
+      {std::regex("^Page (\\d+) is never used"), "Page $1 du fichier inutilisée (place perdue)"},
+      {std::regex("^Page (\\d+)"), "Page $1 du fichier endommagée"},
+      {std::regex("page (\\d+)"), "Page $1 du fichier endommagée"},
+      {std::regex("(?:missing from|wrong # of entries in|non-unique entry in) index (\\S+)"),
+       "Index interne $1 en désaccord avec sa table"},
+      {std::regex("^NULL value in (\\S+)"), "Valeur Null interdite dans $1"},
+      {std::regex("^Freelist"), "Liste des pages libres du fichier endommagée"},
+  };
+  std::smatch m;
+  for (const auto& [motif, texte] : motifs)
+    if (std::regex_search(brut, m, motif)) return m.format(texte) + " (détail du moteur : " + brut + ").";
+  return "Structure du fichier endommagée (détail du moteur : " + brut + ").";
+}
+
+// The engine's own findings are French already; those of the storage layer are in English, one
+// or more a line, the first headed by the name of the database.
+void AjouteIntegrite(const std::vector<std::string>& trouves, std::vector<std::string>& problemes) {
+  static const std::regex anglais("^(\\*\\*\\* in database|Page |On tree page|On page|Tree |row |wrong # |non-unique |"
+                                  "Freelist|NULL value|Fragmentation|Multiple uses|2nd reference|Child page|"
+                                  "Extends off|Rowid|Bad ptr|Failed to read|CHECK constraint|invalid page)");
+  for (const std::string& trouve : trouves) {
+    if (!std::regex_search(trouve, anglais)) {
+      problemes.push_back(trouve);
+      continue;
+    }
+    std::istringstream lignes(trouve);
+    for (std::string ligne; std::getline(lignes, ligne);)
+      if (!ligne.empty() && !ligne.starts_with("*** in database")) problemes.push_back(EnFrancais(ligne));
+  }
+}
+
 }  // namespace
 
 void AnnuleEcritureInterrompue(const std::string& chemin, std::ostream& messages) {
@@ -119,7 +156,8 @@ void AnnuleEcritureInterrompue(const std::string& chemin, std::ostream& messages
 int VerifieBase(const std::string& chemin, std::ostream& sortie) {
   // Read-only: checking a customer's file must never be what changes it.
   moteur::Database base = moteur::DBEngine::OpenDatabase(chemin, false, true);
-  std::vector<std::string> problemes = base.VerifieIntegrite();
+  std::vector<std::string> problemes;
+  AjouteIntegrite(base.VerifieIntegrite(), problemes);
   // Another program's table is no fault; it is named all the same.
   for (const auto& objet : base.ObjetsInconnus())
     if (objet.rfind("table ", 0) == 0) sortie << "Table inconnue du logiciel, laissée telle quelle : " << objet.substr(6) << ".\n";

@@ -29,6 +29,7 @@
 #include "common/FenetreSansEcran.h"
 #include "common/LigneDeCommande.h"
 #include "moteur/Injection.h"
+#include "records/CopieEnregistrements.h"
 #include "RapportLot.h"
 #include "Syntaxe.h"
 
@@ -39,6 +40,7 @@ using namespace utireorg;
 constexpr int SortieTerminee = 0;
 constexpr int SortieInterrompue = 1;
 constexpr int SortieSaisies = 2;
+constexpr int SortieRapportNonEcrit = 3;
 
 // Variable of the environment that makes the disk "fill up" after that many bytes written by the
 // run: the reliability tests use it to stop a run at a chosen moment.
@@ -136,16 +138,25 @@ class FenetreLot : public FenetreSansEcran {
 
   void Legendes(const std::string& etape, const std::string& detail) override {
     FenetreSansEcran::Legendes(etape, detail);
+    // A new stage shows an empty bar until it counts: the bar of the stage before may stay full
+    // while the new one prepares, which may be long.
+    if (etape != etape_) etapeSansAvancement_ = true;
     etape_ = etape;
     detail_ = detail;
+    // The outcome ("Procédure terminée.", "Procédure interrompue !") is no stage: the final line
+    // says it once the bar is gone. The next folder's first caption brings the bar back.
+    termine_ = etape.starts_with("Procédure ");
+    if (termine_) EffaceBarre();
     DessineBarre();
   }
   void ProgressMaximum(long maximum) override {
     FenetreSansEcran::ProgressMaximum(maximum);
+    etapeSansAvancement_ = false;
     DessineBarre();
   }
   void ProgressValeur(long valeur) override {
     FenetreSansEcran::ProgressValeur(valeur);
+    etapeSansAvancement_ = false;
     DessineBarre();
   }
 
@@ -194,7 +205,8 @@ class FenetreLot : public FenetreSansEcran {
 
   static std::size_t Largeur() {
     winsize taille{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &taille) == 0 && taille.ws_col >= 40) return taille.ws_col;
+    // However narrow: a line longer than the terminal wraps, and only its last row is rewritten.
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &taille) == 0 && taille.ws_col > 1) return taille.ws_col;
     return 80;
   }
 
@@ -206,9 +218,9 @@ class FenetreLot : public FenetreSansEcran {
 
   // "[#####---------------]  25 %  0:42  dossier 2/5  Compactage base de données principale : Clients"
   void DessineBarre() {
-    if (affichage_ != Affichage::Barre || etape_.empty()) return;
+    if (affichage_ != Affichage::Barre || etape_.empty() || termine_) return;
     long maximum = ProgressMaximum(), valeur = ProgressValeur();
-    long pourcent = maximum > 0 ? std::clamp(valeur * 100 / maximum, 0L, 100L) : 0;
+    long pourcent = maximum > 0 && !etapeSansAvancement_ ? std::clamp(valeur * 100 / maximum, 0L, 100L) : 0;
     constexpr int Cases = 20;
     int pleines = static_cast<int>(pourcent * Cases / 100);
     char pourcentage[8];
@@ -229,6 +241,8 @@ class FenetreLot : public FenetreSansEcran {
   bool oui_;
   rapport::SuiviJournal* suivi_;
   bool affichee_ = false;
+  bool termine_ = false;
+  bool etapeSansAvancement_ = false;
   std::string etape_, detail_;
   std::deque<int> reponses_;
   int dossier_ = 0, dossiers_ = 0;
@@ -237,32 +251,35 @@ class FenetreLot : public FenetreSansEcran {
 };
 
 // The report's path, looked for in the raw command line when the parser refused it: a script
-// that asked for a report gets one even then.
+// that asked for a report gets one even then. An option that follows "--rapport" is no path.
 std::string RapportDemande(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string argument = argv[i];
-    if (argument == "--rapport" && i + 1 < argc) return argv[i + 1];
+    if (argument == "--rapport" && i + 1 < argc && argv[i + 1][0] != '-') return argv[i + 1];
     if (argument.starts_with("--rapport=")) return argument.substr(10);
   }
   return {};
 }
 
-// Why the report could not be written where asked, checked before the run: empty when it can.
-std::string RapportImpossible(const std::string& chemin) {
-  namespace fs = std::filesystem;
-  std::error_code erreur;
-  fs::path dossier = fs::absolute(chemin, erreur).parent_path();
-  if (erreur || !fs::is_directory(dossier, erreur)) return "le dossier « " + dossier.string() + " » n'existe pas";
-  if (fs::is_directory(chemin, erreur)) return "c'est un dossier";
-  if (::access(dossier.c_str(), W_OK) != 0) return "le dossier « " + dossier.string() + " » n'est pas accessible en écriture";
-  return {};
+void DitRapportRefuse(const std::string& chemin, const std::string& raison) {
+  std::cerr << "Le rapport « " << chemin << " » n'a pas pu être écrit : " << raison << ".\n";
 }
 
-void EcritRapport(const std::string& chemin, const rapport::Json& contenu) {
-  if (chemin.empty()) return;
+// False when the report was asked for and could not be written: the user was told why.
+bool EcritRapport(const std::string& chemin, const rapport::Json& contenu) {
+  if (chemin.empty()) return true;
   std::string erreur;
-  if (!rapport::EcritRapport(chemin, contenu, erreur))
-    std::cerr << "Le rapport « " << chemin << " » n'a pas pu être écrit : " << erreur << ".\n";
+  if (rapport::EcritRapport(chemin, contenu, erreur)) return true;
+  DitRapportRefuse(chemin, erreur);
+  return false;
+}
+
+// A refused command line may have misplaced any path: a file that is no report stays as it is.
+void EcritRapportDeRefus(const std::string& chemin, const rapport::Json& contenu) {
+  if (std::string raison = rapport::RaisonRefusRapport(chemin); !chemin.empty() && !raison.empty())
+    DitRapportRefuse(chemin, raison);
+  else
+    EcritRapport(chemin, contenu);
 }
 
 // A path typed relative to the current folder, made absolute: the structure check looks for the
@@ -301,6 +318,14 @@ rapport::Json RunDossier(FenetreLot& fenetre, rapport::SuiviJournal& suivi, cons
   }
   dossier.fin = std::chrono::system_clock::now();
   dossier.issue = IssueDossier(issue);
+  // The window's message names no file: here nobody sees which field it points at.
+  if (issue == IssueLancer::SaisiesRefusees) {
+    dossier.refus = rapport::RefusSansJournal(cible, fenetre.Saisie(1), fenetre.Case("chCopie"));
+    if (dossier.refus)
+      std::cerr << dossier.refus->base << " refusée : "
+                << (dossier.refus->chemin.empty() ? std::string() : "« " + dossier.refus->chemin + " » : ")
+                << dossier.refus->raison << ".\n";
+  }
   suivi.Termine(issue != IssueLancer::Terminee);
   fenetre.Termine(issue == IssueLancer::Terminee || issue == IssueLancer::Interrompue);
   // Said here too: when the output was closed, the journal lines never reached anyone.
@@ -493,7 +518,7 @@ int main(int argc, char** argv) {
                "utireorg-lot"};
   app.set_help_flag("-h,--help", "Affiche cette aide et quitte");
   app.set_version_flag("--version", UTIREORG_VERSION, "Affiche la version et quitte");
-  app.option_defaults()->group("Options");
+  app.option_defaults()->group("Options")->disable_flag_override();  // "--oui=2" is no answer
   syntaxe::TraduitAide(app, 34);
 
   std::string cible, modele, cheminRapport;
@@ -533,9 +558,11 @@ int main(int argc, char** argv) {
   app.add_flag("--oui", oui, "Répond aux questions par leur premier bouton");
   app.add_option("--repondre", reponses, "Réponses aux questions, dans l'ordre (numéro du bouton)")
       ->delimiter(',')
+      ->check(syntaxe::NumeroDeBouton)
       ->option_text("1,2,...");
   app.add_flag("--silencieux", silencieux, "N'écrit que la ligne finale (ni journal ni avancement)");
-  app.add_option("--rapport", cheminRapport, "Écrit à la fin un rapport JSON (format décrit dans le README)")
+  app.add_option("--rapport", cheminRapport, "Écrit à la fin un rapport JSON (format : rapport-lot.schema.json,\n"
+                                                  "dans /usr/share/doc/utireorg)")
       ->type_name("FICHIER.json");
   app.footer(
       "Sans case indiquée, les cases de la fenêtre au démarrage sont cochées (0, 1, 2 et 3).\n"
@@ -547,7 +574,7 @@ int main(int argc, char** argv) {
       "Ctrl-C, SIGTERM ou la fermeture de la sortie arrêtent la réorganisation au point sûr suivant :\n"
       "la base d'origine reste intacte en mode sécurisé et les copies de travail sont supprimées (code 1).\n"
       "Codes de sortie : 0 procédure terminée, 1 procédure interrompue, 2 bases refusées ou ligne de\n"
-      "commande non valide.\n"
+      "commande non valide, 3 procédure terminée mais rapport non écrit.\n"
       "Avec --tous-les-dossiers, les dossiers sont traités dans l'ordre de leurs noms ; un bilan\n"
       "final les liste (terminée, interrompue, ignorée). Code 0 quand chaque dossier qui a une base\n"
       "s'est terminé, 1 quand l'un a été interrompu (ou qu'aucun n'a de base), 2 quand la base\n"
@@ -562,10 +589,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    const std::string message = syntaxe::MessageSyntaxe(e);
+    const std::string message = syntaxe::MessageSyntaxe(e, app, argc, argv);
     std::cerr << "Erreur de syntaxe : " << message << ".\n"
               << "Lancez « utireorg-lot --help » pour l'aide.\n";
-    EcritRapport(RapportDemande(argc, argv), rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+    EcritRapportDeRefus(RapportDemande(argc, argv), rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
                                                                rapport::Json::object(), rapport::Json::array(),
                                                                SortieSaisies, "Erreur de syntaxe : " + message + "."));
     return SortieSaisies;
@@ -576,13 +603,20 @@ int main(int argc, char** argv) {
                                                 : "l'option --cible est obligatoire";
     std::cerr << "Erreur de syntaxe : " << message << ".\n"
               << "Lancez « utireorg-lot --help » pour l'aide.\n";
-    EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
-                                                 rapport::Json::object(), rapport::Json::array(), SortieSaisies,
-                                                 "Erreur de syntaxe : " + message + "."));
+    EcritRapportDeRefus(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+                                                        rapport::Json::object(), rapport::Json::array(), SortieSaisies,
+                                                        "Erreur de syntaxe : " + message + "."));
     return SortieSaisies;
   }
   if (!cheminRapport.empty()) {
-    if (std::string raison = RapportImpossible(cheminRapport); !raison.empty()) {
+    // The journal is opened in the current folder under this name.
+    const std::vector<rapport::FichierProtege> proteges = {
+        {Absolu(cible), "la base à analyser"},
+        {Absolu(modele), "la base modèle"},
+        {"Analyse.txt", "le journal d'analyse"},
+        {copie ? (std::filesystem::path(Absolu(cible)).parent_path() / NomFichierCopie).string() : std::string(),
+         "la copie des enregistrements"}};
+    if (std::string raison = rapport::RaisonRefusRapport(cheminRapport, proteges); !raison.empty()) {
       std::cerr << "Erreur de syntaxe : le rapport « " << cheminRapport << " » ne peut pas être écrit : " << raison
                 << ".\n";
       return SortieSaisies;
@@ -645,7 +679,10 @@ int main(int argc, char** argv) {
     dossiers.push_back(RunDossier(fenetre, suivi, Absolu(cible), sansRelations, affichage, sortie));
   }
   DefinitFenetre(nullptr);
-  EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
-                                               optionsRapport, std::move(dossiers), sortie));
+  // A script that finds 0 reads the report: it must be there.
+  if (!EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
+                                                    optionsRapport, std::move(dossiers), sortie)) &&
+      sortie == SortieTerminee)
+    sortie = SortieRapportNonEcrit;
   return sortie;
 }

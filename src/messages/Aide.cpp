@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -52,6 +53,20 @@ bool Lance(const std::vector<std::string>& arguments) {
   int resultat = posix_spawn(&pid, argv[0], nullptr, &attributs, argv.data(), environ);
   posix_spawnattr_destroy(&attributs);
   if (resultat != 0) return false;
+
+  // A help program that cannot show anything (no guide, no display) gives up at once, and only
+  // on its error output, which nobody sees from the desktop: its failure is the window's to tell.
+  // One still running after the wait is showing its page, or has handed it to the browser.
+  constexpr auto DelaiEchec = std::chrono::milliseconds(800);
+  const auto limite = std::chrono::steady_clock::now() + DelaiEchec;
+  for (;;) {
+    int etat = 0;
+    pid_t fini = ::waitpid(pid, &etat, WNOHANG);
+    if (fini == pid) return WIFEXITED(etat) && WEXITSTATUS(etat) == 0;
+    if (fini < 0 && errno != EINTR) return true;
+    if (std::chrono::steady_clock::now() >= limite) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 
   // Nobody waits for help to close; this reaps it when it does.
   try {

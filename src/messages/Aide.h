@@ -20,8 +20,8 @@ std::string ProgrammeAideDepuis(const std::string& dossierProgramme);
 // Opens help for a window whose help context number is given (nothing: no window asks, and only
 // the pointer shows the attempt). The program gets the arguments /D:"<model folder>" (the quotes
 // are part of the argument) and, when a context is passed or else the window's number is not 0,
-// /P:<context>. It is started without waiting for it; when it cannot be started, the message
-// "i#Impossible d'ouvrir le fichier d'aide." titled "Aide" says so. The pointer shows the
+// /P:<context>. It is not waited for beyond a moment; when it cannot be started, or fails within
+// that moment, the message "i#Impossible d'ouvrir le fichier d'aide." titled "Aide" says so. The pointer shows the
 // hourglass meanwhile and is normal on return.
 void AfficheAide(std::optional<long> contexteAideFormulaire, std::optional<long> contexte = std::nullopt) noexcept;
 

@@ -32,10 +32,10 @@ class TestLot : public TestPilote {
   }
 
   // Runs the program with its output on a terminal, reads what the terminal shows to the end.
-  Execution SurUnTerminal(const std::vector<std::string>& arguments) {
+  Execution SurUnTerminal(const std::vector<std::string>& arguments, unsigned short colonnes = 120) {
     int maitre = -1;
     winsize taille{};
-    taille.ws_col = 120;
+    taille.ws_col = colonnes;
     taille.ws_row = 40;
     std::string programme = Outil("utireorg-lot");
     std::vector<std::string> mots{programme};
@@ -378,6 +378,37 @@ TEST_F(TestLotDossiers, UnDisquePleinArreteLEnsembleApresLeDossierEnCours) {
   EXPECT_TRUE(Contenu(alpha) == alphaAvant);
   EXPECT_TRUE(Contenu(delta) == deltaAvant);
   EXPECT_TRUE(FichiersTemporaires().empty()) << ::testing::PrintToString(FichiersTemporaires());
+}
+
+// However narrow the terminal, the progress line fits in one row (a wrapped line is not rewritten
+// in place), and it is gone before the final line: the run's outcome is not drawn as a stage.
+TEST_F(TestLot, LaLigneDAvancementTientSurUneLigneEtSEffaceALaFin) {
+  std::string cible = CreePetiteBase("Compta.mdb");
+  auto barres = [](const std::string& sortie) {
+    std::vector<std::string> lignes;
+    for (auto pos = sortie.find("\r\033[K["); pos != std::string::npos; pos = sortie.find("\r\033[K[", pos + 1))
+      lignes.push_back(sortie.substr(pos + 4, sortie.find_first_of("\r\n", pos + 4) - pos - 4));
+    return lignes;
+  };
+  auto etroit = SurUnTerminal({"--cible", cible}, 30);
+  EXPECT_EQ(etroit.code, 0) << etroit.sortie;
+  ASSERT_FALSE(barres(etroit.sortie).empty()) << etroit.sortie;
+  for (const std::string& barre : barres(etroit.sortie))
+    EXPECT_LT(utireorg::VersAnsi(barre).size(), 30u) << barre;  // one byte a character
+
+  auto large = SurUnTerminal({"--cible", cible});
+  EXPECT_EQ(large.code, 0) << large.sortie;
+  for (const std::string& barre : barres(large.sortie)) EXPECT_EQ(barre.find("Procédure"), std::string::npos) << barre;
+
+  // A stage starts from an empty bar, not from where the one before ended.
+  CreeBasesDemo();
+  auto copie = SurUnTerminal({"--cible", cibleDemo, "--modele", modeleDemo, "--copie", "--oui"});
+  EXPECT_EQ(copie.code, 0) << copie.sortie;
+  std::vector<std::string> copies;
+  for (const std::string& barre : barres(copie.sortie))
+    if (barre.find("Copie des enregistrements") != std::string::npos) copies.push_back(barre);
+  ASSERT_FALSE(copies.empty()) << copie.sortie;
+  EXPECT_NE(copies.front().find("   0 %"), std::string::npos) << copies.front();
 }
 
 }  // namespace

@@ -118,6 +118,23 @@ TEST_F(AideTest, ProgrammeNonExecutable) {
   EXPECT_EQ(fenetre.messages.size(), 1u);
 }
 
+// A help program that gives up at once (its guide is missing, no display) shows nothing itself
+// on screen: the window says it; one that stays open to show its page is left to the user.
+TEST_F(AideTest, ProgrammeQuiEchoueAussitotUnMessage) {
+  std::string programme = dossier.chemin() + "/hlp";
+  tests::EcritFichier(programme, "#!/bin/sh\necho 'guide introuvable' >&2\nexit 2\n");
+  ::chmod(programme.c_str(), 0755);
+  ::setenv("UTIREORG_AIDE", programme.c_str(), 1);
+  AfficheAide(4);
+  ASSERT_EQ(fenetre.messages.size(), 1u);
+  EXPECT_EQ(fenetre.messages[0].texte, "Impossible d'ouvrir le fichier d'aide.");
+  EXPECT_EQ(fenetre.pointeurs.back(), PointeurSouris::Normal);
+
+  tests::EcritFichier(programme, "#!/bin/sh\nexec sleep 2\n");
+  AfficheAide(4);
+  EXPECT_EQ(fenetre.messages.size(), 1u);
+}
+
 TEST_F(AideTest, SansFenetreDemandeuseSeulLePointeurChange) {
   ::setenv("UTIREORG_AIDE", (dossier.chemin() + "/absent").c_str(), 1);
   AfficheAide(std::nullopt, 12);

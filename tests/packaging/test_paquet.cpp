@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -31,6 +32,9 @@ Resultat Execute(const std::string& commande) {
 }
 
 std::string Cite(const fs::path& chemin) { return "'" + chemin.string() + "'"; }
+
+// The reverse-DNS name the desktop entry and the metadata share.
+#define IdentifiantBureau "org.example.utireorg"
 
 bool Present(const std::string& programme) { return Execute("command -v " + programme).code == 0; }
 
@@ -75,7 +79,7 @@ std::string* Paquet::journalCpack_ = nullptr;
 TEST_F(Paquet, InstalleLesProgrammesEtCeQuiLesAccompagne) {
   for (const char* fichier :
        {"usr/bin/utireorg", "usr/bin/utireorg-lot", "usr/bin/utireorg-base", "usr/libexec/utireorg/hlp",
-        "usr/share/applications/utireorg.desktop", "usr/share/metainfo/utireorg.metainfo.xml",
+        "usr/share/applications/" IdentifiantBureau ".desktop", "usr/share/metainfo/" IdentifiantBureau ".metainfo.xml",
         "usr/share/icons/hicolor/scalable/apps/utireorg.svg", "usr/share/icons/hicolor/48x48/apps/utireorg.png",
         "usr/share/man/man1/utireorg.1.gz", "usr/share/man/man1/utireorg-lot.1.gz",
         "usr/share/man/man1/utireorg-base.1.gz", "usr/share/bash-completion/completions/utireorg-lot",
@@ -83,7 +87,7 @@ TEST_F(Paquet, InstalleLesProgrammesEtCeQuiLesAccompagne) {
         "usr/share/utireorg/aide/fenetre.html", "usr/share/doc/utireorg/copyright"})
     EXPECT_TRUE(fs::is_regular_file(Racine() / fichier)) << fichier;
 
-  const std::string entree = Execute("cat " + Cite(Racine() / "usr/share/applications/utireorg.desktop")).sortie;
+  const std::string entree = Execute("cat " + Cite(Racine() / "usr/share/applications/" IdentifiantBureau ".desktop")).sortie;
   EXPECT_NE(entree.find("Name=Réorganisation de bases de données"), std::string::npos) << entree;
   EXPECT_NE(entree.find("Categories=Office;Database;"), std::string::npos) << entree;
   EXPECT_NE(entree.find("MimeType=application/vnd.ms-access;"), std::string::npos) << entree;
@@ -127,6 +131,39 @@ TEST_F(Paquet, LintianNeTrouveAucuneErreur) {
     if (fin == std::string::npos) break;
     debut = fin + 1;
   }
+}
+
+// The desktop entry and the AppStream metadata pass their validators without a remark, pedantic
+// ones included: software centres show the program from them.
+TEST(Metadonnees, LesValidateursNeDisentRien) {
+  const fs::path dossier = fs::path(RACINE_PROJET) / "packaging";
+  if (!Present("appstreamcli")) GTEST_SKIP() << "appstreamcli absent (paquet Debian appstream).";
+  Resultat appstream = Execute("appstreamcli validate --no-net --pedantic " + Cite(dossier / IdentifiantBureau ".metainfo.xml"));
+  EXPECT_EQ(appstream.code, 0) << appstream.sortie;
+  if (Present("desktop-file-validate")) {
+    Resultat entree = Execute("desktop-file-validate " + Cite(dossier / IdentifiantBureau ".desktop"));
+    EXPECT_EQ(entree.code, 0) << entree.sortie;
+    EXPECT_EQ(entree.sortie, "");
+  }
+}
+
+// The completions offer a path with spaces or accents as one word, as bash then writes it.
+TEST(Completion, UnCheminAvecDesEspacesResteUnSeulMot) {
+  const fs::path dossier = fs::temp_directory_path() / ("completion_" + std::to_string(::getpid()));
+  fs::create_directories(dossier / "Logiciel é");
+  const fs::path scripts = fs::path(RACINE_PROJET) / "packaging" / "completions";
+  const std::string lot = "source " + Cite(scripts / "utireorg-lot") +
+                          "; COMP_WORDS=(utireorg-lot --cible Log); COMP_CWORD=2; _utireorg_lot; "
+                          "printf '<%s>\\n' \"${COMPREPLY[@]}\"";
+  const std::string base = "source " + Cite(scripts / "utireorg-base") +
+                           "; COMP_WORDS=(utireorg-base verifier Log); COMP_CWORD=2; _utireorg_base; "
+                           "printf '<%s>\\n' \"${COMPREPLY[@]}\"";
+  for (const std::string& script : {lot, base}) {
+    std::ofstream(dossier / "essai.sh") << script << '\n';
+    Resultat r = Execute("cd " + Cite(dossier) + " && bash essai.sh");
+    EXPECT_EQ(r.sortie, "<Logiciel é>\n") << script;
+  }
+  fs::remove_all(dossier);
 }
 
 }  // namespace

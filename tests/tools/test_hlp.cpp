@@ -158,4 +158,73 @@ TEST(ProgrammeHlp, TrouveLaPageEtSeRepliSansAffichage) {
   EXPECT_NE(texte.find("fenetre.html"), std::string::npos) << texte;
 }
 
+struct Resultat {
+  int code = -1;
+  std::string texte;  // both outputs
+};
+
+Resultat Execute(const std::string& commande) {
+  Resultat r;
+  FILE* sortie = ::popen((commande + " 2>&1").c_str(), "r");
+  if (!sortie) return r;
+  char ligne[4096];
+  while (std::fgets(ligne, sizeof ligne, sortie)) r.texte += ligne;
+  int etat = ::pclose(sortie);
+  r.code = WIFEXITED(etat) ? WEXITSTATUS(etat) : 128 + WTERMSIG(etat);
+  return r;
+}
+
+// A display named but not there (a closed session, a wrong DISPLAY): no English text, no abort.
+const std::string AffichageAbsent = "env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:87 ";
+
+bool TexteDeQt(const std::string& texte) {
+  return texte.find("qt.qpa") != std::string::npos || texte.find("This application") != std::string::npos;
+}
+
+TEST(ProgrammeHlp, UnAffichageInutilisableDonneLeCheminDeLaPage) {
+  Resultat r = Execute(AffichageAbsent + "PATH=/nulle/part \"" + CHEMIN_HLP + "\" /P:6080");
+  EXPECT_EQ(r.code, 1) << r.texte;
+  EXPECT_NE(r.texte.find("fenetre.html"), std::string::npos) << r.texte;
+  EXPECT_FALSE(TexteDeQt(r.texte)) << r.texte;
+}
+
+// A context number is positive: 0 or -1 is as wrong as a word, and said so.
+TEST(ArgumentsHlp, UnContexteNulOuNegatifEstSignale) {
+  for (const std::string& contexte : {"/P:0", "/P:-1", "/P:abc"}) {
+    auto lus = hlp::LitArguments({contexte});
+    EXPECT_FALSE(lus.contexte.has_value()) << contexte;
+    ASSERT_EQ(lus.avertissements.size(), 1u) << contexte;
+    EXPECT_NE(lus.avertissements[0].find("« " + contexte.substr(3) + " »"), std::string::npos);
+  }
+}
+
+// Without the guide, the program names the folder it looked in, and only that one.
+TEST(ProgrammeHlp, SansGuideNommeLeDossierCherche) {
+  Resultat r = Execute(std::string("UTIREORG_GUIDE=/nulle/part \"") + CHEMIN_HLP + "\" /P:6080");
+  EXPECT_EQ(r.code, 2) << r.texte;
+  EXPECT_NE(r.texte.find("« /nulle/part »"), std::string::npos) << r.texte;
+  EXPECT_EQ(r.texte.find("/usr/share"), std::string::npos) << r.texte;
+}
+
+#ifdef CHEMIN_UTIREORG
+// The program with a window answers --help and --version without a display, and says in French
+// that it has none to open its window on.
+TEST(ProgrammeUtireorg, SansAffichageUnMessageEnFrancais) {
+  const std::string sansAffichage = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \"" CHEMIN_UTIREORG "\"";
+  Resultat aide = Execute(sansAffichage + " --help");
+  EXPECT_EQ(aide.code, 0) << aide.texte;
+  EXPECT_NE(aide.texte.find("Utilisation :"), std::string::npos) << aide.texte;
+  Resultat version = Execute(sansAffichage + " --version");
+  EXPECT_EQ(version.code, 0) << version.texte;
+  EXPECT_TRUE(std::regex_search(version.texte, std::regex("^utireorg [0-9]+\\.[0-9]+"))) << version.texte;
+
+  for (const std::string& commande : {sansAffichage, AffichageAbsent + "\"" CHEMIN_UTIREORG "\""}) {
+    Resultat r = Execute(commande);
+    EXPECT_EQ(r.code, 1) << commande << r.texte;
+    EXPECT_NE(r.texte.find("affichage"), std::string::npos) << r.texte;
+    EXPECT_FALSE(TexteDeQt(r.texte)) << r.texte;
+  }
+}
+#endif
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -421,6 +422,23 @@ TEST_F(Verification, EcritureInterrompueAnnuleeAvantLecture) {
   }
 }
 
+// A damaged page is told in French, one line a problem, the engine's own words kept after it.
+TEST_F(Verification, PageEndommageeDiteEnFrancais) {
+  ASSERT_EQ(Lance({"creer", CHEMIN_DEMO "/modele.json", Chemin("modele.mdb")}).code, 0);
+  std::string contenu = LitFichier(Chemin("modele.mdb"));
+  const std::size_t page = 4096 * 10;  // page 11, a table's
+  ASSERT_GT(contenu.size(), page);
+  contenu[page] = 7;  // no kind of page
+  Execution e = Lance({"verifier", Ecrit("abimee.mdb", contenu)});
+  EXPECT_EQ(e.code, 1) << e.erreurs;
+  std::istringstream lignes(e.sortie);
+  for (std::string ligne; std::getline(lignes, ligne);) {
+    EXPECT_FALSE(ligne.starts_with("***")) << e.sortie;
+    EXPECT_FALSE(std::regex_search(ligne, std::regex("^Page [0-9]+:"))) << e.sortie;
+  }
+  EXPECT_NE(e.sortie.find("Page 11 du fichier endommagée (détail du moteur : "), std::string::npos) << e.sortie;
+}
+
 class Sql : public Outil {};
 
 TEST_F(Sql, SelectEcritEnTetePuisLignesSepareesParTabulations) {
@@ -559,6 +577,18 @@ TEST_F(Erreurs, RelationSansEnregistrementLie) {
   EXPECT_NE(e.erreurs.find("Dans : relation 'PE'"), std::string::npos) << e.erreurs;
 }
 
+// A description that is no regular file is named for what it is.
+TEST_F(Erreurs, DescriptionQuiNEstPasUnFichier) {
+  fs::create_directory(Chemin("dossier.json"));
+  for (const std::string& description : {std::string("/dev/null"), Chemin("dossier.json")}) {
+    Execution e = Lance({"creer", description, Chemin("base.mdb")});
+    EXPECT_EQ(e.code, 2);
+    EXPECT_EQ(e.erreurs.find("introuvable"), std::string::npos) << e.erreurs;
+    EXPECT_NE(e.erreurs.find("n'est pas un fichier"), std::string::npos) << e.erreurs;
+    EXPECT_FALSE(fs::exists(Chemin("base.mdb")));
+  }
+}
+
 TEST_F(Erreurs, LigneDeCommandeIncorrecte) {
   Execution sans = Lance({});
   EXPECT_EQ(sans.code, 2);
@@ -595,6 +625,47 @@ TEST_F(Erreurs, LigneDeCommandeExpliqueeEnFrancais) {
     EXPECT_EQ(e.erreurs.substr(0, e.erreurs.find('\n')), c.attendu) << e.erreurs;
     for (const char* anglais : {"required", "expected", "Could not", "not in range", "missing"})
       EXPECT_EQ(e.erreurs.find(anglais), std::string::npos) << e.erreurs;
+  }
+}
+
+// The mistake named is the one made: an unknown option rather than the missing one it stood
+// for, an option given twice, an option left without its value, a value out of its range.
+TEST_F(Erreurs, LigneDeCommandeNommeLaVraieFaute) {
+  const std::string lot = CHEMIN_LOT;
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cas{
+      {{"-x"}, "argument inattendu : -x"},
+      {{"--Cible", "a.mdb"}, "argument inattendu : --Cible (voulez-vous dire --cible ?)"},
+      {{"--cible", "a", "--cible", "b"}, "l'option --cible est donnée plusieurs fois"},
+      {{"--rapport", "--cible", "x.mdb"}, "l'option --rapport attend une valeur (FICHIER.json)"},
+      {{"--cible", "a", "--oui=2"}, "l'option --oui ne prend pas de valeur"},
+      {{"--cible", "a", "--repondre", "-5"}, "valeur non valide pour --repondre : « -5 » (un numéro de bouton, à partir de 1)"},
+  };
+  for (const auto& [arguments, attendu] : cas) {
+    Execution e = LanceProgramme(lot, arguments);
+    EXPECT_EQ(e.code, 2) << attendu;
+    EXPECT_EQ(e.erreurs.substr(0, e.erreurs.find('\n')), "Erreur de syntaxe : " + attendu + ".") << e.erreurs;
+  }
+
+  Execution inconnue = Lance({"inconnue", "a"});
+  EXPECT_EQ(inconnue.code, 2);
+  EXPECT_EQ(inconnue.erreurs.substr(0, inconnue.erreurs.find('\n')),
+            "Erreur de syntaxe : sous-commande inconnue : inconnue (convertir, creer, decrire, sql ou verifier).")
+      << inconnue.erreurs;
+  Execution version = Lance({"--version"});
+  EXPECT_EQ(version.code, 0) << version.erreurs;
+  EXPECT_TRUE(version.sortie.starts_with("utireorg-base ")) << version.sortie;
+}
+
+// The help follows French typography (a space before a colon) and points to what the package
+// installs, not to the sources' README.
+TEST_F(Erreurs, AideEnFrancaisEtSansRenvoiAuxSources) {
+  for (const std::string& programme : {std::string(CHEMIN_LOT), std::string(CHEMIN_OUTIL)}) {
+    Execution aide = LanceProgramme(programme, {"--help"});
+    EXPECT_EQ(aide.code, 0) << aide.erreurs;
+    std::smatch colle;
+    EXPECT_FALSE(std::regex_search(aide.sortie, colle, std::regex("[[:alnum:]]:( |\n)"))) << colle.str() << aide.sortie;
+    EXPECT_EQ(aide.sortie.find("README"), std::string::npos) << aide.sortie;
+    EXPECT_NE(aide.sortie.find("Utilisation : "), std::string::npos) << aide.sortie;
   }
 }
 

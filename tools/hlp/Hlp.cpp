@@ -37,7 +37,8 @@ std::optional<long> Nombre(const std::string& texte) {
   char* fin = nullptr;
   errno = 0;
   long valeur = std::strtol(texte.c_str(), &fin, 10);
-  if (errno != 0 || *fin != '\0') return std::nullopt;
+  // Contexts are numbered from 1.
+  if (errno != 0 || *fin != '\0' || valeur <= 0) return std::nullopt;
   return valeur;
 }
 
@@ -73,6 +74,12 @@ Arguments LitArguments(const std::vector<std::string>& arguments) {
 std::string PageDuContexte(std::optional<long> contexte) {
   if (contexte == ContexteFenetrePrincipale) return "fenetre.html";
   return "index.html";
+}
+
+std::string LieuGuide(const std::string& dossierProgramme) {
+  if (const char* guide = std::getenv("UTIREORG_GUIDE"); guide && *guide)
+    return "« " + std::string(guide) + " » (nommé par UTIREORG_GUIDE)";
+  return "« " + fs::weakly_canonical(fs::path(dossierProgramme) / "../../share/utireorg/aide").string() + " »";
 }
 
 std::string DossierGuide(const std::string& dossierProgramme) {

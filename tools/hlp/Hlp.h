@@ -30,6 +30,10 @@ std::string PageDuContexte(std::optional<long> contexte);
 // the build tree. Only a folder that holds "index.html" counts; empty when none does.
 std::string DossierGuide(const std::string& dossierProgramme);
 
+// Where the guide was looked for first, for the message that says it is missing: the folder
+// $UTIREORG_GUIDE names, else the installed one.
+std::string LieuGuide(const std::string& dossierProgramme);
+
 // How the page is shown: the desktop's browser needs a display and xdg-open; without either, the
 // program's own window, which needs a display (or an offscreen platform) too.
 enum class Ouverture { Navigateur, Fenetre, Impossible };

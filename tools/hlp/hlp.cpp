@@ -13,6 +13,7 @@
 
 #include "hlp/FenetreAide.h"
 #include "hlp/Hlp.h"
+#include "ui/SansAffichage.h"
 
 namespace {
 
@@ -25,8 +26,18 @@ const char* const Utilisation =
     "  /P:CONTEXTE   numéro du contexte d'aide\n"
     "  --fenetre     ouvre la fenêtre d'aide même sur un bureau\n"
     "  --chemin      écrit le chemin de la page et s'arrête\n"
-    "Le guide est cherché dans $UTIREORG_GUIDE, puis là où le paquet l'installe\n"
-    "(/usr/share/utireorg/aide).\n";
+    "Le guide est cherché dans $UTIREORG_GUIDE quand elle est définie, sinon là où le paquet\n"
+    "l'installe (/usr/share/utireorg/aide).\n";
+
+// The page the window would have shown, for the message that says where to read it.
+std::string& PageDemandee() {
+  static std::string page;
+  return page;
+}
+
+void SansAffichage() {
+  std::cerr << "hlp : aucun affichage disponible ; le guide est lisible dans un navigateur : " << PageDemandee() << '\n';
+}
 
 std::string DossierDuProgramme() {
   std::error_code erreur;
@@ -46,12 +57,13 @@ int main(int argc, char** argv) {
 
   const std::string guide = hlp::DossierGuide(DossierDuProgramme());
   if (guide.empty()) {
-    std::cerr << "hlp : le guide de l'utilisateur est introuvable (ni dans $UTIREORG_GUIDE, ni dans "
-                 "/usr/share/utireorg/aide) : réinstallez le paquet utireorg.\n";
+    std::cerr << "hlp : le guide de l'utilisateur est introuvable dans " << hlp::LieuGuide(DossierDuProgramme())
+              << " : réinstallez le paquet utireorg.\n";
     return 2;
   }
   const std::string page = hlp::PageDuContexte(arguments.contexte);
   const std::string chemin = guide + "/" + page;
+  PageDemandee() = chemin;
   if (arguments.chemin) {
     std::cout << chemin << '\n';
     return 0;
@@ -67,11 +79,14 @@ int main(int argc, char** argv) {
     case hlp::Ouverture::Fenetre:
       break;
     case hlp::Ouverture::Impossible:
-      std::cerr << "hlp : aucun affichage disponible ; le guide est lisible dans un navigateur : " << chemin << '\n';
+      SansAffichage();
       return 1;
   }
 
+  // A display named but unusable fails like no display at all.
+  utireorg::GardeAffichage garde(&SansAffichage, 1);
   QApplication application(argc, argv);
+  garde.Fin();
   hlp::FenetreAide fenetre(QString::fromStdString(guide), QString::fromStdString(page));
   fenetre.showMaximized();
   fenetre.raise();
