@@ -5,8 +5,7 @@
 //
 //   bench_jet [--dossier DOSSIER] [--repetitions N]
 //
-// Sans --dossier : $UTIREORG_ECHANTILLONS_JET, sinon ../shared/jet-samples à côté du projet,
-// sinon /work/shared/jet-samples.
+// Sans --dossier : $UTIREORG_ECHANTILLONS_JET, sinon ../shared/jet-samples à côté du projet.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -55,9 +54,10 @@ std::string DossierParDefaut() {
   if (const char* variable = std::getenv("UTIREORG_ECHANTILLONS_JET"); variable && *variable) return variable;
 #ifdef RACINE_PROJET
   fs::path voisin = fs::path(RACINE_PROJET).parent_path() / "shared" / "jet-samples";
-  if (fs::is_directory(voisin)) return voisin.string();
+  return voisin.string();
+#else
+  return "../shared/jet-samples";
 #endif
-  return "/work/shared/jet-samples";
 }
 
 Options LitOptions(int argc, char** argv) {
