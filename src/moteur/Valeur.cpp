@@ -300,12 +300,14 @@ std::string Valeur::EnTexte() const {
     case Genre::Booleen: return entier_ ? "Vrai" : "Faux";
     case Genre::Entier: return std::to_string(entier_);
     case Genre::Monetaire: {
-      long long absolu = entier_ < 0 ? -entier_ : entier_;
+      // Unsigned, so that the smallest amount has an absolute value too.
+      const unsigned long long absolu =
+          entier_ < 0 ? 0ULL - static_cast<unsigned long long>(entier_) : static_cast<unsigned long long>(entier_);
       std::string texte = (entier_ < 0 ? "-" : "") + std::to_string(absolu / 10000);
-      long long reste = absolu % 10000;
+      const unsigned long long reste = absolu % 10000;
       if (reste) {
         char tampon[8];
-        std::snprintf(tampon, sizeof tampon, "%04lld", reste);
+        std::snprintf(tampon, sizeof tampon, "%04llu", reste);
         std::string decimales(tampon);
         while (decimales.back() == '0') decimales.pop_back();
         texte += "," + decimales;
