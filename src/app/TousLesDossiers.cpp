@@ -392,12 +392,22 @@ std::string LitFichier(const std::string& chemin) {
   return tout.str();
 }
 
+struct JournalEnfant {
+  std::vector<std::string> lignes;
+  bool ajoute = true;  // false: the journal refused them, they are only in the child's folder
+};
+
 // The child's journal, appended line by line: the lines keep their own time stamps, and the
 // journal's size limit holds for them as for any line.
-std::vector<std::string> AjouteJournalEnfant(Journal& journal, const std::string& dossier) {
-  const std::vector<std::string> lignes = Lignes(DepuisAnsi(LitFichier(dossier + "/Analyse.txt")));
-  if (!lignes.empty() && journal.OuvertureJournal()) {
-    for (const std::string& ligne : lignes) journal.EcritureJournal(ligne);
+JournalEnfant AjouteJournalEnfant(Journal& journal, const std::string& dossier) {
+  JournalEnfant enfant;
+  enfant.lignes = Lignes(DepuisAnsi(LitFichier(dossier + "/Analyse.txt")));
+  if (!enfant.lignes.empty()) {
+    enfant.ajoute = journal.OuvertureJournal();
+    for (std::size_t i = 0; enfant.ajoute && i < enfant.lignes.size(); ++i) {
+      journal.EcritureJournal(enfant.lignes[i]);
+      enfant.ajoute = journal.ErreurEcriture() == 0;
+    }
     journal.FermetureJournal();
   }
   // The child's unexpected errors belong to the same error journal as this run's.
@@ -409,7 +419,16 @@ std::vector<std::string> AjouteJournalEnfant(Journal& journal, const std::string
       ::close(fd);
     }
   }
-  return lignes;
+  return enfant;
+}
+
+// A child whose journal this run could not take: whatever its own outcome, what it corrected and
+// deleted is written only in its folder, which is kept and named, and nothing more is started.
+void JournalNonAjoute(ResultatDossier& r, const std::string& dossierEnfant) {
+  r.issue = IssueDossier::Interrompue;
+  r.raison = "le journal d'analyse ne peut plus être écrit ; les lignes de ce dossier sont gardées dans " +
+             dossierEnfant + "/Analyse.txt";
+  r.disquePlein = true;
 }
 
 ResultatDossier ResultatEnfant(const DossierClient& dossier, int statut, const std::vector<std::string>& lignes) {
@@ -455,9 +474,14 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
     for (; aRendre < dossiers.size(); ++aRendre) {
       std::string dossierEnfant;
       auto fini = std::find_if(finis.begin(), finis.end(), [&](const Enfant& e) { return e.indice == aRendre; });
+      bool garde = false;
       if (fini != finis.end()) {
-        const std::vector<std::string> lignes = AjouteJournalEnfant(journal, fini->dossier);
-        resultats[aRendre] = ResultatEnfant(dossiers[aRendre], *fini->statut, lignes);
+        const JournalEnfant enfant = AjouteJournalEnfant(journal, fini->dossier);
+        resultats[aRendre] = ResultatEnfant(dossiers[aRendre], *fini->statut, enfant.lignes);
+        if (!enfant.ajoute) {
+          JournalNonAjoute(*resultats[aRendre], fini->dossier);
+          disquePlein = garde = true;
+        }
         dossierEnfant = fini->dossier;
         finis.erase(fini);
       } else if (dossiers[aRendre].base.empty()) {
@@ -466,7 +490,7 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
         return;  // still running, or not started yet
       }
       if (suivi.fin) suivi.fin(*resultats[aRendre], nullptr, dossierEnfant);
-      if (!dossierEnfant.empty()) {
+      if (!dossierEnfant.empty() && !garde) {
         std::error_code ignore;
         fs::remove_all(dossierEnfant, ignore);
       }
@@ -474,6 +498,9 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
   };
 
   for (;;) {
+    // A child that ended is handed back before another starts: a journal that refused its lines
+    // stops the run as a full disk does.
+    rends();
     const bool arret = ArretDemande() != RaisonArret::Aucune;
     if (arret && !arretTransmis) {
       for (const Enfant& e : enCours) ::kill(e.pid, SIGTERM);
@@ -502,7 +529,6 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
       }
       enCours.push_back(enfant);
     }
-    rends();
     if (enCours.empty()) break;
     bool unFini = false;
     for (auto it = enCours.begin(); it != enCours.end();) {

@@ -552,6 +552,42 @@ TEST_F(TestDisqueLot, UnJournalQuiNePeutPlusGrandirArreteLeRunCommeUnDisquePlein
   EXPECT_TRUE(fiabilite::Fichiers(Racine() + "/tmp").empty());
 }
 
+// Several folders at once: each child writes its journal where it runs, and the parent appends it
+// to "Analyse.txt" when the folder ends. A journal that cannot take a child's lines any more keeps
+// them in the child's folder, named, and no other folder is started: what a run corrects and
+// deletes is only ever known from its journal.
+TEST_F(TestDisqueLot, UnJournalPleinEnParalleleGardeLeJournalDuDossierEtNEnLanceAucunAutre) {
+  CreeBases(Racine());
+  const fs::path logiciel = fs::path(couple_.cible).parent_path().parent_path();
+  for (const char* dossier : {"Dossier2", "Dossier3"}) {
+    fs::create_directories(logiciel / dossier);
+    fs::copy_file(couple_.cible, logiciel / dossier / "Compta.mdb");
+  }
+  std::string ancien;
+  while (ancien.size() < 900'000) ancien += "Ligne d'une analyse précédente\r\n";
+  ancien = utireorg::VersAnsi(ancien);
+  fiabilite::Ecrit(Racine() + "/Analyse.txt", ancien);
+  entrees::Conditions conditions;
+  // Room for the opening frame, not for a folder's journal.
+  conditions.tailleFichierMax = static_cast<long long>(ancien.size()) + 1500;
+
+  auto e = Lot({"--tous-les-dossiers", "--modele", couple_.modele, "--parallele", "2", "--oui"}, conditions);
+  ASSERT_TRUE(e.Propre()) << "signal " << e.signal << "\n" << e.sortie;
+  EXPECT_EQ(e.code, 1) << e.sortie;
+  const std::string garde = "Dossier1 : interrompue : le journal d'analyse ne peut plus être écrit ; "
+                            "les lignes de ce dossier sont gardées dans ";
+  const auto p = e.sortie.find(garde);
+  ASSERT_NE(p, std::string::npos) << e.sortie;
+  std::string chemin = e.sortie.substr(p + garde.size());
+  chemin = chemin.substr(0, chemin.find('\n'));
+  EXPECT_NE(utireorg::DepuisAnsi(Lit(chemin)).find("Début Sauvegarde " + couple_.cible), std::string::npos) << chemin;
+  EXPECT_NE(e.sortie.find("Dossier3 : ignorée : espace disque insuffisant, la réorganisation s'est arrêtée avant ce dossier"),
+            std::string::npos)
+      << e.sortie;
+  EXPECT_EQ(Lit(logiciel / "Dossier3" / "Compta.mdb"), avant_);
+  EXPECT_EQ(Lit(Racine() + "/Analyse.txt").substr(0, ancien.size()), ancien);
+}
+
 // A file-size limit on the session (ulimit -f) is a full disk wherever it is met: the working
 // copy, the compaction, a table the structure verification writes. Limits from below the size of
 // the target to past the end of the run: each run either ends well with every table written, or
