@@ -635,6 +635,7 @@ int main(int argc, char** argv) {
   // size limit of the session fails like a full disk, which the run reports, rather than ending
   // the process in the middle of a write.
   InstalleArretParSignaux();
+  SuitProcessusParent();
 
   MemoriseLigneDeCommande(argc, argv);
 
@@ -679,6 +680,7 @@ int main(int argc, char** argv) {
     dossiers.push_back(RunDossier(fenetre, suivi, Absolu(cible), sansRelations, affichage, sortie));
   }
   DefinitFenetre(nullptr);
+  if (!tousLesDossiers) RendJournalSiParentDisparu(Absolu(cible));
   // A script that finds 0 reads the report: it must be there.
   if (!EcritRapport(cheminRapport, rapport::Rapport(UTIREORG_VERSION, debut, std::chrono::system_clock::now(),
                                                     optionsRapport, std::move(dossiers), sortie)) &&

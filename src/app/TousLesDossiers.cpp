@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -367,11 +369,34 @@ std::string CreeDossierEnfant() {
   return modele;
 }
 
-pid_t LanceEnfant(const std::vector<std::string>& mots, const std::string& dossier) {
+// The parent's pid and its journal's absolute path, in a child's environment.
+constexpr const char* VariableProcessusParent = "UTIREORG_PROCESSUS_PARENT";
+constexpr const char* VariableJournalParent = "UTIREORG_JOURNAL_PARENT";
+
+// This process's environment, with the variables that name it as the parent of a child.
+std::vector<std::string> EnvironnementEnfant(const std::string& journal) {
+  std::vector<std::string> variables;
+  for (char** e = environ; *e; ++e) {
+    const std::string_view v = *e;
+    if (!v.starts_with(std::string(VariableProcessusParent) + "=") && !v.starts_with(std::string(VariableJournalParent) + "="))
+      variables.emplace_back(v);
+  }
+  variables.push_back(std::string(VariableProcessusParent) + "=" + std::to_string(::getpid()));
+  std::error_code erreur;
+  const fs::path absolu = fs::absolute(journal.empty() ? std::string("Analyse.txt") : journal, erreur);
+  variables.push_back(std::string(VariableJournalParent) + "=" + (erreur ? journal : absolu.string()));
+  return variables;
+}
+
+pid_t LanceEnfant(const std::vector<std::string>& mots, const std::string& dossier, const std::string& journal) {
   std::vector<std::string> copie = mots;
   std::vector<char*> argv;
   for (auto& m : copie) argv.push_back(m.data());
   argv.push_back(nullptr);
+  std::vector<std::string> variables = EnvironnementEnfant(journal);
+  std::vector<char*> envp;
+  for (auto& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -380,7 +405,7 @@ pid_t LanceEnfant(const std::vector<std::string>& mots, const std::string& dossi
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   posix_spawn_file_actions_addchdir_np(&actions, dossier.c_str());
   pid_t pid = -1;
-  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
@@ -515,7 +540,8 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
       ++numero;
       fenetre.AvancementDossiers(numero, nombre, "Dossier " + std::to_string(numero) + " sur " + std::to_string(nombre) + " : " + dossiers[indice].nom);
       if (suivi.debut) suivi.debut(numero, nombre, dossiers[indice]);
-      enfant.pid = enfant.dossier.empty() ? -1 : LanceEnfant(commande(dossiers[indice], enfant.dossier), enfant.dossier);
+      enfant.pid = enfant.dossier.empty() ? -1 : LanceEnfant(commande(dossiers[indice], enfant.dossier), enfant.dossier,
+                                                                   journal.CheminJournal());
       if (enfant.pid < 0) {
         // Not started: said as an interruption of this folder, in its place.
         resultats[indice] = Ignore(dossiers[indice], "");
@@ -554,6 +580,63 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
   EcritCadreFermeture(journal, liste);
   TermineSurLaFenetre(fenetre, journal, liste, nombre);
   return liste;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A child whose parent is gone.
+
+namespace {
+
+// The parent's pid, when this process is a child of a run over several folders.
+std::optional<pid_t> ProcessusParent() {
+  const char* valeur = std::getenv(VariableProcessusParent);
+  if (!valeur || !*valeur) return std::nullopt;
+  char* fin = nullptr;
+  const long pid = std::strtol(valeur, &fin, 10);
+  if (*fin != '\0' || pid <= 1) return std::nullopt;
+  return static_cast<pid_t>(pid);
+}
+
+bool ParentDisparu() {
+  const std::optional<pid_t> parent = ProcessusParent();
+  return parent && ::getppid() != *parent;
+}
+
+}  // namespace
+
+void SuitProcessusParent() {
+  if (!ProcessusParent()) return;
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  // Gone before the request above was made: it will never come.
+  if (ParentDisparu()) ::raise(SIGTERM);
+}
+
+void RendJournalSiParentDisparu(const std::string& base) {
+  const char* journal = std::getenv(VariableJournalParent);
+  if (!ParentDisparu() || !journal || !*journal) return;
+  const std::string lignes = LitFichier("Analyse.txt");
+  if (lignes.empty()) return;
+  const std::string dossier = fs::path(base).parent_path().filename().string();
+  const std::string texte = VersAnsi("#ALERT# La réorganisation de tous les dossiers s'est arrêtée pendant le dossier « " +
+                                     dossier + " » : son journal suit.\r\n") + lignes;
+  // Other children may be doing the same: one write each, one at a time.
+  const int fd = ::open(journal, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  ::flock(fd, LOCK_EX);
+  bool ecrit = EcritToutDescripteur(fd, texte.data(), texte.size());
+  ::close(fd);
+  // Its unexpected errors, beside the journal as the parent would have put them.
+  const std::string erreurs = LitFichier(std::string(NomJournalErreur));
+  if (!erreurs.empty()) {
+    const std::string chemin = (fs::path(journal).parent_path() / std::string(NomJournalErreur)).string();
+    const int fdErreurs = ::open(chemin.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    ecrit = ecrit && fdErreurs >= 0 && ::flock(fdErreurs, LOCK_EX) == 0 &&
+            EcritToutDescripteur(fdErreurs, erreurs.data(), erreurs.size());
+    if (fdErreurs >= 0) ::close(fdErreurs);
+  }
+  std::error_code erreur;
+  const fs::path ici = fs::current_path(erreur);
+  if (ecrit && !erreur && ici.filename().string().starts_with("utireorg-lot-")) fs::remove_all(ici, erreur);
 }
 
 }  // namespace utireorg

@@ -78,4 +78,15 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
                                                            const CommandeDossier& commande,
                                                            const SuiviDossiers& suivi = {});
 
+// In a child process of the run over several folders at once (the parent names itself in its
+// environment): the child is asked to stop, as by SIGTERM, as soon as the parent is gone, and
+// asked at once when it is already gone. Does nothing in any other process.
+void SuitProcessusParent();
+
+// At the end of such a child: when the parent is gone, nobody will append the child's journal
+// ("Analyse.txt" in its current directory) to the run's journal, so the child does it itself,
+// after a line that says so, and removes its private folder. "base" is the folder's database.
+// Does nothing while the parent is there, or in any other process.
+void RendJournalSiParentDisparu(const std::string& base);
+
 }  // namespace utireorg

@@ -574,17 +574,28 @@ TEST_F(TestDisqueLot, UnJournalPleinEnParalleleGardeLeJournalDuDossierEtNEnLance
   auto e = Lot({"--tous-les-dossiers", "--modele", couple_.modele, "--parallele", "2", "--oui"}, conditions);
   ASSERT_TRUE(e.Propre()) << "signal " << e.signal << "\n" << e.sortie;
   EXPECT_EQ(e.code, 1) << e.sortie;
-  const std::string garde = "Dossier1 : interrompue : le journal d'analyse ne peut plus être écrit ; "
-                            "les lignes de ce dossier sont gardées dans ";
-  const auto p = e.sortie.find(garde);
-  ASSERT_NE(p, std::string::npos) << e.sortie;
-  std::string chemin = e.sortie.substr(p + garde.size());
-  chemin = chemin.substr(0, chemin.find('\n'));
-  EXPECT_NE(utireorg::DepuisAnsi(Lit(chemin)).find("Début Sauvegarde " + couple_.cible), std::string::npos) << chemin;
-  EXPECT_NE(e.sortie.find("Dossier3 : ignorée : espace disque insuffisant, la réorganisation s'est arrêtée avant ce dossier"),
-            std::string::npos)
-      << e.sortie;
-  EXPECT_EQ(Lit(logiciel / "Dossier3" / "Compta.mdb"), avant_);
+  // The third folder starts when the second ends before the first is handed back: its journal
+  // is then kept too.
+  for (const char* dossier : {"Dossier1", "Dossier2", "Dossier3"}) {
+    SCOPED_TRACE(dossier);
+    const std::string garde = std::string(dossier) +
+                              " : interrompue : le journal d'analyse ne peut plus être écrit ; "
+                              "les lignes de ce dossier sont gardées dans ";
+    const auto p = e.sortie.find(garde);
+    if (p == std::string::npos && std::string(dossier) == "Dossier3") {
+      EXPECT_NE(e.sortie.find("Dossier3 : ignorée : espace disque insuffisant, la réorganisation s'est arrêtée avant ce dossier"),
+                std::string::npos)
+          << e.sortie;
+      EXPECT_TRUE(Lit(logiciel / dossier / "Compta.mdb") == avant_);
+      continue;
+    }
+    ASSERT_NE(p, std::string::npos) << e.sortie;
+    std::string chemin = e.sortie.substr(p + garde.size());
+    chemin = chemin.substr(0, chemin.find('\n'));
+    EXPECT_NE(utireorg::DepuisAnsi(Lit(chemin)).find("Début Sauvegarde " + (logiciel / dossier / "Compta.mdb").string()),
+              std::string::npos)
+        << chemin;
+  }
   EXPECT_EQ(Lit(Racine() + "/Analyse.txt").substr(0, ancien.size()), ancien);
 }
 

@@ -115,5 +115,69 @@ TEST_F(TousLesDossiers, SigtermAuMilieuDuDeuxiemeArreteLEnsembleAuPointSur) {
   EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
 }
 
+// The processes whose command line names "texte" (zombies have none): the children of a run.
+std::vector<pid_t> ProcessusNommant(const std::string& texte) {
+  std::vector<pid_t> pids;
+  for (const auto& entree : fs::directory_iterator("/proc")) {
+    const std::string nom = entree.path().filename().string();
+    if (nom.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string ligne = Lit(entree.path().string() + "/cmdline");
+    std::replace(ligne.begin(), ligne.end(), '\0', ' ');
+    if (ligne.find(texte) != std::string::npos) pids.push_back(static_cast<pid_t>(std::stol(nom)));
+  }
+  return pids;
+}
+
+// Stops whatever a test leaves running under its folder, whatever fails.
+struct ArretDesRestants {
+  std::string texte;
+  ~ArretDesRestants() {
+    for (pid_t pid : ProcessusNommant(texte)) ::kill(pid, SIGKILL);
+  }
+};
+
+// Several folders at once and the parent killed outright: each child sees it go, stops at its next
+// safe point as on SIGTERM, and hands its journal to "Analyse.txt" itself, so that nothing it
+// corrected is left untold in a private folder; its database is whole, before or after.
+TEST_F(TousLesDossiers, LeParentTueLesDossiersEnCoursSArretentEtRendentLeurJournal) {
+  ArretDesRestants restants{Temporaire()};
+  Lancement lancement = Lot();
+  lancement.arguments.insert(lancement.arguments.end(), {"--parallele", "2"});
+  Processus p(lancement);
+  // Both children at work, their working copies begun.
+  auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  std::size_t commences = 0;
+  while (commences < 2 && std::chrono::steady_clock::now() < limite && !p.Fini()) {
+    commences = 0;
+    for (const std::string& nom : Fichiers(Temporaire()))
+      if (Lit(Temporaire() + "/" + nom + "/Analyse.txt").find(utireorg::VersAnsi("Début Sauvegarde")) != std::string::npos)
+        ++commences;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(commences, 2u) << Lit(dossier_.Racine() + "/sortie.txt");
+  p.Tue();
+  p.Attend();
+
+  limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ProcessusNommant(Temporaire()).empty() && std::chrono::steady_clock::now() < limite)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(ProcessusNommant(Temporaire()).empty()) << "des dossiers tournent encore sans leur parent";
+
+  const std::string journal = Journal();
+  for (int i : {1, 2}) {
+    SCOPED_TRACE(Base(i));
+    EXPECT_NE(journal.find("#ALERT# La réorganisation de tous les dossiers s'est arrêtée pendant le dossier « Dossier" +
+                           std::to_string(i) + " » : son journal suit."),
+              std::string::npos)
+        << journal;
+    EXPECT_NE(journal.find("Début Sauvegarde " + Base(i)), std::string::npos) << journal;
+    const BaseLue lue = LitBase(Base(i));
+    EXPECT_TRUE(Lit(Base(i)) == avant_ || lue == reorganisee_) << Differences(lue, reorganisee_);
+  }
+  EXPECT_TRUE(Lit(Base(3)) == avant_) << "la base du troisième dossier a changé";
+  EXPECT_TRUE(Lit(Modele()) == modeleAvant_) << "la base modèle a changé";
+  EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace fiabilite
