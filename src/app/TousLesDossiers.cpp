@@ -78,16 +78,19 @@ void TrouveBase(DossierClient& dossier, const fs::path& chemin, const std::strin
     if (Minuscules(it->path().filename().string()) == Minuscules(nomModele) && it->is_regular_file(e))
       trouvees.push_back(it->path().string());
   }
+  dossier.aVerifier = true;
   if (erreur) {
     dossier.raisonIgnore = "dossier illisible : " + TexteErreurSysteme(erreur.value());
   } else if (trouvees.empty()) {
     dossier.raisonIgnore = "aucune base « " + nomModele + " »";
+    dossier.aVerifier = false;
   } else if (trouvees.size() > 1) {
     // Which one the software uses cannot be told from here: neither is touched.
     dossier.raisonIgnore = "plusieurs bases « " + nomModele + " » dont le nom ne diffère que par la casse";
   } else if (MemeFichier(trouvees.front(), modele)) {
     dossier.raisonIgnore = "sa base est la base modèle elle-même";
   } else {
+    dossier.aVerifier = false;
     dossier.base = trouvees.front();
   }
 }
@@ -271,10 +274,21 @@ std::vector<DossierClient> DossiersClients(const std::string& modele) {
   for (fs::directory_iterator it(racine, erreur), fin; !erreur && it != fin; it.increment(erreur)) {
     std::error_code e;
     const std::string nom = it->path().filename().string();
-    if (nom.empty() || nom.front() == '.' || !it->is_directory(e)) continue;
+    if (nom.empty() || nom.front() == '.') continue;
+    const bool estDossier = it->is_directory(e);
+    // A link whose end cannot be reached (a loop, a missing or unreadable target) may be a
+    // client's folder: it is listed, as an unreadable folder.
+    std::error_code l;
+    const bool lienInaccessible = e && it->is_symlink(l);
+    if (!estDossier && !lienInaccessible) continue;
     DossierClient dossier;
     dossier.nom = nom;
-    TrouveBase(dossier, it->path(), modele);
+    if (lienInaccessible) {
+      dossier.raisonIgnore = "dossier illisible : " + TexteErreurSysteme(e.value());
+      dossier.aVerifier = true;
+    } else {
+      TrouveBase(dossier, it->path(), modele);
+    }
     dossiers.push_back(std::move(dossier));
   }
   std::sort(dossiers.begin(), dossiers.end(),
@@ -307,7 +321,7 @@ std::string RaisonDepuisJournal(const std::vector<std::string>& lignes, const st
 int CodeSortieTousDossiers(const std::vector<ResultatDossier>& resultats) {
   bool unTermine = false;
   for (const ResultatDossier& r : resultats) {
-    if (r.issue == IssueDossier::Interrompue) return 1;
+    if (r.issue == IssueDossier::Interrompue || r.dossier.aVerifier) return 1;
     unTermine = unTermine || r.issue == IssueDossier::Terminee;
   }
   return unTermine ? 0 : 1;

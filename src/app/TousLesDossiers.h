@@ -19,6 +19,9 @@ struct DossierClient {
   std::string nom;           // the folder's own name
   std::string base;          // its database, of the model's file name whatever its case; empty when none
   std::string raisonIgnore;  // why it is left out, when it has no database to run
+  // Left out for a fault the user must look at (unreadable, several databases), not merely for
+  // having no database: the run does not end as a success.
+  bool aVerifier = false;
 };
 
 // The sub-folders of the model's folder (hidden ones aside), in name order; each holds its
@@ -46,7 +49,7 @@ std::string RaisonDepuisJournal(const std::vector<std::string>& lignes, const st
 std::string TotauxDossiers(const std::vector<ResultatDossier>& resultats);
 
 // The exit code of a headless run: 0 when every folder that has a database ended "terminée" (and
-// there was at least one), 1 otherwise.
+// there was at least one) and none was left out for a fault, 1 otherwise.
 int CodeSortieTousDossiers(const std::vector<ResultatDossier>& resultats);
 
 // What the caller does around each folder: the window's panel comes through the window itself;

@@ -53,6 +53,27 @@ TEST_F(TestTousLesDossiers, LesDossiersDuModeleDansLOrdreDeLeursNomsAvecLeurBase
   dossiers = utireorg::DossiersClients(modele);
   EXPECT_EQ(dossiers[2].base, "");
   EXPECT_NE(dossiers[2].raisonIgnore.find("plusieurs bases"), std::string::npos) << dossiers[2].raisonIgnore;
+
+  // A link that leads nowhere or to itself is listed, not passed over in silence.
+  fs::create_symlink("Boucle", Chemin("Logiciel/Boucle"));
+  dossiers = utireorg::DossiersClients(modele);
+  ASSERT_EQ(dossiers.size(), 4u);
+  EXPECT_EQ(dossiers[2].nom, "Boucle");
+  EXPECT_EQ(dossiers[2].base, "");
+  EXPECT_EQ(dossiers[2].raisonIgnore.rfind("dossier illisible : ", 0), 0u) << dossiers[2].raisonIgnore;
+
+  // A folder left out for a fault the user must look at is no success: the exit code says so,
+  // while a folder with no database at all is the ordinary case.
+  std::vector<utireorg::ResultatDossier> resultats(3);
+  for (std::size_t i : {0u, 2u, 3u}) {
+    resultats[i == 0 ? 0 : i - 1].dossier = dossiers[i];
+    resultats[i == 0 ? 0 : i - 1].issue = i == 0 ? IssueDossier::Terminee : IssueDossier::Ignoree;
+  }
+  EXPECT_EQ(utireorg::CodeSortieTousDossiers(resultats), 1);  // Boucle and the doubled Gamma
+  resultats.erase(resultats.begin() + 1);
+  EXPECT_EQ(utireorg::CodeSortieTousDossiers(resultats), 1);  // the doubled Gamma
+  resultats.back().dossier = utireorg::DossierClient{"Delta", "", "aucune base « Compta.mdb »"};
+  EXPECT_EQ(utireorg::CodeSortieTousDossiers(resultats), 0);
 }
 
 TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
