@@ -192,6 +192,9 @@ void EcritCadreFermeture(Journal& journal, const std::vector<ResultatDossier>& r
   journal.EcritureJournal("");
   journal.TitreJournal("Bilan de la réorganisation de tous les dossiers");
   for (const ResultatDossier& r : resultats) journal.EcritureJournal(r.dossier.nom + " : " + TexteIssue(r));
+  // A stop may have come before any folder's run could say why.
+  if (const RaisonArret arret = ArretDemande(); arret != RaisonArret::Aucune)
+    journal.EcritureJournal("#ERR# " + TexteRaisonArret(arret, SignalArret()));
   journal.EcritureJournal("");
   journal.EcritureJournal("Total : " + TotauxDossiers(resultats));
   journal.EcritureJournal("");
@@ -542,7 +545,9 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
     rends();
     const bool arret = ArretDemande() != RaisonArret::Aucune;
     if (arret && !arretTransmis) {
-      for (const Enfant& e : enCours) ::kill(e.pid, SIGTERM);
+      // The same signal as this run's, so that each folder says what the user did.
+      const int signal = ArretDemande() == RaisonArret::Signal && SignalArret() > 0 ? SignalArret() : SIGTERM;
+      for (const Enfant& e : enCours) ::kill(e.pid, signal);
       arretTransmis = true;
     }
     while (!arret && !disquePlein && static_cast<int>(enCours.size()) < parallele && prochain < dossiers.size()) {

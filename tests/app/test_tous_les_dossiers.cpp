@@ -2,6 +2,8 @@
 // frame of the journal, the model that is only read, the input check that needs the model alone.
 #include "app/TousLesDossiers.h"
 #include "common/Ansi.h"
+#include "common/Arret.h"
+#include "journal/Journal.h"
 #include "test_pilote_outils.h"
 
 namespace pilote_tests {
@@ -130,6 +132,27 @@ TEST_F(TestTousLesDossiers, ChaqueDossierASonIssueDansLeBilanDuJournal) {
   EXPECT_TRUE(FichiersTemporaires().empty());
   ASSERT_EQ(pilote->ResultatsDossiers().size(), 3u);
   EXPECT_EQ(pilote->ResultatsDossiers()[0].issue, IssueDossier::Terminee);
+}
+
+// A stop that comes before the first folder: no folder's run says why, so the closing frame does.
+TEST_F(TestTousLesDossiers, UnArretAvantLePremierDossierDitSaCauseDansLeBilan) {
+  class FenetreQuiArrete : public FenetreTest {
+   public:
+    void AjouteAuJournal(const std::string& texte) override {
+      FenetreTest::AjouteAuJournal(texte);
+      if (texte.find("Dossiers : ") != std::string::npos) utireorg::DemandeArret(utireorg::RaisonArret::Signal, SIGTERM);
+    }
+  } fenetreArret;
+  utireorg::Journal journal(fenetreArret);
+  const auto resultats = utireorg::ReorganiseDossiers(fenetreArret, journal, modele, true);
+  utireorg::EffaceDemandeArret();
+  ASSERT_EQ(resultats.size(), 3u);
+  EXPECT_EQ(resultats[0].raison, "la réorganisation a été arrêtée avant ce dossier");
+  const long bilan = fenetreArret.PositionCadre("Bilan de la réorganisation de tous les dossiers");
+  ASSERT_GE(bilan, 0) << fenetreArret.journal;
+  EXPECT_GT(fenetreArret.Position("#ERR# Réorganisation arrêtée à la demande du système (signal SIGTERM).", bilan), bilan)
+      << fenetreArret.journal;
+  EXPECT_EQ(utireorg::CodeSortieTousDossiers(resultats), 1);
 }
 
 }  // namespace

@@ -128,6 +128,21 @@ std::vector<pid_t> ProcessusNommant(const std::string& texte) {
   return pids;
 }
 
+// Both children of a run with "--parallele 2" at work, their working copies begun; false after a
+// minute or when the run has ended.
+bool DeuxEnfantsAuTravail(Processus& p, const std::string& temporaire) {
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < limite && !p.Fini()) {
+    std::size_t commences = 0;
+    for (const std::string& nom : Fichiers(temporaire))
+      if (Lit(temporaire + "/" + nom + "/Analyse.txt").find(utireorg::VersAnsi("Début Sauvegarde")) != std::string::npos)
+        ++commences;
+    if (commences == 2) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 // Stops whatever a test leaves running under its folder, whatever fails.
 struct ArretDesRestants {
   std::string texte;
@@ -144,21 +159,11 @@ TEST_F(TousLesDossiers, LeParentTueLesDossiersEnCoursSArretentEtRendentLeurJourn
   Lancement lancement = Lot();
   lancement.arguments.insert(lancement.arguments.end(), {"--parallele", "2"});
   Processus p(lancement);
-  // Both children at work, their working copies begun.
-  auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  std::size_t commences = 0;
-  while (commences < 2 && std::chrono::steady_clock::now() < limite && !p.Fini()) {
-    commences = 0;
-    for (const std::string& nom : Fichiers(Temporaire()))
-      if (Lit(Temporaire() + "/" + nom + "/Analyse.txt").find(utireorg::VersAnsi("Début Sauvegarde")) != std::string::npos)
-        ++commences;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_EQ(commences, 2u) << Lit(dossier_.Racine() + "/sortie.txt");
+  ASSERT_TRUE(DeuxEnfantsAuTravail(p, Temporaire())) << Lit(dossier_.Racine() + "/sortie.txt");
   p.Tue();
   p.Attend();
 
-  limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!ProcessusNommant(Temporaire()).empty() && std::chrono::steady_clock::now() < limite)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(ProcessusNommant(Temporaire()).empty()) << "des dossiers tournent encore sans leur parent";
@@ -177,6 +182,27 @@ TEST_F(TousLesDossiers, LeParentTueLesDossiersEnCoursSArretentEtRendentLeurJourn
   EXPECT_TRUE(Lit(Base(3)) == avant_) << "la base du troisième dossier a changé";
   EXPECT_TRUE(Lit(Modele()) == modeleAvant_) << "la base modèle a changé";
   EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+}
+
+// Ctrl-C on the parent alone (a terminal sends it to the whole group, a parent may get it alone):
+// the children are stopped by the same signal, and the frame says which.
+TEST_F(TousLesDossiers, LeSignalDuParentEstCeluiQueLesDossiersEnCoursDisent) {
+  ArretDesRestants restants{Temporaire()};
+  Lancement lancement = Lot();
+  lancement.arguments.insert(lancement.arguments.end(), {"--parallele", "2"});
+  Processus p(lancement);
+  ASSERT_TRUE(DeuxEnfantsAuTravail(p, Temporaire())) << Lit(dossier_.Racine() + "/sortie.txt");
+  ::kill(p.Pid(), SIGINT);
+  p.Attend();
+  EXPECT_EQ(p.Code(), 1) << Lit(dossier_.Racine() + "/sortie.txt");
+  const std::string journal = Journal();
+  for (int i : {1, 2}) {
+    const std::string ligne = "Dossier" + std::to_string(i) + " : interrompue : ";
+    const auto debut = journal.find(ligne);
+    ASSERT_NE(debut, std::string::npos) << journal;
+    EXPECT_EQ(journal.substr(debut, journal.find('\r', debut) - debut),
+              ligne + "Réorganisation arrêtée à la demande du système (signal SIGINT).");
+  }
 }
 
 }  // namespace
