@@ -482,6 +482,20 @@ bool Pilote::ControleModele() {
     return false;
   }
   FermeBase(source);
+  // Two runs over the same folders would each find the other's databases in use and mix their
+  // journals: the model is held from this check to the end of the run.
+  tenueModele_.reset();
+  try {
+    tenueModele_ = std::make_unique<moteur::TenueRun>(modele);
+  } catch (const moteur::ErreurMoteur& e) {
+    // A file that cannot be held for another reason is run unheld, as a target is.
+    if (e.Number() == moteur::err::BaseEnUtilisation) {
+      AfficheMessage("!#Une réorganisation de tous les dossiers est déjà en cours sur cette base modèle !");
+      NoteSaisieRefusee(journal_, "Base modèle", modele, "une autre réorganisation de tous les dossiers la tient.");
+      saisieAFocaliser_ = 1;
+      return false;
+    }
+  }
   DefinitDossierModele(Dossier(modele));
   return true;
 }

@@ -145,6 +145,7 @@ class Pilote {
   std::optional<int> saisieAFocaliser_;
   std::unique_ptr<moteur::TenueRun> tenueCible_;
   std::unique_ptr<moteur::TenueDossier> tenueCopie_;
+  std::unique_ptr<moteur::TenueRun> tenueModele_;  // the all-folders run's, from its check to its end
   std::optional<ArretRun> arretPar_;
   SurveillanceArret* surveillance_ = nullptr;  // the run's, while one is in progress
   bool garderDemandeArret_ = false;

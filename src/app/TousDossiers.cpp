@@ -9,6 +9,7 @@
 #include "common/Chemins.h"
 #include "messages/Aide.h"
 #include "messages/GestionErreur.h"
+#include "moteur/Tenue.h"
 
 namespace utireorg {
 
@@ -72,6 +73,7 @@ void Pilote::ReorganisationTousDossiers() {
     arretPar_ = ArretRun{raison, SignalArret()};
   etat_.traite = etat_.traite || issue_ == IssueRun::Terminee;
   etat_.reorgEnCours = false;
+  tenueModele_.reset();
 }
 
 void Pilote::FromVekListe(ListeHote* liste, const std::string& typeListe, int indexBouton) {

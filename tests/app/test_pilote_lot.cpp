@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "commun/SchemaJson.h"
+#include "moteur/Tenue.h"
 #include "test_pilote_outils.h"
 
 namespace pilote_tests {
@@ -359,6 +360,23 @@ TEST_F(TestLotDossiers, UnJournalImpossibleAOuvrirEnParalleleCommeEnSuite) {
     EXPECT_TRUE(FichiersTemporaires().empty()) << ::testing::PrintToString(FichiersTemporaires());
   }
   EXPECT_EQ(rapports[0], rapports[1]);
+}
+
+// Two runs over the same folders at once would each find the other's databases in use and mix
+// their journals: the second is refused at the check of the model, before anything is written.
+TEST_F(TestLotDossiers, UneSecondeReorganisationDeTousLesDossiersEstRefusee) {
+  auto tenue = std::make_unique<moteur::TenueRun>(modele);  // as the first run holds it
+  const std::string alphaAvant = Contenu(alpha);
+  auto e = Lot({"--tous-les-dossiers", "--modele", modele, "--parallele", "2"});
+  EXPECT_EQ(e.code, 2) << e.sortie;
+  EXPECT_NE(e.sortie.find("Une réorganisation de tous les dossiers est déjà en cours sur cette base modèle !"),
+            std::string::npos)
+      << e.sortie;
+  EXPECT_NE(Journal().find("#ERR# Base modèle refusée : « " + modele + " »"), std::string::npos) << Journal();
+  EXPECT_TRUE(Contenu(alpha) == alphaAvant);
+  tenue.reset();
+  e = Lot({"--tous-les-dossiers", "--modele", modele});
+  EXPECT_NE(Bilan().find("Alpha : terminée"), std::string::npos) << e.sortie;
 }
 
 // A full disk in the first folder: its database is put back as it was and no other is started.
