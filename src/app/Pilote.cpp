@@ -2,12 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <system_error>
 #include <thread>
 
 #include "app/EtapesFichier.h"
+#include "app/TousLesDossiers.h"
 #include "common/Arret.h"
 #include "common/BaseDonnees.h"
 #include "common/Chemins.h"
@@ -496,6 +499,15 @@ bool Pilote::ControleModele() {
       return false;
     }
   }
+  const std::vector<DossierClient> dossiers = DossiersClients(modele);
+  if (std::none_of(dossiers.begin(), dossiers.end(), [](const DossierClient& d) { return !d.base.empty(); })) {
+    const std::string nom = std::filesystem::path(modele).filename().string();
+    AfficheMessage("!#Aucun dossier à côté de la base modèle ne contient de base « " + nom + " » !");
+    NoteSaisieRefusee(journal_, "Base modèle", modele, "aucun dossier à côté d'elle ne contient de base « " + nom + " ».");
+    tenueModele_.reset();
+    saisieAFocaliser_ = 1;
+    return false;
+  }
   DefinitDossierModele(Dossier(modele));
   return true;
 }
@@ -517,6 +529,8 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
   fenetre_.ActiveBouton(0, false);
   fenetre_.ActiveBouton(3, false);
   etat_.versionAvancee = fenetre_.Coche(5);
+  // The folder panel still shows the last run's totals.
+  if (modeTousDossiers_) fenetre_.AvancementDossiers(0, 0, "");
 
   IssueLancer issue = IssueLancer::Annulee;
   std::optional<int> reponse =

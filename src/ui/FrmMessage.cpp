@@ -10,9 +10,11 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStyle>
+#include <QTimer>
 #include <algorithm>
 #include <exception>
 
+#include "common/Arret.h"
 #include "common/Touches.h"
 #include "ui/BoutonStd.h"
 #include "ui/Clavier.h"
@@ -324,7 +326,16 @@ std::optional<int> PresenteMessageQt(const MessageAnalyse& message, QWidget* par
     // On the heap: a parent destroyed during the wait takes the form with it.
     QPointer<FrmMessage> formulaire = new FrmMessage(message, parent);
     for (int i = 0; i < formulaire->NombreBips(); ++i) Bip();
+    // A stop asked meanwhile (a signal, the session ending) answers as a cancel would: the run
+    // must reach its safe point, not wait for an answer nobody will give.
+    QTimer arret;
+    arret.setInterval(100);
+    QObject::connect(&arret, &QTimer::timeout, formulaire, [formulaire] {
+      if (ArretDemande() != RaisonArret::Aucune && formulaire) formulaire->reject();
+    });
+    arret.start();
     formulaire->exec();
+    arret.stop();
     if (!formulaire) return FrmMessage::ResultatSansReponse(message);
     auto resultat = formulaire->Resultat();
     delete formulaire.data();

@@ -565,7 +565,8 @@ void FrmUtiReorg::SaisiesTousDossiers() {
 
 void FrmUtiReorg::AvancementDossiers(int numero, int nombre, const QString& legende) {
   fullProgress_->setRange(0, std::max(nombre, 1));
-  fullProgress_->setValue(numero > 0 ? numero - 1 : fullProgress_->maximum());
+  // Folder k of n shows the k - 1 finished; the end shows them all; no count at all clears it.
+  fullProgress_->setValue(numero > 0 ? numero - 1 : nombre > 0 ? fullProgress_->maximum() : 0);
   typeAvancementDossier_->setText(legende);
   picture3_->repaint();
 }

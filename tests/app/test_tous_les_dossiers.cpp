@@ -91,6 +91,13 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
 
   fenetre->saisies[1] = modele;  // no target given, no copy asked
   EXPECT_TRUE(pilote->ControleSaisies());
+
+  // Nothing to run: said before the confirmation, not after a run that did nothing.
+  fs::remove(alpha);
+  fs::remove(beta);
+  EXPECT_FALSE(pilote->ControleSaisies());
+  EXPECT_EQ(fenetre->messages.back().texte, "Aucun dossier à côté de la base modèle ne contient de base « Compta.mdb » !");
+  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(1));
 }
 
 // Each folder as "Lancer" runs one, the damaged one interrupted without stopping the others, the
@@ -120,8 +127,9 @@ TEST_F(TestTousLesDossiers, ChaqueDossierASonIssueDansLeBilanDuJournal) {
   EXPECT_EQ(lignes[bilan + 4], "Gamma : ignorée : aucune base « Compta.mdb »");
   EXPECT_EQ(lignes[bilan + 6], "Total : 3 dossiers : 1 terminé, 1 interrompu, 1 ignoré");
 
+  // The panel is cleared before the confirmation: the last run's totals are not this one's.
   EXPECT_EQ(fenetre->dossiers,
-            (std::vector<std::string>{"1/2 Dossier 1 sur 2 : Alpha", "2/2 Dossier 2 sur 2 : beta",
+            (std::vector<std::string>{"0/0 ", "1/2 Dossier 1 sur 2 : Alpha", "2/2 Dossier 2 sur 2 : beta",
                                       "0/2 3 dossiers : 1 terminé, 1 interrompu, 1 ignoré"}));
   EXPECT_EQ(fenetre->legendes.back(), std::make_pair(std::string("Procédure interrompue !"), std::string()));
   EXPECT_EQ(fenetre->enErreur, 1);

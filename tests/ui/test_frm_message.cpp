@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Arret.h"
 #include "ui/BoutonStd.h"
 #include "ui/FenetreQtOutils.h"
 #include "ui/FrmMessage.h"
@@ -253,6 +255,17 @@ TEST_F(FormulaireMessage, FermeSansReponseNiAnnulation) {
   auto message = Message("Supprimer ?", {Bouton("&Supprimer"), Bouton("&Garder")});
   EXPECT_EQ(Presente(message, [](FrmMessage* f) { f->reject(); }), std::nullopt);
   EXPECT_EQ(Presente(OuiNon(), [](FrmMessage* f) { f->reject(); }), 2);
+}
+
+// A run stopped (SIGTERM from the session, a signal on the terminal) while it asks a question:
+// the question closes as if cancelled, so that the run reaches its safe point and puts the files
+// back, instead of waiting for an answer nobody will give.
+TEST_F(FormulaireMessage, UnArretDemandeFermeLaQuestionCommeUneAnnulation) {
+  EXPECT_EQ(Presente(OuiNon(), [](FrmMessage*) { DemandeArret(RaisonArret::Signal, SIGTERM); }), 2);
+  EffaceDemandeArret();
+  auto message = Message("Supprimer ?", {Bouton("&Supprimer"), Bouton("&Garder")});
+  EXPECT_EQ(Presente(message, [](FrmMessage*) { DemandeArret(RaisonArret::Signal, SIGTERM); }), std::nullopt);
+  EffaceDemandeArret();
 }
 
 class DispositionMessage : public ::testing::Test {
