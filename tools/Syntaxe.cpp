@@ -65,6 +65,16 @@ std::string Validation(const std::string& texte) {
   return {};
 }
 
+// "--a excludes --b", "--a requires --b": the two options named.
+std::string Incompatibles(const std::string& texte) {
+  std::smatch m;
+  if (std::regex_match(texte, m, std::regex("(\\S+) excludes (\\S+)")))
+    return "options incompatibles : " + m[1].str() + " et " + m[2].str();
+  if (std::regex_match(texte, m, std::regex("(\\S+) requires (\\S+)")))
+    return Nomme(m[1]) + " ne s'emploie qu'avec " + m[2].str();
+  return "options incompatibles";
+}
+
 std::string NombreDeValeurs(const std::string& texte) {
   std::smatch m;
   if (std::regex_match(texte, m, std::regex("(\\S+): \\d+ required (\\S+) missing")))
@@ -123,7 +133,8 @@ std::string FauteDesMots(CLI::App& app, const std::vector<std::string>& mots, co
     auto trouvee = connues.find(nom);
     if (trouvee == connues.end()) return Inconnue(nom, connues);
     const CLI::Option* option = trouvee->second;
-    const bool prendUneValeur = option->get_type_size_max() > 0;
+    // A flag expects no value, whatever the size of the variable it sets.
+    const bool prendUneValeur = option->get_type_size_max() > 0 && option->get_expected_max() > 0;
     if (prendUneValeur && ++vues[option] > 1 && option->get_items_expected_max() == 1)
       return Nomme(nom) + " est donnée plusieurs fois";
     const bool valeurCollee = nom.size() < mot.size();
@@ -175,7 +186,7 @@ std::string MessageSyntaxe(const CLI::ParseError& erreur, const std::string& sou
   else if (dynamic_cast<const CLI::ArgumentMismatch*>(&erreur))
     message = NombreDeValeurs(texte);
   else if (dynamic_cast<const CLI::ExcludesError*>(&erreur) || dynamic_cast<const CLI::RequiresError*>(&erreur))
-    message = "options incompatibles";
+    message = Incompatibles(texte);
   // A complaint the parser words in a way not foreseen here still says something in French.
   return message.empty() ? "ligne de commande non valide" : message;
 }

@@ -639,6 +639,12 @@ TEST_F(Erreurs, LigneDeCommandeNommeLaVraieFaute) {
       {{"--rapport", "--cible", "x.mdb"}, "l'option --rapport attend une valeur (FICHIER.json)"},
       {{"--cible", "a", "--oui=2"}, "l'option --oui ne prend pas de valeur"},
       {{"--cible", "a", "--repondre", "-5"}, "valeur non valide pour --repondre : « -5 » (un numéro de bouton, à partir de 1)"},
+      // Options that cannot go together are named, whatever their order.
+      {{"--tous-les-dossiers", "--cible", "a", "--modele", "m"},
+       "options incompatibles : --cible et --tous-les-dossiers"},
+      {{"--cible", "a", "--tous-les-dossiers", "--modele", "m"},
+       "options incompatibles : --cible et --tous-les-dossiers"},
+      {{"--cible", "a", "--parallele", "2"}, "l'option --parallele ne s'emploie qu'avec --tous-les-dossiers"},
   };
   for (const auto& [arguments, attendu] : cas) {
     Execution e = LanceProgramme(lot, arguments);
