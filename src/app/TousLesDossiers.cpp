@@ -191,7 +191,7 @@ void EcritCadreFermeture(Journal& journal, const std::vector<ResultatDossier>& r
   if (!journal.OuvertureJournal()) return;
   journal.EcritureJournal("");
   journal.TitreJournal("Bilan de la réorganisation de tous les dossiers");
-  for (const ResultatDossier& r : resultats) journal.EcritureJournal(r.dossier.nom + " : " + TexteIssue(r));
+  for (const ResultatDossier& r : resultats) journal.EcritureJournal(NomPourJournal(r.dossier.nom) + " : " + TexteIssue(r));
   // A stop may have come before any folder's run could say why.
   if (const RaisonArret arret = ArretDemande(); arret != RaisonArret::Aucune)
     journal.EcritureJournal("#ERR# " + TexteRaisonArret(arret, SignalArret()));

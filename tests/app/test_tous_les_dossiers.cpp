@@ -142,6 +142,25 @@ TEST_F(TestTousLesDossiers, ChaqueDossierASonIssueDansLeBilanDuJournal) {
   EXPECT_EQ(pilote->ResultatsDossiers()[0].issue, IssueDossier::Terminee);
 }
 
+// Folder names are the user's own: one that holds a line break or letters the journal's code page
+// has no place for still takes one line of the frame and can be told from the others.
+TEST_F(TestTousLesDossiers, LeBilanNommeChaqueDossierSurUneLigneQuelQueSoitSonNom) {
+  fs::remove_all(Chemin("Logiciel/beta"));
+  fs::remove_all(Chemin("Logiciel/Gamma"));
+  CreePetiteBase("Logiciel/Cli\nent/Compta.mdb");
+  CreePetiteBase("Logiciel/客户/Compta.mdb");
+  for (int i : {0, 1, 2, 3}) fenetre->coches[i] = true;
+  const auto resultats = utireorg::ReorganiseDossiers(*fenetre, pilote->JournalAnalyse(), modele, true);
+  ASSERT_EQ(resultats.size(), 3u);
+  const std::string journal = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+  const auto bilan = journal.find("Bilan de la réorganisation de tous les dossiers");
+  ASSERT_NE(bilan, std::string::npos) << journal;
+  const std::string fin = journal.substr(bilan);
+  EXPECT_NE(fin.find("\r\nAlpha : terminée\r\nCli\\x0Aent : terminée\r\n\\u{5BA2}\\u{6237} : terminée\r\n"),
+            std::string::npos)
+      << fin;
+}
+
 // A stop that comes before the first folder: no folder's run says why, so the closing frame does.
 TEST_F(TestTousLesDossiers, UnArretAvantLePremierDossierDitSaCauseDansLeBilan) {
   class FenetreQuiArrete : public FenetreTest {
