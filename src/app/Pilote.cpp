@@ -471,12 +471,31 @@ bool Pilote::ControleModele() {
     return false;
   }
   std::string raison;
+  bool enUtilisation = false;
   moteur::Database source;
-  try {
-    source = OuvreBase(modele);
-  } catch (...) {
-    raison = LitErreur(std::current_exception()).description;
-    source = moteur::Database();
+  // Another program may hold the model for a moment (a write, a backup): it is waited for as a
+  // write waits for a lock.
+  for (const auto debut = MaintenantAttente();;) {
+    try {
+      source = OuvreBase(modele);
+      break;
+    } catch (...) {
+      const ErreurEnCours erreur = LitErreur(std::current_exception());
+      source = moteur::Database();
+      enUtilisation = moteur::EstErreurVerrou(erreur.numero);
+      if (enUtilisation && AttenteTransaction(debut)) {
+        fenetre_.LaisseVivre();
+        continue;
+      }
+      raison = erreur.description;
+      break;
+    }
+  }
+  if (!source.EstOuverte() && enUtilisation) {
+    AfficheMessage(MessageEnUtilisation);
+    NoteSaisieRefusee(journal_, "Base modèle", modele, "elle est en cours d'utilisation par une autre application : " + raison);
+    saisieAFocaliser_ = 1;
+    return false;
   }
   if (!source.EstOuverte()) {
     AfficheMessage("!#Base modèle invalide !");

@@ -4,6 +4,8 @@
 #include "common/Ansi.h"
 #include "common/Arret.h"
 #include "journal/Journal.h"
+#include "common/BaseDonnees.h"
+#include "moteur/OutilsMoteur.h"
 #include "test_pilote_outils.h"
 
 namespace pilote_tests {
@@ -91,6 +93,30 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
 
   fenetre->saisies[1] = modele;  // no target given, no copy asked
   EXPECT_TRUE(pilote->ControleSaisies());
+
+  // A model another program holds for a moment is waited for, as a write waits for a lock;
+  // one held past the wait is said to be in use, not invalid.
+  {
+    outils::Aide tenue(CHEMIN_aide_tenue, {modele, "exclusif"});
+    ASSERT_EQ(tenue.PremiereLigne(), "pret");
+    utireorg::DefinitPauseAttente([&](std::chrono::milliseconds) { tenue.Libere(); });
+    const bool accepte = pilote->ControleSaisies();
+    utireorg::DefinitPauseAttente({});
+    EXPECT_TRUE(accepte) << fenetre->messages.back().texte;
+  }
+  {
+    outils::Aide tenue(CHEMIN_aide_tenue, {modele, "exclusif"});
+    ASSERT_EQ(tenue.PremiereLigne(), "pret");
+    auto instant = std::chrono::steady_clock::now();
+    utireorg::DefinitHorlogeAttente([&] { return instant; });
+    utireorg::DefinitPauseAttente([&](std::chrono::milliseconds) { instant += std::chrono::minutes(1); });
+    const bool accepte = pilote->ControleSaisies();
+    utireorg::DefinitHorlogeAttente({});
+    utireorg::DefinitPauseAttente({});
+    EXPECT_FALSE(accepte);
+    EXPECT_NE(fenetre->messages.back().texte.find("en cours d'utilisation"), std::string::npos)
+        << fenetre->messages.back().texte;
+  }
 
   // Nothing to run: said before the confirmation, not after a run that did nothing.
   fs::remove(alpha);
