@@ -169,9 +169,38 @@ std::string NommeEnregistrement(const TableSauvee& t, const sauvetage::Enregistr
   return "n° " + std::to_string(e.cle);
 }
 
+// Every value of a record that is not saved, so that the journal keeps what the file held.
+std::string Valeurs(const TableSauvee& t, const sauvetage::Enregistrement& e) {
+  std::string texte;
+  for (std::size_t i = 0; i < t.champs.size(); ++i) {
+    if (!t.champs[i]) continue;
+    const Valeur& v = e.valeurs[i];
+    const bool illisible = std::count(e.illisibles.begin(), e.illisibles.end(), i) > 0;
+    std::string valeur = illisible ? "(illisible)" : v.EstNul() ? "Null"
+                         : v.genre() == Valeur::Genre::Texte ? "\"" + Affichable(v.texte()) + "\""
+                                                             : Affichable(v.EnTexte());
+    texte += (texte.empty() ? "" : ", ") + Affichable(t.champs[i]->nom) + " = " + valeur;
+  }
+  return texte;
+}
+
+// A record two cells claimed: the one kept is saved, the other is written out whole.
+bool ConstateCleDouble(const TableSauvee& t, const sauvetage::Enregistrement& e, std::vector<std::string>& constats) {
+  if (e.cleLue)
+    constats.push_back("#ALERT# Table '" + t.def->nom + "' : la clé abîmée " + std::to_string(*e.cleLue) +
+                       " d'un enregistrement, déjà portée par un autre, est rendue d'après les index : " +
+                       std::to_string(e.cle) + ".");
+  if (!e.ecarte) return false;
+  constats.push_back("#ALERT# Table '" + t.def->nom + "' : deux enregistrements ont la clé " + std::to_string(e.cle) +
+                     " ; celui que les index confirment, ou à défaut le premier lu, est gardé ; l'autre est écarté : " +
+                     Valeurs(t, e) + ".");
+  return true;
+}
+
 // One record read from the pages: what could not be read becomes Null, or the field's default
 // when it refuses Null, and is told.
 void Insere(TableSauvee& t, sauvetage::Enregistrement& e, std::vector<std::string>& constats) {
+  if (ConstateCleDouble(t, e, constats)) return;
   for (std::size_t i : e.illisibles) {
     const DefChamp* c = t.champs[i];
     if (!c) continue;
@@ -193,6 +222,8 @@ void Insere(TableSauvee& t, sauvetage::Enregistrement& e, std::vector<std::strin
   } catch (const ErreurMoteur& erreur) {
     if (erreur.Number() != err::Doublon) throw;
     ++t.refuses;  // a stray leaf holding a key already saved: the first one read is kept
+    constats.push_back("#ALERT# Table '" + t.def->nom + "' : deux enregistrements ont la clé " + std::to_string(e.cle) +
+                       " ; le premier lu est gardé ; l'autre est écarté : " + Valeurs(t, e) + ".");
   }
   veille::Point();
 }
@@ -215,6 +246,26 @@ void ConstateBilan(const TableSauvee& t, const sauvetage::Bilan& b, std::vector<
   }
   if (b.pagesAbimees > 0) ligne += " (" + Nombre(b.pagesAbimees, "page endommagée", "pages endommagées") + ")";
   constats.push_back(ligne + ".");
+}
+
+// The table's columns an index holds, which tell what record its entries name; none when it holds
+// an expression or the key's alias, whose entries tell nothing of the record's values.
+std::vector<std::size_t> ColonnesIndexees(sqlite3* db, const std::string& index, const std::vector<sauvetage::Classe>& colonnes) {
+  std::vector<std::size_t> indexees;
+  try {
+    sql::Requete r(db, "SELECT cid FROM pragma_index_info(?) ORDER BY seqno");
+    r.Lie(1, std::string_view(index));
+    while (r.Pas()) {
+      long long cid = r.Entier(0);
+      if (cid < 0 || static_cast<std::size_t>(cid) >= colonnes.size() || colonnes[static_cast<std::size_t>(cid)] == sauvetage::Classe::Cle)
+        return {};
+      indexees.push_back(static_cast<std::size_t>(cid));
+    }
+  } catch (const ErreurMoteur& e) {
+    if (EstErreurVerrou(e.Number())) throw;
+    return {};
+  }
+  return indexees;
 }
 
 // The trees the file's schema names, and the tables whose records are wanted among them.
@@ -252,8 +303,17 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
     }
     arbres.push_back(std::move(a));
   }
-  for (std::size_t i = 0; i < arbres.size(); ++i)
-    if (auto it = parNom.find(tablesIndexees[i]); !arbres[i].table && it != parNom.end()) arbres[i].tableIndexee = it->second;
+  std::vector<std::string> nomsIndex;
+  {
+    sql::Requete n(ancienne.db, "SELECT name FROM sqlite_master WHERE rootpage > 0");
+    while (n.Pas()) nomsIndex.push_back(n.Texte(0));
+  }
+  for (std::size_t i = 0; i < arbres.size(); ++i) {
+    auto it = parNom.find(tablesIndexees[i]);
+    if (arbres[i].table || it == parNom.end()) continue;
+    arbres[i].tableIndexee = it->second;
+    if (i < nomsIndex.size()) arbres[i].colonnesIndexees = ColonnesIndexees(ancienne.db, nomsIndex[i], arbres[it->second].colonnes);
+  }
   return arbres;
 }
 

@@ -293,6 +293,60 @@ TEST_F(Sauvetage, UnChampRequisPrendSonDefautEtUnTexteInvalideDevientNul) {
                           "par sa valeur par défaut."}));
 }
 
+
+// Reads the rowid varint of cell i of a table leaf: where it starts in the file and its bytes.
+std::pair<long long, std::string> CleDeCellule(const std::string& chemin, long long page, int i) {
+  std::string octets(4096, '\0');
+  int fd = ::open(chemin.c_str(), O_RDONLY);
+  EXPECT_EQ(::pread(fd, octets.data(), 4096, (page - 1) * 4096), 4096);
+  ::close(fd);
+  auto u = [&](std::size_t p) { return static_cast<unsigned char>(octets[p]); };
+  std::size_t cellule = u(8 + 2 * i) << 8 | u(9 + 2 * i);
+  while (u(cellule) & 0x80) ++cellule;  // the payload's size
+  std::size_t debut = ++cellule;
+  while (u(cellule) & 0x80) ++cellule;
+  return {(page - 1) * 4096 + static_cast<long long>(debut), octets.substr(debut, cellule + 1 - debut)};
+}
+
+// A damaged key, equal to the next record's: the index tells the two apart and gives the altered
+// cell its own key back, so that nothing is lost nor changed.
+TEST_F(Sauvetage, UneCleAbimeeEnDoubleEstRendueParLIndex) {
+  CreeBase(50, 3000);
+  auto avant = Lit("Petite", "Code");
+  const long long feuille = PagesDe("Petite", "leaf")[5];
+  auto [position, premiere] = CleDeCellule(Chemin("base.bd"), feuille, 0);
+  auto [_, seconde] = CleDeCellule(Chemin("base.bd"), feuille, 1);
+  ASSERT_EQ(premiere.size(), seconde.size());
+  int fd = ::open(Chemin("base.bd").c_str(), O_RDWR);
+  ASSERT_EQ(::pwrite(fd, seconde.data(), seconde.size(), position), static_cast<ssize_t>(seconde.size()));
+  ::close(fd);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  EXPECT_TRUE(Lit("Petite", "Code") == avant);
+  ASSERT_EQ(constats.size(), 1u);
+  EXPECT_NE(constats[0].find("la clé abîmée"), std::string::npos) << constats[0];
+}
+
+// Without an index to tell which is right, the record set aside is written out whole.
+TEST_F(Sauvetage, UneCleEnDoubleSansTemoinEcrivantLEnregistrementEcarte) {
+  CreeBase(50, 3000);
+  {
+    auto base = Ouvre();
+    base.TableDefs()["Petite"].Indexes().Delete("CleCode");
+  }
+  const long long feuille = PagesDe("Petite", "leaf")[5];
+  auto [position, premiere] = CleDeCellule(Chemin("base.bd"), feuille, 0);
+  auto [_, seconde] = CleDeCellule(Chemin("base.bd"), feuille, 1);
+  int fd = ::open(Chemin("base.bd").c_str(), O_RDWR);
+  ASSERT_EQ(::pwrite(fd, seconde.data(), seconde.size(), position), static_cast<ssize_t>(seconde.size()));
+  ::close(fd);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  ASSERT_FALSE(constats.empty());
+  EXPECT_NE(constats[0].find("deux enregistrements ont la clé"), std::string::npos) << constats[0];
+  EXPECT_NE(constats[0].find("Libelle = \"libellé "), std::string::npos) << constats[0];
+}
+
 }  // namespace
 
 namespace {
