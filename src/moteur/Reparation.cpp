@@ -31,13 +31,39 @@ std::string Dossier(const std::string& chemin) {
   return pos == 0 ? "/" : chemin.substr(0, pos);
 }
 
+void FonctionUtf8(sqlite3_context* contexte, int, sqlite3_value** valeurs) {
+  auto octets = reinterpret_cast<const char*>(sqlite3_value_text(valeurs[0]));
+  const int taille = sqlite3_value_bytes(valeurs[0]);
+  sqlite3_result_int(contexte, octets == nullptr || Utf8Valide(std::string_view(octets, static_cast<std::size_t>(taille))));
+}
+
+// A text field holding bytes that are no UTF-8, or binary data, was written by another program or
+// altered on disk: SQLite's own check does not see it, and every later stage would carry it.
+bool TextesValides(BaseEtat& base) {
+  sqlite3_create_function_v2(base.db, "utireorg_utf8", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, FonctionUtf8, nullptr, nullptr, nullptr);
+  for (const auto& t : base.cat.tables) {
+    if (t->id <= 0) continue;
+    std::string conditions;
+    for (const auto& c : t->champs) {
+      if (!EstTypeTexte(c.type)) continue;
+      const std::string champ = CiteIdent(c.nom);
+      conditions += (conditions.empty() ? "" : " OR ") + ("typeof(" + champ + ") = 'blob' OR (typeof(" + champ +
+                                                          ") = 'text' AND NOT utireorg_utf8(" + champ + "))");
+    }
+    if (conditions.empty()) continue;
+    sql::Requete r(base.db, "SELECT 1 FROM " + CiteIdent(t->nom) + " WHERE " + conditions + " LIMIT 1");
+    if (r.Pas()) return false;
+  }
+  return true;
+}
+
 bool FichierSain(BaseEtat& base) {
   // SQLite's own check runs once, inside VerifieIntegrite: it reads the whole file, and on a
   // sound file it is most of the repair's time.
   try {
     if (!catalogue::EstCatalogue(base.db)) return false;
     catalogue::Charge(base);
-    return IntegriteFichier(base).empty();
+    return IntegriteFichier(base).empty() && TextesValides(base);
   } catch (const ErreurMoteur& e) {
     // A lock says nothing of the file's health.
     if (EstErreurVerrou(e.Number())) throw;
@@ -176,7 +202,7 @@ std::string Valeurs(const TableSauvee& t, const sauvetage::Enregistrement& e) {
     if (!t.champs[i]) continue;
     const Valeur& v = e.valeurs[i];
     const bool illisible = std::count(e.illisibles.begin(), e.illisibles.end(), i) > 0;
-    std::string valeur = illisible ? "(illisible)" : v.EstNul() ? "Null"
+    std::string valeur = illisible ? (v.EstNul() ? "(illisible)" : "(illisible) \"" + Affichable(v.texte()) + "\"") : v.EstNul() ? "Null"
                          : v.genre() == Valeur::Genre::Texte ? "\"" + Affichable(v.texte()) + "\""
                                                              : Affichable(v.EnTexte());
     texte += (texte.empty() ? "" : ", ") + Affichable(t.champs[i]->nom) + " = " + valeur;
@@ -205,10 +231,12 @@ void Insere(TableSauvee& t, sauvetage::Enregistrement& e, std::vector<std::strin
     const DefChamp* c = t.champs[i];
     if (!c) continue;
     bool parDefaut = c->requis && !c->defaut.empty();
+    // Bytes read whole that are no text are kept in the journal, escaped.
+    const std::string lus = e.valeurs[i].EstNul() ? "" : " (octets lus : \"" + Affichable(e.valeurs[i].texte()) + "\")";
     e.valeurs[i] = parDefaut ? conversion::EvalueDefaut(c->defaut, c->type) : Valeur::Nul();
     if (t.valeursIllisibles++ < ValeursDetaillees)
       constats.push_back("#ALERT# Table '" + t.def->nom + "', enregistrement " + NommeEnregistrement(t, e) + " : la valeur du champ '" +
-                         c->nom + "' est illisible, remplacée par " + (parDefaut ? "sa valeur par défaut." : "Null."));
+                         c->nom + "' est illisible, remplacée par " + (parDefaut ? "sa valeur par défaut" : "Null") + lus + ".");
   }
   auto& r = *t.insertion;
   r.Reinitialise();

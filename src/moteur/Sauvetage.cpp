@@ -350,9 +350,12 @@ struct Parcours {
         e.illisibles.push_back(i);
       } else {
         e.valeurs[i] = DecodeValeur(types[i], u + position, static_cast<std::size_t>(taille));
-        // Bytes that are no UTF-8 are not a text, whatever the record says.
-        if (types[i] >= 13 && types[i] % 2 == 1 && !Utf8Valide(e.valeurs[i].texte())) {
-          e.valeurs[i] = Valeur::Nul();
+        // Bytes that are no UTF-8 are not a text, whatever the record says, nor are binary data in
+        // a text column; they are handed over as bytes, for the journal to keep.
+        const bool texte = types[i] >= 13 && types[i] % 2 == 1;
+        const bool binaireDansTexte = types[i] >= 12 && types[i] % 2 == 0 && colonnes[i] == Classe::Texte;
+        if ((texte && !Utf8Valide(e.valeurs[i].texte())) || binaireDansTexte) {
+          e.valeurs[i] = Valeur::Binaire(e.valeurs[i].texte());
           e.illisibles.push_back(i);
         }
       }
