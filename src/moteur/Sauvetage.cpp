@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <unordered_set>
 
 #include "moteur/Erreurs.h"
 #include "moteur/Noms.h"
@@ -289,23 +290,28 @@ struct Parcours {
     if (trous) trous->push_back({bas, haut});
   }
 
-  // Reads the chain of overflow pages after a local part, claiming its pages; the bytes whose
-  // pages hold together, in order. A page's pointer tells whether the page itself is sound: the
-  // last page of a chain points nowhere, every other one to a page of the file.
+  // Reads the chain of overflow pages after a local part; the bytes whose pages hold together, in
+  // order. A page's pointer tells whether the page itself is sound: the last page of a chain points
+  // nowhere, every other one to a page of the file. Its pages are claimed only when the chain
+  // holds together whole: a damaged pointer may lead into another record's chain, which must
+  // stay readable for that record.
   void Debordement(std::uint32_t page, std::uint64_t reste, std::string* dans) {
     const std::uint64_t parPage = l.utile - 4;
     std::vector<unsigned char> octets;
+    std::vector<std::uint32_t> siennes;
+    std::unordered_set<std::uint32_t> vues;  // a chain running twice through a page is read no further
     while (reste > 0) {
-      if (page < 2 || page > l.pages || proprietaire[page] != 0 || !l.Lit(page, octets)) return;
+      if (page < 2 || page > l.pages || proprietaire[page] != 0 || !vues.insert(page).second || !l.Lit(page, octets)) return;
       std::uint32_t suivante = Lu32(octets.data());
       bool derniere = reste <= parPage;
       if (derniere ? suivante != 0 : (suivante < 2 || suivante > l.pages)) return;
-      proprietaire[page] = marque;
+      siennes.push_back(page);
       std::uint64_t n = std::min(reste, parPage);
       if (dans) dans->append(reinterpret_cast<const char*>(octets.data() + 4), static_cast<std::size_t>(n));
       reste -= n;
       page = suivante;
     }
+    for (std::uint32_t p : siennes) proprietaire[p] = marque;
   }
 
   // The payload of cell i of a page; false when the cell does not hold together.

@@ -318,6 +318,57 @@ TEST_F(Sauvetage, UnTexteInvalideSurDesPagesSainesEstRepare) {
                           "Null (octets lus : \"no\\xFF\\n\\xFE7\")."}));
 }
 
+// A chain of overflow pages whose pointer was altered into another memo's chain: the memo it
+// belongs to cannot be read whole, the other one, its own chain intact, is kept as it was.
+TEST_F(Sauvetage, UneChaineDeDebordementQuiEnCroiseUneAutreNeLaFaitPasPerdre) {
+  CreeBase(400, 10);
+  {
+    auto base = Ouvre();
+    auto rs = base.OpenRecordset("Grande");
+    for (; !rs.Eof(); rs.MoveNext()) {
+      const long long id = rs["Id"].Value().EnEntier();
+      if (id != 40 && id != 80) continue;
+      rs.Edit();
+      rs["Texte"].SetValue(std::string(id == 40 ? 30000 : 14000, 'z'));  // the first chain longer than the other
+      rs.Update();
+    }
+  }
+  auto avant = Lit("Grande", "Id");
+  auto pages = PagesDesEnregistrements("Grande");
+  auto debordements = PagesDe("Grande", "overflow");
+  int fd = ::open(Chemin("base.bd").c_str(), O_RDWR);
+  auto suivante = [&](long long page) {
+    unsigned char o[4] = {};
+    EXPECT_EQ(::pread(fd, o, 4, (page - 1) * 4096), 4);
+    return static_cast<long long>(o[0]) << 24 | o[1] << 16 | o[2] << 8 | o[3];
+  };
+  // A memo's overflow pages in the order of its chain: the first is the one no other points to.
+  auto siennes = [&](long long id) {
+    std::vector<long long> v;
+    for (long long p : pages.at(id))
+      if (std::count(debordements.begin(), debordements.end(), p)) v.push_back(p);
+    std::vector<long long> chaine;
+    for (long long p : v)
+      if (std::none_of(v.begin(), v.end(), [&](long long q) { return suivante(q) == p; })) chaine = {p};
+    while (!chaine.empty() && chaine.size() < v.size()) chaine.push_back(suivante(chaine.back()));
+    return chaine;
+  };
+  auto a = siennes(40), b = siennes(80);
+  ASSERT_GE(a.size(), 2u);
+  ASSERT_GE(b.size(), 2u);
+  const unsigned char croise[4] = {0, 0, static_cast<unsigned char>(b[1] >> 8), static_cast<unsigned char>(b[1])};
+  ASSERT_EQ(::pwrite(fd, croise, 4, (a[0] - 1) * 4096), 4);
+  ::close(fd);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  avant[40][3] = "<nul>";
+  auto apres = Lit("Grande", "Id");
+  EXPECT_TRUE(apres == avant);
+  EXPECT_TRUE(apres[80][3] == avant[80][3]) << "le mémo 80 est changé";
+  EXPECT_EQ(constats, std::vector<std::string>{"#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' "
+                                               "est illisible, remplacée par Null."});
+}
+
 // Reads the rowid varint of cell i of a table leaf: where it starts in the file and its bytes.
 std::pair<long long, std::string> CleDeCellule(const std::string& chemin, long long page, int i) {
   std::string octets(4096, '\0');
