@@ -27,6 +27,10 @@ void EcritCaractere(char32_t cp, std::string& sortie);
 // Whether bytes are well-formed UTF-8 (no overlong form, surrogate or code point past U+10FFFF).
 bool Utf8Valide(std::string_view texte);
 
+// A name or value read from a file, fit to be shown on one line of a message or journal: control
+// characters and bytes that are no UTF-8 are written as escapes (\n, \x1B…), the backslash doubled.
+std::string Affichable(std::string_view texte);
+
 // Count of characters (code points) of UTF-8 text, as text lengths are measured.
 std::size_t LongueurCaracteres(std::string_view texte);
 // The first n characters of UTF-8 text.

@@ -31,13 +31,39 @@ std::string Dossier(const std::string& chemin) {
   return pos == 0 ? "/" : chemin.substr(0, pos);
 }
 
+void FonctionUtf8(sqlite3_context* contexte, int, sqlite3_value** valeurs) {
+  auto octets = reinterpret_cast<const char*>(sqlite3_value_text(valeurs[0]));
+  const int taille = sqlite3_value_bytes(valeurs[0]);
+  sqlite3_result_int(contexte, octets == nullptr || Utf8Valide(std::string_view(octets, static_cast<std::size_t>(taille))));
+}
+
+// A text field holding bytes that are no UTF-8, or binary data, was written by another program or
+// altered on disk: SQLite's own check does not see it, and every later stage would carry it.
+bool TextesValides(BaseEtat& base) {
+  sqlite3_create_function_v2(base.db, "utireorg_utf8", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, FonctionUtf8, nullptr, nullptr, nullptr);
+  for (const auto& t : base.cat.tables) {
+    if (t->id <= 0) continue;
+    std::string conditions;
+    for (const auto& c : t->champs) {
+      if (!EstTypeTexte(c.type)) continue;
+      const std::string champ = CiteIdent(c.nom);
+      conditions += (conditions.empty() ? "" : " OR ") + ("typeof(" + champ + ") = 'blob' OR (typeof(" + champ +
+                                                          ") = 'text' AND NOT utireorg_utf8(" + champ + "))");
+    }
+    if (conditions.empty()) continue;
+    sql::Requete r(base.db, "SELECT 1 FROM " + CiteIdent(t->nom) + " WHERE " + conditions + " LIMIT 1");
+    if (r.Pas()) return false;
+  }
+  return true;
+}
+
 bool FichierSain(BaseEtat& base) {
   // SQLite's own check runs once, inside VerifieIntegrite: it reads the whole file, and on a
   // sound file it is most of the repair's time.
   try {
     if (!catalogue::EstCatalogue(base.db)) return false;
     catalogue::Charge(base);
-    return IntegriteFichier(base).empty();
+    return IntegriteFichier(base).empty() && TextesValides(base);
   } catch (const ErreurMoteur& e) {
     // A lock says nothing of the file's health.
     if (EstErreurVerrou(e.Number())) throw;
@@ -169,17 +195,48 @@ std::string NommeEnregistrement(const TableSauvee& t, const sauvetage::Enregistr
   return "n° " + std::to_string(e.cle);
 }
 
+// Every value of a record that is not saved, so that the journal keeps what the file held.
+std::string Valeurs(const TableSauvee& t, const sauvetage::Enregistrement& e) {
+  std::string texte;
+  for (std::size_t i = 0; i < t.champs.size(); ++i) {
+    if (!t.champs[i]) continue;
+    const Valeur& v = e.valeurs[i];
+    const bool illisible = std::count(e.illisibles.begin(), e.illisibles.end(), i) > 0;
+    std::string valeur = illisible ? (v.EstNul() ? "(illisible)" : "(illisible) \"" + Affichable(v.texte()) + "\"") : v.EstNul() ? "Null"
+                         : v.genre() == Valeur::Genre::Texte ? "\"" + Affichable(v.texte()) + "\""
+                                                             : Affichable(v.EnTexte());
+    texte += (texte.empty() ? "" : ", ") + Affichable(t.champs[i]->nom) + " = " + valeur;
+  }
+  return texte;
+}
+
+// A record two cells claimed: the one kept is saved, the other is written out whole.
+bool ConstateCleDouble(const TableSauvee& t, const sauvetage::Enregistrement& e, std::vector<std::string>& constats) {
+  if (e.cleLue)
+    constats.push_back("#ALERT# Table '" + t.def->nom + "' : la clé abîmée " + std::to_string(*e.cleLue) +
+                       " d'un enregistrement, déjà portée par un autre, est rendue d'après les index : " +
+                       std::to_string(e.cle) + ".");
+  if (!e.ecarte) return false;
+  constats.push_back("#ALERT# Table '" + t.def->nom + "' : deux enregistrements ont la clé " + std::to_string(e.cle) +
+                     " ; celui que les index confirment, ou à défaut le premier lu, est gardé ; l'autre est écarté : " +
+                     Valeurs(t, e) + ".");
+  return true;
+}
+
 // One record read from the pages: what could not be read becomes Null, or the field's default
 // when it refuses Null, and is told.
 void Insere(TableSauvee& t, sauvetage::Enregistrement& e, std::vector<std::string>& constats) {
+  if (ConstateCleDouble(t, e, constats)) return;
   for (std::size_t i : e.illisibles) {
     const DefChamp* c = t.champs[i];
     if (!c) continue;
     bool parDefaut = c->requis && !c->defaut.empty();
+    // Bytes read whole that are no text are kept in the journal, escaped.
+    const std::string lus = e.valeurs[i].EstNul() ? "" : " (octets lus : \"" + Affichable(e.valeurs[i].texte()) + "\")";
     e.valeurs[i] = parDefaut ? conversion::EvalueDefaut(c->defaut, c->type) : Valeur::Nul();
     if (t.valeursIllisibles++ < ValeursDetaillees)
       constats.push_back("#ALERT# Table '" + t.def->nom + "', enregistrement " + NommeEnregistrement(t, e) + " : la valeur du champ '" +
-                         c->nom + "' est illisible, remplacée par " + (parDefaut ? "sa valeur par défaut." : "Null."));
+                         c->nom + "' est illisible, remplacée par " + (parDefaut ? "sa valeur par défaut" : "Null") + lus + ".");
   }
   auto& r = *t.insertion;
   r.Reinitialise();
@@ -193,6 +250,8 @@ void Insere(TableSauvee& t, sauvetage::Enregistrement& e, std::vector<std::strin
   } catch (const ErreurMoteur& erreur) {
     if (erreur.Number() != err::Doublon) throw;
     ++t.refuses;  // a stray leaf holding a key already saved: the first one read is kept
+    constats.push_back("#ALERT# Table '" + t.def->nom + "' : deux enregistrements ont la clé " + std::to_string(e.cle) +
+                       " ; le premier lu est gardé ; l'autre est écarté : " + Valeurs(t, e) + ".");
   }
   veille::Point();
 }
@@ -215,6 +274,26 @@ void ConstateBilan(const TableSauvee& t, const sauvetage::Bilan& b, std::vector<
   }
   if (b.pagesAbimees > 0) ligne += " (" + Nombre(b.pagesAbimees, "page endommagée", "pages endommagées") + ")";
   constats.push_back(ligne + ".");
+}
+
+// The table's columns an index holds, which tell what record its entries name; none when it holds
+// an expression or the key's alias, whose entries tell nothing of the record's values.
+std::vector<std::size_t> ColonnesIndexees(sqlite3* db, const std::string& index, const std::vector<sauvetage::Classe>& colonnes) {
+  std::vector<std::size_t> indexees;
+  try {
+    sql::Requete r(db, "SELECT cid FROM pragma_index_info(?) ORDER BY seqno");
+    r.Lie(1, std::string_view(index));
+    while (r.Pas()) {
+      long long cid = r.Entier(0);
+      if (cid < 0 || static_cast<std::size_t>(cid) >= colonnes.size() || colonnes[static_cast<std::size_t>(cid)] == sauvetage::Classe::Cle)
+        return {};
+      indexees.push_back(static_cast<std::size_t>(cid));
+    }
+  } catch (const ErreurMoteur& e) {
+    if (EstErreurVerrou(e.Number())) throw;
+    return {};
+  }
+  return indexees;
 }
 
 // The trees the file's schema names, and the tables whose records are wanted among them.
@@ -252,8 +331,17 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
     }
     arbres.push_back(std::move(a));
   }
-  for (std::size_t i = 0; i < arbres.size(); ++i)
-    if (auto it = parNom.find(tablesIndexees[i]); !arbres[i].table && it != parNom.end()) arbres[i].tableIndexee = it->second;
+  std::vector<std::string> nomsIndex;
+  {
+    sql::Requete n(ancienne.db, "SELECT name FROM sqlite_master WHERE rootpage > 0");
+    while (n.Pas()) nomsIndex.push_back(n.Texte(0));
+  }
+  for (std::size_t i = 0; i < arbres.size(); ++i) {
+    auto it = parNom.find(tablesIndexees[i]);
+    if (arbres[i].table || it == parNom.end()) continue;
+    arbres[i].tableIndexee = it->second;
+    if (i < nomsIndex.size()) arbres[i].colonnesIndexees = ColonnesIndexees(ancienne.db, nomsIndex[i], arbres[it->second].colonnes);
+  }
   return arbres;
 }
 

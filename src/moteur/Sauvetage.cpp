@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <iterator>
+#include <unordered_set>
 
 #include "moteur/Erreurs.h"
 #include "moteur/Noms.h"
@@ -101,6 +104,67 @@ long long Ressemblance(const std::vector<Classe>& colonnes, const std::vector<st
 }
 
 bool DansTrou(const Trou& t, long long k) { return (!t.bas || k > *t.bas) && (!t.haut || k <= *t.haut); }
+
+void Melange(std::uint64_t& h, const void* octets, std::size_t n) {
+  auto o = static_cast<const unsigned char*>(octets);
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ o[i]) * 1099511628211ULL;
+}
+
+// Adds a value to a fingerprint that is the same whether the value was read from a table's record
+// or from an index's: a real holding a whole number may be stored as that integer.
+void AjouteEmpreinte(std::uint64_t& h, const Valeur& v) {
+  unsigned char genre = 0;
+  long long entier = 0;
+  double reel = v.genre() == Valeur::Genre::Reel ? v.reel() : 0;
+  switch (v.genre()) {
+    case Valeur::Genre::Entier: genre = 1, entier = v.entier(); break;
+    case Valeur::Genre::Reel:
+      if (reel == std::trunc(reel) && std::fabs(reel) < 9.2e18) genre = 1, entier = static_cast<long long>(reel);
+      else genre = 2;
+      break;
+    case Valeur::Genre::Texte: genre = 3; break;
+    case Valeur::Genre::Binaire: genre = 4; break;
+    default: break;
+  }
+  Melange(h, &genre, 1);
+  if (genre == 1) Melange(h, &entier, sizeof entier);
+  if (genre == 2) Melange(h, &reel, sizeof reel);
+  if (genre >= 3) {
+    std::uint64_t n = v.texte().size();
+    Melange(h, &n, sizeof n);
+    Melange(h, v.texte().data(), v.texte().size());
+  }
+}
+
+constexpr std::uint64_t EmpreinteVide = 14695981039346656037ULL;
+
+// An index of a table and what it lists: which record holds which values.
+struct Temoin {
+  const std::vector<std::size_t>* colonnes;
+  const std::vector<std::pair<long long, std::uint64_t>>* entrees;
+
+  std::uint64_t Empreinte(const Enregistrement& e) const {
+    std::uint64_t h = EmpreinteVide;
+    for (std::size_t c : *colonnes) AjouteEmpreinte(h, c < e.valeurs.size() ? e.valeurs[c] : Valeur::Nul());
+    return h;
+  }
+  bool Confirme(const Enregistrement& e, long long cle) const {
+    const std::uint64_t h = Empreinte(e);
+    auto [debut, fin] = std::equal_range(entrees->begin(), entrees->end(), std::pair<long long, std::uint64_t>(cle, 0),
+                                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    return std::any_of(debut, fin, [&](const auto& x) { return x.second == h; });
+  }
+  // The keys in bas < k <= haut that this index lists with the record's values.
+  std::vector<long long> Cles(const Enregistrement& e, const std::optional<long long>& bas, const std::optional<long long>& haut) const {
+    const std::uint64_t h = Empreinte(e);
+    std::vector<long long> cles;
+    auto it = bas ? std::upper_bound(entrees->begin(), entrees->end(), std::pair<long long, std::uint64_t>(*bas, ~std::uint64_t{0}))
+                  : entrees->begin();
+    for (; it != entrees->end() && (!haut || it->first <= *haut); ++it)
+      if (it->second == h) cles.push_back(it->first);
+    return cles;
+  }
+};
 
 }  // namespace
 
@@ -217,29 +281,37 @@ struct Parcours {
   Bilan* bilan = nullptr;
   std::vector<Trou>* trous = nullptr;
   std::vector<long long>* cles = nullptr;  // keys handed over; for an index, the keys it lists
+  std::vector<std::pair<long long, std::uint64_t>>* entrees = nullptr;  // for an index: what it lists
+  const std::vector<std::size_t>* indexees = nullptr;                  // for an index: its table's columns
+  std::vector<Temoin> temoins;  // for a table: its indexes, which tell a damaged key from a sound one
 
   void Perte(const std::optional<long long>& bas, const std::optional<long long>& haut) {
     if (bilan) ++bilan->pagesAbimees;
     if (trous) trous->push_back({bas, haut});
   }
 
-  // Reads the chain of overflow pages after a local part, claiming its pages; the bytes whose
-  // pages hold together, in order. A page's pointer tells whether the page itself is sound: the
-  // last page of a chain points nowhere, every other one to a page of the file.
+  // Reads the chain of overflow pages after a local part; the bytes whose pages hold together, in
+  // order. A page's pointer tells whether the page itself is sound: the last page of a chain points
+  // nowhere, every other one to a page of the file. Its pages are claimed only when the chain
+  // holds together whole: a damaged pointer may lead into another record's chain, which must
+  // stay readable for that record.
   void Debordement(std::uint32_t page, std::uint64_t reste, std::string* dans) {
     const std::uint64_t parPage = l.utile - 4;
     std::vector<unsigned char> octets;
+    std::vector<std::uint32_t> siennes;
+    std::unordered_set<std::uint32_t> vues;  // a chain running twice through a page is read no further
     while (reste > 0) {
-      if (page < 2 || page > l.pages || proprietaire[page] != 0 || !l.Lit(page, octets)) return;
+      if (page < 2 || page > l.pages || proprietaire[page] != 0 || !vues.insert(page).second || !l.Lit(page, octets)) return;
       std::uint32_t suivante = Lu32(octets.data());
       bool derniere = reste <= parPage;
       if (derniere ? suivante != 0 : (suivante < 2 || suivante > l.pages)) return;
-      proprietaire[page] = marque;
+      siennes.push_back(page);
       std::uint64_t n = std::min(reste, parPage);
       if (dans) dans->append(reinterpret_cast<const char*>(octets.data() + 4), static_cast<std::size_t>(n));
       reste -= n;
       page = suivante;
     }
+    for (std::uint32_t p : siennes) proprietaire[p] = marque;
   }
 
   // The payload of cell i of a page; false when the cell does not hold together.
@@ -284,9 +356,12 @@ struct Parcours {
         e.illisibles.push_back(i);
       } else {
         e.valeurs[i] = DecodeValeur(types[i], u + position, static_cast<std::size_t>(taille));
-        // Bytes that are no UTF-8 are not a text, whatever the record says.
-        if (types[i] >= 13 && types[i] % 2 == 1 && !Utf8Valide(e.valeurs[i].texte())) {
-          e.valeurs[i] = Valeur::Nul();
+        // Bytes that are no UTF-8 are not a text, whatever the record says, nor are binary data in
+        // a text column; they are handed over as bytes, for the journal to keep.
+        const bool texte = types[i] >= 13 && types[i] % 2 == 1;
+        const bool binaireDansTexte = types[i] >= 12 && types[i] % 2 == 0 && colonnes[i] == Classe::Texte;
+        if ((texte && !Utf8Valide(e.valeurs[i].texte())) || binaireDansTexte) {
+          e.valeurs[i] = Valeur::Binaire(e.valeurs[i].texte());
           e.illisibles.push_back(i);
         }
       }
@@ -307,11 +382,77 @@ struct Parcours {
     if (c.debordement) Debordement(c.debordement, c.taille - c.tailleLocale, veut || liste ? &disponible : nullptr);
     if (liste) return ListeCle(c, disponible);
     if (!veut) return true;
-    if (!Decode(c, disponible, cle, e)) return false;
-    ++bilan->lus;
-    if (cles) cles->push_back(cle);
+    return Decode(c, disponible, cle, e);
+  }
+
+  void Remet(Enregistrement& e) {
+    if (e.ecarte) {
+      ++bilan->cellulesIllisibles;
+    } else {
+      ++bilan->lus;
+      if (cles) cles->push_back(e.cle);
+    }
     (*recoit)(e);
-    return true;
+  }
+
+  int Confirmations(const Enregistrement& e, long long cle) const {
+    int n = 0;
+    for (const auto& t : temoins) n += t.Confirme(e, cle);
+    return n;
+  }
+
+  // The key the indexes give a record whose cell's key was damaged: one key in bas < k <= haut
+  // that every index listing the record's values there agrees on.
+  std::optional<long long> CleRendue(const Enregistrement& e, const std::optional<long long>& bas, const std::optional<long long>& haut) const {
+    std::optional<std::vector<long long>> communes;
+    for (const auto& t : temoins) {
+      auto cles = t.Cles(e, bas, haut);
+      if (cles.empty()) continue;
+      if (!communes) {
+        communes = std::move(cles);
+        continue;
+      }
+      std::vector<long long> deux;
+      std::set_intersection(communes->begin(), communes->end(), cles.begin(), cles.end(), std::back_inserter(deux));
+      *communes = std::move(deux);
+    }
+    if (!communes || communes->size() != 1) return std::nullopt;
+    return communes->front();
+  }
+
+  // The records of a leaf, in cell order, whose keys must rise. Of two cells giving the same key,
+  // the one the indexes confirm is kept; a cell set aside gets back the key the indexes list with
+  // its values when that key lies between its kept neighbours', which no other cell then holds.
+  void Departage(std::vector<Enregistrement>& lus, const std::optional<long long>& bas, const std::optional<long long>& haut) {
+    std::vector<std::size_t> gardes, ecartes;
+    for (std::size_t i = 0; i < lus.size(); ++i) {
+      if (gardes.empty() || lus[i].cle > lus[gardes.back()].cle) {
+        gardes.push_back(i);
+        continue;
+      }
+      std::size_t ecarte = i;
+      if (lus[i].cle == lus[gardes.back()].cle && Confirmations(lus[i], lus[i].cle) > Confirmations(lus[gardes.back()], lus[i].cle)) {
+        ecarte = gardes.back();
+        gardes.back() = i;
+      }
+      ecartes.push_back(ecarte);
+    }
+    for (std::size_t x : ecartes) {
+      auto suite = std::upper_bound(gardes.begin(), gardes.end(), x);
+      std::optional<long long> dessous = suite == gardes.begin() ? bas : std::optional<long long>(lus[*(suite - 1)].cle);
+      std::optional<long long> dessus = suite == gardes.end() ? haut : std::optional<long long>(lus[*suite].cle - 1);
+      auto rendue = temoins.empty() ? std::nullopt : CleRendue(lus[x], dessous, dessus);
+      if (!rendue) {
+        lus[x].ecarte = true;
+        continue;
+      }
+      lus[x].cleLue = lus[x].cle;
+      lus[x].cle = *rendue;
+      for (std::size_t i = 0; i < arbre->colonnes.size(); ++i)
+        if (arbre->colonnes[i] == Classe::Cle) lus[x].valeurs[i] = Valeur(*rendue);
+      gardes.insert(suite, x);
+    }
+    for (auto& e : lus) Remet(e);
   }
 
   // An index entry ends with the key of its record.
@@ -323,30 +464,46 @@ struct Parcours {
     if (t == 0 || t > 9 || t == 7) return false;
     auto taille = static_cast<std::size_t>(TailleSerie(t));
     auto u = reinterpret_cast<const unsigned char*>(disponible.data()) + disponible.size() - taille;
-    cles->push_back(DecodeValeur(t, u, taille).entier());
+    const long long cle = DecodeValeur(t, u, taille).entier();
+    cles->push_back(cle);
+    if (entrees && indexees && !indexees->empty() && types.size() == indexees->size() + 1) {
+      std::uint64_t h = EmpreinteVide;
+      auto v = reinterpret_cast<const unsigned char*>(disponible.data()) + entete;
+      for (std::size_t i = 0; i + 1 < types.size(); ++i) {
+        auto n = static_cast<std::size_t>(TailleSerie(types[i]));
+        AjouteEmpreinte(h, DecodeValeur(types[i], v, n));
+        v += n;
+      }
+      entrees->emplace_back(cle, h);
+    }
     return true;
   }
 
   // The cells of a leaf or of an index's inner page. A table's keys rise from cell to cell and
   // stay in the range the parent gives; a cell that breaks this is not read.
   void Cellules(const Fichier::Page& p, const std::optional<long long>& bas, const std::optional<long long>& haut) {
-    Enregistrement e;
     std::optional<long long> precedente = bas;
     long long illisibles = 0;
     const bool feuilleTable = p.type == FeuilleTable;
+    const bool veut = arbre && feuilleTable;
+    std::vector<Enregistrement> lus;
     for (std::uint32_t i = 0; i < p.cellules; ++i) {
       Charge c;
       long long cle = 0;
+      Enregistrement e;
       bool lisible = LitCharge(p, i, c, cle);
-      if (lisible && feuilleTable) lisible = (!precedente || cle > *precedente) && (!haut || cle <= *haut);
+      // The records wanted are put in order once the whole leaf is read.
+      if (lisible && feuilleTable) lisible = (veut ? !bas || cle > *bas : !precedente || cle > *precedente) && (!haut || cle <= *haut);
       if (lisible) lisible = Cellule(c, feuilleTable, cle, e);
       if (!lisible) {
         ++illisibles;
         continue;
       }
       if (feuilleTable) precedente = cle;
+      if (veut) lus.push_back(std::move(e));
     }
     if (bilan) bilan->cellulesIllisibles += illisibles;
+    if (veut) Departage(lus, bas, haut);
   }
 
   // The subtree at `page`, whose keys k lie in bas < k <= haut.
@@ -424,6 +581,7 @@ Fichier::Fichier(const std::string& chemin, std::vector<Arbre> arbres) : chemin_
   trous_.assign(arbres_.size(), {});
   bilans_.assign(arbres_.size(), {});
   cles_.assign(arbres_.size(), {});
+  entrees_.assign(arbres_.size(), {});
   Reclame();
 }
 
@@ -459,14 +617,30 @@ void Fichier::Reclame() {
     if (!arbres_[i].table && indexee && *indexee < arbres_.size() && !arbres_[*indexee].colonnes.empty()) {
       p.bilan = &bilans_[i];
       p.cles = &cles_[i];
+      p.entrees = &entrees_[i];
+      p.indexees = &arbres_[i].colonnesIndexees;
     }
     p.Descend(arbres_[i].racine, std::nullopt, std::nullopt, 0);
+    std::sort(entrees_[i].begin(), entrees_[i].end());
   }
 }
+
+namespace {
+
+std::vector<Temoin> TemoinsDe(const std::vector<Arbre>& arbres, const std::vector<std::vector<std::pair<long long, std::uint64_t>>>& entrees,
+                              std::size_t table) {
+  std::vector<Temoin> temoins;
+  for (std::size_t x = 0; x < arbres.size(); ++x)
+    if (arbres[x].tableIndexee == table && !entrees[x].empty()) temoins.push_back({&arbres[x].colonnesIndexees, &entrees[x]});
+  return temoins;
+}
+
+}  // namespace
 
 void Fichier::Parcourt(std::size_t i, const std::function<void(Enregistrement&)>& recoit) {
   Lecteur l{fd_, taillePage_, utile_, pages_};
   Parcours p{l, proprietaire_, static_cast<std::int32_t>(i) + 1, true, &arbres_[i], &recoit, &bilans_[i], &trous_[i], &cles_[i]};
+  p.temoins = TemoinsDe(arbres_, entrees_, i);
   p.Descend(arbres_[i].racine, std::nullopt, std::nullopt, 0);
 }
 
@@ -527,6 +701,7 @@ void Fichier::RecupereEgarees(const std::function<void(std::size_t, Enregistreme
     const auto& [a, trou] = candidats.front();
     std::function<void(Enregistrement&)> vers = [&, a = a](Enregistrement& e) { recoit(a, e); };
     Parcours p2{l, proprietaire_, static_cast<std::int32_t>(a) + 1, true, &arbres_[a], &vers, &bilans_[a], nullptr, &cles_[a]};
+    p2.temoins = TemoinsDe(arbres_, entrees_, a);
     proprietaire_[page] = static_cast<std::int32_t>(a) + 1;
     p2.Cellules(p, trou.bas, trou.haut);
   }

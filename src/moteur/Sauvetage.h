@@ -30,12 +30,19 @@ struct Arbre {
   std::vector<Classe> colonnes;       // its columns when its records are wanted; else empty
   std::optional<long long> cleMax;    // highest key it ever gave, when the file keeps it
   std::optional<std::size_t> tableIndexee;  // for an index: the tree of its table
+  // For an index: the table's columns it holds, in order; empty when it holds an expression or
+  // the key's alias, which tell nothing of a record's values.
+  std::vector<std::size_t> colonnesIndexees;
 };
 
 struct Enregistrement {
   long long cle = 0;                // the rowid
   std::vector<Valeur> valeurs;      // one per column of the table; missing ones Null
   std::vector<std::size_t> illisibles;  // columns whose value could not be read whole
+  // Two cells gave the same key and the indexes did not name this one's: it is not saved.
+  bool ecarte = false;
+  // The key its damaged cell gave, when an index gave the record its own key back.
+  std::optional<long long> cleLue;
 };
 
 // A key range whose pages were lost: keys k with bas < k <= haut; an absent bound is open.
@@ -87,6 +94,8 @@ class Fichier {
   std::vector<std::vector<Trou>> trous_;    // per tree, key ranges lost in the walk
   std::vector<Bilan> bilans_;
   std::vector<std::vector<long long>> cles_;  // per tree: keys handed over, or those an index lists
+  // Per index: its entries as (key, fingerprint of the values it holds), by key.
+  std::vector<std::vector<std::pair<long long, std::uint64_t>>> entrees_;
   long long nonAttribuees_ = 0;
 };
 

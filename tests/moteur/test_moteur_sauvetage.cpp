@@ -288,9 +288,138 @@ TEST_F(Sauvetage, UnChampRequisPrendSonDefautEtUnTexteInvalideDevientNul) {
   EXPECT_TRUE(apres[7] == (std::vector<std::string>{"7", "<nul>", "Faux", Memo(7)})) << apres[7][1];
   EXPECT_EQ(apres.size(), 400u);
   EXPECT_EQ(constats, (std::vector<std::string>{
-                          "#ALERT# Table 'Grande', enregistrement Id = 7 : la valeur du champ 'Nom' est illisible, remplacée par Null.",
+                          "#ALERT# Table 'Grande', enregistrement Id = 7 : la valeur du champ 'Nom' est illisible, remplacée par Null "
+                          "(octets lus : \"no\\xFF \\xFE7\").",
                           "#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' est illisible, remplacée "
                           "par sa valeur par défaut."}));
+}
+
+
+// Bytes that are no UTF-8 in a text, on pages that are all sound: the file is not sound, the text
+// becomes Null, and its bytes, escaped, stay in the journal; nothing else changes.
+TEST_F(Sauvetage, UnTexteInvalideSurDesPagesSainesEstRepare) {
+  CreeBase(100, 10);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
+  sqlite3_create_function(db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
+                          [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
+  const int rc = sqlite3_exec(db,
+                              "UPDATE Grande SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Id = 7", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK);
+  auto avantG = Lit("Grande", "Id"), avantP = Lit("Petite", "Code");
+  avantG[7][1] = "<nul>";
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  EXPECT_TRUE(Lit("Grande", "Id") == avantG);
+  EXPECT_TRUE(Lit("Petite", "Code") == avantP);
+  EXPECT_EQ(constats, (std::vector<std::string>{
+                          "#ALERT# Table 'Grande', enregistrement Id = 7 : la valeur du champ 'Nom' est illisible, remplacée par "
+                          "Null (octets lus : \"no\\xFF\\n\\xFE7\")."}));
+}
+
+// A chain of overflow pages whose pointer was altered into another memo's chain: the memo it
+// belongs to cannot be read whole, the other one, its own chain intact, is kept as it was.
+TEST_F(Sauvetage, UneChaineDeDebordementQuiEnCroiseUneAutreNeLaFaitPasPerdre) {
+  CreeBase(400, 10);
+  {
+    auto base = Ouvre();
+    auto rs = base.OpenRecordset("Grande");
+    for (; !rs.Eof(); rs.MoveNext()) {
+      const long long id = rs["Id"].Value().EnEntier();
+      if (id != 40 && id != 80) continue;
+      rs.Edit();
+      rs["Texte"].SetValue(std::string(id == 40 ? 30000 : 14000, 'z'));  // the first chain longer than the other
+      rs.Update();
+    }
+  }
+  auto avant = Lit("Grande", "Id");
+  auto pages = PagesDesEnregistrements("Grande");
+  auto debordements = PagesDe("Grande", "overflow");
+  int fd = ::open(Chemin("base.bd").c_str(), O_RDWR);
+  auto suivante = [&](long long page) {
+    unsigned char o[4] = {};
+    EXPECT_EQ(::pread(fd, o, 4, (page - 1) * 4096), 4);
+    return static_cast<long long>(o[0]) << 24 | o[1] << 16 | o[2] << 8 | o[3];
+  };
+  // A memo's overflow pages in the order of its chain: the first is the one no other points to.
+  auto siennes = [&](long long id) {
+    std::vector<long long> v;
+    for (long long p : pages.at(id))
+      if (std::count(debordements.begin(), debordements.end(), p)) v.push_back(p);
+    std::vector<long long> chaine;
+    for (long long p : v)
+      if (std::none_of(v.begin(), v.end(), [&](long long q) { return suivante(q) == p; })) chaine = {p};
+    while (!chaine.empty() && chaine.size() < v.size()) chaine.push_back(suivante(chaine.back()));
+    return chaine;
+  };
+  auto a = siennes(40), b = siennes(80);
+  ASSERT_GE(a.size(), 2u);
+  ASSERT_GE(b.size(), 2u);
+  const unsigned char croise[4] = {0, 0, static_cast<unsigned char>(b[1] >> 8), static_cast<unsigned char>(b[1])};
+  ASSERT_EQ(::pwrite(fd, croise, 4, (a[0] - 1) * 4096), 4);
+  ::close(fd);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  avant[40][3] = "<nul>";
+  auto apres = Lit("Grande", "Id");
+  EXPECT_TRUE(apres == avant);
+  EXPECT_TRUE(apres[80][3] == avant[80][3]) << "le mémo 80 est changé";
+  EXPECT_EQ(constats, std::vector<std::string>{"#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' "
+                                               "est illisible, remplacée par Null."});
+}
+
+// Reads the rowid varint of cell i of a table leaf: where it starts in the file and its bytes.
+std::pair<long long, std::string> CleDeCellule(const std::string& chemin, long long page, int i) {
+  std::string octets(4096, '\0');
+  int fd = ::open(chemin.c_str(), O_RDONLY);
+  EXPECT_EQ(::pread(fd, octets.data(), 4096, (page - 1) * 4096), 4096);
+  ::close(fd);
+  auto u = [&](std::size_t p) { return static_cast<unsigned char>(octets[p]); };
+  std::size_t cellule = u(8 + 2 * i) << 8 | u(9 + 2 * i);
+  while (u(cellule) & 0x80) ++cellule;  // the payload's size
+  std::size_t debut = ++cellule;
+  while (u(cellule) & 0x80) ++cellule;
+  return {(page - 1) * 4096 + static_cast<long long>(debut), octets.substr(debut, cellule + 1 - debut)};
+}
+
+// A damaged key, equal to the next record's: the index tells the two apart and gives the altered
+// cell its own key back, so that nothing is lost nor changed.
+TEST_F(Sauvetage, UneCleAbimeeEnDoubleEstRendueParLIndex) {
+  CreeBase(50, 3000);
+  auto avant = Lit("Petite", "Code");
+  const long long feuille = PagesDe("Petite", "leaf")[5];
+  auto [position, premiere] = CleDeCellule(Chemin("base.bd"), feuille, 0);
+  auto [_, seconde] = CleDeCellule(Chemin("base.bd"), feuille, 1);
+  ASSERT_EQ(premiere.size(), seconde.size());
+  int fd = ::open(Chemin("base.bd").c_str(), O_RDWR);
+  ASSERT_EQ(::pwrite(fd, seconde.data(), seconde.size(), position), static_cast<ssize_t>(seconde.size()));
+  ::close(fd);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  EXPECT_TRUE(Lit("Petite", "Code") == avant);
+  ASSERT_EQ(constats.size(), 1u);
+  EXPECT_NE(constats[0].find("la clé abîmée"), std::string::npos) << constats[0];
+}
+
+// Without an index to tell which is right, the record set aside is written out whole.
+TEST_F(Sauvetage, UneCleEnDoubleSansTemoinEcrivantLEnregistrementEcarte) {
+  CreeBase(50, 3000);
+  {
+    auto base = Ouvre();
+    base.TableDefs()["Petite"].Indexes().Delete("CleCode");
+  }
+  const long long feuille = PagesDe("Petite", "leaf")[5];
+  auto [position, premiere] = CleDeCellule(Chemin("base.bd"), feuille, 0);
+  auto [_, seconde] = CleDeCellule(Chemin("base.bd"), feuille, 1);
+  int fd = ::open(Chemin("base.bd").c_str(), O_RDWR);
+  ASSERT_EQ(::pwrite(fd, seconde.data(), seconde.size(), position), static_cast<ssize_t>(seconde.size()));
+  ::close(fd);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  ASSERT_FALSE(constats.empty());
+  EXPECT_NE(constats[0].find("deux enregistrements ont la clé"), std::string::npos) << constats[0];
+  EXPECT_NE(constats[0].find("Libelle = \"libellé "), std::string::npos) << constats[0];
 }
 
 }  // namespace
