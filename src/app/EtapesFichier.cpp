@@ -34,13 +34,13 @@ void Repare(const std::string& chemin, Journal& journal) {
     return;
   }
   std::vector<std::string> constats;
-  moteur::DBEngine::RepairDatabase(chemin, constats);
+  moteur::TravailDelegue([&] { moteur::DBEngine::RepairDatabase(chemin, constats); });
   for (const auto& ligne : constats) journal.EcritureJournal(ligne);
 }
 
 void Compacte(const std::string& source, const std::string& destination, int options) {
   if (Operations().compacte) Operations().compacte(source, destination, LocaleCompactage, options);
-  else moteur::DBEngine::CompactDatabase(source, destination, LocaleCompactage, options);
+  else moteur::TravailDelegue([&] { moteur::DBEngine::CompactDatabase(source, destination, LocaleCompactage, options); });
 }
 
 std::string FormatJet(const std::string& chemin) { return "Jet " + VersionJet(chemin); }

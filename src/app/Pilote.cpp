@@ -620,8 +620,13 @@ void Pilote::LanceReorganisation() {
   // live, and meet a stop there, as the stages' own loops do: during the run only, whose window
   // takes no other action meanwhile.
   moteur::DefinitVeille([this] { fenetre_.LaisseVivre(); });
+  // A step the engine runs on a thread of its own: the stop is asked there, the window here.
+  moteur::DefinitArretDelegue([] { PointDArret(); });
   struct FinVeille {
-    ~FinVeille() { moteur::DefinitVeille({}); }
+    ~FinVeille() {
+      moteur::DefinitVeille({});
+      moteur::DefinitArretDelegue({});
+    }
   } finVeille;
   journal_.TitreJournal("Analyse de bases de données");
   journal_.EcritureJournal("Date : " + DateLongue());

@@ -755,7 +755,8 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
 void RemetBaseEnPlace(moteur::TenueEcritures& tenue, const std::string& source) {
   Interrompt("copie", tenue.Chemin());
   Interrompt("remplacement", tenue.Chemin());
-  moteur::RemetEnPlace(tenue, source);
+  // One call that copies the whole file and syncs it: the window lives on meanwhile.
+  moteur::TravailDelegue([&] { moteur::RemetEnPlace(tenue, source); });
 }
 
 bool EstFichier(const std::string& chemin) noexcept {

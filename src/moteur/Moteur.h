@@ -352,6 +352,16 @@ void DefinitVeille(std::function<void()> veille);
 // Calls the hook from a loop that is no SQL statement (a file copy); what it throws is dropped.
 void Veille() noexcept;
 
+// Some steps of those operations are one call that SQLite cannot break (a commit and its sync,
+// the check of a whole b-tree): "travail" then runs on a thread of its own while this thread
+// calls the hook every few milliseconds, so that the window lives through them too. On that
+// thread the statements call "arret" instead of the hook, which may throw a stop as the hook
+// would; what "travail" throws comes out here. This thread must not use the engine meanwhile:
+// the hook only lets the window draw itself and note clicks. Without a hook, "travail" simply
+// runs here.
+void DefinitArretDelegue(std::function<void()> arret);
+void TravailDelegue(const std::function<void()>& travail);
+
 // The engine and its default workspace.
 class DBEngine {
  public:

@@ -1,6 +1,9 @@
 // The hook that keeps a window alive through the engine's long operations, and the stop it may
 // bring back from there.
+#include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -16,19 +19,24 @@ constexpr int PasEntreAppels = 1000;
 std::function<void()> veilleDefinie;
 std::thread::id filVeille;
 
+std::function<void()> arretDelegue;
+
 // Per thread: only the thread that set the hook ever calls it, and the length check of a
-// compaction reads on a thread of its own.
+// compaction reads on a thread of its own; a delegated work's thread asks the stop check only.
 thread_local int profondeurInterruptible = 0;
 thread_local std::exception_ptr arretEnAttente;
+thread_local bool filDelegue = false;
 
 bool SurLeFilDeLaVeille() { return veilleDefinie && std::this_thread::get_id() == filVeille; }
 
 // Nothing may be thrown through SQLite: what the hook throws is kept, and the statement is
 // interrupted when a stop may abandon it; elsewhere it is dropped.
 extern "C" int SurProgression(void*) {
-  if (!SurLeFilDeLaVeille() || arretEnAttente) return arretEnAttente ? 1 : 0;
+  if (arretEnAttente) return 1;
+  const std::function<void()>* rappel = SurLeFilDeLaVeille() ? &veilleDefinie : filDelegue && arretDelegue ? &arretDelegue : nullptr;
+  if (!rappel) return 0;
   try {
-    veilleDefinie();
+    (*rappel)();
   } catch (...) {
     if (profondeurInterruptible > 0) {
       arretEnAttente = std::current_exception();
@@ -51,6 +59,39 @@ void Veille() noexcept {
     veilleDefinie();
   } catch (...) {
   }
+}
+
+void DefinitArretDelegue(std::function<void()> arret) { arretDelegue = std::move(arret); }
+
+void TravailDelegue(const std::function<void()>& travail) {
+  if (!SurLeFilDeLaVeille()) {
+    travail();
+    return;
+  }
+  std::mutex verrou;
+  std::condition_variable fin;
+  bool fini = false;
+  std::exception_ptr erreur;
+  std::thread fil([&] {
+    filDelegue = true;
+    try {
+      travail();
+    } catch (...) {
+      erreur = std::current_exception();
+    }
+    std::lock_guard<std::mutex> garde(verrou);
+    fini = true;
+    fin.notify_one();
+  });
+  std::unique_lock<std::mutex> attente(verrou);
+  while (!fin.wait_for(attente, std::chrono::milliseconds(10), [&] { return fini; })) {
+    attente.unlock();
+    Veille();
+    attente.lock();
+  }
+  attente.unlock();
+  fil.join();
+  if (erreur) std::rethrow_exception(erreur);
 }
 
 namespace veille {

@@ -242,7 +242,8 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
       // and copies the rest; the two counts then tell the difference.
       const std::string instruction = "INSERT INTO " + NomCite(nomDestination) + " in '" + CiteChemin(dbDest.Name()) +
                                       "' SELECT * FROM " + NomCite(nom);
-      Resultat r = Essaie([&] { dbOrig.Execute(instruction); });
+      // One statement whose commit writes and syncs the whole table: the window lives on meanwhile.
+      Resultat r = Essaie([&] { moteur::TravailDelegue([&] { dbOrig.Execute(instruction); }); });
       if (r) {
         const std::optional<long long> compteCopie = copies();
         std::string ligne = "Table : " + nom + " Copie de " + EnDecimal(compteCopie) + "/" + EnDecimal(compteSource) +

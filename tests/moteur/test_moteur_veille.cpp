@@ -107,4 +107,41 @@ TEST_F(Veille, LaVeilleNEstAppeleeQueSurSonFil) {
   EXPECT_FALSE(ailleurs);
 }
 
+// A compaction run as delegated work: the hook lives on its own thread all along while the engine
+// works on another, a stop asked there abandons the compaction as it would here, and without a
+// hook the work simply runs on the caller's thread.
+TEST_F(Veille, UnTravailDelegueLaisseVivreSonFilEtSArreteCommeIci) {
+  BaseClients(5000).Close();
+  const std::string avant = Octets(Chemin("base.bd"));
+  const auto fil = std::this_thread::get_id();
+  bool ailleurs = false;
+  std::thread::id filDuTravail;
+  DefinitVeille([&] {
+    ++appels;
+    ailleurs = ailleurs || std::this_thread::get_id() != fil;
+  });
+  TravailDelegue([&] {
+    filDuTravail = std::this_thread::get_id();
+    DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("compacte.bd"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  });
+  EXPECT_NE(filDuTravail, fil);
+  EXPECT_GT(appels, 0);
+  EXPECT_FALSE(ailleurs);
+  EXPECT_EQ(ColonneDe("compacte.bd", "SELECT Id FROM Clients", "Id").size(), 5000u);
+
+  int demandes = 0;
+  DefinitArretDelegue([&] {
+    if (++demandes >= 3) throw StopDemande{};
+  });
+  EXPECT_THROW(TravailDelegue([&] { DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("compacte2.bd")); }), StopDemande);
+  DefinitArretDelegue({});
+  EXPECT_FALSE(fs::exists(Chemin("compacte2.bd")));
+  EXPECT_TRUE(Octets(Chemin("base.bd")) == avant) << "la source a changé";
+
+  DefinitVeille({});
+  TravailDelegue([&] { filDuTravail = std::this_thread::get_id(); });
+  EXPECT_EQ(filDuTravail, fil);
+}
+
 }  // namespace
