@@ -121,8 +121,8 @@ struct Lancement {
   std::string programme;
   std::vector<std::string> arguments;
   std::string dossier;  // current directory; empty: the test's own
-  std::vector<std::pair<std::string, std::string>> environnement;
-  std::string sortie;  // file receiving stdout and stderr; empty: /dev/null
+  std::vector<std::pair<std::string, std::string>> environnement{};
+  std::string sortie{};  // file receiving stdout and stderr; empty: /dev/null
   int tubeSortie = -1;  // when given, stdout goes to this descriptor (a pipe) and only stderr to "sortie"
 };
 
