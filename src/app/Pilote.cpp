@@ -168,7 +168,8 @@ bool EstFichierDeLaCopie(const std::string& chemin, const std::string& fichierCo
 
 // Whether the run about to start writes into the target itself or puts a file in its place.
 bool RunEcritLaCible(InterfaceFenetre& fenetre, const std::string& cible) {
-  return fenetre.Coche(1) || fenetre.Coche(3) || fenetre.Coche(4) || moteur::EstFichierJet(cible);
+  return fenetre.Coche(coche::ReparationCompactage) || fenetre.Coche(coche::ModeSecurise) ||
+         fenetre.Coche(coche::ControleEtendu) || moteur::EstFichierJet(cible);
 }
 
 // A database holding a trigger or a view another program planted is not run on: what it would do
@@ -238,7 +239,7 @@ void Pilote::Reorganisation(bool forceTest, bool flagIcone, bool flagVerifRelati
   (void)flagIcone;
   modeTousDossiers_ = false;
   etat_.flagVerifRelation = flagVerifRelation;
-  if (!LigneDeCommandeContient(MotAvance)) fenetre_.ActiveBouton(2, false);
+  if (!LigneDeCommandeContient(MotAvance)) fenetre_.ActiveBouton(bouton::Details, false);
 }
 
 std::string Pilote::VersionBase(moteur::Database& base) {
@@ -263,7 +264,8 @@ std::optional<long> Pilote::CompteEtapes(const std::string& chemin, int* erreur)
         if ((table.Attributes() & moteur::dbSystemObject) == 0)
           total += table.Fields().Count() + table.Indexes().Count();
       } catch (const moteur::ErreurMoteur& e) {
-        if (e.Number() != 3110) throw;  // a table we may not read is left out of the count
+        if (e.Number() != moteur::err::DefinitionsIllisibles)
+          throw;  // a table we may not read is left out of the count
       }
     }
     base.Close();
@@ -284,20 +286,20 @@ bool Pilote::ControleSaisies() {
   saisieAFocaliser_.reset();
   etat_.versionCible.clear();
   std::string versionCible, versionModele;
-  bool copie = fenetre_.Case("chCopie");
+  bool copie = fenetre_.Case(cases::Copie);
 
-  std::string cible = fenetre_.Saisie(0);
+  std::string cible = fenetre_.Saisie(saisie::Cible);
   if (EstBlanc(cible) || !FichierExiste(cible)) {
     AfficheMessage("!#Vous devez saisir une base valide !");
     NoteSaisieRefusee(journal_, "Base à analyser", cible, RaisonPasUnFichier(cible));
-    saisieAFocaliser_ = 0;
+    saisieAFocaliser_ = saisie::Cible;
     return false;
   }
-  std::string modele = fenetre_.Saisie(1);
+  std::string modele = fenetre_.Saisie(saisie::Modele);
   if (copie && (EstBlanc(modele) || !FichierExiste(modele))) {
     AfficheMessage("!#Vous devez saisir une base valide !");
     NoteSaisieRefusee(journal_, "Base modèle", modele, RaisonPasUnFichier(modele));
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
 
@@ -343,7 +345,7 @@ bool Pilote::ControleSaisies() {
       NoteSaisieRefusee(journal_, quelle, chemin,
                         std::string("c'est le fichier « ") + NomFichierCopie +
                             " » que la copie des enregistrements remplace.");
-      saisieAFocaliser_ = cibleEstLaCopie ? 0 : 1;
+      saisieAFocaliser_ = cibleEstLaCopie ? saisie::Cible : saisie::Modele;
       return false;
     }
     if (EstFormatUlterieur(modele)) {
@@ -378,7 +380,7 @@ bool Pilote::ControleSaisies() {
                    " » est en lecture seule :@la réorganisation ne peut pas le modifier."
                    "@@Ôtez-lui la lecture seule, puis relancez la réorganisation.");
     NoteSaisieRefusee(journal_, "Base à analyser", cible, "le fichier est en lecture seule.");
-    saisieAFocaliser_ = 0;
+    saisieAFocaliser_ = saisie::Cible;
     return false;
   }
 
@@ -415,7 +417,7 @@ bool Pilote::ControleDossiers(const std::string& cible, bool ecritLaCible) {
       NoteSaisieRefusee(journal_, "Base à analyser", cible,
                         "son dossier « " + dossier + " » n'est pas accessible en écriture : " +
                             TexteErreurSysteme(erreur) + ".");
-      saisieAFocaliser_ = 0;
+      saisieAFocaliser_ = saisie::Cible;
       return false;
     }
     const std::size_t maximum = LongueurNomMax(dossier);
@@ -430,7 +432,7 @@ bool Pilote::ControleDossiers(const std::string& cible, bool ecritLaCible) {
                         "nom de fichier trop long pour les fichiers que la réorganisation crée à côté de lui (" +
                             std::to_string(NomFichier(cible).size()) + " octets, au plus " + std::to_string(permis) +
                             ").");
-      saisieAFocaliser_ = 0;
+      saisieAFocaliser_ = saisie::Cible;
       return false;
     }
   }
@@ -458,16 +460,16 @@ void Pilote::RefuseFormatUlterieur(const std::string& quelle, const std::string&
 // The all-folders run reads only the model: its folder is where the client folders lie.
 bool Pilote::ControleModele() {
   saisieAFocaliser_.reset();
-  const std::string modele = fenetre_.Saisie(1);
+  const std::string modele = fenetre_.Saisie(saisie::Modele);
   if (EstBlanc(modele) || !FichierExiste(modele)) {
     AfficheMessage("!#Vous devez saisir une base valide !");
     NoteSaisieRefusee(journal_, "Base modèle", modele, RaisonPasUnFichier(modele));
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
   if (EstFormatUlterieur(modele)) {
     RefuseFormatUlterieur("Base modèle", modele);
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
   std::string raison;
@@ -500,7 +502,7 @@ bool Pilote::ControleModele() {
   if (!source.EstOuverte()) {
     AfficheMessage("!#Base modèle invalide !");
     NoteSaisieRefusee(journal_, "Base modèle", modele, raison.empty() ? "elle ne s'ouvre pas." : raison);
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
   FermeBase(source);
@@ -545,9 +547,9 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
   if (etapes.AffichePageRapport) etapes.AffichePageRapport();
 
   fenetre_.Pointeur(PointeurSouris::Sablier);
-  fenetre_.ActiveBouton(0, false);
-  fenetre_.ActiveBouton(3, false);
-  etat_.versionAvancee = fenetre_.Coche(5);
+  fenetre_.ActiveBouton(bouton::Quitter, false);
+  fenetre_.ActiveBouton(bouton::Lancer, false);
+  etat_.versionAvancee = fenetre_.Coche(coche::TraitementExhaustif);
   // The folder panel still shows the last run's totals.
   if (modeTousDossiers_) fenetre_.AvancementDossiers(0, 0, "");
 
@@ -557,7 +559,7 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
   if (reponse != 1) {
     if (etapes.RetourPage) etapes.RetourPage();
   } else {
-    fenetre_.ActiveBouton(2, false);
+    fenetre_.ActiveBouton(bouton::Details, false);
     if (etapes.AvantRun) etapes.AvantRun();
     try {
       if (modeTousDossiers_) {
@@ -583,7 +585,7 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
     }
     if (etapes.ApresRun) etapes.ApresRun();
   }
-  fenetre_.ActiveBouton(0, true);
+  fenetre_.ActiveBouton(bouton::Quitter, true);
   fenetre_.Pointeur(PointeurSouris::Normal);
   return issue;
 }
@@ -594,8 +596,8 @@ void Pilote::LanceReorganisation() {
   arretPar_.reset();
 
   e.reorgEnCours = true;
-  fenetre_.ActiveBouton(0, false);
-  fenetre_.ActiveBouton(3, false);
+  fenetre_.ActiveBouton(bouton::Quitter, false);
+  fenetre_.ActiveBouton(bouton::Lancer, false);
   fenetre_.Pointeur(PointeurSouris::Sablier);
   SignaleAvancement(EnCours);
 
@@ -641,7 +643,7 @@ void Pilote::LanceReorganisation() {
 
   try {
     // What killed runs left in the temporary folder goes first; never the databases of this run.
-    SupprimeCopiesAbandonnees(e, {ensemble_.chemins[SlotPrincipal], fenetre_.Saisie(1)});
+    SupprimeCopiesAbandonnees(e, {ensemble_.chemins[SlotPrincipal], fenetre_.Saisie(saisie::Modele)});
     if (Deroule() == SuiteEtape::Abandon) return;
   } catch (const ArretRun& arret) {
     surveillance.Suspend();
@@ -694,7 +696,7 @@ SuiteEtape Pilote::Deroule() {
   try {
     EtapeErreurs etapeErreurs;
     FermeBase(e.baseCourante);
-    if (fenetre_.Coche(3)) {
+    if (fenetre_.Coche(coche::ModeSecurise)) {
       int resultat = SauvegardeBases(e, ensemble_);
       if (resultat == CopieDisquePlein) e.disquePlein = true;
       if (resultat != CopieReussie) {
@@ -732,13 +734,13 @@ SuiteEtape Pilote::Deroule() {
 
   etape([&] { LectureTable(e, e.baseCourante, chemins[SlotPrincipal]); });
 
-  if (fenetre_.Case("chCopie")) {
+  if (fenetre_.Case(cases::Copie)) {
     std::string fichierCopie = Dossier(e.cheminOrigine) + NomFichierCopie;
     etape([&] {
       if (!e.baseCourante.EstOuverte()) e.baseCourante = OuvreBase(e.cheminOrigine);
     });
     // Whatever path leads there, the copy never replaces the databases of the run.
-    for (const std::string& base : {e.cheminOrigine, e.cheminTravail, fenetre_.Saisie(1)}) {
+    for (const std::string& base : {e.cheminOrigine, e.cheminTravail, fenetre_.Saisie(saisie::Modele)}) {
       if (suite != SuiteEtape::Continue || !EstFichierDeLaCopie(base, fichierCopie)) continue;
       journal_.EcritureJournal("#ERR# « " + fichierCopie + " » est une base de la réorganisation (" + base +
                                ") : la copie des enregistrements ne la remplace pas.");
@@ -753,7 +755,7 @@ SuiteEtape Pilote::Deroule() {
           throw moteur::ErreurMoteur(moteur::err::FichierUtilise,
                                      "Accès refusé : le fichier '" + fichier + "' ne peut pas être supprimé.");
     });
-    etape([&] { FaitCopieModele(journal_, fenetre_.Saisie(1), fichierCopie); });
+    etape([&] { FaitCopieModele(journal_, fenetre_.Saisie(saisie::Modele), fichierCopie); });
     etape([&] {
       moteur::Database copie;
       try {
@@ -776,7 +778,7 @@ SuiteEtape Pilote::Deroule() {
   });
   if (!sansEchec()) return suite;
 
-  if (fenetre_.Coche(4)) {
+  if (fenetre_.Coche(coche::ControleEtendu)) {
     etape([&] {
       int erreur = 0;
       std::optional<long> estimation = CompteEtapes(e.cheminTravail, &erreur);
@@ -834,7 +836,8 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
       ErreurEnCours erreur = LitErreur(std::current_exception());
       int n = erreur.numero;
       e.derniereErreur = n;
-      if (n == 5 || n == 13 || n == moteur::err::BaseEnUtilisation) {
+      if (n == moteur::err::AppelInvalide || n == moteur::err::TypeIncompatible ||
+          n == moteur::err::BaseEnUtilisation) {
         journal_.EcritureJournal("#ERR# Erreur " + std::to_string(n) + " : Erreur non déterminée !");
         Abandonne();
         return SuiteEtape::Abandon;

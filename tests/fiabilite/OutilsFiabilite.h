@@ -489,12 +489,14 @@ inline CoupleBases CreeCoupleBases(const std::string& racine, const OptionsCoupl
 class FenetreRun : public utireorg::tests::FenetreFactice {
  public:
   FenetreRun(const CoupleBases& couple, bool securise, bool copie = true) {
-    for (int i : {0, 1, 2, 4, 5}) coches[i] = true;
-    coches[3] = securise;
-    cases["chCopie"] = copie;
-    cases["chAvancee"] = true;
-    saisies[0] = couple.cible;
-    saisies[1] = couple.modele;
+    for (int i : {coche::VerificationsPrimaires, coche::ReparationCompactage, coche::Compactage, coche::ControleEtendu,
+                  coche::TraitementExhaustif})
+      coches[i] = true;
+    coches[coche::ModeSecurise] = securise;
+    cases[cases::Copie] = copie;
+    cases[cases::Avancee] = true;
+    saisies[saisie::Cible] = couple.cible;
+    saisies[saisie::Modele] = couple.modele;
   }
 
   std::function<void(const std::string&)> surLigne;
