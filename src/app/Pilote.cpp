@@ -1,3 +1,45 @@
+// The run driver. LanceReorganisation opens the journal, removes what killed runs left in the
+// temporary folder, has Deroule go through the stages, and FinRun writes the run's end.
+//
+// The stages, in order, with the window's options that call them and the run state
+// (EtatReorganisation) each one reads and sets:
+//   1. Set-up: the target is closed; with coche::ModeSecurise, SauvegardeBases copies the set to
+//      working copies (sets sauvegardeFaite, cheminsOrigine, the set's paths; derniereErreur,
+//      echec and disquePlein when it fails). Without it, the run works on the user's own files.
+//      The next step names cheminTravail (the file the stages change) and cheminOrigine.
+//   2. Read pass, LectureTable (coche::VerificationsPrimaires): reads every record; sets
+//      compteurs.
+//   3. Record copy (cases::Copie): the model copied to "copie_reorg.mdb" beside the target, then
+//      TraitementCopie fills it with the target's records (sets compteurs); echec when that
+//      file is one of the run's databases.
+//   4. Repair, EtapeReparation (coche::ReparationCompactage), a file stage that ends with
+//      EtapeCompactage: a Jet file is converted first whatever the options, then compacted
+//      (reads versionCible; sets fichierTemporaire, echec, disquePlein, derniereErreur). The
+//      target is reopened.
+//   5. With coche::ControleEtendu: the step estimate (estimationEtapes), the temporary tables
+//      dropped (when versionAvancee), VerificationStructure (reads flagVerifRelation and
+//      versionAvancee; sets echec), EtapeCompactage once more, and the target reopened.
+//   6. With sauvegardeFaite and no echec: RestaurationBases puts the working copies in place.
+//   7. The journal's closing title.
+// After each file stage and after the structure check, echec sends the run to FinRun.
+//
+// Three handlers deal with failures:
+//   - the set-up handler (the first block of Deroule): a failure there leaves no sound state to
+//     go on from, so the run is abandoned (Abandonne: message, working copies dropped, the main
+//     database reopened, the window unloaded);
+//   - the main handler, ExecuteEtape, around every later step: 3163 (a value too long for its
+//     field) verifies the records (VerificationEnregistrements) and runs the step once more,
+//     and ends the run when the same error comes back; 5, 13 and 3356 abandon; a full disk, a
+//     lock, a refused access or damage journal their line, set echec and end the run;
+//   - the file stages' own handler (GestionEtape in EtapesFichier.cpp), for repair and
+//     compaction: the same 3163 retry; otherwise it only sets echec (and disquePlein) and
+//     returns, and the driver reads the flag once the stage is over.
+//
+// A full disk, wherever it is met (these handlers, the record verification, the working copies,
+// a journal that can no longer grow, which SurveillanceArret stops at the next safe point)
+// writes "#ERR# Espace disque insuffisant …" and sets disquePlein with echec; FinRun then drops
+// the working copies if there are any (the originals stay as they were) and ends on "Procédure
+// interrompue ! Libérer de la place sur votre disque dur.".
 #include "app/Pilote.h"
 
 #include <sys/stat.h>
@@ -687,7 +729,8 @@ void Pilote::NoteArret(const ArretRun& arret) {
   arretPar_ = arret;
 }
 
-// Steps 5 to 16 of a run; Fin sends the run to its end, Abandon has already ended it.
+// The stages of a run (see the note at the top); Fin sends the run to its end, Abandon has
+// already ended it.
 SuiteEtape Pilote::Deroule() {
   EtatReorganisation& e = etat_;
   auto& chemins = ensemble_.chemins;

@@ -73,7 +73,7 @@ class Pilote {
   bool Traite() const { return etat_.traite; }
   bool vIsLoad() const { return true; }
   void FlagVerifRelation(bool valeur) { etat_.flagVerifRelation = valeur; }
-  bool ReorgEnCours() const { return etat_.reorgEnCours; }  // G_ReorgEnCours
+  bool ReorgEnCours() const { return etat_.reorgEnCours; }
 
   // The input check run before "Lancer" and before leaving the databases page. When it refuses,
   // SaisieAFocaliser tells which input (saisie::…) the window gives the focus to, if any.

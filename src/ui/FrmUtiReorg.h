@@ -52,7 +52,7 @@ class FrmUtiReorg : public QWidget {
   bool Traite() const { return pilote_.Traite(); }
   bool vIsLoad() const { return pilote_.vIsLoad(); }
   void FlagVerifRelation(bool valeur) { pilote_.FlagVerifRelation(valeur); }
-  bool ReorgEnCours() const { return pilote_.ReorgEnCours(); }  // G_ReorgEnCours
+  bool ReorgEnCours() const { return pilote_.ReorgEnCours(); }
   bool ModeTousDossiers() const { return pilote_.ModeTousDossiers(); }
 
   Pilote& PiloteReorg() { return pilote_; }
