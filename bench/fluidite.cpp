@@ -99,10 +99,10 @@ int Principal(int argc, char** argv) {
   FenetreChronometree fenetre(messages);
   utireorg::DefinitFenetre(&fenetre);
   for (int coche = 0; coche <= 5; ++coche) fenetre.DefinitCoche(coche, true);
-  fenetre.DefinitCase("chCopie", true);
-  fenetre.DefinitCase("chAvancee", true);
-  fenetre.DefinitSaisie(0, jeu.cible);
-  fenetre.DefinitSaisie(1, jeu.modele);
+  fenetre.DefinitCase(cases::Copie, true);
+  fenetre.DefinitCase(cases::Avancee, true);
+  fenetre.DefinitSaisie(saisie::Cible, jeu.cible);
+  fenetre.DefinitSaisie(saisie::Modele, jeu.modele);
   utireorg::IssueLancer issue;
   Chrono chrono;
   {

@@ -109,8 +109,8 @@ class Scene {
     fs::current_path(dossier);
     utireorg::DefinitFenetre(&fenetre_);
     for (int coche = 0; coche <= 5; ++coche) fenetre_.DefinitCoche(coche, true);
-    fenetre_.DefinitCase("chCopie", true);
-    fenetre_.DefinitCase("chLigneALigne", false);
+    fenetre_.DefinitCase(cases::Copie, true);
+    fenetre_.DefinitCase(cases::LigneALigne, false);
     if (!journal_.OuvertureJournal()) Echoue("le journal d'analyse ne s'ouvre pas dans " + dossier);
     etat_.libelle = utireorg::LibellePrincipal;
     etat_.versionCible = "4.0";

@@ -21,8 +21,10 @@ coeurs="$(nproc)"
 
 etape "Construction ordinaire dans $construction"
 # UTIREORG_TESTS explicitement : scripts/demo.sh construit dans le même dossier sans les tests, et le
-# cache de CMake garderait son choix.
-cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUTIREORG_TESTS=ON
+# cache de CMake garderait son choix. UTIREORG_WERROR : un avertissement du compilateur arrête ici la
+# construction ordinaire, qui doit rester muette.
+cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUTIREORG_TESTS=ON \
+  -DUTIREORG_WERROR=ON
 cmake --build "$construction" -j "$coeurs"
 etape "Tests de la construction ordinaire"
 resultats="$construction/resultats-tests.xml"

@@ -429,7 +429,8 @@ Json LitFichierDescription(const std::string& chemin) {
 Json DecritBase(Database& base, bool avecDonnees) {
   Json d;
   auto version = moteur::Essaie([&] { d["version"] = base.Version(); });
-  if (!version && version.Number != 3270) throw ErreurMoteur(version.Number, version.Description);
+  if (!version && version.Number != moteur::err::ProprieteIntrouvable)
+    throw ErreurMoteur(version.Number, version.Description);
   Json proprietes = DecritProprietes(base.Properties(), IntegreesBase);
   if (!proprietes.empty()) d["proprietes"] = std::move(proprietes);
   d["tables"] = Json::array();

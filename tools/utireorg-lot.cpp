@@ -320,7 +320,7 @@ rapport::Json RunDossier(FenetreLot& fenetre, rapport::SuiviJournal& suivi, cons
   dossier.issue = IssueDossier(issue);
   // The window's message names no file: here nobody sees which field it points at.
   if (issue == IssueLancer::SaisiesRefusees) {
-    dossier.refus = rapport::RefusSansJournal(cible, fenetre.Saisie(1), fenetre.Case("chCopie"));
+    dossier.refus = rapport::RefusSansJournal(cible, fenetre.Saisie(saisie::Modele), fenetre.Case(cases::Copie));
     if (dossier.refus)
       std::cerr << dossier.refus->base << " refusée : "
                 << (dossier.refus->chemin.empty() ? std::string() : "« " + dossier.refus->chemin + " » : ")
@@ -539,11 +539,12 @@ int main(int argc, char** argv) {
       ->needs(optionTous)
       ->type_name("N");
   app.add_option("--modele", modele, "Base modèle, obligatoire avec --copie")->type_name("FICHIER");
-  app.add_option("--options", options, "Cases à cocher, par leurs numéros séparés par des virgules : 0 Vérifications\n"
-                                       "primaires, 1 Réparation / Compactage, 2 Compactage, 3 Mode sécurisé,\n"
-                                       "4 Contrôle étendu, 5 Traitement exhaustif")
+  app.add_option("--options", options,
+                 "Cases à cocher, par leurs numéros séparés par des virgules : 0 Vérifications\n"
+                 "primaires, 1 Réparation / Compactage, 2 Compactage, 3 Mode sécurisé,\n"
+                 "4 Contrôle étendu, 5 Traitement exhaustif")
       ->delimiter(',')
-      ->check(CLI::Range(0, 5))
+      ->check(CLI::Range(0, coche::Nombre - 1))
       ->option_text("0,1,...");
   app.add_flag("--verifications-primaires", verifications, "Coche « Vérifications primaires » (0)");
   app.add_flag("--reparation", reparation, "Coche « Réparation / Compactage » (1)");
@@ -640,11 +641,12 @@ int main(int argc, char** argv) {
   MemoriseLigneDeCommande(argc, argv);
 
   std::set<int> coches(options.begin(), options.end());
-  const bool drapeaux[] = {verifications, reparation, compactage, securise, controle, exhaustif};
-  for (int i = 0; i < 6; ++i)
+  const bool drapeaux[coche::Nombre] = {verifications, reparation, compactage, securise, controle, exhaustif};
+  for (int i = 0; i < coche::Nombre; ++i)
     if (drapeaux[i]) coches.insert(i);
-  if (coches.empty()) coches = {0, 1, 2, 3};
-  if (avance) coches.insert(4);
+  if (coches.empty())
+    coches = {coche::VerificationsPrimaires, coche::ReparationCompactage, coche::Compactage, coche::ModeSecurise};
+  if (avance) coches.insert(coche::ControleEtendu);
 
   const rapport::Json optionsRapport = {{"cible", cible},           {"modele", modele},
                                         {"coches", coches},         {"copie", copie},
@@ -660,11 +662,11 @@ int main(int argc, char** argv) {
   FenetreLot fenetre(affichage, oui, suivi);
   DefinitFenetre(&fenetre);
   for (int i : coches) fenetre.DefinitCoche(i, true);
-  fenetre.DefinitCase("chCopie", copie);
-  fenetre.DefinitCase("chLigneALigne", ligneALigne);
-  fenetre.DefinitCase("chAvancee", avance);
-  fenetre.DefinitSaisie(0, Absolu(cible));
-  fenetre.DefinitSaisie(1, Absolu(modele));
+  fenetre.DefinitCase(cases::Copie, copie);
+  fenetre.DefinitCase(cases::LigneALigne, ligneALigne);
+  fenetre.DefinitCase(cases::Avancee, avance);
+  fenetre.DefinitSaisie(saisie::Cible, Absolu(cible));
+  fenetre.DefinitSaisie(saisie::Modele, Absolu(modele));
 
   std::vector<int> script{1};  // the confirmation of the run
   script.insert(script.end(), reponses.begin(), reponses.end());

@@ -161,7 +161,7 @@ bool ConversionJet(EtatReorganisation& etat) {
   const std::string etape = "Conversion " + etat.libelle;
   journal.AffichageAvancement(etape, etat.cheminOrigine);
   journal.SectionJournal(etape);
-  if (!fenetre.Coche(1))
+  if (!fenetre.Coche(coche::ReparationCompactage))
     journal.EcritureJournal("La base est au format " + format +
                             ", que le moteur lit sans pouvoir y écrire : elle est convertie bien que "
                             "« Réparation / Compactage » ne soit pas coché.");
@@ -231,7 +231,7 @@ void EtapeReparation(EtatReorganisation& etat) {
   if (!EstFichier(etat.cheminTravail)) return;
   InterfaceFenetre& fenetre = etat.fenetre;
   Journal& journal = etat.journal;
-  if (fenetre.Coche(1)) {
+  if (fenetre.Coche(coche::ReparationCompactage)) {
     const std::string etape = "Réparation " + etat.libelle;
     journal.AffichageAvancement(etape, etat.cheminOrigine);
     journal.SectionJournal(etape);
@@ -244,7 +244,7 @@ void EtapeReparation(EtatReorganisation& etat) {
     if (issue < 0) return;
     journal.EcritureJournal("  Fin " + etape, true);
   }
-  if (fenetre.Coche(4)) fenetre.ProgressValeur(fenetre.ProgressMaximum());
+  if (fenetre.Coche(coche::ControleEtendu)) fenetre.ProgressValeur(fenetre.ProgressMaximum());
   EtapeCompactage(etat);
 }
 
@@ -253,11 +253,11 @@ void EtapeCompactage(EtatReorganisation& etat) {
   if (moteur::EstFichierJet(etat.cheminTravail) && !ConversionJet(etat)) return;
   InterfaceFenetre& fenetre = etat.fenetre;
   Journal& journal = etat.journal;
-  if (fenetre.Coche(1)) {
+  if (fenetre.Coche(coche::ReparationCompactage)) {
     const std::string etape = "Compactage " + etat.libelle;
     journal.AffichageAvancement(etape, etat.cheminOrigine);
     journal.SectionJournal(etape);
-    if (fenetre.Coche(4)) {
+    if (fenetre.Coche(coche::ControleEtendu)) {
       fenetre.ProgressMaximum(100);
       fenetre.ProgressValeur(40);
     } else {

@@ -1,3 +1,45 @@
+// The run driver. LanceReorganisation opens the journal, removes what killed runs left in the
+// temporary folder, has Deroule go through the stages, and FinRun writes the run's end.
+//
+// The stages, in order, with the window's options that call them and the run state
+// (EtatReorganisation) each one reads and sets:
+//   1. Set-up: the target is closed; with coche::ModeSecurise, SauvegardeBases copies the set to
+//      working copies (sets sauvegardeFaite, cheminsOrigine, the set's paths; derniereErreur,
+//      echec and disquePlein when it fails). Without it, the run works on the user's own files.
+//      The next step names cheminTravail (the file the stages change) and cheminOrigine.
+//   2. Read pass, LectureTable (coche::VerificationsPrimaires): reads every record; sets
+//      compteurs.
+//   3. Record copy (cases::Copie): the model copied to "copie_reorg.mdb" beside the target, then
+//      TraitementCopie fills it with the target's records (sets compteurs); echec when that
+//      file is one of the run's databases.
+//   4. Repair, EtapeReparation (coche::ReparationCompactage), a file stage that ends with
+//      EtapeCompactage: a Jet file is converted first whatever the options, then compacted
+//      (reads versionCible; sets fichierTemporaire, echec, disquePlein, derniereErreur). The
+//      target is reopened.
+//   5. With coche::ControleEtendu: the step estimate (estimationEtapes), the temporary tables
+//      dropped (when versionAvancee), VerificationStructure (reads flagVerifRelation and
+//      versionAvancee; sets echec), EtapeCompactage once more, and the target reopened.
+//   6. With sauvegardeFaite and no echec: RestaurationBases puts the working copies in place.
+//   7. The journal's closing title.
+// After each file stage and after the structure check, echec sends the run to FinRun.
+//
+// Three handlers deal with failures:
+//   - the set-up handler (the first block of Deroule): a failure there leaves no sound state to
+//     go on from, so the run is abandoned (Abandonne: message, working copies dropped, the main
+//     database reopened, the window unloaded);
+//   - the main handler, ExecuteEtape, around every later step: 3163 (a value too long for its
+//     field) verifies the records (VerificationEnregistrements) and runs the step once more,
+//     and ends the run when the same error comes back; 5, 13 and 3356 abandon; a full disk, a
+//     lock, a refused access or damage journal their line, set echec and end the run;
+//   - the file stages' own handler (GestionEtape in EtapesFichier.cpp), for repair and
+//     compaction: the same 3163 retry; otherwise it only sets echec (and disquePlein) and
+//     returns, and the driver reads the flag once the stage is over.
+//
+// A full disk, wherever it is met (these handlers, the record verification, the working copies,
+// a journal that can no longer grow, which SurveillanceArret stops at the next safe point)
+// writes "#ERR# Espace disque insuffisant …" and sets disquePlein with echec; FinRun then drops
+// the working copies if there are any (the originals stay as they were) and ends on "Procédure
+// interrompue ! Libérer de la place sur votre disque dur.".
 #include "app/Pilote.h"
 
 #include <sys/stat.h>
@@ -168,7 +210,8 @@ bool EstFichierDeLaCopie(const std::string& chemin, const std::string& fichierCo
 
 // Whether the run about to start writes into the target itself or puts a file in its place.
 bool RunEcritLaCible(InterfaceFenetre& fenetre, const std::string& cible) {
-  return fenetre.Coche(1) || fenetre.Coche(3) || fenetre.Coche(4) || moteur::EstFichierJet(cible);
+  return fenetre.Coche(coche::ReparationCompactage) || fenetre.Coche(coche::ModeSecurise) ||
+         fenetre.Coche(coche::ControleEtendu) || moteur::EstFichierJet(cible);
 }
 
 // A database holding a trigger or a view another program planted is not run on: what it would do
@@ -238,7 +281,7 @@ void Pilote::Reorganisation(bool forceTest, bool flagIcone, bool flagVerifRelati
   (void)flagIcone;
   modeTousDossiers_ = false;
   etat_.flagVerifRelation = flagVerifRelation;
-  if (!LigneDeCommandeContient(MotAvance)) fenetre_.ActiveBouton(2, false);
+  if (!LigneDeCommandeContient(MotAvance)) fenetre_.ActiveBouton(bouton::Details, false);
 }
 
 std::string Pilote::VersionBase(moteur::Database& base) {
@@ -263,7 +306,8 @@ std::optional<long> Pilote::CompteEtapes(const std::string& chemin, int* erreur)
         if ((table.Attributes() & moteur::dbSystemObject) == 0)
           total += table.Fields().Count() + table.Indexes().Count();
       } catch (const moteur::ErreurMoteur& e) {
-        if (e.Number() != 3110) throw;  // a table we may not read is left out of the count
+        if (e.Number() != moteur::err::DefinitionsIllisibles)
+          throw;  // a table we may not read is left out of the count
       }
     }
     base.Close();
@@ -284,20 +328,20 @@ bool Pilote::ControleSaisies() {
   saisieAFocaliser_.reset();
   etat_.versionCible.clear();
   std::string versionCible, versionModele;
-  bool copie = fenetre_.Case("chCopie");
+  bool copie = fenetre_.Case(cases::Copie);
 
-  std::string cible = fenetre_.Saisie(0);
+  std::string cible = fenetre_.Saisie(saisie::Cible);
   if (EstBlanc(cible) || !FichierExiste(cible)) {
     AfficheMessage("!#Vous devez saisir une base valide !");
     NoteSaisieRefusee(journal_, "Base à analyser", cible, RaisonPasUnFichier(cible));
-    saisieAFocaliser_ = 0;
+    saisieAFocaliser_ = saisie::Cible;
     return false;
   }
-  std::string modele = fenetre_.Saisie(1);
+  std::string modele = fenetre_.Saisie(saisie::Modele);
   if (copie && (EstBlanc(modele) || !FichierExiste(modele))) {
     AfficheMessage("!#Vous devez saisir une base valide !");
     NoteSaisieRefusee(journal_, "Base modèle", modele, RaisonPasUnFichier(modele));
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
 
@@ -343,7 +387,7 @@ bool Pilote::ControleSaisies() {
       NoteSaisieRefusee(journal_, quelle, chemin,
                         std::string("c'est le fichier « ") + NomFichierCopie +
                             " » que la copie des enregistrements remplace.");
-      saisieAFocaliser_ = cibleEstLaCopie ? 0 : 1;
+      saisieAFocaliser_ = cibleEstLaCopie ? saisie::Cible : saisie::Modele;
       return false;
     }
     if (EstFormatUlterieur(modele)) {
@@ -378,7 +422,7 @@ bool Pilote::ControleSaisies() {
                    " » est en lecture seule :@la réorganisation ne peut pas le modifier."
                    "@@Ôtez-lui la lecture seule, puis relancez la réorganisation.");
     NoteSaisieRefusee(journal_, "Base à analyser", cible, "le fichier est en lecture seule.");
-    saisieAFocaliser_ = 0;
+    saisieAFocaliser_ = saisie::Cible;
     return false;
   }
 
@@ -415,7 +459,7 @@ bool Pilote::ControleDossiers(const std::string& cible, bool ecritLaCible) {
       NoteSaisieRefusee(journal_, "Base à analyser", cible,
                         "son dossier « " + dossier + " » n'est pas accessible en écriture : " +
                             TexteErreurSysteme(erreur) + ".");
-      saisieAFocaliser_ = 0;
+      saisieAFocaliser_ = saisie::Cible;
       return false;
     }
     const std::size_t maximum = LongueurNomMax(dossier);
@@ -430,7 +474,7 @@ bool Pilote::ControleDossiers(const std::string& cible, bool ecritLaCible) {
                         "nom de fichier trop long pour les fichiers que la réorganisation crée à côté de lui (" +
                             std::to_string(NomFichier(cible).size()) + " octets, au plus " + std::to_string(permis) +
                             ").");
-      saisieAFocaliser_ = 0;
+      saisieAFocaliser_ = saisie::Cible;
       return false;
     }
   }
@@ -458,16 +502,16 @@ void Pilote::RefuseFormatUlterieur(const std::string& quelle, const std::string&
 // The all-folders run reads only the model: its folder is where the client folders lie.
 bool Pilote::ControleModele() {
   saisieAFocaliser_.reset();
-  const std::string modele = fenetre_.Saisie(1);
+  const std::string modele = fenetre_.Saisie(saisie::Modele);
   if (EstBlanc(modele) || !FichierExiste(modele)) {
     AfficheMessage("!#Vous devez saisir une base valide !");
     NoteSaisieRefusee(journal_, "Base modèle", modele, RaisonPasUnFichier(modele));
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
   if (EstFormatUlterieur(modele)) {
     RefuseFormatUlterieur("Base modèle", modele);
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
   std::string raison;
@@ -500,7 +544,7 @@ bool Pilote::ControleModele() {
   if (!source.EstOuverte()) {
     AfficheMessage("!#Base modèle invalide !");
     NoteSaisieRefusee(journal_, "Base modèle", modele, raison.empty() ? "elle ne s'ouvre pas." : raison);
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
   FermeBase(source);
@@ -545,9 +589,9 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
   if (etapes.AffichePageRapport) etapes.AffichePageRapport();
 
   fenetre_.Pointeur(PointeurSouris::Sablier);
-  fenetre_.ActiveBouton(0, false);
-  fenetre_.ActiveBouton(3, false);
-  etat_.versionAvancee = fenetre_.Coche(5);
+  fenetre_.ActiveBouton(bouton::Quitter, false);
+  fenetre_.ActiveBouton(bouton::Lancer, false);
+  etat_.versionAvancee = fenetre_.Coche(coche::TraitementExhaustif);
   // The folder panel still shows the last run's totals.
   if (modeTousDossiers_) fenetre_.AvancementDossiers(0, 0, "");
 
@@ -557,7 +601,7 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
   if (reponse != 1) {
     if (etapes.RetourPage) etapes.RetourPage();
   } else {
-    fenetre_.ActiveBouton(2, false);
+    fenetre_.ActiveBouton(bouton::Details, false);
     if (etapes.AvantRun) etapes.AvantRun();
     try {
       if (modeTousDossiers_) {
@@ -583,7 +627,7 @@ IssueLancer Pilote::Lancer(const EtapesLancer& etapes) {
     }
     if (etapes.ApresRun) etapes.ApresRun();
   }
-  fenetre_.ActiveBouton(0, true);
+  fenetre_.ActiveBouton(bouton::Quitter, true);
   fenetre_.Pointeur(PointeurSouris::Normal);
   return issue;
 }
@@ -594,8 +638,8 @@ void Pilote::LanceReorganisation() {
   arretPar_.reset();
 
   e.reorgEnCours = true;
-  fenetre_.ActiveBouton(0, false);
-  fenetre_.ActiveBouton(3, false);
+  fenetre_.ActiveBouton(bouton::Quitter, false);
+  fenetre_.ActiveBouton(bouton::Lancer, false);
   fenetre_.Pointeur(PointeurSouris::Sablier);
   SignaleAvancement(EnCours);
 
@@ -646,7 +690,7 @@ void Pilote::LanceReorganisation() {
 
   try {
     // What killed runs left in the temporary folder goes first; never the databases of this run.
-    SupprimeCopiesAbandonnees(e, {ensemble_.chemins[SlotPrincipal], fenetre_.Saisie(1)});
+    SupprimeCopiesAbandonnees(e, {ensemble_.chemins[SlotPrincipal], fenetre_.Saisie(saisie::Modele)});
     if (Deroule() == SuiteEtape::Abandon) return;
   } catch (const ArretRun& arret) {
     surveillance.Suspend();
@@ -690,7 +734,8 @@ void Pilote::NoteArret(const ArretRun& arret) {
   arretPar_ = arret;
 }
 
-// Steps 5 to 16 of a run; Fin sends the run to its end, Abandon has already ended it.
+// The stages of a run (see the note at the top); Fin sends the run to its end, Abandon has
+// already ended it.
 SuiteEtape Pilote::Deroule() {
   EtatReorganisation& e = etat_;
   auto& chemins = ensemble_.chemins;
@@ -699,7 +744,7 @@ SuiteEtape Pilote::Deroule() {
   try {
     EtapeErreurs etapeErreurs;
     FermeBase(e.baseCourante);
-    if (fenetre_.Coche(3)) {
+    if (fenetre_.Coche(coche::ModeSecurise)) {
       int resultat = SauvegardeBases(e, ensemble_);
       if (resultat == CopieDisquePlein) e.disquePlein = true;
       if (resultat != CopieReussie) {
@@ -737,13 +782,13 @@ SuiteEtape Pilote::Deroule() {
 
   etape([&] { LectureTable(e, e.baseCourante, chemins[SlotPrincipal]); });
 
-  if (fenetre_.Case("chCopie")) {
+  if (fenetre_.Case(cases::Copie)) {
     std::string fichierCopie = Dossier(e.cheminOrigine) + NomFichierCopie;
     etape([&] {
       if (!e.baseCourante.EstOuverte()) e.baseCourante = OuvreBase(e.cheminOrigine);
     });
     // Whatever path leads there, the copy never replaces the databases of the run.
-    for (const std::string& base : {e.cheminOrigine, e.cheminTravail, fenetre_.Saisie(1)}) {
+    for (const std::string& base : {e.cheminOrigine, e.cheminTravail, fenetre_.Saisie(saisie::Modele)}) {
       if (suite != SuiteEtape::Continue || !EstFichierDeLaCopie(base, fichierCopie)) continue;
       journal_.EcritureJournal("#ERR# « " + fichierCopie + " » est une base de la réorganisation (" + base +
                                ") : la copie des enregistrements ne la remplace pas.");
@@ -758,7 +803,7 @@ SuiteEtape Pilote::Deroule() {
           throw moteur::ErreurMoteur(moteur::err::FichierUtilise,
                                      "Accès refusé : le fichier '" + fichier + "' ne peut pas être supprimé.");
     });
-    etape([&] { FaitCopieModele(journal_, fenetre_.Saisie(1), fichierCopie); });
+    etape([&] { FaitCopieModele(journal_, fenetre_.Saisie(saisie::Modele), fichierCopie); });
     etape([&] {
       moteur::Database copie;
       try {
@@ -781,7 +826,7 @@ SuiteEtape Pilote::Deroule() {
   });
   if (!sansEchec()) return suite;
 
-  if (fenetre_.Coche(4)) {
+  if (fenetre_.Coche(coche::ControleEtendu)) {
     etape([&] {
       int erreur = 0;
       std::optional<long> estimation = CompteEtapes(e.cheminTravail, &erreur);
@@ -839,7 +884,8 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
       ErreurEnCours erreur = LitErreur(std::current_exception());
       int n = erreur.numero;
       e.derniereErreur = n;
-      if (n == 5 || n == 13 || n == moteur::err::BaseEnUtilisation) {
+      if (n == moteur::err::AppelInvalide || n == moteur::err::TypeIncompatible ||
+          n == moteur::err::BaseEnUtilisation) {
         journal_.EcritureJournal("#ERR# Erreur " + std::to_string(n) + " : Erreur non déterminée !");
         Abandonne();
         return SuiteEtape::Abandon;

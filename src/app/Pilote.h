@@ -73,10 +73,10 @@ class Pilote {
   bool Traite() const { return etat_.traite; }
   bool vIsLoad() const { return true; }
   void FlagVerifRelation(bool valeur) { etat_.flagVerifRelation = valeur; }
-  bool ReorgEnCours() const { return etat_.reorgEnCours; }  // G_ReorgEnCours
+  bool ReorgEnCours() const { return etat_.reorgEnCours; }
 
   // The input check run before "Lancer" and before leaving the databases page. When it refuses,
-  // SaisieAFocaliser tells which input (0 or 1) the window gives the focus to, if any.
+  // SaisieAFocaliser tells which input (saisie::…) the window gives the focus to, if any.
   // Once it passes, the target (and, for the record copy, the folder of "copie_reorg.mdb") is held
   // against other runs until the end of "Lancer", or until LibereCible: a second run on it is
   // refused, as is a target another program is reading or writing.

@@ -66,7 +66,7 @@ void Pilote::ReorganisationComplete() { modeTousDossiers_ = true; }
 void Pilote::ReorganisationTousDossiers() {
   etat_.reorgEnCours = true;
   arretPar_.reset();
-  resultatsDossiers_ = ReorganiseDossiers(fenetre_, journal_, fenetre_.Saisie(1), etat_.flagVerifRelation);
+  resultatsDossiers_ = ReorganiseDossiers(fenetre_, journal_, fenetre_.Saisie(saisie::Modele), etat_.flagVerifRelation);
   issue_ = CodeSortieTousDossiers(resultatsDossiers_) == 0 ? IssueRun::Terminee : IssueRun::Interrompue;
   // The stop that ended a folder ended the whole run: the window acts on it as after one run.
   if (const RaisonArret raison = ArretDemande(); raison != RaisonArret::Aucune && raison != RaisonArret::DisquePlein)
@@ -99,7 +99,7 @@ std::string Pilote::TexteCopieSecurite() const {
   // What "Mode sécurisé" copies: the database set of a run, that is the target database alone
   // (the model is only read). Nothing to copy while no target is chosen.
   std::int64_t octets = 0;
-  const std::string cible = fenetre_.Saisie(0);
+  const std::string cible = fenetre_.Saisie(saisie::Cible);
   std::error_code erreur;
   if (cible.find_first_not_of(" \t") != std::string::npos) {
     const fs::path absolu = fs::absolute(cible, erreur);

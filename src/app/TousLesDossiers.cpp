@@ -124,7 +124,9 @@ class FenetreDossier : public InterfaceFenetre {
   void Bip() override {}  // once, at the end of the whole run
   bool Coche(int index) const override { return hote_.Coche(index); }
   bool Case(const std::string& nom) const override { return hote_.Case(nom); }
-  std::string Saisie(int index) const override { return index == 0 ? base_ : index == 1 ? modele_ : hote_.Saisie(index); }
+  std::string Saisie(int index) const override {
+    return index == saisie::Cible ? base_ : index == saisie::Modele ? modele_ : hote_.Saisie(index);
+  }
   std::optional<int> PresenteMessage(const MessageAnalyse& message) override {
     dernierMessage_ = message.texte.substr(0, message.texte.find('\n'));
     return hote_.PresenteMessage(message);
@@ -243,7 +245,7 @@ ResultatDossier RunDossier(InterfaceFenetre& fenetre, const std::string& modele,
   std::string repli = "Procédure interrompue !";
   try {
     if (pilote.ControleSaisies()) {
-      pilote.Etat().versionAvancee = fenetre.Coche(5);
+      pilote.Etat().versionAvancee = fenetre.Coche(coche::TraitementExhaustif);
       pilote.LanceReorganisation();
     } else {
       repli = "base refusée";

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -302,8 +304,8 @@ class VerrouRemplacement {
 }  // namespace
 
 bool EstAccesRefuse(int numero) noexcept {
-  return numero == moteur::err::FichierUtilise || numero == moteur::err::AccesRefuse || numero == moteur::err::LectureSeule ||
-         numero == 3112;
+  return numero == moteur::err::FichierUtilise || numero == moteur::err::AccesRefuse ||
+         numero == moteur::err::LectureSeule || numero == moteur::err::LectureInterdite;
 }
 
 std::string ContexteAccesRefuse(int numero, const std::string& description) {
@@ -312,17 +314,8 @@ std::string ContexteAccesRefuse(int numero, const std::string& description) {
 }
 
 bool EstErreurEspaceDisque(int numero) noexcept {
-  switch (numero) {
-    case 61:
-    case 3026:
-    case 3183:
-    case 3469:
-    case 3472:
-    case 3559:
-    case 3569:
-    case 3575: return true;
-    default: return false;
-  }
+  const auto& ensemble = moteur::err::EspaceDisqueInsuffisant;
+  return std::find(std::begin(ensemble), std::end(ensemble), numero) != std::end(ensemble);
 }
 
 std::string TexteErreurSysteme(int code) {

@@ -28,7 +28,8 @@ std::chrono::system_clock::time_point Maintenant() {
 
 std::string Horodatage(std::chrono::system_clock::time_point instant) {
   std::tm t = Local(instant);
-  char tampon[16];
+  // Sized for any int the fields could hold, not only real dates: nothing is ever cut.
+  char tampon[64];
   std::snprintf(tampon, sizeof tampon, "%02d%02d%02d:%02d%02d", t.tm_mday, t.tm_mon + 1, t.tm_year % 100, t.tm_hour,
                 t.tm_min);
   return tampon;

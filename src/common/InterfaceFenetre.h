@@ -34,6 +34,41 @@ struct MessageAnalyse {
   long contexteAide = 0;
 };
 
+// The main window's controls that a run reads or drives, named once for the window, the headless
+// run and the tests. Indexed controls keep their order on the window ("Coche0" is the first box);
+// the headless run's --options numbers are these indexes.
+namespace coche {
+inline constexpr int VerificationsPrimaires = 0;  // open the target and read every record
+inline constexpr int ReparationCompactage = 1;
+inline constexpr int Compactage = 2;
+inline constexpr int ModeSecurise = 3;         // a safety copy of the target first
+inline constexpr int ControleEtendu = 4;       // the system databases too
+inline constexpr int TraitementExhaustif = 5;  // the advanced version of the checks
+inline constexpr int Nombre = 6;
+}  // namespace coche
+
+namespace saisie {
+inline constexpr int Cible = 0;   // "Base à analyser"
+inline constexpr int Modele = 1;  // "Base modèle"
+inline constexpr int Nombre = 2;
+}  // namespace saisie
+
+namespace bouton {
+inline constexpr int Quitter = 0;
+inline constexpr int Precedent = 1;
+inline constexpr int Details = 2;
+inline constexpr int Lancer = 3;
+inline constexpr int Apercu = 4;
+inline constexpr int Nombre = 5;
+}  // namespace bouton
+
+// The check boxes read by their name.
+namespace cases {
+inline constexpr const char* Copie = "chCopie";              // copy the records into the model's copy
+inline constexpr const char* LigneALigne = "chLigneALigne";  // that copy record by record
+inline constexpr const char* Avancee = "chAvancee";          // "Réorganisation avancée"
+}  // namespace cases
+
 class InterfaceFenetre {
  public:
   virtual ~InterfaceFenetre() = default;
@@ -57,9 +92,9 @@ class InterfaceFenetre {
   virtual void Bip() = 0;
 
   // Option boxes and inputs of the main window.
-  virtual bool Coche(int index) const = 0;              // "Coche" boxes 0 to 5
-  virtual bool Case(const std::string& nom) const = 0;  // "chCopie", "chLigneALigne", "chAvancee"
-  virtual std::string Saisie(int index) const = 0;      // "Saisie" inputs 0 and 1
+  virtual bool Coche(int index) const = 0;              // index: coche::…
+  virtual bool Case(const std::string& nom) const = 0;  // nom: cases::…
+  virtual std::string Saisie(int index) const = 0;      // index: saisie::…
 
   // Shows a message modally; the 1-based number of the button pressed, or nothing when no
   // message could be shown.
@@ -67,7 +102,7 @@ class InterfaceFenetre {
 
   // The main window's own controls that the run driver drives. A window without them (the
   // headless run, the tests) keeps these defaults.
-  virtual void ActiveBouton(int /*index*/, bool /*actif*/) {}  // "Bouton" 0 to 4
+  virtual void ActiveBouton(int /*index*/, bool /*actif*/) {}  // index: bouton::…
   virtual void AvancementEnErreur() {}  // detail caption in white on red after a failure
   virtual void FermeFenetre() {}        // unloads the main window, which ends the program
   virtual std::string Legende() const { return TitreApplication(); }  // the window's caption

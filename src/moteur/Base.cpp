@@ -74,7 +74,7 @@ namespace {
 
 struct Attache {
   sqlite3* db;
-  std::string nom;
+  std::string nom{};
   ~Attache() {
     if (!nom.empty()) sqlite3_exec(db, ("DETACH DATABASE " + CiteIdent(nom)).c_str(), nullptr, nullptr, nullptr);
   }

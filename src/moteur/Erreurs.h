@@ -11,6 +11,8 @@ namespace moteur {
 
 // Numbers the rest of the program tests explicitly.
 namespace err {
+inline constexpr int AppelInvalide = 5;            // platform: invalid call or argument
+inline constexpr int TypeIncompatible = 13;        // platform: type mismatch
 inline constexpr int DisquePlein = 61;             // platform: disk full
 inline constexpr int FichierUtilise = 70;          // platform: permission denied / file in use
 inline constexpr int MiseAJourSansEdition = 3020;
@@ -28,6 +30,8 @@ inline constexpr int BaseEndommagee = 3049;
 inline constexpr int AccesRefuse = 3051;
 inline constexpr int CleNulle = 3058;
 inline constexpr int SyntaxeExpression = 3075;
+inline constexpr int DefinitionsIllisibles = 3110;  // no permission to read a table's definition
+inline constexpr int LectureInterdite = 3112;       // no permission to read the records
 inline constexpr int NomInvalide = 3125;
 inline constexpr int InstructionInvalide = 3129;
 inline constexpr int SyntaxeInsert = 3134;
@@ -36,6 +40,7 @@ inline constexpr int SyntaxeUpdate = 3144;
 inline constexpr int ValeurTropLongue = 3163;
 inline constexpr int EnregistrementSupprime = 3167;
 inline constexpr int EspaceTemporaire = 3183;
+inline constexpr int LectureVerrouillee = 3187;  // read refused: locked by another user
 inline constexpr int ModifieParAutreUtilisateur = 3197;
 inline constexpr int EnregistrementsLies = 3200;
 inline constexpr int PasDEnregistrementLie = 3201;
@@ -47,6 +52,7 @@ inline constexpr int VerrouAutreUtilisateur = 3260;
 inline constexpr int VerrouLecture = 3262;
 inline constexpr int TableSansChamp = 3264;
 inline constexpr int ElementIntrouvable = 3265;
+inline constexpr int ProprieteIntrouvable = 3270;
 inline constexpr int CleExistante = 3283;
 inline constexpr int VersionIndeterminee = 3301;
 inline constexpr int ChampRequis = 3314;
@@ -56,6 +62,12 @@ inline constexpr int DepassementNumerique = 3349;
 inline constexpr int BaseEnUtilisation = 3356;
 inline constexpr int ProprieteExiste = 3367;
 inline constexpr int ConversionImpossible = 3421;
+
+// Every number that says the disk, or the space for temporary data, is full: the platform's and
+// the engine's alike.
+inline constexpr int EspaceDisqueInsuffisant[] = {
+    DisquePlein, EspaceDisque, EspaceTemporaire, 3469, 3472, 3559, 3569, 3575,
+};
 }  // namespace err
 
 // Whether the number says that another user or program holds what was asked for, so that the

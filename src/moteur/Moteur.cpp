@@ -197,7 +197,7 @@ void Configure(BaseEtat& base) {
     case err::FormatNonReconnu:
     case err::BaseEnUtilisation:
     case err::AccesRefuse: throw ErreurMoteur(e.Number(), {chemin});
-    case 3187:
+    case err::LectureVerrouillee:
     case err::Verrouille: throw ErreurMoteur(err::BaseEnUtilisation, {chemin});
     default: throw e;
   }
@@ -450,7 +450,8 @@ void EcritCopie(BaseEtat& origine, const std::string& source, const std::string&
     SynchroniseDossier(destination);
   } catch (const ErreurMoteur& e) {
     Supprime(destination);
-    if (e.Number() == 3187 || e.Number() == err::Verrouille) throw ErreurMoteur(err::BaseEnUtilisation, {source});
+    if (e.Number() == err::LectureVerrouillee || e.Number() == err::Verrouille)
+      throw ErreurMoteur(err::BaseEnUtilisation, {source});
     // The copy is the file that could not be written: it is the one named.
     if (e.Number() == err::AccesRefuse && e.Description().find(destination) == std::string::npos)
       throw ErreurMoteur(err::AccesRefuse, {destination});

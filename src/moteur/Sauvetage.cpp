@@ -283,7 +283,7 @@ struct Parcours {
   std::vector<long long>* cles = nullptr;  // keys handed over; for an index, the keys it lists
   std::vector<std::pair<long long, std::uint64_t>>* entrees = nullptr;  // for an index: what it lists
   const std::vector<std::size_t>* indexees = nullptr;                  // for an index: its table's columns
-  std::vector<Temoin> temoins;  // for a table: its indexes, which tell a damaged key from a sound one
+  std::vector<Temoin> temoins{};  // for a table: its indexes, which tell a damaged key from a sound one
 
   void Perte(const std::optional<long long>& bas, const std::optional<long long>& haut) {
     if (bilan) ++bilan->pagesAbimees;

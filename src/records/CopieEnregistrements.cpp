@@ -237,7 +237,7 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
       return *apres - *dejaLa;
     };
 
-    if (!etat.fenetre.Case("chLigneALigne")) {
+    if (!etat.fenetre.Case(cases::LigneALigne)) {
       // Without dbFailOnError: the engine leaves out the records the model's keys or rules refuse
       // and copies the rest; the two counts then tell the difference.
       const std::string instruction = "INSERT INTO " + NomCite(nomDestination) + " in '" + CiteChemin(dbDest.Name()) +

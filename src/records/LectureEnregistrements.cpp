@@ -467,7 +467,7 @@ std::string BilanLigne(long corriges, long supprimes, long laisses) {
 }  // namespace
 
 bool LectureTable(EtatReorganisation& etat, moteur::Database& db, const std::string& nomBase) {
-  if (!etat.fenetre.Coche(0)) return true;
+  if (!etat.fenetre.Coche(coche::VerificationsPrimaires)) return true;
   bool resultat = true;
   moteur::Resultat ouverture;
   if (!db.EstOuverte()) ouverture = Essaie([&] { db = OuvreBase(nomBase); });

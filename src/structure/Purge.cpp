@@ -69,7 +69,7 @@ std::string structure::FichierSansCasse(const std::string& dossier, const std::s
 }
 
 std::string CheminBaseReference(const EtatReorganisation& etat) {
-  return FichierSansCasse(Dossier(etat.fenetre.Saisie(1)), etat.nomLogiciel + ".MDB");
+  return FichierSansCasse(Dossier(etat.fenetre.Saisie(saisie::Modele)), etat.nomLogiciel + ".MDB");
 }
 
 void EffaceTablesTemporaires(EtatReorganisation& etat) {
@@ -80,7 +80,7 @@ void EffaceTablesTemporaires(EtatReorganisation& etat) {
   // purge deletes nothing then.
   std::string cheminReference = CheminBaseReference(etat);
   if (cheminReference.empty()) {
-    std::string attendu = Dossier(etat.fenetre.Saisie(1)) + etat.nomLogiciel + ".MDB";
+    std::string attendu = Dossier(etat.fenetre.Saisie(saisie::Modele)) + etat.nomLogiciel + ".MDB";
     GestionErreur(contexte, moteur::err::FichierIntrouvable, moteur::DescriptionErreur(moteur::err::FichierIntrouvable, {attendu}));
     return;
   }

@@ -136,17 +136,17 @@ bool FenetreQt::Coche(int index) const {
 
 bool FenetreQt::Case(const std::string& nom) const {
   QCheckBox* boite = nullptr;
-  if (nom == "chCopie")
+  if (nom == cases::Copie)
     boite = fenetre_.CaseCopie();
-  else if (nom == "chLigneALigne")
+  else if (nom == cases::LigneALigne)
     boite = fenetre_.CaseLigneALigne();
-  else if (nom == "chAvancee")
+  else if (nom == cases::Avancee)
     boite = fenetre_.CaseAvancee();
   return boite && boite->isChecked();
 }
 
 std::string FenetreQt::Saisie(int index) const {
-  if (index < 0 || index > 1) return {};
+  if (index < 0 || index >= saisie::Nombre) return {};
   auto* saisie = fenetre_.SaisieBase(index);
   return saisie ? DepuisQString(saisie->text()) : std::string();
 }

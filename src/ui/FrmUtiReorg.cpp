@@ -241,13 +241,13 @@ void FrmUtiReorg::Construit() {
     connect(bouton, &QPushButton::clicked, this, [this, i] { BoutonClic(i); });
   }
   // "Aperçu" has no action: it stays out of sight.
-  boutons_[Apercu]->setVisible(false);
-  rangee->addWidget(boutons_[Quitter]);
+  boutons_[bouton::Apercu]->setVisible(false);
+  rangee->addWidget(boutons_[bouton::Quitter]);
   rangee->addStretch(1);
-  rangee->addWidget(boutons_[Apercu]);
-  rangee->addWidget(boutons_[Precedent]);
-  rangee->addWidget(boutons_[Details]);
-  rangee->addWidget(boutons_[Lancer]);
+  rangee->addWidget(boutons_[bouton::Apercu]);
+  rangee->addWidget(boutons_[bouton::Precedent]);
+  rangee->addWidget(boutons_[bouton::Details]);
+  rangee->addWidget(boutons_[bouton::Lancer]);
   principal->addLayout(rangee);
 
   resize(720, 540);
@@ -273,7 +273,7 @@ QWidget* FrmUtiReorg::ConstruitPage0() {
   text1_->setFont(police);
   colonne->addWidget(text1_, 1);
   chAvancee_ = new QCheckBox(QStringLiteral("Réorganisation avancée"), page);
-  chAvancee_->setObjectName(QStringLiteral("chAvancee"));
+  chAvancee_->setObjectName(QLatin1String(cases::Avancee));
   connect(chAvancee_, &QCheckBox::toggled, this, [this] { ChAvanceeClic(); });
   colonne->addWidget(chAvancee_);
   disposition->addLayout(colonne, 1);
@@ -302,17 +302,17 @@ QWidget* FrmUtiReorg::ConstruitPage1() {
     saisies_[static_cast<size_t>(i)] = saisie;
     parcourir_[static_cast<size_t>(i)] = action;
   }
-  connect(saisies_[0], &QLineEdit::editingFinished, this, [this] { SaisieCibleModifiee(); });
-  connect(saisies_[0], &QLineEdit::textChanged, this, [this] { SaisieCibleModifiee(); });
+  connect(saisies_[saisie::Cible], &QLineEdit::editingFinished, this, [this] { SaisieCibleModifiee(); });
+  connect(saisies_[saisie::Cible], &QLineEdit::textChanged, this, [this] { SaisieCibleModifiee(); });
 
   chCopie_ = new QCheckBox(QStringLiteral("Copie des enregistrements"), page);
-  chCopie_->setObjectName(QStringLiteral("chCopie"));
+  chCopie_->setObjectName(QLatin1String(cases::Copie));
   connect(chCopie_, &QCheckBox::toggled, this, [this] { ChCopieClic(); });
   label1_ = Etiquette(QStringLiteral("La copie des enregistrements va recopier les données de la \"base à analyser\" "
                                      "dans la \"base modèle\"."),
                       QStringLiteral("Label1"), page);
   chLigneALigne_ = new QCheckBox(QStringLiteral("Copie ligne à ligne"), page);
-  chLigneALigne_->setObjectName(QStringLiteral("chLigneALigne"));
+  chLigneALigne_->setObjectName(QLatin1String(cases::LigneALigne));
   lblLigneALigne_ = Etiquette(
       QStringLiteral("La copie des enregistrements ligne à ligne permet de recopier les enregistrements un par un. "
                      "Cette option ralentit la copie, mais permet souvent de trouver l'origine des problèmes de "
@@ -320,14 +320,14 @@ QWidget* FrmUtiReorg::ConstruitPage1() {
       QStringLiteral("lblLigneALigne"), page);
 
   int ligne = 0;
-  grille->addWidget(textes_[0], ligne, 0);
-  grille->addWidget(saisies_[0], ligne++, 1);
+  grille->addWidget(textes_[saisie::Cible], ligne, 0);
+  grille->addWidget(saisies_[saisie::Cible], ligne++, 1);
   grille->setRowMinimumHeight(ligne++, 14);
   grille->addWidget(chCopie_, ligne++, 0, 1, 2);
   grille->addWidget(label1_, ligne++, 1);
   grille->setRowMinimumHeight(ligne++, 6);
-  grille->addWidget(textes_[1], ligne, 0);
-  grille->addWidget(saisies_[1], ligne++, 1);
+  grille->addWidget(textes_[saisie::Modele], ligne, 0);
+  grille->addWidget(saisies_[saisie::Modele], ligne++, 1);
   grille->setRowMinimumHeight(ligne++, 14);
   grille->addWidget(chLigneALigne_, ligne++, 0, 1, 2);
   grille->addWidget(lblLigneALigne_, ligne++, 1);
@@ -460,10 +460,10 @@ void FrmUtiReorg::Chargement() {
     sautPage_ = {true, false, false, false};
   });
   etape([&] {
-    boutons_[Precedent]->setEnabled(false);
-    boutons_[Details]->setEnabled(false);
-    boutons_[Lancer]->setEnabled(false);
-    for (int i = 0; i <= 3; ++i) coches_[static_cast<size_t>(i)]->setChecked(true);
+    boutons_[bouton::Precedent]->setEnabled(false);
+    boutons_[bouton::Details]->setEnabled(false);
+    boutons_[bouton::Lancer]->setEnabled(false);
+    for (int i = 0; i <= coche::ModeSecurise; ++i) coches_[static_cast<size_t>(i)]->setChecked(true);
   });
   etape([&] { ChCopieClic(); });
   etape([&] { TexteIntroduction(); });
@@ -477,7 +477,7 @@ void FrmUtiReorg::Chargement() {
     QSignalBlocker silence(chAvancee_);
     chAvancee_->setChecked(true);
     chAvancee_->setVisible(false);
-    boutons_[Details]->setEnabled(true);
+    boutons_[bouton::Details]->setEnabled(true);
   });
   etape([&] {
     schemaCouleurs_ = true;
@@ -506,7 +506,7 @@ void FrmUtiReorg::closeEvent(QCloseEvent* evenement) {
   if (!dechargement_) {
     // Asked to close from outside (the close box): refused while a run is in progress, that
     // is while "Quitter" is disabled; otherwise it does what "Quitter" does.
-    if (!boutons_[Quitter]->isEnabled() || lancementEnCours_) {
+    if (!boutons_[bouton::Quitter]->isEnabled() || lancementEnCours_) {
       evenement->ignore();
       return;
     }
@@ -556,11 +556,11 @@ void FrmUtiReorg::Demarre() {
 
 // Every folder beside the model is run: the model is the one database to give.
 void FrmUtiReorg::SaisiesTousDossiers() {
-  textes_[0]->setEnabled(false);
-  saisies_[0]->setEnabled(false);
-  textes_[1]->setEnabled(true);
-  saisies_[1]->setEnabled(true);
-  if (pageCourante_ == 1) saisies_[1]->setFocus(Qt::OtherFocusReason);
+  textes_[saisie::Cible]->setEnabled(false);
+  saisies_[saisie::Cible]->setEnabled(false);
+  textes_[saisie::Modele]->setEnabled(true);
+  saisies_[saisie::Modele]->setEnabled(true);
+  if (pageCourante_ == 1) saisies_[saisie::Modele]->setFocus(Qt::OtherFocusReason);
 }
 
 void FrmUtiReorg::AvancementDossiers(int numero, int nombre, const QString& legende) {
@@ -585,16 +585,16 @@ void FrmUtiReorg::AffichePage(int& page) {
       page = std::clamp(page + (pageCourante_ - pagePrecedente_ < 0 ? -1 : 1), 0, NombrePages - 1);
   }
   pageCourante_ = page;
-  boutons_[Lancer]->setEnabled(true);
+  boutons_[bouton::Lancer]->setEnabled(true);
   // "Précédent" leads back from the options page only: before it there is nothing to go back
   // to, and from the report a new analysis starts with its own button.
-  boutons_[Precedent]->setEnabled(page == 2);
+  boutons_[bouton::Precedent]->setEnabled(page == 2);
   pile_->setCurrentIndex(page);
   pile_->currentWidget()->raise();
   if (page == 1)
-    saisies_[saisies_[0]->isEnabled() ? 0 : 1]->setFocus(Qt::OtherFocusReason);
+    saisies_[saisies_[saisie::Cible]->isEnabled() ? saisie::Cible : saisie::Modele]->setFocus(Qt::OtherFocusReason);
   else if (page == 2)
-    coches_[0]->setFocus(Qt::OtherFocusReason);
+    coches_[coche::VerificationsPrimaires]->setFocus(Qt::OtherFocusReason);
 }
 
 void FrmUtiReorg::TexteIntroduction() {
@@ -680,17 +680,15 @@ void FrmUtiReorg::BoutonClic(int index) {
   const std::string contexte = DepuisQString(windowTitle()) + " (BC)";
   try {
     switch (index) {
-      case Quitter:
-        Decharge();
-        break;
-      case Precedent:
+      case bouton::Quitter: Decharge(); break;
+      case bouton::Precedent:
         if (pageCourante_ > 0) {
           pagePrecedente_ = pageCourante_;
           --pageCourante_;
           AffichePage(pageCourante_);
         }
         break;
-      case Details:
+      case bouton::Details:
         if (pageCourante_ == 1) {
           const bool acceptees = pilote_.ControleSaisies();
           // Leaving the page is no run: the target is not kept from other runs meanwhile.
@@ -708,9 +706,7 @@ void FrmUtiReorg::BoutonClic(int index) {
         }
         AffichePage(pageCourante_);
         break;
-      case Lancer:
-        ActionLancer();
-        break;
+      case bouton::Lancer: ActionLancer(); break;
       default:
         break;  // "Aperçu" does nothing
     }
@@ -729,7 +725,7 @@ void FrmUtiReorg::ActionLancer() {
   QPointer<FrmUtiReorg> garde(this);
   EtapesLancer etapes;
   etapes.AffichePageRapport = [this] {
-    detailsAvantLancement_ = boutons_[Details]->isEnabled();
+    detailsAvantLancement_ = boutons_[bouton::Details]->isEnabled();
     pagePrecedente_ = pageCourante_;
     pageCourante_ = 3;
     // Nothing of the previous run stays in view while this one is being confirmed.
@@ -744,13 +740,13 @@ void FrmUtiReorg::ActionLancer() {
   etapes.RetourPage = [this] {
     pageCourante_ = pagePrecedente_;
     AffichePage(pageCourante_);
-    boutons_[Details]->setEnabled(detailsAvantLancement_);
+    boutons_[bouton::Details]->setEnabled(detailsAvantLancement_);
     repaint();
   };
   etapes.AvantRun = [this] {
     int page = 3;
     AffichePage(page);
-    boutons_[Details]->setEnabled(false);
+    boutons_[bouton::Details]->setEnabled(false);
     AvancementEnErreur(false);
     boutonArreter_->setVisible(true);
     repaint();
@@ -774,7 +770,7 @@ void FrmUtiReorg::ActionLancer() {
 }
 
 void FrmUtiReorg::FocusApresControle() {
-  if (auto saisie = pilote_.SaisieAFocaliser(); saisie && (*saisie == 0 || *saisie == 1))
+  if (auto saisie = pilote_.SaisieAFocaliser(); saisie && (*saisie == saisie::Cible || *saisie == saisie::Modele))
     saisies_[static_cast<size_t>(*saisie)]->setFocus(Qt::OtherFocusReason);
 }
 
@@ -785,7 +781,7 @@ void FrmUtiReorg::BoutonNewClic() {
   progress_->setVisible(true);
   AvancementEnErreur(false);
   // The run disabled "Détails"; a new analysis gets back the way to the options it had.
-  boutons_[Details]->setEnabled(detailsAvantLancement_);
+  boutons_[bouton::Details]->setEnabled(detailsAvantLancement_);
   pageCourante_ = 0;
   AffichePage(pageCourante_);
 }
@@ -804,8 +800,8 @@ void FrmUtiReorg::ArreterClic() {
 
 void FrmUtiReorg::ChCopieClic() {
   const bool copie = chCopie_->isChecked();
-  textes_[1]->setEnabled(copie);
-  saisies_[1]->setEnabled(copie);
+  textes_[saisie::Modele]->setEnabled(copie);
+  saisies_[saisie::Modele]->setEnabled(copie);
   chLigneALigne_->setEnabled(copie);
   lblLigneALigne_->setEnabled(copie);
   if (pilote_.ModeTousDossiers()) SaisiesTousDossiers();
@@ -813,12 +809,12 @@ void FrmUtiReorg::ChCopieClic() {
 
 void FrmUtiReorg::ChAvanceeClic() {
   const bool avancee = chAvancee_->isChecked();
-  boutons_[Details]->setEnabled(avancee);
-  coches_[4]->setChecked(avancee);
+  boutons_[bouton::Details]->setEnabled(avancee);
+  coches_[coche::ControleEtendu]->setChecked(avancee);
 }
 
 void FrmUtiReorg::ParcourtFichier(int index) {
-  if (index < 0 || index > 1) return;
+  if (index < 0 || index >= saisie::Nombre) return;
   QLineEdit* saisie = saisies_[static_cast<size_t>(index)];
   if (!saisie->isEnabled()) return;
   QString depart;
@@ -842,7 +838,7 @@ void FrmUtiReorg::ParcourtFichier(int index) {
 }
 
 void FrmUtiReorg::OuvreFichier(const QString& chemin) {
-  if (saisies_[0]->isEnabled()) PlaceFichier(0, QFileInfo(chemin).absoluteFilePath());
+  if (saisies_[saisie::Cible]->isEnabled()) PlaceFichier(saisie::Cible, QFileInfo(chemin).absoluteFilePath());
 }
 
 void FrmUtiReorg::PlaceFichier(int index, const QString& choisi) {
@@ -856,7 +852,7 @@ void FrmUtiReorg::PlaceFichier(int index, const QString& choisi) {
   std::string modele = parent.empty() ? std::string() : parent + NomFichier(cible);
   if (modele.empty() || !FichierExiste(modele))
     modele = DepuisQString(QCoreApplication::applicationDirPath()) + "/BASESORIGINE/" + NomFichier(cible);
-  saisies_[1]->setText(VersQString(modele));
+  saisies_[saisie::Modele]->setText(VersQString(modele));
   SaisieCibleModifiee();
 }
 
@@ -885,12 +881,12 @@ bool FrmUtiReorg::TraiteTouche(QKeyEvent* evenement) {
       switch (code) {
         case CodeTouche::Gauche:
         case CodeTouche::PageSuivante:
-          CliqueBouton(boutons_[Precedent]);
+          CliqueBouton(boutons_[bouton::Precedent]);
           return false;  // the control still gets its key, as a user typing in it expects
         case CodeTouche::Droite:
         case CodeTouche::Entree:
         case CodeTouche::PagePrecedente:
-          if (pageCourante_ != 2) CliqueBouton(boutons_[Details]);
+          if (pageCourante_ != 2) CliqueBouton(boutons_[bouton::Details]);
           return false;
         default:
           break;

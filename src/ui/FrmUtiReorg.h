@@ -33,12 +33,10 @@ class FrmUtiReorg : public QWidget {
  public:
   static constexpr long ContexteAide = 6080;  // help of the window and of its confirmation
   static constexpr int NombrePages = 4;
-  static constexpr int NombreBoutons = 5;
-  static constexpr int NombreCoches = 6;
+  static constexpr int NombreBoutons = bouton::Nombre;
+  static constexpr int NombreCoches = coche::Nombre;
   // The journal view keeps its latest lines within this many characters.
   static constexpr int TailleMaximaleVue = 2'000'000;
-
-  enum Bouton { Quitter = 0, Precedent = 1, Details = 2, Lancer = 3, Apercu = 4 };
 
   explicit FrmUtiReorg(QWidget* parent = nullptr);
   ~FrmUtiReorg() override;
@@ -54,7 +52,7 @@ class FrmUtiReorg : public QWidget {
   bool Traite() const { return pilote_.Traite(); }
   bool vIsLoad() const { return pilote_.vIsLoad(); }
   void FlagVerifRelation(bool valeur) { pilote_.FlagVerifRelation(valeur); }
-  bool ReorgEnCours() const { return pilote_.ReorgEnCours(); }  // G_ReorgEnCours
+  bool ReorgEnCours() const { return pilote_.ReorgEnCours(); }
   bool ModeTousDossiers() const { return pilote_.ModeTousDossiers(); }
 
   Pilote& PiloteReorg() { return pilote_; }
@@ -167,9 +165,9 @@ class FrmUtiReorg : public QWidget {
 
   std::array<BoutonStd*, NombreBoutons> boutons_{};
   std::array<QCheckBox*, NombreCoches> coches_{};
-  std::array<QLineEdit*, 2> saisies_{};
-  std::array<QAction*, 2> parcourir_{};
-  std::array<QLabel*, 2> textes_{};
+  std::array<QLineEdit*, saisie::Nombre> saisies_{};
+  std::array<QAction*, saisie::Nombre> parcourir_{};
+  std::array<QLabel*, saisie::Nombre> textes_{};
   std::array<QLabel*, 8> textes1_{};
   std::array<QWidget*, NombrePages> pages_{};
   QStackedWidget* pile_ = nullptr;

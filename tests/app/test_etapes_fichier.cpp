@@ -135,7 +135,7 @@ class EtapesFichier : public ::testing::Test {
     etat.nomLogiciel = "compta";
     etat.versionCible = "4.0";
     etat.fichierTemporaire = NomFichierTemporaire(etat.nomLogiciel);
-    fenetre.coches[1] = true;
+    fenetre.coches[coche::ReparationCompactage] = true;
     // The stages wait for another application's lock: here the wait is over at its first pause.
     moteur::DefinitDelaiOccupation(std::chrono::milliseconds(0));
     DefinitHorlogeAttente([this] { return instantAttente_; });
@@ -301,7 +301,7 @@ TEST_F(EtapesFichier, ReparationPuisCompactage) {
 
 TEST_F(EtapesFichier, ProgressionAvecControleEtendu) {
   CreeBaseTravail();
-  fenetre.coches[4] = true;
+  fenetre.coches[coche::ControleEtendu] = true;
   fenetre.progressMax = 9;
   EtapeReparation(etat);
   EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{40, 100, 40, 100}));
@@ -315,14 +315,14 @@ TEST_F(EtapesFichier, LeCompactageSeulAvecEtSansControleEtendu) {
   EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{70, 100}));
   EXPECT_EQ(Lignes(), Compactage());
   fenetre.valeursProgress.clear();
-  fenetre.coches[4] = true;
+  fenetre.coches[coche::ControleEtendu] = true;
   EtapeCompactage(etat);
   EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{40, 100}));
 }
 
 TEST_F(EtapesFichier, SansFichierRienNeSePasse) {
   CompteOperations();
-  fenetre.coches[4] = true;
+  fenetre.coches[coche::ControleEtendu] = true;
   EtapeReparation(etat);
   EtapeCompactage(etat);
   EXPECT_TRUE(fenetre.journal.empty());
@@ -336,11 +336,11 @@ TEST_F(EtapesFichier, OptionNonCocheeMetLaProgressionAuMaximum) {
   CreeBaseTravail();
   std::string avant = LitOctets(etat.cheminTravail);
   CompteOperations();
-  fenetre.coches[1] = false;
+  fenetre.coches[coche::ReparationCompactage] = false;
   fenetre.progressMax = 7;
   EtapeReparation(etat);
   EXPECT_EQ(fenetre.valeursProgress, std::vector<long>{7});
-  fenetre.coches[4] = true;
+  fenetre.coches[coche::ControleEtendu] = true;
   EtapeReparation(etat);
   EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{7, 7, 7}));
   EXPECT_TRUE(fenetre.journal.empty());

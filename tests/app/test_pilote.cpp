@@ -88,7 +88,7 @@ TEST_F(TestPilote, UnSecondRunEcritUnNouveauCadreALaSuiteDuPremier) {
 TEST_F(TestPilote, SansNomDeBaseLaBasePrincipaleEstLeNomDuLogicielDansLeDossierCourant) {
   std::string cible = CreePetiteBase("Compta.mdb");
   pilote->Etat().nomLogiciel = "Compta";
-  fenetre->coches[1] = true;  // repaired and compacted where the name leads
+  fenetre->coches[coche::ReparationCompactage] = true;  // repaired and compacted where the name leads
 
   pilote->LanceReorganisation();
 
@@ -106,7 +106,7 @@ TEST_F(TestPilote, SansNomDeBaseLaBasePrincipaleEstLeNomDuLogicielDansLeDossierC
 TEST_F(TestPilote, UneEtapeQuiEchoueTermineLeRunParLesDeuxLignesDEchecEtLaLegendeEnRouge) {
   std::string cible = CreePetiteBase("Compta.mdb");
   std::string modele = CreePetiteBase("Logiciel/Modele.mdb");
-  fenetre->cases["chCopie"] = true;
+  fenetre->cases[cases::Copie] = true;
   Saisit(cible, modele);
   fs::remove(modele);  // the copy of the model now fails with "file not found"
 
@@ -134,9 +134,9 @@ TEST_F(TestPilote, UneEtapeQuiEchoueTermineLeRunParLesDeuxLignesDEchecEtLaLegend
 TEST_F(TestPilote, UnEchecEnModeSecuriseJetteLaCopieDeTravailEtLaisseLOrigineIntacte) {
   std::string cible = CreePetiteBase("Compta.mdb");
   std::string modele = CreePetiteBase("Logiciel/Modele.mdb");
-  fenetre->coches[1] = true;
-  fenetre->coches[3] = true;
-  fenetre->cases["chCopie"] = true;
+  fenetre->coches[coche::ReparationCompactage] = true;
+  fenetre->coches[coche::ModeSecurise] = true;
+  fenetre->cases[cases::Copie] = true;
   Saisit(cible, modele);
   pilote->Etat().baseCourante.Close();
   std::string avant = Contenu(cible);

@@ -14,12 +14,12 @@ class TestRunComplet : public TestPilote {
   void SetUp() override {
     TestPilote::SetUp();
     CreeBasesDemo();
-    for (int i = 0; i <= 5; ++i) fenetre->coches[i] = true;
-    fenetre->cases["chCopie"] = true;
-    fenetre->cases["chLigneALigne"] = true;
-    fenetre->cases["chAvancee"] = true;
-    fenetre->saisies[0] = cibleDemo;
-    fenetre->saisies[1] = modeleDemo;
+    for (int i = 0; i < coche::Nombre; ++i) fenetre->coches[i] = true;
+    fenetre->cases[cases::Copie] = true;
+    fenetre->cases[cases::LigneALigne] = true;
+    fenetre->cases[cases::Avancee] = true;
+    fenetre->saisies[saisie::Cible] = cibleDemo;
+    fenetre->saisies[saisie::Modele] = modeleDemo;
     // "Confirmer", then "Oui" to the record verification and its summary, and any other.
     fenetre->reponses.assign(30, 1);
   }

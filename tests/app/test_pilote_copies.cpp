@@ -66,7 +66,7 @@ class TestModeSecurise : public TestPilote {
   void SetUp() override {
     TestPilote::SetUp();
     cible = CreePetiteBase("Compta.mdb");
-    fenetre->coches[3] = true;
+    fenetre->coches[coche::ModeSecurise] = true;
   }
   void TearDown() override {
     utireorg::DefinitInterruption({});
@@ -85,7 +85,7 @@ class TestModeSecurise : public TestPilote {
 };
 
 TEST_F(TestModeSecurise, UnRunReussiRemplaceLOrigineParLaCopieTraitee) {
-  fenetre->coches[1] = true;
+  fenetre->coches[coche::ReparationCompactage] = true;
   Saisit(cible);
   pilote->LanceReorganisation();
 
@@ -108,7 +108,8 @@ TEST_F(TestModeSecurise, UnRunReussiRemplaceLOrigineParLaCopieTraitee) {
 }
 
 TEST_F(TestModeSecurise, UneBaseTenueParUneAutreApplicationArreteLeRunSansRienTraiter) {
-  for (int i : {0, 1, 4}) fenetre->coches[i] = true;
+  for (int i : {coche::VerificationsPrimaires, coche::ReparationCompactage, coche::ControleEtendu})
+    fenetre->coches[i] = true;
   Saisit(cible);
   std::string avant = Contenu(cible);
   TenueBase tenue(cible);
@@ -133,7 +134,7 @@ TEST_F(TestModeSecurise, UneBaseTenueParUneAutreApplicationArreteLeRunSansRienTr
 }
 
 TEST_F(TestModeSecurise, UnDisquePleinPendantLaSauvegardeFinitSurLaLegendeDEspaceDisque) {
-  fenetre->coches[1] = true;
+  fenetre->coches[coche::ReparationCompactage] = true;
   Saisit(cible);
   std::string avant = Contenu(cible);
   {

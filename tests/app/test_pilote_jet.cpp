@@ -61,9 +61,9 @@ class TestPiloteJet : public TestPilote {
     for (const char* nom : {"indexTestV1997.mdb", "indexTestV2000.mdb", "testV1997.mdb", "testV2007.accdb"}) {
       ECHANTILLON_JET(chemin, nom);
     }
-    for (int i = 0; i <= 5; ++i) fenetre->coches[i] = true;
-    fenetre->cases["chCopie"] = true;
-    fenetre->cases["chAvancee"] = true;
+    for (int i = 0; i < coche::Nombre; ++i) fenetre->coches[i] = true;
+    fenetre->cases[cases::Copie] = true;
+    fenetre->cases[cases::Avancee] = true;
     fenetre->reponses.assign(30, 1);
   }
 
@@ -88,8 +88,8 @@ class TestPiloteJet : public TestPilote {
     fs::permissions(modeleJet, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
     echantillonCible = Echantillon(cible);
     echantillonModele = Echantillon(modele);
-    fenetre->saisies[0] = cibleJet;
-    fenetre->saisies[1] = modeleJet;
+    fenetre->saisies[saisie::Cible] = cibleJet;
+    fenetre->saisies[saisie::Modele] = modeleJet;
   }
 
   std::string Conservee(const std::string& nom = "Compta.jet.mdb") const { return Chemin("Logiciel/Dossier1/" + nom); }
@@ -119,13 +119,13 @@ class TestPiloteJet : public TestPilote {
 
 TEST_F(TestPiloteJet, LesBasesJetSontAccepteesEtLeurVersionFixeLaConversion) {
   PrepareBases();
-  fenetre->cases["chCopie"] = false;
+  fenetre->cases[cases::Copie] = false;
   ASSERT_TRUE(pilote->ControleSaisies()) << (fenetre->messages.empty() ? "" : fenetre->messages.back().texte);
   EXPECT_EQ(pilote->Etat().versionCible, "3.0");
   EXPECT_EQ(pilote->Etat().nomLogiciel, "Compta");
   EXPECT_EQ(pilote->Etat().baseCourante.Name(), cibleJet);
 
-  fenetre->cases["chCopie"] = true;
+  fenetre->cases[cases::Copie] = true;
   ASSERT_TRUE(pilote->ControleSaisies());
   EXPECT_EQ(pilote->Etat().versionCible, "4.0");  // a Jet 3.0 target with a Jet 4.0 model
   EXPECT_TRUE(fenetre->messages.empty());
@@ -136,7 +136,7 @@ TEST_F(TestPiloteJet, UneCibleOuUnModeleDeFormatUlterieurEstRefuseAvecUneLigneAu
   std::string accdb = Chemin("Logiciel/Dossier1/Compta.accdb");
   fs::copy_file(Echantillon("testV2007.accdb"), accdb);
 
-  fenetre->saisies[0] = accdb;
+  fenetre->saisies[saisie::Cible] = accdb;
   EXPECT_FALSE(pilote->ControleSaisies());
   ASSERT_EQ(fenetre->messages.size(), 1u);
   EXPECT_EQ(fenetre->messages[0].icone, 1);
@@ -150,8 +150,8 @@ TEST_F(TestPiloteJet, UneCibleOuUnModeleDeFormatUlterieurEstRefuseAvecUneLigneAu
   EXPECT_NE(utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt"))).find(ligne), std::string::npos);
 
   fenetre->messages.clear();
-  fenetre->saisies[0] = cibleJet;
-  fenetre->saisies[1] = accdb;
+  fenetre->saisies[saisie::Cible] = cibleJet;
+  fenetre->saisies[saisie::Modele] = accdb;
   EXPECT_FALSE(pilote->ControleSaisies());
   ASSERT_EQ(fenetre->messages.size(), 1u);
   EXPECT_EQ(fenetre->messages[0].texte.rfind("Base modèle invalide !\n", 0), 0u) << fenetre->messages[0].texte;
@@ -205,9 +205,9 @@ TEST_F(TestPiloteJet, RunCompletEnModeSecuriseConserveLOriginalALaRestauration) 
 
 TEST_F(TestPiloteJet, SansModeSecuriseNiCompactageLaCibleEstConvertieEtLOriginalConserve) {
   PrepareBases();
-  fenetre->coches[1] = false;  // "Réparation / Compactage"
-  fenetre->coches[3] = false;  // "Mode sécurisé"
-  fenetre->cases["chCopie"] = false;
+  fenetre->coches[coche::ReparationCompactage] = false;
+  fenetre->coches[coche::ModeSecurise] = false;
+  fenetre->cases[cases::Copie] = false;
   pilote->Reorganisation();
   ASSERT_EQ(pilote->Lancer(), IssueLancer::Terminee) << fenetre->journal;
 
@@ -231,8 +231,8 @@ TEST_F(TestPiloteJet, SansModeSecuriseNiCompactageLaCibleEstConvertieEtLOriginal
 // conversion's section, the original is kept beside, and the run goes to its end.
 TEST_F(TestPiloteJet, UneLigneIllisibleDUneCibleJetEstDiteEtLeResteConverti) {
   PrepareBases("testIndexPropertiesV2000.mdb", "testIndexPropertiesV2000.mdb");
-  fenetre->coches[3] = false;
-  fenetre->cases["chCopie"] = false;
+  fenetre->coches[coche::ModeSecurise] = false;
+  fenetre->cases[cases::Copie] = false;
   std::string octets = Contenu(cibleJet);
   // The row's entry flagged as moved, its pointer then leading nowhere.
   std::size_t motif = octets.find("still more rows");
@@ -289,7 +289,7 @@ TEST_F(TestPiloteJet, ChaqueFichierDExempleSortDUnRunCompletAvecTousSesEnregistr
 
 TEST_F(TestPiloteJet, UnTexteTropLongGardeParLaConversionEstCorrigeSurLaBaseConvertie) {
   PrepareBases();
-  fenetre->coches[3] = false;
+  fenetre->coches[coche::ModeSecurise] = false;
   // A Jet file may hold a text longer than its field: the conversion keeps it as it is, which is
   // what this conversion does to the sample, so that compaction meets it.
   utireorg::DefinitOperationsFichier({{}, {}, [](const std::string& source, const std::string& destination,
@@ -319,7 +319,7 @@ TEST_F(TestPiloteJet, UnTexteTropLongGardeParLaConversionEstCorrigeSurLaBaseConv
 TEST_F(TestPiloteJet, UnOriginalDejaConserveSousCeNomNEstPasEcrase) {
   PrepareBases("testV1997.mdb", "testV1997.mdb");
   std::ofstream(Conservee(), std::ios::binary) << "conservée lors d'une réorganisation précédente";
-  fenetre->coches[3] = false;
+  fenetre->coches[coche::ModeSecurise] = false;
   pilote->Reorganisation();
   ASSERT_EQ(pilote->Lancer(), IssueLancer::Terminee) << fenetre->journal;
   EXPECT_TRUE(fenetre->Contient(LigneConservation("Jet 3.0", Conservee("Compta.jet.2.mdb")))) << fenetre->journal;
@@ -330,7 +330,7 @@ TEST_F(TestPiloteJet, UnOriginalDejaConserveSousCeNomNEstPasEcrase) {
 
 TEST_F(TestPiloteJet, SiLOriginalNePeutEtreConserveLaCibleResteIntacte) {
   PrepareBases();
-  fenetre->coches[3] = false;
+  fenetre->coches[coche::ModeSecurise] = false;
   // The kept copy is refused as a folder without write rights would refuse it.
   utireorg::DefinitInterruption([](std::string_view etape, const std::string& chemin) {
     if (etape == "copie" && chemin.find("Compta.jet.mdb.") != std::string::npos)
@@ -373,7 +373,7 @@ TEST_F(TestPiloteJet, DisquePleinEnConservantLOriginalALaRestaurationLaisseLOrig
 // its copy shows only in its date, and that is enough to leave it in place.
 TEST_F(TestPiloteJet, UnOriginalJetEcritPendantLeRunNEstPasRemplace) {
   PrepareBases();
-  ASSERT_TRUE(fenetre->coches[3]);  // "Mode sécurisé"
+  ASSERT_TRUE(fenetre->coches[coche::ModeSecurise]);
   const std::string cible = cibleJet;
   utireorg::DefinitInterruption([cible](std::string_view etape, const std::string& chemin) {
     if (etape == "copie" && chemin.find("Compta.jet.mdb.") != std::string::npos)

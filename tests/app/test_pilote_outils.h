@@ -239,8 +239,8 @@ class TestPilote : public ::testing::Test {
 
   // The window's inputs as a user fills them, then the input check.
   void Saisit(const std::string& cible, const std::string& modele = {}) {
-    fenetre->saisies[0] = cible;
-    fenetre->saisies[1] = modele;
+    fenetre->saisies[saisie::Cible] = cible;
+    fenetre->saisies[saisie::Modele] = modele;
     ASSERT_TRUE(pilote->ControleSaisies());
     fenetre->messages.clear();
   }

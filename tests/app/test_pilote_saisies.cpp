@@ -13,9 +13,9 @@ using utireorg::IssueLancer;
 class TestSaisies : public TestPilote {
  protected:
   bool Controle(const std::string& cible, const std::string& modele, bool copie) {
-    fenetre->saisies[0] = cible;
-    fenetre->saisies[1] = modele;
-    fenetre->cases["chCopie"] = copie;
+    fenetre->saisies[saisie::Cible] = cible;
+    fenetre->saisies[saisie::Modele] = modele;
+    fenetre->cases[cases::Copie] = copie;
     fenetre->messages.clear();
     return pilote->ControleSaisies();
   }
@@ -138,8 +138,8 @@ struct Appels {
 TEST_F(TestSaisies, LancerDemandeConfirmationEtNeFaitRienQuandElleEstDeclinee) {
   std::string cible = CreePetiteBase("Compta.mdb");
   std::string avant = Contenu(cible);
-  fenetre->saisies[0] = cible;
-  fenetre->coches[5] = true;
+  fenetre->saisies[saisie::Cible] = cible;
+  fenetre->coches[coche::TraitementExhaustif] = true;
   // Without a scripted answer the focused button answers: "Annuler".
   Appels appels;
   auto issue = pilote->Lancer(appels.Etapes());
@@ -168,7 +168,7 @@ TEST_F(TestSaisies, LancerDemandeConfirmationEtNeFaitRienQuandElleEstDeclinee) {
 }
 
 TEST_F(TestSaisies, LancerConfirmeLanceLeRun) {
-  fenetre->saisies[0] = CreePetiteBase("Compta.mdb");
+  fenetre->saisies[saisie::Cible] = CreePetiteBase("Compta.mdb");
   fenetre->reponses = {1};
   Appels appels;
   auto issue = pilote->Lancer(appels.Etapes());
@@ -200,7 +200,7 @@ TEST_F(TestSaisies, EnModeTousDossiersLaConfirmationPorteSurLEnsembleDesDossiers
   EXPECT_TRUE(pilote->ModeTousDossiers());
   EXPECT_EQ(pilote->QuestionConfirmation(), "?#Confirmez-vous la réorganisation de l'ensemble des dossiers ?");
   // Declined, nothing is run and nothing is written.
-  fenetre->saisies[1] = CreePetiteBase("Compta.mdb");
+  fenetre->saisies[saisie::Modele] = CreePetiteBase("Compta.mdb");
   CreePetiteBase("Dossier1/Compta.mdb");
   fenetre->reponses = {2};
   Appels appels;

@@ -94,7 +94,7 @@ TEST_F(TestTailleDossier, LeTexteDeLaCopieDeSecuriteMesureLaBaseQuElleCopie) {
   // The target alone, not the other files of its folder.
   Fichier(Chemin("Dossier1/Compta.mdb"), 9'961'472);
   Fichier(Chemin("Dossier1/Grand.bin"), 50 * 1024 * 1024);
-  fenetre->saisies[0] = Chemin("Dossier1/Compta.mdb");
+  fenetre->saisies[saisie::Cible] = Chemin("Dossier1/Compta.mdb");
   EXPECT_EQ(pilote->TexteCopieSecurite(), debut + "(nécessite 10 Mo sur votre disque dur.)");
 }
 

@@ -87,11 +87,11 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
   EXPECT_EQ(fenetre->messages[0].texte, "Vous devez saisir une base valide !");
   EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(1));
 
-  fenetre->saisies[1] = beta;
+  fenetre->saisies[saisie::Modele] = beta;
   EXPECT_FALSE(pilote->ControleSaisies());
   EXPECT_EQ(fenetre->messages.back().texte, "Base modèle invalide !");
 
-  fenetre->saisies[1] = modele;  // no target given, no copy asked
+  fenetre->saisies[saisie::Modele] = modele;  // no target given, no copy asked
   EXPECT_TRUE(pilote->ControleSaisies());
 
   // A model another program holds for a moment is waited for, as a write waits for a lock;
@@ -130,8 +130,9 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
 // one without a database listed; the model and the folders that did not end are as they were.
 TEST_F(TestTousLesDossiers, ChaqueDossierASonIssueDansLeBilanDuJournal) {
   const std::string modeleAvant = Contenu(modele), betaAvant = Contenu(beta), alphaDecrit = Decrit(alpha);
-  fenetre->saisies[1] = modele;
-  for (int i : {0, 1, 2, 3}) fenetre->coches[i] = true;
+  fenetre->saisies[saisie::Modele] = modele;
+  for (int i : {coche::VerificationsPrimaires, coche::ReparationCompactage, coche::Compactage, coche::ModeSecurise})
+    fenetre->coches[i] = true;
   fenetre->reponses = {1};
   pilote->ReorganisationComplete();
 

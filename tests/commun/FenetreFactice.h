@@ -79,3 +79,9 @@ class FenetreFactice : public InterfaceFenetre {
 };
 
 }  // namespace utireorg::tests
+
+// The tests live in namespaces of their own: the window's controls are named the same way there.
+namespace coche = utireorg::coche;
+namespace saisie = utireorg::saisie;
+namespace bouton = utireorg::bouton;
+namespace cases = utireorg::cases;

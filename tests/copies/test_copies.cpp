@@ -185,9 +185,10 @@ TEST_F(Copies, NomFichierTemporaireCreeUnFichierVideUniqueDansLeDossierTemporair
 TEST_F(Copies, LesTemporairesAbandonnesSontSupprimesSaufCeuxQuOnTientOuQuOnEpargne) {
   const std::string tmp = Chemin("tmp");
   const std::string tenu = NomFichierTemporaire("DB");
-  for (const std::string& nom : {"utireorg-DBabc123", "utireorg-DBabc123.mdb", "utireorg-DBabc123.mdb-journal",
-                                 "utireorg-Comxyz789", "utireorg-Comxyz789.mdb", "utireorg-DBcible",
-                                 "utireorg-DBcible.mdb", "DBancien", "utireorg-DBabc123-x.mdb.autre", "utireorg-trop-long1"})
+  for (const std::string nom :
+       {"utireorg-DBabc123", "utireorg-DBabc123.mdb", "utireorg-DBabc123.mdb-journal", "utireorg-Comxyz789",
+        "utireorg-Comxyz789.mdb", "utireorg-DBcible", "utireorg-DBcible.mdb", "DBancien",
+        "utireorg-DBabc123-x.mdb.autre", "utireorg-trop-long1"})
     std::ofstream(tmp + "/" + nom) << "x";
   const std::string cible = tmp + "/utireorg-DBcible.mdb";
 

@@ -121,8 +121,8 @@ struct Lancement {
   std::string programme;
   std::vector<std::string> arguments;
   std::string dossier;  // current directory; empty: the test's own
-  std::vector<std::pair<std::string, std::string>> environnement;
-  std::string sortie;  // file receiving stdout and stderr; empty: /dev/null
+  std::vector<std::pair<std::string, std::string>> environnement{};
+  std::string sortie{};  // file receiving stdout and stderr; empty: /dev/null
   int tubeSortie = -1;  // when given, stdout goes to this descriptor (a pipe) and only stderr to "sortie"
 };
 
@@ -489,12 +489,14 @@ inline CoupleBases CreeCoupleBases(const std::string& racine, const OptionsCoupl
 class FenetreRun : public utireorg::tests::FenetreFactice {
  public:
   FenetreRun(const CoupleBases& couple, bool securise, bool copie = true) {
-    for (int i : {0, 1, 2, 4, 5}) coches[i] = true;
-    coches[3] = securise;
-    cases["chCopie"] = copie;
-    cases["chAvancee"] = true;
-    saisies[0] = couple.cible;
-    saisies[1] = couple.modele;
+    for (int i : {coche::VerificationsPrimaires, coche::ReparationCompactage, coche::Compactage, coche::ControleEtendu,
+                  coche::TraitementExhaustif})
+      coches[i] = true;
+    coches[coche::ModeSecurise] = securise;
+    cases[cases::Copie] = copie;
+    cases[cases::Avancee] = true;
+    saisies[saisie::Cible] = couple.cible;
+    saisies[saisie::Modele] = couple.modele;
   }
 
   std::function<void(const std::string&)> surLigne;

@@ -65,8 +65,26 @@ int Controle(sqlite3_file* f, int o, void* a) { return Coupe(f)->reel()->pMethod
 int Secteur(sqlite3_file* f) { return Coupe(f)->reel()->pMethods->xSectorSize(Coupe(f)->reel()); }
 int Caracteristiques(sqlite3_file* f) { return Coupe(f)->reel()->pMethods->xDeviceCharacteristics(Coupe(f)->reel()); }
 
-const sqlite3_io_methods methodesCoupe = {1,      Ferme,       Lit,           Ecrit,    Tronque,   Synchronise, Taille,
-                                          Verrouille, Deverrouille, VerrouReserve, Controle, Secteur, Caracteristiques};
+const sqlite3_io_methods methodesCoupe = {.iVersion = 1,
+                                          .xClose = Ferme,
+                                          .xRead = Lit,
+                                          .xWrite = Ecrit,
+                                          .xTruncate = Tronque,
+                                          .xSync = Synchronise,
+                                          .xFileSize = Taille,
+                                          .xLock = Verrouille,
+                                          .xUnlock = Deverrouille,
+                                          .xCheckReservedLock = VerrouReserve,
+                                          .xFileControl = Controle,
+                                          .xSectorSize = Secteur,
+                                          .xDeviceCharacteristics = Caracteristiques,
+                                          // Version 1: SQLite never calls what follows.
+                                          .xShmMap = nullptr,
+                                          .xShmLock = nullptr,
+                                          .xShmBarrier = nullptr,
+                                          .xShmUnmap = nullptr,
+                                          .xFetch = nullptr,
+                                          .xUnfetch = nullptr};
 
 int Ouvre(sqlite3_vfs*, const char* nom, sqlite3_file* f, int drapeaux, int* sortie) {
   FichierCoupe* c = Coupe(f);

@@ -151,7 +151,7 @@ class FenetreArretee : public FenetreRun {
 TEST_F(Arret, LArretDemandeParLUtilisateurAbandonneLeRunAChaqueEtape) {
   CoupleBases petit = CreeCoupleBases(dossier_.Chemin("petit"));
   const std::string octets = Lit(petit.cible);
-  for (const std::string& quand :
+  for (const std::string quand :
        {"Début Sauvegarde", "Lecture des enregistrements", "Copie des enregistrements", "Début Compactage",
         "Tentative de réparation", "Vérification base de données principale", "Vérification des relations"}) {
     SCOPED_TRACE(quand);
@@ -180,7 +180,7 @@ TEST_F(Arret, LArretDemandeParLUtilisateurAbandonneLeRunAChaqueEtape) {
 TEST_F(Arret, LArretPendantUneOperationLongueDuMoteurLAbandonneEnCours) {
   CoupleBases petit = CreeCoupleBases(dossier_.Chemin("petit"));
   const std::string octets = Lit(petit.cible);
-  for (const std::string& etape : {"Réparation", "Compactage"}) {
+  for (const std::string etape : {"Réparation", "Compactage"}) {
     SCOPED_TRACE(etape);
     FenetreRun fenetre(petit, true);
     // The user's click is handled there: the next safe point is inside the engine's operation.
@@ -284,10 +284,12 @@ TEST_F(Arret, LesCopiesDUnRunTueSontSupprimeesParLeSuivantSaufCellesTenues) {
   ::close(fd);
   EXPECT_EQ(suivant.code, 0) << suivant.sortie;
   EXPECT_EQ(Fichiers(Temporaire()), (std::vector<std::string>{"utireorg-DBvivant", "utireorg-DBvivant.mdb"}));
-  for (const auto& nom : laisses)
-    if (nom.find(".mdb") != std::string::npos && nom.find("-journal") == std::string::npos)
+  for (const auto& nom : laisses) {
+    if (nom.find(".mdb") != std::string::npos && nom.find("-journal") == std::string::npos) {
       EXPECT_NE(Journal().find("réorganisation interrompue supprimé : " + Temporaire() + "/" + nom), std::string::npos)
           << nom << "\n" << Journal();
+    }
+  }
   EXPECT_TRUE(Lit(Cible()) == avant_);
 }
 

@@ -325,9 +325,10 @@ std::optional<entrees::Conditions> UtilisateurOrdinaire() {
 TEST_F(TestFichiers, UnDossierOuLeRunNePeutEcrireEstRefuseAuControle) {
   auto utilisateur = UtilisateurOrdinaire();
   if (!utilisateur) GTEST_SKIP() << "pas d'utilisateur « nobody » pour lancer le programme sans les droits de root";
-  if (utilisateur->utilisateur >= 0)
+  if (utilisateur->utilisateur >= 0) {
     ASSERT_EQ(::chown(Cible().c_str(), static_cast<uid_t>(utilisateur->utilisateur),
                       static_cast<gid_t>(utilisateur->groupe)), 0);
+  }
   const std::string dossierCible = Racine() + "/Logiciel/Dossier1";
   const std::string dossierTemporaire = Racine() + "/tmp";
   const std::vector<std::pair<std::string, std::string>> dossiers = {

@@ -525,7 +525,9 @@ TEST_F(Pannes, UnEcrivainArreteEnPleineEcritureLaisseUneBaseQueLeRunTraite) {
       return v;
     };
     ASSERT_GT(fs::file_size(cible_ + "-journal"), 0u);
-    if (arret == "commit") ASSERT_GT(gros(28, 4) * gros(16, 2), octets.size());
+    if (arret == "commit") {
+      ASSERT_GT(gros(28, 4) * gros(16, 2), octets.size());
+    }
 
     Execution e = Execute(Run(securise));
     EXPECT_EQ(e.code, 0) << e.sortie;

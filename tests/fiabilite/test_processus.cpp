@@ -323,7 +323,7 @@ TEST_F(AutresProcessus, UnProgrammeQuiValideSansCesseGardeToutesSesLignesParLaRe
   Aide ecrivain(CHEMIN_aide_ecrivain, {couple_.cible, "lignes"});
   ASSERT_TRUE(ecrivain.Pret());
   FenetreRun fenetre(couple_, false, false);
-  fenetre.coches[0] = false;  // straight to the repair and the compaction
+  fenetre.coches[coche::VerificationsPrimaires] = false;  // straight to the repair and the compaction
 
   IssueLancer issue = Run(fenetre);
   ecrivain.Libere();
@@ -346,7 +346,7 @@ TEST_F(AutresProcessus, UnProgrammeQuiOuvreLaBasePourChaqueEcritureNEstJamaisRef
   Aide ecrivain(CHEMIN_aide_ecrivain, {couple_.cible, "connexions"});
   ASSERT_TRUE(ecrivain.Pret());
   FenetreRun fenetre(couple_, false, false);
-  fenetre.coches[0] = false;
+  fenetre.coches[coche::VerificationsPrimaires] = false;
 
   IssueLancer issue = Run(fenetre);
   ecrivain.Libere();

@@ -21,7 +21,9 @@ TEST_F(Lots, ValeursLuesApresUnParcoursSansLectureSontCellesDeLEnregistrement) {
   for (int i = 1; i < 2500; ++i) rs.MoveNext();
   for (int id = 2500; id <= 5000; ++id) {
     ASSERT_EQ(rs["Id"].Value().EnEntier(), id);
-    if (id >= 4000) ASSERT_EQ(rs["Nom"].Value().EnTexte(), "client " + std::to_string(id));
+    if (id >= 4000) {
+      ASSERT_EQ(rs["Nom"].Value().EnTexte(), "client " + std::to_string(id));
+    }
     rs.MoveNext();
   }
   EXPECT_TRUE(rs.Eof());
@@ -135,8 +137,11 @@ TEST_F(Sante, ValeursDUnEnregistrementDouteux) {
     EXPECT_EQ(rs["Nom"].Value().texte().empty(), false);
   }
   rs.MoveFirst();
-  for (int i = 1; i <= 300; ++i, rs.MoveNext())
-    if (i % 97 != 10) ASSERT_EQ(rs["Nom"].Value().EnTexte(), "n" + std::to_string(i));
+  for (int i = 1; i <= 300; ++i, rs.MoveNext()) {
+    if (i % 97 != 10) {
+      ASSERT_EQ(rs["Nom"].Value().EnTexte(), "n" + std::to_string(i));
+    }
+  }
 }
 
 // LitValeur gives what Value gives, error included, into storage that held another value.

@@ -151,7 +151,7 @@ TEST_F(CopieEnregistrements, CopieGroupeeDansLOrdreDesTablesAvecLesValeurs) {
   EXPECT_EQ(Colonne(dest, "SELECT * FROM zeta ORDER BY Id", "Ajout"),
             (std::vector<std::string>{"<nul>", "<nul>", "<nul>"}));
   EXPECT_EQ(Colonne(dest, "SELECT * FROM ALPHA ORDER BY Code", "Actif"), (std::vector<std::string>{"Vrai", "Faux"}));
-  EXPECT_EQ(fenetre.lectures["chLigneALigne"], 2);
+  EXPECT_EQ(fenetre.lectures[cases::LigneALigne], 2);
 }
 
 TEST_F(CopieEnregistrements, VideLaCopieAvantEtGardeLesTablesSansPendant) {
@@ -303,7 +303,7 @@ TEST_F(CopieEnregistrements, TablesSystemeJamaisVisitees) {
   EXPECT_EQ(Lignes(), std::vector<std::string>{"Table : T Copie de 0/0 enregistrements"});
   EXPECT_EQ(Colonne(dest, "SELECT * FROM USysA", "Id"), std::vector<std::string>{"7"});
   EXPECT_EQ(Colonne(dest, "SELECT * FROM USysB", "Id"), std::vector<std::string>{"7"});
-  EXPECT_EQ(fenetre.lectures["chLigneALigne"], 1);
+  EXPECT_EQ(fenetre.lectures[cases::LigneALigne], 1);
 }
 
 TEST_F(CopieEnregistrements, TableAbsenteDeLaCopieSignaleeEtResultatFaux) {
@@ -320,7 +320,7 @@ TEST_F(CopieEnregistrements, TableAbsenteDeLaCopieSignaleeEtResultatFaux) {
             (std::vector<std::string>{"#ERR# Erreur :3265 " + moteur::DescriptionErreur(3265, {"Manquante"}) + " Manquante",
                                       "Table : T Copie de 1/1 enregistrements"}));
   EXPECT_NE(moteur::Essaie([&] { dest.TableDefs()["Manquante"]; }).Number, 0);
-  EXPECT_EQ(fenetre.lectures["chLigneALigne"], 1);
+  EXPECT_EQ(fenetre.lectures[cases::LigneALigne], 1);
 }
 
 TEST_F(CopieEnregistrements, LignesRefuseesParUneCleMarqueesDEtoiles) {
@@ -345,7 +345,7 @@ TEST_F(CopieEnregistrements, LignesRefuseesParUneCleMarqueesDEtoiles) {
 TEST_F(CopieEnregistrements, CopieGroupeeConvertitCommeLaCopieLigneALigne) {
   for (bool ligneALigne : {false, true}) {
     SCOPED_TRACE(ligneALigne ? "ligne à ligne" : "groupée");
-    fenetre.cases["chLigneALigne"] = ligneALigne;
+    fenetre.cases[cases::LigneALigne] = ligneALigne;
     const std::string suffixe = ligneALigne ? "2" : "1";
     auto orig = Cree("cible" + suffixe + ".mdb");
     auto dest = Cree("copie_reorg" + suffixe + ".mdb");
@@ -373,7 +373,7 @@ TEST_F(CopieEnregistrements, CopieGroupeeConvertitCommeLaCopieLigneALigne) {
 TEST_F(CopieEnregistrements, CopieGroupeeEtLigneALigneEcriventLesMemesValeurs) {
   for (bool ligneALigne : {false, true}) {
     SCOPED_TRACE(ligneALigne ? "ligne à ligne" : "groupée");
-    fenetre.cases["chLigneALigne"] = ligneALigne;
+    fenetre.cases[cases::LigneALigne] = ligneALigne;
     const std::string suffixe = ligneALigne ? "2" : "1";
     auto orig = Cree("cible" + suffixe + ".mdb");
     auto dest = Cree("copie_reorg" + suffixe + ".mdb");
@@ -405,7 +405,7 @@ TEST_F(CopieEnregistrements, NullEtTexteVideCopiesTelsQuelsParLesDeuxCopies) {
   std::vector<std::vector<std::string>> colonnes[2];
   for (bool ligneALigne : {false, true}) {
     SCOPED_TRACE(ligneALigne ? "ligne à ligne" : "groupée");
-    fenetre.cases["chLigneALigne"] = ligneALigne;
+    fenetre.cases[cases::LigneALigne] = ligneALigne;
     const std::string suffixe = ligneALigne ? "2" : "1";
     auto orig = Cree("cible" + suffixe + ".mdb");
     auto dest = Cree("copie_reorg" + suffixe + ".mdb");
@@ -528,7 +528,7 @@ TEST_F(CopieEnregistrements, BaseCibleFermeeNePassePasPourUnSucces) {
 // ---- Record-by-record copy ----
 
 TEST_F(CopieEnregistrements, LigneALigneNeFaitAucuneCopieGroupee) {
-  fenetre.cases["chLigneALigne"] = true;
+  fenetre.cases[cases::LigneALigne] = true;
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");
   CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Code", moteur::dbText, 10}});
@@ -547,7 +547,7 @@ TEST_F(CopieEnregistrements, LigneALigneNeFaitAucuneCopieGroupee) {
                                                 "   --->Id:2;Code:X;", Echouee, Sequentielle("Vide"), Reussie}));
   EXPECT_EQ(Colonne(dest, "SELECT * FROM T", "Id"), std::vector<std::string>{"1"});
   EXPECT_EQ(Propriete(dest, "T", "Code", "NomClair"), "<absente>");
-  EXPECT_EQ(fenetre.lectures["chLigneALigne"], 2);
+  EXPECT_EQ(fenetre.lectures[cases::LigneALigne], 2);
 }
 
 TEST_F(CopieEnregistrements, CopieGroupeeRefuseePuisSequentielleReussie) {
@@ -603,7 +603,7 @@ TEST_F(CopieEnregistrements, EnregistrementRefuseTraceAvecLeChampAbsent) {
 // A value the destination field cannot take leaves a Null in the copy: the journal names it, with
 // the record's trace, rather than count the record as copied whole.
 TEST_F(CopieEnregistrements, ValeurInconvertibleDevenueNullSignaleeDansLaTrace) {
-  fenetre.cases["chLigneALigne"] = true;
+  fenetre.cases[cases::LigneALigne] = true;
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");
   CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Montant", moteur::dbText, 10}, {"Quand", moteur::dbText, 12}});
@@ -622,7 +622,7 @@ TEST_F(CopieEnregistrements, ValeurInconvertibleDevenueNullSignaleeDansLaTrace) 
 // The trace keeps each value whole, on its one line: a double by every digit it needs, a line break
 // or a character the journal cannot hold written so that it reads back.
 TEST_F(CopieEnregistrements, TraceGardeChaqueValeurEntiere) {
-  fenetre.cases["chLigneALigne"] = true;
+  fenetre.cases[cases::LigneALigne] = true;
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");
   CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Note", moteur::dbMemo}, {"Reel", moteur::dbDouble}});

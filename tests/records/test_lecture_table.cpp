@@ -22,7 +22,7 @@ class PasseLecture : public TestLecture {
  protected:
   void SetUp() override {
     TestLecture::SetUp();
-    fenetre.coches[0] = true;
+    fenetre.coches[coche::VerificationsPrimaires] = true;
   }
 
   // "Saine" with a few records, "Vide" with none.
@@ -54,7 +54,7 @@ class PasseLecture : public TestLecture {
 };
 
 TEST_F(PasseLecture, OptionNonCocheeNeLitNiNOuvreRien) {
-  fenetre.coches[0] = false;
+  fenetre.coches[coche::VerificationsPrimaires] = false;
   auto base = Cree();
   BaseSaine(base);
   base.Close();

@@ -162,7 +162,7 @@ class StructureTest : public ::testing::Test {
     cheminModele = (racine / "modele" / "Compta.mdb").string();
     cheminCible = (racine / "modele" / "cible" / "Compta.mdb").string();
     etat.estimationEtapes = 500;
-    fenetre.saisies[1] = cheminModele;
+    fenetre.saisies[saisie::Modele] = cheminModele;
   }
 
   void TearDown() override {

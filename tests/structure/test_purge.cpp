@@ -12,7 +12,7 @@ class Purge : public StructureTest {
   void SetUp() override {
     StructureTest::SetUp();
     etat.nomLogiciel = "Compta";
-    fenetre.saisies[1] = (racine / "modele" / "Modele.mdb").string();
+    fenetre.saisies[saisie::Modele] = (racine / "modele" / "Modele.mdb").string();
   }
 
   std::vector<std::string> TablesCible() {

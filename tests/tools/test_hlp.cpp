@@ -190,7 +190,7 @@ TEST(ProgrammeHlp, UnAffichageInutilisableDonneLeCheminDeLaPage) {
 
 // A context number is positive: 0 or -1 is as wrong as a word, and said so.
 TEST(ArgumentsHlp, UnContexteNulOuNegatifEstSignale) {
-  for (const std::string& contexte : {"/P:0", "/P:-1", "/P:abc"}) {
+  for (const std::string contexte : {"/P:0", "/P:-1", "/P:abc"}) {
     auto lus = hlp::LitArguments({contexte});
     EXPECT_FALSE(lus.contexte.has_value()) << contexte;
     ASSERT_EQ(lus.avertissements.size(), 1u) << contexte;

@@ -219,22 +219,22 @@ TEST_F(FenetrePrincipale, ChargementSurLaPageDesBases) {
   EXPECT_EQ(f.PageAffichee(), 1);
   EXPECT_EQ(f.windowTitle(), QStringLiteral("Utilitaire de réorganisation de bases de données"));
   EXPECT_EQ(ContexteAideFenetre(&f), 6080);
-  for (int i = 0; i < 4; ++i) EXPECT_TRUE(f.CocheOption(i)->isChecked()) << i;
-  EXPECT_FALSE(f.CocheOption(4)->isChecked());
-  EXPECT_FALSE(f.CocheOption(5)->isChecked());
+  for (int i = 0; i <= coche::ModeSecurise; ++i) EXPECT_TRUE(f.CocheOption(i)->isChecked()) << i;
+  EXPECT_FALSE(f.CocheOption(coche::ControleEtendu)->isChecked());
+  EXPECT_FALSE(f.CocheOption(coche::TraitementExhaustif)->isChecked());
   EXPECT_TRUE(f.CaseAvancee()->isChecked());
   EXPECT_TRUE(f.CaseAvancee()->isHidden());
   EXPECT_FALSE(f.CaseCopie()->isChecked());
   // Without the record copy the model input is not examined and cannot be typed into.
-  EXPECT_FALSE(f.SaisieBase(1)->isEnabled());
+  EXPECT_FALSE(f.SaisieBase(saisie::Modele)->isEnabled());
   EXPECT_FALSE(f.CaseLigneALigne()->isEnabled());
   EXPECT_FALSE(f.LabelLigneALigne()->isEnabled());
-  EXPECT_FALSE(f.TexteSaisie(1)->isEnabled());
-  EXPECT_TRUE(f.SaisieBase(0)->isEnabled());
-  EXPECT_FALSE(f.BoutonFenetre(FrmUtiReorg::Precedent)->isEnabled());
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Details)->isEnabled());
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Lancer)->isEnabled());
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Quitter)->isEnabled());
+  EXPECT_FALSE(f.TexteSaisie(saisie::Modele)->isEnabled());
+  EXPECT_TRUE(f.SaisieBase(saisie::Cible)->isEnabled());
+  EXPECT_FALSE(f.BoutonFenetre(bouton::Precedent)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Details)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Lancer)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Quitter)->isEnabled());
   EXPECT_TRUE(f.BoutonNew()->isHidden());
   EXPECT_TRUE(f.VisuRapport()->isHidden());
   EXPECT_FALSE(f.ReorgEnCours());
@@ -252,9 +252,9 @@ TEST_F(FenetrePrincipale, TextesDeLaFenetre) {
   }
   const char* options[] = {"Vérifications primaires", "Réparation / Compactage", "Compactage",
                            "Mode sécurisé",           "Contrôle étendu",         "Traitement exhaustif"};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(f.CocheOption(i)->text(), QString::fromUtf8(options[i]));
-  EXPECT_EQ(f.TexteSaisie(0)->text(), QStringLiteral("Base à analyser :"));
-  EXPECT_EQ(f.TexteSaisie(1)->text(), QStringLiteral("Base modèle :"));
+  for (int i = 0; i < coche::Nombre; ++i) EXPECT_EQ(f.CocheOption(i)->text(), QString::fromUtf8(options[i]));
+  EXPECT_EQ(f.TexteSaisie(saisie::Cible)->text(), QStringLiteral("Base à analyser :"));
+  EXPECT_EQ(f.TexteSaisie(saisie::Modele)->text(), QStringLiteral("Base modèle :"));
   EXPECT_EQ(f.CaseCopie()->text(), QStringLiteral("Copie des enregistrements"));
   EXPECT_EQ(f.CaseLigneALigne()->text(), QStringLiteral("Copie ligne à ligne"));
   EXPECT_EQ(f.CaseAvancee()->text(), QStringLiteral("Réorganisation avancée"));
@@ -303,13 +303,13 @@ TEST_F(FenetrePrincipale, LaPoliceDuJournalEstUnePoliceAChasseFixeInstallee) {
 TEST_F(FenetrePrincipale, ReorganisationFermeLaPageDesOptions) {
   auto& f = Cree();
   EXPECT_TRUE(f.isVisible());
-  EXPECT_FALSE(f.BoutonFenetre(FrmUtiReorg::Details)->isEnabled());
+  EXPECT_FALSE(f.BoutonFenetre(bouton::Details)->isEnabled());
   EXPECT_TRUE(f.PiloteReorg().Etat().flagVerifRelation);
   f.Reorganisation(false, false, false);
   EXPECT_FALSE(f.PiloteReorg().Etat().flagVerifRelation);
   // Enter and the right arrow lead nowhere: the options page cannot be reached.
   CreeCibleEtModele();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   Touche(Qt::Key_Right);
   Touche(Qt::Key_Return);
   Touche(Qt::Key_F3);
@@ -319,7 +319,7 @@ TEST_F(FenetrePrincipale, ReorganisationFermeLaPageDesOptions) {
 TEST_F(FenetrePrincipale, MotAvanceGardeLAccesAuxOptions) {
   MemoriseLigneDeCommande(std::string("utireorg AVANCE"));
   auto& f = Cree();
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Details)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Details)->isEnabled());
   EXPECT_TRUE(f.CaseAvancee()->isChecked());
 }
 
@@ -330,28 +330,28 @@ TEST_F(FenetrePrincipale, NavigationEntreLesPages) {
   auto& f = Cree();
   CreeCibleEtModele();
   PasseEnModeAvance();
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Details)->isEnabled());
-  EXPECT_TRUE(f.CocheOption(4)->isChecked());
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Details)->isEnabled());
+  EXPECT_TRUE(f.CocheOption(coche::ControleEtendu)->isChecked());
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
 
   // "Précédent" does nothing before the options page has been reached.
-  f.BoutonFenetre(FrmUtiReorg::Precedent)->click();
+  f.BoutonFenetre(bouton::Precedent)->click();
   EXPECT_EQ(f.PageAffichee(), 1);
 
-  f.BoutonFenetre(FrmUtiReorg::Details)->click();
+  f.BoutonFenetre(bouton::Details)->click();
   EXPECT_EQ(f.PageAffichee(), 2);
   EXPECT_EQ(f.PagePrecedente(), 1);
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Precedent)->isEnabled());
-  EXPECT_EQ(f.focusWidget(), f.CocheOption(0));
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Precedent)->isEnabled());
+  EXPECT_EQ(f.focusWidget(), f.CocheOption(coche::VerificationsPrimaires));
 
-  f.BoutonFenetre(FrmUtiReorg::Precedent)->click();
+  f.BoutonFenetre(bouton::Precedent)->click();
   EXPECT_EQ(f.PageAffichee(), 1);
-  EXPECT_EQ(f.focusWidget(), f.SaisieBase(0));
-  EXPECT_FALSE(f.BoutonFenetre(FrmUtiReorg::Precedent)->isEnabled());
+  EXPECT_EQ(f.focusWidget(), f.SaisieBase(saisie::Cible));
+  EXPECT_FALSE(f.BoutonFenetre(bouton::Precedent)->isEnabled());
 
   // From the options page "Détails" comes round to the databases page.
-  f.BoutonFenetre(FrmUtiReorg::Details)->click();
-  f.BoutonFenetre(FrmUtiReorg::Details)->click();
+  f.BoutonFenetre(bouton::Details)->click();
+  f.BoutonFenetre(bouton::Details)->click();
   EXPECT_EQ(f.PageAffichee(), 1);
   EXPECT_EQ(f.PageCourante(), 1);
   EXPECT_TRUE(repondeur->Vus().empty()) << repondeur->Textes();
@@ -366,38 +366,38 @@ TEST_F(FenetrePrincipale, LaPageDIntroductionEstSautee) {
   page = 3;
   f.AffichePage(page);
   EXPECT_EQ(f.PageAffichee(), 3);
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Lancer)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Lancer)->isEnabled());
 }
 
 TEST_F(FenetrePrincipale, DetailsRefuseUneCibleVide) {
   auto& f = Cree();
   PasseEnModeAvance();
-  f.BoutonFenetre(FrmUtiReorg::Details)->click();
+  f.BoutonFenetre(bouton::Details)->click();
   Traite();
   EXPECT_EQ(f.PageAffichee(), 1);
   ASSERT_EQ(repondeur->Vus().size(), 1u);
   EXPECT_EQ(repondeur->Vus()[0].texte, "Vous devez saisir une base valide !");
-  EXPECT_EQ(f.focusWidget(), f.SaisieBase(0));
+  EXPECT_EQ(f.focusWidget(), f.SaisieBase(saisie::Cible));
 }
 
 TEST_F(FenetrePrincipale, CopieExigeLaBaseModele) {
   auto& f = Cree();
   CreeCibleEtModele();
   PasseEnModeAvance();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   f.CaseCopie()->click();
-  EXPECT_TRUE(f.SaisieBase(1)->isEnabled());
+  EXPECT_TRUE(f.SaisieBase(saisie::Modele)->isEnabled());
   EXPECT_TRUE(f.CaseLigneALigne()->isEnabled());
   EXPECT_TRUE(f.LabelLigneALigne()->isEnabled());
-  f.BoutonFenetre(FrmUtiReorg::Details)->click();
+  f.BoutonFenetre(bouton::Details)->click();
   Traite();
   EXPECT_EQ(f.PageAffichee(), 1);
   ASSERT_EQ(repondeur->Vus().size(), 1u);
   EXPECT_EQ(repondeur->Vus()[0].texte, "Vous devez saisir une base valide !");
-  EXPECT_EQ(f.focusWidget(), f.SaisieBase(1));
+  EXPECT_EQ(f.focusWidget(), f.SaisieBase(saisie::Modele));
 
-  f.SaisieBase(1)->setText(QString::fromStdString(modele));
-  f.BoutonFenetre(FrmUtiReorg::Details)->click();
+  f.SaisieBase(saisie::Modele)->setText(QString::fromStdString(modele));
+  f.BoutonFenetre(bouton::Details)->click();
   EXPECT_EQ(f.PageAffichee(), 2);
 }
 
@@ -405,8 +405,8 @@ TEST_F(FenetrePrincipale, CibleQuiNEstPasUneBase) {
   auto& f = Cree();
   PasseEnModeAvance();
   std::ofstream(dossier + "/texte.mdb") << "ceci n'est pas une base";
-  f.SaisieBase(0)->setText(QString::fromStdString(dossier + "/texte.mdb"));
-  f.BoutonFenetre(FrmUtiReorg::Details)->click();
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(dossier + "/texte.mdb"));
+  f.BoutonFenetre(bouton::Details)->click();
   Traite();
   EXPECT_EQ(f.PageAffichee(), 1);
   ASSERT_FALSE(repondeur->Vus().empty());
@@ -417,7 +417,7 @@ TEST_F(FenetrePrincipale, TouchesDeFonctionEtFleches) {
   auto& f = Cree();
   CreeCibleEtModele();
   PasseEnModeAvance();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
 
   Touche(Qt::Key_F3);  // "Détails"
   EXPECT_EQ(f.PageAffichee(), 2);
@@ -456,7 +456,7 @@ TEST_F(FenetrePrincipale, EchapQuitte) {
 TEST_F(FenetrePrincipale, LesTouchesNeValentQueSurUnBoutonActif) {
   auto& f = Cree();
   QSignalSpy dechargee(&f, &FrmUtiReorg::Dechargee);
-  f.BoutonFenetre(FrmUtiReorg::Quitter)->setEnabled(false);
+  f.BoutonFenetre(bouton::Quitter)->setEnabled(false);
   Touche(Qt::Key_Escape);
   Traite();
   EXPECT_TRUE(f.Charge());
@@ -466,11 +466,11 @@ TEST_F(FenetrePrincipale, LesTouchesNeValentQueSurUnBoutonActif) {
 TEST_F(FenetrePrincipale, ChAvanceeCocheLeControleEtendu) {
   auto& f = Cree();
   f.CaseAvancee()->setChecked(false);
-  EXPECT_FALSE(f.BoutonFenetre(FrmUtiReorg::Details)->isEnabled());
-  EXPECT_FALSE(f.CocheOption(4)->isChecked());
+  EXPECT_FALSE(f.BoutonFenetre(bouton::Details)->isEnabled());
+  EXPECT_FALSE(f.CocheOption(coche::ControleEtendu)->isChecked());
   f.CaseAvancee()->setChecked(true);
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Details)->isEnabled());
-  EXPECT_TRUE(f.CocheOption(4)->isChecked());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Details)->isEnabled());
+  EXPECT_TRUE(f.CocheOption(coche::ControleEtendu)->isChecked());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -485,7 +485,7 @@ TEST_F(FenetrePrincipale, DoubleClicSurImage1InverseLesCouleurs) {
   EXPECT_FALSE(f.ImgDecors()->isHidden());
 
   // Anywhere else, a double-click changes nothing: the page, its captions, the title band.
-  for (QWidget* ailleurs : std::initializer_list<QWidget*>{f.Page(1), f.TexteSaisie(0), f.LabelLiasse()}) {
+  for (QWidget* ailleurs : std::initializer_list<QWidget*>{f.Page(1), f.TexteSaisie(saisie::Cible), f.LabelLiasse()}) {
     QTest::mouseDClick(ailleurs, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
     EXPECT_TRUE(f.SchemaCouleurs()) << ailleurs->objectName().toStdString();
   }
@@ -509,7 +509,8 @@ TEST_F(FenetrePrincipale, LesLegendesInactivesOntLaCouleurInactive) {
   f.CaseCopie()->setChecked(false);
   const QColor inactive = QApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
   for (int schema = 0; schema < 2; ++schema) {
-    for (QWidget* legende : std::initializer_list<QWidget*>{f.TexteSaisie(1), f.CaseLigneALigne(), f.LabelLigneALigne()}) {
+    for (QWidget* legende :
+         std::initializer_list<QWidget*>{f.TexteSaisie(saisie::Modele), f.CaseLigneALigne(), f.LabelLigneALigne()}) {
       ASSERT_FALSE(legende->isEnabled());
       EXPECT_EQ(legende->palette().color(QPalette::Disabled, QPalette::WindowText), inactive)
           << legende->objectName().toStdString();
@@ -563,13 +564,13 @@ TEST_F(FenetrePrincipale, VueDuJournalBornee) {
 TEST_F(FenetrePrincipale, InterfaceDesControles) {
   auto& f = Cree();
   InterfaceFenetre& fenetre = f.Fenetre();
-  EXPECT_TRUE(fenetre.Coche(0));
-  EXPECT_FALSE(fenetre.Coche(5));
-  EXPECT_FALSE(fenetre.Coche(6));
-  EXPECT_TRUE(fenetre.Case("chAvancee"));
-  EXPECT_FALSE(fenetre.Case("chCopie"));
-  f.SaisieBase(0)->setText(QStringLiteral("/là/base.mdb"));
-  EXPECT_EQ(fenetre.Saisie(0), "/là/base.mdb");
+  EXPECT_TRUE(fenetre.Coche(coche::VerificationsPrimaires));
+  EXPECT_FALSE(fenetre.Coche(coche::TraitementExhaustif));
+  EXPECT_FALSE(fenetre.Coche(coche::Nombre));
+  EXPECT_TRUE(fenetre.Case(cases::Avancee));
+  EXPECT_FALSE(fenetre.Case(cases::Copie));
+  f.SaisieBase(saisie::Cible)->setText(QStringLiteral("/là/base.mdb"));
+  EXPECT_EQ(fenetre.Saisie(saisie::Cible), "/là/base.mdb");
   EXPECT_EQ(fenetre.Legende(), "Utilitaire de réorganisation de bases de données");
   // The run without a screen titles its messages and contexts as the window does.
   EXPECT_EQ(FenetreSansEcran().Legende(), fenetre.Legende());
@@ -581,8 +582,8 @@ TEST_F(FenetrePrincipale, InterfaceDesControles) {
   EXPECT_EQ(f.TypeAvancement()->text(), QStringLiteral("Compactage"));
   EXPECT_EQ(f.Avancement()->text(), QStringLiteral("Clients"));
 
-  fenetre.ActiveBouton(3, false);
-  EXPECT_FALSE(f.BoutonFenetre(3)->isEnabled());
+  fenetre.ActiveBouton(bouton::Lancer, false);
+  EXPECT_FALSE(f.BoutonFenetre(bouton::Lancer)->isEnabled());
 
   fenetre.Pointeur(PointeurSouris::Sablier);
   fenetre.Pointeur(PointeurSouris::Sablier);
@@ -613,10 +614,10 @@ TEST_F(FenetrePrincipale, ParcourirProposeLeModeleDuDossierParent) {
     demandes.push_back(index);
     return QString::fromStdString(cible);
   });
-  f.ActionParcourir(0)->trigger();
+  f.ActionParcourir(saisie::Cible)->trigger();
   EXPECT_EQ(demandes, std::vector<int>{0});
-  EXPECT_EQ(f.SaisieBase(0)->text().toStdString(), cible);
-  EXPECT_EQ(f.SaisieBase(1)->text().toStdString(), modele);
+  EXPECT_EQ(f.SaisieBase(saisie::Cible)->text().toStdString(), cible);
+  EXPECT_EQ(f.SaisieBase(saisie::Modele)->text().toStdString(), modele);
   // The safety copy's room is that of the target alone.
   EXPECT_TRUE(f.Texte1(3)->text().endsWith(
       QStringLiteral("(nécessite %1 Ko sur votre disque dur.)").arg(fs::file_size(cible) / 1024)))
@@ -630,7 +631,8 @@ TEST_F(FenetrePrincipale, ParcourirSansModeleProposeLaCopieInstallee) {
   CreeBase(seule);
   f.DefinitChoixFichier([&](int, const QString&) { return QString::fromStdString(seule); });
   f.ParcourtFichier(0);
-  EXPECT_EQ(f.SaisieBase(1)->text(), QCoreApplication::applicationDirPath() + QStringLiteral("/BASESORIGINE/Paie.mdb"));
+  EXPECT_EQ(f.SaisieBase(saisie::Modele)->text(),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/BASESORIGINE/Paie.mdb"));
 }
 
 // A database opened from the desktop (a .mdb file given on the command line) is taken as if
@@ -644,20 +646,20 @@ TEST_F(FenetrePrincipale, UnFichierOuvertDepuisLeBureauDevientLaBaseAAnalyser) {
   fs::current_path(dossier + "/Logiciel");
   f.OuvreFichier(QStringLiteral("Dossier1/Paie.mdb"));
   fs::current_path(avant);
-  EXPECT_EQ(f.SaisieBase(0)->text().toStdString(), dossier + "/Logiciel/Dossier1/Paie.mdb");
-  EXPECT_EQ(f.SaisieBase(1)->text().toStdString(), dossier + "/Logiciel/Paie.mdb");
+  EXPECT_EQ(f.SaisieBase(saisie::Cible)->text().toStdString(), dossier + "/Logiciel/Dossier1/Paie.mdb");
+  EXPECT_EQ(f.SaisieBase(saisie::Modele)->text().toStdString(), dossier + "/Logiciel/Paie.mdb");
 }
 
 TEST_F(FenetrePrincipale, ParcourirAnnuleNeChangeRien) {
   auto& f = Cree();
-  f.SaisieBase(0)->setText(QStringLiteral("/ancienne/base.mdb"));
+  f.SaisieBase(saisie::Cible)->setText(QStringLiteral("/ancienne/base.mdb"));
   f.DefinitChoixFichier([](int, const QString& depart) {
     EXPECT_EQ(depart, QStringLiteral("/ancienne"));
     return QString();
   });
   f.ParcourtFichier(0);
-  EXPECT_EQ(f.SaisieBase(0)->text(), QStringLiteral("/ancienne/base.mdb"));
-  EXPECT_TRUE(f.SaisieBase(1)->text().isEmpty());
+  EXPECT_EQ(f.SaisieBase(saisie::Cible)->text(), QStringLiteral("/ancienne/base.mdb"));
+  EXPECT_TRUE(f.SaisieBase(saisie::Modele)->text().isEmpty());
   // The model input is left alone while the record copy is off.
   int appels = 0;
   f.DefinitChoixFichier([&](int, const QString&) {
@@ -675,17 +677,17 @@ TEST_F(FenetrePrincipale, ConfirmationDeclineeRevientALaPage) {
   auto& f = Cree();
   CreeCibleEtModele();
   PasseEnModeAvance();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
-  f.BoutonFenetre(FrmUtiReorg::Details)->click();
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
+  f.BoutonFenetre(bouton::Details)->click();
   ASSERT_EQ(f.PageAffichee(), 2);
 
   int pageDuMessage = -1;
   bool quitterPendantLaQuestion = true;
   repondeur->Repond(2, [&](FrmMessage*) {
     pageDuMessage = f.PageAffichee();
-    quitterPendantLaQuestion = f.BoutonFenetre(FrmUtiReorg::Quitter)->isEnabled();
+    quitterPendantLaQuestion = f.BoutonFenetre(bouton::Quitter)->isEnabled();
   });
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
   ASSERT_EQ(repondeur->Vus().size(), 1u) << repondeur->Textes();
   const auto& question = repondeur->Vus()[0];
@@ -698,9 +700,9 @@ TEST_F(FenetrePrincipale, ConfirmationDeclineeRevientALaPage) {
   EXPECT_FALSE(quitterPendantLaQuestion);
 
   EXPECT_EQ(f.PageAffichee(), 2);
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Quitter)->isEnabled());
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Lancer)->isEnabled());
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Details)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Quitter)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Lancer)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Details)->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_FALSE(fs::exists(dossier + "/Analyse.txt"));
   EXPECT_TRUE(f.BoutonNew()->isHidden());
@@ -709,7 +711,7 @@ TEST_F(FenetrePrincipale, ConfirmationDeclineeRevientALaPage) {
 TEST_F(FenetrePrincipale, RunCompletDepuisLaFenetre) {
   auto& f = Cree();
   CreeCibleEtModele();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
 
   // The close box is tried in the middle of the run.
   bool essaye = false, fermetureAcceptee = true, chargeeApres = false, quitterActif = true;
@@ -718,7 +720,7 @@ TEST_F(FenetrePrincipale, RunCompletDepuisLaFenetre) {
   QObject::connect(&pendant, &QTimer::timeout, [&] {
     if (essaye || !f.ReorgEnCours()) return;
     essaye = true;
-    quitterActif = f.BoutonFenetre(FrmUtiReorg::Quitter)->isEnabled();
+    quitterActif = f.BoutonFenetre(bouton::Quitter)->isEnabled();
     QCloseEvent fermeture;
     QApplication::sendEvent(&f, &fermeture);
     fermetureAcceptee = fermeture.isAccepted();
@@ -726,7 +728,7 @@ TEST_F(FenetrePrincipale, RunCompletDepuisLaFenetre) {
     chargeeApres = f.Charge();
   });
   repondeur->Repond(1, [&](FrmMessage*) { pendant.start(); });
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   pendant.stop();
   Traite();
 
@@ -748,8 +750,8 @@ TEST_F(FenetrePrincipale, RunCompletDepuisLaFenetre) {
   EXPECT_TRUE(f.Progress()->isHidden());
   EXPECT_EQ(f.Avancement()->text(), QStringLiteral("Procédure terminée."));
   EXPECT_FALSE(f.EstAvancementEnErreur());
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Quitter)->isEnabled());
-  EXPECT_FALSE(f.BoutonFenetre(FrmUtiReorg::Lancer)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Quitter)->isEnabled());
+  EXPECT_FALSE(f.BoutonFenetre(bouton::Lancer)->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
   std::string vue = JournalVue();
@@ -766,7 +768,7 @@ TEST_F(FenetrePrincipale, RunCompletDepuisLaFenetre) {
   EXPECT_TRUE(f.VisuRapport()->isHidden());
   EXPECT_FALSE(f.TypeAvancement()->isHidden());
   EXPECT_FALSE(f.Progress()->isHidden());
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Lancer)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Lancer)->isEnabled());
 
   // Idle again, the close box closes the window.
   QSignalSpy dechargee(&f, &FrmUtiReorg::Dechargee);
@@ -779,10 +781,10 @@ TEST_F(FenetrePrincipale, RunCompletDepuisLaFenetre) {
 TEST_F(FenetrePrincipale, RunInterrompuEnBlancSurRouge) {
   auto& f = Cree();
   CreeCibleEtModele();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   // The target disappears between the input check and the run: its safety copy cannot be made.
   repondeur->Repond(1, [&](FrmMessage*) { fs::remove(cible); });
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
 
   ASSERT_TRUE(f.Charge()) << repondeur->Textes();
@@ -804,7 +806,7 @@ TEST_F(FenetrePrincipale, RunInterrompuEnBlancSurRouge) {
 TEST_F(FenetrePrincipale, ArreterLeRunApresConfirmation) {
   auto& f = Cree();
   CreeCibleEtModele();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   std::ifstream lecture(cible, std::ios::binary);
   const std::string avant((std::istreambuf_iterator<char>(lecture)), std::istreambuf_iterator<char>());
   EXPECT_TRUE(f.BoutonArreter()->isHidden());
@@ -819,7 +821,7 @@ TEST_F(FenetrePrincipale, ArreterLeRunApresConfirmation) {
   });
   repondeur->Repond(1, [&](FrmMessage*) { pendant.start(); });
   repondeur->Repond(1);  // "Oui" to the stop
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   pendant.stop();
   Traite();
 
@@ -845,7 +847,7 @@ TEST_F(FenetrePrincipale, ArreterLeRunApresConfirmation) {
 TEST_F(FenetrePrincipale, EchapPendantLeRunDemandeSIlFautArreter) {
   auto& f = Cree();
   CreeCibleEtModele();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   QTimer pendant;
   pendant.setInterval(0);
   QObject::connect(&pendant, &QTimer::timeout, [&] {
@@ -855,7 +857,7 @@ TEST_F(FenetrePrincipale, EchapPendantLeRunDemandeSIlFautArreter) {
   });
   repondeur->Repond(1, [&](FrmMessage*) { pendant.start(); });
   repondeur->Repond(2);  // "Non"
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   pendant.stop();
   Traite();
   ASSERT_EQ(repondeur->Vus().size(), 2u) << repondeur->Textes();
@@ -869,9 +871,9 @@ TEST_F(FenetrePrincipale, EchapPendantLeRunDemandeSIlFautArreter) {
 TEST_F(FenetrePrincipale, LaPageDuRapportEstRemiseAZeroPendantLaConfirmation) {
   auto& f = Cree();
   CreeCibleEtModele();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   repondeur->Repond(1);
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
   ASSERT_EQ(f.Avancement()->text(), QStringLiteral("Procédure terminée."));
   f.BoutonNew()->click();
@@ -880,7 +882,7 @@ TEST_F(FenetrePrincipale, LaPageDuRapportEstRemiseAZeroPendantLaConfirmation) {
     etape = f.TypeAvancement()->text();
     detail = f.Avancement()->text();
   });
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
   EXPECT_EQ(etape, QStringLiteral("Préparation ..."));
   EXPECT_EQ(detail, QStringLiteral("Préparation ..."));
@@ -890,21 +892,21 @@ TEST_F(FenetrePrincipale, NouvelleAnalyseRendLAccesAuxOptions) {
   auto& f = Cree();
   CreeCibleEtModele();
   PasseEnModeAvance();
-  f.CocheOption(4)->setChecked(false);  // a short run
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.CocheOption(coche::ControleEtendu)->setChecked(false);  // a short run
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   repondeur->Repond(1);
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
   ASSERT_FALSE(f.BoutonNew()->isHidden()) << repondeur->Textes();
-  EXPECT_FALSE(f.BoutonFenetre(FrmUtiReorg::Details)->isEnabled());
+  EXPECT_FALSE(f.BoutonFenetre(bouton::Details)->isEnabled());
   f.BoutonNew()->click();
-  EXPECT_TRUE(f.BoutonFenetre(FrmUtiReorg::Details)->isEnabled());
+  EXPECT_TRUE(f.BoutonFenetre(bouton::Details)->isEnabled());
 }
 
 TEST_F(FenetrePrincipale, FenetreDechargeePendantLeRun) {
   auto& f = Cree();
   CreeCibleEtModele();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   QSignalSpy dechargee(&f, &FrmUtiReorg::Dechargee);
   // A run that cannot go on unloads the window from inside the run.
   bool fait = false;
@@ -916,7 +918,7 @@ TEST_F(FenetrePrincipale, FenetreDechargeePendantLeRun) {
     f.Fenetre().FermeFenetre();
   });
   repondeur->Repond(1, [&](FrmMessage*) { pendant.start(); });
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   pendant.stop();
   Traite();
   ASSERT_TRUE(fait);
@@ -936,17 +938,17 @@ TEST_F(FenetrePrincipale, LeMotTousReorganiseChaqueDossierDuModele) {
   EXPECT_EQ(f.TypeAvancementDossier()->text(), QStringLiteral("Réorganisation..."));
   // The model is the one input, copy or not.
   EXPECT_FALSE(f.CaseCopie()->isChecked());
-  EXPECT_FALSE(f.SaisieBase(0)->isEnabled());
-  EXPECT_TRUE(f.SaisieBase(1)->isEnabled());
-  EXPECT_TRUE(f.TexteSaisie(1)->isEnabled());
+  EXPECT_FALSE(f.SaisieBase(saisie::Cible)->isEnabled());
+  EXPECT_TRUE(f.SaisieBase(saisie::Modele)->isEnabled());
+  EXPECT_TRUE(f.TexteSaisie(saisie::Modele)->isEnabled());
 
   CreeCibleEtModele();
   fs::create_directories(dossier + "/DOSSIER2");
   CreeBase(dossier + "/DOSSIER2/Compta.mdb");
-  f.SaisieBase(1)->setText(QString::fromStdString(modele));
+  f.SaisieBase(saisie::Modele)->setText(QString::fromStdString(modele));
   bool panneauVisible = false;
   repondeur->Repond(1, [&](FrmMessage*) { panneauVisible = f.PanneauDossiers()->isVisibleTo(&f); });
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
   ASSERT_EQ(repondeur->Vus().size(), 1u) << repondeur->Textes();
   EXPECT_EQ(repondeur->Vus()[0].texte, "Confirmez-vous la réorganisation de l'ensemble des dossiers ?");
@@ -972,10 +974,10 @@ TEST_F(FenetrePrincipale, EspaceNecessaireRemisAJourALaSaisie) {
       << f.Texte1(3)->text().toStdString();
   // Each change of the target refreshes it, typed or chosen, without leaving the field.
   fs::resize_file(dossier + "/DOSSIER1/annexe.bin", 12 * 1024 * 1024);
-  f.SaisieBase(0)->setText(QString::fromStdString(dossier + "/DOSSIER1/annexe.bin"));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(dossier + "/DOSSIER1/annexe.bin"));
   EXPECT_TRUE(f.Texte1(3)->text().endsWith(QStringLiteral("(nécessite 12 Mo sur votre disque dur.)")))
       << f.Texte1(3)->text().toStdString();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   EXPECT_TRUE(f.Texte1(3)->text().endsWith(
       QStringLiteral("(nécessite %1 Ko sur votre disque dur.)").arg(fs::file_size(cible) / 1024)))
       << f.Texte1(3)->text().toStdString();
@@ -989,9 +991,9 @@ TEST_F(FenetrePrincipale, Captures) {
   if (!std::getenv("UTIREORG_CAPTURES")) GTEST_SKIP() << "UTIREORG_CAPTURES n'est pas défini";
   auto& f = Cree();
   CreeCibleEtModele();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   f.CaseCopie()->setChecked(true);
-  f.SaisieBase(1)->setText(QString::fromStdString(modele));
+  f.SaisieBase(saisie::Modele)->setText(QString::fromStdString(modele));
   f.TexteIntroduction();
   for (int page = 0; page < 3; ++page) {
     f.Pages()->setCurrentIndex(page);
@@ -999,14 +1001,14 @@ TEST_F(FenetrePrincipale, Captures) {
     EXPECT_TRUE(f.grab().save(QStringLiteral("/tmp/ecran_page%1.png").arg(page)));
   }
   repondeur->Repond(1);
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
   EXPECT_TRUE(f.grab().save(QStringLiteral("/tmp/ecran_page3.png")));
   // The same page after a failed run.
   f.BoutonNew()->click();
   f.CaseCopie()->setChecked(false);
   repondeur->Repond(1, [&](FrmMessage*) { fs::remove(cible); });
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
   EXPECT_TRUE(f.grab().save(QStringLiteral("/tmp/ecran_page3_echec.png")));
 }
@@ -1019,7 +1021,7 @@ TEST_F(FenetrePrincipale, CapturesDeLArret) {
   const QString dossierCaptures = QString::fromUtf8(captures);
   auto& f = Cree();
   CreeCibleEtModele();
-  f.SaisieBase(0)->setText(QString::fromStdString(cible));
+  f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
   QTimer pendant;
   pendant.setInterval(0);
   QObject::connect(&pendant, &QTimer::timeout, [&] {
@@ -1037,7 +1039,7 @@ TEST_F(FenetrePrincipale, CapturesDeLArret) {
     peintre.end();
     ecran.save(dossierCaptures + QStringLiteral("/run_confirmation_arret.png"));
   });
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   pendant.stop();
   Traite();
   EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/run_arrete.png")));
@@ -1085,12 +1087,12 @@ TEST_F(FenetrePrincipale, CapturesTousLesDossiers) {
   fs::create_directories(dossier + "/DOSSIER3");
   std::ofstream(dossier + "/DOSSIER3/Compta.mdb") << std::string(4096, 'x');
   fs::create_directories(dossier + "/DOSSIER4");
-  f.SaisieBase(1)->setText(QString::fromStdString(modele));
+  f.SaisieBase(saisie::Modele)->setText(QString::fromStdString(modele));
   Traite();
   EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/tous_page1.png")));
   repondeur->Repond(1, [&](FrmMessage* m) { EXPECT_TRUE(m->grab().save(dossierCaptures + QStringLiteral("/tous_confirmation.png"))); });
   repondeur->Repond(1, [&](FrmMessage*) { EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/tous_pendant.png"))); });
-  f.BoutonFenetre(FrmUtiReorg::Lancer)->click();
+  f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
   EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/tous_fin.png")));
 }
