@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Construit utireorg et lance tous les tests, en trois temps :
+# Vérifie la mise en forme, construit utireorg et lance tous les tests, en trois temps :
 #   1. la construction ordinaire et tous ses tests ;
 #   2. la même suite construite avec AddressSanitizer et UndefinedBehaviorSanitizer : la première
 #      faute signalée arrête le programme qui la commet et fait échouer son test ;
@@ -16,6 +16,10 @@ debut=$(date +%s)
 etape() { echo "==== $1 ($(($(date +%s) - debut)) s écoulées)"; }
 
 "$racine/scripts/dependances.sh"
+
+# The lines a branch changes, and the files kept whole in shape: never the whole tree.
+etape "Mise en forme"
+"$racine/scripts/format.sh" --verifier
 construction="${CONSTRUCTION:-$racine/build}"
 coeurs="$(nproc)"
 

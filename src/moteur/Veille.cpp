@@ -33,7 +33,9 @@ bool SurLeFilDeLaVeille() { return veilleDefinie && std::this_thread::get_id() =
 // interrupted when a stop may abandon it; elsewhere it is dropped.
 extern "C" int SurProgression(void*) {
   if (arretEnAttente) return 1;
-  const std::function<void()>* rappel = SurLeFilDeLaVeille() ? &veilleDefinie : filDelegue && arretDelegue ? &arretDelegue : nullptr;
+  const std::function<void()>* rappel = SurLeFilDeLaVeille()         ? &veilleDefinie
+                                        : filDelegue && arretDelegue ? &arretDelegue
+                                                                     : nullptr;
   if (!rappel) return 0;
   try {
     (*rappel)();

@@ -134,7 +134,8 @@ TEST_F(Veille, UnTravailDelegueLaisseVivreSonFilEtSArreteCommeIci) {
   DefinitArretDelegue([&] {
     if (++demandes >= 3) throw StopDemande{};
   });
-  EXPECT_THROW(TravailDelegue([&] { DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("compacte2.bd")); }), StopDemande);
+  EXPECT_THROW(TravailDelegue([&] { DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("compacte2.bd")); }),
+               StopDemande);
   DefinitArretDelegue({});
   EXPECT_FALSE(fs::exists(Chemin("compacte2.bd")));
   EXPECT_TRUE(Octets(Chemin("base.bd")) == avant) << "la source a changé";
