@@ -155,7 +155,15 @@ void AnnuleEcritureInterrompue(const std::string& chemin, std::ostream& messages
 
 int VerifieBase(const std::string& chemin, std::ostream& sortie) {
   // Read-only: checking a customer's file must never be what changes it.
-  moteur::Database base = moteur::DBEngine::OpenDatabase(chemin, false, true);
+  moteur::Database base;
+  try {
+    base = moteur::DBEngine::OpenDatabase(chemin, false, true);
+  } catch (const ErreurMoteur& e) {
+    // A damaged catalog or a planted object is what the check is there to find, not a failure of it.
+    if (e.Number() != moteur::err::BaseEndommagee) throw;
+    sortie << e.Description() << "\n1 problème trouvé.\n";
+    return SortieProblemes;
+  }
   std::vector<std::string> problemes;
   AjouteIntegrite(base.VerifieIntegrite(), problemes);
   // Another program's table is no fault; it is named all the same.

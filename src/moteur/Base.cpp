@@ -346,10 +346,12 @@ std::vector<std::string> IntegriteFichier(BaseEtat& base) {
       r.Lie(1, std::string_view(t->nom));
       std::vector<std::string> colonnes;
       while (r.Pas()) colonnes.push_back(r.Texte(0));
-      if (colonnes.empty()) problemes.push_back("Table '" + t->nom + "' décrite au catalogue mais absente du fichier.");
+      if (colonnes.empty())
+        problemes.push_back("Table '" + Affichable(t->nom) + "' décrite au catalogue mais absente du fichier.");
       for (const auto& c : t->champs)
         if (std::none_of(colonnes.begin(), colonnes.end(), [&](const std::string& n) { return n == c.nom; }))
-          problemes.push_back("Champ '" + t->nom + "." + c.nom + "' décrit au catalogue mais absent du fichier.");
+          problemes.push_back("Champ '" + Affichable(t->nom + "." + c.nom) +
+                              "' décrit au catalogue mais absent du fichier.");
     } catch (const ErreurMoteur& e) {
       if (EstErreurVerrou(e.Number())) throw;
       problemes.push_back(e.Description());

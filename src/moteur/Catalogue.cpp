@@ -10,9 +10,10 @@
 namespace moteur {
 
 std::string ObjetInconnu::Description() const {
-  std::string texte = genre + " « " + nom + " »";
+  // Names come from the file: a line break in one would forge a journal line.
+  std::string texte = genre + " « " + Affichable(nom) + " »";
   if (modifie) texte += " modifié";
-  if (!table.empty()) texte += " (table " + table + ")";
+  if (!table.empty()) texte += " (table " + Affichable(table) + ")";
   return texte;
 }
 
@@ -321,6 +322,13 @@ bool EstCatalogue(sqlite3* db) {
 
 namespace {
 
+// "à" before the article of what is named, contracted as French wants it.
+std::string Destinataire(const std::string& quoi) {
+  if (quoi.starts_with("le ")) return "au " + quoi.substr(3);
+  if (quoi.starts_with("les ")) return "aux " + quoi.substr(4);
+  return "à " + quoi;
+}
+
 // Catalog values checked as they are read: one out of its range is damage, never obeyed; or,
 // when corrections are asked for, it is put back in range and told.
 class Controle {
@@ -340,14 +348,17 @@ class Controle {
   template <class T>
   T Refuse(const std::string& quoi, const std::string& lue, const std::function<T()>& remplacement) {
     if (!corrections_)
-      throw ErreurMoteur(err::BaseEndommagee, "La base de données '" + chemin_ + "' est endommagée : son catalogue donne à " + quoi +
-                                                  " la valeur " + lue + ", hors des limites.");
+      throw ErreurMoteur(err::BaseEndommagee,
+                         "La base de données '" + chemin_ + "' est endommagée : son catalogue donne " +
+                             Destinataire(Affichable(quoi)) + " la valeur " + Affichable(lue) + ", hors des limites.");
     T v = remplacement();
     Note(quoi + " valait " + lue + ", hors des limites");
     return v;
   }
 
-  void Note(const std::string& texte) { corrections_->push_back("#ALERT# Catalogue endommagé : " + texte + " ; corrigé."); }
+  void Note(const std::string& texte) {
+    corrections_->push_back("#ALERT# Catalogue endommagé : " + Affichable(texte) + " ; corrigé.");
+  }
 
  private:
   std::string chemin_;
@@ -468,7 +479,17 @@ void ChargeProprietes(BaseEtat& base, Controle& controle) {
     long long genre = controle.Entier(r, 0, 0, 2, "le genre de propriétaire" + nom, [] { return -1LL; });
     long long type = controle.Entier(r, 3, dbBoolean, dbMemo, "le type" + nom, [] { return -1LL; });
     if (genre < 0 || type < 0) continue;  // a property that cannot be placed or read is left out
-    DefPropriete p{r.Texte(2), static_cast<int>(type), LitValeurPropriete(r.Brute(4), static_cast<int>(type))};
+    DefPropriete p{r.Texte(2), static_cast<int>(type), {}};
+    // A value its type cannot hold is damage like any other, never kept as it is.
+    try {
+      p.valeur = conversion::DepuisStockage(r.Brute(4), p.type);
+      if (p.valeur.genre() == Valeur::Genre::Texte && !Utf8Valide(p.valeur.texte()))
+        throw ErreurMoteur(err::FormatNonReconnu);
+    } catch (const ErreurMoteur&) {
+      controle.Refuse<long long>("la propriété '" + p.nom + "', de type " + std::to_string(p.type),
+                                 "« " + r.Texte(4) + " »", [] { return 0LL; });
+      continue;  // left out
+    }
     if (auto* liste = ProprietesDe(base, static_cast<Proprietaire>(genre), r.Entier(1), 0)) liste->push_back(std::move(p));
   }
 }

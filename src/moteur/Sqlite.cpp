@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "moteur/Interne.h"
+#include "moteur/Noms.h"
 
 namespace moteur::sql {
 namespace {
@@ -76,8 +77,9 @@ ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) 
     case SQLITE_AUTH:
       if (!dernierRefus.objet.empty()) {
         Refus refus = std::exchange(dernierRefus, {});
-        return ErreurMoteur(err::BaseEndommagee, "La base de données '" + refus.chemin + "' contient un objet inconnu du logiciel (« " +
-                                                     refus.objet + " ») : l'opération qui l'aurait exécuté est refusée.");
+        return ErreurMoteur(err::BaseEndommagee,
+                            "La base de données '" + refus.chemin + "' contient un objet inconnu du logiciel (« " +
+                                Affichable(refus.objet) + " ») : l'opération qui l'aurait exécuté est refusée.");
       }
       return ErreurMoteur(err::AccesRefuse, {objet});
     case SQLITE_PERM:

@@ -131,9 +131,16 @@ TEST_F(ObjetsInconnus, UneValeurDuCatalogueHorsLimitesEstUnDommage) {
 TEST_F(ObjetsInconnus, ChaqueGenreDeValeurHorsLimitesEstRefuse) {
   for (const char* alteration :
        {"UPDATE MSysColumns SET Type = 99 WHERE Name = 'Num'", "UPDATE MSysColumns SET Size = -1 WHERE Name = 'Num'",
-        "UPDATE MSysColumns SET Attributes = 4294967296 WHERE Name = 'Num'", "UPDATE MSysColumns SET Required = 7 WHERE Name = 'Num'",
-        "UPDATE MSysColumns SET OrdinalPosition = 1 << 40 WHERE Name = 'Num'", "UPDATE MSysTables SET Attributes = -1 WHERE Name = 'Autre'",
-        "UPDATE MSysRelationships SET Attributes = 1 << 40", "UPDATE MSysProperties SET OwnerKind = 9 WHERE Name = 'Marque'"}) {
+        "UPDATE MSysColumns SET Attributes = 4294967296 WHERE Name = 'Num'",
+        "UPDATE MSysColumns SET Required = 7 WHERE Name = 'Num'",
+        "UPDATE MSysColumns SET OrdinalPosition = 1 << 40 WHERE Name = 'Num'",
+        "UPDATE MSysTables SET Attributes = -1 WHERE Name = 'Autre'",
+        "UPDATE MSysRelationships SET Attributes = 1 << 40",
+        "UPDATE MSysProperties SET OwnerKind = 9 WHERE Name = 'Marque'",
+        // A property's value its type cannot hold.
+        "UPDATE MSysProperties SET Type = 4, Value = 'pas un nombre' WHERE Name = 'Marque'",
+        "UPDATE MSysProperties SET Value = x'fffe00' WHERE Name = 'Marque'",
+        "UPDATE MSysProperties SET Value = CAST(x'61fffe' AS TEXT) WHERE Name = 'Marque'"}) {
     SCOPED_TRACE(alteration);
     CreeBase();
     {
@@ -148,6 +155,28 @@ TEST_F(ObjetsInconnus, ChaqueGenreDeValeurHorsLimitesEstRefuse) {
     EXPECT_ERREUR(err::BaseEndommagee, Ouvre());
     fs::remove(Chemin("base.bd"));
   }
+}
+
+// A name read from the file is shown with its control characters escaped: a line break in it
+// would otherwise forge a line of its own in the journal.
+TEST_F(ObjetsInconnus, UnNomLuDansLeFichierNeFabriqueAucuneLigne) {
+  CreeBase();
+  Sqlite(
+      "CREATE TRIGGER \"a'b\n#ERR# faux\" AFTER UPDATE ON MSysProperties BEGIN SELECT 1; END;"
+      "CREATE TABLE \"T\n#ERR# table\" (x);");
+  auto sansSaut = [](const std::string& texte) { return texte.find_first_of("\r\n") == std::string::npos; };
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  ASSERT_EQ(constats.size(), 1u) << ::testing::PrintToString(constats);
+  EXPECT_TRUE(sansSaut(constats[0])) << constats[0];
+  EXPECT_TRUE(Nomme(constats, "« a'b\\n#ERR# faux »"));
+  EXPECT_EQ(Ouvre().ObjetsInconnus(), std::vector<std::string>{"table « T\\n#ERR# table »"});
+  // A catalog value out of range, named through its table's name.
+  Sqlite("UPDATE MSysTables SET Name = 'Autre' || char(10) || '#ERR# cat', Attributes = -1 WHERE Name = 'Autre'");
+  auto r = Essaie([&] { Ouvre(); });
+  EXPECT_EQ(r.Number, err::BaseEndommagee);
+  EXPECT_TRUE(sansSaut(r.Description)) << r.Description;
+  EXPECT_NE(r.Description.find("Autre\\n#ERR# cat"), std::string::npos) << r.Description;
 }
 
 }  // namespace

@@ -382,6 +382,22 @@ TEST_F(Verification, ObjetInconnuEtTexteQuiNEstPasDeLUtf8) {
             "2 problèmes trouvés.\n");
 }
 
+// A catalog value out of its range is a problem found in the file, named in good French.
+TEST_F(Verification, CatalogueEndommageEstUnProblemeTrouve) {
+  std::string base = Cree(R"({"tables": [{"nom": "T", "champs": [{"nom": "A", "type": 4}]}]})", "catalogue");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(base.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE MSysColumns SET Type = 99 WHERE Name = 'A'", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Execution e = Lance({"verifier", base});
+  EXPECT_EQ(e.code, 1) << e.erreurs;
+  EXPECT_NE(e.sortie.find("son catalogue donne au type du champ 'T.A' la valeur 99, hors des limites."),
+            std::string::npos)
+      << e.sortie << e.erreurs;
+  EXPECT_NE(e.sortie.find("1 problème trouvé."), std::string::npos) << e.sortie;
+}
+
 TEST_F(Verification, FichierQuiNEstPasUneBase) {
   Execution e =
       Lance({"verifier", Ecrit("faux.mdb", "ceci n'est pas une base de données, mais un simple texte assez long")});
