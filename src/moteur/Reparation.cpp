@@ -2,6 +2,7 @@
 // file that then takes its place in one rename, so that an interruption leaves one or the other.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,7 +84,8 @@ std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRel
       // What the engine did not make is not carried into the new file. A rule held against a
       // catalog that had to be corrected differs from it without having been altered.
       for (const auto& o : ancienne.objetsInconnus) {
-        if (o.EstTable()) constats.push_back("#ALERT# Table inconnue du logiciel, non reprise : « " + o.nom + " ».");
+        if (o.EstTable())
+          constats.push_back("#ALERT# Table inconnue du logiciel, non reprise : « " + Affichable(o.nom) + " ».");
         else if (!o.modifie || corrections.empty()) constats.push_back("#ALERT# Objet inconnu du logiciel supprimé : " + o.Description() + ".");
       }
       for (const auto& t : ancienne.cat.tables)
@@ -468,7 +470,44 @@ bool EstReparationAbandonnee(const std::string& chemin) {
   return libre;
 }
 
-void SupprimeReparationsAbandonnees(const std::string& dossier) {
+// The repair holds a lock file for as long as it writes its new file "<lock>.bd" beside it; the
+// lock file says whose it is once held, so that a file of that name met unheld, with those
+// words in it, is proved to be a killed repair's.
+constexpr std::string_view MarqueVerrou = "réparation en cours\n";
+constexpr std::string_view ExtensionNouvelle = ".bd";
+
+bool MemeFichier(int fd, const std::string& chemin) {
+  struct stat tenu {
+  }, present{};
+  return ::fstat(fd, &tenu) == 0 && ::lstat(chemin.c_str(), &present) == 0 && tenu.st_dev == present.st_dev &&
+         tenu.st_ino == present.st_ino;
+}
+
+// A lock file no repair holds any more, with its new file and that file's journal: removed, and
+// told. False when the file is no such lock; true, and nothing touched, while a repair holds it.
+bool SupprimeReparationTuee(const std::string& verrou, std::vector<std::string>& constats) {
+  int fd = ::open(verrou.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  std::string marque(MarqueVerrou.size() + 1, '\0');
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return true;
+  }
+  const bool notre = ::pread(fd, marque.data(), marque.size(), 0) == static_cast<ssize_t>(MarqueVerrou.size()) &&
+                     marque.compare(0, MarqueVerrou.size(), MarqueVerrou) == 0 && MemeFichier(fd, verrou);
+  if (notre) {
+    const std::string nouvelle = verrou + std::string(ExtensionNouvelle);
+    ::unlink(nouvelle.c_str());
+    ::unlink((nouvelle + "-journal").c_str());
+    ::unlink(verrou.c_str());
+    constats.push_back("Fichiers d'une réparation interrompue supprimés : « " + Affichable(nouvelle) +
+                       " » et son journal.");
+  }
+  ::close(fd);
+  return notre;
+}
+
+void SupprimeReparationsAbandonnees(const std::string& dossier, std::vector<std::string>& constats) {
   std::vector<std::string> restes;
   if (DIR* d = ::opendir(dossier.c_str())) {
     while (const dirent* e = ::readdir(d)) {
@@ -479,23 +518,48 @@ void SupprimeReparationsAbandonnees(const std::string& dossier) {
     ::closedir(d);
   }
   for (const auto& reste : restes) {
-    if (!EstReparationAbandonnee(reste)) continue;
+    if (SupprimeReparationTuee(reste, constats) || !EstReparationAbandonnee(reste)) continue;
+    // A new file written under its own name, as repairs did before their lock file.
     ::unlink(reste.c_str());
     ::unlink((reste + "-journal").c_str());
+    constats.push_back("Fichiers d'une réparation interrompue supprimés : « " + Affichable(reste) +
+                       " » et son journal.");
   }
 }
 
-std::string NomTemporaire(const std::string& chemin) {
-  SupprimeReparationsAbandonnees(Dossier(chemin));
-  std::string modele = Dossier(chemin) + "/" + std::string(PrefixeTemporaire) + "XXXXXX";
-  std::vector<char> nom(modele.begin(), modele.end());
-  nom.push_back('\0');
-  int fd = ::mkstemp(nom.data());
-  if (fd < 0) throw ErreurMoteur(errno == ENOSPC ? err::DisquePlein : err::AccesRefuse, {chemin});
-  ::close(fd);
-  ::unlink(nom.data());
-  return nom.data();
-}
+// The lock file of this repair, held until it is closed; its new file is named after it.
+class VerrouReparation {
+ public:
+  VerrouReparation(const std::string& cible, std::vector<std::string>& constats) {
+    SupprimeReparationsAbandonnees(Dossier(cible), constats);
+    for (int essai = 0; fd_ < 0; ++essai) {
+      std::string modele = Dossier(cible) + "/" + std::string(PrefixeTemporaire) + "XXXXXX";
+      int fd = ::mkostemp(modele.data(), O_CLOEXEC);
+      if (fd < 0) throw ErreurMoteur(errno == ENOSPC ? err::DisquePlein : err::AccesRefuse, {cible});
+      // Another repair's cleaning may have taken the name before the lock was held: a new name.
+      if (::flock(fd, LOCK_EX) == 0 && MemeFichier(fd, modele) &&
+          ::pwrite(fd, MarqueVerrou.data(), MarqueVerrou.size(), 0) == static_cast<ssize_t>(MarqueVerrou.size())) {
+        fd_ = fd;
+        chemin_ = modele;
+      } else {
+        ::close(fd);
+        if (essai >= 10) throw ErreurMoteur(err::AccesRefuse, {cible});
+      }
+    }
+  }
+  ~VerrouReparation() {
+    ::unlink(chemin_.c_str());
+    ::close(fd_);
+  }
+  VerrouReparation(const VerrouReparation&) = delete;
+  VerrouReparation& operator=(const VerrouReparation&) = delete;
+
+  std::string Nouvelle() const { return chemin_ + std::string(ExtensionNouvelle); }
+
+ private:
+  int fd_ = -1;
+  std::string chemin_;
+};
 
 std::string FichierReel(const std::string& chemin) {
   char* reel = ::realpath(chemin.c_str(), nullptr);
@@ -572,7 +636,8 @@ void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string
   }
   // A link is kept: the file it leads to is the one repaired.
   const std::string cible = FichierReel(chemin);
-  std::string temporaire = NomTemporaire(cible);
+  VerrouReparation verrou(cible, constats);
+  std::string temporaire = verrou.Nouvelle();
   try {
     std::string version = "4.0";
     {

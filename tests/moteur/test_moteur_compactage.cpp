@@ -1,9 +1,12 @@
 // Compacting and repairing: what the new file holds, and that a failure leaves nothing half-made.
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 
 #include "OutilsMoteur.h"
 #include "moteur/Injection.h"
@@ -338,6 +341,47 @@ TEST_F(Reparation, RestesDUneReparationInterrompueSupprimes) {
   EXPECT_TRUE(fs::exists(recente));
   EXPECT_TRUE(fs::exists(Chemin(".reparationAbC12")));
   EXPECT_TRUE(fs::exists(Chemin(".reparationAbC1234")));
+}
+
+// A repair killed in its middle: the next one removes its files, held by no one, at once and
+// says so, rather than waiting for them to grow old.
+TEST_F(Reparation, RestesDUneReparationTueeSupprimesALaSuivante) {
+  auto restes = [&] {
+    std::vector<std::string> noms;
+    for (const auto& e : fs::directory_iterator(Dossier()))
+      if (e.path().filename().string().starts_with(".reparation")) noms.push_back(e.path().filename().string());
+    return noms;
+  };
+  bool tuee = false;
+  for (int essai = 0; essai < 5 && !tuee; ++essai) {
+    BaseTronquee();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      Essaie([&] { DBEngine::RepairDatabase(Chemin("base.bd")); });
+      ::_exit(0);
+    }
+    // Killed once its new file is being written.
+    int statut = 0;
+    while (::waitpid(pid, &statut, WNOHANG) == 0) {
+      auto noms = restes();
+      if (std::any_of(noms.begin(), noms.end(), [](const std::string& n) { return n.ends_with("-journal"); })) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &statut, 0);
+        tuee = true;
+        break;
+      }
+      ::usleep(200);
+    }
+    if (!tuee) fs::remove(Chemin("base.bd"));
+  }
+  if (!tuee) GTEST_SKIP() << "la réparation s'est terminée avant d'avoir pu être arrêtée";
+  ASSERT_FALSE(restes().empty());
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  EXPECT_TRUE(restes().empty()) << ::testing::PrintToString(restes());
+  EXPECT_TRUE(std::any_of(constats.begin(), constats.end(), [](const std::string& l) {
+    return l.find("réparation interrompue") != std::string::npos;
+  })) << ::testing::PrintToString(constats);
 }
 
 TEST_F(Reparation, FichierIrrecuperableDonneUneErreurEtResteTelQuel) {
