@@ -27,10 +27,12 @@ struct Entete {
   int version = 0;        // 0 for Jet 3.0, 1 for Jet 4.0
   long taillePage = 0;    // 2048 or 4096
   long long pages = 0;    // whole pages in the file
+  long long reste = 0;    // bytes of a last page cut short, not read
 };
 
-// Checks the first page and the size of a Jet 3.0 or 4.0 file: 3049 when cut short or damaged,
-// 3031 when encrypted or protected by a password.
+// Checks the first page and the size of a Jet 3.0 or 4.0 file: 3049 when too short to hold its
+// catalog or damaged, 3031 when encrypted or protected by a password. A last page cut short is
+// left out, its whole pages still read.
 Entete VerifieEntete(const std::string& chemin);
 
 // The Jet file as a read-only database of this engine; "Version" is "3.0" or "4.0".

@@ -332,11 +332,9 @@ Entete VerifieEntete(const std::string& chemin) {
   e.taillePage = e.version >= 1 ? 4096 : 2048;
   if (lus < e.taillePage || s.st_size < 3 * e.taillePage)
     Endommage(chemin, "le fichier est trop court (" + std::to_string(s.st_size) + " octets)");
-  if (s.st_size % e.taillePage != 0)
-    Endommage(chemin, "le fichier est tronqué (" + std::to_string(s.st_size) + " octets, pas un nombre entier de pages de " +
-                          std::to_string(e.taillePage) + " octets)");
   if (page[0] != 0) Endommage(chemin, "sa première page n'est pas une page d'en-tête");
   e.pages = s.st_size / e.taillePage;
+  e.reste = s.st_size % e.taillePage;
   VerifieProtection(chemin, page, e.version);
   return e;
 }

@@ -614,6 +614,10 @@ std::string Lecture::Dehors(std::uint32_t page, const std::string& quoi) const {
 
 void Lecture::Envoie(Ecrivain& sortie) {
   sortie_ = &sortie;
+  if (e_.reste != 0)
+    Perte("Le fichier est tronqué : sa dernière page n'a que " + std::to_string(e_.reste) + " octets sur " +
+          std::to_string(e_.taillePage) + ", elle n'est pas lue ; ses " + std::to_string(e_.pages) +
+          " pages entières le sont");
   LitCatalogue();
   std::vector<DefPropriete> base;
   for (const auto& p : proprietesBase_)
@@ -746,6 +750,14 @@ bool Parcours::PageSuivante() {
       // libmdb also ends the table on a page it cannot read, and steps quietly over one that is
       // no longer a data page: the count the definition keeps tells, and a page the map names
       // past the end says the file was cut short.
+      // A count beyond what the whole file could hold is the definition's damage, not records.
+      const long long capacite = static_cast<long long>(l_.e_.pages) * (l_.e_.taillePage / 2);
+      if (static_cast<long long>(t_->num_rows) > capacite) {
+        l_.Perte(lieu_ + " : le nombre d'enregistrements que donne sa définition (" + std::to_string(t_->num_rows) +
+                 ") est incohérent, le fichier ne peut en contenir autant ; " + std::to_string(position_) +
+                 " ont été lus");
+        return false;
+      }
       if (position_ < static_cast<long long>(t_->num_rows)) {
         std::string perdus = std::to_string(t_->num_rows - position_) + " de ses " + std::to_string(t_->num_rows) +
                              " enregistrements, sur des pages illisibles, sont perdus";

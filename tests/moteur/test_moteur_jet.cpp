@@ -770,12 +770,40 @@ TEST_F(JetEndommage, UnFichierCoupeEstDitTronque) {
   EXPECT_NE(pertes[0].find("le fichier est tronqué"), std::string::npos) << pertes[0];
 }
 
-TEST_F(TestJet, FichierTronqueDansUnePageRefuseEn3049) {
+// A count of records no file of that size could hold comes from a damaged definition: it is
+// said to be inconsistent, never repeated as records lost.
+TEST_F(JetEndommage, UnNombreDEnregistrementsAbsurdeNEstPasCru) {
+  ECHANTILLON_JET(source, "fixedTextTestV2000.mdb");
+  std::string octets = Lit(source);
+  ASSERT_GT(octets.size(), 21u * 4096 + 19);
+  octets[21 * 4096 + 19] = 0x6f;  // the high byte of a table definition's count of records
+  std::vector<std::string> pertes;
+  EXPECT_TRUE(Convertit(octets, pertes) == Originale(source));
+  ASSERT_EQ(pertes.size(), 1u) << ::testing::PrintToString(pertes);
+  EXPECT_EQ(pertes[0].find("sont perdus"), std::string::npos) << pertes[0];
+  EXPECT_NE(pertes[0].find("incohérent"), std::string::npos) << pertes[0];
+}
+
+// Cut inside its last page: the whole pages are read, the cut told.
+TEST_F(JetEndommage, UnFichierCoupeDansUnePageEstLuJusquASaDernierePageEntiere) {
+  ECHANTILLON_JET(source, "indexTestV2000.mdb");
+  const std::string octets = Lit(source);
+  for (std::size_t coupe : {1u, 100u}) {
+    SCOPED_TRACE(coupe);
+    std::vector<std::string> pertes;
+    EXPECT_TRUE(Convertit(octets.substr(0, octets.size() - coupe), pertes) == Originale(source));
+    ASSERT_EQ(pertes.size(), 1u) << ::testing::PrintToString(pertes);
+    EXPECT_NE(pertes[0].find("tronqué"), std::string::npos) << pertes[0];
+    EXPECT_NE(pertes[0].find(std::to_string(4096 - coupe) + " octets sur 4096"), std::string::npos) << pertes[0];
+  }
+}
+
+TEST_F(TestJet, FichierTropCourtRefuseEn3049) {
   ECHANTILLON_JET(source, "test2V2000.mdb");
   std::string octets = Lit(source);
   long page = TaillePage(octets);
-  // Cut inside a page, or to a stub: what is left is no Jet file to read.
-  for (std::size_t taille : {octets.size() - 1000, static_cast<std::size_t>(page + 10)}) {
+  // Cut to a stub: what is left is no Jet file to read.
+  for (std::size_t taille : {static_cast<std::size_t>(page + 10)}) {
     SCOPED_TRACE(taille);
     outils::EcritFichier(Chemin("tronque.mdb"), octets.substr(0, taille));
     auto r = Essaie([&] { DBEngine::OpenDatabase(Chemin("tronque.mdb")); });
