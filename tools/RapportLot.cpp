@@ -1,6 +1,7 @@
 #include "RapportLot.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -111,9 +112,12 @@ void SuiviJournal::Termine(bool interrompu) {
 std::optional<Refus> RefusSansJournal(const std::string& cible, const std::string& modele, bool copie) {
   auto raison = [](const std::string& chemin) -> std::string {
     if (chemin.find_first_not_of(" \t") == std::string::npos) return "aucune base indiquée";
-    std::error_code e;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(chemin, e))) return "fichier introuvable";
-    return {};
+    // Only what is truly absent is said missing: a folder that cannot be entered, or a name too
+    // long, has its own cause.
+    struct stat etat {};
+    if (::lstat(chemin.c_str(), &etat) == 0) return {};
+    if (errno == ENOENT || errno == ENOTDIR) return "fichier introuvable";
+    return utireorg::TexteErreurSysteme(errno);
   };
   if (std::string r = raison(cible); !r.empty()) return Refus{"Base à analyser", cible, r};
   if (copie)

@@ -134,7 +134,10 @@ void FaitCopieModele(Journal& journal, const std::string& modele, const std::str
 // does (a mistyped name needs no journal line).
 std::string RaisonPasUnFichier(const std::string& chemin) {
   struct stat lien {}, cible {};
-  if (EstBlanc(chemin) || ::lstat(chemin.c_str(), &lien) != 0) return {};
+  if (EstBlanc(chemin)) return {};
+  // A folder that cannot be entered, or a name too long, is no missing file.
+  if (::lstat(chemin.c_str(), &lien) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? std::string() : TexteErreurSysteme(errno) + ".";
   if (::stat(chemin.c_str(), &cible) != 0) return "c'est un lien vers un fichier qui n'existe pas.";
   if (S_ISDIR(cible.st_mode)) return "c'est un dossier, pas un fichier de base de données.";
   if (!S_ISREG(cible.st_mode)) return "ce n'est pas un fichier ordinaire.";

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -74,9 +75,22 @@ std::uint32_t LitGrosBoutiste(const unsigned char* p, int n) {
   return v;
 }
 
+// A name longer than any folder can hold: said as such, rather than as a file that cannot be opened.
+void RefuseNomTropLong(const std::string& chemin) {
+  std::size_t debut = 0;
+  for (std::size_t fin; debut <= chemin.size(); debut = fin + 1) {
+    fin = std::min(chemin.find('/', debut), chemin.size());
+    if (fin - debut > NAME_MAX)
+      throw ErreurMoteur(err::CheminInvalide,
+                         "'" + chemin + "' n'est pas un chemin d'accès valide : nom de fichier trop long (" +
+                             std::to_string(fin - debut) + " octets, au plus " + std::to_string(NAME_MAX) + ").");
+  }
+}
+
 // What the file is, before SQLite sees it: missing, unreadable, foreign or cut short.
 void VerifieFichier(const std::string& chemin) {
   if (chemin.empty() || chemin.find('\0') != std::string::npos) throw ErreurMoteur(err::CheminInvalide, {chemin});
+  RefuseNomTropLong(chemin);
   struct stat s{};
   if (::stat(chemin.c_str(), &s) != 0) {
     if (errno == ENOENT) throw ErreurMoteur(DossierExiste(chemin) ? err::FichierIntrouvable : err::CheminInvalide, {chemin});
@@ -86,7 +100,10 @@ void VerifieFichier(const std::string& chemin) {
   if (S_ISDIR(s.st_mode))
     throw ErreurMoteur(err::AccesRefuse, "Le moteur de base de données ne peut pas ouvrir '" + chemin +
                                              "' : c'est un dossier, pas un fichier de base de données.");
-  if (!S_ISREG(s.st_mode)) throw ErreurMoteur(err::FormatNonReconnu, {chemin});
+  if (!S_ISREG(s.st_mode))
+    throw ErreurMoteur(err::FormatNonReconnu,
+                       "Le moteur de base de données ne peut pas ouvrir '" + chemin +
+                           "' : ce n'est pas un fichier ordinaire (tube nommé, périphérique ou prise).");
   int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
   unsigned char entete[100] = {};
@@ -393,6 +410,7 @@ Database DBEngine::OpenDatabase(const std::string& chemin, bool exclusif, bool l
 
 Database DBEngine::CreateDatabase(const std::string& chemin, const std::string& version) {
   if (chemin.empty()) throw ErreurMoteur(err::CheminInvalide, {chemin});
+  RefuseNomTropLong(chemin);
   if (Existe(chemin)) throw ErreurMoteur(err::DestinationExiste, {chemin});
   if (!DossierExiste(chemin)) throw ErreurMoteur(err::CheminInvalide, {chemin});
   if (version != "3.0" && version != "4.0") throw ErreurMoteur(err::OperationInvalide);

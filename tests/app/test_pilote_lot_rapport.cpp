@@ -94,6 +94,10 @@ TEST_F(LotRapport, UnRapportImpossibleEstDitEnFrancaisAvantLeRun) {
 // A database refused for not being there: the message stays as the window shows it, the
 // terminal and the report also say which file and why.
 TEST_F(LotRapport, UneBaseRefuseeEstNommeeAvecSaRaison) {
+  // A name no folder can hold is not said to be missing: the system's own cause is told.
+  auto longue = Lot({"--cible", std::string(300, 'a') + ".mdb"});
+  EXPECT_EQ(longue.code, 2) << longue.sortie;
+  EXPECT_NE(longue.sortie.find(".mdb » : nom de fichier trop long"), std::string::npos) << longue.sortie;
   auto e = Lot({"--cible", "absente.mdb", "--rapport", "r.json"});
   EXPECT_EQ(e.code, 2) << e.sortie;
   EXPECT_NE(e.sortie.find("Vous devez saisir une base valide !"), std::string::npos) << e.sortie;

@@ -1,5 +1,6 @@
 // Opening files that are not sound databases of this engine, and the catalog of a fresh one.
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -148,6 +149,22 @@ TEST_F(Fichiers, CeQuiNEstPasUneBaseDonneUneErreurNumeroteeSansPlanter) {
     EXPECT_NE(Essaie([&] { DBEngine::RepairDatabase(Chemin(nom)); }).Number, 0) << nom;
     EXPECT_EQ(TailleFichier(Chemin(nom)), avant) << nom;
   }
+}
+
+// The cause the system gives is the one told: a name too long, a file that is no regular file.
+TEST_F(Fichiers, UnNomTropLongOuUnFichierSpecialDitSaCause) {
+  const std::string longue = Chemin(std::string(300, 'a') + ".bd");
+  for (const auto& action : std::vector<std::function<void()>>{[&] { DBEngine::OpenDatabase(longue); },
+                                                               [&] { DBEngine::CreateDatabase(longue); }}) {
+    auto r = Essaie(action);
+    EXPECT_EQ(r.Number, err::CheminInvalide) << r.Description;
+    EXPECT_NE(r.Description.find("nom de fichier trop long"), std::string::npos) << r.Description;
+  }
+  ASSERT_EQ(::mkfifo(Chemin("tube.bd").c_str(), 0666), 0);
+  auto r = Essaie([&] { DBEngine::OpenDatabase(Chemin("tube.bd")); });
+  EXPECT_NE(r.Number, 0);
+  EXPECT_NE(r.Description.find("pas un fichier ordinaire"), std::string::npos) << r.Description;
+  EXPECT_EQ(r.Description.find("non reconnu"), std::string::npos) << r.Description;
 }
 
 TEST_F(Fichiers, EnteteDUnFormatEtrangerEstReconnuEtNommeDansLaDescription) {
