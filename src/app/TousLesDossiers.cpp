@@ -68,6 +68,11 @@ std::vector<std::string> Lignes(const std::string& texte) {
   return lignes;
 }
 
+// The structure verification's word when it finds no model beside a folder's database (the model
+// went away meanwhile): the run goes on, but that folder's structure was not brought up to the
+// model's, which is what the run over every folder is for.
+constexpr std::string_view MessageModeleInexistant = "Base de données du logiciel inexistante";
+
 // The database of the model's name in one folder, or why there is none to run.
 void TrouveBase(DossierClient& dossier, const fs::path& chemin, const std::string& modele) {
   const std::string nomModele = fs::path(modele).filename().string();
@@ -129,6 +134,7 @@ class FenetreDossier : public InterfaceFenetre {
   }
   std::optional<int> PresenteMessage(const MessageAnalyse& message) override {
     dernierMessage_ = message.texte.substr(0, message.texte.find('\n'));
+    modeleInexistant_ = modeleInexistant_ || message.texte.find(MessageModeleInexistant) != std::string::npos;
     return hote_.PresenteMessage(message);
   }
   void ActiveBouton(int index, bool actif) override { hote_.ActiveBouton(index, actif); }
@@ -139,6 +145,7 @@ class FenetreDossier : public InterfaceFenetre {
 
   const std::vector<std::string>& LignesJournal() const { return lignes_; }
   const std::string& DernierMessage() const { return dernierMessage_; }
+  bool ModeleInexistant() const { return modeleInexistant_; }
 
  protected:
   void TraiteEvenements() override { hote_.LaisseVivre(true); }
@@ -149,7 +156,14 @@ class FenetreDossier : public InterfaceFenetre {
   InterfaceFenetre* precedente_;
   std::vector<std::string> lignes_;
   std::string dernierMessage_;
+  bool modeleInexistant_ = false;
 };
+
+void ExigeLeModele(ResultatDossier& r, bool modeleInexistant) {
+  if (r.issue != IssueDossier::Terminee || !modeleInexistant) return;
+  r.issue = IssueDossier::Interrompue;
+  r.raison = std::string(MessageModeleInexistant) + " : la structure n'a pas été vérifiée";
+}
 
 std::string Pluriel(std::size_t n, const char* singulier, const char* pluriel) {
   return std::to_string(n) + " " + (n > 1 ? pluriel : singulier);
@@ -266,6 +280,7 @@ ResultatDossier RunDossier(InterfaceFenetre& fenetre, const std::string& modele,
     // Declined to run without a journal: the next folders would ask the same.
     r.arrete = pilote.ArretPar().has_value() || pilote.Issue() == IssueRun::NonLancee;
   }
+  ExigeLeModele(r, fenetreDossier.ModeleInexistant());
   if (suivi.fin) suivi.fin(r, &pilote, {});
   return r;
 }
@@ -522,6 +537,9 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
       if (fini != finis.end()) {
         const JournalEnfant enfant = AjouteJournalEnfant(journal, fini->dossier);
         resultats[aRendre] = ResultatEnfant(dossiers[aRendre], *fini->statut, enfant.lignes);
+        // A silent child's messages are in its report only.
+        ExigeLeModele(*resultats[aRendre],
+                      LitFichier(fini->dossier + "/rapport.json").find(MessageModeleInexistant) != std::string::npos);
         if (!enfant.ajoute) {
           JournalNonAjoute(*resultats[aRendre], fini->dossier);
           disquePlein = garde = true;

@@ -188,6 +188,33 @@ TEST_F(TestTousLesDossiers, LeBilanNommeChaqueDossierSurUneLigneQuelQueSoitSonNo
       << fin;
 }
 
+// The model gone while a folder is run: that folder's structure was not brought up to the model's,
+// so it did not end as the others did, whatever its run said.
+TEST_F(TestTousLesDossiers, UnDossierQuiNAPasTrouveLaBaseModeleEstInterrompu) {
+  fs::remove_all(Chemin("Logiciel/beta"));
+  class FenetreQuiCacheLeModele : public FenetreTest {
+   public:
+    std::string modele, alpha;
+    void AjouteAuJournal(const std::string& texte) override {
+      FenetreTest::AjouteAuJournal(texte);
+      if (texte.find("Début Sauvegarde " + alpha) != std::string::npos) fs::rename(modele, modele + ".ailleurs");
+      if (texte.find("Fin de l'analyse de bases de données") != std::string::npos && fs::exists(modele + ".ailleurs"))
+        fs::rename(modele + ".ailleurs", modele);
+    }
+  } fenetreCache;
+  fenetreCache.modele = modele;
+  fenetreCache.alpha = alpha;
+  for (int i : {utireorg::coche::VerificationsPrimaires, utireorg::coche::ModeSecurise, utireorg::coche::ControleEtendu})
+    fenetreCache.coches[i] = true;
+  utireorg::Journal journal(fenetreCache);
+  const auto resultats = utireorg::ReorganiseDossiers(fenetreCache, journal, modele, true);
+  ASSERT_EQ(resultats.size(), 2u);
+  EXPECT_EQ(resultats[0].issue, IssueDossier::Interrompue);
+  EXPECT_NE(resultats[0].raison.find("Base de données du logiciel inexistante"), std::string::npos) << resultats[0].raison;
+  EXPECT_EQ(utireorg::CodeSortieTousDossiers(resultats), 1);
+  EXPECT_TRUE(fs::exists(modele));
+}
+
 // A stop that comes before the first folder: no folder's run says why, so the closing frame does.
 TEST_F(TestTousLesDossiers, UnArretAvantLePremierDossierDitSaCauseDansLeBilan) {
   class FenetreQuiArrete : public FenetreTest {
