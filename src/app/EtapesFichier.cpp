@@ -40,7 +40,8 @@ void Repare(const std::string& chemin, Journal& journal) {
 
 void Compacte(const std::string& source, const std::string& destination, int options) {
   if (Operations().compacte) Operations().compacte(source, destination, LocaleCompactage, options);
-  else moteur::TravailDelegue([&] { moteur::DBEngine::CompactDatabase(source, destination, LocaleCompactage, options); });
+  else
+    moteur::TravailDelegue([&] { moteur::DBEngine::CompactDatabase(source, destination, LocaleCompactage, options); });
 }
 
 std::string FormatJet(const std::string& chemin) { return "Jet " + VersionJet(chemin); }

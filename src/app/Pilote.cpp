@@ -540,7 +540,8 @@ bool Pilote::ControleModele() {
   }
   if (!source.EstOuverte() && enUtilisation) {
     AfficheMessage(MessageEnUtilisation);
-    NoteSaisieRefusee(journal_, "Base modèle", modele, "elle est en cours d'utilisation par une autre application : " + raison);
+    NoteSaisieRefusee(journal_, "Base modèle", modele,
+                      "elle est en cours d'utilisation par une autre application : " + raison);
     saisieAFocaliser_ = 1;
     return false;
   }
@@ -569,7 +570,8 @@ bool Pilote::ControleModele() {
   if (std::none_of(dossiers.begin(), dossiers.end(), [](const DossierClient& d) { return !d.base.empty(); })) {
     const std::string nom = std::filesystem::path(modele).filename().string();
     AfficheMessage("!#Aucun dossier à côté de la base modèle ne contient de base « " + nom + " » !");
-    NoteSaisieRefusee(journal_, "Base modèle", modele, "aucun dossier à côté d'elle ne contient de base « " + nom + " ».");
+    NoteSaisieRefusee(journal_, "Base modèle", modele,
+                      "aucun dossier à côté d'elle ne contient de base « " + nom + " ».");
     tenueModele_.reset();
     saisieAFocaliser_ = 1;
     return false;

@@ -207,7 +207,8 @@ void EcritCadreFermeture(Journal& journal, const std::vector<ResultatDossier>& r
   if (!journal.OuvertureJournal()) return;
   journal.EcritureJournal("");
   journal.TitreJournal("Bilan de la réorganisation de tous les dossiers");
-  for (const ResultatDossier& r : resultats) journal.EcritureJournal(NomPourJournal(r.dossier.nom) + " : " + TexteIssue(r));
+  for (const ResultatDossier& r : resultats)
+    journal.EcritureJournal(NomPourJournal(r.dossier.nom) + " : " + TexteIssue(r));
   // A stop may have come before any folder's run could say why.
   if (const RaisonArret arret = ArretDemande(); arret != RaisonArret::Aucune)
     journal.EcritureJournal("#ERR# " + TexteRaisonArret(arret, SignalArret()));
@@ -412,7 +413,8 @@ std::vector<std::string> EnvironnementEnfant(const std::string& journal) {
   std::vector<std::string> variables;
   for (char** e = environ; *e; ++e) {
     const std::string_view v = *e;
-    if (!v.starts_with(std::string(VariableProcessusParent) + "=") && !v.starts_with(std::string(VariableJournalParent) + "="))
+    if (!v.starts_with(std::string(VariableProcessusParent) + "=") &&
+        !v.starts_with(std::string(VariableJournalParent) + "="))
       variables.emplace_back(v);
   }
   variables.push_back(std::string(VariableProcessusParent) + "=" + std::to_string(::getpid()));
@@ -579,8 +581,9 @@ std::vector<ResultatDossier> ReorganiseDossiersEnParallele(InterfaceFenetre& fen
       ++numero;
       fenetre.AvancementDossiers(numero, nombre, "Dossier " + std::to_string(numero) + " sur " + std::to_string(nombre) + " : " + dossiers[indice].nom);
       if (suivi.debut) suivi.debut(numero, nombre, dossiers[indice]);
-      enfant.pid = enfant.dossier.empty() ? -1 : LanceEnfant(commande(dossiers[indice], enfant.dossier), enfant.dossier,
-                                                                   journal.CheminJournal());
+      enfant.pid = enfant.dossier.empty() ? -1
+                                          : LanceEnfant(commande(dossiers[indice], enfant.dossier), enfant.dossier,
+                                                        journal.CheminJournal());
       if (enfant.pid < 0) {
         // Not started: said as an interruption of this folder, in its place.
         resultats[indice] = Ignore(dossiers[indice], "");
@@ -656,8 +659,10 @@ void RendJournalSiParentDisparu(const std::string& base) {
   const std::string lignes = LitFichier("Analyse.txt");
   if (lignes.empty()) return;
   const std::string dossier = fs::path(base).parent_path().filename().string();
-  const std::string texte = VersAnsi("#ALERT# La réorganisation de tous les dossiers s'est arrêtée pendant le dossier « " +
-                                     dossier + " » : son journal suit.\r\n") + lignes;
+  const std::string texte =
+      VersAnsi("#ALERT# La réorganisation de tous les dossiers s'est arrêtée pendant le dossier « " + dossier +
+               " » : son journal suit.\r\n") +
+      lignes;
   // Other children may be doing the same: one write each, one at a time.
   const int fd = ::open(journal, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return;

@@ -55,7 +55,11 @@ std::string Echappement(const char* format, unsigned valeur) {
 std::size_t SequenceUtf8(std::string_view texte, std::size_t i, unsigned& point) {
   const auto octet = [&](std::size_t k) { return static_cast<unsigned char>(texte[k]); };
   const unsigned premier = octet(i);
-  std::size_t longueur = premier < 0x80 ? 1 : (premier >> 5) == 0x6 ? 2 : (premier >> 4) == 0xE ? 3 : (premier >> 3) == 0x1E ? 4 : 0;
+  std::size_t longueur = premier < 0x80           ? 1
+                         : (premier >> 5) == 0x6  ? 2
+                         : (premier >> 4) == 0xE  ? 3
+                         : (premier >> 3) == 0x1E ? 4
+                                                  : 0;
   if (longueur == 0 || i + longueur > texte.size()) return 0;
   point = longueur == 1 ? premier : premier & (0x7F >> longueur);
   for (std::size_t k = 1; k < longueur; ++k) {

@@ -180,13 +180,18 @@ std::string Affichable(std::string_view texte) {
       for (std::size_t k = debut; k < i; ++k) echappe(static_cast<unsigned char>(texte[k]));
       continue;
     }
-    if (cp == '\\') sortie += "\\\\";
-    else if (cp == '\n') sortie += "\\n";
-    else if (cp == '\r') sortie += "\\r";
-    else if (cp == '\t') sortie += "\\t";
+    if (cp == '\\')
+      sortie += "\\\\";
+    else if (cp == '\n')
+      sortie += "\\n";
+    else if (cp == '\r')
+      sortie += "\\r";
+    else if (cp == '\t')
+      sortie += "\\t";
     else if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp == 0x2028 || cp == 0x2029)
       for (std::size_t k = debut; k < i; ++k) echappe(static_cast<unsigned char>(texte[k]));
-    else sortie.append(texte.substr(debut, i - debut));
+    else
+      sortie.append(texte.substr(debut, i - debut));
   }
   return sortie;
 }

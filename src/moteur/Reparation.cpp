@@ -35,13 +35,15 @@ std::string Dossier(const std::string& chemin) {
 void FonctionUtf8(sqlite3_context* contexte, int, sqlite3_value** valeurs) {
   auto octets = reinterpret_cast<const char*>(sqlite3_value_text(valeurs[0]));
   const int taille = sqlite3_value_bytes(valeurs[0]);
-  sqlite3_result_int(contexte, octets == nullptr || Utf8Valide(std::string_view(octets, static_cast<std::size_t>(taille))));
+  sqlite3_result_int(contexte,
+                     octets == nullptr || Utf8Valide(std::string_view(octets, static_cast<std::size_t>(taille))));
 }
 
 // A text field holding bytes that are no UTF-8, or binary data, was written by another program or
 // altered on disk: SQLite's own check does not see it, and every later stage would carry it.
 bool TextesValides(BaseEtat& base) {
-  sqlite3_create_function_v2(base.db, "utireorg_utf8", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, FonctionUtf8, nullptr, nullptr, nullptr);
+  sqlite3_create_function_v2(base.db, "utireorg_utf8", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, FonctionUtf8,
+                             nullptr, nullptr, nullptr);
   for (const auto& t : base.cat.tables) {
     if (t->id <= 0) continue;
     std::string conditions;
@@ -204,7 +206,8 @@ std::string Valeurs(const TableSauvee& t, const sauvetage::Enregistrement& e) {
     if (!t.champs[i]) continue;
     const Valeur& v = e.valeurs[i];
     const bool illisible = std::count(e.illisibles.begin(), e.illisibles.end(), i) > 0;
-    std::string valeur = illisible ? (v.EstNul() ? "(illisible)" : "(illisible) \"" + Affichable(v.texte()) + "\"") : v.EstNul() ? "Null"
+    std::string valeur = illisible    ? (v.EstNul() ? "(illisible)" : "(illisible) \"" + Affichable(v.texte()) + "\"")
+                         : v.EstNul() ? "Null"
                          : v.genre() == Valeur::Genre::Texte ? "\"" + Affichable(v.texte()) + "\""
                                                              : Affichable(v.EnTexte());
     texte += (texte.empty() ? "" : ", ") + Affichable(t.champs[i]->nom) + " = " + valeur;
@@ -237,8 +240,9 @@ void Insere(TableSauvee& t, sauvetage::Enregistrement& e, std::vector<std::strin
     const std::string lus = e.valeurs[i].EstNul() ? "" : " (octets lus : \"" + Affichable(e.valeurs[i].texte()) + "\")";
     e.valeurs[i] = parDefaut ? conversion::EvalueDefaut(c->defaut, c->type) : Valeur::Nul();
     if (t.valeursIllisibles++ < ValeursDetaillees)
-      constats.push_back("#ALERT# Table '" + t.def->nom + "', enregistrement " + NommeEnregistrement(t, e) + " : la valeur du champ '" +
-                         c->nom + "' est illisible, remplacée par " + (parDefaut ? "sa valeur par défaut" : "Null") + lus + ".");
+      constats.push_back("#ALERT# Table '" + t.def->nom + "', enregistrement " + NommeEnregistrement(t, e) +
+                         " : la valeur du champ '" + c->nom + "' est illisible, remplacée par " +
+                         (parDefaut ? "sa valeur par défaut" : "Null") + lus + ".");
   }
   auto& r = *t.insertion;
   r.Reinitialise();
@@ -280,14 +284,16 @@ void ConstateBilan(const TableSauvee& t, const sauvetage::Bilan& b, std::vector<
 
 // The table's columns an index holds, which tell what record its entries name; none when it holds
 // an expression or the key's alias, whose entries tell nothing of the record's values.
-std::vector<std::size_t> ColonnesIndexees(sqlite3* db, const std::string& index, const std::vector<sauvetage::Classe>& colonnes) {
+std::vector<std::size_t> ColonnesIndexees(sqlite3* db, const std::string& index,
+                                          const std::vector<sauvetage::Classe>& colonnes) {
   std::vector<std::size_t> indexees;
   try {
     sql::Requete r(db, "SELECT cid FROM pragma_index_info(?) ORDER BY seqno");
     r.Lie(1, std::string_view(index));
     while (r.Pas()) {
       long long cid = r.Entier(0);
-      if (cid < 0 || static_cast<std::size_t>(cid) >= colonnes.size() || colonnes[static_cast<std::size_t>(cid)] == sauvetage::Classe::Cle)
+      if (cid < 0 || static_cast<std::size_t>(cid) >= colonnes.size() ||
+          colonnes[static_cast<std::size_t>(cid)] == sauvetage::Classe::Cle)
         return {};
       indexees.push_back(static_cast<std::size_t>(cid));
     }
@@ -342,7 +348,8 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
     auto it = parNom.find(tablesIndexees[i]);
     if (arbres[i].table || it == parNom.end()) continue;
     arbres[i].tableIndexee = it->second;
-    if (i < nomsIndex.size()) arbres[i].colonnesIndexees = ColonnesIndexees(ancienne.db, nomsIndex[i], arbres[it->second].colonnes);
+    if (i < nomsIndex.size())
+      arbres[i].colonnesIndexees = ColonnesIndexees(ancienne.db, nomsIndex[i], arbres[it->second].colonnes);
   }
   return arbres;
 }

@@ -119,8 +119,10 @@ void AjouteEmpreinte(std::uint64_t& h, const Valeur& v) {
   switch (v.genre()) {
     case Valeur::Genre::Entier: genre = 1, entier = v.entier(); break;
     case Valeur::Genre::Reel:
-      if (reel == std::trunc(reel) && std::fabs(reel) < 9.2e18) genre = 1, entier = static_cast<long long>(reel);
-      else genre = 2;
+      if (reel == std::trunc(reel) && std::fabs(reel) < 9.2e18)
+        genre = 1, entier = static_cast<long long>(reel);
+      else
+        genre = 2;
       break;
     case Valeur::Genre::Texte: genre = 3; break;
     case Valeur::Genre::Binaire: genre = 4; break;
@@ -155,10 +157,12 @@ struct Temoin {
     return std::any_of(debut, fin, [&](const auto& x) { return x.second == h; });
   }
   // The keys in bas < k <= haut that this index lists with the record's values.
-  std::vector<long long> Cles(const Enregistrement& e, const std::optional<long long>& bas, const std::optional<long long>& haut) const {
+  std::vector<long long> Cles(const Enregistrement& e, const std::optional<long long>& bas,
+                              const std::optional<long long>& haut) const {
     const std::uint64_t h = Empreinte(e);
     std::vector<long long> cles;
-    auto it = bas ? std::upper_bound(entrees->begin(), entrees->end(), std::pair<long long, std::uint64_t>(*bas, ~std::uint64_t{0}))
+    auto it = bas ? std::upper_bound(entrees->begin(), entrees->end(),
+                                     std::pair<long long, std::uint64_t>(*bas, ~std::uint64_t{0}))
                   : entrees->begin();
     for (; it != entrees->end() && (!haut || it->first <= *haut); ++it)
       if (it->second == h) cles.push_back(it->first);
@@ -282,7 +286,7 @@ struct Parcours {
   std::vector<Trou>* trous = nullptr;
   std::vector<long long>* cles = nullptr;  // keys handed over; for an index, the keys it lists
   std::vector<std::pair<long long, std::uint64_t>>* entrees = nullptr;  // for an index: what it lists
-  const std::vector<std::size_t>* indexees = nullptr;                  // for an index: its table's columns
+  const std::vector<std::size_t>* indexees = nullptr;                   // for an index: its table's columns
   std::vector<Temoin> temoins{};  // for a table: its indexes, which tell a damaged key from a sound one
 
   void Perte(const std::optional<long long>& bas, const std::optional<long long>& haut) {
@@ -301,7 +305,8 @@ struct Parcours {
     std::vector<std::uint32_t> siennes;
     std::unordered_set<std::uint32_t> vues;  // a chain running twice through a page is read no further
     while (reste > 0) {
-      if (page < 2 || page > l.pages || proprietaire[page] != 0 || !vues.insert(page).second || !l.Lit(page, octets)) return;
+      if (page < 2 || page > l.pages || proprietaire[page] != 0 || !vues.insert(page).second || !l.Lit(page, octets))
+        return;
       std::uint32_t suivante = Lu32(octets.data());
       bool derniere = reste <= parPage;
       if (derniere ? suivante != 0 : (suivante < 2 || suivante > l.pages)) return;
@@ -403,7 +408,8 @@ struct Parcours {
 
   // The key the indexes give a record whose cell's key was damaged: one key in bas < k <= haut
   // that every index listing the record's values there agrees on.
-  std::optional<long long> CleRendue(const Enregistrement& e, const std::optional<long long>& bas, const std::optional<long long>& haut) const {
+  std::optional<long long> CleRendue(const Enregistrement& e, const std::optional<long long>& bas,
+                                     const std::optional<long long>& haut) const {
     std::optional<std::vector<long long>> communes;
     for (const auto& t : temoins) {
       auto cles = t.Cles(e, bas, haut);
@@ -423,7 +429,8 @@ struct Parcours {
   // The records of a leaf, in cell order, whose keys must rise. Of two cells giving the same key,
   // the one the indexes confirm is kept; a cell set aside gets back the key the indexes list with
   // its values when that key lies between its kept neighbours', which no other cell then holds.
-  void Departage(std::vector<Enregistrement>& lus, const std::optional<long long>& bas, const std::optional<long long>& haut) {
+  void Departage(std::vector<Enregistrement>& lus, const std::optional<long long>& bas,
+                 const std::optional<long long>& haut) {
     std::vector<std::size_t> gardes, ecartes;
     for (std::size_t i = 0; i < lus.size(); ++i) {
       if (gardes.empty() || lus[i].cle > lus[gardes.back()].cle) {
@@ -431,7 +438,8 @@ struct Parcours {
         continue;
       }
       std::size_t ecarte = i;
-      if (lus[i].cle == lus[gardes.back()].cle && Confirmations(lus[i], lus[i].cle) > Confirmations(lus[gardes.back()], lus[i].cle)) {
+      if (lus[i].cle == lus[gardes.back()].cle &&
+          Confirmations(lus[i], lus[i].cle) > Confirmations(lus[gardes.back()], lus[i].cle)) {
         ecarte = gardes.back();
         gardes.back() = i;
       }
@@ -439,7 +447,8 @@ struct Parcours {
     }
     for (std::size_t x : ecartes) {
       auto suite = std::upper_bound(gardes.begin(), gardes.end(), x);
-      std::optional<long long> dessous = suite == gardes.begin() ? bas : std::optional<long long>(lus[*(suite - 1)].cle);
+      std::optional<long long> dessous =
+          suite == gardes.begin() ? bas : std::optional<long long>(lus[*(suite - 1)].cle);
       std::optional<long long> dessus = suite == gardes.end() ? haut : std::optional<long long>(lus[*suite].cle - 1);
       auto rendue = temoins.empty() ? std::nullopt : CleRendue(lus[x], dessous, dessus);
       if (!rendue) {
@@ -493,7 +502,8 @@ struct Parcours {
       Enregistrement e;
       bool lisible = LitCharge(p, i, c, cle);
       // The records wanted are put in order once the whole leaf is read.
-      if (lisible && feuilleTable) lisible = (veut ? !bas || cle > *bas : !precedente || cle > *precedente) && (!haut || cle <= *haut);
+      if (lisible && feuilleTable)
+        lisible = (veut ? !bas || cle > *bas : !precedente || cle > *precedente) && (!haut || cle <= *haut);
       if (lisible) lisible = Cellule(c, feuilleTable, cle, e);
       if (!lisible) {
         ++illisibles;
@@ -627,11 +637,13 @@ void Fichier::Reclame() {
 
 namespace {
 
-std::vector<Temoin> TemoinsDe(const std::vector<Arbre>& arbres, const std::vector<std::vector<std::pair<long long, std::uint64_t>>>& entrees,
+std::vector<Temoin> TemoinsDe(const std::vector<Arbre>& arbres,
+                              const std::vector<std::vector<std::pair<long long, std::uint64_t>>>& entrees,
                               std::size_t table) {
   std::vector<Temoin> temoins;
   for (std::size_t x = 0; x < arbres.size(); ++x)
-    if (arbres[x].tableIndexee == table && !entrees[x].empty()) temoins.push_back({&arbres[x].colonnesIndexees, &entrees[x]});
+    if (arbres[x].tableIndexee == table && !entrees[x].empty())
+      temoins.push_back({&arbres[x].colonnesIndexees, &entrees[x]});
   return temoins;
 }
 

@@ -122,7 +122,8 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
   fs::remove(alpha);
   fs::remove(beta);
   EXPECT_FALSE(pilote->ControleSaisies());
-  EXPECT_EQ(fenetre->messages.back().texte, "Aucun dossier à côté de la base modèle ne contient de base « Compta.mdb » !");
+  EXPECT_EQ(fenetre->messages.back().texte,
+            "Aucun dossier à côté de la base modèle ne contient de base « Compta.mdb » !");
   EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(1));
 }
 
@@ -204,13 +205,15 @@ TEST_F(TestTousLesDossiers, UnDossierQuiNAPasTrouveLaBaseModeleEstInterrompu) {
   } fenetreCache;
   fenetreCache.modele = modele;
   fenetreCache.alpha = alpha;
-  for (int i : {utireorg::coche::VerificationsPrimaires, utireorg::coche::ModeSecurise, utireorg::coche::ControleEtendu})
+  for (int i :
+       {utireorg::coche::VerificationsPrimaires, utireorg::coche::ModeSecurise, utireorg::coche::ControleEtendu})
     fenetreCache.coches[i] = true;
   utireorg::Journal journal(fenetreCache);
   const auto resultats = utireorg::ReorganiseDossiers(fenetreCache, journal, modele, true);
   ASSERT_EQ(resultats.size(), 2u);
   EXPECT_EQ(resultats[0].issue, IssueDossier::Interrompue);
-  EXPECT_NE(resultats[0].raison.find("Base de données du logiciel inexistante"), std::string::npos) << resultats[0].raison;
+  EXPECT_NE(resultats[0].raison.find("Base de données du logiciel inexistante"), std::string::npos)
+      << resultats[0].raison;
   EXPECT_EQ(utireorg::CodeSortieTousDossiers(resultats), 1);
   EXPECT_TRUE(fs::exists(modele));
 }
@@ -221,7 +224,8 @@ TEST_F(TestTousLesDossiers, UnArretAvantLePremierDossierDitSaCauseDansLeBilan) {
    public:
     void AjouteAuJournal(const std::string& texte) override {
       FenetreTest::AjouteAuJournal(texte);
-      if (texte.find("Dossiers : ") != std::string::npos) utireorg::DemandeArret(utireorg::RaisonArret::Signal, SIGTERM);
+      if (texte.find("Dossiers : ") != std::string::npos)
+        utireorg::DemandeArret(utireorg::RaisonArret::Signal, SIGTERM);
     }
   } fenetreArret;
   utireorg::Journal journal(fenetreArret);
@@ -231,7 +235,8 @@ TEST_F(TestTousLesDossiers, UnArretAvantLePremierDossierDitSaCauseDansLeBilan) {
   EXPECT_EQ(resultats[0].raison, "la réorganisation a été arrêtée avant ce dossier");
   const long bilan = fenetreArret.PositionCadre("Bilan de la réorganisation de tous les dossiers");
   ASSERT_GE(bilan, 0) << fenetreArret.journal;
-  EXPECT_GT(fenetreArret.Position("#ERR# Réorganisation arrêtée à la demande du système (signal SIGTERM).", bilan), bilan)
+  EXPECT_GT(fenetreArret.Position("#ERR# Réorganisation arrêtée à la demande du système (signal SIGTERM).", bilan),
+            bilan)
       << fenetreArret.journal;
   EXPECT_EQ(utireorg::CodeSortieTousDossiers(resultats), 1);
 }

@@ -583,7 +583,8 @@ TEST_F(TestDisqueLot, UnJournalPleinEnParalleleGardeLeJournalDuDossierEtNEnLance
                               "les lignes de ce dossier sont gardées dans ";
     const auto p = e.sortie.find(garde);
     if (p == std::string::npos && std::string(dossier) == "Dossier3") {
-      EXPECT_NE(e.sortie.find("Dossier3 : ignorée : espace disque insuffisant, la réorganisation s'est arrêtée avant ce dossier"),
+      EXPECT_NE(e.sortie.find(
+                    "Dossier3 : ignorée : espace disque insuffisant, la réorganisation s'est arrêtée avant ce dossier"),
                 std::string::npos)
           << e.sortie;
       EXPECT_TRUE(Lit(logiciel / dossier / "Compta.mdb") == avant_);
@@ -592,8 +593,9 @@ TEST_F(TestDisqueLot, UnJournalPleinEnParalleleGardeLeJournalDuDossierEtNEnLance
     ASSERT_NE(p, std::string::npos) << e.sortie;
     std::string chemin = e.sortie.substr(p + garde.size());
     chemin = chemin.substr(0, chemin.find('\n'));
-    EXPECT_NE(utireorg::DepuisAnsi(Lit(chemin)).find("Début Sauvegarde " + (logiciel / dossier / "Compta.mdb").string()),
-              std::string::npos)
+    EXPECT_NE(
+        utireorg::DepuisAnsi(Lit(chemin)).find("Début Sauvegarde " + (logiciel / dossier / "Compta.mdb").string()),
+        std::string::npos)
         << chemin;
   }
   EXPECT_EQ(Lit(Racine() + "/Analyse.txt").substr(0, ancien.size()), ancien);

@@ -135,7 +135,8 @@ bool DeuxEnfantsAuTravail(Processus& p, const std::string& temporaire) {
   while (std::chrono::steady_clock::now() < limite && !p.Fini()) {
     std::size_t commences = 0;
     for (const std::string& nom : Fichiers(temporaire))
-      if (Lit(temporaire + "/" + nom + "/Analyse.txt").find(utireorg::VersAnsi("Début Sauvegarde")) != std::string::npos)
+      if (Lit(temporaire + "/" + nom + "/Analyse.txt").find(utireorg::VersAnsi("Début Sauvegarde")) !=
+          std::string::npos)
         ++commences;
     if (commences == 2) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -287,13 +287,14 @@ TEST_F(Sauvetage, UnChampRequisPrendSonDefautEtUnTexteInvalideDevientNul) {
   EXPECT_TRUE(apres[40] == (std::vector<std::string>{"40", "nom 40", "Vrai", "vide"})) << apres[40][3].substr(0, 40);
   EXPECT_TRUE(apres[7] == (std::vector<std::string>{"7", "<nul>", "Faux", Memo(7)})) << apres[7][1];
   EXPECT_EQ(apres.size(), 400u);
-  EXPECT_EQ(constats, (std::vector<std::string>{
-                          "#ALERT# Table 'Grande', enregistrement Id = 7 : la valeur du champ 'Nom' est illisible, remplacée par Null "
-                          "(octets lus : \"no\\xFF \\xFE7\").",
-                          "#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' est illisible, remplacée "
-                          "par sa valeur par défaut."}));
+  EXPECT_EQ(
+      constats,
+      (std::vector<std::string>{
+          "#ALERT# Table 'Grande', enregistrement Id = 7 : la valeur du champ 'Nom' est illisible, remplacée par Null "
+          "(octets lus : \"no\\xFF \\xFE7\").",
+          "#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' est illisible, remplacée "
+          "par sa valeur par défaut."}));
 }
-
 
 // Bytes that are no UTF-8 in a text, on pages that are all sound: the file is not sound, the text
 // becomes Null, and its bytes, escaped, stay in the journal; nothing else changes.
@@ -301,10 +302,11 @@ TEST_F(Sauvetage, UnTexteInvalideSurDesPagesSainesEstRepare) {
   CreeBase(100, 10);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
-  sqlite3_create_function(db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
-                          [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
-  const int rc = sqlite3_exec(db,
-                              "UPDATE Grande SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Id = 7", nullptr, nullptr, nullptr);
+  sqlite3_create_function(
+      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
+      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
+  const int rc =
+      sqlite3_exec(db, "UPDATE Grande SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Id = 7", nullptr, nullptr, nullptr);
   sqlite3_close(db);
   ASSERT_EQ(rc, SQLITE_OK);
   auto avantG = Lit("Grande", "Id"), avantP = Lit("Petite", "Code");
@@ -313,9 +315,10 @@ TEST_F(Sauvetage, UnTexteInvalideSurDesPagesSainesEstRepare) {
   ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
   EXPECT_TRUE(Lit("Grande", "Id") == avantG);
   EXPECT_TRUE(Lit("Petite", "Code") == avantP);
-  EXPECT_EQ(constats, (std::vector<std::string>{
-                          "#ALERT# Table 'Grande', enregistrement Id = 7 : la valeur du champ 'Nom' est illisible, remplacée par "
-                          "Null (octets lus : \"no\\xFF\\n\\xFE7\")."}));
+  EXPECT_EQ(constats,
+            (std::vector<std::string>{
+                "#ALERT# Table 'Grande', enregistrement Id = 7 : la valeur du champ 'Nom' est illisible, remplacée par "
+                "Null (octets lus : \"no\\xFF\\n\\xFE7\")."}));
 }
 
 // A chain of overflow pages whose pointer was altered into another memo's chain: the memo it
@@ -365,8 +368,9 @@ TEST_F(Sauvetage, UneChaineDeDebordementQuiEnCroiseUneAutreNeLaFaitPasPerdre) {
   auto apres = Lit("Grande", "Id");
   EXPECT_TRUE(apres == avant);
   EXPECT_TRUE(apres[80][3] == avant[80][3]) << "le mémo 80 est changé";
-  EXPECT_EQ(constats, std::vector<std::string>{"#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' "
-                                               "est illisible, remplacée par Null."});
+  EXPECT_EQ(constats,
+            std::vector<std::string>{"#ALERT# Table 'Grande', enregistrement Id = 40 : la valeur du champ 'Texte' "
+                                     "est illisible, remplacée par Null."});
 }
 
 // Reads the rowid varint of cell i of a table leaf: where it starts in the file and its bytes.

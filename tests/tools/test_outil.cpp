@@ -654,7 +654,8 @@ TEST_F(Erreurs, LigneDeCommandeNommeLaVraieFaute) {
       {{"--cible", "a", "--cible", "b"}, "l'option --cible est donnée plusieurs fois"},
       {{"--rapport", "--cible", "x.mdb"}, "l'option --rapport attend une valeur (FICHIER.json)"},
       {{"--cible", "a", "--oui=2"}, "l'option --oui ne prend pas de valeur"},
-      {{"--cible", "a", "--repondre", "-5"}, "valeur non valide pour --repondre : « -5 » (un numéro de bouton, à partir de 1)"},
+      {{"--cible", "a", "--repondre", "-5"},
+       "valeur non valide pour --repondre : « -5 » (un numéro de bouton, à partir de 1)"},
       // Options that cannot go together are named, whatever their order.
       {{"--tous-les-dossiers", "--cible", "a", "--modele", "m"},
        "options incompatibles : --cible et --tous-les-dossiers"},
