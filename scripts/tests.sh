@@ -78,6 +78,7 @@ if [ "${UTIREORG_SANS_ASAN:-0}" != 1 ]; then
     # Les arrêts brutaux cherchent ici des fautes de mémoire, pas des états de la base : quelques
     # essais suffisent, la construction ordinaire fait la série complète.
     export UTIREORG_ESSAIS_PANNES="${UTIREORG_ESSAIS_PANNES_ASAN:-8}"
+    export UTIREORG_PAS_COMMITS_PANNES="${UTIREORG_PAS_COMMITS_PANNES_ASAN:-5}"
     ctest --output-on-failure --no-tests=error -j "$coeurs" --timeout 1800
   )
 fi
