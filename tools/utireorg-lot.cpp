@@ -480,6 +480,9 @@ int RunTousLesDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suivi, const 
   pilote.Reorganisation(false, false, !options.sansRelations);
   pilote.ReorganisationComplete();
   if (!pilote.ControleSaisies()) {
+    // As for a single run: the window's message names no file.
+    if (auto refus = rapport::RefusSansJournal(modele, {}, false))
+      std::cerr << "Base modèle refusée : « " << modele << " » : " << refus->raison << ".\n";
     fenetre.Termine(false);
     return SortieSaisies;
   }
@@ -578,8 +581,9 @@ int main(int argc, char** argv) {
       "commande non valide, 3 procédure terminée mais rapport non écrit.\n"
       "Avec --tous-les-dossiers, les dossiers sont traités dans l'ordre de leurs noms ; un bilan\n"
       "final les liste (terminée, interrompue, ignorée). Code 0 quand chaque dossier qui a une base\n"
-      "s'est terminé, 1 quand l'un a été interrompu (ou qu'aucun n'a de base), 2 quand la base\n"
-      "modèle est refusée. Un disque plein ou Ctrl-C arrête l'ensemble après le dossier en cours.\n"
+      "s'est terminé, 1 quand l'un a été interrompu ou écarté pour une faute, 2 quand la base modèle\n"
+      "est refusée ou qu'aucun dossier n'a de base. Un disque plein ou Ctrl-C arrête l'ensemble après\n"
+      "le dossier en cours.\n"
       "Essais : la variable d'environnement UTIREORG_LIMITE_ECRITURE=<octets> simule un disque plein\n"
       "une fois ce nombre d'octets écrits par la réorganisation (bases, copies).");
 

@@ -504,7 +504,8 @@ ResultatDossier ResultatEnfant(const DossierClient& dossier, int statut, const s
                                 ? "le processus de réorganisation s'est arrêté (signal " + std::to_string(WTERMSIG(statut)) + ")"
                                 : WIFEXITED(statut) && WEXITSTATUS(statut) == 2 ? "base refusée"
                                                                                  : "Procédure interrompue !";
-  r.raison = RaisonDepuisJournal(lignes, repli);
+  // Killed outright, its journal's last error may be one it had already got over.
+  r.raison = WIFSIGNALED(statut) ? repli : RaisonDepuisJournal(lignes, repli);
   for (const std::string& ligne : lignes) r.disquePlein = r.disquePlein || SansHorodatage(ligne) == LigneDisquePleinFin;
   r.arrete = ArretDemande() != RaisonArret::Aucune;
   return r;

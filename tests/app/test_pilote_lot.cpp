@@ -322,6 +322,9 @@ TEST_F(TestLotDossiers, LaBaseModeleSeuleEstExigeeEtSonRefusSortAvecDeux) {
   auto e = Lot({"--tous-les-dossiers", "--modele", Chemin("Logiciel/Absent.mdb")});
   EXPECT_EQ(e.code, 2) << e.sortie;
   EXPECT_NE(e.sortie.find("Vous devez saisir une base valide !"), std::string::npos) << e.sortie;
+  EXPECT_NE(e.sortie.find("Base modèle refusée : « " + Chemin("Logiciel/Absent.mdb") + " » : fichier introuvable."),
+            std::string::npos)
+      << e.sortie;
   e = Lot({"--tous-les-dossiers", "--modele", beta});
   EXPECT_EQ(e.code, 2) << e.sortie;
   EXPECT_NE(e.sortie.find("Base modèle invalide !"), std::string::npos) << e.sortie;

@@ -206,5 +206,23 @@ TEST_F(TousLesDossiers, LeSignalDuParentEstCeluiQueLesDossiersEnCoursDisent) {
   }
 }
 
+// A folder's process killed outright: the frame says so, not a line its journal held from before.
+TEST_F(TousLesDossiers, UnDossierTueDitQuIlAEteArreteBrutalement) {
+  ArretDesRestants restants{Temporaire()};
+  Lancement lancement = Lot();
+  lancement.arguments.insert(lancement.arguments.end(), {"--parallele", "2"});
+  Processus p(lancement);
+  ASSERT_TRUE(DeuxEnfantsAuTravail(p, Temporaire())) << Lit(dossier_.Racine() + "/sortie.txt");
+  const std::vector<pid_t> premier = ProcessusNommant("--cible " + Base(1));
+  ASSERT_EQ(premier.size(), 1u);
+  ::kill(premier.front(), SIGKILL);
+  p.Attend();
+  EXPECT_EQ(p.Code(), 1);
+  EXPECT_NE(Journal().find("Dossier1 : interrompue : le processus de réorganisation s'est arrêté (signal 9)\r\n"),
+            std::string::npos)
+      << Journal();
+  EXPECT_TRUE(Lit(Base(1)) == avant_ || LitBase(Base(1)) == reorganisee_);
+}
+
 }  // namespace
 }  // namespace fiabilite
