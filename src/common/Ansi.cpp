@@ -84,7 +84,9 @@ std::string NomPourJournal(std::string_view nom) {
       continue;
     }
     const std::string_view caractere = nom.substr(i, longueur);
-    if (caractere == "?" || VersAnsi(caractere) != "?")
+    if (caractere == "\\")
+      sortie += "\\\\";  // so that a name holding "\x0A" itself is not read as an escape
+    else if (caractere == "?" || VersAnsi(caractere) != "?")
       sortie += caractere;
     else
       sortie += Echappement("\\u{%X}", point);

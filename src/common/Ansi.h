@@ -12,7 +12,8 @@ std::string DepuisAnsi(std::string_view ansi);
 
 // A name that comes from outside (a folder, a file) as a journal line may hold it: a control
 // character, a byte that is no UTF-8 ("\x0A") and a character without a place in the code page
-// ("\u{5BA2}") are written as escapes, so that no name breaks a line or loses its letters.
+// ("\u{5BA2}") are written as escapes, and a backslash is doubled, so that no name breaks a line,
+// loses its letters or looks like another.
 std::string NomPourJournal(std::string_view nom);
 
 }  // namespace utireorg

@@ -177,14 +177,16 @@ TEST_F(TestTousLesDossiers, LeBilanNommeChaqueDossierSurUneLigneQuelQueSoitSonNo
   fs::remove_all(Chemin("Logiciel/Gamma"));
   CreePetiteBase("Logiciel/Cli\nent/Compta.mdb");
   CreePetiteBase("Logiciel/客户/Compta.mdb");
+  CreePetiteBase("Logiciel/Cli\\x0Aent/Compta.mdb");  // its own name, not the escape of the other
   for (int i : {0, 1, 2, 3}) fenetre->coches[i] = true;
   const auto resultats = utireorg::ReorganiseDossiers(*fenetre, pilote->JournalAnalyse(), modele, true);
-  ASSERT_EQ(resultats.size(), 3u);
+  ASSERT_EQ(resultats.size(), 4u);
   const std::string journal = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
   const auto bilan = journal.find("Bilan de la réorganisation de tous les dossiers");
   ASSERT_NE(bilan, std::string::npos) << journal;
   const std::string fin = journal.substr(bilan);
-  EXPECT_NE(fin.find("\r\nAlpha : terminée\r\nCli\\x0Aent : terminée\r\n\\u{5BA2}\\u{6237} : terminée\r\n"),
+  EXPECT_NE(fin.find("\r\nAlpha : terminée\r\nCli\\x0Aent : terminée\r\nCli\\\\x0Aent : terminée\r\n"
+                     "\\u{5BA2}\\u{6237} : terminée\r\n"),
             std::string::npos)
       << fin;
 }
