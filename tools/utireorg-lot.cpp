@@ -27,6 +27,7 @@
 #include "app/Pilote.h"
 #include "common/Arret.h"
 #include "common/FenetreSansEcran.h"
+#include "common/Fichiers.h"
 #include "common/LigneDeCommande.h"
 #include "moteur/Injection.h"
 #include "records/CopieEnregistrements.h"
@@ -472,6 +473,21 @@ bool JournalEcrivable(const Journal& journal) {
   return true;
 }
 
+// Whether a child could work in the temporary folder: a private folder made there and a file
+// written in it. A child that cannot would not even keep its journal.
+bool DossierTemporaireUtilisable() {
+  std::string dossier = DossierTemporaire() + "/utireorg-lot-XXXXXX";
+  if (!::mkdtemp(dossier.data())) return false;
+  const std::string essai = dossier + "/essai";
+  const int fd = ::open(essai.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const std::string octets(64 * 1024, '\0');
+  const bool ecrit = fd >= 0 && EcritToutDescripteur(fd, octets.data(), octets.size());
+  if (fd >= 0) ::close(fd);
+  std::error_code ignore;
+  std::filesystem::remove_all(dossier, ignore);
+  return ecrit;
+}
+
 // Every folder beside the model: the model is checked first (exit 2 when refused), then the
 // folders run one after the other, or "parallele" at a time in child processes.
 int RunTousLesDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suivi, const OptionsRun& options,
@@ -490,14 +506,16 @@ int RunTousLesDossiers(FenetreLot& fenetre, rapport::SuiviJournal& suivi, const 
   RapportDossiers rapportDossiers(fenetre, suivi, journal, options.reponses);
   // Children write their journals where only this run reads them back: without a journal of its
   // own to put them in, they would correct and delete with no trace left. One after the other,
-  // each folder's run sees the journal it cannot write and refuses to.
+  // each folder's run sees the journal it cannot write and refuses to; so too for a temporary
+  // folder the children could not keep their journals in.
   std::vector<ResultatDossier> resultats =
-      parallele > 1 && JournalEcrivable(journal)
-          ? ReorganiseDossiersEnParallele(fenetre, journal, modele, parallele,
-                                          [&](const DossierClient& d, const std::string& dossierEnfant) {
-                                            return CommandeEnfant(options, modele, d, dossierEnfant);
-                                          },
-                                          rapportDossiers.Suivi())
+      parallele > 1 && JournalEcrivable(journal) && DossierTemporaireUtilisable()
+          ? ReorganiseDossiersEnParallele(
+                fenetre, journal, modele, parallele,
+                [&](const DossierClient& d, const std::string& dossierEnfant) {
+                  return CommandeEnfant(options, modele, d, dossierEnfant);
+                },
+                rapportDossiers.Suivi())
           : ReorganiseDossiers(fenetre, journal, modele, !options.sansRelations, rapportDossiers.Suivi());
   const std::string cheminJournal = rapportDossiers.CheminJournal();
   journal.FermetureJournal();

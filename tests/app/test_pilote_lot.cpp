@@ -382,6 +382,29 @@ TEST_F(TestLotDossiers, UneSecondeReorganisationDeTousLesDossiersEstRefusee) {
   EXPECT_NE(Bilan().find("Alpha : terminée"), std::string::npos) << e.sortie;
 }
 
+// A temporary folder that cannot be used: several at once do what one after the other does (each
+// folder refused, the folder named), rather than children that cannot even write their journal.
+TEST_F(TestLotDossiers, UnDossierTemporaireInutilisableEnParalleleCommeEnSuite) {
+  const char* ancien = std::getenv("TMPDIR");
+  const std::string garde = ancien ? ancien : "";
+  ::setenv("TMPDIR", Chemin("absent").c_str(), 1);
+  std::vector<std::string> bilans;
+  for (const char* parallele : {"1", "2"}) {
+    SCOPED_TRACE(std::string("--parallele ") + parallele);
+    fs::remove(Chemin("Analyse.txt"));
+    auto e = Lot({"--tous-les-dossiers", "--modele", modele, "--parallele", parallele});
+    EXPECT_EQ(e.code, 1) << e.sortie;
+    EXPECT_NE(Bilan().find("Alpha : interrompue : "), std::string::npos) << Bilan();
+    EXPECT_NE(Bilan().find(Chemin("absent")), std::string::npos) << Bilan();
+    bilans.push_back(Bilan());
+  }
+  if (ancien)
+    ::setenv("TMPDIR", garde.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+  EXPECT_EQ(bilans[0], bilans[1]);
+}
+
 // A full disk in the first folder: its database is put back as it was and no other is started.
 TEST_F(TestLotDossiers, UnDisquePleinArreteLEnsembleApresLeDossierEnCours) {
   const std::string alphaAvant = Contenu(alpha), deltaAvant = Contenu(delta);
