@@ -484,6 +484,16 @@ class TestDisqueLot : public ::testing::Test {
 
   std::string Journal() const { return utireorg::DepuisAnsi(Lit(Racine() + "/Analyse.txt")); }
 
+  // An "Analyse.txt" of earlier runs, close to the size past which it is cut down: a file-size
+  // limit just above it leaves the journal no room. Returns its bytes.
+  std::string JournalPresquePlein() const {
+    std::string ancien;
+    while (ancien.size() < 900'000) ancien += "Ligne d'une analyse précédente\r\n";
+    ancien = utireorg::VersAnsi(ancien);
+    fiabilite::Ecrit(Racine() + "/Analyse.txt", ancien);
+    return ancien;
+  }
+
   // The end of a run stopped by a full disk, on its output and in its journal.
   void VerifieArretDisquePlein(const entrees::Issue& e, const std::string& ligneEtape) {
     ASSERT_TRUE(e.Propre()) << e.sortie;
@@ -529,10 +539,7 @@ TEST_F(TestDisqueLot, LaLimiteDEcritureDuLotArreteLeRunSurLesLignesDuDisquePlein
 // stops at its next safe point with the disk's messages, the origin untouched.
 TEST_F(TestDisqueLot, UnJournalQuiNePeutPlusGrandirArreteLeRunCommeUnDisquePlein) {
   CreeBases(Racine());
-  std::string ancien;
-  while (ancien.size() < 900'000) ancien += "Ligne d'une analyse précédente\r\n";
-  ancien = utireorg::VersAnsi(ancien);
-  fiabilite::Ecrit(Racine() + "/Analyse.txt", ancien);
+  const std::string ancien = JournalPresquePlein();
   entrees::Conditions conditions;
   conditions.tailleFichierMax = static_cast<long long>(ancien.size()) + 1500;
 
@@ -563,10 +570,7 @@ TEST_F(TestDisqueLot, UnJournalPleinEnParalleleGardeLeJournalDuDossierEtNEnLance
     fs::create_directories(logiciel / dossier);
     fs::copy_file(couple_.cible, logiciel / dossier / "Compta.mdb");
   }
-  std::string ancien;
-  while (ancien.size() < 900'000) ancien += "Ligne d'une analyse précédente\r\n";
-  ancien = utireorg::VersAnsi(ancien);
-  fiabilite::Ecrit(Racine() + "/Analyse.txt", ancien);
+  const std::string ancien = JournalPresquePlein();
   entrees::Conditions conditions;
   // Room for the opening frame, not for a folder's journal.
   conditions.tailleFichierMax = static_cast<long long>(ancien.size()) + 1500;
