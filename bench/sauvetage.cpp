@@ -275,9 +275,18 @@ void Abime(const std::string& chemin, const std::set<long long>& pages, unsigned
 struct Motif {
   std::string nom;
   std::set<long long> pages;
+  bool coupe = false;  // le fichier perd plutôt son dernier octet : sa dernière page est l'abîmée
 };
 
-std::vector<Motif> Motifs(const PagesTable& g, const PagesTable& p, const std::vector<long long>& toutes, long long derniere) {
+// Pages des définitions plutôt que des données : la dernière feuille du schéma, que les règles des
+// relations, écrites après les enregistrements, mettent en fin de fichier ; la racine d'une table
+// du catalogue.
+struct PagesDefinitions {
+  long long schema = 0, catalogue = 0;
+};
+
+std::vector<Motif> Motifs(const PagesTable& g, const PagesTable& p, const std::vector<long long>& toutes,
+                          long long derniere, const PagesDefinitions& definitions) {
   std::vector<Motif> motifs;
   motifs.push_back({"Une feuille", {g.feuilles[g.feuilles.size() / 2]}});
   // Deux feuilles de Petite qui se suivent dans le fichier.
@@ -308,6 +317,10 @@ std::vector<Motif> Motifs(const PagesTable& g, const PagesTable& p, const std::v
     }
   motifs.push_back({"Page intérieure", interieure});
   motifs.push_back({"Racines des deux tables", {g.racine, p.racine}});
+  motifs.push_back(
+      {"Page du schéma", definitions.schema ? std::set<long long>{definitions.schema} : std::set<long long>{}});
+  motifs.push_back({"Page du catalogue", {definitions.catalogue}});
+  motifs.push_back({"Coupée d'un octet", {derniere}, true});
   return motifs;
 }
 
@@ -319,11 +332,16 @@ int Lance(const Options& o) {
   PagesTable g, p;
   std::vector<long long> toutes;
   long long derniere = 0;
+  PagesDefinitions definitions;
   {
     banc::Sqlite base(originale, SQLITE_OPEN_READONLY);
     g = LitPages(base, "Grande");
     p = LitPages(base, "Petite");
     derniere = base.Entier("PRAGMA page_count");
+    definitions.schema = base.Entier(
+        "SELECT coalesce(max(pageno), 0) FROM dbstat WHERE name = 'sqlite_schema' AND pagetype = 'leaf' AND pageno > "
+        "1");
+    definitions.catalogue = base.Entier("SELECT rootpage FROM sqlite_schema WHERE name = 'MSysColumns'");
     // Les pages des deux tables et de leurs index : celles dont un dommage touche les données.
     banc::Instruction st(base, "SELECT pageno FROM dbstat WHERE name IN ('Grande', 'Petite') OR name LIKE 'MSysIdx_%'");
     while (sqlite3_step(st.get()) == SQLITE_ROW) toutes.push_back(sqlite3_column_int64(st.get(), 0));
@@ -339,7 +357,7 @@ int Lance(const Options& o) {
   std::cout << "\n";
   bool atteint = true;
   unsigned graine = 1;
-  for (const auto& motif : Motifs(g, p, toutes, derniere)) {
+  for (const auto& motif : Motifs(g, p, toutes, derniere, definitions)) {
     if (motif.pages.empty()) {
       std::cout << Cadre(motif.nom, 26, false) << " (pas de telle page dans cette base)\n";
       continue;
@@ -347,7 +365,11 @@ int Lance(const Options& o) {
     const std::string copie = dossier / "abimee.mdb";
     std::remove(copie.c_str());
     banc::CopieFichier(originale, copie);
-    Abime(copie, motif.pages, graine++);
+    if (motif.coupe) {
+      if (::truncate(copie.c_str(), derniere * TaillePage - 1) != 0) banc::Echoue("troncature de " + copie);
+    } else {
+      Abime(copie, motif.pages, graine++);
+    }
     std::vector<std::string> constats;
     banc::Chrono chrono;
     moteur::DBEngine::RepairDatabase(copie, constats);

@@ -250,6 +250,9 @@ namespace regles {
 std::vector<std::string> Declencheurs(const DefTable& table, const Catalogue& cat);
 std::vector<std::string> DeclencheursRelation(const DefRelation& relation, const Catalogue& cat);
 std::string TypeSqlite(const DefChamp& champ);
+// The checks the rule triggers of a field's table hold for that field alone, each as it stands
+// in their text: what tells a field's definition back from its table's triggers.
+std::vector<std::string> ReglesDuChamp(const DefChamp& champ);
 }  // namespace regles
 
 // Value conversions between the object model and the stored form.

@@ -21,6 +21,7 @@
 #include "moteur/Interne.h"
 #include "moteur/Jet.h"
 #include "moteur/Noms.h"
+#include "moteur/Sauvetage.h"
 
 namespace moteur {
 
@@ -132,8 +133,12 @@ void VerifieFichier(const std::string& chemin) {
   bool journalEnAttente = ::stat((chemin + "-journal").c_str(), &journal) == 0 && journal.st_size > 0;
   if (page < 512 || (page & (page - 1)) != 0 || s.st_size < static_cast<off_t>(page) ||
       (compteValide && !journalEnAttente && pages > 0 &&
-       static_cast<unsigned long long>(pages) * page > static_cast<unsigned long long>(s.st_size)))
+       static_cast<unsigned long long>(pages) * page > static_cast<unsigned long long>(s.st_size))) {
+    if (const std::string troncature = sauvetage::Troncature(chemin); !troncature.empty())
+      throw ErreurMoteur(err::BaseEndommagee,
+                         "Impossible d'ouvrir la base de données '" + chemin + "' : " + troncature + ".");
     throw ErreurMoteur(err::BaseEndommagee, {chemin});
+  }
 }
 
 // Each row checked by the write rules runs a trigger program whose frame SQLite allocates and
@@ -207,10 +212,14 @@ void Configure(BaseEtat& base) {
 // An error met while reading the file at open time says what the file is.
 [[noreturn]] void LeveOuverture(const ErreurMoteur& e, const std::string& chemin) {
   switch (e.Number()) {
-    case err::BaseEndommagee:
+    case err::BaseEndommagee: {
+      // A file cut short says so: the user then looks for the rest of it rather than for damage.
+      if (const std::string troncature = sauvetage::Troncature(chemin); !troncature.empty())
+        throw ErreurMoteur(e.Number(), "Impossible d'ouvrir la base de données '" + chemin + "' : " + troncature + ".");
       // A description that already names the file says more than the general one.
       if (e.Description().find(chemin) != std::string::npos) throw e;
       throw ErreurMoteur(e.Number(), {chemin});
+    }
     case err::FormatNonReconnu:
     case err::BaseEnUtilisation:
     case err::AccesRefuse: throw ErreurMoteur(e.Number(), {chemin});

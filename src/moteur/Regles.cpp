@@ -188,6 +188,14 @@ std::vector<std::string> Declencheurs(const DefTable& table, const Catalogue&) {
   return sql;
 }
 
+std::vector<std::string> ReglesDuChamp(const DefChamp& champ) {
+  DefTable seul;
+  seul.champs.push_back(champ);
+  std::vector<std::string> textes;
+  for (const auto& r : ReglesTable(seul)) textes.push_back(" WHEN " + r.condition + " THEN " + Leve(r.numero, r.objet));
+  return textes;
+}
+
 std::vector<std::string> DeclencheursRelation(const DefRelation& r, const Catalogue&) {
   std::vector<std::string> sql;
   if (!r.Appliquee() || r.champs.empty()) return sql;

@@ -19,6 +19,7 @@
 #include "moteur/Injection.h"
 #include "moteur/Interne.h"
 #include "moteur/Noms.h"
+#include "moteur/Reconstitution.h"
 #include "moteur/Sauvetage.h"
 #include "moteur/Tenue.h"
 
@@ -143,15 +144,6 @@ struct TableSauvee {
 
 constexpr int ValeursDetaillees = 20;  // lines per table naming an unreadable value; the rest are counted
 
-sauvetage::Classe ClasseDeclaree(const std::string& declare, bool cle) {
-  std::string t = PlieNom(declare);
-  if (cle && t == "integer") return sauvetage::Classe::Cle;
-  if (t.find("int") != std::string::npos) return sauvetage::Classe::Entier;
-  if (t.find("real") != std::string::npos) return sauvetage::Classe::Reel;
-  if (t.empty() || t.find("blob") != std::string::npos) return sauvetage::Classe::Blob;
-  return sauvetage::Classe::Texte;
-}
-
 void LitColonnes(sqlite3* db, TableSauvee& t) {
   sql::Requete c(db, "SELECT name, type, pk FROM pragma_table_info(?) ORDER BY cid");
   c.Lie(1, std::string_view(t.def->nom));
@@ -163,7 +155,7 @@ void LitColonnes(sqlite3* db, TableSauvee& t) {
   }
   for (const auto& [nom, type] : lues) {
     t.colonnes.push_back(nom);
-    t.classes.push_back(ClasseDeclaree(type.first, type.second && cles == 1));
+    t.classes.push_back(sauvetage::ClasseDeclaree(type.first, type.second && cles == 1));
     t.champs.push_back(t.def->Champ(nom));
   }
 }
@@ -304,8 +296,12 @@ std::vector<std::size_t> ColonnesIndexees(sqlite3* db, const std::string& index,
   return indexees;
 }
 
+// Root pages read from the file's own pages when its definitions had to be rebuilt elsewhere.
+using Racines = std::map<std::string, std::uint32_t>;
+
 // The trees the file's schema names, and the tables whose records are wanted among them.
-std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<TableSauvee>& sauvees) {
+std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<TableSauvee>& sauvees,
+                                              const Racines* racines) {
   std::map<std::string, long long> clesMax;
   {
     sql::Requete s(ancienne.db, "SELECT count(*) FROM sqlite_master WHERE name = 'sqlite_sequence'");
@@ -327,6 +323,10 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
     a.racine = static_cast<std::uint32_t>(r.Entier(2));
     a.table = r.Texte(0) == "table";
     std::string nom = r.Texte(1);
+    if (racines) {
+      auto it = racines->find(PlieNom(nom));
+      a.racine = it == racines->end() ? 0 : it->second;
+    }
     tablesIndexees.push_back(a.table ? std::string() : PlieNom(r.Texte(3)));
     if (a.table) parNom[PlieNom(nom)] = arbres.size();
     for (auto& t : sauvees) {
@@ -356,8 +356,8 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
 
 // Every record the pages still hold, table by table, then those of leaves no tree reaches.
 void SauveEnregistrements(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<TableSauvee>& sauvees,
-                          std::vector<std::string>& constats) {
-  auto arbres = ArbresDuFichier(ancienne, sauvees);
+                          std::vector<std::string>& constats, const Racines* racines) {
+  auto arbres = ArbresDuFichier(ancienne, sauvees, racines);
   for (auto& t : sauvees) {
     if (!t.classes.empty()) continue;
     constats.push_back("#ALERT# Table '" + t.def->nom + "' : ses enregistrements sont introuvables dans le fichier ; elle est recréée vide.");
@@ -424,7 +424,7 @@ void RecreeRelation(BaseEtat& nouvelle, DefRelation r, std::vector<std::string>&
   }
 }
 
-void Recree(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<std::string>& constats) {
+void Recree(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<std::string>& constats, const Racines* racines) {
   // One read transaction for the whole walk: no writer can change the file meanwhile.
   sql::Execute(ancienne.db, "BEGIN", sql::Operation::Lecture);
   std::vector<DefRelation> relations;
@@ -448,7 +448,7 @@ void Recree(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<std::string>& co
     anciennes[i].id = creee.id;
     sauvees[i].def = &anciennes[i];
   }
-  SauveEnregistrements(ancienne, nouvelle, sauvees, constats);
+  SauveEnregistrements(ancienne, nouvelle, sauvees, constats, racines);
   for (const auto& t : anciennes) {
     DefTable* creee = nouvelle.cat.TableParId(t.id);
     catalogue::RegenereRegles(nouvelle, *creee);
@@ -641,6 +641,12 @@ void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string
     // on this read-only connection that only lets it read up to the real end of the file.
     sqlite3_exec(ancienne->db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
   }
+  if (const std::string troncature = sauvetage::Troncature(chemin); !troncature.empty())
+    constats.push_back("#ALERT# Base de données '" + Affichable(chemin) + "' : " + troncature +
+                       " ; ses pages entières sont sauvées.");
+  // Definitions SQLite can no longer read are read from the pages.
+  std::optional<reconstitution::Image> image;
+  if (!reconstitution::DefinitionsLisibles(ancienne->db)) image = reconstitution::Reconstitue(chemin, constats);
   // A link is kept: the file it leads to is the one repaired.
   const std::string cible = FichierReel(chemin);
   VerrouReparation verrou(cible, constats);
@@ -650,7 +656,7 @@ void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string
     {
       veille::Interruptible interruptible;
       Database nouvelle = DBEngine::CreateDatabase(temporaire, version);
-      Recree(*ancienne, *nouvelle.etat(), constats);
+      Recree(image ? *image->base : *ancienne, *nouvelle.etat(), constats, image ? &image->racines : nullptr);
       nouvelle.Close();
     }
     ancienne->Ferme();

@@ -567,6 +567,38 @@ struct Parcours {
 
 }  // namespace
 
+Classe ClasseDeclaree(const std::string& declare, bool cle) {
+  std::string t = PlieNom(declare);
+  if (cle && t == "integer") return Classe::Cle;
+  if (t.find("int") != std::string::npos) return Classe::Entier;
+  if (t.find("real") != std::string::npos) return Classe::Reel;
+  if (t.empty() || t.find("blob") != std::string::npos) return Classe::Blob;
+  return Classe::Texte;
+}
+
+std::string Troncature(const std::string& chemin) {
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
+  unsigned char entete[100] = {};
+  struct stat s {};
+  const bool lu = ::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && ::pread(fd, entete, sizeof entete, 0) == 100;
+  ::close(fd);
+  if (!lu || std::memcmp(entete, "SQLite format 3", 16) != 0) return {};
+  std::uint32_t taille = Lu16(entete + 16);
+  if (taille == 1) taille = 65536;
+  if (taille < 512 || (taille & (taille - 1)) != 0) return {};
+  const auto octets = static_cast<unsigned long long>(s.st_size);
+  if (octets % taille != 0)
+    return "le fichier est tronqué : ses " + std::to_string(octets) +
+           " octets ne font pas un nombre entier de pages de " + std::to_string(taille) + " octets";
+  // The header's page count holds only when the change counter it was written with is current.
+  const std::uint32_t pages = Lu32(entete + 28);
+  if (pages != 0 && Lu32(entete + 92) == Lu32(entete + 24) && octets / taille < pages)
+    return "le fichier est tronqué : il a " + std::to_string(octets / taille) + " pages sur les " +
+           std::to_string(pages) + " que son en-tête compte";
+  return {};
+}
+
 Fichier::Fichier(const std::string& chemin, std::vector<Arbre> arbres) : chemin_(chemin), arbres_(std::move(arbres)) {
   auto endommage = [&](const char* detail) {
     return ErreurMoteur(err::BaseEndommagee, "Impossible de lire les pages de '" + chemin + "' : " + detail + ".");
@@ -617,8 +649,10 @@ void Fichier::Reclame() {
       tronc = Lu32(octets.data());
     }
   }
-  Parcours schema{l, proprietaire_, -2, true};  // the schema's own tree, from page 1
-  schema.Descend(1, std::nullopt, std::nullopt, 0);
+  if (std::none_of(arbres_.begin(), arbres_.end(), [](const Arbre& a) { return a.racine == 1; })) {
+    Parcours schema{l, proprietaire_, -2, true};  // the schema's own tree, from page 1
+    schema.Descend(1, std::nullopt, std::nullopt, 0);
+  }
   for (std::size_t i = 0; i < arbres_.size(); ++i) {
     if (!arbres_[i].colonnes.empty()) continue;
     Parcours p{l, proprietaire_, static_cast<std::int32_t>(i) + 1, arbres_[i].table};

@@ -61,10 +61,19 @@ struct Bilan {
   bool exact = false;
 };
 
+// The storage class of a column declared with this SQLite type; `cle` for the table's only
+// INTEGER PRIMARY KEY column.
+Classe ClasseDeclaree(const std::string& declare, bool cle);
+
+// What tells that a file is shorter than its pages: empty for a file whose size is a whole number
+// of pages and no less than its header counts, else the words that say how it is cut short.
+std::string Troncature(const std::string& chemin);
+
 class Fichier {
  public:
   // Reads the file's header and walks every tree and the free list, to know what each page
-  // belongs to. Throws 3049 when the file is not one SQLite wrote in UTF-8.
+  // belongs to. Throws 3049 when the file is not one SQLite wrote in UTF-8. The schema's own
+  // tree, from page 1, is read like any other when it is among the trees.
   Fichier(const std::string& chemin, std::vector<Arbre> arbres);
   ~Fichier();
   Fichier(const Fichier&) = delete;

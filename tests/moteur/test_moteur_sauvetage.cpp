@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -511,3 +512,106 @@ TEST_F(Sauvetage, LeFichierRepareGardeLienDroitsEtProprietaire) {
 }
 
 }  // namespace
+
+// Files whose records all lie on sound pages but whose definitions do not: a page of the schema,
+// a page of the catalog, or the last byte of the file lost.
+class SauvetageDefinitions : public SauvetageRelations {
+ protected:
+  // What the user sees of the file's structure: every table's fields and indexes, the relations.
+  std::string Structure() {
+    auto base = Ouvre();
+    std::string texte;
+    auto tables = base.TableDefs();
+    for (int i = 0; i < tables.Count(); ++i) {
+      auto td = tables[i];
+      if (td.Name().rfind("MSys", 0) == 0) continue;
+      texte += td.Name() + " :";
+      for (int j = 0; j < td.Fields().Count(); ++j) {
+        auto c = td.Fields()[j];
+        texte += " " + c.Name() + "/" + std::to_string(c.Type()) + "/" + std::to_string(c.Size()) + "/" +
+                 std::to_string(c.Attributes()) + (c.Required() ? "/requis" : "");
+      }
+      for (int j = 0; j < td.Indexes().Count(); ++j) {
+        auto x = td.Indexes()[j];
+        texte += " [" + x.Fields() + (x.Unique() ? " unique" : "") + (x.Primary() ? " primaire" : "") + "]";
+      }
+      texte += "\n";
+    }
+    for (int i = 0; i < base.Relations().Count(); ++i) {
+      auto r = base.Relations()[i];
+      texte += r.Table() + " -> " + r.ForeignTable() + " " + std::to_string(r.Attributes()) + "\n";
+    }
+    return texte;
+  }
+
+  long long RacineDe(const std::string& nom) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(Chemin("base.bd").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_schema WHERE name = ?", -1, &st, nullptr);
+    sqlite3_bind_text(st, 1, nom.c_str(), -1, SQLITE_TRANSIENT);
+    long long racine = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : 0;
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return racine;
+  }
+};
+
+TEST_F(SauvetageDefinitions, UnePageDuSchemaOuDuCatalogueAbimeeNeFaitRienPerdre) {
+  CreeBaseLiee();
+  const std::string originale = Chemin("originale.bd");
+  ASSERT_EQ(::rename(Chemin("base.bd").c_str(), originale.c_str()), 0);
+  auto copie = [&] {
+    std::filesystem::copy_file(originale, Chemin("base.bd"), std::filesystem::copy_options::overwrite_existing);
+  };
+  copie();
+  const std::string structure = Structure();
+  const auto clients = Lit("Clients", "Id"), commandes = Lit("Commandes", "Num"), autre = Lit("Autre", "N");
+  const auto pagesClients = PagesDesEnregistrements("Clients"), pagesCommandes = PagesDesEnregistrements("Commandes"),
+             pagesAutre = PagesDesEnregistrements("Autre");
+  const long long derniere = TailleFichier(originale) / 4096;
+  const auto schema = PagesDe("sqlite_schema", "leaf");
+  ASSERT_FALSE(schema.empty());
+  const std::vector<std::pair<std::string, long long>> cas = {
+      {"schéma", *std::max_element(schema.begin(), schema.end())},
+      {"MSysColumns", RacineDe("MSysColumns")},
+      {"MSysTables", RacineDe("MSysTables")},
+      {"MSysIndexes", RacineDe("MSysIndexes")},
+      {"MSysRelationships", RacineDe("MSysRelationships")},
+      {"coupé", derniere}};
+  for (const auto& [nom, page] : cas) {
+    SCOPED_TRACE(nom);
+    copie();
+    const bool coupe = nom == "coupé";
+    if (coupe)
+      ASSERT_EQ(::truncate(Chemin("base.bd").c_str(), TailleFichier(originale) - 1), 0);
+    else
+      Abime({page});
+    std::vector<std::string> constats;
+    ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+    EXPECT_EQ(Structure(), structure);
+    long long intacts, partiels;
+    VerifieSauves(clients, Lit("Clients", "Id"), pagesClients, {page}, intacts, partiels);
+    VerifieSauves(commandes, Lit("Commandes", "Num"), pagesCommandes, {page}, intacts, partiels);
+    VerifieSauves(autre, Lit("Autre", "N"), pagesAutre, {page}, intacts, partiels);
+    std::string journal;
+    for (const auto& l : constats) journal += l + "\n";
+    EXPECT_NE(journal.find(coupe             ? "le fichier est tronqué"
+                           : nom == "schéma" ? "Schéma du fichier endommagé"
+                                             : "Catalogue endommagé"),
+              std::string::npos)
+        << journal;
+  }
+}
+
+TEST_F(SauvetageDefinitions, UnFichierCoupeEstDitTronque) {
+  CreeBaseLiee();
+  ASSERT_EQ(::truncate(Chemin("base.bd").c_str(), TailleFichier(Chemin("base.bd")) - 1), 0);
+  try {
+    DBEngine::OpenDatabase(Chemin("base.bd"));
+    FAIL() << "ouverte";
+  } catch (const ErreurMoteur& e) {
+    EXPECT_EQ(e.Number(), err::BaseEndommagee);
+    EXPECT_NE(e.Description().find("le fichier est tronqué"), std::string::npos) << e.Description();
+  }
+}
