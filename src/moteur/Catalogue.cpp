@@ -339,10 +339,21 @@ class Controle {
   // An integer column of the current row, within [min, max].
   long long Entier(const Requete& r, int i, long long min, long long max, const std::string& quoi,
                    const std::function<long long()>& remplacement) {
-    if (r.TypeColonne(i) == SQLITE_INTEGER && r.Entier(i) >= min && r.Entier(i) <= max) return r.Entier(i);
+    return Entier(
+        r, i, [&](long long v) { return v >= min && v <= max; }, quoi, remplacement);
+  }
+
+  // An integer column of the current row that `admise` accepts.
+  long long Entier(const Requete& r, int i, const std::function<bool(long long)>& admise, const std::string& quoi,
+                   const std::function<long long()>& remplacement) {
+    if (r.TypeColonne(i) == SQLITE_INTEGER && admise(r.Entier(i))) return r.Entier(i);
     std::string lue = r.TypeColonne(i) == SQLITE_NULL ? "Null" : r.Texte(i);
-    long long v = Refuse(quoi, lue, remplacement);
-    return v;
+    return Refuse(quoi, lue, remplacement);
+  }
+
+  // A yes/no column of the current row: 0 or 1, any other number read as yes once corrected.
+  bool Drapeau(const Requete& r, int i, const std::string& quoi) {
+    return Entier(r, i, 0, 1, quoi, [&] { return static_cast<long long>(r.Entier(i) != 0); }) != 0;
   }
 
   template <class T>
@@ -401,12 +412,10 @@ void ChargeChamps(BaseEtat& base, Catalogue& cat, Controle& controle) {
     c.id = r.Entier(0);
     c.nom = r.Texte(2);
     const std::string nom = "du champ '" + t->nom + "." + c.nom + "'";
-    c.type = static_cast<int>(controle.Entier(r, 3, dbBoolean, dbGUID, "le type " + nom, [&] {
-      return static_cast<long long>(TypeDeLaColonne(base.db, t->nom, c.nom));
-    }));
-    if (!TypeChampValide(c.type)) c.type = static_cast<int>(controle.Refuse<long long>("le type " + nom, r.Texte(3), [&] {
-      return static_cast<long long>(TypeDeLaColonne(base.db, t->nom, c.nom));
-    }));
+    c.type = static_cast<int>(controle.Entier(
+        r, 3,
+        [](long long type) { return type >= dbBoolean && type <= dbGUID && TypeChampValide(static_cast<int>(type)); },
+        "le type " + nom, [&] { return static_cast<long long>(TypeDeLaColonne(base.db, t->nom, c.nom)); }));
     const bool taillee = c.type == dbText || c.type == dbBinary;
     c.taille = static_cast<int>(controle.Entier(r, 4, taillee ? 1 : 0, TailleTexteMax, "la taille " + nom, [&] {
       return static_cast<long long>(taillee ? TailleTexteMax : TailleFixe(c.type));
@@ -420,9 +429,8 @@ void ChargeChamps(BaseEtat& base, Catalogue& cat, Controle& controle) {
     c.defaut = r.Texte(6);
     if (!c.defaut.empty() && !conversion::DefautValide(c.defaut))
       c.defaut = controle.Refuse<std::string>("la valeur par défaut " + nom, "« " + c.defaut + " »", [] { return std::string(); });
-    c.requis = controle.Entier(r, 7, 0, 1, "la propriété Required " + nom, [&] { return static_cast<long long>(r.Entier(7) != 0); }) != 0;
-    c.zeroLongueur =
-        controle.Entier(r, 8, 0, 1, "la propriété AllowZeroLength " + nom, [&] { return static_cast<long long>(r.Entier(8) != 0); }) != 0;
+    c.requis = controle.Drapeau(r, 7, "la propriété Required " + nom);
+    c.zeroLongueur = controle.Drapeau(r, 8, "la propriété AllowZeroLength " + nom);
     c.ordinal = static_cast<int>(controle.Entier(r, 9, -32768, 32767, "la position " + nom,
                                                  [&] { return static_cast<long long>(t->champs.size()); }));
     t->champs.push_back(std::move(c));
@@ -436,12 +444,9 @@ void ChargeIndex(BaseEtat& base, Catalogue& cat, Controle& controle) {
     if (!t) continue;
     DefIndex x{r.Entier(0), r.Texte(2), r.Texte(3), false, false, false};
     const std::string nom = " de l'index '" + t->nom + "." + x.nom + "'";
-    auto drapeau = [&](int i, const char* quoi) {
-      return controle.Entier(r, i, 0, 1, std::string(quoi) + nom, [&] { return static_cast<long long>(r.Entier(i) != 0); }) != 0;
-    };
-    x.unique = drapeau(4, "la propriété Unique");
-    x.primaire = drapeau(5, "la propriété Primary");
-    x.ignoreNulls = drapeau(6, "la propriété IgnoreNulls");
+    x.unique = controle.Drapeau(r, 4, "la propriété Unique" + nom);
+    x.primaire = controle.Drapeau(r, 5, "la propriété Primary" + nom);
+    x.ignoreNulls = controle.Drapeau(r, 6, "la propriété IgnoreNulls" + nom);
     try {
       if (NormaliseChampsIndex(*t, x.champs).empty()) throw ErreurMoteur(err::ElementIntrouvable);
     } catch (const ErreurMoteur&) {
