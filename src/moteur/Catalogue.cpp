@@ -351,20 +351,25 @@ class Controle {
     return Refuse(quoi, lue, remplacement);
   }
 
+  template <class T>
+  T Refuse(const std::string& quoi, const std::string& lue, const std::function<T()>& remplacement,
+           const std::string& pourquoi = "hors des limites") {
+    Dommage("donne " + Destinataire(quoi) + " la valeur " + lue + ", " + pourquoi,
+            quoi + " valait " + lue + ", " + pourquoi);
+    return remplacement();
+  }
+
   // A yes/no column of the current row: 0 or 1, any other number read as yes once corrected.
   bool Drapeau(const Requete& r, int i, const std::string& quoi) {
     return Entier(r, i, 0, 1, quoi, [&] { return static_cast<long long>(r.Entier(i) != 0); }) != 0;
   }
 
-  template <class T>
-  T Refuse(const std::string& quoi, const std::string& lue, const std::function<T()>& remplacement) {
+  // What the catalog says wrong: refused, or noted when corrections are asked for.
+  void Dommage(const std::string& constat, const std::string& correction) {
     if (!corrections_)
-      throw ErreurMoteur(err::BaseEndommagee,
-                         "La base de données '" + chemin_ + "' est endommagée : son catalogue donne " +
-                             Destinataire(Affichable(quoi)) + " la valeur " + Affichable(lue) + ", hors des limites.");
-    T v = remplacement();
-    Note(quoi + " valait " + lue + ", hors des limites");
-    return v;
+      throw ErreurMoteur(err::BaseEndommagee, "La base de données '" + chemin_ + "' est endommagée : son catalogue " +
+                                                  Affichable(constat) + ".");
+    Note(correction);
   }
 
   void Note(const std::string& texte) {
@@ -379,15 +384,20 @@ class Controle {
 constexpr long long AttributsChampConnus = dbFixedField | dbVariableField | dbAutoIncrField | dbUpdatableField;
 constexpr long long AttributsRelationConnus = dbRelationUnique | dbRelationDontEnforce | dbRelationUpdateCascade | dbRelationDeleteCascade;
 
-// The type SQLite was told for a column, when the catalog's cannot be believed.
-int TypeDeLaColonne(sqlite3* db, const std::string& table, const std::string& colonne) {
-  Requete r(db, "SELECT type FROM pragma_table_info(?) WHERE name = ?");
-  r.Lie(1, std::string_view(table)).Lie(2, std::string_view(colonne));
-  std::string t = r.Pas() ? PlieNom(r.Texte(0)) : std::string();
+// The field type that holds whatever SQLite was told a column holds.
+int TypeDeclare(const std::string& declare) {
+  std::string t = PlieNom(declare);
   if (t == "integer") return dbLong;
   if (t == "real") return dbDouble;
   if (t == "blob") return dbLongBinary;
   return dbMemo;
+}
+
+// The type SQLite was told for a column, when the catalog's cannot be believed.
+int TypeDeLaColonne(sqlite3* db, const std::string& table, const std::string& colonne) {
+  Requete r(db, "SELECT type FROM pragma_table_info(?) WHERE name = ?");
+  r.Lie(1, std::string_view(table)).Lie(2, std::string_view(colonne));
+  return TypeDeclare(r.Pas() ? r.Texte(0) : std::string());
 }
 
 void ChargeTables(BaseEtat& base, Catalogue& cat, Controle& controle) {
@@ -407,7 +417,14 @@ void ChargeChamps(BaseEtat& base, Catalogue& cat, Controle& controle) {
             "FROM MSysColumns ORDER BY TableId, OrdinalPosition, Id");
   while (r.Pas()) {
     DefTable* t = cat.TableParId(r.Entier(1));
-    if (!t) continue;
+    if (!t) {
+      // Its column, if it has one, is given a field of its own once the tables are matched.
+      controle.Refuse<long long>(
+          "la table de la ligne " + r.Texte(0) + " de MSysColumns (champ « " + r.Texte(2) + " »)",
+          r.TypeColonne(1) == SQLITE_NULL ? "Null" : r.Texte(1), [] { return 0LL; },
+          "qui n'est l'identifiant d'aucune table de MSysTables");
+      continue;
+    }
     DefChamp c;
     c.id = r.Entier(0);
     c.nom = r.Texte(2);
@@ -435,6 +452,104 @@ void ChargeChamps(BaseEtat& base, Catalogue& cat, Controle& controle) {
                                                  [&] { return static_cast<long long>(t->champs.size()); }));
     t->champs.push_back(std::move(c));
   }
+}
+
+struct ColonneSql {
+  std::string nom, type;
+  bool prise = false;  // named by a field of the catalog
+};
+
+std::vector<ColonneSql> ColonnesSql(sqlite3* db, const std::string& table) {
+  Requete r(db, "SELECT name, type FROM pragma_table_info(?) ORDER BY cid");
+  r.Lie(1, std::string_view(table));
+  std::vector<ColonneSql> colonnes;
+  while (r.Pas()) colonnes.push_back({r.Texte(0), r.Texte(1)});
+  return colonnes;
+}
+
+std::string LigneDuChamp(const DefTable& t, const DefChamp& c) {
+  return "la ligne " + std::to_string(c.id) + " de MSysColumns (table '" + t.nom + "')";
+}
+
+// Fields left without a column and columns left without a field pair up when they are as many and
+// of the same types: another program renamed the fields, whose definitions are still good.
+bool Apparie(const DefTable& t, const std::vector<std::size_t>& champs, const std::vector<ColonneSql*>& colonnes) {
+  if (champs.size() != colonnes.size()) return false;
+  for (std::size_t i = 0; i < champs.size(); ++i)
+    if (PlieNom(regles::TypeSqlite(t.champs[champs[i]])) != PlieNom(colonnes[i]->type)) return false;
+  return true;
+}
+
+// Once corrected, each field has its column and each column a field: no data is left where the
+// engine cannot reach it.
+void CorrigeColonnes(DefTable& t, const std::vector<std::size_t>& sansColonne,
+                     const std::vector<ColonneSql*>& sansChamp, Controle& controle) {
+  if (Apparie(t, sansColonne, sansChamp)) {
+    for (std::size_t i = 0; i < sansColonne.size(); ++i) {
+      DefChamp& c = t.champs[sansColonne[i]];
+      controle.Note("le nom de " + LigneDuChamp(t, c) + " valait « " + c.nom +
+                    " », qui n'est le nom d'aucune de ses colonnes ; il redevient « " + sansChamp[i]->nom +
+                    " », celui de la colonne sans champ");
+      c.nom = sansChamp[i]->nom;
+    }
+    return;
+  }
+  for (auto i = sansColonne.rbegin(); i != sansColonne.rend(); ++i) {
+    controle.Note("le champ « " + t.champs[*i].nom + " » de " + LigneDuChamp(t, t.champs[*i]) +
+                  " n'a pas de colonne, il est écarté");
+    t.champs.erase(t.champs.begin() + static_cast<std::ptrdiff_t>(*i));
+  }
+  int dernier = -1;
+  for (const auto& c : t.champs) dernier = std::max(dernier, c.ordinal);
+  for (const ColonneSql* colonne : sansChamp) {
+    DefChamp c;
+    c.nom = colonne->nom;
+    c.type = TypeDeclare(colonne->type);
+    c.taille = TailleFixe(c.type);
+    c.zeroLongueur = true;
+    c.ordinal = ++dernier;
+    controle.Note("la colonne « " + c.nom + " » de la table '" + t.nom + "' n'avait pas de champ, elle en reçoit un");
+    t.champs.push_back(std::move(c));
+  }
+}
+
+// Each field of the catalog names a column of its table, and each column has its field: a name
+// changed on one side only would have the engine read and check the wrong column, or none.
+void AccordeColonnes(BaseEtat& base, DefTable& t, Controle& controle) {
+  auto colonnes = ColonnesSql(base.db, t.nom);
+  if (colonnes.empty()) {
+    // No table to take its fields' data from: the repair keeps what SQLite itself holds.
+    if (!controle.Corrige())
+      controle.Dommage("donne au nom de la ligne " + std::to_string(t.id) + " de MSysTables la valeur '" + t.nom +
+                           "', qui n'est le nom d'aucune table du fichier",
+                       {});
+    return;
+  }
+  std::vector<std::size_t> sansColonne;
+  for (std::size_t i = 0; i < t.champs.size(); ++i) {
+    auto it = std::find_if(colonnes.begin(), colonnes.end(),
+                           [&](const ColonneSql& c) { return !c.prise && c.nom == t.champs[i].nom; });
+    if (it == colonnes.end())
+      sansColonne.push_back(i);
+    else
+      it->prise = true;
+  }
+  std::vector<ColonneSql*> sansChamp;
+  for (auto& c : colonnes)
+    if (!c.prise) sansChamp.push_back(&c);
+  if (sansColonne.empty() && sansChamp.empty()) return;
+  if (controle.Corrige()) return CorrigeColonnes(t, sansColonne, sansChamp, controle);
+  if (sansColonne.empty())
+    return controle.Dommage(
+        "ne donne aucun champ à la colonne « " + sansChamp.front()->nom + " » de la table '" + t.nom + "'", {});
+  const DefChamp& c = t.champs[sansColonne.front()];
+  const bool dejaPris =
+      std::any_of(colonnes.begin(), colonnes.end(), [&](const ColonneSql& x) { return x.nom == c.nom; });
+  std::string pourquoi =
+      dejaPris ? "qui est déjà celui d'un autre de ses champs" : "qui n'est le nom d'aucune de ses colonnes";
+  if (!sansChamp.empty()) pourquoi += " ; sa colonne « " + sansChamp.front()->nom + " » n'a pas de champ";
+  controle.Refuse<long long>(
+      "le nom de " + LigneDuChamp(t, c), "« " + c.nom + " »", [] { return 0LL; }, pourquoi);
 }
 
 void ChargeIndex(BaseEtat& base, Catalogue& cat, Controle& controle) {
@@ -556,6 +671,8 @@ void Charge(BaseEtat& base, std::vector<std::string>* corrections) {
   Controle controle(base, corrections);
   ChargeTables(base, cat, controle);
   ChargeChamps(base, cat, controle);
+  for (const auto& t : cat.tables)
+    if (t->id > 0) AccordeColonnes(base, *t, controle);
   ChargeIndex(base, cat, controle);
   ChargeRelations(base, cat, controle);
   base.cat = std::move(cat);

@@ -180,3 +180,64 @@ TEST_F(ObjetsInconnus, UnNomLuDansLeFichierNeFabriqueAucuneLigne) {
 }
 
 }  // namespace
+
+namespace {
+
+class CatalogueAltere : public ObjetsInconnus {
+ protected:
+  // Every value of both tables, by key: what a repair must keep whole.
+  std::vector<std::string> Contenu() {
+    auto base = Ouvre();
+    auto contenu = Colonne(base, "SELECT Num FROM LignesFacture ORDER BY Num", "Num");
+    for (auto& l : Colonne(base, "SELECT Libelle FROM LignesFacture ORDER BY Num", "Libelle")) contenu.push_back(l);
+    for (auto& n : Colonne(base, "SELECT N FROM Autre ORDER BY N", "N")) contenu.push_back("Autre " + n);
+    return contenu;
+  }
+};
+
+// A field whose name in the catalog is no column of its table, or a field of a table the catalog
+// does not have: the damage is named where it lies, not through the rules that no longer match.
+TEST_F(CatalogueAltere, UnChampQuiNeCorrespondPlusASaColonneEstNomme) {
+  struct Cas {
+    const char* alteration;
+    std::vector<std::string> mots;
+  };
+  for (const Cas& cas :
+       {Cas{"UPDATE MSysColumns SET Name = 'Xyz' || char(10) || '#ERR#' WHERE Name = 'Libelle'",
+            {"MSysColumns", "LignesFacture", "« Xyz\\n#ERR# »", "« Libelle »"}},
+        Cas{"UPDATE MSysColumns SET TableId = 99 WHERE Name = 'Libelle'", {"MSysColumns", "Libelle", "99"}},
+        Cas{"DELETE FROM MSysColumns WHERE Name = 'Libelle'", {"LignesFacture", "« Libelle »"}}}) {
+    SCOPED_TRACE(cas.alteration);
+    CreeBase();
+    const auto avant = Contenu();
+    Sqlite(cas.alteration);
+    auto r = Essaie([&] { Ouvre(); });
+    EXPECT_EQ(r.Number, err::BaseEndommagee);
+    EXPECT_EQ(r.Description.find("déclencheur"), std::string::npos) << r.Description;
+    EXPECT_EQ(r.Description.find('\n'), std::string::npos) << r.Description;
+    for (const auto& mot : cas.mots)
+      EXPECT_NE(r.Description.find(mot), std::string::npos) << mot << " : " << r.Description;
+    // The repair gives the column back a field and says so; nothing is lost.
+    std::vector<std::string> constats;
+    ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+    EXPECT_TRUE(Nomme(constats, "#ALERT# Catalogue endommagé")) << ::testing::PrintToString(constats);
+    EXPECT_FALSE(Nomme(constats, "déclencheur")) << ::testing::PrintToString(constats);
+    EXPECT_EQ(Contenu(), avant);
+    EXPECT_TRUE(Ouvre().ObjetsInconnus().empty());
+    fs::remove(Chemin("base.bd"));
+  }
+}
+
+// A field renamed by another program keeps, once repaired, what its catalog row said of it.
+TEST_F(CatalogueAltere, LaReparationRendSonNomAuChampRenomme) {
+  CreeBase();
+  Sqlite("UPDATE MSysColumns SET Name = 'Xyz' WHERE Name = 'Libelle'");
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  auto base = Ouvre();
+  auto libelle = base.TableDefs()["LignesFacture"].Fields()["Libelle"];
+  EXPECT_EQ(libelle.Type(), dbText);
+  EXPECT_EQ(libelle.Size(), 30);
+}
+
+}  // namespace

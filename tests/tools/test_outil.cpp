@@ -398,6 +398,26 @@ TEST_F(Verification, CatalogueEndommageEstUnProblemeTrouve) {
   EXPECT_NE(e.sortie.find("1 problème trouvé."), std::string::npos) << e.sortie;
 }
 
+// A field renamed in the catalog alone: the check names the catalog row, not the rules that no
+// longer match it.
+TEST_F(Verification, ChampRenommeDansLeCatalogueEstUnProblemeTrouve) {
+  std::string base =
+      Cree(R"({"tables": [{"nom": "T", "champs": [{"nom": "A", "type": 4}, {"nom": "B", "type": 10, "taille": 5}]}]})",
+           "renomme");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(base.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE MSysColumns SET Name = 'C' WHERE Name = 'B'", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Execution e = Lance({"verifier", base});
+  EXPECT_EQ(e.code, 1) << e.erreurs;
+  EXPECT_NE(
+      e.sortie.find("son catalogue donne au nom de la ligne 2 de MSysColumns (table 'T') la valeur « C », qui n'est le "
+                    "nom d'aucune de ses colonnes ; sa colonne « B » n'a pas de champ.\n1 problème trouvé."),
+      std::string::npos)
+      << e.sortie << e.erreurs;
+}
+
 TEST_F(Verification, FichierQuiNEstPasUneBase) {
   Execution e =
       Lance({"verifier", Ecrit("faux.mdb", "ceci n'est pas une base de données, mais un simple texte assez long")});
