@@ -621,13 +621,46 @@ std::string NomDeclencheurDe(std::string_view texte) {
   return std::string(texte.substr(0, texte.find('"')));
 }
 
+// Where a rule first names a field's new value, or npos; a name quoted within a longer one is not it.
+std::size_t PremiereMention(const std::string& regle, const DefChamp& c) {
+  const std::string mention = "NEW." + CiteIdent(c.nom);
+  for (auto pos = regle.find(mention); pos != std::string::npos; pos = regle.find(mention, pos + 1))
+    if (pos + mention.size() == regle.size() || regle[pos + mention.size()] != '"') return pos;
+  return std::string::npos;
+}
+
+// The rules follow the order of the fields, which is only the order they are shown in and which
+// another program may change in the catalog: written again in the order the stored rule names its
+// fields, the rule must then be exactly the one generated, or it checks something else.
+bool MemeRegleDansUnAutreOrdre(const DefTable& t, const Catalogue& cat, const std::string& nom,
+                               const std::string& stockee) {
+  DefTable ordonnee = t;
+  std::stable_sort(ordonnee.champs.begin(), ordonnee.champs.end(), [&](const DefChamp& a, const DefChamp& b) {
+    return PremiereMention(stockee, a) < PremiereMention(stockee, b);
+  });
+  for (const auto& texte : regles::Declencheurs(ordonnee, cat))
+    if (NomDeclencheurDe(texte) == nom) return texte == stockee;
+  return false;
+}
+
+// A rule of a table may list its fields in another order than the catalog's, a relation's never.
+bool RegleIntacte(const std::string& attendue, const DefTable* table, const Catalogue& cat, const std::string& nom,
+                  const std::string& stockee) {
+  return attendue == stockee || (table && MemeRegleDansUnAutreOrdre(*table, cat, nom, stockee));
+}
+
 // What the file holds beside what the catalog makes: the catalog's own tables and indexes, each
 // table with its SQLite indexes, and the rules, whose text must be exactly the one generated.
 void Inventorie(BaseEtat& base) {
   std::map<std::string, std::string> regles;
+  std::map<std::string, const DefTable*> tablesDesRegles;
   for (const auto& t : base.cat.tables) {
     if (t->id <= 0) continue;
-    for (auto& texte : regles::Declencheurs(*t, base.cat)) regles[NomDeclencheurDe(texte)] = std::move(texte);
+    for (auto& texte : regles::Declencheurs(*t, base.cat)) {
+      std::string nom = NomDeclencheurDe(texte);
+      tablesDesRegles[nom] = t.get();
+      regles[nom] = std::move(texte);
+    }
   }
   for (const auto& r : base.cat.relations)
     for (auto& texte : regles::DeclencheursRelation(*r, base.cat)) regles[NomDeclencheurDe(texte)] = std::move(texte);
@@ -651,9 +684,14 @@ void Inventorie(BaseEtat& base) {
     if (type == "view") inconnus.push_back({"vue", nom, {}});
     if (type != "trigger") continue;
     auto attendue = regles.find(nom);
-    if (attendue == regles.end()) inconnus.push_back({"déclencheur", nom, table});
-    else if (attendue->second != r.Texte(3)) inconnus.push_back({"déclencheur", nom, table, true});
-    else surs.insert(nom);
+    auto proprietaire = tablesDesRegles.find(nom);
+    if (attendue == regles.end())
+      inconnus.push_back({"déclencheur", nom, table});
+    else if (RegleIntacte(attendue->second, proprietaire == tablesDesRegles.end() ? nullptr : proprietaire->second,
+                          base.cat, nom, r.Texte(3)))
+      surs.insert(nom);
+    else
+      inconnus.push_back({"déclencheur", nom, table, true});
   }
   const std::vector<std::string> ordre{"table", "index", "vue", "déclencheur"};
   std::stable_sort(inconnus.begin(), inconnus.end(), [&](const ObjetInconnu& a, const ObjetInconnu& b) {

@@ -195,6 +195,20 @@ class CatalogueAltere : public ObjetsInconnus {
   }
 };
 
+// The order of the fields is only the order they are shown in: another program may change it,
+// the rules the file holds still check the same values and stay in force.
+TEST_F(CatalogueAltere, UnePositionChangeeGardeLesReglesEnVigueur) {
+  CreeBase();
+  Sqlite("UPDATE MSysColumns SET OrdinalPosition = -7 WHERE Name = 'Libelle'");
+  auto base = Ouvre();
+  EXPECT_TRUE(base.ObjetsInconnus().empty()) << ::testing::PrintToString(base.ObjetsInconnus());
+  EXPECT_EQ(base.TableDefs()["LignesFacture"].Fields()[0].Name(), "Libelle");
+  EXPECT_ERREUR(err::ValeurTropLongue,
+                base.Execute("INSERT INTO LignesFacture (Num, Libelle) VALUES (13, '" + std::string(31, 'x') + "')",
+                             dbFailOnError));
+  EXPECT_EQ(Compte(base, "LignesFacture"), 12);
+}
+
 // A field whose name in the catalog is no column of its table, or a field of a table the catalog
 // does not have: the damage is named where it lies, not through the rules that no longer match.
 TEST_F(CatalogueAltere, UnChampQuiNeCorrespondPlusASaColonneEstNomme) {
