@@ -318,10 +318,9 @@ std::optional<long> Pilote::CompteEtapes(const std::string& chemin, int* erreur)
   } catch (...) {
     ErreurEnCours lue = LitErreur(std::current_exception());
     if (erreur) *erreur = lue.numero;
-    try {
+    moteur::IgnoreEchec("the count has failed already: the database is only let go", [&] {
       if (base.EstOuverte()) base.Close();
-    } catch (...) {
-    }
+    });
     return std::nullopt;
   }
 }

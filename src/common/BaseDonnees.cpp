@@ -52,22 +52,23 @@ int& DerniereErreurEcriture() {
 // number means for this routine. A wait that runs out is a failure like any other: the write
 // was not done, and the caller must not take it for done.
 template <class Tentative, class Classement>
-int Garde(std::string_view code, const Silencieux& silencieux, Tentative&& tente, Classement&& classe) {
+bool Garde(std::string_view code, Signalement signalement, Tentative&& tente, Classement&& classe) {
   const auto debut = MaintenantAttente();
   for (;;) {
     Resultat r = tente();
     Issue issue = r.Number == 0 ? Issue::Fait : classe(r);
     DerniereErreurEcriture() = issue == Issue::Fait ? 0 : r.Number;
     switch (issue) {
-      case Issue::Fait: return 0;
+      case Issue::Fait: return true;
       case Issue::Verrou:
         if (AttenteTransaction(debut)) continue;
         break;
       case Issue::Echec: break;
-      case Issue::EchecDejaSignale: return 1;
+      case Issue::EchecDejaSignale: return false;
     }
-    if (!silencieux) GestionErreur(TitreApplication() + std::string(code), r.Number, r.Description);
-    return 1;
+    if (signalement == Signalement::Message)
+      GestionErreur(TitreApplication() + std::string(code), r.Number, r.Description);
+    return false;
   }
 }
 
@@ -120,25 +121,20 @@ moteur::Recordset OuvreTable(moteur::Database& base, std::string_view source, in
 }
 
 void FermeTable(moteur::Recordset& table) noexcept {
-  try {
+  moteur::IgnoreEchec("the reference is cleared whatever the engine says", [&] {
     if (table.EstOuvert()) table.Close();
-  } catch (...) {
-  }
+  });
   table = moteur::Recordset();
 }
 
 void FermeBase(moteur::Database& base) noexcept {
-  try {
+  moteur::IgnoreEchec("the reference is cleared whatever the engine says", [&] {
     if (base.EstOuverte()) base.Close();
-  } catch (...) {
-  }
+  });
   base = moteur::Database();
   // The engine lets go of its file locks when the database closes; asking it once more is
   // enough, and closing does not cost the second of waiting it would elsewhere.
-  try {
-    moteur::DBEngine::Idle(moteur::dbFreeLocks);
-  } catch (...) {
-  }
+  moteur::IgnoreEchec("the locks go with the database anyway", [] { moteur::DBEngine::Idle(moteur::dbFreeLocks); });
 }
 
 bool TableVide(moteur::Recordset& table, const std::optional<std::string>& titre) {
@@ -166,9 +162,9 @@ bool TableVide(moteur::Recordset& table, const std::optional<std::string>& titre
   return vide;
 }
 
-int AjouteTable(moteur::Database& base, moteur::TableDef& table, Silencieux silencieux) {
+bool AjouteTable(moteur::Database& base, moteur::TableDef& table, Signalement signalement) {
   return Garde(
-      " (T_ATDA)", silencieux,
+      " (T_ATDA)", signalement,
       [&]() -> Resultat {
         if (!base.EstOuverte()) return {ObjetNonValide().Number(), ObjetNonValide().Description()};
         Resultat r = Essaie([&] {
@@ -185,13 +181,13 @@ int AjouteTable(moteur::Database& base, moteur::TableDef& table, Silencieux sile
       [](const Resultat& r) { return EstVerrou(r.Number) ? Issue::Verrou : Issue::Echec; });
 }
 
-int MiseAJour(moteur::Recordset& table, Silencieux silencieux) {
+bool MiseAJour(moteur::Recordset& table, Signalement signalement) {
   auto conflit = [&](const char* texte) {
-    if (!silencieux) AfficheMessage(texte, std::string("Mise à jour"));
+    if (signalement == Signalement::Message) AfficheMessage(texte, std::string("Mise à jour"));
     return Issue::EchecDejaSignale;
   };
   return Garde(
-      " (T_UA)", silencieux,
+      " (T_UA)", signalement,
       [&]() -> Resultat {
         if (!table.EstOuvert()) return {ObjetNonValide().Number(), ObjetNonValide().Description()};
         return Essaie([&] {
@@ -213,9 +209,9 @@ int MiseAJour(moteur::Recordset& table, Silencieux silencieux) {
       });
 }
 
-int SupprimeTable(moteur::Database& base, std::string_view nom, Silencieux silencieux) {
+bool SupprimeTable(moteur::Database& base, std::string_view nom, Signalement signalement) {
   return Garde(
-      " (T_DTDA)", silencieux,
+      " (T_DTDA)", signalement,
       [&]() -> Resultat {
         if (!base.EstOuverte()) return {ObjetNonValide().Number(), ObjetNonValide().Description()};
         return Essaie([&] {
@@ -224,14 +220,15 @@ int SupprimeTable(moteur::Database& base, std::string_view nom, Silencieux silen
         });
       },
       [](const Resultat& r) {
-        if (r.Number == moteur::err::ElementIntrouvable || r.Number == moteur::err::TableInexistante) return Issue::Fait;
+        if (r.Number == moteur::err::ElementIntrouvable || r.Number == moteur::err::TableInexistante)
+          return Issue::Fait;
         return EstVerrou(r.Number, {moteur::err::TableVerrouillee}) ? Issue::Verrou : Issue::Echec;
       });
 }
 
-int SupprimeEnreg(moteur::Recordset& table, Silencieux silencieux) {
+bool SupprimeEnreg(moteur::Recordset& table, Signalement signalement) {
   return Garde(
-      " (T_DA)", silencieux,
+      " (T_DA)", signalement,
       [&]() -> Resultat {
         if (!table.EstOuvert()) return {ObjetNonValide().Number(), ObjetNonValide().Description()};
         return Essaie([&] {
@@ -245,9 +242,9 @@ int SupprimeEnreg(moteur::Recordset& table, Silencieux silencieux) {
       });
 }
 
-int ValideTransaction() {
+bool ValideTransaction() {
   return Garde(
-      " (T_CT)", Silencieux(true), [] { return Essaie([] { moteur::DBEngine::CommitTrans(); }); },
+      " (T_CT)", Signalement::Silencieux, [] { return Essaie([] { moteur::DBEngine::CommitTrans(); }); },
       [](const Resultat& r) { return EstVerrou(r.Number) ? Issue::Verrou : Issue::Echec; });
 }
 

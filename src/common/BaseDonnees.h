@@ -1,10 +1,10 @@
 // Database helpers: opening and closing, guarded writes that outlast the locks of other
 // workstations sharing the files, a tolerant field reader and the "Priorite" dictionary property.
 //
-// A guarded write (AjouteTable, MiseAJour, SupprimeTable, SupprimeEnreg) returns 0 when done or
-// when there was nothing to do, 1 when it failed. Its last argument, "silencieux", makes it report
-// nothing when passed, whatever its value; left out, a failure goes to GestionErreur with the
-// application's title and the routine's code.
+// A guarded write (AjouteTable, MiseAJour, SupprimeTable, SupprimeEnreg) returns true when done or
+// when there was nothing to do, false when it failed. Its last argument says whether a failure is
+// reported: by default it goes to GestionErreur with the application's title and the routine's
+// code; Signalement::Silencieux leaves the caller to say what the failure means.
 #pragma once
 
 #include <chrono>
@@ -18,7 +18,7 @@
 
 namespace utireorg {
 
-using Silencieux = std::optional<bool>;
+enum class Signalement { Message, Silencieux };
 
 // Lock waits: how long a guarded write keeps trying, and the pause between two attempts.
 inline constexpr std::chrono::seconds DelaiAttenteVerrou{120};
@@ -46,17 +46,17 @@ void FermeBase(moteur::Database& base) noexcept;
 bool TableVide(moteur::Recordset& table, const std::optional<std::string>& titre = {});
 
 // Appends the definition; a table of that name that exists already is emptied instead.
-int AjouteTable(moteur::Database& base, moteur::TableDef& table, Silencieux silencieux = {});
+bool AjouteTable(moteur::Database& base, moteur::TableDef& table, Signalement signalement = Signalement::Message);
 // Stores the record being edited or added, then goes back to optimistic locking.
-int MiseAJour(moteur::Recordset& table, Silencieux silencieux = {});
+bool MiseAJour(moteur::Recordset& table, Signalement signalement = Signalement::Message);
 // Deletes a table; one that does not exist counts as done.
-int SupprimeTable(moteur::Database& base, std::string_view nom, Silencieux silencieux = {});
+bool SupprimeTable(moteur::Database& base, std::string_view nom, Signalement signalement = Signalement::Message);
 // Deletes the current record; one already deleted by someone else counts as done.
-int SupprimeEnreg(moteur::Recordset& table, Silencieux silencieux = {});
+bool SupprimeEnreg(moteur::Recordset& table, Signalement signalement = Signalement::Message);
 // Commits the workspace's innermost transaction, waiting like the writes above while another
-// workstation holds the file. 0 when done; 1 when it could not be, the transaction being still
-// open for the caller to roll back. Reports nothing.
-int ValideTransaction();
+// workstation holds the file. True when done; false when it could not be, the transaction being
+// still open for the caller to roll back. Reports nothing.
+bool ValideTransaction();
 // The error number that made the last of the guarded writes above fail, 0 after one that
 // succeeded: a silent caller may still have to tell a full disk from a refused record.
 int ErreurDerniereEcriture() noexcept;

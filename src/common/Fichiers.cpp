@@ -640,7 +640,8 @@ std::string SortDesTemporaires(const std::string& chemin, const std::string& nom
 std::vector<std::string> SupprimeTemporairesAbandonnes(const std::string& dossier,
                                                        const std::vector<std::string>& epargnes) noexcept {
   std::vector<std::string> supprimes;
-  try {
+  // What is left now is left for a later run: removing it is never worth failing the caller.
+  moteur::IgnoreEchec("a leftover kept now is removed by a later run", [&] {
     std::vector<struct stat> aEpargner;
     for (const auto& chemin : epargnes) {
       struct stat e {};
@@ -660,7 +661,8 @@ std::vector<std::string> SupprimeTemporairesAbandonnes(const std::string& dossie
       }
       int fd = ::open(verrou.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
       if (fd < 0) continue;
-      struct stat tenu {}, present {};
+      struct stat tenu {
+      }, present{};
       // Held by its run, or no longer the file of that name: not a leftover.
       if (::fstat(fd, &tenu) != 0 || !S_ISREG(tenu.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
           ::stat(verrou.c_str(), &present) != 0 || !MemeNoeud(tenu, present)) {
@@ -681,8 +683,7 @@ std::vector<std::string> SupprimeTemporairesAbandonnes(const std::string& dossie
       }
       ::close(fd);
     }
-  } catch (...) {
-  }
+  });
   return supprimes;
 }
 

@@ -15,6 +15,7 @@
 
 #include "common/Ansi.h"
 #include "common/Horodatage.h"
+#include "moteur/Erreurs.h"
 
 extern char** environ;
 
@@ -118,10 +119,9 @@ void Journal::EcritureJournal(const std::string& texte, bool horodate) noexcept 
     }
     if (!ecrite && !erreurEcriture_) erreurEcriture_ = errno != 0 ? errno : EIO;
   }
-  try {
+  moteur::IgnoreEchec("the line is in the file: the window only shows it", [&] {
     if (InterfaceFenetre* fenetre = Fenetre()) fenetre->AjouteAuJournal(ligne);
-  } catch (...) {
-  }
+  });
 }
 
 bool Journal::EcritFichier(const std::string& ligneAnsi) {
@@ -207,14 +207,12 @@ bool Journal::VisuRapport() const {
 
   // Nobody waits for the viewer; a detached waiter collects its exit so that it leaves no
   // zombie, whatever else the program does with its children.
-  try {
+  moteur::IgnoreEchec("without a thread the viewer still runs: only its exit stays uncollected", [pid] {
     std::thread([pid] {
       while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
       }
     }).detach();
-  } catch (...) {
-    // Without a thread the viewer still runs; only its exit status stays uncollected.
-  }
+  });
   return true;
 }
 

@@ -40,14 +40,11 @@ std::optional<int> AfficheMessage(std::string_view texte, std::optional<std::str
     return fenetre->PresenteMessage(message);
   } catch (...) {
     ErreurEnCours erreur = LitErreur(std::current_exception());
-    try {
+    moteur::IgnoreEchec("the beep only draws the eye", [] {
       if (InterfaceFenetre* fenetre = FenetreCourante()) fenetre->Bip();
-    } catch (...) {
-    }
-    try {
-      std::cerr << "Message : Erreur " << erreur.numero << std::endl;
-    } catch (...) {
-    }
+    });
+    moteur::IgnoreEchec("no other way is left to tell",
+                        [&] { std::cerr << "Message : Erreur " << erreur.numero << std::endl; });
     return std::nullopt;
   }
 }

@@ -14,6 +14,7 @@
 
 #include "common/InterfaceFenetre.h"
 #include "messages/AfficheMessage.h"
+#include "moteur/Erreurs.h"
 
 extern char** environ;
 
@@ -26,10 +27,9 @@ std::string& Dossier() {
 }
 
 void Pointe(PointeurSouris pointeur) noexcept {
-  try {
+  moteur::IgnoreEchec("the pointer's shape only tells that help is coming", [&] {
     if (InterfaceFenetre* fenetre = FenetreCourante()) fenetre->Pointeur(pointeur);
-  } catch (...) {
-  }
+  });
 }
 
 // Starts the program without a shell, so that no character of the folder is interpreted, and
@@ -69,14 +69,13 @@ bool Lance(const std::vector<std::string>& arguments) {
   }
 
   // Nobody waits for help to close; this reaps it when it does.
-  try {
+  moteur::IgnoreEchec("without a thread, help still runs: only its exit stays uncollected", [pid] {
     std::thread([pid] {
       int etat;
       while (::waitpid(pid, &etat, 0) < 0 && errno == EINTR) {
       }
     }).detach();
-  } catch (...) {
-  }
+  });
   return true;
 }
 
@@ -104,15 +103,14 @@ void AfficheAide(std::optional<long> contexteAideFormulaire, std::optional<long>
   Pointe(PointeurSouris::Sablier);
   if (contexteAideFormulaire) {
     bool lance = false;
-    try {
+    moteur::IgnoreEchec("help not started is told just below", [&] {
       std::vector<std::string> arguments{ProgrammeAide(), "/D:\"" + DossierModele() + "\""};
       if (contexte)
         arguments.push_back("/P:" + std::to_string(*contexte));
       else if (*contexteAideFormulaire != 0)
         arguments.push_back("/P:" + std::to_string(*contexteAideFormulaire));
       lance = Lance(arguments);
-    } catch (...) {
-    }
+    });
     if (!lance) AfficheMessage("i#Impossible d'ouvrir le fichier d'aide.", std::string("Aide"));
   }
   Pointe(PointeurSouris::Normal);

@@ -207,14 +207,6 @@ std::string DescriptionSysteme(const std::system_error& e) {
   return texte;
 }
 
-template <class Action>
-void SansEchec(Action&& action) noexcept {
-  try {
-    action();
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 ErreurEnCours LitErreur(std::exception_ptr erreur) noexcept {
@@ -251,7 +243,8 @@ ExplicationErreur ExpliqueErreur(int numero, std::string_view description) {
 }
 
 EtapeErreurs::EtapeErreurs() noexcept : englobante_(etapeCourante) {
-  if (!englobante_) SansEchec([] { DejaSignalees().clear(); });
+  if (!englobante_)
+    moteur::IgnoreEchec("a memory of reported errors lost repeats one at most", [] { DejaSignalees().clear(); });
   etapeCourante = this;
 }
 
@@ -265,29 +258,32 @@ int GestionErreur(std::string_view contexte, int numero, std::string_view descri
 
   bool repetee = false;
   if (etapeCourante)
-    SansEchec([&] { repetee = !DejaSignalees().emplace(numero, std::string(contexte)).second; });
+    moteur::IgnoreEchec("not remembered, the error is only reported again",
+                        [&] { repetee = !DejaSignalees().emplace(numero, std::string(contexte)).second; });
 
-  if (!repetee) SansEchec([&] {
-    OuvreJournalErreur();
-    const std::string retrait(7, ' ');
-    EcritJournalErreur("ERREUR " + std::to_string(numero) + "(" + std::string(description) + ")");
-    EcritJournalErreur(retrait + "Txt:" + std::string(contexte));
-    long total = 0, disponible = 0, utilise = 0;
-    InfosMemoire(total, disponible, utilise);
-    EcritJournalErreur(retrait + "MemPhys:" + std::to_string(total) + " KO, MemDispo:" + std::to_string(disponible) +
-                       " KO, MemUtil:" + std::to_string(utilise) + " KO");
-    EcritJournalErreur(retrait + "Rep:" + PrefixeDonnees());
-    std::string fenetres;
-    SansEchec([&] {
-      if (InterfaceFenetre* fenetre = FenetreCourante())
-        for (const auto& legende : fenetre->LegendesFenetres()) fenetres += (fenetres.empty() ? "" : ",") + legende;
+  // The handler never raises a second error: each part of the report goes without the others.
+  if (!repetee)
+    moteur::IgnoreEchec("the error journal must not hide the error it reports", [&] {
+      OuvreJournalErreur();
+      const std::string retrait(7, ' ');
+      EcritJournalErreur("ERREUR " + std::to_string(numero) + "(" + std::string(description) + ")");
+      EcritJournalErreur(retrait + "Txt:" + std::string(contexte));
+      long total = 0, disponible = 0, utilise = 0;
+      InfosMemoire(total, disponible, utilise);
+      EcritJournalErreur(retrait + "MemPhys:" + std::to_string(total) + " KO, MemDispo:" + std::to_string(disponible) +
+                         " KO, MemUtil:" + std::to_string(utilise) + " KO");
+      EcritJournalErreur(retrait + "Rep:" + PrefixeDonnees());
+      std::string fenetres;
+      moteur::IgnoreEchec("the list of windows is a detail of the report", [&] {
+        if (InterfaceFenetre* fenetre = FenetreCourante())
+          for (const auto& legende : fenetre->LegendesFenetres()) fenetres += (fenetres.empty() ? "" : ",") + legende;
+      });
+      EcritJournalErreur(retrait + "Forms:" + fenetres);
     });
-    EcritJournalErreur(retrait + "Forms:" + fenetres);
-  });
   FermeJournalErreur();
 
   int drapeau = 1;
-  SansEchec([&] {
+  moteur::IgnoreEchec("a message that cannot be shown leaves the caller stopping", [&] {
     ExplicationErreur explication = ExpliqueErreur(numero, description);
     std::string texte;
     if (explication.fatale) {
@@ -302,7 +298,7 @@ int GestionErreur(std::string_view contexte, int numero, std::string_view descri
   });
 
   // Writes pending in the engine's transactions reach the disk before the caller goes on or stops.
-  SansEchec([] {
+  moteur::IgnoreEchec("a commit refused here is the caller's own failure to handle", [] {
     for (int essai = 0; essai < EssaisValidation && moteur::DBEngine::NiveauTransaction() > 0; ++essai) {
       try {
         moteur::DBEngine::CommitTrans();
@@ -339,14 +335,13 @@ bool OuvreJournalErreur() noexcept {
 
 void EcritJournalErreur(std::string_view texte) noexcept {
   if (journal < 0) return;
-  try {
+  moteur::IgnoreEchec("an error journal that cannot be written must not hide the error", [&] {
     std::string ligne = VersAnsi(Horodatage() + " " + std::string(texte)) + "\r\n";
     struct stat etat {};
     if (::fstat(journal, &etat) != 0) return;
     if (etat.st_size > TailleMaximaleJournal && RaccourcitJournal(ligne, etat.st_size, etat.st_mode)) return;
     EcritToutDescripteur(journal, ligne.data(), ligne.size());
-  } catch (...) {
-  }
+  });
 }
 
 void FermeJournalErreur() noexcept {

@@ -324,11 +324,8 @@ void FonctionConversion(sqlite3_context* contexte, int, sqlite3_value** argument
   }
   Valeur lue = DepuisSqlite(valeur);
   if (typeSource != 0) {
-    try {
-      lue = DepuisStockage(lue, typeSource);
-    } catch (const ErreurMoteur&) {
-      // Not what its own field should hold: converted as it stands.
-    }
+    IgnoreEchec<ErreurMoteur>("not what its own field should hold: converted as it stands",
+                              [&] { lue = DepuisStockage(lue, typeSource); });
   }
   try {
     RenvoieValeur(contexte, VersStockage(lue, type));

@@ -1,10 +1,38 @@
 // Engine errors: every failure carries a Jet-compatible number and a French description.
+//
+// How a failure travels, from the layer that meets it to the user:
+// - The engine (src/moteur) throws: ErreurMoteur, with its number (names below) and its French
+//   description. It never shows or journals anything itself.
+// - The platform layer (src/common: files, paths, processes) throws std::system_error carrying
+//   errno, or an ErreurMoteur when it already knows the number the stages test (61 disk full,
+//   70 refused…); LitErreur turns a system error into its number (57, 61, 70…).
+// - Those that go on after a failure return instead of throwing:
+//   - Essaie runs one step and returns its Resultat (number 0: done), for "try, read the number,
+//     go on";
+//   - the guarded writes of src/common/BaseDonnees.h (AjouteTable, MiseAJour, SupprimeTable,
+//     SupprimeEnreg, ValideTransaction) return true when done, false when not; the number that
+//     made the last one fail stays readable (ErreurDerniereEcriture), and unless told to keep
+//     silent (Signalement::Silencieux) they report the failure themselves;
+//   - the working copies (src/copies) return a result code (CopieReussie, CopieErreur,
+//     CopieDisquePlein, CopieFichierUtilise), having journaled and shown what happened;
+//   - the run's handlers (ExecuteEtape, the file stages' GestionEtape) return what the driver does
+//     next and leave the rest in the run state: echec, disquePlein, derniereErreur.
+// - Whatever reaches a handler is read once by LitErreur (number + description) and told by
+//   GestionErreur: a block in the error journal, the French explanation on screen, and 0 (go on)
+//   or 1 (stop) for the caller. The run journal's own line ("#ERR# …", "  Erreur N - …") is
+//   written by the stage that knows what the failure means for the user's files.
+// - A failure that is deliberately of no consequence goes through IgnoreEchec, which says why;
+//   a failure that costs the user something (a copy left behind, a file not put back) is always
+//   journaled, never ignored.
+// - ArretRun (src/common/Arret.h), a stop asked from outside, is no error: it derives from
+//   nothing, so that the stages' walks that go on after an error let it through.
 #pragma once
 
 #include <exception>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace moteur {
@@ -116,6 +144,32 @@ Resultat Essaie(Fonction&& fonction) {
     return {};
   } catch (const ErreurMoteur& e) {
     return {e.Number(), e.Description()};
+  }
+}
+
+// Runs the action and lets a failure of type Echec (any failure with the default) go, for the
+// places where failing changes nothing that matters: a close that cannot fail the caller, a
+// window that cannot beep. "pourquoi" says, at the call, why the failure is of no consequence.
+// True when the action ran to its end.
+struct ToutEchec {};
+
+template <class Echec = ToutEchec, class Action>
+bool IgnoreEchec([[maybe_unused]] std::string_view pourquoi,
+                 Action&& action) noexcept(std::is_same_v<Echec, ToutEchec>) {
+  if constexpr (std::is_same_v<Echec, ToutEchec>) {
+    try {
+      std::forward<Action>(action)();
+      return true;
+    } catch (...) {
+      return false;
+    }
+  } else {
+    try {
+      std::forward<Action>(action)();
+      return true;
+    } catch (const Echec&) {
+      return false;
+    }
   }
 }
 

@@ -529,10 +529,8 @@ void DBEngine::CommitTrans() {
       // the transaction and forgets the definitions it had changed.
       if (!premiere) premiere = b->ErreurTransactionPerdue();
       b->niveauTransaction = 0;
-      try {
-        catalogue::Charge(*b);
-      } catch (const ErreurMoteur&) {
-      }
+      IgnoreEchec<ErreurMoteur>("the lost transaction is the error reported; the definitions load again at next use",
+                                [&] { catalogue::Charge(*b); });
       continue;
     }
     try {

@@ -57,10 +57,7 @@ void DefinitVeille(std::function<void()> veille) {
 
 void Veille() noexcept {
   if (!SurLeFilDeLaVeille()) return;
-  try {
-    veilleDefinie();
-  } catch (...) {
-  }
+  IgnoreEchec("a window that cannot live this once lives at the next call", [] { veilleDefinie(); });
 }
 
 void DefinitArretDelegue(std::function<void()> arret) { arretDelegue = std::move(arret); }

@@ -98,15 +98,13 @@ class ImageJet {
     if (!Essaie([&] { nom = source.Name(); }) || !moteur::EstFichierJet(nom)) return;
     std::string version = "4.0";
     Essaie([&] { version = source.Version(); });
-    try {
+    moteur::IgnoreEchec("without the image, the Jet file is read as it is", [&] {
       chemin_ = CreeTemporaireTenu(DossierTemporaire(), "JET");
       SupprimeFichier(chemin_);  // the conversion writes a new file
       moteur::ConvertitJet(nom, chemin_, version);
       image_ = OuvreBase(chemin_);
       source_ = &image_;
-    } catch (...) {
-      // Nothing in the copy stops the run: the Jet file is read as it is.
-    }
+    });
   }
   ~ImageJet() {
     FermeBase(image_);
@@ -335,7 +333,7 @@ void CopieEnregistrement(EtatReorganisation& etat, moteur::Database& source, mot
       traceDesPertes += c.nom + ":" + texte + (perdue ? " -> Null;" : ";");
       perte = perte || perdue;
     }
-    if (MiseAJour(cible) != 0) {
+    if (!MiseAJour(cible)) {
       etat.journal.EcritureJournal("   Table : " + nomTable + ", Enregistrement non mis à jour.\r\n   --->" + trace);
       if (const int n = ErreurDerniereEcriture(); EstErreurEspaceDisque(n)) {
         Essaie([&] {

@@ -98,7 +98,7 @@ class UniteEnregistrement {
     if (!ouverte_) return false;
     // Another workstation may hold the file for a moment: the commit waits for it like any
     // guarded write.
-    if (ValideTransaction() != 0) {
+    if (!ValideTransaction()) {
       erreur_ = ErreurDerniereEcriture();
       Annule();
       return false;
@@ -112,10 +112,7 @@ class UniteEnregistrement {
   void Annule() noexcept {
     if (!ouverte_) return;
     ouverte_ = false;
-    try {
-      moteur::DBEngine::Rollback();
-    } catch (...) {
-    }
+    moteur::IgnoreEchec("the caller reports the failure that made it undo", [] { moteur::DBEngine::Rollback(); });
   }
 
  private:
@@ -132,15 +129,16 @@ class Verification {
   // is closed on return and the counters say what was done.
   void Execute() {
     try {
-      base_ = OuvreBase(chemin_);
-      etat_.fenetre.Pointeur(PointeurSouris::Sablier);
-      for (int i = 0; i < base_.TableDefs().Count(); ++i) {
-        moteur::TableDef definition = base_.TableDefs()[i];
-        if (!EstTableUtilisateur(definition)) continue;
-        if (!VerifieTable(definition.Name())) break;
-      }
-    } catch (const std::exception&) {
-      // Any error but an unreadable value ends the scan: what was done so far is summed up.
+      moteur::IgnoreEchec<std::exception>("any error but an unreadable value ends the scan: what was done is summed up",
+                                          [&] {
+                                            base_ = OuvreBase(chemin_);
+                                            etat_.fenetre.Pointeur(PointeurSouris::Sablier);
+                                            for (int i = 0; i < base_.TableDefs().Count(); ++i) {
+                                              moteur::TableDef definition = base_.TableDefs()[i];
+                                              if (!EstTableUtilisateur(definition)) continue;
+                                              if (!VerifieTable(definition.Name())) break;
+                                            }
+                                          });
     } catch (const ArretRun&) {
       Termine();
       throw;
@@ -281,7 +279,7 @@ class Verification {
     try {
       UniteEnregistrement unite;
       const std::vector<long long> avant = Comptes();
-      if (SupprimeEnreg(table_, true) != 0) {
+      if (!SupprimeEnreg(table_, Signalement::Silencieux)) {
         ArreteSiDisquePlein(ErreurDerniereEcriture());
         raison = "sa suppression a été refusée (erreur " + std::to_string(ErreurDerniereEcriture()) + ")";
       } else if (std::string liees = LieesSupprimees(nomTable, avant); !liees.empty()) {
@@ -292,7 +290,7 @@ class Verification {
           moteur::Field champ = champs[l];
           champ.SetValue(slots_[l].EstNulOuVide() ? ValeurDeRemplacement(champ) : slots_[l]);
         }
-        if (MiseAJour(table_, true) == 0) {
+        if (MiseAJour(table_, Signalement::Silencieux)) {
           moteur::Signet copie = -1;
           Essaie([&] { copie = table_.LastModified(); });
           if (unite.Valide()) {

@@ -203,7 +203,7 @@ void RemplitEnregistrement(EtatReorganisation& etat, moteur::Recordset& rs, cons
     rs.Edit();
     for (auto* champ : e.nuls) champ->champ->SetValue(champ->valeur);
   });
-  if (r && MiseAJour(rs, true) != 0) {
+  if (r && !MiseAJour(rs, Signalement::Silencieux)) {
     // Stored once more only to learn what the engine refuses: the guarded write keeps its number.
     r = Essaie([&] { rs.Update(); });
   }

@@ -127,7 +127,7 @@ void EffaceTablesTemporaires(EtatReorganisation& etat) {
     }
     // The engine takes the table's relations with it: the journal names each one.
     const std::vector<RelationGardee> relations = RelationsDeLaTable(cible, nom);
-    if (SupprimeTable(cible, nom, true) != 0) {
+    if (!SupprimeTable(cible, nom, Signalement::Silencieux)) {
       ++i;
       continue;
     }

@@ -265,7 +265,7 @@ std::vector<std::string> CopieEnregistrements(EtatReorganisation& etat, moteur::
         changements.push_back("#ALERT# Table : " + table + ", enregistrement " + CleEnregistrement(existante, cle, position) +
                               ", " + changement + ".");
     }
-    if (MiseAJour(nouvelle, true) != 0) {
+    if (!MiseAJour(nouvelle, Signalement::Silencieux)) {
       // Stored once more, only to learn what the engine refuses: the guarded write keeps its number.
       if (auto r = Essaie([&] { nouvelle.Update(); }); !r) {
         SignaleEnregistrementRefuse(etat, existante, table, CleEnregistrement(existante, cle, position),
@@ -351,7 +351,7 @@ std::string NomTemporaire(EtatReorganisation& etat, moteur::Database& cible, con
   if (!TableExiste(cible, nom)) return nom;
   const bool vide = TableSansEnregistrement(cible, nom);
   const bool liee = !RelationsDeLaTable(cible, nom).empty();
-  if (vide && !liee && SupprimeTable(cible, nom, true) == 0) {
+  if (vide && !liee && SupprimeTable(cible, nom, Signalement::Silencieux)) {
     etat.journal.EcritureJournal("#ALERT# Table " + nom + " laissée vide par une reconstruction précédente : supprimée.");
     return nom;
   }
@@ -418,6 +418,13 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
   }
 
   bool copieAjoutee = false, tableSupprimee = false;
+  auto echoue = [&] {
+    // While the table is there, the copy holds nothing of its own: left behind, it would be taken
+    // at the next rebuild for a table to keep. Once the table is gone, it holds the records.
+    if (copieAjoutee && !tableSupprimee) SupprimeTable(cible, nomTemporaire, Signalement::Silencieux);
+    SignaleReconstructionEchouee(etat, table, champ);
+    return false;
+  };
   try {
     moteur::TableDef nouvelle;
     int nombreModele = 0;
@@ -440,7 +447,7 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
     }
     // A "Temp_" table that could not be deleted would be emptied and taken for the new one,
     // with its old fields: the new definition must really be the one appended.
-    if (AjouteTable(cible, nouvelle) != 0 || !nouvelle.EstLie()) throw Echec{};
+    if (!AjouteTable(cible, nouvelle) || !nouvelle.EstLie()) throw Echec{};
     copieAjoutee = true;
 
     Essaie([&] {
@@ -488,7 +495,7 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
     CopieIndexPropres(etat, modele, existante, nouvelle, table);
 
     const std::vector<RelationGardee> relations = RelationsDeLaTable(cible, table);
-    if (SupprimeTable(cible, table) != 0) throw Echec{};
+    if (!SupprimeTable(cible, table)) throw Echec{};
     tableSupprimee = true;
     const bool renommee = static_cast<bool>(Essaie([&] { nouvelle.SetName(table); }));
     RetablitRelations(etat, cible, table, relations);
@@ -497,13 +504,10 @@ bool ReconstruitTable(EtatReorganisation& etat, moteur::Database& cible, const s
     etat.compteurs.valeursModifiees += static_cast<long>(changements.size());
     return true;
   } catch (const Echec&) {
+    return echoue();
   } catch (const moteur::ErreurMoteur&) {
+    return echoue();
   }
-  // While the table is there, the copy holds nothing of its own: left behind, it would be taken
-  // at the next rebuild for a table to keep. Once the table is gone, it holds the records.
-  if (copieAjoutee && !tableSupprimee) SupprimeTable(cible, nomTemporaire, true);
-  SignaleReconstructionEchouee(etat, table, champ);
-  return false;
 }
 
 }  // namespace utireorg

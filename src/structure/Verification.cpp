@@ -56,7 +56,7 @@ class UniteTable {
   ~UniteTable() {
     if (!ouverte_ || moteur::DBEngine::NiveauTransaction() < niveau_) return;
     const bool echec = std::uncaught_exceptions() > exceptions_;
-    if (!echec && ValideTransaction() == 0) return;
+    if (!echec && ValideTransaction()) return;
     const int numero = ErreurDerniereEcriture();
     Essaie([] { moteur::DBEngine::Rollback(); });
     if (!echec) SignaleNonEnregistree(numero);
@@ -257,7 +257,7 @@ class Verificateur {
       }
       PlaceChamp(t, modele, nouveau);
     }
-    if (t.creee && t.enAttente && AjouteTable(cible_, t.cible) == 0 && t.cible.EstLie()) t.enAttente = false;
+    if (t.creee && t.enAttente && AjouteTable(cible_, t.cible) && t.cible.EstLie()) t.enAttente = false;
     DictionnaireNouveauChamp(t, modele, nom);
   }
 

@@ -273,7 +273,7 @@ TEST_F(BaseDonneesTest, LitChampSignaleUnChampInconnuSaufSiLesErreursSontIgnoree
 
 TEST_F(BaseDonneesTest, AjouteTableCreeLaTable) {
   auto td = Definition(base_, "Nouvelle");
-  EXPECT_EQ(AjouteTable(base_, td), 0);
+  EXPECT_TRUE(AjouteTable(base_, td));
   EXPECT_TRUE(TableExiste(base_, "Nouvelle"));
 }
 
@@ -283,16 +283,16 @@ TEST_F(BaseDonneesTest, AjouteTableSurUneTableExistanteLaVide) {
   base_.Execute("INSERT INTO [Table copiée] (Code) SELECT Id FROM Clients");
   ASSERT_EQ(base_.TableDefs()["Table copiée"].RecordCount(), 3);
   auto td = Definition(base_, "Table copiée");
-  EXPECT_EQ(AjouteTable(base_, td), 0);
+  EXPECT_TRUE(AjouteTable(base_, td));
   EXPECT_EQ(base_.TableDefs()["Table copiée"].RecordCount(), 0);
   EXPECT_TRUE(fenetre_.messages.empty());
 }
 
-TEST_F(BaseDonneesTest, AjouteTableEnEchecRendUnEtSignaleSaufSilence) {
+TEST_F(BaseDonneesTest, AjouteTableEnEchecRendFauxEtSignaleSaufSilence) {
   auto sansChamp = base_.CreateTableDef("SansChamp");
-  EXPECT_EQ(AjouteTable(base_, sansChamp, true), 1);
+  EXPECT_FALSE(AjouteTable(base_, sansChamp, Signalement::Silencieux));
   EXPECT_TRUE(fenetre_.messages.empty());
-  EXPECT_EQ(AjouteTable(base_, sansChamp), 1);
+  EXPECT_FALSE(AjouteTable(base_, sansChamp));
   ASSERT_EQ(fenetre_.messages.size(), 1u);
   EXPECT_EQ(fenetre_.messages[0].titre, "Erreur");
   EXPECT_NE(fenetre_.messages[0].texte.find("3264 " + TitreApplication() + " (T_ATDA)"), std::string::npos)
@@ -301,30 +301,30 @@ TEST_F(BaseDonneesTest, AjouteTableEnEchecRendUnEtSignaleSaufSilence) {
 
 // ---------------------------------------------------------------- SupprimeTable
 
-TEST_F(BaseDonneesTest, SupprimeTableInexistanteRendZeroSansRienDire) {
-  EXPECT_EQ(SupprimeTable(base_, "Absente"), 0);
+TEST_F(BaseDonneesTest, SupprimeTableInexistanteReussitSansRienDire) {
+  EXPECT_TRUE(SupprimeTable(base_, "Absente"));
   EXPECT_TRUE(fenetre_.messages.empty());
 }
 
 TEST_F(BaseDonneesTest, SupprimeTableSupprime) {
-  EXPECT_EQ(SupprimeTable(base_, "clients"), 0);
+  EXPECT_TRUE(SupprimeTable(base_, "clients"));
   EXPECT_FALSE(TableExiste(base_, "Clients"));
 }
 
 // ---------------------------------------------------------------- SupprimeEnreg and MiseAJour
 
-TEST_F(BaseDonneesTest, SupprimeEnregDejaSupprimeParUnAutrePosteRendZero) {
+TEST_F(BaseDonneesTest, SupprimeEnregDejaSupprimeParUnAutrePosteReussit) {
   auto rs = Client(base_, 2);
   auto autre = OuvreBase(Chemin());
   autre.Execute("DELETE * FROM Clients WHERE Id = 2");
   FermeBase(autre);
-  EXPECT_EQ(SupprimeEnreg(rs), 0);
+  EXPECT_TRUE(SupprimeEnreg(rs));
   EXPECT_TRUE(fenetre_.messages.empty());
 }
 
 TEST_F(BaseDonneesTest, SupprimeEnregSupprime) {
   auto rs = Client(base_, 2);
-  EXPECT_EQ(SupprimeEnreg(rs), 0);
+  EXPECT_TRUE(SupprimeEnreg(rs));
   EXPECT_EQ(base_.TableDefs()["Clients"].RecordCount(), 2);
 }
 
@@ -333,7 +333,7 @@ TEST_F(BaseDonneesTest, MiseAJourEnregistreEtRevientAuVerrouillageOptimiste) {
   rs.SetLockEdits(true);
   rs.Edit();
   rs["Nom"].SetValue("modifié");
-  EXPECT_EQ(MiseAJour(rs), 0);
+  EXPECT_TRUE(MiseAJour(rs));
   EXPECT_FALSE(rs.LockEdits());
   auto relu = Client(base_, 1);
   EXPECT_EQ(relu["Nom"].Value().texte(), "modifié");
@@ -347,7 +347,7 @@ TEST_F(BaseDonneesTest, MiseAJourApresModificationParUnAutrePosteEchoueEtLeDit) 
   auto autre = OuvreBase(Chemin());
   autre.Execute("UPDATE Clients SET Nom = 'le sien' WHERE Id = 1");
   FermeBase(autre);
-  EXPECT_EQ(MiseAJour(rs), 1);
+  EXPECT_FALSE(MiseAJour(rs));
   ASSERT_EQ(fenetre_.messages.size(), 1u);
   EXPECT_EQ(fenetre_.messages[0].titre, "Mise à jour");
   EXPECT_EQ(fenetre_.messages[0].texte, " Les données ont été mises à jour par une autre tâche.");
@@ -364,7 +364,7 @@ TEST_F(BaseDonneesTest, MiseAJourSilencieuseApresModificationParUnAutrePosteNeDi
   auto autre = OuvreBase(Chemin());
   autre.Execute("UPDATE Clients SET Nom = 'le sien' WHERE Id = 1");
   FermeBase(autre);
-  EXPECT_EQ(MiseAJour(rs, false), 1);
+  EXPECT_FALSE(MiseAJour(rs, Signalement::Silencieux));
   EXPECT_TRUE(fenetre_.messages.empty());
 }
 
@@ -376,7 +376,7 @@ TEST_F(BaseDonneesTest, MiseAJourDUnEnregistrementEffaceParUnAutrePoste) {
   auto autre = OuvreBase(Chemin());
   autre.Execute("DELETE * FROM Clients WHERE Id = 3");
   FermeBase(autre);
-  EXPECT_EQ(MiseAJour(rs), 1);
+  EXPECT_FALSE(MiseAJour(rs));
   EXPECT_EQ(TextesMontres(), std::vector<std::string>{"Les données à mettre à jour\n ont été effacées par une autre tâche."});
 }
 
@@ -391,7 +391,7 @@ TEST_F(BaseDonneesTest, EcritureGardeeReessaieJusquALaLiberationDuVerrou) {
   DefinitPauseAttente([this](std::chrono::milliseconds) {
     if (++pauses_ == 3) aide_->Libere();
   });
-  EXPECT_EQ(MiseAJour(rs), 0);
+  EXPECT_TRUE(MiseAJour(rs));
   EXPECT_EQ(pauses_, 3);
   EXPECT_TRUE(fenetre_.messages.empty());
   auto autre = OuvreBase(Chemin());
@@ -403,7 +403,7 @@ TEST_F(BaseDonneesTest, AjouteTableAbandonneApresDeuxMinutesDeVerrouEtLeSignale)
   DemarreAide("immediat");
   TempsAccelere();
   auto td = Definition(base_, "Nouvelle");
-  EXPECT_EQ(AjouteTable(base_, td), 1);
+  EXPECT_FALSE(AjouteTable(base_, td));
   EXPECT_GT(pauses_, 100);  // it did wait, in its own time
   ASSERT_EQ(fenetre_.messages.size(), 1u);
   EXPECT_EQ(fenetre_.messages[0].titre, "Erreur");
@@ -414,12 +414,12 @@ TEST_F(BaseDonneesTest, AjouteTableAbandonneApresDeuxMinutesDeVerrouEtLeSignale)
   EXPECT_FALSE(TableExiste(base_, "Nouvelle"));
 }
 
-TEST_F(BaseDonneesTest, AbandonSilencieuxRendUnSansRienDire) {
+TEST_F(BaseDonneesTest, AbandonSilencieuxRendFauxSansRienDire) {
   auto rs = Client(base_, 1);
   DemarreAide("immediat");
   TempsAccelere();
-  EXPECT_EQ(SupprimeEnreg(rs, true), 1);
-  EXPECT_EQ(SupprimeTable(base_, "Clients", true), 1);
+  EXPECT_FALSE(SupprimeEnreg(rs, Signalement::Silencieux));
+  EXPECT_FALSE(SupprimeTable(base_, "Clients", Signalement::Silencieux));
   EXPECT_TRUE(fenetre_.messages.empty());
   aide_->Libere();
   EXPECT_EQ(base_.TableDefs()["Clients"].RecordCount(), 3);
@@ -431,7 +431,7 @@ TEST_F(BaseDonneesTest, SupprimeEnregAttendLaFinDUnVerrouExclusif) {
   DefinitPauseAttente([this](std::chrono::milliseconds) {
     if (++pauses_ == 2) aide_->Libere();
   });
-  EXPECT_EQ(SupprimeEnreg(rs), 0);
+  EXPECT_TRUE(SupprimeEnreg(rs));
   EXPECT_EQ(pauses_, 2);
   EXPECT_EQ(base_.TableDefs()["Clients"].RecordCount(), 2);
 }
