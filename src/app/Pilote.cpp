@@ -959,12 +959,7 @@ void Pilote::Abandonne() {
   AfficheMessage(MessageContexte, std::string(TitreReorganisation));
   FermeBase(e.baseCourante);
   if (!e.fichierTemporaire.empty()) LibereTemporaire(e.fichierTemporaire);
-  if (e.sauvegardeFaite) {
-    try {
-      RestaurationBases(e, ensemble_, true);
-    } catch (...) {
-    }
-  }
+  if (e.sauvegardeFaite) AbandonneCopies();
   const std::string& principal = ensemble_.chemins[SlotPrincipal];
   if (!principal.empty()) {
     try {
@@ -977,6 +972,28 @@ void Pilote::Abandonne() {
   e.reorgEnCours = false;
   issue_ = IssueRun::Abandonnee;
   fenetre_.FermeFenetre();
+}
+
+// The working copies of a failed run are dropped and the set's paths given back their origins, which
+// the run never touched. RestaurationBases names each copy it could not remove; whatever stops it
+// on the way is journaled here, with the copies it left, and the paths are given back all the same:
+// the program must never go on with a copy it may have deleted.
+void Pilote::AbandonneCopies() {
+  EtatReorganisation& e = etat_;
+  try {
+    RestaurationBases(e, ensemble_, true);
+  } catch (...) {
+    const ErreurEnCours erreur = LitErreur(std::current_exception());
+    journal_.EcritureJournal("  Erreur " + std::to_string(erreur.numero) + " - Restauration des bases de données",
+                             true);
+    for (int slot = 0; slot <= DernierSlot; ++slot) {
+      std::string& chemin = ensemble_.chemins[slot];
+      if (chemin.empty() || chemin == e.cheminsOrigine[slot]) continue;
+      journal_.EcritureJournal(LigneCopieRestee(chemin, e.cheminsOrigine[slot]), true);
+      chemin = e.cheminsOrigine[slot];
+    }
+    e.sauvegardeFaite = false;
+  }
 }
 
 void Pilote::FinRun() {
@@ -995,10 +1012,7 @@ void Pilote::FinRun() {
     if (e.sauvegardeFaite) {
       // The copies are about to be deleted: no handle may stay on one.
       FermeBase(e.baseCourante);
-      try {
-        RestaurationBases(e, ensemble_, true);
-      } catch (...) {
-      }
+      AbandonneCopies();
       e.cheminTravail = ensemble_.chemins[SlotPrincipal];
     }
     if (e.disquePlein) {

@@ -127,6 +127,7 @@ class Pilote {
 
  private:
   void Abandonne();
+  void AbandonneCopies();
   bool AccepteRunSansJournal();
   void NoteArret(const ArretRun& arret);
   void RefuseFormatUlterieur(const std::string& quelle, const std::string& chemin);

@@ -43,6 +43,17 @@ void Interrompt(std::string_view etape, const std::string& chemin) {
   if (InterruptionCourante()) InterruptionCourante()(etape, chemin);
 }
 
+// False when the interruption makes the removal of the path fail, as a file system that refuses
+// it would.
+bool SuppressionPermise(const std::string& chemin) noexcept {
+  try {
+    Interrompt("suppression", chemin);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 // The run-time numbers the stages know, from the system's cause.
 [[noreturn]] void LeveSysteme(int cause, const std::string& chemin) {
   switch (cause) {
@@ -607,12 +618,13 @@ bool LibereTemporaire(const std::string& chemin) noexcept {
       std::lock_guard<std::mutex> garde(verrouTenus);
       tenu = Tenus().count(verrou) > 0;
     }
-    if (!tenu) return SupprimeFichier(chemin);
-    for (const auto& fichier : FichiersDuGroupe(DossierDe(verrou), NomDuChemin(verrou))) ::unlink(fichier.c_str());
+    if (!tenu) return SuppressionPermise(chemin) && SupprimeFichier(chemin);
+    if (SuppressionPermise(chemin))
+      for (const auto& fichier : FichiersDuGroupe(DossierDe(verrou), NomDuChemin(verrou))) ::unlink(fichier.c_str());
     RelacheVerrou(verrou);
     return !EstFichier(chemin);
   } catch (...) {
-    return SupprimeFichier(chemin);
+    return SuppressionPermise(chemin) && SupprimeFichier(chemin);
   }
 }
 

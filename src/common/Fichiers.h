@@ -143,7 +143,8 @@ bool SupprimeFichier(const std::string& chemin) noexcept;
 
 // For the tests: called at the named steps of the copies with the path being written, "copie"
 // before the first byte of a copy and "remplacement" between the flush and the rename of
-// RemplaceFichier (before the first page for RemetBaseEnPlace). An exception thrown from it is the failure of that step. Empty: nothing.
+// RemplaceFichier (before the first page for RemetBaseEnPlace), and "suppression" before
+// LibereTemporaire removes a file. An exception thrown from it is the failure of that step. Empty: nothing.
 using Interruption = std::function<void(std::string_view etape, const std::string& chemin)>;
 void DefinitInterruption(Interruption interruption);
 

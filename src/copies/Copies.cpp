@@ -153,6 +153,11 @@ std::string LigneEchecConservationJet(const ConservationJet& compte, const std::
          " » n'a pas pu être conservée : elle n'a pas été remplacée.";
 }
 
+std::string LigneCopieRestee(const std::string& copie, const std::string& origine) {
+  return "#ERR# La copie de travail « " + copie + " » de la base « " + origine +
+         " » n'a pas pu être supprimée : supprimez-la, elle ne sert plus.";
+}
+
 std::string NomFichierTemporaire(std::string_view prefixe) {
   return CreeTemporaireTenu(DossierTemporaire(), DebutCaracteres(prefixe, 3));
 }
@@ -238,6 +243,13 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
   const auto& origines = etat.cheminsOrigine;
   int slot = 0;
   ConservationJet conservation;
+  bool copieRestee = false;
+  // A copy left behind is named; the run's result stays what the origin files say.
+  auto libere = [&](const std::string& copie, const std::string& origine) {
+    if (LibereTemporaire(copie)) return;
+    journal.EcritureJournal(LigneCopieRestee(copie, origine), true);
+    copieRestee = true;
+  };
   try {
     journal.SectionJournal("Restauration des bases de données");
     journal.AffichageAvancement("Restauration des bases de données", "");
@@ -258,7 +270,7 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
         // The origin is replaced in one step and only then is the copy let go: at no moment is
         // the processed database the only remaining version, nor the origin half written.
         if (!abandon) RemplaceOrigine(chemins[slot], origines[slot], conservation);
-        LibereTemporaire(chemins[slot]);
+        libere(chemins[slot], origines[slot]);
         if (!conservation.conservee.empty()) journal.EcritureJournal(LigneConservationJet(conservation));
         conservation = ConservationJet();
       }
@@ -268,15 +280,25 @@ int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool ab
     }
     fenetre.ProgressValeur(fenetre.ProgressMaximum());
     etat.sauvegardeFaite = false;
-    return CopieReussie;
+    return abandon && copieRestee ? CopieErreur : CopieReussie;
   } catch (const ArretRun&) {
     // Stopped before the origin was replaced: the copies stay for the discarding that follows.
     throw;
   } catch (...) {
     ErreurEnCours erreur = LitErreur(std::current_exception());
     etat.sauvegardeFaite = false;
-    if (abandon) return CopieReussie;
     if (slot > DernierSlot) slot = DernierSlot;
+    if (abandon) {
+      // The origins were never touched: the discarding goes on, and says what stopped it.
+      journal.EcritureJournal("  Erreur " + std::to_string(erreur.numero) + " - Restauration " + origines[slot], true);
+      for (int reste = slot; reste <= DernierSlot; ++reste) {
+        if (chemins[reste].empty()) continue;
+        if (chemins[reste] != origines[reste] && !MemeFichier(chemins[reste], origines[reste]))
+          libere(chemins[reste], origines[reste]);
+        chemins[reste] = origines[reste];
+      }
+      return CopieErreur;
+    }
     etat.derniereErreur = erreur.numero;
     journal.EcritureJournal(
         "  Erreur " + std::to_string(erreur.numero) + " - Restauration " + origines[slot], true);

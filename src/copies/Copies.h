@@ -17,6 +17,10 @@ inline constexpr int CopieDisquePlein = 2;
 inline constexpr int CopieFichierUtilise = 3;
 
 int SauvegardeBases(EtatReorganisation& etat, EnsembleBases& ensemble);
+// With "abandon", after a failed run: the origin files are left as they are, each working copy is
+// removed and each path given back its origin. A copy that could not be removed is named in the
+// journal and gives CopieErreur; nothing is shown, the run's own failure being what the user is
+// told.
 int RestaurationBases(EtatReorganisation& etat, EnsembleBases& ensemble, bool abandon = false);
 // A new, empty, uniquely named file in the temporary folder, named from the first three
 // characters of the prefix after this program's own prefix ("utireorg-DBx5LAPD.mdb"), held by
@@ -57,5 +61,9 @@ void RemplaceOrigine(const std::string& traitee, const std::string& origine, Con
 // The journal's lines for a kept original and for one that could not be kept.
 std::string LigneConservationJet(const ConservationJet& compte);
 std::string LigneEchecConservationJet(const ConservationJet& compte, const std::string& origine);
+
+// The journal's line for a working copy that could not be removed: it holds the user's data, and
+// no later run would remove it.
+std::string LigneCopieRestee(const std::string& copie, const std::string& origine);
 
 }  // namespace utireorg

@@ -188,5 +188,34 @@ TEST_F(TestModeSecurise, UnAutreEchecDeLaRestaurationFinitSansLaLigneDEspaceDisq
   EXPECT_EQ(fenetre->enErreur, 1);
 }
 
+// A failed run whose working copy cannot be removed leaves the origin as it was and names the copy.
+TEST_F(TestModeSecurise, UneCopieDeTravailQuiResteApresUnEchecEstNommeeDansLeJournal) {
+  std::string modele = CreePetiteBase("Logiciel/Modele.mdb");
+  fenetre->coches[coche::ReparationCompactage] = true;
+  fenetre->cases[cases::Copie] = true;
+  Saisit(cible, modele);
+  pilote->Etat().baseCourante.Close();
+  std::string avant = Contenu(cible);
+  fs::remove(modele);  // the record copy fails: the run ends in failure
+  std::string copie;
+  utireorg::DefinitInterruption([&copie](std::string_view etape, const std::string& chemin) {
+    if (etape != "suppression" || chemin.find("/utireorg-DB") == std::string::npos) return;
+    copie = chemin;
+    throw std::system_error(std::make_error_code(std::errc::read_only_file_system), chemin);
+  });
+
+  pilote->LanceReorganisation();
+
+  EXPECT_EQ(pilote->Issue(), IssueRun::Interrompue);
+  ASSERT_FALSE(copie.empty());
+  auto ligne = fenetre->journal.find("#ERR# La copie de travail « " + copie + " » de la base « " + cible +
+                                     " » n'a pas pu être supprimée : supprimez-la, elle ne sert plus.");
+  ASSERT_NE(ligne, std::string::npos) << fenetre->journal;
+  EXPECT_GT(ligne, fenetre->journal.find("Restauration des bases de données"));
+  EXPECT_TRUE(fs::exists(copie));
+  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_FALSE(pilote->Etat().sauvegardeFaite);
+}
+
 }  // namespace
 }  // namespace pilote_tests

@@ -480,6 +480,34 @@ TEST_F(Copies, AbandonNeMontreRienMemeQuandLaCopieADisparu) {
   EXPECT_TRUE(fs::exists(origine));
 }
 
+TEST_F(Copies, AbandonNommeLaCopieQuiNAPasPuEtreSupprimee) {
+  std::string origine = Base();
+  std::string avant = LitOctets(origine);
+  auto ensemble = Ensemble(origine);
+  ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
+  const std::string copie = ensemble.chemins[SlotPrincipal];
+  // The temporary folder refuses the removal, as one turned read-only meanwhile would (the tests
+  // may run as root, whom no folder's rights stop).
+  DefinitInterruption([copie](std::string_view etape, const std::string& chemin) {
+    if (etape == "suppression" && chemin == copie)
+      throw std::system_error(std::make_error_code(std::errc::read_only_file_system), chemin);
+  });
+  fenetre.journal.clear();
+  EXPECT_EQ(RestaurationBases(etat, ensemble, true), CopieErreur);
+  EXPECT_EQ(Lignes(),
+            (Section("Restauration des bases de données") +
+             std::vector<std::string>{H + "  Début Restauration " + origine,
+                                      H + "#ERR# La copie de travail « " + copie + " » de la base « " + origine +
+                                          " » n'a pas pu être supprimée : supprimez-la, "
+                                          "elle ne sert plus.",
+                                      H + "  Fin Restauration " + origine}));
+  EXPECT_TRUE(fs::exists(copie));
+  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
+  EXPECT_FALSE(etat.sauvegardeFaite);
+  EXPECT_TRUE(fenetre.messages.empty());
+}
+
 TEST_F(Copies, UnSlotSansCopieNeSupprimeJamaisSonOrigine) {
   std::string origine = Base();
   std::string avant = LitOctets(origine);
