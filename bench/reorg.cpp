@@ -30,7 +30,7 @@
 #include "Commun.h"
 #include "Generateur.h"
 #include "app/EtapesFichier.h"
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/EtatReorganisation.h"
 #include "common/FenetreSansEcran.h"
 #include "common/Fichiers.h"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <utility>
 
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/Arret.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"

@@ -54,7 +54,7 @@
 #include "app/EtapesFichier.h"
 #include "app/TousLesDossiers.h"
 #include "common/Arret.h"
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/Chemins.h"
 #include "common/Fichiers.h"
 #include "common/Horodatage.h"

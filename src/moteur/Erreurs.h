@@ -9,7 +9,7 @@
 // - Those that go on after a failure return instead of throwing:
 //   - Essaie runs one step and returns its Resultat (number 0: done), for "try, read the number,
 //     go on";
-//   - the guarded writes of src/common/BaseDonnees.h (AjouteTable, MiseAJour, SupprimeTable,
+//   - the guarded writes of src/bases/BaseDonnees.h (AjouteTable, MiseAJour, SupprimeTable,
 //     SupprimeEnreg, ValideTransaction) return true when done, false when not; the number that
 //     made the last one fail stays readable (ErreurDerniereEcriture), and unless told to keep
 //     silent (Signalement::Silencieux) they report the failure themselves;

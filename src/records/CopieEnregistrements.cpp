@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"

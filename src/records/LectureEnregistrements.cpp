@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/Arret.h"
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"

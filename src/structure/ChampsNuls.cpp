@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "journal/Journal.h"
 #include "journal/TexteValeur.h"
 #include "moteur/Noms.h"

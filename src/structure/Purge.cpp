@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "common/Ansi.h"
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/Chemins.h"
 #include "journal/Journal.h"
 #include "messages/GestionErreur.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "journal/Journal.h"
 #include "journal/TexteValeur.h"
 #include "moteur/Noms.h"

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <vector>
 
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/Chemins.h"
 #include "common/Fichiers.h"
 #include "journal/Journal.h"

@@ -6,10 +6,7 @@
 #include <QWidget>
 #include <cmath>
 
-#if __has_include("messages/Aide.h")
 #include "messages/Aide.h"
-#define UTIREORG_AVEC_AIDE 1
-#endif
 
 namespace utireorg {
 namespace {
@@ -75,9 +72,7 @@ void OuvreAide(long contexte) {
     Ouverture()(contexte);
     return;
   }
-#ifdef UTIREORG_AVEC_AIDE
   AfficheAide(contexte);
-#endif
 }
 
 }  // namespace utireorg

@@ -21,7 +21,7 @@
 #include <optional>
 #include <sstream>
 
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/Fichiers.h"
 #include "common/Horodatage.h"
 #include "commun/FenetreFactice.h"

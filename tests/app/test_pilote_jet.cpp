@@ -7,7 +7,7 @@
 #include <map>
 
 #include "app/EtapesFichier.h"
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "commun/EchantillonsJet.h"
 #include "copies/Copies.h"
 #include "common/Fichiers.h"

@@ -4,7 +4,7 @@
 #include "common/Ansi.h"
 #include "common/Arret.h"
 #include "journal/Journal.h"
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "moteur/OutilsMoteur.h"
 #include "test_pilote_outils.h"
 

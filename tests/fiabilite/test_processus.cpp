@@ -7,7 +7,7 @@
 // of its own, always stopped at the end.
 #include <sqlite3.h>
 
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "fiabilite/OutilsFiabilite.h"
 
 namespace fiabilite {

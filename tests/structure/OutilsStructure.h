@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/EtatReorganisation.h"
 #include "common/Horodatage.h"
 #include "commun/FenetreFactice.h"

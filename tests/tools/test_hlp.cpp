@@ -206,7 +206,6 @@ TEST(ProgrammeHlp, SansGuideNommeLeDossierCherche) {
   EXPECT_EQ(r.texte.find("/usr/share"), std::string::npos) << r.texte;
 }
 
-#ifdef CHEMIN_UTIREORG
 // The program with a window answers --help and --version without a display, and says in French
 // that it has none to open its window on.
 TEST(ProgrammeUtireorg, SansAffichageUnMessageEnFrancais) {
@@ -225,6 +224,5 @@ TEST(ProgrammeUtireorg, SansAffichageUnMessageEnFrancais) {
     EXPECT_FALSE(TexteDeQt(r.texte)) << r.texte;
   }
 }
-#endif
 
 }  // namespace

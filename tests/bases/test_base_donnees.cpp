@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 #include "common/InterfaceFenetre.h"
 #include "commun/FenetreFactice.h"
 
@@ -377,7 +377,8 @@ TEST_F(BaseDonneesTest, MiseAJourDUnEnregistrementEffaceParUnAutrePoste) {
   autre.Execute("DELETE * FROM Clients WHERE Id = 3");
   FermeBase(autre);
   EXPECT_FALSE(MiseAJour(rs));
-  EXPECT_EQ(TextesMontres(), std::vector<std::string>{"Les données à mettre à jour\n ont été effacées par une autre tâche."});
+  EXPECT_EQ(TextesMontres(),
+            std::vector<std::string>{"Les données à mettre à jour\n ont été effacées par une autre tâche."});
 }
 
 // ---------------------------------------------------------------- waits on a real lock
@@ -487,7 +488,8 @@ TEST_F(BaseDonneesTest, LitPrioriteLitLesBitsDuMasque) {
 TEST_F(BaseDonneesTest, LitPrioriteDecomposeCeQuiReste) {
   for (int valeur : {7, 8, 11, 12, 100}) {
     PosePriorite(base_, valeur);
-    for (int slot = 0; slot < 3; ++slot) EXPECT_TRUE(LitPriorite(base_, "Clients", "Nom", slot)) << valeur << " " << slot;
+    for (int slot = 0; slot < 3; ++slot)
+      EXPECT_TRUE(LitPriorite(base_, "Clients", "Nom", slot)) << valeur << " " << slot;
   }
   PosePriorite(base_, 6);
   EXPECT_FALSE(LitPriorite(base_, "Clients", "Nom", 0));

@@ -1,4 +1,4 @@
-#include "common/BaseDonnees.h"
+#include "bases/BaseDonnees.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -94,8 +94,10 @@ moteur::Valeur LitChampPar(moteur::Recordset& table, Acces&& champ, bool ignoreE
     valeur = f.Value();
     if (valeur.EstNul()) type = f.Type();
   };
-  if (!ignoreErreurs) lit();
-  else if (!Essaie(lit)) return moteur::Valeur();
+  if (!ignoreErreurs)
+    lit();
+  else if (!Essaie(lit))
+    return moteur::Valeur();
   if (!valeur.EstNul()) return valeur;
   return DefautDuType(type);
 }
@@ -148,8 +150,10 @@ bool TableVide(moteur::Recordset& table, const std::optional<std::string>& titre
       if (Essaie([&] { table.MoveFirst(); })) {
         vide = false;
         // Give the caller back the position it had.
-        if (signet) Essaie([&] { table.SetBookmark(*signet); });
-        else if (etaitEof) Essaie([&] {
+        if (signet)
+          Essaie([&] { table.SetBookmark(*signet); });
+        else if (etaitEof)
+          Essaie([&] {
             table.MoveLast();
             table.MoveNext();
           });
@@ -249,18 +253,22 @@ bool ValideTransaction() {
 }
 
 moteur::Valeur LitChamp(moteur::Recordset& table, std::string_view champ, bool ignoreErreurs) {
-  return LitChampPar(table, [&] { return table[champ]; }, ignoreErreurs);
+  return LitChampPar(
+      table, [&] { return table[champ]; }, ignoreErreurs);
 }
 
 moteur::Valeur LitChamp(moteur::Recordset& table, int indice, bool ignoreErreurs) {
-  return LitChampPar(table, [&] { return table[indice]; }, ignoreErreurs);
+  return LitChampPar(
+      table, [&] { return table[indice]; }, ignoreErreurs);
 }
 
 bool AttenteTransaction(std::chrono::steady_clock::time_point debut) {
   if (MaintenantAttente() - debut >= DelaiAttenteVerrou) return false;
   // A short pause leaves the processor, and the disk, to the workstation holding the lock.
-  if (Pause()) Pause()(PauseAttenteVerrou);
-  else std::this_thread::sleep_for(PauseAttenteVerrou);
+  if (Pause())
+    Pause()(PauseAttenteVerrou);
+  else
+    std::this_thread::sleep_for(PauseAttenteVerrou);
   return true;
 }
 
