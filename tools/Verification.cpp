@@ -91,7 +91,10 @@ void VerifieEnregistrements(moteur::Database& base, const std::string& table, st
         v = rs[static_cast<int>(i)].Value();
       } catch (const ErreurMoteur& e) {
         if (e.Number() != moteur::err::FormatNonReconnu) throw;
-        problemes.push_back(Ou(table, position, r.nom) + "valeur illisible comme " + NomType(r.type) +
+        // The engine hands back no text whose bytes form no UTF-8.
+        problemes.push_back(Ou(table, position, r.nom) +
+                            (moteur::EstTypeTexte(r.type) ? std::string("texte qui n'est pas de l'UTF-8 valide")
+                                                          : "valeur illisible comme " + NomType(r.type)) +
                             NumeroErreur(e.Number()));
         continue;
       }

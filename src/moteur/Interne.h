@@ -283,6 +283,11 @@ bool DemandeConversion(int type, int typeSource = 0);
 std::string ExpressionConvertie(const std::string& expression, int type, int typeSource, const std::string& champ);
 }  // namespace conversion
 
+// utireorg_utf8(x): whether a text's bytes form UTF-8. The condition, on a text or memo field
+// (quoted), holds for a stored value that is no text: bytes that form no UTF-8, or binary data.
+void InstalleFonctionUtf8(sqlite3* db);
+std::string ConditionTexteIllisible(const std::string& champ);
+
 // SQLite's check of the file, then the catalog held against the file's tables and columns.
 std::vector<std::string> IntegriteFichier(BaseEtat& base);
 

@@ -248,13 +248,19 @@ void SynchroniseDossier(const std::string& chemin) {
   }
 }
 
-// A text longer than its field, as a damaged or older file may hold, cannot be compacted.
+// A text longer than its field, as a damaged or older file may hold, cannot be compacted; nor can
+// a text whose bytes form no UTF-8, which no later reading gives back.
 void VerifieLongueurs(sqlite3* db, const Catalogue& cat) {
+  InstalleFonctionUtf8(db);
   for (const auto& t : cat.tables) {
     if (t->Systeme()) continue;
     std::string condition;
-    for (const auto& c : t->champs)
-      if (c.type == dbText) condition += (condition.empty() ? "" : " OR ") + ("length(" + CiteIdent(c.nom) + ") > " + std::to_string(c.taille));
+    for (const auto& c : t->champs) {
+      if (!EstTypeTexte(c.type)) continue;
+      const std::string champ = CiteIdent(c.nom);
+      condition += (condition.empty() ? "" : " OR ") + ConditionTexteIllisible(champ);
+      if (c.type == dbText) condition += " OR length(" + champ + ") > " + std::to_string(c.taille);
+    }
     if (condition.empty()) continue;
     sql::Requete r(db, "SELECT 1 FROM " + CiteIdent(t->nom) + " WHERE " + condition + " LIMIT 1");
     if (r.Pas()) throw ErreurMoteur(err::ValeurTropLongue, {t->nom});

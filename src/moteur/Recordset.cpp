@@ -47,7 +47,8 @@ bool DateCanonique(std::string_view texte) {
 }
 
 // Whether a stored value (its SQLite type, and its number or text) certainly reads as its
-// field's type, and is no longer than a Text field's size: what the record check looks for.
+// field's type, and is no longer than a Text field's size, nor bytes that form no text: what the
+// record check looks for.
 // False says only that the full reading must tell, which it does for the rare forms left out
 // here (a whole number held as a real, a date written otherwise, a number in a Text field).
 bool ValeurSaine(int genre, double reel, std::string_view texte, const DefChamp& champ) {
@@ -65,9 +66,10 @@ bool ValeurSaine(int genre, double reel, std::string_view texte, const DefChamp&
     case dbDate: return genre == SQLITE_TEXT && DateCanonique(texte);
     case dbText: {
       const auto taille = static_cast<std::size_t>(champ.taille);
-      return genre == SQLITE_TEXT && (texte.size() <= taille || LongueurCaracteres(texte) <= taille);
+      return genre == SQLITE_TEXT && (texte.size() <= taille || LongueurCaracteres(texte) <= taille) &&
+             Utf8Valide(texte);
     }
-    case dbMemo: return genre == SQLITE_TEXT;
+    case dbMemo: return genre == SQLITE_TEXT && Utf8Valide(texte);
     case dbGUID: return false;  // its text form is checked by the full reading
     default: return true;  // binaries, and the computed columns of queries, read whatever is stored
   }
@@ -274,7 +276,7 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
       std::string_view texte;
       if (genre == SQLITE_FLOAT && champs[i].type == dbCurrency) {
         reel = sqlite3_column_double(st, colonne);
-      } else if (genre == SQLITE_TEXT && (champs[i].type == dbText || champs[i].type == dbDate)) {
+      } else if (genre == SQLITE_TEXT && (EstTypeTexte(champs[i].type) || champs[i].type == dbDate)) {
         const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, colonne));
         if (t) texte = std::string_view(t, static_cast<std::size_t>(sqlite3_column_bytes(st, colonne)));
       }
@@ -700,14 +702,29 @@ int ChercheChampRecordset(const RecordsetEtat& rs, std::string_view nom) {
 const DefChamp& DefChampRecordset(const RecordsetEtat& rs, int colonne) { return rs.champs.at(colonne); }
 
 namespace {
+// Bytes that form no UTF-8, written into a text by another program or altered on disk, or binary
+// data in a text field, would be handed on as a text that no other program reads back the same:
+// the value is unreadable, and its bytes are told escaped, for the journal to keep them.
+void RefuseTexteIllisible(const RecordsetEtat& rs, int colonne, const Valeur& brute) {
+  const bool texte = brute.genre() == Valeur::Genre::Texte;
+  const int type = rs.champs[colonne].type;
+  if (texte ? Utf8Valide(brute.texte()) : brute.genre() != Valeur::Genre::Binaire || !EstTypeTexte(type)) return;
+  throw ErreurMoteur(err::FormatNonReconnu, "Le champ '" + Affichable(rs.champs[colonne].nom) +
+                                                "' ne contient pas un texte valide (octets lus : \"" +
+                                                Affichable(brute.texte()) + "\").");
+}
+
 // An unreadable value is reported with the name of its field.
 const Valeur& ValeurStockeeNommee(RecordsetEtat& rs, int colonne) {
+  const Valeur* brute = nullptr;
   try {
-    return rs.ValeurStockee(colonne);
+    brute = &rs.ValeurStockee(colonne);
   } catch (const ErreurMoteur& e) {
     if (e.Number() != err::FormatNonReconnu) throw;
     throw ErreurMoteur(err::FormatNonReconnu, {rs.champs[colonne].nom});
   }
+  RefuseTexteIllisible(rs, colonne, *brute);
+  return *brute;
 }
 }  // namespace
 

@@ -25,6 +25,22 @@
 
 namespace moteur {
 
+void FonctionUtf8(sqlite3_context* contexte, int, sqlite3_value** valeurs) {
+  auto octets = reinterpret_cast<const char*>(sqlite3_value_text(valeurs[0]));
+  const int taille = sqlite3_value_bytes(valeurs[0]);
+  sqlite3_result_int(contexte,
+                     octets == nullptr || Utf8Valide(std::string_view(octets, static_cast<std::size_t>(taille))));
+}
+
+void InstalleFonctionUtf8(sqlite3* db) {
+  sqlite3_create_function_v2(db, "utireorg_utf8", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, FonctionUtf8, nullptr,
+                             nullptr, nullptr);
+}
+
+std::string ConditionTexteIllisible(const std::string& champ) {
+  return "typeof(" + champ + ") = 'blob' OR (typeof(" + champ + ") = 'text' AND NOT utireorg_utf8(" + champ + "))";
+}
+
 namespace {
 
 std::string Dossier(const std::string& chemin) {
@@ -33,26 +49,16 @@ std::string Dossier(const std::string& chemin) {
   return pos == 0 ? "/" : chemin.substr(0, pos);
 }
 
-void FonctionUtf8(sqlite3_context* contexte, int, sqlite3_value** valeurs) {
-  auto octets = reinterpret_cast<const char*>(sqlite3_value_text(valeurs[0]));
-  const int taille = sqlite3_value_bytes(valeurs[0]);
-  sqlite3_result_int(contexte,
-                     octets == nullptr || Utf8Valide(std::string_view(octets, static_cast<std::size_t>(taille))));
-}
-
 // A text field holding bytes that are no UTF-8, or binary data, was written by another program or
 // altered on disk: SQLite's own check does not see it, and every later stage would carry it.
 bool TextesValides(BaseEtat& base) {
-  sqlite3_create_function_v2(base.db, "utireorg_utf8", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, FonctionUtf8,
-                             nullptr, nullptr, nullptr);
+  InstalleFonctionUtf8(base.db);
   for (const auto& t : base.cat.tables) {
     if (t->id <= 0) continue;
     std::string conditions;
     for (const auto& c : t->champs) {
       if (!EstTypeTexte(c.type)) continue;
-      const std::string champ = CiteIdent(c.nom);
-      conditions += (conditions.empty() ? "" : " OR ") + ("typeof(" + champ + ") = 'blob' OR (typeof(" + champ +
-                                                          ") = 'text' AND NOT utireorg_utf8(" + champ + "))");
+      conditions += (conditions.empty() ? "" : " OR ") + ConditionTexteIllisible(CiteIdent(c.nom));
     }
     if (conditions.empty()) continue;
     sql::Requete r(base.db, "SELECT 1 FROM " + CiteIdent(t->nom) + " WHERE " + conditions + " LIMIT 1");

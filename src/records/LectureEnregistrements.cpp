@@ -35,7 +35,27 @@ struct IssueLecture {
   int ouverture = 0;
   long lecture = 0;
   long lus = 0;
+  // Values that read as no value of their field (bytes that form no text): the first ones, told
+  // by record number and as the engine describes them, and how many there were.
+  std::vector<std::string> illisibles;
+  long nombreIllisibles = 0;
 };
+
+constexpr std::size_t IllisiblesDetailles = 10;
+
+// A record the engine doubts (a value it cannot certainly read as its field's type) has each of
+// its values read: one that cannot be is told, the others are left to the later stages.
+void NoteValeursIllisibles(moteur::Recordset& table, IssueLecture& issue) {
+  if (table.EnregistrementSain()) return;
+  moteur::Fields champs = table.Fields();
+  for (int i = 0; i < champs.Count(); ++i) {
+    auto lecture = Essaie([&] { champs[i].Value(); });
+    if (lecture.Number != moteur::err::FormatNonReconnu) continue;
+    if (issue.illisibles.size() < IllisiblesDetailles)
+      issue.illisibles.push_back("enregistrement " + std::to_string(issue.lus) + " : " + lecture.Description);
+    ++issue.nombreIllisibles;
+  }
+}
 
 IssueLecture LitTable(moteur::Database& db, const std::string& nomTable) {
   IssueLecture issue;
@@ -50,6 +70,7 @@ IssueLecture LitTable(moteur::Database& db, const std::string& nomTable) {
   auto lecture = Essaie([&] {
     while (!table.Eof() && !table.Bof()) {
       ++issue.lus;
+      NoteValeursIllisibles(table, issue);
       table.MoveNext();
     }
   });
@@ -123,7 +144,11 @@ class UniteEnregistrement {
 class Verification {
  public:
   Verification(EtatReorganisation& etat, const std::string& chemin)
-      : etat_(etat), chemin_(chemin), slots_(SlotsEnregistrement), origines_(SlotsEnregistrement) {}
+      : etat_(etat),
+        chemin_(chemin),
+        slots_(SlotsEnregistrement),
+        origines_(SlotsEnregistrement),
+        illisibles_(SlotsEnregistrement) {}
 
   // Runs until every user table is read, or until an error ends it; either way the database
   // is closed on return and the counters say what was done.
@@ -159,6 +184,7 @@ class Verification {
     FermeBase(base_);
     slots_.assign(slots_.size(), Valeur());
     origines_.assign(origines_.size(), std::string());
+    illisibles_.assign(illisibles_.size(), std::string());
     etat_.fenetre.Pointeur(PointeurSouris::Normal);
   }
 
@@ -232,8 +258,13 @@ class Verification {
       const ChampVerifie& c = champs[i];
       Valeur& slot = slots_[i];
       origines_[i].clear();
+      illisibles_[i].clear();
       auto lecture = Essaie([&] { c.champ.LitValeur(slot); });
       if (lecture.Number == moteur::err::FormatNonReconnu) {
+        // When the engine told more than the field's name (the bytes of a text that is no UTF-8,
+        // escaped), that is all that remains of the value: the journal keeps it.
+        if (lecture.Description != moteur::DescriptionErreur(lecture.Number, {c.champ.Name()}))
+          illisibles_[i] = lecture.Description;
         slot = Valeur::Nul();
         defectueux = true;
         continue;
@@ -265,6 +296,7 @@ class Verification {
       const Valeur& valeur = slots_[k];
       std::string ligne = "          " + champs[k].Name() + " : " + (valeur.EstNulOuVide() ? std::string() : valeur.EnTexte());
       if (!origines_[k].empty()) ligne += " (coupé, valeur d'origine : " + origines_[k] + ")";
+      if (!illisibles_[k].empty()) ligne += " (illisible : " + illisibles_[k] + ")";
       etat_.journal.EcritureJournal(ligne, true);
     }
     // The journal lines above are the only trace of what is about to be cut or deleted: a journal
@@ -407,6 +439,7 @@ class Verification {
   // The whole text of each slot that was cut, empty for the others: the journal keeps it, since
   // it is the only trace of what the cut takes away.
   std::vector<std::string> origines_;
+  std::vector<std::string> illisibles_;  // why a value could not be read, as the engine said it
   std::vector<std::string> cascade_;
   bool enTeteEcrit_ = false;
   long corriges_ = 0;
@@ -462,6 +495,17 @@ std::string BilanLigne(long corriges, long supprimes, long laisses) {
   return texte.empty() ? "aucun enregistrement défectueux n'a été corrigé ni supprimé." : texte + ".";
 }
 
+// Nothing is corrected by the pass: the journal says where the values are and what corrects them.
+void JournaliseIllisibles(Journal& journal, const std::string& table, const IssueLecture& issue) {
+  for (const auto& illisible : issue.illisibles)
+    journal.EcritureJournal("#ALERT# Lecture de table " + table + ", " + illisible +
+                            " « Réparation / Compactage » le corrige.");
+  const long tus = issue.nombreIllisibles - static_cast<long>(issue.illisibles.size());
+  if (tus > 0)
+    journal.EcritureJournal("#ALERT# Lecture de table " + table + " : " + std::to_string(tus) +
+                            " autres valeurs illisibles.");
+}
+
 }  // namespace
 
 bool LectureTable(EtatReorganisation& etat, moteur::Database& db, const std::string& nomBase) {
@@ -492,6 +536,8 @@ bool LectureTable(EtatReorganisation& etat, moteur::Database& db, const std::str
     // A table that cannot even be opened cannot be read to its end either.
     IssueLecture issue = LitTable(db, nom);
     etat.compteurs.Table(nom).lus += issue.lus;
+    JournaliseIllisibles(etat.journal, nom, issue);
+    if (issue.nombreIllisibles > 0) resultat = false;
     long numero = issue.lecture != 0 ? issue.lecture : issue.ouverture;
     if (numero == 0) continue;
     etat.journal.EcritureJournal("Lecture de table " + nom + " " + std::to_string(numero) + " " +

@@ -574,6 +574,33 @@ TEST_F(EtapesFichier, Erreur3163VerifieeEtCompactageRepris) {
   EXPECT_FALSE(fs::exists(etat.fichierTemporaire));
 }
 
+// Bytes another program wrote into a text, that form no UTF-8, met by the compaction (the repair
+// before it corrects them too): the compaction refuses them as an over-long text, the record check replaces the value,
+// and the journal keeps its bytes, escaped. Nothing else of the file changes.
+TEST_F(EtapesFichier, UnTexteQuiNEstPasDeLUtf8EstCorrigeParLaVerificationEtGardeAuJournal) {
+  CreeBaseTravail();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(etat.cheminTravail.c_str(), &db), SQLITE_OK);
+  sqlite3_create_function(
+      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
+      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
+  const int rc = sqlite3_exec(db, "UPDATE Clients SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Id = 2", nullptr,
+                              nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK);
+  fenetre.reponses = {1, 1};  // "Oui" to the verification, then "Continuer"
+  EtapeCompactage(etat);
+  EXPECT_FALSE(etat.echec);
+  EXPECT_TRUE(Contient("#ERR# Erreur 3163 ! Tentative de réparation ..."));
+  EXPECT_TRUE(Contient("Tentative de réparation réussie !"));
+  bool octetsGardes = false;
+  for (const auto& l : Lignes())
+    octetsGardes =
+        octetsGardes || (l.find("Nom : ") != std::string::npos && l.find("no\\xFF\\n\\xFE7") != std::string::npos);
+  EXPECT_TRUE(octetsGardes) << fenetre.journal;
+  EXPECT_EQ(Noms(), (std::vector<std::string>{"client 1", "", "client 3"}));
+}
+
 TEST_F(EtapesFichier, Erreur3163VerificationRefusee) {
   CreeBaseTravailDefectueuse();
   std::string avant = LitOctets(etat.cheminTravail);

@@ -1,4 +1,6 @@
 // Fields: types and sizes, values that go in and come back, and what may change once appended.
+#include <sqlite3.h>
+
 #include <ctime>
 #include <set>
 
@@ -283,3 +285,46 @@ TEST_F(Champs, SeulsDefautRequisChaineVideEtOrdrePeuventChangerApresAjout) {
 }
 
 }  // namespace
+
+// Bytes another program wrote into a text field that form no UTF-8 are never
+// handed back as a text: reading them is the error of an unreadable value, which names the field
+// and shows the bytes escaped, and the other fields of the record still read.
+TEST_F(Champs, UnTexteQuiNEstPasDeLUtf8NEstJamaisRenduCommeTexte) {
+  {
+    auto base = Cree();
+    CreeTable(base, "T", {{"Id", dbLong}, {"Nom", dbText, 20}, {"Note", dbMemo}});
+    Ajoute(base, "T", {{"Id", 1}, {"Nom", "juste"}, {"Note", "été"}});
+    Ajoute(base, "T", {{"Id", 2}, {"Nom", "faux"}, {"Note", "binaire"}});
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
+  // Another program, without the engine's functions its rules call.
+  sqlite3_create_function(
+      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
+      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
+  const int rc =
+      sqlite3_exec(db, "UPDATE T SET Nom = CAST(x'6e6fff0afe37' AS TEXT), Note = CAST(x'c328' AS TEXT) WHERE Id = 2",
+                   nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK);
+  auto base = Ouvre();
+  for (const char* source :
+       {"T", "SELECT Id, Nom, Note FROM T ORDER BY Id", "SELECT Id, Nom & '' AS Nom, Note FROM T ORDER BY Id"}) {
+    SCOPED_TRACE(source);
+    auto rs = base.OpenRecordset(source);
+    EXPECT_EQ(rs["Nom"].Value().EnTexte(), "juste");
+    rs.MoveNext();
+    EXPECT_EQ(rs["Id"].Value().EnEntier(), 2);
+    try {
+      Valeur v = rs["Nom"].Value();
+      ADD_FAILURE() << "rendu comme texte : " << v.EnTexte();
+    } catch (const ErreurMoteur& e) {
+      EXPECT_EQ(e.Number(), err::FormatNonReconnu);
+      EXPECT_NE(e.Description().find("'Nom'"), std::string::npos) << e.Description();
+      EXPECT_NE(e.Description().find("no\\xFF\\n\\xFE7"), std::string::npos) << e.Description();
+    }
+    Valeur dans;
+    EXPECT_ERREUR(err::FormatNonReconnu, rs["Nom"].LitValeur(dans));
+    EXPECT_ERREUR(err::FormatNonReconnu, rs["Note"].Value());
+  }
+}

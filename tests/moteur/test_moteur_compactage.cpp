@@ -406,3 +406,24 @@ TEST_F(Reparation, FichierIrrecuperableDonneUneErreurEtResteTelQuel) {
 }
 
 }  // namespace
+
+// A text that is no UTF-8 cannot be compacted any more than an
+// over-long text: the copy would carry bytes that no later reading gives back. The record check
+// that this error calls for then finds the value unreadable.
+TEST_F(Compactage, UnTexteQuiNEstPasDeLUtf8NeSeCompactePas) {
+  {
+    auto base = Cree();
+    CreeTable(base, "T", {{"Id", dbLong}, {"Note", dbMemo}});
+    Ajoute(base, "T", {{"Id", 1}, {"Note", "été"}});
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
+  sqlite3_create_function(
+      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
+      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
+  const int rc = sqlite3_exec(db, "UPDATE T SET Note = CAST(x'6e6fff0afe37' AS TEXT)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK);
+  EXPECT_ERREUR(err::ValeurTropLongue, DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("copie.bd")));
+  EXPECT_TRUE(RienA(Chemin("copie.bd")));
+}

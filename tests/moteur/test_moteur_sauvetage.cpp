@@ -301,6 +301,9 @@ TEST_F(Sauvetage, UnChampRequisPrendSonDefautEtUnTexteInvalideDevientNul) {
 // becomes Null, and its bytes, escaped, stay in the journal; nothing else changes.
 TEST_F(Sauvetage, UnTexteInvalideSurDesPagesSainesEstRepare) {
   CreeBase(100, 10);
+  // Read before the bytes are written: the engine hands back no such text.
+  auto avantG = Lit("Grande", "Id"), avantP = Lit("Petite", "Code");
+  avantG[7][1] = "<nul>";
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
   sqlite3_create_function(
@@ -310,8 +313,6 @@ TEST_F(Sauvetage, UnTexteInvalideSurDesPagesSainesEstRepare) {
       sqlite3_exec(db, "UPDATE Grande SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Id = 7", nullptr, nullptr, nullptr);
   sqlite3_close(db);
   ASSERT_EQ(rc, SQLITE_OK);
-  auto avantG = Lit("Grande", "Id"), avantP = Lit("Petite", "Code");
-  avantG[7][1] = "<nul>";
   std::vector<std::string> constats;
   ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
   EXPECT_TRUE(Lit("Grande", "Id") == avantG);

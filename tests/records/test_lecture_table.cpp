@@ -1,4 +1,6 @@
 // The reading pass: which tables it reports, and that it never stops the run nor writes.
+#include <sqlite3.h>
+
 #include "records/LectureEnregistrements.h"
 
 #include "test_lecture_outils.h"
@@ -14,7 +16,8 @@ bool CommencePar(const std::string& texte, const std::string& debut) { return te
 std::vector<std::string> LignesLecture(const std::vector<std::string>& lignes) {
   std::vector<std::string> trouvees;
   for (const auto& l : lignes)
-    if (CommencePar(l, "Lecture de table ") || CommencePar(l, "#ERR# ")) trouvees.push_back(l);
+    if (CommencePar(l, "Lecture de table ") || CommencePar(l, "#ERR# ") || CommencePar(l, "#ALERT# "))
+      trouvees.push_back(l);
   return trouvees;
 }
 
@@ -106,6 +109,33 @@ TEST_F(PasseLecture, TableEndommageeEstSignaleeEtLesAutresSontLues) {
   EXPECT_EQ(LectureEnregMove(db, "Saine"), 0);
   EXPECT_EQ(LectureEnregMove(db, "Vide"), 0);
   db.Close();
+}
+
+// Bytes another program wrote into a text, that form no UTF-8, read as no text: the pass names the
+// table, the record and the field, keeps the bytes escaped, and says what corrects them.
+TEST_F(PasseLecture, UnTexteQuiNEstPasDeLUtf8EstSignaleAvecSesOctets) {
+  {
+    auto base = Cree();
+    BaseSaine(base);
+  }
+  const std::string chemin = Chemin("base.mdb");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(chemin.c_str(), &db), SQLITE_OK);
+  sqlite3_create_function(
+      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
+      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
+  const int rc = sqlite3_exec(db, "UPDATE Saine SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Code = 2", nullptr,
+                              nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK);
+  moteur::Database base;
+  EXPECT_FALSE(LectureTable(etat, base, chemin));
+  auto lignes = LignesLecture(LignesJournal());
+  ASSERT_EQ(lignes.size(), 1u);
+  EXPECT_EQ(lignes[0],
+            "#ALERT# Lecture de table Saine, enregistrement 2 : Le champ 'Nom' ne contient pas un texte valide "
+            "(octets lus : \"no\\xFF\\n\\xFE7\"). « Réparation / Compactage » le corrige.");
+  base.Close();
 }
 
 TEST_F(PasseLecture, TableQuOnNePeutOuvrirEstSignaleeAussi) {
