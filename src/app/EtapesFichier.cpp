@@ -27,14 +27,36 @@ OperationsFichier& Operations() {
   return operations;
 }
 
-// What the repair had to give up or change goes to the journal as it says it.
-void Repare(const std::string& chemin, Journal& journal) {
+// A working copy's damaged file went with the copy's folder: the user's own file, still as it was
+// when copied, is kept beside itself instead, and the journal line names that one.
+void GardeOrigineEndommagee(const EtatReorganisation& etat, const std::string& gardee,
+                            std::vector<std::string>& constats) {
+  SupprimeFichier(gardee);
+  std::vector<std::string> echec;
+  const std::string origine = moteur::GardeFichierEndommage(etat.cheminOrigine, echec);
+  for (auto& ligne : constats) {
+    const auto position = ligne.find(gardee);
+    if (position == std::string::npos) continue;
+    if (origine.empty())
+      ligne = echec.empty() ? std::string() : echec.front();
+    else
+      ligne.replace(position, gardee.size(), origine);
+  }
+}
+
+// What the repair had to give up or change goes to the journal as it says it. When records or
+// values were lost, the damaged file is kept for another tool to try further.
+void Repare(const EtatReorganisation& etat, Journal& journal) {
+  const std::string& chemin = etat.cheminTravail;
   if (Operations().repare) {
     Operations().repare(chemin);
     return;
   }
   std::vector<std::string> constats;
-  moteur::TravailDelegue([&] { moteur::DBEngine::RepairDatabase(chemin, constats); });
+  std::string gardee;
+  moteur::TravailDelegue(
+      [&] { gardee = moteur::DBEngine::RepairDatabase(chemin, constats, moteur::DBEngine::GardeEndommagee::Oui); });
+  if (!gardee.empty() && etat.cheminTravail != etat.cheminOrigine) GardeOrigineEndommagee(etat, gardee, constats);
   for (const auto& ligne : constats) journal.EcritureJournal(ligne);
 }
 
@@ -240,8 +262,7 @@ void EtapeReparation(EtatReorganisation& etat) {
     fenetre.ProgressMaximum(100);
     fenetre.ProgressValeur(40);
     int issue = SousGestionEtape(
-        etat, [&] { Repare(etat.cheminTravail, journal); },
-        [](int n) { return n == moteur::err::OperationNonGeree; });
+        etat, [&] { Repare(etat, journal); }, [](int n) { return n == moteur::err::OperationNonGeree; });
     if (issue < 0) return;
     journal.EcritureJournal("  Fin " + etape, true);
   }

@@ -362,6 +362,11 @@ void Veille() noexcept;
 void DefinitArretDelegue(std::function<void()> arret);
 void TravailDelegue(const std::function<void()>& travail);
 
+// Keeps a damaged file as it is, beside itself, under a name of its own ("base.endommagee.mdb",
+// then "base.endommagee-2.mdb"…), for another tool to get more out of it than a repair could.
+// Returns that name; empty when it could not be kept, which is told in `constats`.
+std::string GardeFichierEndommage(const std::string& chemin, std::vector<std::string>& constats);
+
 // The engine and its default workspace.
 class DBEngine {
  public:
@@ -373,7 +378,12 @@ class DBEngine {
   // The same, with what the repair had to give up or change written into `constats`, one
   // journal line each ("#ALERT# " for what was lost or changed): records and values that could
   // not be read, relations left unenforced, objects the engine does not know.
-  static void RepairDatabase(const std::string& chemin, std::vector<std::string>& constats);
+  // With GardeEndommagee::Oui, a repair that could not keep every record or value as it was
+  // keeps the damaged file beside the repaired one, under a name of its own, says where, and
+  // returns that name (empty when nothing was kept).
+  enum class GardeEndommagee : bool { Non, Oui };
+  static std::string RepairDatabase(const std::string& chemin, std::vector<std::string>& constats,
+                                    GardeEndommagee garde = GardeEndommagee::Non);
   static void CompactDatabase(const std::string& source, const std::string& destination,
                               const std::string& locale = dbLangGeneral, int options = 0,
                               const std::string& motDePasse = {});

@@ -6,14 +6,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <algorithm>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "moteur/Injection.h"
@@ -590,6 +593,16 @@ void GardeDroits(const std::string& ancien, const std::string& nouveau) {
   ::chmod(nouveau.c_str(), etat.st_mode & 07777);
 }
 
+// "base.mdb" gives "base.endommagee.mdb", then "base.endommagee-2.mdb"…: the extension stays last,
+// for the file to open as what it is.
+std::string NomGarde(const std::string& chemin, int rang) {
+  const auto barre = chemin.find_last_of('/');
+  auto point = chemin.find_last_of('.');
+  if (point == std::string::npos || (barre != std::string::npos && point < barre) || point == barre + 1)
+    point = chemin.size();
+  return chemin.substr(0, point) + ".endommagee" + (rang > 1 ? "-" + std::to_string(rang) : "") + chemin.substr(point);
+}
+
 void Synchronise(const std::string& chemin, bool dossier) {
   int fd = ::open(chemin.c_str(), (dossier ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
   if (fd >= 0) {
@@ -600,12 +613,35 @@ void Synchronise(const std::string& chemin, bool dossier) {
 
 }  // namespace
 
+// A second name for the same file costs no space; where the file system has none to give, a copy
+// is made.
+std::string GardeFichierEndommage(const std::string& chemin, std::vector<std::string>& constats) {
+  // A link is kept through: the damaged file is the one it leads to.
+  const std::string cible = FichierReel(chemin);
+  std::string raison;
+  for (int rang = 1; rang < 1000; ++rang) {
+    const std::string garde = NomGarde(cible, rang);
+    if (::link(cible.c_str(), garde.c_str()) == 0) return garde;
+    if (errno == EEXIST) continue;
+    std::error_code ec;
+    if (std::filesystem::copy_file(cible, garde, ec)) return garde;
+    if (ec == std::errc::file_exists) continue;
+    raison = ec.message();
+    std::filesystem::remove(garde, ec);  // what a copy cut short wrote
+    break;
+  }
+  constats.push_back("#ALERT# La base endommagée n'a pas pu être gardée à côté de la base réparée" +
+                     (raison.empty() ? std::string() : " (" + raison + ")") + ".");
+  return {};
+}
+
 void DBEngine::RepairDatabase(const std::string& chemin) {
   std::vector<std::string> constats;
   RepairDatabase(chemin, constats);
 }
 
-void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string>& constats) {
+std::string DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string>& constats,
+                                     GardeEndommagee garde) {
   if (EstFichierJet(chemin))
     throw ErreurMoteur(err::OperationNonGeree, "La réparation d'une base de données Jet n'est pas prise en charge : '" + chemin +
                                                    "' est lue en lecture seule par le moteur, et convertie à son format "
@@ -630,7 +666,7 @@ void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string
     for (const auto& t : ancienne->cat.tables)
       if (t->id > 0) catalogue::RegenereRegles(*ancienne, *t);
     pr.Valide();
-    return;
+    return {};
   }
   if (!ancienne) {
     // The header looked cut short: let SQLite read what it can all the same.
@@ -657,28 +693,43 @@ void DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string
   const std::string cible = FichierReel(chemin);
   VerrouReparation verrou(cible, constats);
   std::string temporaire = verrou.Nouvelle();
+  std::string gardee;
   try {
     std::string version = "4.0";
+    const std::size_t constatsAvant = constats.size();
     {
       veille::Interruptible interruptible;
       Database nouvelle = DBEngine::CreateDatabase(temporaire, version);
       Recree(image ? *image->base : *ancienne, *nouvelle.etat(), constats, image ? &image->racines : nullptr);
       nouvelle.Close();
     }
+    // The salvage tells every record or value it could not keep as it was: without a word from
+    // it, the damage cost nothing, and that is said too.
+    const bool pertes = constats.size() > constatsAvant;
+    if (!pertes)
+      constats.push_back(
+          "#ALERT# La base était endommagée : elle a été reconstruite, sans perte d'enregistrement ni de valeur.");
     ancienne->Ferme();
     GardeDroits(cible, temporaire);
     Synchronise(temporaire, false);
     // A program still reading the old file would go on with it: the file is in use.
     if (tenue->AutreProcessus() || !tenue->Inchangee()) throw ErreurMoteur(err::BaseEnUtilisation, {chemin});
     SuiteTenue suite(cible, temporaire);
+    if (pertes && garde == GardeEndommagee::Oui) gardee = GardeFichierEndommage(cible, constats);
     if (::rename(temporaire.c_str(), cible.c_str()) != 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
     suite.Valide();
     Synchronise(Dossier(cible), true);
   } catch (...) {
     ::unlink(temporaire.c_str());
     ::unlink((temporaire + "-journal").c_str());
+    // The damaged file is still in its place: a second name for it has no use.
+    if (!gardee.empty()) ::unlink(gardee.c_str());
     throw;
   }
+  if (!gardee.empty())
+    constats.push_back("#ALERT# La base endommagée est gardée telle quelle sous '" + gardee +
+                       "' : d'autres outils pourront peut-être en tirer davantage.");
+  return gardee;
 }
 
 }  // namespace moteur

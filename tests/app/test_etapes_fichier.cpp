@@ -186,6 +186,39 @@ class EtapesFichier : public ::testing::Test {
     base.Close();
   }
 
+  // "Clients" with 2000 records and the fourth leaf of its table overwritten, found as SQLite
+  // describes its pages; returns how many records that leaf held.
+  long long AbimeUneFeuilleDeClients() {
+    {
+      auto base = BaseTravail();
+      auto td = base.TableDefs()["Clients"];
+      auto cle = td.CreateIndex("Cle");
+      cle.SetFields("Id");
+      cle.SetPrimary(true);
+      td.Indexes().Append(cle);
+      moteur::DBEngine::BeginTrans();
+      for (int i = 4; i <= 2000; ++i)
+        base.Execute("INSERT INTO Clients VALUES (" + std::to_string(i) + ", 'c" + std::to_string(i) + "')",
+                     moteur::dbFailOnError);
+      moteur::DBEngine::CommitTrans();
+    }
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open_v2(etat.cheminTravail.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(
+        db,
+        "SELECT pageno, ncell FROM dbstat WHERE name = 'Clients' AND pagetype = 'leaf' ORDER BY path LIMIT 1 OFFSET 3",
+        -1, &st, nullptr);
+    EXPECT_EQ(sqlite3_step(st), SQLITE_ROW);
+    const long long page = sqlite3_column_int64(st, 0), perdus = sqlite3_column_int64(st, 1);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    std::fstream f(etat.cheminTravail, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp((page - 1) * 4096);
+    f << std::string(4096, '\x5A');
+    return perdus;
+  }
+
   std::vector<std::string> Noms() const {
     auto base = moteur::DBEngine::OpenDatabase(etat.cheminTravail);
     std::vector<std::string> noms;
@@ -476,33 +509,9 @@ TEST_F(EtapesFichier, FichierEndommage) {
 
 // Overwritten pages: the repair saves the rest and the journal says what was lost.
 TEST_F(EtapesFichier, PagesEcraseesRepareesEtPertesJournalisees) {
-  {
-    auto base = BaseTravail();
-    auto td = base.TableDefs()["Clients"];
-    auto cle = td.CreateIndex("Cle");
-    cle.SetFields("Id");
-    cle.SetPrimary(true);
-    td.Indexes().Append(cle);
-    moteur::DBEngine::BeginTrans();
-    for (int i = 4; i <= 2000; ++i)
-      base.Execute("INSERT INTO Clients VALUES (" + std::to_string(i) + ", 'c" + std::to_string(i) + "')", moteur::dbFailOnError);
-    moteur::DBEngine::CommitTrans();
-  }
-  // The fourth leaf of the table, found as SQLite describes its pages, and how many records it held.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(etat.cheminTravail.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, "SELECT pageno, ncell FROM dbstat WHERE name = 'Clients' AND pagetype = 'leaf' ORDER BY path LIMIT 1 OFFSET 3",
-                     -1, &st, nullptr);
-  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-  const long long page = sqlite3_column_int64(st, 0), perdus = sqlite3_column_int64(st, 1);
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  {
-    std::fstream f(etat.cheminTravail, std::ios::binary | std::ios::in | std::ios::out);
-    f.seekp((page - 1) * 4096);
-    f << std::string(4096, '\x5A');
-  }
+  const long long perdus = AbimeUneFeuilleDeClients();
+  const std::string endommagee = LitOctets(etat.cheminTravail);
+  etat.cheminOrigine = etat.cheminTravail;  // no working copy: the damaged file is kept beside it
   EtapeReparation(etat);
   EXPECT_FALSE(etat.echec);
   auto lignes = Lignes();
@@ -510,8 +519,30 @@ TEST_F(EtapesFichier, PagesEcraseesRepareesEtPertesJournalisees) {
   ASSERT_NE(debut, lignes.end());
   EXPECT_EQ(*(debut + 1), "#ALERT# Table 'Clients' : " + std::to_string(2000 - perdus) + " enregistrements sauvés, " +
                               std::to_string(perdus) + " illisibles (1 page endommagée).");
-  EXPECT_EQ(*(debut + 2), H + "  Fin Réparation " + Libelle);
+  const std::string gardee = Chemin("bases/travail.endommagee.mdb");
+  EXPECT_EQ(*(debut + 2), "#ALERT# La base endommagée est gardée telle quelle sous '" + gardee +
+                              "' : d'autres outils pourront peut-être en tirer davantage.");
+  EXPECT_EQ(*(debut + 3), H + "  Fin Réparation " + Libelle);
   EXPECT_EQ(Noms().size(), static_cast<std::size_t>(2000 - perdus));
+  EXPECT_TRUE(LitOctets(gardee) == endommagee);
+}
+
+// With a working copy, whose folder is emptied after the run, the user's own file, still as it
+// was when copied, is kept beside itself instead, and the journal names that one.
+TEST_F(EtapesFichier, AvecUneCopieDeTravailLaBaseEndommageeEstGardeeACoteDeLOrigine) {
+  AbimeUneFeuilleDeClients();
+  const std::string endommagee = LitOctets(etat.cheminTravail);
+  etat.cheminOrigine = Chemin("bases/compta.mdb");
+  fs::copy_file(etat.cheminTravail, etat.cheminOrigine);
+  EtapeReparation(etat);
+  EXPECT_FALSE(etat.echec);
+  const std::string gardee = Chemin("bases/compta.endommagee.mdb");
+  EXPECT_TRUE(Contient("#ALERT# La base endommagée est gardée telle quelle sous '" + gardee +
+                       "' : d'autres outils pourront peut-être en tirer davantage."))
+      << fenetre.journal;
+  EXPECT_TRUE(LitOctets(gardee) == endommagee);
+  EXPECT_TRUE(LitOctets(etat.cheminOrigine) == endommagee);
+  EXPECT_EQ(FichiersBases(), (std::vector<std::string>{"compta.endommagee.mdb", "compta.mdb", "travail.mdb"}));
 }
 
 // Repaired and compacted through a link, another user's private file stays his, private, linked.

@@ -308,6 +308,74 @@ TEST_F(Reparation, BaseTronqueeGardeSesPremieresLignes) {
   EXPECT_EQ(Colonne(base, "SELECT Texte FROM Grande WHERE Id = 1", "Texte"), (std::vector<std::string>{Texte(1)}));
 }
 
+std::string LitFichier(const std::string& chemin) {
+  std::ifstream f(chemin, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// A repair that lost records keeps the damaged file beside the repaired one, as it was, for
+// another tool to try further; a second one takes a name of its own. A sound file keeps nothing.
+TEST_F(Reparation, LaBaseEndommageeEstGardeeQuandDesEnregistrementsSontPerdus) {
+  BaseTronquee();
+  const std::string endommagee = LitFichier(Chemin("base.bd"));
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats, DBEngine::GardeEndommagee::Oui));
+  ASSERT_FALSE(constats.empty());
+  EXPECT_EQ(constats.back(), "#ALERT# La base endommagée est gardée telle quelle sous '" +
+                                 Chemin("base.endommagee.bd") +
+                                 "' : d'autres outils pourront peut-être en tirer davantage.");
+  EXPECT_TRUE(LitFichier(Chemin("base.endommagee.bd")) == endommagee);
+  fs::remove(Chemin("base.bd"));
+  BaseTronquee();
+  constats.clear();
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats, DBEngine::GardeEndommagee::Oui));
+  EXPECT_TRUE(fs::exists(Chemin("base.endommagee-2.bd"))) << constats.back();
+  fs::remove(Chemin("base.endommagee.bd"));
+  fs::remove(Chemin("base.endommagee-2.bd"));
+  fs::remove(Chemin("base.bd"));
+  BaseComplete();
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats = {}, DBEngine::GardeEndommagee::Oui));
+  EXPECT_TRUE(constats.empty());
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dossier()), fs::directory_iterator()), 1);
+}
+
+// An index page overwritten loses no record: the repair rebuilds the file and says so in one line.
+TEST_F(Reparation, UnIndexAbimeEstReconstruitSansPerteEtLeJournalLeDit) {
+  {
+    auto base = BaseClients(300);
+    auto td = base.TableDefs()["Clients"];
+    AjouteIndex(td, "ParNom", "Nom", false);
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(
+      db, "SELECT rootpage FROM sqlite_master WHERE type = 'index' AND tbl_name = 'Clients' AND sql IS NOT NULL", -1,
+      &st, nullptr);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  const long long page = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  std::vector<std::string> avant;
+  {
+    auto base = Ouvre();
+    avant = Colonne(base, "SELECT Nom FROM Clients ORDER BY Id", "Nom");
+  }
+  {
+    std::fstream f(Chemin("base.bd"), std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp((page - 1) * 4096);
+    f << std::string(4096, '\x5A');
+  }
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats, DBEngine::GardeEndommagee::Oui));
+  EXPECT_EQ(constats, std::vector<std::string>{"#ALERT# La base était endommagée : elle a été reconstruite, sans perte "
+                                               "d'enregistrement ni de valeur."});
+  auto base = Ouvre();
+  EXPECT_TRUE(base.VerifieIntegrite().empty());
+  EXPECT_EQ(Colonne(base, "SELECT Nom FROM Clients ORDER BY Id", "Nom"), avant);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dossier()), fs::directory_iterator()), 1);
+}
+
 // What a killed repair left beside the file goes at the next repair that needs a new file; not a
 // file still held by its writer, nor one written a moment ago, nor a name of another length.
 TEST_F(Reparation, RestesDUneReparationInterrompueSupprimes) {
