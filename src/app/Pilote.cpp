@@ -325,7 +325,17 @@ std::optional<long> Pilote::CompteEtapes(const std::string& chemin, int* erreur)
   }
 }
 
+// A file of the engine that does not open for damage is what the repair is for: with
+// "Réparation / Compactage" ticked the run repairs it before anything else writes it. The copy of
+// the records, which comes first and reads it whole, could not.
+bool Pilote::ReparableParLeRun(const std::string& cible, int erreur) const {
+  return erreur == moteur::err::BaseEndommagee && fenetre_.Coche(coche::ReparationCompactage) &&
+         !fenetre_.Case(cases::Copie) && moteur::FormatDuFichier(cible) == moteur::FormatFichier::Moteur;
+}
+
 bool Pilote::ControleSaisies() {
+  cibleEndommagee_.clear();
+  raisonCibleEndommagee_.clear();
   if (modeTousDossiers_) return ControleModele();
   saisieAFocaliser_.reset();
   etat_.versionCible.clear();
@@ -355,27 +365,39 @@ bool Pilote::ControleSaisies() {
   }
   if (!TientCible(cible, copie)) return false;
   std::string raison;
+  int erreurOuverture = 0;
   try {
     etat_.baseCourante = OuvreBase(cible);
   } catch (...) {
-    raison = LitErreur(std::current_exception()).description;
+    ErreurEnCours erreur = LitErreur(std::current_exception());
+    raison = erreur.description;
+    erreurOuverture = erreur.numero;
     etat_.baseCourante = moteur::Database();
   }
-  if (!etat_.baseCourante.EstOuverte()) {
+  const bool aReparer = !etat_.baseCourante.EstOuverte() && ReparableParLeRun(cible, erreurOuverture);
+  if (!etat_.baseCourante.EstOuverte() && !aReparer) {
     AfficheMessage("!#Base à analyser invalide !");
     NoteSaisieRefusee(journal_, "Base à analyser", cible, raison.empty() ? "elle ne s'ouvre pas." : raison);
     return false;
   }
-  if (std::string objet = PremierObjetInconnu(etat_.baseCourante); !objet.empty()) {
-    FermeBase(etat_.baseCourante);
-    LibereCible();
-    RefuseObjetInconnu(journal_, "Base à analyser", cible, objet);
-    return false;
+  if (aReparer) {
+    // What another program may have planted is removed by the repair, with its journal line.
+    cibleEndommagee_ = cible;
+    raisonCibleEndommagee_ = raison;
+    versionCible = "4.0";  // the version of the file the repair writes
+  } else {
+    if (std::string objet = PremierObjetInconnu(etat_.baseCourante); !objet.empty()) {
+      FermeBase(etat_.baseCourante);
+      LibereCible();
+      RefuseObjetInconnu(journal_, "Base à analyser", cible, objet);
+      return false;
+    }
+    versionCible = VersionBase(etat_.baseCourante);
   }
-  versionCible = VersionBase(etat_.baseCourante);
+  const std::string cheminCible = aReparer ? cible : NomDe(etat_.baseCourante);
 
   if (copie) {
-    const std::string fichierCopie = FichierCopieDe(NomDe(etat_.baseCourante));
+    const std::string fichierCopie = FichierCopieDe(cheminCible);
     const bool cibleEstLaCopie = EstFichierDeLaCopie(cible, fichierCopie);
     if (cibleEstLaCopie || EstFichierDeLaCopie(modele, fichierCopie)) {
       FermeBase(etat_.baseCourante);
@@ -436,7 +458,7 @@ bool Pilote::ControleSaisies() {
 
   DefinitDossierModele(Dossier(modele));
 
-  std::string nom = NomFichier(NomDe(etat_.baseCourante));
+  std::string nom = NomFichier(cheminCible);
   etat_.nomLogiciel = nom.substr(0, nom.find('.'));
 
   etat_.versionCible = versionCible;
@@ -686,11 +708,14 @@ void Pilote::LanceReorganisation() {
   e.compteurs = CompteursRun();
 
   ensemble_ = EnsembleBases();
-  ensemble_.chemins[SlotPrincipal] = NomDe(e.baseCourante);
+  ensemble_.chemins[SlotPrincipal] = cibleEndommagee_.empty() ? NomDe(e.baseCourante) : cibleEndommagee_;
   if (EstBlanc(ensemble_.chemins[SlotPrincipal])) ensemble_.chemins[SlotPrincipal] = e.nomLogiciel + ".mdb";
   ensemble_.libelles[SlotPrincipal] = LibellePrincipal;
   e.cheminTravail = ensemble_.chemins[SlotPrincipal];
   journal_.EcritureJournal("Logiciel : " + e.nomLogiciel);
+  if (!cibleEndommagee_.empty())
+    journal_.EcritureJournal("#ALERT# La base à analyser ne s'ouvre pas : " + raisonCibleEndommagee_ +
+                             " Elle est réparée avant toute autre étape.");
 
   try {
     // What killed runs left in the temporary folder goes first; never the databases of this run.

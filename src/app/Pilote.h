@@ -144,6 +144,9 @@ class Pilote {
   bool modeTousDossiers_ = false;
   IssueRun issue_ = IssueRun::AucunRun;
   std::optional<int> saisieAFocaliser_;
+  bool ReparableParLeRun(const std::string& cible, int erreur) const;
+  // A target that does not open for damage, accepted because the run repairs it first; and why.
+  std::string cibleEndommagee_, raisonCibleEndommagee_;
   std::unique_ptr<moteur::TenueRun> tenueCible_;
   std::unique_ptr<moteur::TenueDossier> tenueCopie_;
   std::unique_ptr<moteur::TenueRun> tenueModele_;  // the all-folders run's, from its check to its end

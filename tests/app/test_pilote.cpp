@@ -103,6 +103,40 @@ TEST_F(TestPilote, SansNomDeBaseLaBasePrincipaleEstLeNomDuLogicielDansLeDossierC
 
 // ---- The end of a failed run ----
 
+// A target that no longer opens, cut short by a byte: refused at the input check unless the run
+// is to repair it, which it then does, keeping every record on its whole pages. A file that is no
+// database of the engine is still refused.
+TEST_F(TestPilote, UneBaseQuiNeSOuvrePlusEstRepareeParLeRunQuandLaReparationEstCochee) {
+  std::string cible = CreePetiteBase("Compta.mdb");
+  {
+    // A last table, whose empty page ends the file: the cut takes no record.
+    auto base = moteur::DBEngine::OpenDatabase(cible);
+    auto td = base.CreateTableDef("Derniere");
+    td.Fields().Append(td.CreateField("Texte", moteur::dbText, 10));
+    base.TableDefs().Append(td);
+  }
+  fs::resize_file(cible, fs::file_size(cible) - 1);
+  fenetre->saisies[saisie::Cible] = cible;
+  EXPECT_FALSE(pilote->ControleSaisies());
+  EXPECT_TRUE(fenetre->ContientTexte("tronqué")) << fenetre->journal;
+  fenetre->coches[coche::ReparationCompactage] = true;
+  Saisit(cible);
+  fenetre->reponses = {1, 1, 1};
+  EXPECT_EQ(pilote->Lancer(), utireorg::IssueLancer::Terminee) << fenetre->journal;
+  EXPECT_TRUE(fenetre->ContientTexte("#ALERT# La base à analyser ne s'ouvre pas : ")) << fenetre->journal;
+  EXPECT_EQ(pilote->Issue(), IssueRun::Terminee) << fenetre->journal;
+  auto base = moteur::DBEngine::OpenDatabase(cible);
+  std::vector<std::string> noms;
+  auto rs = base.OpenRecordset("SELECT Nom FROM Clients ORDER BY Id", moteur::dbOpenSnapshot);
+  for (; !rs.Eof(); rs.MoveNext()) noms.push_back(rs["Nom"].Value().EnTexte());
+  rs.Close();
+  base.Close();
+  EXPECT_EQ(noms, (std::vector<std::string>{"Durand", "Martin", "Petit"}));
+  std::ofstream(Chemin("Autre.mdb")) << "pas une base";
+  fenetre->saisies[saisie::Cible] = Chemin("Autre.mdb");
+  EXPECT_FALSE(pilote->ControleSaisies());
+}
+
 TEST_F(TestPilote, UneEtapeQuiEchoueTermineLeRunParLesDeuxLignesDEchecEtLaLegendeEnRouge) {
   std::string cible = CreePetiteBase("Compta.mdb");
   std::string modele = CreePetiteBase("Logiciel/Modele.mdb");
