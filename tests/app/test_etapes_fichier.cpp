@@ -29,6 +29,7 @@
 #include "journal/Journal.h"
 #include "moteur/Injection.h"
 #include "moteur/Moteur.h"
+#include "commun/SqliteSansMoteur.h"
 
 namespace {
 
@@ -610,15 +611,9 @@ TEST_F(EtapesFichier, Erreur3163VerifieeEtCompactageRepris) {
 // and the journal keeps its bytes, escaped. Nothing else of the file changes.
 TEST_F(EtapesFichier, UnTexteQuiNEstPasDeLUtf8EstCorrigeParLaVerificationEtGardeAuJournal) {
   CreeBaseTravail();
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(etat.cheminTravail.c_str(), &db), SQLITE_OK);
-  sqlite3_create_function(
-      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
-      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
-  const int rc = sqlite3_exec(db, "UPDATE Clients SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Id = 2", nullptr,
-                              nullptr, nullptr);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK);
+  ASSERT_EQ(utireorg::tests::EcritSansLeMoteur(etat.cheminTravail,
+                                               "UPDATE Clients SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Id = 2"),
+            SQLITE_OK);
   fenetre.reponses = {1, 1};  // "Oui" to the verification, then "Continuer"
   EtapeCompactage(etat);
   EXPECT_FALSE(etat.echec);

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "OutilsMoteur.h"
+#include "commun/SqliteSansMoteur.h"
 
 using namespace moteur;
 using namespace outils;
@@ -296,17 +297,10 @@ TEST_F(Champs, UnTexteQuiNEstPasDeLUtf8NEstJamaisRenduCommeTexte) {
     Ajoute(base, "T", {{"Id", 1}, {"Nom", "juste"}, {"Note", "été"}});
     Ajoute(base, "T", {{"Id", 2}, {"Nom", "faux"}, {"Note", "binaire"}});
   }
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
-  // Another program, without the engine's functions its rules call.
-  sqlite3_create_function(
-      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
-      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
-  const int rc =
-      sqlite3_exec(db, "UPDATE T SET Nom = CAST(x'6e6fff0afe37' AS TEXT), Note = CAST(x'c328' AS TEXT) WHERE Id = 2",
-                   nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK);
+  ASSERT_EQ(utireorg::tests::EcritSansLeMoteur(
+                Chemin("base.bd"),
+                "UPDATE T SET Nom = CAST(x'6e6fff0afe37' AS TEXT), Note = CAST(x'c328' AS TEXT) WHERE Id = 2"),
+            SQLITE_OK);
   auto base = Ouvre();
   for (const char* source :
        {"T", "SELECT Id, Nom, Note FROM T ORDER BY Id", "SELECT Id, Nom & '' AS Nom, Note FROM T ORDER BY Id"}) {

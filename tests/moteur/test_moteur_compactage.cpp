@@ -10,6 +10,7 @@
 
 #include "OutilsMoteur.h"
 #include "moteur/Injection.h"
+#include "commun/SqliteSansMoteur.h"
 
 using namespace moteur;
 using namespace outils;
@@ -484,14 +485,8 @@ TEST_F(Compactage, UnTexteQuiNEstPasDeLUtf8NeSeCompactePas) {
     CreeTable(base, "T", {{"Id", dbLong}, {"Note", dbMemo}});
     Ajoute(base, "T", {{"Id", 1}, {"Note", "été"}});
   }
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
-  sqlite3_create_function(
-      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
-      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
-  const int rc = sqlite3_exec(db, "UPDATE T SET Note = CAST(x'6e6fff0afe37' AS TEXT)", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK);
+  ASSERT_EQ(utireorg::tests::EcritSansLeMoteur(Chemin("base.bd"), "UPDATE T SET Note = CAST(x'6e6fff0afe37' AS TEXT)"),
+            SQLITE_OK);
   EXPECT_ERREUR(err::ValeurTropLongue, DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("copie.bd")));
   EXPECT_TRUE(RienA(Chemin("copie.bd")));
 }

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "OutilsMoteur.h"
+#include "commun/SqliteSansMoteur.h"
 
 using namespace moteur;
 using namespace outils;
@@ -269,14 +270,9 @@ TEST_F(Sauvetage, UnChampRequisPrendSonDefautEtUnTexteInvalideDevientNul) {
     texte.SetDefaultValue("\"vide\"");
     texte.SetRequired(true);
   }
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
-  // Another program, without the engine's functions its rules call.
-  sqlite3_create_function(db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
-                          [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
-  const int rc = sqlite3_exec(db, "UPDATE Grande SET Nom = CAST(x'6e6fff20fe37' AS TEXT) WHERE Id = 7", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK);
+  ASSERT_EQ(utireorg::tests::EcritSansLeMoteur(Chemin("base.bd"),
+                                               "UPDATE Grande SET Nom = CAST(x'6e6fff20fe37' AS TEXT) WHERE Id = 7"),
+            SQLITE_OK);
   auto pages = PagesDesEnregistrements("Grande");
   auto debordements = PagesDe("Grande", "overflow");
   std::vector<long long> siennes;
@@ -306,15 +302,9 @@ TEST_F(Sauvetage, UnTexteInvalideSurDesPagesSainesEstRepare) {
   // Read before the bytes are written: the engine hands back no such text.
   auto avantG = Lit("Grande", "Id"), avantP = Lit("Petite", "Code");
   avantG[7][1] = "<nul>";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(Chemin("base.bd").c_str(), &db), SQLITE_OK);
-  sqlite3_create_function(
-      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
-      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
-  const int rc =
-      sqlite3_exec(db, "UPDATE Grande SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Id = 7", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK);
+  ASSERT_EQ(utireorg::tests::EcritSansLeMoteur(Chemin("base.bd"),
+                                               "UPDATE Grande SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Id = 7"),
+            SQLITE_OK);
   std::vector<std::string> constats;
   ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
   EXPECT_TRUE(Lit("Grande", "Id") == avantG);

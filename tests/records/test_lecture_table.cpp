@@ -4,6 +4,7 @@
 #include "records/LectureEnregistrements.h"
 
 #include "test_lecture_outils.h"
+#include "commun/SqliteSansMoteur.h"
 
 namespace lecture_tests {
 namespace {
@@ -119,15 +120,9 @@ TEST_F(PasseLecture, UnTexteQuiNEstPasDeLUtf8EstSignaleAvecSesOctets) {
     BaseSaine(base);
   }
   const std::string chemin = Chemin("base.mdb");
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(chemin.c_str(), &db), SQLITE_OK);
-  sqlite3_create_function(
-      db, "utireorg_ignore", -1, SQLITE_UTF8, nullptr,
-      [](sqlite3_context* c, int, sqlite3_value**) { sqlite3_result_null(c); }, nullptr, nullptr);
-  const int rc = sqlite3_exec(db, "UPDATE Saine SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Code = 2", nullptr,
-                              nullptr, nullptr);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK);
+  ASSERT_EQ(
+      utireorg::tests::EcritSansLeMoteur(chemin, "UPDATE Saine SET Nom = CAST(x'6e6fff0afe37' AS TEXT) WHERE Code = 2"),
+      SQLITE_OK);
   moteur::Database base;
   EXPECT_FALSE(LectureTable(etat, base, chemin));
   auto lignes = LignesLecture(LignesJournal());
