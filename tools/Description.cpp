@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Outil.h"
+#include "texte/Texte.h"
 
 namespace outil {
 
@@ -417,7 +418,7 @@ Json LitFichierDescription(const std::string& chemin) {
       if (texte[i] == '\n') {
         ++ligne;
         colonne = 1;
-      } else if ((static_cast<unsigned char>(texte[i]) & 0xC0) != 0x80) {
+      } else if (!texte::EstSuiteUtf8(texte[i])) {
         ++colonne;
       }
     }

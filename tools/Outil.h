@@ -90,8 +90,6 @@ Json EcritIllisible(const std::string& brut);
 std::string Hexadecimal(std::string_view octets);
 std::string TexteMonetaire(long long dixMilliemes);
 bool LitMonetaire(std::string_view texte, long long& dixMilliemes);
-// Count of characters of UTF-8 text, the unit of a Text field's size.
-std::size_t NombreCaracteres(std::string_view texte);
 
 // ---- Sub-commands ----
 

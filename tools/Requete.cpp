@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "Outil.h"
+#include "texte/Texte.h"
 
 namespace outil {
 
@@ -14,7 +15,7 @@ bool EstSelection(std::string_view instruction) {
   for (std::size_t i = debut; i < instruction.size() && mot.size() < 7; ++i) {
     char c = instruction[i];
     if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) break;
-    mot += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    mot += texte::MinusculeAscii(c);
   }
   return mot == "select";
 }

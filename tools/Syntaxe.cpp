@@ -9,6 +9,8 @@
 #include <sstream>
 #include <vector>
 
+#include "texte/Texte.h"
+
 namespace syntaxe {
 namespace {
 
@@ -87,11 +89,6 @@ std::string NombreDeValeurs(const std::string& texte) {
   return {};
 }
 
-std::string Minuscules(std::string texte) {
-  for (char& c : texte) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return texte;
-}
-
 std::vector<CLI::App*> SousCommandes(CLI::App& app) {
   return app.get_subcommands(std::function<bool(CLI::App*)>([](CLI::App*) { return true; }));
 }
@@ -118,7 +115,7 @@ bool RessembleAUneOption(const std::string& mot) {
 std::string Inconnue(const std::string& nom, const std::map<std::string, const CLI::Option*>& connues) {
   std::string message = "argument inattendu : " + nom;
   for (const auto& [connu, option] : connues)
-    if (Minuscules(connu) == Minuscules(nom)) return message + " (voulez-vous dire " + connu + " ?)";
+    if (texte::MemeNom(connu, nom, texte::Pliage::Ascii)) return message + " (voulez-vous dire " + connu + " ?)";
   return message;
 }
 

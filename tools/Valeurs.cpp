@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "Outil.h"
+#include "texte/Texte.h"
 
 namespace outil {
 
@@ -64,7 +65,7 @@ std::string PlieNomType(std::string_view nom) {
       }
     }
     if (c == ' ' || c == '-' || c == '_') continue;
-    plie += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    plie += texte::MinusculeAscii(static_cast<char>(c));
   }
   return plie;
 }
@@ -187,13 +188,6 @@ bool LitMonetaire(std::string_view texte, long long& dixMilliemes) {
   if (valeur > limite) return false;
   dixMilliemes = negatif ? static_cast<long long>(0ULL - valeur) : static_cast<long long>(valeur);
   return true;
-}
-
-std::size_t NombreCaracteres(std::string_view texte) {
-  std::size_t n = 0;
-  for (unsigned char c : texte)
-    if ((c & 0xC0) != 0x80) ++n;
-  return n;
 }
 
 bool EstIllisible(const Json& valeur) { return valeur.is_object() && valeur.contains("illisible"); }

@@ -10,6 +10,7 @@
 
 #include "Outil.h"
 #include "moteur/Noms.h"
+#include "texte/Texte.h"
 
 namespace outil {
 
@@ -42,11 +43,12 @@ void ControleValeur(const Regles& r, const Valeur& v, const std::string& ou, std
   }
   if (moteur::EstTypeTexte(r.type) && v.genre() == Valeur::Genre::Texte) {
     // Bytes that are no UTF-8 are no text, whatever their length.
-    if (!moteur::Utf8Valide(v.texte())) {
+    if (!texte::Utf8Valide(v.texte())) {
       problemes.push_back(ou + "texte qui n'est pas de l'UTF-8 valide" + NumeroErreur(moteur::err::FormatNonReconnu));
       return;
     }
-    std::size_t longueur = NombreCaracteres(v.texte());
+    // Characters, the unit of a Text field's size.
+    std::size_t longueur = texte::NombreCaracteres(v.texte());
     if (r.type == moteur::dbText && longueur > static_cast<std::size_t>(r.taille))
       problemes.push_back(ou + "texte de " + std::to_string(longueur) + " caractères pour une taille de " +
                           std::to_string(r.taille) + NumeroErreur(moteur::err::ValeurTropLongue));

@@ -33,6 +33,7 @@
 #include "records/CopieEnregistrements.h"
 #include "RapportLot.h"
 #include "Syntaxe.h"
+#include "texte/Texte.h"
 
 namespace {
 
@@ -58,20 +59,6 @@ bool AppliqueLimiteEcriture() {
   if (errno != 0 || *fin != '\0' || octets < 0) return false;
   moteur::injection::LimiteEcriture(octets);
   return true;
-}
-
-std::size_t NombreCaracteres(const std::string& texte) {
-  std::size_t n = 0;
-  for (char c : texte)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
-  return n;
-}
-
-std::string Debut(const std::string& texte, std::size_t caracteres) {
-  std::size_t vus = 0;
-  for (std::size_t i = 0; i < texte.size(); ++i)
-    if ((static_cast<unsigned char>(texte[i]) & 0xC0) != 0x80 && vus++ == caracteres) return texte.substr(0, i);
-  return texte;
 }
 
 // What the run shows while it goes.
@@ -232,7 +219,7 @@ class FenetreLot : public FenetreSansEcran {
     ligne += etape_;
     if (!detail_.empty()) ligne += " : " + detail_;
     std::size_t largeur = Largeur() - 1;
-    if (NombreCaracteres(ligne) > largeur) ligne = Debut(ligne, largeur);
+    if (texte::NombreCaracteres(ligne) > largeur) ligne = texte::PremiersCaracteres(ligne, largeur);
     std::cerr << "\r\033[K" << ligne << std::flush;
     affichee_ = true;
     dessinee_ = std::chrono::steady_clock::now();

@@ -67,6 +67,7 @@
 #include "records/CopieEnregistrements.h"
 #include "records/LectureEnregistrements.h"
 #include "structure/Structure.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 
@@ -193,22 +194,18 @@ std::string CheminReel(const std::string& chemin) {
   return texte;
 }
 
-std::string Minuscules(std::string texte) {
-  for (char& c : texte)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return texte;
-}
-
 // True when the record copy would replace this file: the very file, or one of the same name but
 // for case in the same folder, which a file system that ignores case takes for the same.
 bool EstFichierDeLaCopie(const std::string& chemin, const std::string& fichierCopie) {
   if (MemeFichier(chemin, fichierCopie)) return true;
   const std::string dossierCopie = CheminReel(Dossier(fichierCopie));
   if (dossierCopie.empty()) return false;
-  const std::string nomCopie = Minuscules(NomFichierCopie);
+  const auto estNomCopie = [](const std::string& nom) {
+    return texte::MemeNom(nom, NomFichierCopie, texte::Pliage::Ascii);
+  };
   const std::string reel = CheminReel(chemin);
-  if (!reel.empty() && Minuscules(NomFichier(reel)) == nomCopie && CheminReel(Dossier(reel)) == dossierCopie) return true;
-  return Minuscules(NomFichier(chemin)) == nomCopie && CheminReel(Dossier(chemin)) == dossierCopie;
+  if (!reel.empty() && estNomCopie(NomFichier(reel)) && CheminReel(Dossier(reel)) == dossierCopie) return true;
+  return estNomCopie(NomFichier(chemin)) && CheminReel(Dossier(chemin)) == dossierCopie;
 }
 
 // Whether the run about to start writes into the target itself or puts a file in its place.

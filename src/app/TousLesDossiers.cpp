@@ -25,6 +25,7 @@
 #include "common/Horodatage.h"
 #include "journal/Journal.h"
 #include "messages/GestionErreur.h"
+#include "texte/Texte.h"
 
 extern char** environ;
 
@@ -37,11 +38,7 @@ namespace {
 const char* const LigneDisquePleinFin = "#ERR# Procédure interrompue ! Libérer de la place sur votre disque dur.";
 const char* const DebutInterrompue = "Procédure interrompue ! ";
 
-std::string Minuscules(std::string texte) {
-  for (char& c : texte)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return texte;
-}
+std::string Minuscules(std::string_view nom) { return texte::PlieNom(nom, texte::Pliage::Ascii); }
 
 // Name order as a person reads it: case aside first, then exactly, so that the order is stable.
 bool AvantDansLOrdreDesNoms(const std::string& a, const std::string& b) {

@@ -30,6 +30,7 @@
 #include "moteur/Injection.h"
 #include "moteur/Moteur.h"
 #include "moteur/Tenue.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 namespace {
@@ -495,8 +496,6 @@ std::map<std::string, int>& Tenus() {
 constexpr std::string_view ExtensionTenue = ".mdb";
 constexpr std::size_t CaracteresAleatoires = 6;
 
-bool EstSuiteUtf8(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
 // "utireorg-" + at most three characters with no "." nor "-" + six letters or digits.
 bool EstNomVerrouTenu(std::string_view nom) {
   if (nom.size() < PrefixeTemporaireRun.size() + CaracteresAleatoires ||
@@ -504,12 +503,7 @@ bool EstNomVerrouTenu(std::string_view nom) {
     return false;
   std::string_view reste = nom.substr(PrefixeTemporaireRun.size());
   std::string_view etiquette = reste.substr(0, reste.size() - CaracteresAleatoires);
-  std::size_t caracteres = 0;
-  for (char c : etiquette) {
-    if (c == '.' || c == '-' || c == '/') return false;
-    if (!EstSuiteUtf8(c)) ++caracteres;
-  }
-  if (caracteres > 3) return false;
+  if (etiquette.find_first_of(".-/") != std::string_view::npos || texte::NombreCaracteres(etiquette) > 3) return false;
   for (char c : reste.substr(reste.size() - CaracteresAleatoires))
     if (!std::isalnum(static_cast<unsigned char>(c))) return false;
   return true;
@@ -591,7 +585,7 @@ constexpr std::size_t LongueurNomCoupe = 100;
 // The first bytes of a name, at most `octets` of them, never cutting a character in two.
 std::string DebutNom(const std::string& nom, std::size_t octets) {
   if (nom.size() <= octets) return nom;
-  while (octets > 0 && EstSuiteUtf8(nom[octets])) --octets;
+  while (octets > 0 && texte::EstSuiteUtf8(nom[octets])) --octets;
   return nom.substr(0, octets);
 }
 

@@ -1,6 +1,6 @@
 #include "common/LigneDeCommande.h"
 
-#include "moteur/Noms.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 namespace {
@@ -20,7 +20,7 @@ void MemoriseLigneDeCommande(std::string ligne) { Ligne() = std::move(ligne); }
 const std::string& LigneDeCommande() { return Ligne(); }
 
 bool LigneDeCommandeContient(std::string_view mot) {
-  return moteur::PlieNom(Ligne()).find(moteur::PlieNom(mot)) != std::string::npos;
+  return texte::PlieNom(Ligne()).find(texte::PlieNom(mot)) != std::string::npos;
 }
 
 }  // namespace utireorg

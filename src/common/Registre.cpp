@@ -1,4 +1,5 @@
 #include "common/Registre.h"
+#include "texte/Texte.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -17,30 +18,13 @@ std::string_view Elague(std::string_view texte) {
   return texte.substr(debut, fin - debut + 1);
 }
 
-char Minuscule(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The registry ignores the case of key and value names (ASCII is all its names use here).
-bool MemeNom(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Minuscule(a[i]) != Minuscule(b[i])) return false;
-  return true;
-}
+bool MemeNom(std::string_view a, std::string_view b) { return texte::MemeNom(a, b, texte::Pliage::Ascii); }
 
 // A root key becomes a file name: nothing in it may lead out of the store's folder.
 bool RacineValide(std::string_view racine) {
   return !racine.empty() && racine != "." && racine != ".." && racine.find('/') == std::string_view::npos &&
          racine.find('\0') == std::string_view::npos;
-}
-
-// Cuts to a number of characters without splitting a UTF-8 sequence.
-std::string Tronque(std::string_view texte, std::size_t caracteres) {
-  std::size_t compte = 0;
-  for (std::size_t i = 0; i < texte.size(); ++i) {
-    bool debutCaractere = (static_cast<unsigned char>(texte[i]) & 0xC0) != 0x80;
-    if (debutCaractere && compte++ == caracteres) return std::string(texte.substr(0, i));
-  }
-  return std::string(texte);
 }
 
 }  // namespace
@@ -77,7 +61,7 @@ std::string LitRegistre(std::string_view racine, std::string_view sousCle, std::
     std::string_view valeur = Elague(l.substr(egal + 1));
     // Quotes keep the blanks at either end of a value.
     if (valeur.size() >= 2 && valeur.front() == '"' && valeur.back() == '"') valeur = valeur.substr(1, valeur.size() - 2);
-    return Tronque(valeur, LongueurValeurMax);
+    return texte::PremiersCaracteres(valeur, LongueurValeurMax);
   }
   return resultat;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/LigneDeCommande.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 namespace {
@@ -175,9 +176,7 @@ class Analyseur {
     if (octet >= 0x80) {
       // Accented and other non-ASCII characters have no key code of their own.
       std::size_t longueur = 1;
-      while (longueur < texte.size() &&
-             (static_cast<unsigned char>(texte[longueur]) & 0xC0) == 0x80)
-        ++longueur;
+      while (longueur < texte.size() && texte::EstSuiteUtf8(texte[longueur])) ++longueur;
       return longueur;
     }
     if (octet >= 'a' && octet <= 'z') {
@@ -195,22 +194,7 @@ class Analyseur {
 
 }  // namespace
 
-std::string MajusculesUtf8(std::string_view texte) {
-  std::string resultat(texte);
-  for (std::size_t i = 0; i < resultat.size(); ++i) {
-    auto octet = static_cast<unsigned char>(resultat[i]);
-    if (octet >= 'a' && octet <= 'z') {
-      resultat[i] = static_cast<char>(octet - 'a' + 'A');
-    } else if (octet == 0xC3 && i + 1 < resultat.size()) {
-      // U+00E0..U+00FE but the division sign: the Latin-1 lower-case letters.
-      auto suivant = static_cast<unsigned char>(resultat[i + 1]);
-      if (suivant >= 0xA0 && suivant <= 0xBE && suivant != 0xB7)
-        resultat[i + 1] = static_cast<char>(suivant - 0x20);
-      ++i;
-    }
-  }
-  return resultat;
-}
+std::string MajusculesUtf8(std::string_view texte) { return texte::Majuscules(texte, texte::Pliage::Lettres); }
 
 std::optional<std::string_view> NomToucheFonction(int code) {
   for (const auto& t : nomsFonction)

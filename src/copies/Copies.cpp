@@ -19,19 +19,10 @@
 #include "messages/GestionErreur.h"
 #include "moteur/Erreurs.h"
 #include "moteur/Moteur.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 namespace {
-
-// The first characters of a text, counted as the reader sees them rather than in UTF-8 bytes.
-std::string DebutCaracteres(std::string_view texte, std::size_t caracteres) {
-  std::size_t vus = 0;
-  for (std::size_t i = 0; i < texte.size(); ++i) {
-    bool suite = (static_cast<unsigned char>(texte[i]) & 0xC0) == 0x80;
-    if (!suite && vus++ == caracteres) return std::string(texte.substr(0, i));
-  }
-  return std::string(texte);
-}
 
 [[noreturn]] void LeveErrno(const std::string& chemin) {
   throw std::system_error(errno, std::generic_category(), chemin);
@@ -159,7 +150,7 @@ std::string LigneCopieRestee(const std::string& copie, const std::string& origin
 }
 
 std::string NomFichierTemporaire(std::string_view prefixe) {
-  return CreeTemporaireTenu(DossierTemporaire(), DebutCaracteres(prefixe, 3));
+  return CreeTemporaireTenu(DossierTemporaire(), texte::PremiersCaracteres(prefixe, 3));
 }
 
 std::vector<std::string> SupprimeCopiesAbandonnees(EtatReorganisation& etat, const std::vector<std::string>& epargnes) {

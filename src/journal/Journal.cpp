@@ -16,6 +16,7 @@
 #include "common/Ansi.h"
 #include "common/Horodatage.h"
 #include "moteur/Erreurs.h"
+#include "texte/Texte.h"
 
 extern char** environ;
 
@@ -26,28 +27,11 @@ const char* const NomFichier = "Analyse.txt";
 const char* const FinDeLigne = "\r\n";
 constexpr std::size_t LargeurChamp = Journal::LargeurCadre - 6;  // between "** " and " **"
 
-bool EstSuite(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-// Widths are counted in characters as the reader sees them, not in UTF-8 bytes.
-std::size_t NombreCaracteres(const std::string& texte) {
-  std::size_t n = 0;
-  for (char c : texte)
-    if (!EstSuite(c)) ++n;
-  return n;
-}
-
-std::string Debut(const std::string& texte, std::size_t caracteres) {
-  std::size_t vus = 0;
-  for (std::size_t i = 0; i < texte.size(); ++i) {
-    if (!EstSuite(texte[i]) && vus++ == caracteres) return texte.substr(0, i);
-  }
-  return texte;
-}
-
 // The pad is taken from the whole frame width, not from the field, so the text sits a little
 // right of centre and long texts lose their end: readers of older journals know this layout.
+// Widths are counted in characters as the reader sees them, not in UTF-8 bytes.
 std::string LigneCadree(const std::string& texte, const std::string& bord) {
-  std::size_t longueur = NombreCaracteres(texte);
+  std::size_t longueur = texte::NombreCaracteres(texte);
   std::string champ;
   if (longueur > LargeurChamp) {
     champ = texte;
@@ -56,7 +40,7 @@ std::string LigneCadree(const std::string& texte, const std::string& bord) {
     std::size_t marge = reste / 2;
     if (reste % 2 == 1 && marge % 2 == 1) ++marge;  // a half goes to the even neighbour
     std::string blancs(marge, ' ');
-    champ = Debut(blancs + texte + blancs, LargeurChamp);
+    champ = texte::PremiersCaracteres(blancs + texte + blancs, LargeurChamp);
   }
   return bord + " " + champ + " " + bord;
 }

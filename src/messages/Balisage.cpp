@@ -3,22 +3,10 @@
 #include <algorithm>
 
 #include "common/Touches.h"
-#include "moteur/Noms.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 namespace {
-
-using moteur::LitCaractere;
-
-
-// Upper case for the letters a French caption or key name may hold.
-char32_t Majuscule(char32_t cp) {
-  if (cp >= 'a' && cp <= 'z') return cp - 32;
-  if (cp >= 0xE0 && cp <= 0xFE && cp != 0xF7) return cp - 32;
-  if (cp == 0xFF) return 0x178;
-  if (cp == 0x153) return 0x152;
-  return cp;
-}
 
 bool EstBlanc(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t'; });
@@ -105,8 +93,8 @@ std::optional<char32_t> LettreAcces(std::string_view legende) {
   if (position == std::string_view::npos || position + 1 >= legende.size()) return std::nullopt;
   std::size_t i = position + 1;
   char32_t cp;
-  LitCaractere(legende, i, cp);
-  return Majuscule(cp);
+  texte::LitCaractere(legende, i, cp);
+  return texte::Majuscule(cp);
 }
 
 // The buttons read their captions with these same functions: a hint must not mean one key here

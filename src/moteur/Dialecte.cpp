@@ -8,37 +8,24 @@
 #include <utility>
 
 #include "moteur/Erreurs.h"
+#include "texte/Texte.h"
 
 namespace moteur::dialecte {
 
+// The NUL check is the dialect's own: the translated statement is handed to SQLite, which would
+// stop reading it at the NUL and run what came before.
 std::string CiteNom(std::string_view nom) {
   if (nom.empty() || nom.find('\0') != std::string_view::npos) {
     throw ErreurMoteur(err::NomInvalide, {nom});
   }
-  std::string r;
-  r.reserve(nom.size() + 2);
-  r += '"';
-  for (char c : nom) {
-    if (c == '"') r += '"';
-    r += c;
-  }
-  r += '"';
-  return r;
+  return texte::CiteIdent(nom);
 }
 
 std::string CiteTexte(std::string_view t) {
   if (t.find('\0') != std::string_view::npos) {
     throw ErreurMoteur(err::SyntaxeExpression, {"\\0"});
   }
-  std::string r;
-  r.reserve(t.size() + 2);
-  r += '\'';
-  for (char c : t) {
-    if (c == '\'') r += '\'';
-    r += c;
-  }
-  r += '\'';
-  return r;
+  return texte::CiteLitteral(t);
 }
 
 namespace {
@@ -54,62 +41,15 @@ bool EstLettreAscii(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <=
 bool EstCaractereMot(char c) {
   return EstLettreAscii(c) || EstChiffre(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
 }
-char MajAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char MinAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+// SQLite folds the case of ASCII letters only in identifiers and keywords; the dialect's own
+// comparisons follow it, so that what it accepts SQLite reads the same way.
+using texte::MajusculeAscii;
+using texte::MinusculeAscii;
+using texte::Pliage;
+using texte::PremierOctetInvalide;
 
-std::string Majuscules(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = MajAscii(c);
-  return r;
-}
-
-bool MemeNom(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return MajAscii(x) == MajAscii(y); });
-}
-
-size_t LongueurUtf8(unsigned char tete) {
-  if (tete < 0x80) return 1;
-  if (tete >= 0xF0) return 4;
-  if (tete >= 0xE0) return 3;
-  return 2;
-}
-
-// Position of the first byte that does not start a well-formed UTF-8 sequence.
-size_t PremierOctetInvalide(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t longueur;
-    uint32_t point;
-    if (c >= 0xC2 && c <= 0xDF) {
-      longueur = 2;
-      point = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      longueur = 3;
-      point = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      longueur = 4;
-      point = c & 0x07;
-    } else {
-      return i;
-    }
-    if (i + longueur > s.size()) return i;
-    for (size_t k = 1; k < longueur; ++k) {
-      auto suite = static_cast<unsigned char>(s[i + k]);
-      if ((suite & 0xC0) != 0x80) return i;
-      point = (point << 6) | (suite & 0x3F);
-    }
-    if (longueur == 3 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) return i;
-    if (longueur == 4 && (point < 0x10000 || point > 0x10FFFF)) return i;
-    i += longueur;
-  }
-  return std::string_view::npos;
-}
+std::string Majuscules(std::string_view s) { return texte::Majuscules(s, Pliage::Ascii); }
+bool MemeNom(std::string_view a, std::string_view b) { return texte::MemeNom(a, b, Pliage::Ascii); }
 
 // The piece of the statement quoted in a 3075 message: what starts at the
 // fault, or what ends there when the fault is the end of the statement. Cut on a
@@ -120,11 +60,10 @@ std::string Extrait(std::string_view source, size_t position, bool avant) {
   position = std::min(position, source.size());
   size_t debut = avant ? (position > kLongueur ? position - kLongueur : 0) : position;
   size_t fin = avant ? position : std::min(source.size(), position + kLongueur);
-  while (debut > 0 && debut < source.size() && (static_cast<unsigned char>(source[debut]) & 0xC0) == 0x80) {
+  while (debut > 0 && debut < source.size() && texte::EstSuiteUtf8(source[debut])) {
     ++debut;
   }
-  while (fin < source.size() && fin > debut && (static_cast<unsigned char>(source[fin]) & 0xC0) == 0x80)
-    --fin;
+  while (fin < source.size() && fin > debut && texte::EstSuiteUtf8(source[fin])) --fin;
   if (debut > fin) debut = fin;
   std::string_view morceau = source.substr(debut, fin - debut);
   morceau = morceau.substr(0, std::min(morceau.size(), PremierOctetInvalide(morceau)));
@@ -134,11 +73,10 @@ std::string Extrait(std::string_view source, size_t position, bool avant) {
 }
 
 uint32_t PointDeCode(std::string_view car) {
-  auto c = static_cast<unsigned char>(car[0]);
-  if (car.size() == 1) return c;
-  uint32_t p = c & (car.size() == 2 ? 0x1F : car.size() == 3 ? 0x0F : 0x07);
-  for (size_t k = 1; k < car.size(); ++k) p = (p << 6) | (static_cast<unsigned char>(car[k]) & 0x3F);
-  return p;
+  std::size_t i = 0;
+  char32_t cp;
+  texte::LitCaractere(car, i, cp);
+  return cp;
 }
 
 // ---------------------------------------------------------------- dates
@@ -436,7 +374,7 @@ std::optional<std::vector<ElementMotif>> DecoupeMotif(std::string_view m) {
   std::vector<ElementMotif> elements;
   size_t i = 0;
   auto suivant = [&]() {
-    const size_t n = std::min(LongueurUtf8(static_cast<unsigned char>(m[i])), m.size() - i);
+    const size_t n = std::min(texte::LongueurSequence(static_cast<unsigned char>(m[i])), m.size() - i);
     std::string car(m.substr(i, n));
     i += n;
     return car;
@@ -501,8 +439,8 @@ std::string ListeGlob(const ElementMotif& e) {
     if (bas == haut) {
       ajouteSimple(bas);
       if (bas.size() == 1 && EstLettreAscii(bas[0])) {
-        ajouteSimple(std::string(1, MajAscii(bas[0])));
-        ajouteSimple(std::string(1, MinAscii(bas[0])));
+        ajouteSimple(std::string(1, MajusculeAscii(bas[0])));
+        ajouteSimple(std::string(1, MinusculeAscii(bas[0])));
       }
       continue;
     }
@@ -568,7 +506,7 @@ std::optional<Motif> TraduitMotif(std::string_view motif) {
         } else if (e.caractere == "*" || e.caractere == "?" || e.caractere == "[") {
           r.texte += "[" + e.caractere + "]";
         } else if (e.caractere.size() == 1 && EstLettreAscii(e.caractere[0])) {
-          r.texte += {'[', MinAscii(e.caractere[0]), MajAscii(e.caractere[0]), ']'};
+          r.texte += {'[', MinusculeAscii(e.caractere[0]), MajusculeAscii(e.caractere[0]), ']'};
         } else {
           r.texte += e.caractere;
         }
@@ -1401,9 +1339,7 @@ class Analyseur {
     // Aggregates: a single argument keeps min/max from turning into SQLite's
     // scalar multi-argument forms.
     arite(1, 1);
-    std::string minuscule = m;
-    for (char& c : minuscule) c = MinAscii(c);
-    Expr r = appel(minuscule);
+    Expr r = appel(texte::PlieNom(m, Pliage::Ascii));
     r.jamaisNull = m == "COUNT";
     return r;
   }

@@ -66,8 +66,7 @@ bool ValeurSaine(int genre, double reel, std::string_view texte, const DefChamp&
     case dbDate: return genre == SQLITE_TEXT && DateCanonique(texte);
     case dbText: {
       const auto taille = static_cast<std::size_t>(champ.taille);
-      return genre == SQLITE_TEXT && (texte.size() <= taille || LongueurCaracteres(texte) <= taille) &&
-             Utf8Valide(texte);
+      return genre == SQLITE_TEXT && (texte.size() <= taille || NombreCaracteres(texte) <= taille) && Utf8Valide(texte);
     }
     case dbMemo: return genre == SQLITE_TEXT && Utf8Valide(texte);
     case dbGUID: return false;  // its text form is checked by the full reading

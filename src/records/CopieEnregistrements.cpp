@@ -13,6 +13,7 @@
 #include "journal/Journal.h"
 #include "journal/TexteValeur.h"
 #include "moteur/Noms.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 namespace {
@@ -21,19 +22,6 @@ using moteur::Essaie;
 using moteur::Resultat;
 
 constexpr const char* TitreCopie = "Copie des enregistrements";
-
-// The path goes between apostrophes in the statement: every apostrophe of a folder name is
-// doubled, the dialect reading '' as one, so no folder name can end the text early and change
-// what the statement says.
-std::string CiteChemin(std::string_view chemin) {
-  std::string cite;
-  cite.reserve(chemin.size() + 2);
-  for (char c : chemin) {
-    cite += c;
-    if (c == '\'') cite += '\'';
-  }
-  return cite;
-}
 
 std::string NomCite(const std::string& nom) { return "[" + nom + "]"; }
 
@@ -238,8 +226,10 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
     if (!etat.fenetre.Case(cases::LigneALigne)) {
       // Without dbFailOnError: the engine leaves out the records the model's keys or rules refuse
       // and copies the rest; the two counts then tell the difference.
-      const std::string instruction = "INSERT INTO " + NomCite(nomDestination) + " in '" + CiteChemin(dbDest.Name()) +
-                                      "' SELECT * FROM " + NomCite(nom);
+      // Every apostrophe of a folder name is doubled, the dialect reading '' as one, so no folder
+      // name can end the text early and change what the statement says.
+      const std::string instruction = "INSERT INTO " + NomCite(nomDestination) + " in " +
+                                      texte::CiteLitteral(dbDest.Name()) + " SELECT * FROM " + NomCite(nom);
       // One statement whose commit writes and syncs the whole table: the window lives on meanwhile.
       Resultat r = Essaie([&] { moteur::TravailDelegue([&] { dbOrig.Execute(instruction); }); });
       if (r) {

@@ -275,9 +275,9 @@ class Verification {
         // that has no more characters either, and needs no counting.
         std::string converti;
         const std::string& texte = slot.genre() == Valeur::Genre::Texte ? slot.texte() : (converti = slot.EnTexte());
-        if (texte.size() > c.taille && moteur::LongueurCaracteres(texte) > c.taille) {
+        if (texte.size() > c.taille && texte::NombreCaracteres(texte) > c.taille) {
           origines_[i] = texte;
-          slot = Valeur(moteur::PremiersCaracteres(origines_[i], c.taille));
+          slot = Valeur(texte::PremiersCaracteres(origines_[i], c.taille));
           defectueux = true;
         }
       }

@@ -7,6 +7,7 @@
 #include "journal/TexteValeur.h"
 #include "moteur/Noms.h"
 #include "structure/Interne.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 
@@ -59,12 +60,7 @@ std::string ValeurRemplissage(int type, std::string_view defaut) {
   if (!moteur::EstTypeTexte(type)) return std::string(Expression(defaut));
   // An apostrophe inside the text is doubled: left single, it would end the literal early and
   // the rest of the default would be read as SQL.
-  std::string litteral = "'";
-  for (char c : TexteDuDefaut(defaut)) {
-    litteral += c;
-    if (c == '\'') litteral += '\'';
-  }
-  return litteral + "'";
+  return texte::CiteLitteral(TexteDuDefaut(defaut));
 }
 
 void InscritChampNul(ListeRemplissage& liste, const moteur::Field& champ) {
@@ -131,7 +127,7 @@ int RefusDuChamp(const moteur::Field& champ, const moteur::Valeur& valeur) {
   if (!moteur::EstTypeTexte(champ.Type())) return 0;
   const std::string& texte = valeur.texte();
   if (texte.empty() && !champ.AllowZeroLength()) return moteur::err::ChaineVideInterdite;
-  if (champ.Type() == moteur::dbText && moteur::LongueurCaracteres(texte) > static_cast<std::size_t>(champ.Size()))
+  if (champ.Type() == moteur::dbText && texte::NombreCaracteres(texte) > static_cast<std::size_t>(champ.Size()))
     return moteur::err::ValeurTropLongue;
   return 0;
 }

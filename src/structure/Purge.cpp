@@ -12,6 +12,7 @@
 #include "messages/GestionErreur.h"
 #include "structure/Interne.h"
 #include "structure/Structure.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 
@@ -21,18 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Lower case in code page 1252, the character set the software's file names were written in.
-std::string Minuscules(std::string_view utf8) {
-  std::string ansi = VersAnsi(utf8);
-  for (char& c : ansi) {
-    auto o = static_cast<unsigned char>(c);
-    if ((o >= 'A' && o <= 'Z') || (o >= 0xC0 && o <= 0xDE && o != 0xD7)) o += 0x20;
-    else if (o == 0x8A || o == 0x8C || o == 0x8E) o += 0x10;
-    else if (o == 0x9F) o = 0xFF;
-    c = static_cast<char>(o);
-  }
-  return ansi;
-}
+// A file name folded as the software saw it, in code page 1252, the character set its file names
+// were written in: letters fold together, and characters the code page lacks are all one "?".
+std::string Minuscules(std::string_view utf8) { return VersAnsi(texte::PlieNom(utf8)); }
 
 bool EstFichier(const fs::path& chemin) {
   std::error_code e;
@@ -43,12 +35,7 @@ constexpr std::array<std::string_view, 13> ProprietesNonCopiees = {
     "Name",         "Updatable",  "DateCreated",     "LastUpdated",    "Connect",       "Attributes", "SourceTableName",
     "RecordCount",  "ValidationRule", "ValidationText", "ConflictTable", "ReplicaFilter", "OrderByOn"};
 
-std::string Majuscules3(const std::string& nom) {
-  std::string debut = nom.substr(0, 3);
-  for (char& c : debut)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return debut;
-}
+std::string Majuscules3(const std::string& nom) { return texte::Majuscules(nom.substr(0, 3), texte::Pliage::Ascii); }
 
 }  // namespace
 

@@ -192,9 +192,9 @@ void CopieValeur(moteur::Recordset& existante, moteur::Recordset& nouvelle, cons
     aSuivre = champ.typeChange;
     if (champ.texte) {
       std::string texte = ancienne.genre() == moteur::Valeur::Genre::Texte ? ancienne.texte() : ancienne.EnTexte();
-      if (moteur::LongueurCaracteres(texte) > static_cast<std::size_t>(champ.taille)) {
+      if (texte::NombreCaracteres(texte) > static_cast<std::size_t>(champ.taille)) {
         aSuivre = true;
-        valeur = moteur::Valeur(moteur::PremiersCaracteres(texte, static_cast<std::size_t>(champ.taille)));
+        valeur = moteur::Valeur(texte::PremiersCaracteres(texte, static_cast<std::size_t>(champ.taille)));
       }
     }
   }

@@ -90,7 +90,7 @@ class Sante : public Lots {
       auto lecture = Essaie([&] { v = rs[i].Value(); });
       if (lecture.Number == err::FormatNonReconnu) return true;
       EXPECT_EQ(lecture.Number, 0) << lecture.Description;
-      if (rs[i].Name() == "Nom" && !v.EstNul() && LongueurCaracteres(v.texte()) > 8) return true;
+      if (rs[i].Name() == "Nom" && !v.EstNul() && NombreCaracteres(v.texte()) > 8) return true;
     }
     return false;
   }

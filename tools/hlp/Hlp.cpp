@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "texte/Texte.h"
+
 extern char** environ;
 
 namespace hlp {
@@ -18,12 +20,9 @@ namespace {
 // Help context of the main window, also given to the confirmation of a run.
 constexpr long ContexteFenetrePrincipale = 6080;
 
-bool CommencePar(const std::string& texte, const std::string& debut) {
-  if (texte.size() < debut.size()) return false;
-  for (std::size_t i = 0; i < debut.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(texte[i])) != std::toupper(static_cast<unsigned char>(debut[i])))
-      return false;
-  return true;
+bool CommencePar(const std::string& argument, const std::string& debut) {
+  return argument.size() >= debut.size() &&
+         texte::MemeNom(argument.substr(0, debut.size()), debut, texte::Pliage::Ascii);
 }
 
 std::string SansGuillemets(std::string texte) {
