@@ -172,7 +172,8 @@ FrmUtiReorg::~FrmUtiReorg() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Construction of the controls.
+// Construction of the controls. Each keeps as object name the name the form report lists it by
+// ("Picture1", "Text1"…), which readers of older reports know; the members say what it is.
 
 void FrmUtiReorg::Construit() {
   auto* principal = new QVBoxLayout(this);
@@ -180,43 +181,43 @@ void FrmUtiReorg::Construit() {
   principal->setSpacing(0);
 
   // Title band.
-  picture1_ = new QFrame(this);
-  picture1_->setObjectName(QStringLiteral("Picture1"));
-  picture1_->setFixedHeight(64);
-  picture1_->setAutoFillBackground(true);
+  bandeau_ = new QFrame(this);
+  bandeau_->setObjectName(QStringLiteral("Picture1"));
+  bandeau_->setFixedHeight(64);
+  bandeau_->setAutoFillBackground(true);
   {
-    QPalette palette = picture1_->palette();
+    QPalette palette = bandeau_->palette();
     QLinearGradient degrade(0, 0, 1, 0);
     degrade.setCoordinateMode(QGradient::ObjectMode);
     degrade.setColorAt(0, QColor(40, 52, 140));
     degrade.setColorAt(1, Bleu);
     palette.setBrush(QPalette::Window, degrade);
     palette.setColor(QPalette::WindowText, Blanc);
-    picture1_->setPalette(palette);
+    bandeau_->setPalette(palette);
   }
-  auto* bandeau = new QHBoxLayout(picture1_);
-  bandeau->setContentsMargins(14, 6, 14, 6);
-  image1_ = new QLabel(picture1_);
-  image1_->setObjectName(QStringLiteral("Image1"));
-  image1_->setPixmap(DessinBases(44, 50, 3));
-  image1_->setFixedSize(44, 50);
-  labelLiasse_ = Etiquette(QStringLiteral("REORGANISATION"), QStringLiteral("LabelLiasse"), picture1_, false);
+  auto* ligneBandeau = new QHBoxLayout(bandeau_);
+  ligneBandeau->setContentsMargins(14, 6, 14, 6);
+  imageBandeau_ = new QLabel(bandeau_);
+  imageBandeau_->setObjectName(QStringLiteral("Image1"));
+  imageBandeau_->setPixmap(DessinBases(44, 50, 3));
+  imageBandeau_->setFixedSize(44, 50);
+  labelLiasse_ = Etiquette(QStringLiteral("REORGANISATION"), QStringLiteral("LabelLiasse"), bandeau_, false);
   QFont titre = labelLiasse_->font();
   titre.setPointSizeF(titre.pointSizeF() * 1.5);
   titre.setBold(true);
   labelLiasse_->setFont(titre);
-  bandeau->addWidget(image1_);
-  bandeau->addSpacing(10);
-  bandeau->addWidget(labelLiasse_, 1);
-  principal->addWidget(picture1_);
+  ligneBandeau->addWidget(imageBandeau_);
+  ligneBandeau->addSpacing(10);
+  ligneBandeau->addWidget(labelLiasse_, 1);
+  principal->addWidget(bandeau_);
 
   // The pages, stacked in one area.
   pile_ = new QStackedWidget(this);
   pile_->setObjectName(QStringLiteral("Pages"));
-  pages_[0] = ConstruitPage0();
-  pages_[1] = ConstruitPage1();
-  pages_[2] = ConstruitPage2();
-  pages_[3] = ConstruitPage3();
+  pages_[0] = ConstruitPageAccueil();
+  pages_[1] = ConstruitPageBases();
+  pages_[2] = ConstruitPageOptions();
+  pages_[3] = ConstruitPageAvancement();
   for (int i = 0; i < NombrePages; ++i) {
     pages_[static_cast<size_t>(i)]->setObjectName(QStringLiteral("Page%1").arg(i));
     pile_->addWidget(pages_[static_cast<size_t>(i)]);
@@ -254,7 +255,7 @@ void FrmUtiReorg::Construit() {
   setMinimumSize(640, 480);
 }
 
-QWidget* FrmUtiReorg::ConstruitPage0() {
+QWidget* FrmUtiReorg::ConstruitPageAccueil() {
   auto* page = new QWidget;
   auto* disposition = new QHBoxLayout(page);
   disposition->setContentsMargins(24, 20, 24, 16);
@@ -266,12 +267,12 @@ QWidget* FrmUtiReorg::ConstruitPage0() {
   disposition->addWidget(imgDecors_, 0, Qt::AlignTop);
 
   auto* colonne = new QVBoxLayout;
-  text1_ = Etiquette({}, QStringLiteral("Text1"), page);
-  text1_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-  QFont police = text1_->font();
+  texteAccueil_ = Etiquette({}, QStringLiteral("Text1"), page);
+  texteAccueil_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+  QFont police = texteAccueil_->font();
   police.setPointSizeF(police.pointSizeF() * 1.1);
-  text1_->setFont(police);
-  colonne->addWidget(text1_, 1);
+  texteAccueil_->setFont(police);
+  colonne->addWidget(texteAccueil_, 1);
   chAvancee_ = new QCheckBox(QStringLiteral("Réorganisation avancée"), page);
   chAvancee_->setObjectName(QLatin1String(cases::Avancee));
   connect(chAvancee_, &QCheckBox::toggled, this, [this] { ChAvanceeClic(); });
@@ -280,7 +281,7 @@ QWidget* FrmUtiReorg::ConstruitPage0() {
   return page;
 }
 
-QWidget* FrmUtiReorg::ConstruitPage1() {
+QWidget* FrmUtiReorg::ConstruitPageBases() {
   auto* page = new QWidget;
   auto* grille = new QGridLayout(page);
   grille->setContentsMargins(24, 20, 24, 16);
@@ -308,9 +309,10 @@ QWidget* FrmUtiReorg::ConstruitPage1() {
   chCopie_ = new QCheckBox(QStringLiteral("Copie des enregistrements"), page);
   chCopie_->setObjectName(QLatin1String(cases::Copie));
   connect(chCopie_, &QCheckBox::toggled, this, [this] { ChCopieClic(); });
-  label1_ = Etiquette(QStringLiteral("La copie des enregistrements va recopier les données de la \"base à analyser\" "
-                                     "dans la \"base modèle\"."),
-                      QStringLiteral("Label1"), page);
+  explicationCopie_ =
+      Etiquette(QStringLiteral("La copie des enregistrements va recopier les données de la \"base à analyser\" "
+                               "dans la \"base modèle\"."),
+                QStringLiteral("Label1"), page);
   chLigneALigne_ = new QCheckBox(QStringLiteral("Copie ligne à ligne"), page);
   chLigneALigne_->setObjectName(QLatin1String(cases::LigneALigne));
   lblLigneALigne_ = Etiquette(
@@ -324,7 +326,7 @@ QWidget* FrmUtiReorg::ConstruitPage1() {
   grille->addWidget(saisies_[saisie::Cible], ligne++, 1);
   grille->setRowMinimumHeight(ligne++, 14);
   grille->addWidget(chCopie_, ligne++, 0, 1, 2);
-  grille->addWidget(label1_, ligne++, 1);
+  grille->addWidget(explicationCopie_, ligne++, 1);
   grille->setRowMinimumHeight(ligne++, 6);
   grille->addWidget(textes_[saisie::Modele], ligne, 0);
   grille->addWidget(saisies_[saisie::Modele], ligne++, 1);
@@ -335,7 +337,7 @@ QWidget* FrmUtiReorg::ConstruitPage1() {
   return page;
 }
 
-QWidget* FrmUtiReorg::ConstruitPage2() {
+QWidget* FrmUtiReorg::ConstruitPageOptions() {
   auto* page = new QWidget;
   auto* grille = new QGridLayout(page);
   grille->setContentsMargins(24, 16, 24, 12);
@@ -347,20 +349,20 @@ QWidget* FrmUtiReorg::ConstruitPage2() {
     if (texte.isEmpty()) continue;
     auto* etiquette = Etiquette(texte, QStringLiteral("Texte1_%1").arg(i), page);
     etiquette->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    textes1_[static_cast<size_t>(i)] = etiquette;
+    explicationsOptions_[static_cast<size_t>(i)] = etiquette;
   }
   for (int i = 0; i < NombreCoches; ++i) {
     auto* coche = new QCheckBox(VersQString(LegendesCoches[i]), page);
     coche->setObjectName(QStringLiteral("Coche%1").arg(i));
     coches_[static_cast<size_t>(i)] = coche;
     grille->addWidget(coche, i, 0, Qt::AlignTop);
-    grille->addWidget(textes1_[static_cast<size_t>(ExplicationDeCoche[i])], i, 1);
+    grille->addWidget(explicationsOptions_[static_cast<size_t>(ExplicationDeCoche[i])], i, 1);
   }
   grille->setRowStretch(NombreCoches, 1);
   return page;
 }
 
-QWidget* FrmUtiReorg::ConstruitPage3() {
+QWidget* FrmUtiReorg::ConstruitPageAvancement() {
   auto* page = new QWidget;
   auto* colonne = new QVBoxLayout(page);
   colonne->setContentsMargins(16, 12, 16, 10);
@@ -386,19 +388,19 @@ QWidget* FrmUtiReorg::ConstruitPage3() {
   progress_->setFixedHeight(16);
   colonne->addWidget(progress_);
 
-  picture3_ = new QWidget(page);
-  picture3_->setObjectName(QStringLiteral("Picture3"));
-  auto* dossiers = new QVBoxLayout(picture3_);
+  panneauDossiers_ = new QWidget(page);
+  panneauDossiers_->setObjectName(QStringLiteral("Picture3"));
+  auto* dossiers = new QVBoxLayout(panneauDossiers_);
   dossiers->setContentsMargins(0, 4, 0, 4);
-  typeAvancementDossier_ = Etiquette({}, QStringLiteral("TypeAvancementDossier"), picture3_, false);
-  fullProgress_ = new QProgressBar(picture3_);
+  typeAvancementDossier_ = Etiquette({}, QStringLiteral("TypeAvancementDossier"), panneauDossiers_, false);
+  fullProgress_ = new QProgressBar(panneauDossiers_);
   fullProgress_->setObjectName(QStringLiteral("FullProgress"));
   fullProgress_->setTextVisible(false);
   fullProgress_->setFixedHeight(16);
   dossiers->addWidget(typeAvancementDossier_);
   dossiers->addWidget(fullProgress_);
-  picture3_->setVisible(false);
-  colonne->addWidget(picture3_);
+  panneauDossiers_->setVisible(false);
+  colonne->addWidget(panneauDossiers_);
 
   saisieAnalyse_ = new QPlainTextEdit(page);
   saisieAnalyse_->setObjectName(QStringLiteral("SaisieAnalyse"));
@@ -439,9 +441,9 @@ QWidget* FrmUtiReorg::ConstruitPage3() {
   return page;
 }
 
-QLabel* FrmUtiReorg::Texte1(int index) const {
-  if (index < 0 || index >= static_cast<int>(textes1_.size())) return nullptr;
-  return textes1_[static_cast<size_t>(index)];
+QLabel* FrmUtiReorg::ExplicationOption(int index) const {
+  if (index < 0 || index >= static_cast<int>(explicationsOptions_.size())) return nullptr;
+  return explicationsOptions_[static_cast<size_t>(index)];
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -568,7 +570,7 @@ void FrmUtiReorg::AvancementDossiers(int numero, int nombre, const QString& lege
   // Folder k of n shows the k - 1 finished; the end shows them all; no count at all clears it.
   fullProgress_->setValue(numero > 0 ? numero - 1 : nombre > 0 ? fullProgress_->maximum() : 0);
   typeAvancementDossier_->setText(legende);
-  picture3_->repaint();
+  panneauDossiers_->repaint();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -599,14 +601,14 @@ void FrmUtiReorg::AffichePage(int& page) {
 
 void FrmUtiReorg::TexteIntroduction() {
   EtapeSousGestion(DepuisQString(windowTitle()) + " (IF)", [&] {
-    text1_->setText(QStringLiteral(
+    texteAccueil_->setText(QStringLiteral(
         "L'utilitaire de réorganisation de bases de données vous permet de réparer, compacter, mais aussi "
         "d'analyser vos bases de données. \n\n"
         "Cliquez sur 'Lancer' pour effectuer une réorganisation simple. \n\n"
         "Si vous souhaitez une réorganisation plus poussée, cochez 'Réorganisation avancée', vous aurez ainsi "
         "accès à toutes les options de la réorganisation, grâce au bouton 'Détails'."));
     // The space figure is that of the target's folder once the target is known.
-    textes1_[3]->setText(VersQString(pilote_.TexteCopieSecurite()));
+    explicationsOptions_[3]->setText(VersQString(pilote_.TexteCopieSecurite()));
   });
 }
 
@@ -630,7 +632,7 @@ void FrmUtiReorg::AppliqueCouleurs() {
   }
   Colore(visuRapport_, fondPages, std::nullopt);
   Colore(boutonNew_, fondPages, std::nullopt);
-  Colore(text1_, std::nullopt, schemaCouleurs_ ? Blanc : Marine);
+  Colore(texteAccueil_, std::nullopt, schemaCouleurs_ ? Blanc : Marine);
   Colore(chAvancee_, schemaCouleurs_ ? Bleu : face, schemaCouleurs_ ? Blanc : Marine);
   imgDecors_->setVisible(schemaCouleurs_);
   AvancementEnErreur(avancementEnErreur_);
@@ -660,7 +662,7 @@ void FrmUtiReorg::AvancementEnErreur(bool enErreur) {
 void FrmUtiReorg::mouseDoubleClickEvent(QMouseEvent* evenement) {
   // Double-clicks on the band, the introduction or the page backgrounds come up to here: only
   // the image of the band swaps the colours.
-  if (childAt(evenement->position().toPoint()) != image1_) {
+  if (childAt(evenement->position().toPoint()) != imageBandeau_) {
     QWidget::mouseDoubleClickEvent(evenement);
     return;
   }
@@ -734,7 +736,7 @@ void FrmUtiReorg::ActionLancer() {
     progress_->setValue(0);
     AvancementEnErreur(false);
     pile_->setCurrentIndex(3);
-    picture3_->setVisible(pilote_.ModeTousDossiers());
+    panneauDossiers_->setVisible(pilote_.ModeTousDossiers());
     repaint();
   };
   etapes.RetourPage = [this] {

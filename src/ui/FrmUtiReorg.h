@@ -96,17 +96,17 @@ class FrmUtiReorg : public QWidget {
   QLineEdit* SaisieBase(int index) const { return saisies_.at(static_cast<size_t>(index)); }
   QAction* ActionParcourir(int index) const { return parcourir_.at(static_cast<size_t>(index)); }
   QLabel* TexteSaisie(int index) const { return textes_.at(static_cast<size_t>(index)); }
-  QLabel* Texte1(int index) const;  // the explanations of page 2, by their index (0 to 7)
+  QLabel* ExplicationOption(int index) const;  // the explanations of page 2, by their index (0 to 7)
   QWidget* Page(int index) const { return pages_.at(static_cast<size_t>(index)); }
   QStackedWidget* Pages() const { return pile_; }
   QCheckBox* CaseCopie() const { return chCopie_; }
   QCheckBox* CaseLigneALigne() const { return chLigneALigne_; }
   QCheckBox* CaseAvancee() const { return chAvancee_; }
-  QLabel* Text1() const { return text1_; }
+  QLabel* TexteAccueil() const { return texteAccueil_; }
   QLabel* LabelLigneALigne() const { return lblLigneALigne_; }
-  QLabel* Label1() const { return label1_; }
+  QLabel* ExplicationCopie() const { return explicationCopie_; }
   QLabel* LabelLiasse() const { return labelLiasse_; }
-  QLabel* Image1() const { return image1_; }
+  QLabel* ImageBandeau() const { return imageBandeau_; }
   QLabel* ImgDecors() const { return imgDecors_; }
   QPlainTextEdit* SaisieAnalyse() const { return saisieAnalyse_; }
   QPushButton* VisuRapport() const { return visuRapport_; }
@@ -115,7 +115,7 @@ class FrmUtiReorg : public QWidget {
   QProgressBar* Progress() const { return progress_; }
   QLabel* TypeAvancement() const { return typeAvancement_; }
   QLabel* Avancement() const { return avancement_; }
-  QWidget* PanneauDossiers() const { return picture3_; }
+  QWidget* PanneauDossiers() const { return panneauDossiers_; }
   QProgressBar* FullProgress() const { return fullProgress_; }
   QLabel* TypeAvancementDossier() const { return typeAvancementDossier_; }
 
@@ -145,10 +145,10 @@ class FrmUtiReorg : public QWidget {
 
  private:
   void Construit();
-  QWidget* ConstruitPage0();
-  QWidget* ConstruitPage1();
-  QWidget* ConstruitPage2();
-  QWidget* ConstruitPage3();
+  QWidget* ConstruitPageAccueil();
+  QWidget* ConstruitPageBases();
+  QWidget* ConstruitPageOptions();
+  QWidget* ConstruitPageAvancement();
   void Chargement();
   void TermineDechargement();
   bool TraiteTouche(QKeyEvent* evenement);
@@ -168,19 +168,19 @@ class FrmUtiReorg : public QWidget {
   std::array<QLineEdit*, saisie::Nombre> saisies_{};
   std::array<QAction*, saisie::Nombre> parcourir_{};
   std::array<QLabel*, saisie::Nombre> textes_{};
-  std::array<QLabel*, 8> textes1_{};
+  std::array<QLabel*, 8> explicationsOptions_{};
   std::array<QWidget*, NombrePages> pages_{};
   QStackedWidget* pile_ = nullptr;
-  QFrame* picture1_ = nullptr;
-  QLabel* image1_ = nullptr;
+  QFrame* bandeau_ = nullptr;
+  QLabel* imageBandeau_ = nullptr;
   QLabel* labelLiasse_ = nullptr;
   QLabel* imgDecors_ = nullptr;
-  QLabel* text1_ = nullptr;
+  QLabel* texteAccueil_ = nullptr;
   QCheckBox* chAvancee_ = nullptr;
   QCheckBox* chCopie_ = nullptr;
   QCheckBox* chLigneALigne_ = nullptr;
   QLabel* lblLigneALigne_ = nullptr;
-  QLabel* label1_ = nullptr;
+  QLabel* explicationCopie_ = nullptr;
   QPlainTextEdit* saisieAnalyse_ = nullptr;
   QPushButton* visuRapport_ = nullptr;
   QPushButton* boutonNew_ = nullptr;
@@ -188,7 +188,7 @@ class FrmUtiReorg : public QWidget {
   QProgressBar* progress_ = nullptr;
   QLabel* typeAvancement_ = nullptr;
   QLabel* avancement_ = nullptr;
-  QWidget* picture3_ = nullptr;
+  QWidget* panneauDossiers_ = nullptr;
   QProgressBar* fullProgress_ = nullptr;
   QLabel* typeAvancementDossier_ = nullptr;
 

@@ -258,21 +258,21 @@ TEST_F(FenetrePrincipale, TextesDeLaFenetre) {
   EXPECT_EQ(f.CaseCopie()->text(), QStringLiteral("Copie des enregistrements"));
   EXPECT_EQ(f.CaseLigneALigne()->text(), QStringLiteral("Copie ligne à ligne"));
   EXPECT_EQ(f.CaseAvancee()->text(), QStringLiteral("Réorganisation avancée"));
-  EXPECT_EQ(f.Label1()->text(), QStringLiteral("La copie des enregistrements va recopier les données de la "
-                                               "\"base à analyser\" dans la \"base modèle\"."));
-  EXPECT_EQ(f.Texte1(0)->text(), QStringLiteral("Ouverture de la base et lecture des enregistrements"));
-  EXPECT_EQ(f.Texte1(6)->text(),
+  EXPECT_EQ(f.ExplicationCopie()->text(), QStringLiteral("La copie des enregistrements va recopier les données de la "
+                                                         "\"base à analyser\" dans la \"base modèle\"."));
+  EXPECT_EQ(f.ExplicationOption(0)->text(), QStringLiteral("Ouverture de la base et lecture des enregistrements"));
+  EXPECT_EQ(f.ExplicationOption(6)->text(),
             QStringLiteral("Vérification intégrale de la conformité de chaque champ de la base. Selon la taille "
                            "de votre base de données, la durée de ce traitement peut être relativement longue."));
-  EXPECT_EQ(f.Text1()->text(),
+  EXPECT_EQ(f.TexteAccueil()->text(),
             QStringLiteral("L'utilitaire de réorganisation de bases de données vous permet de réparer, compacter, "
                            "mais aussi d'analyser vos bases de données. \n\nCliquez sur 'Lancer' pour effectuer une "
                            "réorganisation simple. \n\nSi vous souhaitez une réorganisation plus poussée, cochez "
                            "'Réorganisation avancée', vous aurez ainsi accès à toutes les options de la "
                            "réorganisation, grâce au bouton 'Détails'."));
-  EXPECT_TRUE(f.Texte1(3)->text().startsWith(
+  EXPECT_TRUE(f.ExplicationOption(3)->text().startsWith(
       QStringLiteral("Une copie de sécurité de la base sera effectuée avant de lancer le traitement. (nécessite ")));
-  EXPECT_TRUE(f.Texte1(3)->text().endsWith(QStringLiteral(" sur votre disque dur.)")));
+  EXPECT_TRUE(f.ExplicationOption(3)->text().endsWith(QStringLiteral(" sur votre disque dur.)")));
   EXPECT_EQ(f.TypeAvancement()->text(), QStringLiteral("Préparation ..."));
   EXPECT_EQ(f.Avancement()->text(), QStringLiteral("Préparation ..."));
   EXPECT_EQ(f.BoutonNew()->text(), QStringLiteral("Lancer une nouvelle analyse"));
@@ -481,7 +481,7 @@ TEST_F(FenetrePrincipale, DoubleClicSurImage1InverseLesCouleurs) {
   const QColor blanc(255, 255, 255);
   EXPECT_EQ(f.Page(1)->palette().color(QPalette::Window), blanc);
   EXPECT_EQ(f.Page(0)->palette().color(QPalette::Window), QColor(99, 117, 214));
-  EXPECT_EQ(f.Text1()->palette().color(QPalette::WindowText), blanc);
+  EXPECT_EQ(f.TexteAccueil()->palette().color(QPalette::WindowText), blanc);
   EXPECT_FALSE(f.ImgDecors()->isHidden());
 
   // Anywhere else, a double-click changes nothing: the page, its captions, the title band.
@@ -490,15 +490,15 @@ TEST_F(FenetrePrincipale, DoubleClicSurImage1InverseLesCouleurs) {
     EXPECT_TRUE(f.SchemaCouleurs()) << ailleurs->objectName().toStdString();
   }
 
-  QTest::mouseDClick(f.Image1(), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+  QTest::mouseDClick(f.ImageBandeau(), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
   EXPECT_FALSE(f.SchemaCouleurs());
   const QColor face = QApplication::palette().color(QPalette::Window);
   EXPECT_EQ(f.Page(1)->palette().color(QPalette::Window), face);
   EXPECT_EQ(f.Page(0)->palette().color(QPalette::Window), face);
-  EXPECT_EQ(f.Text1()->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+  EXPECT_EQ(f.TexteAccueil()->palette().color(QPalette::WindowText), QColor(0, 0, 128));
   EXPECT_TRUE(f.ImgDecors()->isHidden());
 
-  QTest::mouseDClick(f.Image1(), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+  QTest::mouseDClick(f.ImageBandeau(), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
   EXPECT_TRUE(f.SchemaCouleurs());
   EXPECT_EQ(f.Page(1)->palette().color(QPalette::Window), blanc);
 }
@@ -619,9 +619,9 @@ TEST_F(FenetrePrincipale, ParcourirProposeLeModeleDuDossierParent) {
   EXPECT_EQ(f.SaisieBase(saisie::Cible)->text().toStdString(), cible);
   EXPECT_EQ(f.SaisieBase(saisie::Modele)->text().toStdString(), modele);
   // The safety copy's room is that of the target alone.
-  EXPECT_TRUE(f.Texte1(3)->text().endsWith(
+  EXPECT_TRUE(f.ExplicationOption(3)->text().endsWith(
       QStringLiteral("(nécessite %1 Ko sur votre disque dur.)").arg(fs::file_size(cible) / 1024)))
-      << f.Texte1(3)->text().toStdString();
+      << f.ExplicationOption(3)->text().toStdString();
 }
 
 TEST_F(FenetrePrincipale, ParcourirSansModeleProposeLaCopieInstallee) {
@@ -970,17 +970,17 @@ TEST_F(FenetrePrincipale, EspaceNecessaireRemisAJourALaSaisie) {
     remplissage << std::string(9 * 1024 * 1024, '\0');
   }
   // Before any target: nothing to copy, and no folder of the machine measured.
-  EXPECT_TRUE(f.Texte1(3)->text().endsWith(QStringLiteral("(nécessite 0 Ko sur votre disque dur.)")))
-      << f.Texte1(3)->text().toStdString();
+  EXPECT_TRUE(f.ExplicationOption(3)->text().endsWith(QStringLiteral("(nécessite 0 Ko sur votre disque dur.)")))
+      << f.ExplicationOption(3)->text().toStdString();
   // Each change of the target refreshes it, typed or chosen, without leaving the field.
   fs::resize_file(dossier + "/DOSSIER1/annexe.bin", 12 * 1024 * 1024);
   f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(dossier + "/DOSSIER1/annexe.bin"));
-  EXPECT_TRUE(f.Texte1(3)->text().endsWith(QStringLiteral("(nécessite 12 Mo sur votre disque dur.)")))
-      << f.Texte1(3)->text().toStdString();
+  EXPECT_TRUE(f.ExplicationOption(3)->text().endsWith(QStringLiteral("(nécessite 12 Mo sur votre disque dur.)")))
+      << f.ExplicationOption(3)->text().toStdString();
   f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
-  EXPECT_TRUE(f.Texte1(3)->text().endsWith(
+  EXPECT_TRUE(f.ExplicationOption(3)->text().endsWith(
       QStringLiteral("(nécessite %1 Ko sur votre disque dur.)").arg(fs::file_size(cible) / 1024)))
-      << f.Texte1(3)->text().toStdString();
+      << f.ExplicationOption(3)->text().toStdString();
 }
 
 // ---------------------------------------------------------------------------------------------
