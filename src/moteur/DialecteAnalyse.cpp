@@ -1,16 +1,24 @@
+// The dialect's parser: tokens to one SQLite statement, by recursive descent.
+//
+// Design: one Analyseur per statement walks the tokens once and writes the SQLite text as it
+// goes; each expression carries whether it can stand bare as an operand and whether it can be
+// null. Names go through the caller's Canonique to their catalogue spelling and are always
+// quoted; texts are always quoted, never spliced. Every fault throws ErreurMoteur with the
+// number Dialecte.h gives for its kind, and nesting deeper than kProfondeurMax is refused before
+// it can exhaust the stack.
 #include "moteur/Dialecte.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
-#include <cstdio>
-#include <tuple>
 #include <utility>
 
+#include "moteur/DialecteInterne.h"
 #include "moteur/Erreurs.h"
 #include "texte/Texte.h"
 
 namespace moteur::dialecte {
+
+using namespace interne;
 
 // The NUL check is the dialect's own: the translated statement is handed to SQLite, which would
 // stop reading it at the NUL and run what came before.
@@ -34,493 +42,10 @@ namespace {
 // below must not be allowed to exhaust the stack.
 constexpr int kProfondeurMax = 64;
 
-bool EstChiffre(char c) { return c >= '0' && c <= '9'; }
-bool EstBlanc(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool EstLettreAscii(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-// Bytes >= 0x80 belong to accented letters once the input is known to be valid UTF-8.
-bool EstCaractereMot(char c) {
-  return EstLettreAscii(c) || EstChiffre(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
-}
-// SQLite folds the case of ASCII letters only in identifiers and keywords; the dialect's own
-// comparisons follow it, so that what it accepts SQLite reads the same way.
-using texte::MajusculeAscii;
-using texte::MinusculeAscii;
-using texte::Pliage;
-using texte::PremierOctetInvalide;
-
-std::string Majuscules(std::string_view s) { return texte::Majuscules(s, Pliage::Ascii); }
-bool MemeNom(std::string_view a, std::string_view b) { return texte::MemeNom(a, b, Pliage::Ascii); }
-
-// The piece of the statement quoted in a 3075 message: what starts at the
-// fault, or what ends there when the fault is the end of the statement. Cut on a
-// character boundary and before any malformed byte so that the message stays
-// valid UTF-8.
-std::string Extrait(std::string_view source, size_t position, bool avant) {
-  constexpr size_t kLongueur = 60;
-  position = std::min(position, source.size());
-  size_t debut = avant ? (position > kLongueur ? position - kLongueur : 0) : position;
-  size_t fin = avant ? position : std::min(source.size(), position + kLongueur);
-  while (debut > 0 && debut < source.size() && texte::EstSuiteUtf8(source[debut])) {
-    ++debut;
-  }
-  while (fin < source.size() && fin > debut && texte::EstSuiteUtf8(source[fin])) --fin;
-  if (debut > fin) debut = fin;
-  std::string_view morceau = source.substr(debut, fin - debut);
-  morceau = morceau.substr(0, std::min(morceau.size(), PremierOctetInvalide(morceau)));
-  while (!morceau.empty() && EstBlanc(morceau.front())) morceau.remove_prefix(1);
-  while (!morceau.empty() && EstBlanc(morceau.back())) morceau.remove_suffix(1);
-  return std::string(morceau);
-}
-
-uint32_t PointDeCode(std::string_view car) {
-  std::size_t i = 0;
-  char32_t cp;
-  texte::LitCaractere(car, i, cp);
-  return cp;
-}
-
-// ---------------------------------------------------------------- dates
-
-bool Bissextile(int a) { return (a % 4 == 0 && a % 100 != 0) || a % 400 == 0; }
-
-int JoursDuMois(int a, int m) {
-  static constexpr std::array<int, 12> jours{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && Bissextile(a) ? 29 : jours[static_cast<size_t>(m - 1)];
-}
-
-// Content of a #…# literal, to the storage form 'YYYY-MM-DD HH:MM:SS'.
-std::optional<std::string> LitDate(std::string_view c) {
-  while (!c.empty() && EstBlanc(c.front())) c.remove_prefix(1);
-  while (!c.empty() && EstBlanc(c.back())) c.remove_suffix(1);
-  size_t i = 0;
-  auto nombre = [&](int& valeur, int& chiffres) {
-    valeur = 0;
-    chiffres = 0;
-    while (i < c.size() && EstChiffre(c[i])) {
-      if (++chiffres > 4) return false;
-      valeur = valeur * 10 + (c[i] - '0');
-      ++i;
-    }
-    return chiffres > 0;
-  };
-
-  int annee = 1899, mois = 12, jour = 30, heure = 0, minute = 0, seconde = 0;
-  bool aDate = false;
-  int v1, n1;
-  if (nombre(v1, n1) && i < c.size() && (c[i] == '/' || c[i] == '-')) {
-    const char separateur = c[i++];
-    int v2, n2, v3, n3;
-    if (!nombre(v2, n2) || i >= c.size() || c[i] != separateur) return std::nullopt;
-    ++i;
-    if (!nombre(v3, n3)) return std::nullopt;
-    int chiffresAnnee;
-    if (n1 >= 3) {  // year first, whatever the separator
-      if (n2 > 2 || n3 > 2) return std::nullopt;
-      annee = v1, mois = v2, jour = v3, chiffresAnnee = n1;
-    } else if (separateur == '/') {  // month/day/year, the US order
-      if (n2 > 2) return std::nullopt;
-      mois = v1, jour = v2, annee = v3, chiffresAnnee = n3;
-    } else {
-      return std::nullopt;
-    }
-    if (chiffresAnnee <= 2) annee += annee < 30 ? 2000 : 1900;
-    aDate = true;
-    if (i < c.size()) {
-      if (!EstBlanc(c[i])) return std::nullopt;
-      while (i < c.size() && EstBlanc(c[i])) ++i;
-    }
-  } else {
-    i = 0;
-  }
-
-  bool aHeure = false;
-  if (i < c.size()) {
-    int n;
-    if (!nombre(heure, n) || n > 2 || i >= c.size() || c[i] != ':') return std::nullopt;
-    ++i;
-    if (!nombre(minute, n) || n > 2) return std::nullopt;
-    if (i < c.size() && c[i] == ':') {
-      ++i;
-      if (!nombre(seconde, n) || n > 2) return std::nullopt;
-    }
-    while (i < c.size() && EstBlanc(c[i])) ++i;
-    if (i < c.size()) {
-      const std::string suffixe = Majuscules(c.substr(i));
-      if ((suffixe != "AM" && suffixe != "PM") || heure < 1 || heure > 12) return std::nullopt;
-      heure = heure % 12 + (suffixe == "PM" ? 12 : 0);
-    }
-    aHeure = true;
-  }
-  if (!aDate && !aHeure) return std::nullopt;
-  if (annee < 100 || annee > 9999 || mois < 1 || mois > 12 || jour < 1 || jour > JoursDuMois(annee, mois) ||
-      heure > 23 || minute > 59 || seconde > 59) {
-    return std::nullopt;
-  }
-  char tampon[80];  // room for any int, which keeps -Wformat-truncation quiet
-  std::snprintf(tampon, sizeof tampon, "%04d-%02d-%02d %02d:%02d:%02d", annee, mois, jour, heure, minute,
-                seconde);
-  return std::string(tampon);
-}
-
-// ---------------------------------------------------------------- tokens
-
-enum class Sorte { Mot, Crochet, Chaine, Nombre, Date, Symbole, Fin };
-
-struct Jeton {
-  Sorte sorte;
-  std::string texte;  // name or value with quoting removed; upper case for Mot in `maj`
-  std::string maj;
-  size_t debut;
-};
-
-// Lexing errors are only reported once the statement kind is known, because
-// their number depends on it (an unterminated quote in an INSERT is 3134).
-struct ErreurLexicale {
-  int numero;  // 0: the syntax error number of the statement kind
-  std::string argument;
-  size_t debut;
-};
-
-struct Lexique {
-  std::vector<Jeton> jetons;
-  std::optional<ErreurLexicale> erreur;
-};
-
-Lexique Decoupe(std::string_view s) {
-  Lexique r;
-  const size_t limite = std::min(PremierOctetInvalide(s), s.size());
-  size_t i = 0;
-  size_t fin = s.size();
-  auto echec = [&](int numero, size_t debut, std::string argument = {}) {
-    r.erreur = ErreurLexicale{numero, std::move(argument), debut};
-    fin = debut;
-  };
-  auto ajoute = [&](Sorte sorte, std::string texte, size_t debut) {
-    Jeton j{sorte, std::move(texte), {}, debut};
-    if (sorte == Sorte::Mot) j.maj = Majuscules(j.texte);
-    r.jetons.push_back(std::move(j));
-  };
-
-  while (i < s.size()) {
-    const char c = s[i];
-    if (EstBlanc(c)) {
-      ++i;
-      continue;
-    }
-    if (i >= limite) {
-      echec(0, i);
-      break;
-    }
-    const size_t debut = i;
-    if (c == ';') {
-      for (size_t k = i + 1; k < s.size(); ++k) {
-        if (!EstBlanc(s[k])) {
-          echec(err::CaracteresApresFin, k);
-          break;
-        }
-      }
-      fin = i;
-      break;
-    }
-    if (c == '[') {
-      std::string nom;
-      size_t k = i + 1;
-      bool ferme = false;
-      while (k < s.size() && s[k] != '\0') {
-        if (s[k] == ']') {
-          if (k + 1 < s.size() && s[k + 1] == ']') {
-            nom += ']';
-            k += 2;
-            continue;
-          }
-          ferme = true;
-          break;
-        }
-        nom += s[k++];
-      }
-      if (!ferme || k > limite || nom.empty()) {
-        echec(0, debut);
-        break;
-      }
-      i = k + 1;
-      ajoute(Sorte::Crochet, std::move(nom), debut);
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      std::string valeur;
-      size_t k = i + 1;
-      bool ferme = false;
-      while (k < s.size() && s[k] != '\0') {
-        if (s[k] == c) {
-          if (k + 1 < s.size() && s[k + 1] == c) {
-            valeur += c;
-            k += 2;
-            continue;
-          }
-          ferme = true;
-          break;
-        }
-        valeur += s[k++];
-      }
-      if (!ferme || k > limite) {
-        echec(0, debut);
-        break;
-      }
-      i = k + 1;
-      ajoute(Sorte::Chaine, std::move(valeur), debut);
-      continue;
-    }
-    if (c == '#') {
-      const size_t k = s.find('#', i + 1);
-      if (k == std::string_view::npos || k > limite) {
-        echec(0, debut);
-        break;
-      }
-      auto date = LitDate(s.substr(i + 1, k - i - 1));
-      if (!date) {
-        echec(err::SyntaxeExpression, debut, std::string(s.substr(i, k + 1 - i)));
-        break;
-      }
-      i = k + 1;
-      ajoute(Sorte::Date, std::move(*date), debut);
-      continue;
-    }
-    const bool apresNom =
-        !r.jetons.empty() && (r.jetons.back().sorte == Sorte::Mot || r.jetons.back().sorte == Sorte::Crochet);
-    if (EstChiffre(c) || (c == '.' && !apresNom && i + 1 < s.size() && EstChiffre(s[i + 1]))) {
-      size_t k = i;
-      while (k < s.size() && EstChiffre(s[k])) ++k;
-      if (k < s.size() && s[k] == '.') {
-        ++k;
-        while (k < s.size() && EstChiffre(s[k])) ++k;
-      }
-      if (k < s.size() && (s[k] == 'e' || s[k] == 'E')) {
-        size_t e = k + 1;
-        if (e < s.size() && (s[e] == '+' || s[e] == '-')) ++e;
-        if (e < s.size() && EstChiffre(s[e])) {
-          while (e < s.size() && EstChiffre(s[e])) ++e;
-          k = e;
-        }
-      }
-      if (k < s.size() && EstCaractereMot(s[k])) {
-        echec(0, debut);
-        break;
-      }
-      i = k;
-      ajoute(Sorte::Nombre, std::string(s.substr(debut, k - debut)), debut);
-      continue;
-    }
-    if (EstCaractereMot(c)) {
-      size_t k = i;
-      while (k < s.size() && EstCaractereMot(s[k])) ++k;
-      if (k > limite) {
-        echec(0, limite);
-        break;
-      }
-      i = k;
-      ajoute(Sorte::Mot, std::string(s.substr(debut, k - debut)), debut);
-      continue;
-    }
-    if (i + 1 < s.size()) {
-      const std::string_view deux = s.substr(i, 2);
-      if (deux == "<>" || deux == "<=" || deux == ">=") {
-        i += 2;
-        ajoute(Sorte::Symbole, std::string(deux), debut);
-        continue;
-      }
-    }
-    static constexpr std::string_view kSymboles = "(),.*+-/\\&=<>";
-    if (c != '\0' && kSymboles.find(c) != std::string_view::npos) {
-      ++i;
-      ajoute(Sorte::Symbole, std::string(1, c), debut);
-      continue;
-    }
-    echec(0, debut);
-    break;
-  }
-  r.jetons.push_back(Jeton{Sorte::Fin, {}, {}, std::min(fin, s.size())});
-  return r;
-}
-
-// Words that are never taken for a bare table or field name. Left and Right
-// are also functions: followed by '(' they are calls.
-bool EstReserve(std::string_view maj) {
-  static constexpr std::array<std::string_view, 47> kMots{
-      "ALL",      "AND",         "AS",     "ASC",     "BETWEEN", "BY",     "DELETE", "DESC",
-      "DISTINCT", "DISTINCTROW", "EQV",    "EXISTS",  "FALSE",   "FROM",   "GROUP",  "HAVING",
-      "IMP",      "IN",          "INNER",  "INSERT",  "INTO",    "IS",     "JOIN",   "LEFT",
-      "LIKE",     "MOD",         "NO",     "NON",     "NOT",     "NULL",   "ON",     "OR",
-      "ORDER",    "OUI",         "OUTER",  "PERCENT", "RIGHT",   "SELECT", "SET",    "TOP",
-      "TRUE",     "UNION",       "UPDATE", "VALUES",  "WHERE",   "XOR",    "YES"};
-  return std::find(kMots.begin(), kMots.end(), maj) != kMots.end();
-}
-
-// ---------------------------------------------------------------- LIKE patterns
-
-struct Motif {
-  std::string texte;  // pattern, still to be quoted
-  bool glob = false;  // needs GLOB: digit wildcard or character list
-  bool echappe = false;
-};
-
-struct ElementMotif {
-  enum Genre { Caractere, Suite, Un, Chiffre, Liste } genre;
-  std::string caractere;
-  bool inverse = false;
-  std::vector<std::pair<std::string, std::string>> plages;  // single characters have first == second
-};
-
-std::optional<std::vector<ElementMotif>> DecoupeMotif(std::string_view m) {
-  std::vector<ElementMotif> elements;
-  size_t i = 0;
-  auto suivant = [&]() {
-    const size_t n = std::min(texte::LongueurSequence(static_cast<unsigned char>(m[i])), m.size() - i);
-    std::string car(m.substr(i, n));
-    i += n;
-    return car;
-  };
-  while (i < m.size()) {
-    const std::string car = suivant();
-    if (car == "*") {
-      elements.push_back({ElementMotif::Suite, {}, false, {}});
-    } else if (car == "?") {
-      elements.push_back({ElementMotif::Un, {}, false, {}});
-    } else if (car == "#") {
-      elements.push_back({ElementMotif::Chiffre, {}, false, {}});
-    } else if (car == "[") {
-      std::vector<std::string> contenu;
-      bool ferme = false;
-      while (i < m.size()) {
-        std::string x = suivant();
-        if (x == "]") {
-          ferme = true;
-          break;
-        }
-        contenu.push_back(std::move(x));
-      }
-      if (!ferme) return std::nullopt;
-      if (contenu.empty()) continue;  // [] matches the zero-length string
-      ElementMotif liste{ElementMotif::Liste, {}, false, {}};
-      size_t k = 0;
-      if (contenu[0] == "!" && contenu.size() > 1) {
-        liste.inverse = true;
-        k = 1;
-      }
-      for (; k < contenu.size(); ++k) {
-        if (k + 2 < contenu.size() && contenu[k + 1] == "-") {
-          if (PointDeCode(contenu[k]) > PointDeCode(contenu[k + 2])) return std::nullopt;
-          liste.plages.emplace_back(contenu[k], contenu[k + 2]);
-          k += 2;
-        } else {
-          liste.plages.emplace_back(contenu[k], contenu[k]);
-        }
-      }
-      if (!liste.inverse && liste.plages.size() == 1 && liste.plages[0].first == liste.plages[0].second) {
-        elements.push_back({ElementMotif::Caractere, liste.plages[0].first, false, {}});
-      } else {
-        elements.push_back(std::move(liste));
-      }
-    } else {
-      elements.push_back({ElementMotif::Caractere, car, false, {}});
-    }
-  }
-  return elements;
-}
-
-// A GLOB character list, written so that ']', '-' and '^' keep their literal
-// meaning, and with both ASCII cases so that it matches like LIKE does.
-std::string ListeGlob(const ElementMotif& e) {
-  std::vector<std::string> simples;
-  std::vector<std::pair<std::string, std::string>> plages;
-  auto ajouteSimple = [&](const std::string& c) {
-    if (std::find(simples.begin(), simples.end(), c) == simples.end()) simples.push_back(c);
-  };
-  for (const auto& [bas, haut] : e.plages) {
-    if (bas == haut) {
-      ajouteSimple(bas);
-      if (bas.size() == 1 && EstLettreAscii(bas[0])) {
-        ajouteSimple(std::string(1, MajusculeAscii(bas[0])));
-        ajouteSimple(std::string(1, MinusculeAscii(bas[0])));
-      }
-      continue;
-    }
-    const uint32_t b = PointDeCode(bas), h = PointDeCode(haut);
-    static constexpr std::string_view kDelicats = "]-^";
-    if (kDelicats.find(bas) != std::string_view::npos || kDelicats.find(haut) != std::string_view::npos) {
-      // GLOB would misread such an end, so its ASCII part is listed character by character.
-      for (uint32_t p = b; p <= h && p < 0x80; ++p) ajouteSimple(std::string(1, static_cast<char>(p)));
-      if (h >= 0x80) plages.emplace_back("\xC2\x80", haut);
-    } else {
-      plages.emplace_back(bas, haut);
-    }
-    for (auto [debut, fin, decalage] : {std::tuple{'a', 'z', 'A' - 'a'}, std::tuple{'A', 'Z', 'a' - 'A'}}) {
-      const uint32_t lo = std::max<uint32_t>(b, static_cast<uint32_t>(debut));
-      const uint32_t hi = std::min<uint32_t>(h, static_cast<uint32_t>(fin));
-      if (lo <= hi) {
-        plages.emplace_back(std::string(1, static_cast<char>(lo + decalage)),
-                            std::string(1, static_cast<char>(hi + decalage)));
-      }
-    }
-  }
-  std::string r = e.inverse ? "[^" : "[";
-  for (const char* special : {"]", "-"}) {
-    if (std::find(simples.begin(), simples.end(), special) != simples.end()) r += special;
-  }
-  for (const auto& c : simples) {
-    if (c != "]" && c != "-" && c != "^") r += c;
-  }
-  for (const auto& [bas, haut] : plages) r += bas + "-" + haut;
-  if (std::find(simples.begin(), simples.end(), "^") != simples.end()) r += "^";
-  r += "]";
-  return r;
-}
-
-std::optional<Motif> TraduitMotif(std::string_view motif) {
-  auto elements = DecoupeMotif(motif);
-  if (!elements) return std::nullopt;
-  Motif r;
-  r.glob = std::any_of(elements->begin(), elements->end(), [](const ElementMotif& e) {
-    return e.genre == ElementMotif::Chiffre || e.genre == ElementMotif::Liste;
-  });
-  for (const auto& e : *elements) {
-    switch (e.genre) {
-      case ElementMotif::Suite:
-        r.texte += r.glob ? "*" : "%";
-        break;
-      case ElementMotif::Un:
-        r.texte += r.glob ? "?" : "_";
-        break;
-      case ElementMotif::Chiffre:
-        r.texte += "[0-9]";
-        break;
-      case ElementMotif::Liste:
-        r.texte += ListeGlob(e);
-        break;
-      case ElementMotif::Caractere:
-        if (!r.glob) {
-          if (e.caractere == "%" || e.caractere == "_" || e.caractere == "\\") {
-            r.texte += '\\';
-            r.echappe = true;
-          }
-          r.texte += e.caractere;
-        } else if (e.caractere == "*" || e.caractere == "?" || e.caractere == "[") {
-          r.texte += "[" + e.caractere + "]";
-        } else if (e.caractere.size() == 1 && EstLettreAscii(e.caractere[0])) {
-          r.texte += {'[', MinusculeAscii(e.caractere[0]), MajusculeAscii(e.caractere[0]), ']'};
-        } else {
-          r.texte += e.caractere;
-        }
-        break;
-    }
-  }
-  return r;
-}
-
 // ---------------------------------------------------------------- translation
 
 struct Expr {
-  explicit Expr(std::string t, bool a = false, bool n = false)
-      : texte(std::move(t)), atome(a), jamaisNull(n) {}
+  explicit Expr(std::string t, bool a = false, bool n = false) : texte(std::move(t)), atome(a), jamaisNull(n) {}
 
   std::string texte;
   bool atome;  // can stand as an operand without parentheses
@@ -558,12 +83,9 @@ class Analyseur {
         r.sql = std::move(s.sql);
         return r;
       }
-      case Genre::Insert:
-        return LitInsert();
-      case Genre::Update:
-        return LitUpdate();
-      case Genre::Delete:
-        return LitDelete();
+      case Genre::Insert: return LitInsert();
+      case Genre::Update: return LitUpdate();
+      case Genre::Delete: return LitDelete();
     }
     Erreur();
   }
@@ -589,9 +111,7 @@ class Analyseur {
   }
 
   static bool EstMot(const Jeton& j, std::string_view maj) { return j.sorte == Sorte::Mot && j.maj == maj; }
-  static bool EstSymbole(const Jeton& j, std::string_view s) {
-    return j.sorte == Sorte::Symbole && j.texte == s;
-  }
+  static bool EstSymbole(const Jeton& j, std::string_view s) { return j.sorte == Sorte::Symbole && j.texte == s; }
   static bool EstNom(const Jeton& j) {
     return j.sorte == Sorte::Crochet || (j.sorte == Sorte::Mot && !EstReserve(j.maj));
   }
@@ -648,8 +168,7 @@ class Analyseur {
   }
 
   static bool EstJointure(const Jeton& j) {
-    return EstMot(j, "INNER") || EstMot(j, "LEFT") || EstMot(j, "RIGHT") || EstMot(j, "JOIN") ||
-           EstSymbole(j, ",");
+    return EstMot(j, "INNER") || EstMot(j, "LEFT") || EstMot(j, "RIGHT") || EstMot(j, "JOIN") || EstSymbole(j, ",");
   }
 
   // ------------------------------------------------------------ statements
@@ -725,10 +244,8 @@ class Analyseur {
     }
     if (limite) r.sql += " LIMIT " + *limite;
 
-    const bool seuleEtoile =
-        elements == 1 && (etoile || (qualifieEtoile && MemeNom(*qualifieEtoile, depuis.table)));
-    r.etoileSimple =
-        seuleEtoile && !distinct && !limite && !complement && depuis.simple && depuis.tables == 1;
+    const bool seuleEtoile = elements == 1 && (etoile || (qualifieEtoile && MemeNom(*qualifieEtoile, depuis.table)));
+    r.etoileSimple = seuleEtoile && !distinct && !limite && !complement && depuis.simple && depuis.tables == 1;
     if (r.etoileSimple) r.table = depuis.table;
     return r;
   }
@@ -1014,8 +531,8 @@ class Analyseur {
     };
     for (;;) {
       const Jeton& j = Courant();
-      if (j.sorte == Sorte::Symbole && (j.texte == "=" || j.texte == "<>" || j.texte == "<" ||
-                                        j.texte == ">" || j.texte == "<=" || j.texte == ">=")) {
+      if (j.sorte == Sorte::Symbole && (j.texte == "=" || j.texte == "<>" || j.texte == "<" || j.texte == ">" ||
+                                        j.texte == "<=" || j.texte == ">=")) {
         const std::string op = j.texte;
         Avance();
         enveloppe();
@@ -1030,8 +547,8 @@ class Analyseur {
         corps += non ? " IS NOT NULL" : " IS NULL";
         continue;
       }
-      const bool non = EstMot(j, "NOT") && (EstMot(Suivant(1), "LIKE") || EstMot(Suivant(1), "BETWEEN") ||
-                                            EstMot(Suivant(1), "IN"));
+      const bool non =
+          EstMot(j, "NOT") && (EstMot(Suivant(1), "LIKE") || EstMot(Suivant(1), "BETWEEN") || EstMot(Suivant(1), "IN"));
       if (non) Avance();
       const std::string negation = non ? " NOT" : "";
       if (Accepte("BETWEEN")) {
@@ -1184,8 +701,7 @@ class Analyseur {
         Avance();
         return e;
       }
-      case Sorte::Crochet:
-        return Reference();
+      case Sorte::Crochet: return Reference();
       case Sorte::Symbole: {
         if (!AccepteSymbole("(")) Erreur();
         if (EstMot(Courant(), "SELECT")) {
@@ -1197,10 +713,8 @@ class Analyseur {
         AttendSymbole(")");
         return e;
       }
-      case Sorte::Mot:
-        break;
-      case Sorte::Fin:
-        Erreur();
+      case Sorte::Mot: break;
+      case Sorte::Fin: Erreur();
     }
     const std::string& m = j.maj;
     if (m == "NULL") {
