@@ -3,12 +3,8 @@
 #include "app/EtapesFichier.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +21,7 @@
 #include "common/Fichiers.h"
 #include "common/Horodatage.h"
 #include "commun/FenetreFactice.h"
+#include "commun/ProcessusAide.h"
 #include "copies/Copies.h"
 #include "journal/Journal.h"
 #include "moteur/Injection.h"
@@ -60,56 +57,6 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-
-// Another process that holds a database exclusively, so that nobody else may even read it. It
-// lets go when this object goes, whatever the test did meanwhile.
-class Detenteur {
- public:
-  explicit Detenteur(const std::string& chemin) {
-    int versEnfant[2], versParent[2];
-    if (::pipe2(versEnfant, O_CLOEXEC) != 0 || ::pipe2(versParent, O_CLOEXEC) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(versEnfant[1]);
-      ::close(versParent[0]);
-      sqlite3* db = nullptr;
-      char reponse = 'x';
-      if (sqlite3_open_v2(chemin.c_str(), &db, SQLITE_OPEN_READWRITE, "unix") == SQLITE_OK &&
-          sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK)
-        reponse = 'p';
-      (void)!::write(versParent[1], &reponse, 1);
-      char c;
-      while (::read(versEnfant[0], &c, 1) > 0) {
-      }
-      ::_exit(0);  // the locks go with the process
-    }
-    ::close(versEnfant[0]);
-    ::close(versParent[1]);
-    entree_ = versEnfant[1];
-    sortie_ = versParent[0];
-  }
-  ~Detenteur() {
-    if (entree_ >= 0) ::close(entree_);
-    if (pid_ > 0) {
-      int statut;
-      for (int i = 0; i < 500 && ::waitpid(pid_, &statut, WNOHANG) == 0; ++i) ::usleep(10000);
-      if (::waitpid(pid_, &statut, WNOHANG) == 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &statut, 0);
-      }
-    }
-    if (sortie_ >= 0) ::close(sortie_);
-  }
-  bool Pret() {
-    pollfd p{sortie_, POLLIN, 0};
-    char c = 0;
-    return sortie_ >= 0 && ::poll(&p, 1, 30000) == 1 && ::read(sortie_, &c, 1) == 1 && c == 'p';
-  }
-
- private:
-  pid_t pid_ = -1;
-  int entree_ = -1, sortie_ = -1;
-};
 
 class EtapesFichier : public ::testing::Test {
  protected:
@@ -473,7 +420,8 @@ TEST_F(EtapesFichier, ChaqueNumeroDEspaceDisqueArreteLEtape) {
 TEST_F(EtapesFichier, BaseOuverteExclusivementParUneAutreApplication) {
   CreeBaseTravail();
   {
-    Detenteur autre(etat.cheminTravail);
+    // Another application holds it exclusively: nobody else may even read it.
+    tests::ProcessusAide autre(CHEMIN_aide_tenue, {etat.cheminTravail, "exclusif"});
     ASSERT_TRUE(autre.Pret());
     EtapeReparation(etat);
   }

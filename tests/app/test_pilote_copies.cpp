@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "common/Fichiers.h"
+#include "commun/ProcessusAide.h"
 #include "moteur/Injection.h"
 
 namespace pilote_tests {
@@ -16,50 +17,6 @@ using utireorg::IssueRun;
 
 const std::string Interrompue = "Procédure interrompue !";
 const std::string InterrompueDisque = "Procédure interrompue ! Libérer de la place sur votre disque dur.";
-
-// Another application holding the database: started here, always stopped by the destructor.
-class TenueBase {
- public:
-  explicit TenueBase(const std::string& chemin) {
-    int entree[2], sortie[2];
-    if (::pipe2(entree, O_CLOEXEC) != 0 || ::pipe2(sortie, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, entree[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, sortie[1], 1);
-    std::string programme = CHEMIN_aide_tenue;
-    std::string argument = chemin;
-    std::string mode = "exclusif";
-    char* argv[] = {programme.data(), argument.data(), mode.data(), nullptr};
-    if (posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(entree[0]);
-    ::close(sortie[1]);
-    ecriture_ = entree[1];
-    std::string lu;
-    char c;
-    while (pid_ > 0 && ::read(sortie[0], &c, 1) == 1 && c != '\n') lu += c;
-    ::close(sortie[0]);
-    prete_ = lu == "pret";
-  }
-  ~TenueBase() { Libere(); }
-  bool Prete() const { return prete_; }
-  void Libere() {
-    if (ecriture_ >= 0) ::close(ecriture_);
-    ecriture_ = -1;
-    if (pid_ > 0) {
-      int statut = 0;
-      if (!prete_) ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &statut, 0);
-    }
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int ecriture_ = -1;
-  bool prete_ = false;
-};
 
 class TestModeSecurise : public TestPilote {
  protected:
@@ -112,8 +69,9 @@ TEST_F(TestModeSecurise, UneBaseTenueParUneAutreApplicationArreteLeRunSansRienTr
     fenetre->coches[i] = true;
   Saisit(cible);
   std::string avant = Contenu(cible);
-  TenueBase tenue(cible);
-  ASSERT_TRUE(tenue.Prete());
+  // Another application holding the database.
+  utireorg::tests::ProcessusAide tenue(CHEMIN_aide_tenue, {cible, "exclusif"});
+  ASSERT_TRUE(tenue.Pret());
 
   pilote->LanceReorganisation();
   tenue.Libere();

@@ -97,7 +97,7 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
   // A model another program holds for a moment is waited for, as a write waits for a lock;
   // one held past the wait is said to be in use, not invalid.
   {
-    outils::Aide tenue(CHEMIN_aide_tenue, {modele, "exclusif"});
+    outils::ProcessusAide tenue(CHEMIN_aide_tenue, {modele, "exclusif"});
     ASSERT_EQ(tenue.PremiereLigne(), "pret");
     utireorg::DefinitPauseAttente([&](std::chrono::milliseconds) { tenue.Libere(); });
     const bool accepte = pilote->ControleSaisies();
@@ -105,7 +105,7 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
     EXPECT_TRUE(accepte) << fenetre->messages.back().texte;
   }
   {
-    outils::Aide tenue(CHEMIN_aide_tenue, {modele, "exclusif"});
+    outils::ProcessusAide tenue(CHEMIN_aide_tenue, {modele, "exclusif"});
     ASSERT_EQ(tenue.PremiereLigne(), "pret");
     auto instant = std::chrono::steady_clock::now();
     utireorg::DefinitHorlogeAttente([&] { return instant; });

@@ -1,10 +1,5 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,8 +11,7 @@
 #include "bases/BaseDonnees.h"
 #include "common/InterfaceFenetre.h"
 #include "commun/FenetreFactice.h"
-
-extern char** environ;
+#include "commun/ProcessusAide.h"
 
 namespace fs = std::filesystem;
 using namespace utireorg;
@@ -25,80 +19,6 @@ using namespace std::chrono_literals;
 using moteur::Valeur;
 
 namespace {
-
-// The helper process that holds the database as another workstation would. Its destructor
-// always stops it: by closing its stdin, else by killing it.
-class Aide {
- public:
-  Aide(const std::string& chemin, const std::string& mode) {
-    int versAide[2], depuisAide[2];
-    if (::pipe2(versAide, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    if (::pipe2(depuisAide, O_CLOEXEC) != 0) {
-      ::close(versAide[0]);
-      ::close(versAide[1]);
-      throw std::runtime_error("pipe");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, versAide[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, depuisAide[1], 1);
-    std::string programme = CHEMIN_aide_tenue;
-    std::vector<std::string> arguments{programme, chemin, mode};
-    std::vector<char*> argv;
-    for (auto& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(versAide[0]);
-    ::close(depuisAide[1]);
-    entree_ = versAide[1];
-    sortie_ = depuisAide[0];
-  }
-  ~Aide() {
-    Libere();
-    ::close(sortie_);
-  }
-  Aide(const Aide&) = delete;
-  Aide& operator=(const Aide&) = delete;
-
-  // "pret" once it holds the lock, else what went wrong.
-  std::string PremiereLigne() {
-    std::string ligne;
-    auto limite = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < limite) {
-      pollfd p{sortie_, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (::read(sortie_, &c, 1) != 1 || c == '\n') break;
-      ligne += c;
-    }
-    return ligne;
-  }
-
-  // Lets go of the lock and waits for the process to end.
-  void Libere() {
-    if (entree_ >= 0) {
-      ::close(entree_);
-      entree_ = -1;
-    }
-    if (pid_ <= 0) return;
-    int statut = 0;
-    for (int i = 0; i < 500; ++i) {
-      if (::waitpid(pid_, &statut, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      ::usleep(10000);
-    }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &statut, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int entree_ = -1, sortie_ = -1;
-};
 
 class BaseDonneesTest : public ::testing::Test {
  protected:
@@ -144,7 +64,7 @@ class BaseDonneesTest : public ::testing::Test {
   std::string Chemin() const { return (dossier_ / "base.mdb").string(); }
 
   void DemarreAide(const std::string& mode) {
-    aide_.emplace(Chemin(), mode);
+    aide_.emplace(CHEMIN_aide_tenue, std::vector<std::string>{Chemin(), mode});
     ASSERT_EQ(aide_->PremiereLigne(), "pret");
   }
 
@@ -180,7 +100,8 @@ class BaseDonneesTest : public ::testing::Test {
   tests::FenetreFactice fenetre_;
   fs::path dossier_, ancien_;
   moteur::Database base_;
-  std::optional<Aide> aide_;
+  // The helper process that holds the database as another workstation would.
+  std::optional<tests::ProcessusAide> aide_;
   std::chrono::steady_clock::time_point instant_{};
   int pauses_ = 0;
 };

@@ -340,7 +340,7 @@ TEST_F(Copies, BaseTenueParUnAutreProcessus) {
   std::string origine = Base();
   auto ensemble = Ensemble(origine);
   {
-    outils::Aide aide(CHEMIN_aide_tenue, {origine, "exclusif"});
+    outils::ProcessusAide aide(CHEMIN_aide_tenue, {origine, "exclusif"});
     ASSERT_EQ(aide.PremiereLigne(), "pret");
     EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieFichierUtilise);
   }
@@ -361,7 +361,7 @@ TEST_F(Copies, UneEcritureEnCoursNeDonneJamaisUneCopieDechiree) {
   auto ensemble = Ensemble(origine);
   {
     // The other process has already written part of its transaction into the file itself.
-    outils::Aide aide(CHEMIN_aide_tenue, {origine, "ecriture"});
+    outils::ProcessusAide aide(CHEMIN_aide_tenue, {origine, "ecriture"});
     ASSERT_EQ(aide.PremiereLigne(), "pret");
     EXPECT_EQ(SauvegardeBases(etat, ensemble), CopieFichierUtilise);
     EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -32,6 +31,7 @@
 
 #include "app/Pilote.h"
 #include "commun/FenetreFactice.h"
+#include "commun/ProcessusAide.h"
 #include "moteur/Moteur.h"
 
 extern char** environ;
@@ -40,6 +40,7 @@ namespace fiabilite {
 
 namespace fs = std::filesystem;
 using moteur::Valeur;
+using utireorg::tests::ProcessusAide;
 
 // ---------------------------------------------------------------- files and folders
 
@@ -207,84 +208,6 @@ class Processus {
  private:
   pid_t pid_ = -1;
   std::optional<int> statut_;
-};
-
-// A helper program that answers on its standard output and is told to let go by the closing of
-// its standard input. The destructor kills it if it is still there and waits for it: no helper
-// outlives its test.
-class Aide {
- public:
-  Aide(const std::string& programme, std::vector<std::string> arguments) {
-    int versAide[2], depuisAide[2];
-    if (::pipe2(versAide, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    if (::pipe2(depuisAide, O_CLOEXEC) != 0) {
-      ::close(versAide[0]);
-      ::close(versAide[1]);
-      throw std::runtime_error("pipe");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, versAide[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, depuisAide[1], 1);
-    arguments.insert(arguments.begin(), programme);
-    std::vector<char*> argv;
-    for (auto& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(versAide[0]);
-    ::close(depuisAide[1]);
-    entree_ = versAide[1];
-    sortie_ = depuisAide[0];
-  }
-  ~Aide() {
-    if (entree_ >= 0) ::close(entree_);
-    Tue();
-    ::close(sortie_);
-  }
-  Aide(const Aide&) = delete;
-  Aide& operator=(const Aide&) = delete;
-
-  // The first line it writes ("pret" once it holds what it was asked to hold), or what it said
-  // instead; empty after 20 seconds of silence.
-  std::string PremiereLigne() {
-    std::string ligne;
-    auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < limite) {
-      pollfd p{sortie_, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (::read(sortie_, &c, 1) != 1 || c == '\n') break;
-      ligne += c;
-    }
-    return ligne;
-  }
-  bool Pret() { return PremiereLigne() == "pret"; }
-
-  // Tells it to let go (its standard input closes) and waits for its end.
-  void Libere() {
-    if (entree_ >= 0) ::close(entree_);
-    entree_ = -1;
-    Attend();
-  }
-  // SIGKILL: it stops wherever it is, what it had not committed left as a crash leaves it.
-  void Tue() {
-    if (pid_ > 0) ::kill(pid_, SIGKILL);
-    Attend();
-  }
-
- private:
-  void Attend() {
-    if (pid_ <= 0) return;
-    int statut = 0;
-    while (::waitpid(pid_, &statut, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-  }
-
-  pid_t pid_ = -1;
-  int entree_ = -1;
-  int sortie_ = -1;
 };
 
 struct Execution {

@@ -515,7 +515,7 @@ TEST_F(Pannes, UnEcrivainArreteEnPleineEcritureLaisseUneBaseQueLeRunTraite) {
     SCOPED_TRACE(arret + (securise ? ", mode sécurisé" : ""));
     PrepareEssai();
     if (arret == "transaction") {
-      Aide ecrivain(CHEMIN_aide_ecrivain, {cible_, arret});
+      ProcessusAide ecrivain(CHEMIN_aide_ecrivain, {cible_, arret});
       ASSERT_TRUE(ecrivain.Pret());
       ecrivain.Tue();
     } else {

@@ -58,7 +58,7 @@ class AutresProcessus : public ::testing::Test {
   void TientA(FenetreRun& fenetre, const std::string& debutLigne, const std::string& chemin, const std::string& mode) {
     fenetre.surLigne = [=, this](const std::string& ligne) {
       if (tenue_ || ligne.find(debutLigne) == std::string::npos) return;
-      tenue_ = std::make_unique<Aide>(CHEMIN_aide_tenue, std::vector<std::string>{chemin, mode});
+      tenue_ = std::make_unique<ProcessusAide>(CHEMIN_aide_tenue, std::vector<std::string>{chemin, mode});
       ASSERT_TRUE(tenue_->Pret()) << "la base n'a pas pu être tenue";
     };
   }
@@ -86,7 +86,7 @@ class AutresProcessus : public ::testing::Test {
   CoupleBases couple_;
   std::string octetsOrigine_;
   BaseLue origine_;
-  std::unique_ptr<Aide> tenue_;
+  std::unique_ptr<ProcessusAide> tenue_;
   int pauses_ = 0;
 };
 
@@ -191,10 +191,11 @@ TEST_F(AutresProcessus, UneCopieDeTravailPriseSousLesEcrituresDUnAutreProgrammeN
   // Without the record copy: nothing in the run but the copy and its return opens the origin.
   BaseLue attendu = Reference(true, false);
   FenetreRun fenetre(couple_, true, false);
-  std::unique_ptr<Aide> ecrivain;
+  std::unique_ptr<ProcessusAide> ecrivain;
   fenetre.surLigne = [&](const std::string& ligne) {
     if (ecrivain || ligne.find("Sauvegarde des bases de données") == std::string::npos) return;
-    ecrivain = std::make_unique<Aide>(CHEMIN_aide_ecrivain, std::vector<std::string>{couple_.cible, "continu"});
+    ecrivain =
+        std::make_unique<ProcessusAide>(CHEMIN_aide_ecrivain, std::vector<std::string>{couple_.cible, "continu"});
     ASSERT_TRUE(ecrivain->Pret());
   };
 
@@ -235,7 +236,7 @@ TEST_F(AutresProcessus, UneTableQueLaVerificationNePeutEnregistrerInterromptLeRu
   fenetre.surLigne = [&](const std::string& ligne) {
     if (tenue_ || ligne.find("Vérification base de données principale") == std::string::npos) return;
     avant = LitBase(couple_.cible);
-    tenue_ = std::make_unique<Aide>(CHEMIN_aide_tenue, std::vector<std::string>{couple_.cible, "lecture"});
+    tenue_ = std::make_unique<ProcessusAide>(CHEMIN_aide_tenue, std::vector<std::string>{couple_.cible, "lecture"});
     ASSERT_TRUE(tenue_->Pret());
   };
   AttenteAccelere();
@@ -320,7 +321,7 @@ long LignesValidees(const std::string& chemin) {
 }
 
 TEST_F(AutresProcessus, UnProgrammeQuiValideSansCesseGardeToutesSesLignesParLaReparationEtLeCompactage) {
-  Aide ecrivain(CHEMIN_aide_ecrivain, {couple_.cible, "lignes"});
+  ProcessusAide ecrivain(CHEMIN_aide_ecrivain, {couple_.cible, "lignes"});
   ASSERT_TRUE(ecrivain.Pret());
   FenetreRun fenetre(couple_, false, false);
   fenetre.coches[coche::VerificationsPrimaires] = false;  // straight to the repair and the compaction
@@ -343,7 +344,7 @@ TEST_F(AutresProcessus, UnProgrammeQuiValideSansCesseGardeToutesSesLignesParLaRe
 // compaction put its result in place goes on with that very file, waits for the put-back, and its
 // write goes through; none is refused as if the file were read-only.
 TEST_F(AutresProcessus, UnProgrammeQuiOuvreLaBasePourChaqueEcritureNEstJamaisRefuseParLeCompactage) {
-  Aide ecrivain(CHEMIN_aide_ecrivain, {couple_.cible, "connexions"});
+  ProcessusAide ecrivain(CHEMIN_aide_ecrivain, {couple_.cible, "connexions"});
   ASSERT_TRUE(ecrivain.Pret());
   FenetreRun fenetre(couple_, false, false);
   fenetre.coches[coche::VerificationsPrimaires] = false;
@@ -394,7 +395,7 @@ TEST_F(AutresProcessus, UnSecondRunSurLaMemeBaseOuLeMemeDossierEstRefuseAuContro
 }
 
 TEST_F(AutresProcessus, UneBaseQuUnAutreProgrammeLitEstRefuseeAuControleDesSaisies) {
-  Aide lecteur(CHEMIN_aide_tenue, {couple_.cible, "lecture"});
+  ProcessusAide lecteur(CHEMIN_aide_tenue, {couple_.cible, "lecture"});
   ASSERT_TRUE(lecteur.Pret());
   Execution refus = Execute({OutilLot(), {"--cible", couple_.cible, "--reparation"}, DossierLot("lot")});
   EXPECT_EQ(refus.code, 2) << refus.sortie;

@@ -1,18 +1,12 @@
 // Shared fixtures of the engine's tests: a private folder per test, small builders for tables and
-// rows, and a helper process that holds a database from outside.
+// rows.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,9 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "commun/ProcessusAide.h"
 #include "moteur/Moteur.h"
-
-extern char** environ;
 
 // Checks the number of the error a statement raises; an engine error escaping as anything else
 // than ErreurMoteur fails the test through GoogleTest's own handler.
@@ -44,6 +37,7 @@ namespace outils {
 
 namespace fs = std::filesystem;
 using moteur::Valeur;
+using utireorg::tests::ProcessusAide;
 
 // AddressSanitizer keeps freed blocks in quarantine: a memory peak then measures its quarantine,
 // not what the code under test holds.
@@ -195,78 +189,6 @@ class TestMoteur : public ::testing::Test {
 
  private:
   DossierTemporaire dossier_;
-};
-
-// A second process holding a database, started from the aide_tenue program. It is always stopped,
-// even when the test that started it fails half-way.
-class Aide {
- public:
-  Aide(const std::string& programme, const std::vector<std::string>& arguments) {
-    int versAide[2], depuisAide[2];
-    if (::pipe2(versAide, O_CLOEXEC) != 0 || ::pipe2(depuisAide, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, versAide[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, depuisAide[1], 1);
-    std::vector<std::string> tous{programme};
-    tous.insert(tous.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : tous) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int rc = ::posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(versAide[0]);
-    ::close(depuisAide[1]);
-    entree_ = versAide[1];
-    sortie_ = depuisAide[0];
-    if (rc != 0) pid_ = -1;
-  }
-
-  ~Aide() {
-    Libere();
-    if (sortie_ >= 0) ::close(sortie_);
-  }
-  Aide(const Aide&) = delete;
-  Aide& operator=(const Aide&) = delete;
-
-  // The first line the helper prints: "pret" once it holds the database, else what went wrong.
-  std::string PremiereLigne() {
-    std::string ligne;
-    auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (sortie_ >= 0 && std::chrono::steady_clock::now() < limite) {
-      pollfd p{sortie_, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (::read(sortie_, &c, 1) != 1 || c == '\n') break;
-      ligne += c;
-    }
-    return ligne;
-  }
-
-  // Closes its stdin, which tells it to let go, and waits for it to leave; one that does not
-  // leave is killed, so that no test can hang on it.
-  void Libere() {
-    if (entree_ >= 0) {
-      ::close(entree_);
-      entree_ = -1;
-    }
-    if (pid_ <= 0) return;
-    for (int i = 0; i < 1000; ++i) {
-      if (::waitpid(pid_, &statut_, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      ::usleep(10000);
-    }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &statut_, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int entree_ = -1, sortie_ = -1;
-  int statut_ = 0;
 };
 
 }  // namespace outils

@@ -397,7 +397,7 @@ TEST_F(Reparation, RestesDUneReparationInterrompueSupprimes) {
     EcritFichier(Chemin(nom), "autre");
     vieux(Chemin(nom));
   }
-  Aide aide(CHEMIN_aide_tenue, {tenue, "immediat"});
+  ProcessusAide aide(CHEMIN_aide_tenue, {tenue, "immediat"});
   ASSERT_EQ(aide.PremiereLigne(), "pret");
   vieux(abandonnee);
   vieux(tenue);

@@ -11,8 +11,8 @@ namespace {
 
 class Processus : public TestMoteur {
  protected:
-  std::unique_ptr<Aide> Lance(const std::string& mode) {
-    auto aide = std::make_unique<Aide>(CHEMIN_aide_tenue, std::vector<std::string>{Chemin("base.bd"), mode});
+  std::unique_ptr<ProcessusAide> Lance(const std::string& mode) {
+    auto aide = std::make_unique<ProcessusAide>(CHEMIN_aide_tenue, std::vector<std::string>{Chemin("base.bd"), mode});
     EXPECT_EQ(aide->PremiereLigne(), "pret") << mode;
     return aide;
   }
@@ -74,7 +74,7 @@ TEST_F(Processus, OuvertureExclusiveDUnAutreProcessusRefuseLAcces) {
 
   // The other way round: what this process holds exclusively, the helper cannot open.
   auto exclusive = DBEngine::OpenDatabase(Chemin("base.bd"), true);
-  Aide aide(CHEMIN_aide_tenue, {Chemin("base.bd"), "moteur"});
+  ProcessusAide aide(CHEMIN_aide_tenue, {Chemin("base.bd"), "moteur"});
   std::string ligne = aide.PremiereLigne();
   EXPECT_TRUE(ligne.rfind("erreur 3356", 0) == 0 || ligne.rfind("erreur 3045", 0) == 0) << ligne;
   ASSERT_SANS_ERREUR(Ajoute(exclusive, "Clients", {{"Id", 4}, {"Nom", "seul"}}));
