@@ -21,6 +21,7 @@
 #include "common/Fichiers.h"
 #include "common/Horodatage.h"
 #include "commun/FenetreFactice.h"
+#include "commun/FichiersTest.h"
 #include "commun/ProcessusAide.h"
 #include "copies/Copies.h"
 #include "journal/Journal.h"
@@ -33,17 +34,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace utireorg;
 using utireorg::tests::FenetreFactice;
+using utireorg::tests::LitFichier;
 
 const std::string H = "071226:0524 ";  // the time stamp of the fixed clock
 const std::string Libelle = LibellePrincipal;
 const std::string Origine = "/donnees/compta.mdb";  // shown in the captions only
-
-std::string LitOctets(const std::string& chemin) {
-  std::ifstream entree(chemin, std::ios::binary);
-  std::ostringstream tout;
-  tout << entree.rdbuf();
-  return tout.str();
-}
 
 std::vector<std::string> Decoupe(const std::string& texte) {
   std::vector<std::string> lignes;
@@ -315,7 +310,7 @@ TEST_F(EtapesFichier, SansFichierRienNeSePasse) {
 
 TEST_F(EtapesFichier, OptionNonCocheeMetLaProgressionAuMaximum) {
   CreeBaseTravail();
-  std::string avant = LitOctets(etat.cheminTravail);
+  std::string avant = tests::LitFichier(etat.cheminTravail);
   CompteOperations();
   fenetre.coches[coche::ReparationCompactage] = false;
   fenetre.progressMax = 7;
@@ -326,7 +321,7 @@ TEST_F(EtapesFichier, OptionNonCocheeMetLaProgressionAuMaximum) {
   EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{7, 7, 7}));
   EXPECT_TRUE(fenetre.journal.empty());
   EXPECT_EQ(reparations + compactages, 0);
-  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+  EXPECT_EQ(tests::LitFichier(etat.cheminTravail), avant);
 }
 
 TEST_F(EtapesFichier, OptionsDeCompactageSelonLaVersionCible) {
@@ -370,13 +365,13 @@ TEST_F(EtapesFichier, VersionIndetermineeSignaleeSansCopieEnRetour) {
     base.Properties()["Version"].SetValue(moteur::Valeur("2.5"));
     base.Close();
   }
-  std::string avant = LitOctets(etat.cheminTravail);
+  std::string avant = tests::LitFichier(etat.cheminTravail);
   EtapeCompactage(etat);
   EXPECT_EQ(Lignes(), (DebutCompactage() + std::vector<std::string>{
                                               "#ALERT# Version de base indéterminée. La base " + Libelle +
                                                   " ne peut pas être compactée.",
                                               H + "  Fin Compactage " + Libelle}));
-  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+  EXPECT_EQ(tests::LitFichier(etat.cheminTravail), avant);
   EXPECT_FALSE(etat.echec);
   EXPECT_EQ(fenetre.valeursProgress.back(), 100);
   EXPECT_FALSE(fs::exists(etat.fichierTemporaire));
@@ -384,7 +379,7 @@ TEST_F(EtapesFichier, VersionIndetermineeSignaleeSansCopieEnRetour) {
 
 TEST_F(EtapesFichier, DisquePleinPendantLeCompactage) {
   CreeBaseTravail();
-  std::string avant = LitOctets(etat.cheminTravail);
+  std::string avant = tests::LitFichier(etat.cheminTravail);
   {
     moteur::injection::LimiteTemporaire plein(4096);
     EtapeCompactage(etat);
@@ -396,7 +391,7 @@ TEST_F(EtapesFichier, DisquePleinPendantLeCompactage) {
   EXPECT_TRUE(etat.disquePlein);
   EXPECT_TRUE(fenetre.messages.empty());
   EXPECT_EQ(fenetre.valeursProgress, std::vector<long>{70});
-  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+  EXPECT_EQ(tests::LitFichier(etat.cheminTravail), avant);
 }
 
 TEST_F(EtapesFichier, ChaqueNumeroDEspaceDisqueArreteLEtape) {
@@ -459,7 +454,7 @@ TEST_F(EtapesFichier, FichierEndommage) {
 // Overwritten pages: the repair saves the rest and the journal says what was lost.
 TEST_F(EtapesFichier, PagesEcraseesRepareesEtPertesJournalisees) {
   const long long perdus = AbimeUneFeuilleDeClients();
-  const std::string endommagee = LitOctets(etat.cheminTravail);
+  const std::string endommagee = LitFichier(etat.cheminTravail);
   etat.cheminOrigine = etat.cheminTravail;  // no working copy: the damaged file is kept beside it
   EtapeReparation(etat);
   EXPECT_FALSE(etat.echec);
@@ -473,14 +468,14 @@ TEST_F(EtapesFichier, PagesEcraseesRepareesEtPertesJournalisees) {
                               "' : d'autres outils pourront peut-être en tirer davantage.");
   EXPECT_EQ(*(debut + 3), H + "  Fin Réparation " + Libelle);
   EXPECT_EQ(Noms().size(), static_cast<std::size_t>(2000 - perdus));
-  EXPECT_TRUE(LitOctets(gardee) == endommagee);
+  EXPECT_TRUE(LitFichier(gardee) == endommagee);
 }
 
 // With a working copy, whose folder is emptied after the run, the user's own file, still as it
 // was when copied, is kept beside itself instead, and the journal names that one.
 TEST_F(EtapesFichier, AvecUneCopieDeTravailLaBaseEndommageeEstGardeeACoteDeLOrigine) {
   AbimeUneFeuilleDeClients();
-  const std::string endommagee = LitOctets(etat.cheminTravail);
+  const std::string endommagee = LitFichier(etat.cheminTravail);
   etat.cheminOrigine = Chemin("bases/compta.mdb");
   fs::copy_file(etat.cheminTravail, etat.cheminOrigine);
   EtapeReparation(etat);
@@ -489,8 +484,8 @@ TEST_F(EtapesFichier, AvecUneCopieDeTravailLaBaseEndommageeEstGardeeACoteDeLOrig
   EXPECT_TRUE(Contient("#ALERT# La base endommagée est gardée telle quelle sous '" + gardee +
                        "' : d'autres outils pourront peut-être en tirer davantage."))
       << fenetre.journal;
-  EXPECT_TRUE(LitOctets(gardee) == endommagee);
-  EXPECT_TRUE(LitOctets(etat.cheminOrigine) == endommagee);
+  EXPECT_TRUE(LitFichier(gardee) == endommagee);
+  EXPECT_TRUE(LitFichier(etat.cheminOrigine) == endommagee);
   EXPECT_EQ(FichiersBases(), (std::vector<std::string>{"compta.endommagee.mdb", "compta.mdb", "travail.mdb"}));
 }
 
@@ -577,13 +572,13 @@ TEST_F(EtapesFichier, UnTexteQuiNEstPasDeLUtf8EstCorrigeParLaVerificationEtGarde
 
 TEST_F(EtapesFichier, Erreur3163VerificationRefusee) {
   CreeBaseTravailDefectueuse();
-  std::string avant = LitOctets(etat.cheminTravail);
+  std::string avant = tests::LitFichier(etat.cheminTravail);
   fenetre.reponses = {2};  // "Non"
   EtapeCompactage(etat);
   EXPECT_EQ(Lignes(), (DebutCompactage() + std::vector<std::string>{"#ERR# Erreur 3163 ! Tentative de réparation ..."}));
   EXPECT_TRUE(etat.echec);
   EXPECT_FALSE(etat.disquePlein);
-  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+  EXPECT_EQ(tests::LitFichier(etat.cheminTravail), avant);
 }
 
 TEST_F(EtapesFichier, Erreur3163RevenueApresVerificationArreteLeTraitement) {
@@ -611,12 +606,12 @@ TEST_F(EtapesFichier, Erreur3163RevenueApresVerificationArreteLeTraitement) {
 
 TEST_F(EtapesFichier, UneCopieEnRetourInterrompueLaisseLAncienneBaseIntacte) {
   CreeBaseTravail("3.0");
-  std::string avant = LitOctets(etat.cheminTravail);
+  std::string avant = tests::LitFichier(etat.cheminTravail);
   DefinitInterruption([](std::string_view etape, const std::string&) {
     if (etape == "remplacement") throw moteur::ErreurMoteur(57, "coupure");
   });
   EXPECT_THROW(EtapeCompactage(etat), moteur::ErreurMoteur);
-  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+  EXPECT_EQ(tests::LitFichier(etat.cheminTravail), avant);
   EXPECT_EQ(VersionTravail(), "3.0");
   EXPECT_EQ(Noms().size(), 3u);
   EXPECT_EQ(FichiersBases(), std::vector<std::string>{"travail.mdb"});
@@ -625,7 +620,7 @@ TEST_F(EtapesFichier, UneCopieEnRetourInterrompueLaisseLAncienneBaseIntacte) {
 
 TEST_F(EtapesFichier, UnDisquePleinPendantLaCopieEnRetourVaAuPilote) {
   CreeBaseTravail("3.0");
-  std::string avant = LitOctets(etat.cheminTravail);
+  std::string avant = tests::LitFichier(etat.cheminTravail);
   // Room for the compacted file, not for putting it back into the working file.
   DefinitInterruption([](std::string_view etape, const std::string& chemin) {
     if (etape == "copie" && chemin.find("/bases/") != std::string::npos) moteur::injection::LimiteEcriture(0);
@@ -637,7 +632,7 @@ TEST_F(EtapesFichier, UnDisquePleinPendantLaCopieEnRetourVaAuPilote) {
     EXPECT_TRUE(EstErreurEspaceDisque(e.Number())) << e.Number();
   }
   EXPECT_FALSE(etat.disquePlein);  // the driver's main handler decides
-  EXPECT_EQ(LitOctets(etat.cheminTravail), avant);
+  EXPECT_EQ(tests::LitFichier(etat.cheminTravail), avant);
   EXPECT_EQ(FichiersBases(), std::vector<std::string>{"travail.mdb"});
 }
 

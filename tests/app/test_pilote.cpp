@@ -19,7 +19,7 @@ const std::string Tirets(75, '-');
 
 TEST_F(TestPilote, UnRunSansOptionEcritLeCadreDuJournalEtSeTermine) {
   std::string cible = CreePetiteBase("Compta.mdb");
-  std::string avant = Contenu(cible);
+  std::string avant = LitFichier(cible);
   Saisit(cible);
 
   pilote->LanceReorganisation();
@@ -44,7 +44,7 @@ TEST_F(TestPilote, UnRunSansOptionEcritLeCadreDuJournalEtSeTermine) {
   EXPECT_EQ(lignes[15], "");
 
   // The file holds the same lines, in code page 1252.
-  std::string fichier = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+  std::string fichier = utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt")));
   EXPECT_NE(fichier.find("Logiciel : Compta\r\n"), std::string::npos);
   EXPECT_NE(fichier.find("Date : " + DateAttendue() + "\r\n"), std::string::npos);
 
@@ -68,7 +68,7 @@ TEST_F(TestPilote, UnRunSansOptionEcritLeCadreDuJournalEtSeTermine) {
   ASSERT_TRUE(pilote->Etat().baseCourante.EstOuverte());
   EXPECT_EQ(pilote->Etat().baseCourante.Name(), cible);
   pilote->Etat().baseCourante.Close();
-  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_EQ(LitFichier(cible), avant);
   EXPECT_TRUE(FichiersTemporaires().empty());
   EXPECT_FALSE(fs::exists(Chemin("copie_reorg.mdb")));
 }
@@ -81,7 +81,7 @@ TEST_F(TestPilote, UnSecondRunEcritUnNouveauCadreALaSuiteDuPremier) {
   auto premier = fenetre->PositionCadre("Analyse de bases de données");
   auto second = fenetre->PositionCadre("Analyse de bases de données", premier + 1);
   EXPECT_EQ(second, 16 + 1);  // right after the first run's sixteen lines and the stars
-  std::string fichier = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+  std::string fichier = utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt")));
   EXPECT_NE(fichier.find("Logiciel : Compta"), fichier.rfind("Logiciel : Compta"));
 }
 
@@ -173,7 +173,7 @@ TEST_F(TestPilote, UnEchecEnModeSecuriseJetteLaCopieDeTravailEtLaisseLOrigineInt
   fenetre->cases[cases::Copie] = true;
   Saisit(cible, modele);
   pilote->Etat().baseCourante.Close();
-  std::string avant = Contenu(cible);
+  std::string avant = LitFichier(cible);
   fs::remove(modele);
 
   pilote->LanceReorganisation();
@@ -185,7 +185,7 @@ TEST_F(TestPilote, UnEchecEnModeSecuriseJetteLaCopieDeTravailEtLaisseLOrigineInt
   EXPECT_GT(fenetre->PositionCadre("Restauration des bases de données"), echec);
   EXPECT_FALSE(pilote->Etat().sauvegardeFaite);
   EXPECT_FALSE(pilote->Etat().baseCourante.EstOuverte());  // no handle left on a deleted copy
-  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_EQ(LitFichier(cible), avant);
   EXPECT_TRUE(FichiersTemporaires().empty());
 }
 
@@ -352,7 +352,7 @@ TEST_F(TestPilote, VersionBaseLitLaVersionOuRendUnTexteVide) {
 // the window never closes on it.
 TEST_F(TestPilote, UnJournalImpossibleAOuvrirEstDemandeAvantLeRunSansFermerLaFenetre) {
   std::string cible = CreePetiteBase("Compta.mdb");
-  const std::string avant = Contenu(cible);
+  const std::string avant = LitFichier(cible);
   Saisit(cible);
   fs::create_directory(Chemin("Analyse.txt"));  // a folder where the journal should be
   const std::string chemin = fs::canonical(Dossier()).string() + "/Analyse.txt";
@@ -372,7 +372,7 @@ TEST_F(TestPilote, UnJournalImpossibleAOuvrirEstDemandeAvantLeRunSansFermerLaFen
                 "Sans journal, aucun enregistrement défectueux ne pourra être corrigé ni supprimé,\n"
                 "et le détail de la réorganisation ne sera pas conservé.\n\nLancer la réorganisation sans journal ?");
   EXPECT_TRUE(fenetre->journal.empty());
-  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_EQ(LitFichier(cible), avant);
 
   // Accepted: the run goes on, its lines shown in the window only.
   fenetre->messages.clear();

@@ -68,7 +68,7 @@ TEST_F(TestModeSecurise, UneBaseTenueParUneAutreApplicationArreteLeRunSansRienTr
   for (int i : {coche::VerificationsPrimaires, coche::ReparationCompactage, coche::ControleEtendu})
     fenetre->coches[i] = true;
   Saisit(cible);
-  std::string avant = Contenu(cible);
+  std::string avant = LitFichier(cible);
   // Another application holding the database.
   utireorg::tests::ProcessusAide tenue(CHEMIN_aide_tenue, {cible, "exclusif"});
   ASSERT_TRUE(tenue.Pret());
@@ -87,14 +87,14 @@ TEST_F(TestModeSecurise, UneBaseTenueParUneAutreApplicationArreteLeRunSansRienTr
   EXPECT_FALSE(fenetre->ContientTexte(InterrompueDisque));
   EXPECT_EQ(fenetre->enErreur, 1);
   EXPECT_FALSE(pilote->Etat().sauvegardeFaite);
-  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_EQ(LitFichier(cible), avant);
   EXPECT_TRUE(FichiersTemporaires().empty());
 }
 
 TEST_F(TestModeSecurise, UnDisquePleinPendantLaSauvegardeFinitSurLaLegendeDEspaceDisque) {
   fenetre->coches[coche::ReparationCompactage] = true;
   Saisit(cible);
-  std::string avant = Contenu(cible);
+  std::string avant = LitFichier(cible);
   {
     moteur::injection::LimiteTemporaire limite(1024);
     pilote->LanceReorganisation();
@@ -106,13 +106,13 @@ TEST_F(TestModeSecurise, UnDisquePleinPendantLaSauvegardeFinitSurLaLegendeDEspac
                                                "#ERR# " + InterrompueDisque}));
   EXPECT_EQ(fenetre->legendes.back(), std::make_pair(InterrompueDisque, std::string()));
   EXPECT_EQ(fenetre->enErreur, 1);
-  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_EQ(LitFichier(cible), avant);
 }
 
 TEST_F(TestModeSecurise, UnDisquePleinPendantLaRestaurationLaisseLOrigineEtLeDit) {
   Saisit(cible);
   pilote->Etat().baseCourante.Close();
-  std::string avant = Contenu(cible);
+  std::string avant = LitFichier(cible);
   // The disk fills up just as the processed copy is written back beside the origin.
   utireorg::DefinitInterruption([this](std::string_view etape, const std::string& chemin) {
     if (etape == "copie" && chemin.rfind(cible + ".", 0) == 0) moteur::injection::LimiteEcriture(0);
@@ -127,7 +127,7 @@ TEST_F(TestModeSecurise, UnDisquePleinPendantLaRestaurationLaisseLOrigineEtLeDit
   EXPECT_EQ(fenetre->legendes.back(), std::make_pair(InterrompueDisque, std::string()));
   EXPECT_EQ(fenetre->enErreur, 1);
   EXPECT_FALSE(SectionPresente("Fin de l'analyse de bases de données"));
-  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_EQ(LitFichier(cible), avant);
 }
 
 TEST_F(TestModeSecurise, UnAutreEchecDeLaRestaurationFinitSansLaLigneDEspaceDisque) {
@@ -153,7 +153,7 @@ TEST_F(TestModeSecurise, UneCopieDeTravailQuiResteApresUnEchecEstNommeeDansLeJou
   fenetre->cases[cases::Copie] = true;
   Saisit(cible, modele);
   pilote->Etat().baseCourante.Close();
-  std::string avant = Contenu(cible);
+  std::string avant = LitFichier(cible);
   fs::remove(modele);  // the record copy fails: the run ends in failure
   std::string copie;
   utireorg::DefinitInterruption([&copie](std::string_view etape, const std::string& chemin) {
@@ -171,7 +171,7 @@ TEST_F(TestModeSecurise, UneCopieDeTravailQuiResteApresUnEchecEstNommeeDansLeJou
   ASSERT_NE(ligne, std::string::npos) << fenetre->journal;
   EXPECT_GT(ligne, fenetre->journal.find("Restauration des bases de données"));
   EXPECT_TRUE(fs::exists(copie));
-  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_EQ(LitFichier(cible), avant);
   EXPECT_FALSE(pilote->Etat().sauvegardeFaite);
 }
 

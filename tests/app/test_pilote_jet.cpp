@@ -97,9 +97,9 @@ class TestPiloteJet : public TestPilote {
   // What every successful run on a Jet target leaves: the original kept byte for byte, the
   // target a file of the engine holding every record of it, the model untouched.
   void VerifieCibleConvertie(const std::string& conservee) {
-    EXPECT_EQ(Contenu(conservee), Contenu(echantillonCible));
+    EXPECT_EQ(LitFichier(conservee), LitFichier(echantillonCible));
     EXPECT_EQ(moteur::FormatDuFichier(cibleJet), moteur::FormatFichier::Moteur);
-    EXPECT_EQ(Contenu(modeleJet), Contenu(echantillonModele));
+    EXPECT_EQ(LitFichier(modeleJet), LitFichier(echantillonModele));
     EXPECT_EQ(LitContenu(cibleJet), LitContenu(echantillonCible));
     auto base = moteur::DBEngine::OpenDatabase(cibleJet, false, true);
     EXPECT_TRUE(base.VerifieIntegrite().empty());
@@ -147,7 +147,7 @@ TEST_F(TestPiloteJet, UneCibleOuUnModeleDeFormatUlterieurEstRefuseAvecUneLigneAu
                             " » : format Access 2007 ou ultérieur (.accdb), non pris en charge.";
   EXPECT_TRUE(fenetre->ContientTexte(ligne)) << fenetre->journal;
   // The journal file holds it too, although no run had opened it.
-  EXPECT_NE(utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt"))).find(ligne), std::string::npos);
+  EXPECT_NE(utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt"))).find(ligne), std::string::npos);
 
   fenetre->messages.clear();
   fenetre->saisies[saisie::Cible] = cibleJet;
@@ -157,8 +157,8 @@ TEST_F(TestPiloteJet, UneCibleOuUnModeleDeFormatUlterieurEstRefuseAvecUneLigneAu
   EXPECT_EQ(fenetre->messages[0].texte.rfind("Base modèle invalide !\n", 0), 0u) << fenetre->messages[0].texte;
   EXPECT_TRUE(fenetre->ContientTexte("#ERR# Base modèle refusée : « " + accdb + " »"));
   // Nothing was touched.
-  EXPECT_EQ(Contenu(accdb), Contenu(Echantillon("testV2007.accdb")));
-  EXPECT_EQ(Contenu(cibleJet), Contenu(echantillonCible));
+  EXPECT_EQ(LitFichier(accdb), LitFichier(Echantillon("testV2007.accdb")));
+  EXPECT_EQ(LitFichier(cibleJet), LitFichier(echantillonCible));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -233,7 +233,7 @@ TEST_F(TestPiloteJet, UneLigneIllisibleDUneCibleJetEstDiteEtLeResteConverti) {
   PrepareBases("testIndexPropertiesV2000.mdb", "testIndexPropertiesV2000.mdb");
   fenetre->coches[coche::ModeSecurise] = false;
   fenetre->cases[cases::Copie] = false;
-  std::string octets = Contenu(cibleJet);
+  std::string octets = LitFichier(cibleJet);
   // The row's entry flagged as moved, its pointer then leading nowhere.
   std::size_t motif = octets.find("still more rows");
   ASSERT_NE(motif, std::string::npos);
@@ -265,7 +265,7 @@ TEST_F(TestPiloteJet, UneLigneIllisibleDUneCibleJetEstDiteEtLeResteConverti) {
   EXPECT_FALSE(fenetre->ContientTexte("#ERR#")) << fenetre->journal;
   utireorg::FermeBase(pilote->Etat().baseCourante);
   // The original, as the run found it, is kept; the converted target lacks that row alone.
-  EXPECT_EQ(Contenu(Conservee()), alteree);
+  EXPECT_EQ(LitFichier(Conservee()), alteree);
   auto lu = LitContenu(cibleJet), attendu = LitContenu(echantillonCible);
   EXPECT_EQ(lu["TableUnique2_temp"].size() + 1, attendu["TableUnique2_temp"].size());
   EXPECT_EQ(lu["TableIgnoreNulls2"], attendu["TableIgnoreNulls2"]);
@@ -307,7 +307,7 @@ TEST_F(TestPiloteJet, UnTexteTropLongGardeParLaConversionEstCorrigeSurLaBaseConv
   EXPECT_GT(fenetre->Position("Tentative de réparation réussie !", reparation), reparation);
   EXPECT_TRUE(fenetre->Contient(LigneConservation("Jet 3.0", Conservee())));
   pilote.reset();
-  EXPECT_EQ(Contenu(Conservee()), Contenu(echantillonCible));
+  EXPECT_EQ(LitFichier(Conservee()), LitFichier(echantillonCible));
   auto base = moteur::DBEngine::OpenDatabase(cibleJet, false, true);
   auto rs = base.OpenRecordset("SELECT data FROM Table2 WHERE id = 99", moteur::dbOpenSnapshot);
   ASSERT_FALSE(rs.Eof());
@@ -323,7 +323,7 @@ TEST_F(TestPiloteJet, UnOriginalDejaConserveSousCeNomNEstPasEcrase) {
   pilote->Reorganisation();
   ASSERT_EQ(pilote->Lancer(), IssueLancer::Terminee) << fenetre->journal;
   EXPECT_TRUE(fenetre->Contient(LigneConservation("Jet 3.0", Conservee("Compta.jet.2.mdb")))) << fenetre->journal;
-  EXPECT_EQ(Contenu(Conservee()), "conservée lors d'une réorganisation précédente");
+  EXPECT_EQ(LitFichier(Conservee()), "conservée lors d'une réorganisation précédente");
   pilote.reset();
   VerifieCibleConvertie(Conservee("Compta.jet.2.mdb"));
 }
@@ -346,7 +346,7 @@ TEST_F(TestPiloteJet, SiLOriginalNePeutEtreConserveLaCibleResteIntacte) {
   EXPECT_TRUE(fenetre->Contient("Erreur 70"));
   EXPECT_FALSE(fenetre->ContientTexte("conservée sous"));
   pilote.reset();
-  EXPECT_EQ(Contenu(cibleJet), Contenu(echantillonCible));
+  EXPECT_EQ(LitFichier(cibleJet), LitFichier(echantillonCible));
   EXPECT_FALSE(fs::exists(Conservee()));
   EXPECT_TRUE(FichiersTemporaires().empty());
 }
@@ -365,7 +365,7 @@ TEST_F(TestPiloteJet, DisquePleinEnConservantLOriginalALaRestaurationLaisseLOrig
                                      " » n'a pas pu être conservée : elle n'a pas été remplacée."));
   moteur::injection::SupprimeLimite();
   pilote.reset();
-  EXPECT_EQ(Contenu(cibleJet), Contenu(echantillonCible));
+  EXPECT_EQ(LitFichier(cibleJet), LitFichier(echantillonCible));
   EXPECT_FALSE(fs::exists(Conservee()));
 }
 
@@ -385,7 +385,7 @@ TEST_F(TestPiloteJet, UnOriginalJetEcritPendantLeRunNEstPasRemplace) {
   EXPECT_TRUE(fenetre->ContientTexte("#ERR# La base d'origine " + cibleJet + " n'a pas été modifiée")) << fenetre->journal;
   pilote.reset();
   EXPECT_EQ(moteur::FormatDuFichier(cibleJet), moteur::FormatFichier::Jet3);
-  EXPECT_EQ(Contenu(cibleJet), Contenu(echantillonCible));
+  EXPECT_EQ(LitFichier(cibleJet), LitFichier(echantillonCible));
   EXPECT_FALSE(fs::exists(Conservee()));
 }
 

@@ -24,12 +24,12 @@ class TestLot : public TestPilote {
     auto e = Lot({"--cible", cibleDemo, "--modele", modeleDemo, "--options", "0,1,2,3,4,5", "--copie", "--ligne-a-ligne",
                   "--avance", "--oui", "--rapport", "rapport.json"});
     EXPECT_EQ(e.code, codeAttendu) << e.sortie;
-    return Json::parse(Contenu(Chemin("rapport.json")));
+    return Json::parse(LitFichier(Chemin("rapport.json")));
   }
 
   static std::vector<std::string> FautesDeFormat(const Json& rapport) {
     fs::path schema = RacineProjet() / "doc" / "rapport-lot.schema.json";
-    return schema::Validateur(Json::parse(Contenu(schema.string()))).Fautes(rapport);
+    return schema::Validateur(Json::parse(LitFichier(schema.string()))).Fautes(rapport);
   }
 
   // Runs the program with its output on a terminal, reads what the terminal shows to the end.
@@ -89,7 +89,7 @@ TEST_F(TestLot, UnRunParDefautConfirmeTraiteEtSortAvecZero) {
   // The journal lines on the output, the journal itself in the current directory.
   EXPECT_NE(e.sortie.find("Logiciel : Compta\n"), std::string::npos) << e.sortie;
   EXPECT_NE(e.sortie.find("Sauvegarde des bases de données"), std::string::npos);  // the window's defaults
-  std::string journal = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+  std::string journal = utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt")));
   EXPECT_NE(journal.find("Compactage base de données principale"), std::string::npos) << journal;
   EXPECT_NE(journal.find("Fin de l'analyse de bases de données"), std::string::npos);
 }
@@ -125,7 +125,7 @@ TEST_F(TestLot, LeRapportDeLaDemoSuitSonFormatEtLeJournal) {
   EXPECT_EQ(dossier["cible"], cibleDemo);
 
   // Each marked line of the journal, in order, with the number it names.
-  std::string journal = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+  std::string journal = utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt")));
   std::vector<std::string> marquees;
   std::istringstream lignes(journal);
   for (std::string ligne; std::getline(lignes, ligne);) {
@@ -185,7 +185,7 @@ TEST_F(TestLot, DesCheminsRelatifsTrouventLaBaseModele) {
 TEST_F(TestLot, UnRapportEstEcritQuandLeRunNAPasLieu) {
   auto e = Lot({"--cible", Chemin("absente.mdb"), "--rapport", "refus.json"});
   EXPECT_EQ(e.code, 2);
-  Json refus = Json::parse(Contenu(Chemin("refus.json")));
+  Json refus = Json::parse(LitFichier(Chemin("refus.json")));
   EXPECT_TRUE(FautesDeFormat(refus).empty()) << ::testing::PrintToString(FautesDeFormat(refus));
   EXPECT_EQ(refus["codeSortie"], 2);
   EXPECT_EQ(refus["dossiers"][0]["issue"], "refusee");
@@ -193,7 +193,7 @@ TEST_F(TestLot, UnRapportEstEcritQuandLeRunNAPasLieu) {
 
   e = Lot({"--cible", "x.mdb", "--options", "9", "--rapport", "syntaxe.json"});
   EXPECT_EQ(e.code, 2);
-  Json syntaxe = Json::parse(Contenu(Chemin("syntaxe.json")));
+  Json syntaxe = Json::parse(LitFichier(Chemin("syntaxe.json")));
   EXPECT_TRUE(FautesDeFormat(syntaxe).empty()) << ::testing::PrintToString(FautesDeFormat(syntaxe));
   EXPECT_TRUE(syntaxe["dossiers"].empty());
   EXPECT_NE(syntaxe["erreur"].get<std::string>().find("--options"), std::string::npos);
@@ -247,7 +247,7 @@ class TestLotDossiers : public TestLot {
     EXPECT_EQ(e.code, 0) << e.sortie;
     return e.sortie;
   }
-  std::string Journal() const { return utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt"))); }
+  std::string Journal() const { return utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt"))); }
 
   // The closing frame's list and totals, as one text.
   std::string Bilan() const {
@@ -264,7 +264,7 @@ class TestLotDossiers : public TestLot {
 // One folder after the other, then several at once: the same outcomes, the journals whole and in
 // folder order, a report entry per folder, the model and the interrupted folder as they were.
 TEST_F(TestLotDossiers, ChaqueDossierASonIssueEnSuiteCommeEnParallele) {
-  const std::string modeleAvant = Contenu(modele), betaAvant = Contenu(beta);
+  const std::string modeleAvant = LitFichier(modele), betaAvant = LitFichier(beta);
   const std::string alphaDecrit = Decrit(alpha), deltaDecrit = Decrit(delta);
   for (const char* parallele : {"1", "2"}) {
     SCOPED_TRACE(std::string("--parallele ") + parallele);
@@ -289,7 +289,7 @@ TEST_F(TestLotDossiers, ChaqueDossierASonIssueEnSuiteCommeEnParallele) {
     EXPECT_LT(betaRefus, deltaDebut);
     EXPECT_EQ(journal.find("Logiciel : Compta"), journal.rfind("Logiciel : Compta")) << "chaque journal une seule fois";
 
-    Json rapport = Json::parse(Contenu(Chemin("rapport.json")));
+    Json rapport = Json::parse(LitFichier(Chemin("rapport.json")));
     auto fautes = FautesDeFormat(rapport);
     EXPECT_TRUE(fautes.empty()) << ::testing::PrintToString(fautes);
     EXPECT_EQ(rapport["codeSortie"], 1);
@@ -303,8 +303,8 @@ TEST_F(TestLotDossiers, ChaqueDossierASonIssueEnSuiteCommeEnParallele) {
     EXPECT_FALSE(rapport["dossiers"][0]["etapes"].empty());
     EXPECT_EQ(rapport["dossiers"][2]["cible"], delta);
 
-    EXPECT_TRUE(Contenu(modele) == modeleAvant) << "la base modèle a été écrite";
-    EXPECT_TRUE(Contenu(beta) == betaAvant);
+    EXPECT_TRUE(LitFichier(modele) == modeleAvant) << "la base modèle a été écrite";
+    EXPECT_TRUE(LitFichier(beta) == betaAvant);
     EXPECT_EQ(Decrit(alpha), alphaDecrit);
     EXPECT_EQ(Decrit(delta), deltaDecrit);
     EXPECT_TRUE(FichiersTemporaires().empty()) << ::testing::PrintToString(FichiersTemporaires());
@@ -353,7 +353,7 @@ TEST_F(TestLotDossiers, UnJournalImpossibleAOuvrirEnParalleleCommeEnSuite) {
     SCOPED_TRACE(std::string("--parallele ") + parallele);
     auto e = Lot({"--tous-les-dossiers", "--modele", modele, "--oui", "--parallele", parallele, "--rapport", "rapport.json"});
     EXPECT_EQ(e.code, 1) << e.sortie;
-    Json rapport = Json::parse(Contenu(Chemin("rapport.json")));
+    Json rapport = Json::parse(LitFichier(Chemin("rapport.json")));
     ASSERT_EQ(rapport["dossiers"].size(), 4u) << rapport.dump(2);
     std::vector<std::string> issues;
     for (const auto& d : rapport["dossiers"]) issues.push_back(d["issue"]);
@@ -369,14 +369,14 @@ TEST_F(TestLotDossiers, UnJournalImpossibleAOuvrirEnParalleleCommeEnSuite) {
 // their journals: the second is refused at the check of the model, before anything is written.
 TEST_F(TestLotDossiers, UneSecondeReorganisationDeTousLesDossiersEstRefusee) {
   auto tenue = std::make_unique<moteur::TenueRun>(modele);  // as the first run holds it
-  const std::string alphaAvant = Contenu(alpha);
+  const std::string alphaAvant = LitFichier(alpha);
   auto e = Lot({"--tous-les-dossiers", "--modele", modele, "--parallele", "2"});
   EXPECT_EQ(e.code, 2) << e.sortie;
   EXPECT_NE(e.sortie.find("Une réorganisation de tous les dossiers est déjà en cours sur cette base modèle !"),
             std::string::npos)
       << e.sortie;
   EXPECT_NE(Journal().find("#ERR# Base modèle refusée : « " + modele + " »"), std::string::npos) << Journal();
-  EXPECT_TRUE(Contenu(alpha) == alphaAvant);
+  EXPECT_TRUE(LitFichier(alpha) == alphaAvant);
   tenue.reset();
   e = Lot({"--tous-les-dossiers", "--modele", modele});
   EXPECT_NE(Bilan().find("Alpha : terminée"), std::string::npos) << e.sortie;
@@ -407,7 +407,7 @@ TEST_F(TestLotDossiers, UnDossierTemporaireInutilisableEnParalleleCommeEnSuite) 
 
 // A full disk in the first folder: its database is put back as it was and no other is started.
 TEST_F(TestLotDossiers, UnDisquePleinArreteLEnsembleApresLeDossierEnCours) {
-  const std::string alphaAvant = Contenu(alpha), deltaAvant = Contenu(delta);
+  const std::string alphaAvant = LitFichier(alpha), deltaAvant = LitFichier(delta);
   ::setenv("UTIREORG_LIMITE_ECRITURE", "2000", 1);
   auto e = Lot({"--tous-les-dossiers", "--modele", modele});
   ::unsetenv("UTIREORG_LIMITE_ECRITURE");
@@ -419,8 +419,8 @@ TEST_F(TestLotDossiers, UnDisquePleinArreteLEnsembleApresLeDossierEnCours) {
                        "Gamma : ignorée : aucune base « Compta.mdb »\r\n"),
             std::string::npos)
       << bilan;
-  EXPECT_TRUE(Contenu(alpha) == alphaAvant);
-  EXPECT_TRUE(Contenu(delta) == deltaAvant);
+  EXPECT_TRUE(LitFichier(alpha) == alphaAvant);
+  EXPECT_TRUE(LitFichier(delta) == deltaAvant);
   EXPECT_TRUE(FichiersTemporaires().empty()) << ::testing::PrintToString(FichiersTemporaires());
 }
 

@@ -26,7 +26,7 @@ TEST_F(LotRapport, NeRemplaceJamaisUnFichierQuiNEstPasUnRapport) {
   const std::string modele = CreePetiteBase("Logiciel/Compta.mdb");
   fs::create_symlink(cible, Chemin("lien.json"));
   std::ofstream(Chemin("notes.txt")) << "mes notes\n";
-  const std::string baseAvant = Contenu(cible), modeleAvant = Contenu(modele);
+  const std::string baseAvant = LitFichier(cible), modeleAvant = LitFichier(modele);
 
   const std::vector<std::vector<std::string>> refus = {
       {"--cible", cible, "--oui", "--rapport", cible},
@@ -43,9 +43,9 @@ TEST_F(LotRapport, NeRemplaceJamaisUnFichierQuiNEstPasUnRapport) {
     const std::string cas = ::testing::PrintToString(arguments);
     EXPECT_EQ(e.code, 2) << cas << e.sortie;
     EXPECT_NE(e.sortie.find("rapport"), std::string::npos) << cas << e.sortie;
-    EXPECT_TRUE(Contenu(cible) == baseAvant) << cas;
-    EXPECT_TRUE(Contenu(modele) == modeleAvant) << cas;
-    EXPECT_EQ(Contenu(Chemin("notes.txt")), "mes notes\n") << cas;
+    EXPECT_TRUE(LitFichier(cible) == baseAvant) << cas;
+    EXPECT_TRUE(LitFichier(modele) == modeleAvant) << cas;
+    EXPECT_EQ(LitFichier(Chemin("notes.txt")), "mes notes\n") << cas;
     EXPECT_FALSE(fs::exists(Chemin("Analyse.txt"))) << cas << e.sortie;
   }
 
@@ -53,7 +53,7 @@ TEST_F(LotRapport, NeRemplaceJamaisUnFichierQuiNEstPasUnRapport) {
   std::ofstream(Chemin("Analyse.txt")) << "journal précédent\r\n";
   auto e = Lot({"--cible", cible, "--rapport", "Analyse.txt"});
   EXPECT_EQ(e.code, 2) << e.sortie;
-  EXPECT_EQ(Contenu(Chemin("Analyse.txt")), "journal précédent\r\n");
+  EXPECT_EQ(LitFichier(Chemin("Analyse.txt")), "journal précédent\r\n");
 }
 
 // The report of an earlier run is replaced, after a refused command line as after a run.
@@ -62,11 +62,11 @@ TEST_F(LotRapport, RemplaceLeRapportDUnRunPrecedent) {
   ASSERT_EQ(e.code, 2) << e.sortie;
   e = Lot({"--cible", "x.mdb", "--options", "9", "--rapport", "r.json"});
   EXPECT_EQ(e.code, 2) << e.sortie;
-  auto rapport = nlohmann::json::parse(Contenu(Chemin("r.json")));
+  auto rapport = nlohmann::json::parse(LitFichier(Chemin("r.json")));
   EXPECT_NE(rapport["erreur"].get<std::string>().find("--options"), std::string::npos);
   e = Lot({"--cible", Chemin("absente.mdb"), "--rapport", "r.json"});
   EXPECT_EQ(e.code, 2) << e.sortie;
-  rapport = nlohmann::json::parse(Contenu(Chemin("r.json")));
+  rapport = nlohmann::json::parse(LitFichier(Chemin("r.json")));
   EXPECT_EQ(rapport["dossiers"][0]["issue"], "refusee");
 }
 
@@ -103,7 +103,7 @@ TEST_F(LotRapport, UneBaseRefuseeEstNommeeAvecSaRaison) {
   EXPECT_NE(e.sortie.find("Vous devez saisir une base valide !"), std::string::npos) << e.sortie;
   EXPECT_NE(e.sortie.find("Base à analyser refusée : « " + Chemin("absente.mdb") + " » : "), std::string::npos)
       << e.sortie;
-  const auto rapport = nlohmann::json::parse(Contenu(Chemin("r.json")));
+  const auto rapport = nlohmann::json::parse(LitFichier(Chemin("r.json")));
   const auto& refus = rapport["dossiers"][0]["refus"];
   EXPECT_EQ(refus["base"], "Base à analyser");
   EXPECT_EQ(refus["chemin"], Chemin("absente.mdb"));

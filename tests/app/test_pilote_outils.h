@@ -23,6 +23,7 @@
 
 #include "app/Pilote.h"
 #include "commun/FenetreFactice.h"
+#include "commun/FichiersTest.h"
 #include "common/Ansi.h"
 #include "common/Horodatage.h"
 #include "common/LigneDeCommande.h"
@@ -34,6 +35,7 @@ extern char** environ;
 namespace pilote_tests {
 
 namespace fs = std::filesystem;
+using utireorg::tests::LitFichier;
 
 // The fake window, plus what the driver asks of the main window's own controls.
 class FenetreTest : public utireorg::tests::FenetreFactice {
@@ -131,18 +133,8 @@ inline Execution Lance(const std::string& programme, const std::vector<std::stri
     e.code = WIFEXITED(statut) ? WEXITSTATUS(statut) : -1;
   }
   posix_spawn_file_actions_destroy(&actions);
-  std::ifstream entree(fichier, std::ios::binary);
-  std::ostringstream tout;
-  tout << entree.rdbuf();
-  e.sortie = tout.str();
+  e.sortie = LitFichier(fichier);
   return e;
-}
-
-inline std::string Contenu(const std::string& chemin) {
-  std::ifstream entree(chemin, std::ios::binary);
-  std::ostringstream tout;
-  tout << entree.rdbuf();
-  return tout.str();
 }
 
 class TestPilote : public ::testing::Test {

@@ -109,7 +109,7 @@ class TestPaire : public TestPilote {
     if (!relations) arguments.push_back("--sans-relations");
     auto e = Lance(Outil("utireorg-lot"), arguments, Dossier());
     ASSERT_EQ(e.code, 0) << e.sortie;
-    journal_ = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+    journal_ = utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt")));
   }
 
   void StructureDuModele() {

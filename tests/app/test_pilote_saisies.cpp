@@ -137,7 +137,7 @@ struct Appels {
 
 TEST_F(TestSaisies, LancerDemandeConfirmationEtNeFaitRienQuandElleEstDeclinee) {
   std::string cible = CreePetiteBase("Compta.mdb");
-  std::string avant = Contenu(cible);
+  std::string avant = LitFichier(cible);
   fenetre->saisies[saisie::Cible] = cible;
   fenetre->coches[coche::TraitementExhaustif] = true;
   // Without a scripted answer the focused button answers: "Annuler".
@@ -164,7 +164,7 @@ TEST_F(TestSaisies, LancerDemandeConfirmationEtNeFaitRienQuandElleEstDeclinee) {
   EXPECT_EQ(fenetre->boutons, (std::vector<std::pair<int, bool>>{{0, false}, {3, false}, {0, true}}));
   EXPECT_EQ(fenetre->pointeurs.back(), utireorg::PointeurSouris::Normal);
   pilote->Etat().baseCourante.Close();
-  EXPECT_EQ(Contenu(cible), avant);
+  EXPECT_EQ(LitFichier(cible), avant);
 }
 
 TEST_F(TestSaisies, LancerConfirmeLanceLeRun) {

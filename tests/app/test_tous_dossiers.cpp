@@ -131,7 +131,7 @@ TEST_F(TestTailleDossier, UneErreurDeLaListeVaAuGestionnaireDErreurs) {
   bool fatale = utireorg::ExpliqueErreur(moteur::err::ElementIntrouvable, "").fatale;
   EXPECT_EQ(fenetre->fermetures, fatale ? 1 : 0);
   // The error journal names the place.
-  std::string journal = utireorg::DepuisAnsi(Contenu(Chemin("STE.JNL")));
+  std::string journal = utireorg::DepuisAnsi(LitFichier(Chemin("STE.JNL")));
   EXPECT_NE(journal.find("(FVL)"), std::string::npos);
 
   pilote->FromVekListe(nullptr, "Dossiers", 0);

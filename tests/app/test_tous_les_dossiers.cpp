@@ -130,7 +130,7 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
 // Each folder as "Lancer" runs one, the damaged one interrupted without stopping the others, the
 // one without a database listed; the model and the folders that did not end are as they were.
 TEST_F(TestTousLesDossiers, ChaqueDossierASonIssueDansLeBilanDuJournal) {
-  const std::string modeleAvant = Contenu(modele), betaAvant = Contenu(beta), alphaDecrit = Decrit(alpha);
+  const std::string modeleAvant = LitFichier(modele), betaAvant = LitFichier(beta), alphaDecrit = Decrit(alpha);
   fenetre->saisies[saisie::Modele] = modele;
   for (int i : {coche::VerificationsPrimaires, coche::ReparationCompactage, coche::Compactage, coche::ModeSecurise})
     fenetre->coches[i] = true;
@@ -141,7 +141,7 @@ TEST_F(TestTousLesDossiers, ChaqueDossierASonIssueDansLeBilanDuJournal) {
   EXPECT_EQ(fenetre->messages[0].texte, "Confirmez-vous la réorganisation de l'ensemble des dossiers ?");
   EXPECT_EQ(fenetre->fermetures, 0);
 
-  const std::string journal = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+  const std::string journal = utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt")));
   EXPECT_EQ(journal, fenetre->journal);
   EXPECT_GE(fenetre->PositionCadre("Réorganisation de tous les dossiers"), 0);
   const long bilan = fenetre->PositionCadre("Bilan de la réorganisation de tous les dossiers");
@@ -162,8 +162,8 @@ TEST_F(TestTousLesDossiers, ChaqueDossierASonIssueDansLeBilanDuJournal) {
   EXPECT_EQ(fenetre->legendes.back(), std::make_pair(std::string("Procédure interrompue !"), std::string()));
   EXPECT_EQ(fenetre->enErreur, 1);
 
-  EXPECT_TRUE(Contenu(modele) == modeleAvant) << "la base modèle a été écrite";
-  EXPECT_TRUE(Contenu(beta) == betaAvant);
+  EXPECT_TRUE(LitFichier(modele) == modeleAvant) << "la base modèle a été écrite";
+  EXPECT_TRUE(LitFichier(beta) == betaAvant);
   EXPECT_EQ(Decrit(alpha), alphaDecrit);
   EXPECT_TRUE(FichiersTemporaires().empty());
   ASSERT_EQ(pilote->ResultatsDossiers().size(), 3u);
@@ -181,7 +181,7 @@ TEST_F(TestTousLesDossiers, LeBilanNommeChaqueDossierSurUneLigneQuelQueSoitSonNo
   for (int i : {0, 1, 2, 3}) fenetre->coches[i] = true;
   const auto resultats = utireorg::ReorganiseDossiers(*fenetre, pilote->JournalAnalyse(), modele, true);
   ASSERT_EQ(resultats.size(), 4u);
-  const std::string journal = utireorg::DepuisAnsi(Contenu(Chemin("Analyse.txt")));
+  const std::string journal = utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt")));
   const auto bilan = journal.find("Bilan de la réorganisation de tous les dossiers");
   ASSERT_NE(bilan, std::string::npos) << journal;
   const std::string fin = journal.substr(bilan);

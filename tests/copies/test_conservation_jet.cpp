@@ -25,17 +25,6 @@ namespace fs = std::filesystem;
 using namespace utireorg;
 using utireorg::tests::FenetreFactice;
 
-std::string LitOctets(const std::string& chemin) {
-  std::ifstream entree(chemin, std::ios::binary);
-  std::ostringstream tout;
-  tout << entree.rdbuf();
-  return tout.str();
-}
-
-void EcritOctets(const std::string& chemin, const std::string& octets) {
-  std::ofstream(chemin, std::ios::binary) << octets;
-}
-
 // Only the header tells a Jet file: these tests keep and copy files, they never read one.
 std::string OctetsJet(unsigned char version, char motif) {
   std::string octets(3 * 4096, motif);
@@ -50,7 +39,7 @@ class ConservationJetTest : public ::testing::Test {
   ConservationJetTest() : journal(fenetre), etat(fenetre, journal) {}
 
   void SetUp() override {
-    racine_ = std::make_unique<outils::DossierTemporaire>();
+    racine_ = std::make_unique<outils::DossierTest>();
     for (const char* d : {"bases", "tmp", "courant"}) fs::create_directory(Chemin(d));
     const char* ancien = std::getenv("TMPDIR");
     ancienTmp_ = ancien ? std::optional<std::string>(ancien) : std::nullopt;
@@ -70,11 +59,11 @@ class ConservationJetTest : public ::testing::Test {
     racine_.reset();
   }
 
-  std::string Chemin(const std::string& nom) const { return racine_->chemin() + "/" + nom; }
+  std::string Chemin(const std::string& nom) const { return racine_->Racine() + "/" + nom; }
 
   std::string Jet(const std::string& nom = "Compta.mdb", unsigned char version = 0) {
     std::string chemin = Chemin("bases/" + nom);
-    EcritOctets(chemin, OctetsJet(version, 'j'));
+    outils::EcritFichier(chemin, OctetsJet(version, 'j'));
     return chemin;
   }
 
@@ -102,7 +91,7 @@ class ConservationJetTest : public ::testing::Test {
   EtatReorganisation etat;
 
  private:
-  std::unique_ptr<outils::DossierTemporaire> racine_;
+  std::unique_ptr<outils::DossierTest> racine_;
   std::optional<std::string> ancienTmp_;
   fs::path ancienDossier_;
 };
@@ -126,7 +115,7 @@ TEST_F(ConservationJetTest, LaCopieConserveeEstIdentiqueAvecSesDroitsEtSaDate) {
 
   std::string conservee = ConserveFichierJet(origine);
   EXPECT_EQ(conservee, Chemin("bases/Compta.jet.mdb"));
-  EXPECT_EQ(LitOctets(conservee), LitOctets(origine));
+  EXPECT_EQ(outils::LitFichier(conservee), outils::LitFichier(origine));
   EXPECT_EQ(fs::status(conservee).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_EQ(fs::last_write_time(conservee), date);
@@ -136,13 +125,13 @@ TEST_F(ConservationJetTest, LaCopieConserveeEstIdentiqueAvecSesDroitsEtSaDate) {
 
 TEST_F(ConservationJetTest, UnOriginalDejaConserveNEstJamaisEcrase) {
   std::string origine = Jet();
-  EcritOctets(Chemin("bases/Compta.jet.mdb"), "premier");
-  EcritOctets(Chemin("bases/Compta.jet.2.mdb"), "deuxième");
+  outils::EcritFichier(Chemin("bases/Compta.jet.mdb"), "premier");
+  outils::EcritFichier(Chemin("bases/Compta.jet.2.mdb"), "deuxième");
 
   EXPECT_EQ(ConserveFichierJet(origine), Chemin("bases/Compta.jet.3.mdb"));
-  EXPECT_EQ(LitOctets(Chemin("bases/Compta.jet.mdb")), "premier");
-  EXPECT_EQ(LitOctets(Chemin("bases/Compta.jet.2.mdb")), "deuxième");
-  EXPECT_EQ(LitOctets(Chemin("bases/Compta.jet.3.mdb")), LitOctets(origine));
+  EXPECT_EQ(outils::LitFichier(Chemin("bases/Compta.jet.mdb")), "premier");
+  EXPECT_EQ(outils::LitFichier(Chemin("bases/Compta.jet.2.mdb")), "deuxième");
+  EXPECT_EQ(outils::LitFichier(Chemin("bases/Compta.jet.3.mdb")), outils::LitFichier(origine));
   EXPECT_EQ(ConserveFichierJet(origine), Chemin("bases/Compta.jet.4.mdb"));
 }
 
@@ -160,9 +149,9 @@ TEST_F(ConservationJetTest, DisquePleinNeLaisseRienDerriereLui) {
 
 TEST_F(ConservationJetTest, RemplacerUnFichierJetLeConserveDAbord) {
   std::string origine = Jet("Compta.mdb", 1);
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   std::string traitee = Traitee();
-  std::string nouvelle = LitOctets(traitee);
+  std::string nouvelle = outils::LitFichier(traitee);
 
   // What an interrupted run left while keeping the original, and while replacing it.
   std::vector<std::string> restes = {Chemin("bases/Compta.jet.mdb.utireorg-Ab12Cd"), Chemin("bases/Compta.mdb.utireorg-Ef34Gh")};
@@ -177,8 +166,8 @@ TEST_F(ConservationJetTest, RemplacerUnFichierJetLeConserveDAbord) {
   EXPECT_FALSE(compte.echec);
   EXPECT_EQ(compte.format, "Jet 4.0");
   EXPECT_EQ(compte.conservee, Chemin("bases/Compta.jet.mdb"));
-  EXPECT_EQ(LitOctets(compte.conservee), avant);
-  EXPECT_EQ(LitOctets(origine), nouvelle);
+  EXPECT_EQ(outils::LitFichier(compte.conservee), avant);
+  EXPECT_EQ(outils::LitFichier(origine), nouvelle);
   EXPECT_EQ(LigneConservationJet(compte),
             "Base d'origine au format Jet 4.0 conservée sous « " + Chemin("bases/Compta.jet.mdb") + " ».");
 }
@@ -196,7 +185,7 @@ TEST_F(ConservationJetTest, RemplacerUneBaseDuMoteurNeConserveRien) {
 
 TEST_F(ConservationJetTest, SiLOriginalNePeutEtreConserveRienNEstRemplace) {
   std::string origine = Jet();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   std::string traitee = Traitee();
   // The folder refuses the copy, as a folder without write rights would (the tests may run as root).
   DefinitInterruption([](std::string_view etape, const std::string& chemin) {
@@ -206,7 +195,7 @@ TEST_F(ConservationJetTest, SiLOriginalNePeutEtreConserveRienNEstRemplace) {
   ConservationJet compte;
   EXPECT_THROW(RemplaceOrigine(traitee, origine, compte), moteur::ErreurMoteur);
   EXPECT_TRUE(compte.echec);
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
   EXPECT_TRUE(fs::exists(traitee));
   EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"Compta.mdb"});
   EXPECT_EQ(LigneEchecConservationJet(compte, origine),
@@ -216,7 +205,7 @@ TEST_F(ConservationJetTest, SiLOriginalNePeutEtreConserveRienNEstRemplace) {
 
 TEST_F(ConservationJetTest, SiLeRemplacementEchoueLaCopieConserveeDisparait) {
   std::string origine = Jet();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   std::string traitee = Traitee();
   DefinitInterruption([](std::string_view etape, const std::string& chemin) {
     if (etape == "remplacement") throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {chemin});
@@ -225,7 +214,7 @@ TEST_F(ConservationJetTest, SiLeRemplacementEchoueLaCopieConserveeDisparait) {
   EXPECT_THROW(RemplaceOrigine(traitee, origine, compte), moteur::ErreurMoteur);
   EXPECT_FALSE(compte.echec);
   EXPECT_TRUE(compte.conservee.empty());
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
   EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"Compta.mdb"});
 }
 
@@ -236,13 +225,13 @@ TEST_F(ConservationJetTest, LaCopieDeTravailDUnFichierJetEnEstLaCopieOctetPourOc
   ensemble.libelles[SlotPrincipal] = LibellePrincipal;
   ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
   EXPECT_NE(ensemble.chemins[SlotPrincipal], origine);
-  EXPECT_EQ(LitOctets(ensemble.chemins[SlotPrincipal]), LitOctets(origine));
+  EXPECT_EQ(outils::LitFichier(ensemble.chemins[SlotPrincipal]), outils::LitFichier(origine));
   EXPECT_EQ(RestaurationBases(etat, ensemble, true), CopieReussie);
 }
 
 TEST_F(ConservationJetTest, LaValidationConserveLOriginalJetEtLeDitDansLeJournal) {
   std::string origine = Jet();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   EnsembleBases ensemble;
   ensemble.chemins[SlotPrincipal] = origine;
   ensemble.libelles[SlotPrincipal] = LibellePrincipal;
@@ -253,8 +242,8 @@ TEST_F(ConservationJetTest, LaValidationConserveLOriginalJetEtLeDitDansLeJournal
 
   ASSERT_EQ(RestaurationBases(etat, ensemble), CopieReussie);
   const std::string conservee = Chemin("bases/Compta.jet.mdb");
-  EXPECT_EQ(LitOctets(conservee), avant);
-  EXPECT_EQ(LitOctets(origine), LitOctets(traitee));
+  EXPECT_EQ(outils::LitFichier(conservee), avant);
+  EXPECT_EQ(outils::LitFichier(origine), outils::LitFichier(traitee));
   auto debut = fenetre.journal.find("  Début Restauration " + origine);
   auto ligne = fenetre.journal.find("\r\nBase d'origine au format Jet 3.0 conservée sous « " + conservee + " ».\r\n");
   auto fin = fenetre.journal.find("  Fin Restauration " + origine);
@@ -266,7 +255,7 @@ TEST_F(ConservationJetTest, LaValidationConserveLOriginalJetEtLeDitDansLeJournal
 
 TEST_F(ConservationJetTest, UneValidationQuiNePeutConserverLOriginalLeLaisseEnPlace) {
   std::string origine = Jet();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   EnsembleBases ensemble;
   ensemble.chemins[SlotPrincipal] = origine;
   ensemble.libelles[SlotPrincipal] = LibellePrincipal;
@@ -277,7 +266,7 @@ TEST_F(ConservationJetTest, UneValidationQuiNePeutConserverLOriginalLeLaisseEnPl
     moteur::injection::LimiteTemporaire plein(100);
     EXPECT_EQ(RestaurationBases(etat, ensemble), CopieDisquePlein);
   }
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
   const std::string gardee = ensemble.chemins[SlotPrincipal];
   EXPECT_NE(gardee, copie);
   EXPECT_TRUE(fs::exists(gardee));

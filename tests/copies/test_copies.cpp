@@ -37,13 +37,6 @@ using utireorg::tests::FenetreFactice;
 
 const std::string H = "071226:0524 ";  // the time stamp of the fixed clock
 
-std::string LitOctets(const std::string& chemin) {
-  std::ifstream entree(chemin, std::ios::binary);
-  std::ostringstream tout;
-  tout << entree.rdbuf();
-  return tout.str();
-}
-
 std::vector<std::string> Decoupe(const std::string& texte) {
   std::vector<std::string> lignes;
   std::size_t debut = 0;
@@ -62,7 +55,7 @@ class Copies : public ::testing::Test {
   Copies() : journal(fenetre), etat(fenetre, journal) {}
 
   void SetUp() override {
-    racine_ = std::make_unique<outils::DossierTemporaire>();
+    racine_ = std::make_unique<outils::DossierTest>();
     for (const char* d : {"bases", "tmp", "courant", "brouillon"}) fs::create_directory(Chemin(d));
     const char* ancien = std::getenv("TMPDIR");
     ancienTmp_ = ancien ? std::optional<std::string>(ancien) : std::nullopt;
@@ -87,7 +80,7 @@ class Copies : public ::testing::Test {
     racine_.reset();
   }
 
-  std::string Chemin(const std::string& nom) const { return racine_->chemin() + "/" + nom; }
+  std::string Chemin(const std::string& nom) const { return racine_->Racine() + "/" + nom; }
 
   // A database "Clients" of n records in the origin folder.
   std::string Base(const std::string& nom = "compta.mdb", int n = 3) {
@@ -149,7 +142,7 @@ class Copies : public ::testing::Test {
   EtatReorganisation etat;
 
  private:
-  std::unique_ptr<outils::DossierTemporaire> racine_;
+  std::unique_ptr<outils::DossierTest> racine_;
   std::optional<std::string> ancienTmp_;
   fs::path ancienDossier_;
 };
@@ -292,7 +285,7 @@ TEST_F(Copies, CinqSlotsVidesNEcriventQueLesSections) {
 TEST_F(Copies, DisquePleinPendantLaCopieDuSlotDeux) {
   std::string autre = Base("autre.mdb", 1);
   std::string origine = Base();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   auto ensemble = Ensemble(origine);
   ensemble.chemins[0] = autre;
   ensemble.libelles[0] = "autre base";
@@ -317,7 +310,7 @@ TEST_F(Copies, DisquePleinPendantLaCopieDuSlotDeux) {
   EXPECT_EQ(etat.derniereErreur, 61);
   // Nothing refers to the copies any more: none may stay behind to fill the disk.
   EXPECT_TRUE(FichiersDe("tmp").empty());
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
 }
 
 TEST_F(Copies, Erreur3183CommeUnDisquePlein) {
@@ -382,7 +375,7 @@ TEST_F(Copies, AutreErreurPasseParLeGestionnaire) {
   ASSERT_EQ(fenetre.messages.size(), 1u);
   EXPECT_EQ(fenetre.messages[0].titre, "Erreur");
   EXPECT_TRUE(fs::exists("STE.JNL"));
-  EXPECT_NE(LitOctets("STE.JNL").find("Txt:" + VersAnsi(TitreApplication())), std::string::npos);
+  EXPECT_NE(outils::LitFichier("STE.JNL").find("Txt:" + VersAnsi(TitreApplication())), std::string::npos);
   EXPECT_EQ(ensemble.chemins[SlotPrincipal], absente);
   EXPECT_TRUE(FichiersDe("tmp").empty());
 }
@@ -395,20 +388,20 @@ TEST_F(Copies, UnFichierEtrangerEstCopieOctetPourOctet) {
   for (const auto& origine : {etranger, vide}) {
     auto ensemble = Ensemble(origine);
     ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie) << origine;
-    EXPECT_EQ(LitOctets(ensemble.chemins[SlotPrincipal]), LitOctets(origine)) << origine;
+    EXPECT_EQ(outils::LitFichier(ensemble.chemins[SlotPrincipal]), outils::LitFichier(origine)) << origine;
   }
 }
 
 TEST_F(Copies, UnePageEndommageeEstCopieeTelleQuelle) {
   std::string origine = Base();
-  std::string octets = LitOctets(origine);
+  std::string octets = outils::LitFichier(origine);
   ASSERT_GE(octets.size(), 3 * 4096u);
   std::string derniere = std::string(4096, '\xA5');
   octets.replace(octets.size() - 4096, 4096, derniere);
   outils::EcritFichier(origine, octets);
   auto ensemble = Ensemble(origine);
   ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
-  std::string copie = LitOctets(ensemble.chemins[SlotPrincipal]);
+  std::string copie = outils::LitFichier(ensemble.chemins[SlotPrincipal]);
   ASSERT_EQ(copie.size(), octets.size());
   EXPECT_EQ(copie.substr(copie.size() - 4096), derniere);  // left for the repair to deal with
 }
@@ -450,7 +443,7 @@ TEST_F(Copies, ValidationRemplaceLOrigineEtVideLeDossierTemporaire) {
 
 TEST_F(Copies, AbandonSupprimeLesCopiesSansToucherALOrigine) {
   std::string origine = Base();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   auto ensemble = Ensemble(origine);
   ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
   {
@@ -463,7 +456,7 @@ TEST_F(Copies, AbandonSupprimeLesCopiesSansToucherALOrigine) {
   EXPECT_EQ(Lignes(), (Section("Restauration des bases de données") +
                           std::vector<std::string>{H + "  Début Restauration " + origine,
                                                    H + "  Fin Restauration " + origine}));
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
   EXPECT_TRUE(FichiersDe("tmp").empty());
   EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
   EXPECT_FALSE(etat.sauvegardeFaite);
@@ -482,7 +475,7 @@ TEST_F(Copies, AbandonNeMontreRienMemeQuandLaCopieADisparu) {
 
 TEST_F(Copies, AbandonNommeLaCopieQuiNAPasPuEtreSupprimee) {
   std::string origine = Base();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   auto ensemble = Ensemble(origine);
   ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
   const std::string copie = ensemble.chemins[SlotPrincipal];
@@ -502,7 +495,7 @@ TEST_F(Copies, AbandonNommeLaCopieQuiNAPasPuEtreSupprimee) {
                                           "elle ne sert plus.",
                                       H + "  Fin Restauration " + origine}));
   EXPECT_TRUE(fs::exists(copie));
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
   EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
   EXPECT_FALSE(etat.sauvegardeFaite);
   EXPECT_TRUE(fenetre.messages.empty());
@@ -510,23 +503,23 @@ TEST_F(Copies, AbandonNommeLaCopieQuiNAPasPuEtreSupprimee) {
 
 TEST_F(Copies, UnSlotSansCopieNeSupprimeJamaisSonOrigine) {
   std::string origine = Base();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   auto ensemble = Ensemble(origine);
   etat.cheminsOrigine[SlotPrincipal] = origine;  // the paths were never replaced by copies
   etat.sauvegardeFaite = true;
   EXPECT_EQ(RestaurationBases(etat, ensemble, true), CopieReussie);
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
   EXPECT_EQ(RestaurationBases(etat, ensemble), CopieReussie);
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
 }
 
 TEST_F(Copies, ValidationSurDisquePleinGardeLOrigineEtNommeLaCopie) {
   std::string origine = Base();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   auto ensemble = Ensemble(origine);
   ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
   std::string copie = ensemble.chemins[SlotPrincipal];
-  std::string traitee = LitOctets(copie);
+  std::string traitee = outils::LitFichier(copie);
   fenetre.journal.clear();
   {
     moteur::injection::LimiteTemporaire plein(100);
@@ -546,8 +539,8 @@ TEST_F(Copies, ValidationSurDisquePleinGardeLOrigineEtNommeLaCopie) {
   ASSERT_EQ(fenetre.messages.size(), 1u);
   AttendMessage(0, "!#Espace disque Insuffisant!@@Réorganisation annulée.");
   EXPECT_FALSE(etat.sauvegardeFaite);
-  EXPECT_EQ(LitOctets(origine), avant);
-  EXPECT_EQ(LitOctets(gardee), traitee);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
+  EXPECT_EQ(outils::LitFichier(gardee), traitee);
   EXPECT_EQ(FichiersDe("tmp"), std::vector<std::string>{fs::path(gardee).filename().string()});
   EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
 }
@@ -557,7 +550,7 @@ TEST_F(Copies, ValidationSurDisquePleinGardeLOrigineEtNommeLaCopie) {
 // file is read-only.
 TEST_F(Copies, ValidationSurUneOrigineEnLectureSeuleLaLaisseEtLeDit) {
   std::string origine = Base();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   auto ensemble = Ensemble(origine);
   ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
   ASSERT_EQ(::chmod(origine.c_str(), 0444), 0);
@@ -573,7 +566,7 @@ TEST_F(Copies, ValidationSurUneOrigineEnLectureSeuleLaLaisseEtLeDit) {
   ASSERT_EQ(fenetre.messages.size(), 1u);
   EXPECT_NE(fenetre.messages[0].texte.find("est en lecture seule"), std::string::npos);
   EXPECT_EQ(fenetre.messages[0].texte.find("endommagée"), std::string::npos);
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
   struct stat etatFichier {};
   ASSERT_EQ(::stat(origine.c_str(), &etatFichier), 0);
   EXPECT_EQ(etatFichier.st_mode & 07777, 0444u);
@@ -582,7 +575,7 @@ TEST_F(Copies, ValidationSurUneOrigineEnLectureSeuleLaLaisseEtLeDit) {
 
 TEST_F(Copies, ValidationDontLeRenommageEchoueGardeLOrigineEtNommeLaCopie) {
   std::string origine = Base();
-  std::string avant = LitOctets(origine);
+  std::string avant = outils::LitFichier(origine);
   auto ensemble = Ensemble(origine);
   ASSERT_EQ(SauvegardeBases(etat, ensemble), CopieReussie);
   std::string copie = ensemble.chemins[SlotPrincipal];
@@ -601,7 +594,7 @@ TEST_F(Copies, ValidationDontLeRenommageEchoueGardeLOrigineEtNommeLaCopie) {
                                       H + LigneCopieLaissee(ensemble.chemins[SlotPrincipal])}));
   ASSERT_EQ(fenetre.messages.size(), 1u);
   EXPECT_EQ(fenetre.messages[0].titre, "Erreur");  // the error handler's message
-  EXPECT_EQ(LitOctets(origine), avant);
+  EXPECT_EQ(outils::LitFichier(origine), avant);
   EXPECT_TRUE(fs::exists(ensemble.chemins[SlotPrincipal]));
   EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
 

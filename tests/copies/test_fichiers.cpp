@@ -23,23 +23,16 @@ namespace {
 namespace fs = std::filesystem;
 using namespace utireorg;
 
-std::string LitOctets(const std::string& chemin) {
-  std::ifstream entree(chemin, std::ios::binary);
-  std::ostringstream tout;
-  tout << entree.rdbuf();
-  return tout.str();
-}
-
 class Fichiers : public ::testing::Test {
  protected:
   void TearDown() override {
     DefinitInterruption({});
     moteur::injection::SupprimeLimite();
   }
-  std::string Chemin(const std::string& nom) const { return dossier_.chemin() + "/" + nom; }
+  std::string Chemin(const std::string& nom) const { return dossier_.Racine() + "/" + nom; }
 
  private:
-  outils::DossierTemporaire dossier_;
+  outils::DossierTest dossier_;
 };
 
 class VariableTmp {
@@ -82,7 +75,7 @@ TEST_F(Fichiers, CopieSurDisquePleinEchoueEn61SansEntamerLeReste) {
   EXPECT_EQ(moteur::injection::OctetsRestants(), 5000);  // a refused write charges nothing
   moteur::injection::LimiteEcriture(20000);
   ASSERT_EQ(moteur::Essaie([&] { CopieFichier(source, Chemin("copie")); }).Number, 0);
-  EXPECT_EQ(LitOctets(Chemin("copie")), std::string(10000, 'a'));
+  EXPECT_EQ(outils::LitFichier(Chemin("copie")), std::string(10000, 'a'));
   EXPECT_EQ(moteur::injection::OctetsRestants(), 10000);
 }
 
@@ -93,7 +86,7 @@ TEST_F(Fichiers, RemplacementAuTraversDUnLienGardeLeLien) {
   fs::create_symlink(cible, lien);
   RemplaceFichier(source, lien);
   EXPECT_TRUE(fs::is_symlink(lien));
-  EXPECT_EQ(LitOctets(cible), "neuf");
+  EXPECT_EQ(outils::LitFichier(cible), "neuf");
 }
 
 // What a killed run left beside a database goes at the next replacement there; nothing else
@@ -125,7 +118,7 @@ TEST_F(Fichiers, RestesDUnRunInterrompuSupprimesAuRemplacementSuivant) {
   RemplaceFichier(source, cible);
   ::close(fd);
 
-  EXPECT_EQ(LitOctets(cible), "neuf");
+  EXPECT_EQ(outils::LitFichier(cible), "neuf");
   EXPECT_FALSE(fs::exists(abandonne));
   EXPECT_TRUE(fs::exists(tenu));
   EXPECT_TRUE(fs::exists(recent));
@@ -157,7 +150,7 @@ TEST_F(Fichiers, CopieEnCoursDeRemplacementTenueContreLeNettoyage) {
   RemplaceFichier(source, cible);
   EXPECT_FALSE(enCours.empty());
   EXPECT_EQ(supprimes, 0);
-  EXPECT_EQ(LitOctets(cible), "neuf");
+  EXPECT_EQ(outils::LitFichier(cible), "neuf");
   EXPECT_FALSE(fs::exists(enCours));
 }
 
@@ -168,17 +161,17 @@ TEST_F(Fichiers, FichierEtrangerEcritDepuisSaCopieNEstPasRemplace) {
   const std::string jet = std::string("\0\1\0\0Standard Jet DB", 19) + std::string(2000, 'j');
   outils::EcritFichier(origine, jet);
   CopieBaseCoherente(origine, copie);
-  EXPECT_EQ(LitOctets(copie), jet);
+  EXPECT_EQ(outils::LitFichier(copie), jet);
   outils::EcritFichier(copie, "traitée");
   outils::EcritFichier(origine, jet + "écrit par un autre programme");
   EXPECT_ERREUR(moteur::err::FichierUtilise, RemplaceFichier(copie, origine));
-  EXPECT_EQ(LitOctets(origine), jet + "écrit par un autre programme");
+  EXPECT_EQ(outils::LitFichier(origine), jet + "écrit par un autre programme");
 
   // Left alone since its copy, it is replaced.
   CopieBaseCoherente(origine, autre);
   outils::EcritFichier(autre, "traitée");
   ASSERT_SANS_ERREUR(RemplaceFichier(autre, origine));
-  EXPECT_EQ(LitOctets(origine), "traitée");
+  EXPECT_EQ(outils::LitFichier(origine), "traitée");
 }
 
 TEST_F(Fichiers, FichierEtrangerQuiChangePendantSaCopieNeDonneAucuneCopie) {
@@ -189,7 +182,7 @@ TEST_F(Fichiers, FichierEtrangerQuiChangePendantSaCopieNeDonneAucuneCopie) {
   });
   EXPECT_ERREUR(moteur::err::FichierUtilise, CopieBaseCoherente(origine, copie));
   EXPECT_FALSE(fs::exists(copie));
-  EXPECT_EQ(LitOctets(origine), std::string(8192, 'y'));
+  EXPECT_EQ(outils::LitFichier(origine), std::string(8192, 'y'));
 }
 
 // A processed copy left for the user leaves the run's group even when its name cannot hold the

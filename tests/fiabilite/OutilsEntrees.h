@@ -106,7 +106,7 @@ inline Issue LanceSurveille(const std::string& programme, const std::vector<std:
     if (WIFEXITED(statut)) issue.code = WEXITSTATUS(statut);
     if (WIFSIGNALED(statut)) issue.signal = WTERMSIG(statut);
   }
-  issue.sortie = fiabilite::Lit(fichier);
+  issue.sortie = fiabilite::LitFichier(fichier);
   return issue;
 }
 
@@ -133,7 +133,7 @@ inline Empreinte Releve(const std::string& chemin) {
   e.genre = s.st_mode & S_IFMT;
   e.droits = s.st_mode & 07777;
   e.modification = s.st_mtim;
-  if (S_ISREG(s.st_mode)) e.contenu = fiabilite::Lit(chemin);
+  if (S_ISREG(s.st_mode)) e.contenu = fiabilite::LitFichier(chemin);
   if (S_ISLNK(s.st_mode)) e.contenu = fs::read_symlink(chemin).string();
   return e;
 }

@@ -31,6 +31,7 @@
 
 #include "app/Pilote.h"
 #include "commun/FenetreFactice.h"
+#include "commun/FichiersTest.h"
 #include "commun/ProcessusAide.h"
 #include "moteur/Moteur.h"
 
@@ -40,79 +41,16 @@ namespace fiabilite {
 
 namespace fs = std::filesystem;
 using moteur::Valeur;
+using utireorg::tests::DossierTest;
+using utireorg::tests::EcritFichier;
+using utireorg::tests::FichiersDuDossier;
+using utireorg::tests::LitFichier;
 using utireorg::tests::ProcessusAide;
 
 // ---------------------------------------------------------------- files and folders
 
 inline std::string OutilLot() { return std::string(CHEMIN_OUTILS) + "/utireorg-lot"; }
 inline std::string OutilBase() { return std::string(CHEMIN_OUTILS) + "/utireorg-base"; }
-
-inline std::string Lit(const std::string& chemin) {
-  std::ifstream entree(chemin, std::ios::binary);
-  std::ostringstream tout;
-  tout << entree.rdbuf();
-  return tout.str();
-}
-
-inline void Ecrit(const std::string& chemin, const std::string& contenu) {
-  std::ofstream sortie(chemin, std::ios::binary | std::ios::trunc);
-  sortie << contenu;
-}
-
-// A folder of its own for one test, under $TMPDIR (else /tmp), removed with everything in it, even
-// what a test made unreadable; kept for a look afterwards when UTIREORG_GARDE_DOSSIERS is set.
-class DossierTest {
- public:
-  // enMemoire: in /dev/shm when the machine has it, for tests that stop processes rather than
-  // machines: the flushes to a real disk prove nothing there and cost a run thirty times its time.
-  explicit DossierTest(const std::string& prefixe = "fiabilite", bool enMemoire = false) {
-    const char* racine = std::getenv("TMPDIR");
-    std::string dossier = racine && *racine ? racine : "/tmp";
-    if (enMemoire && ::access("/dev/shm", W_OK | X_OK) == 0) dossier = "/dev/shm";
-    std::string modele = dossier + "/" + prefixe + "_XXXXXX";
-    std::vector<char> tampon(modele.begin(), modele.end());
-    tampon.push_back('\0');
-    if (!::mkdtemp(tampon.data())) throw std::runtime_error("mkdtemp " + modele);
-    chemin_ = tampon.data();
-  }
-  ~DossierTest() {
-    const char* garde = std::getenv("UTIREORG_GARDE_DOSSIERS");
-    if (garde && *garde) std::cout << "Dossier gardé : " << chemin_ << "\n";
-    else Supprime(chemin_);
-  }
-  DossierTest(const DossierTest&) = delete;
-  DossierTest& operator=(const DossierTest&) = delete;
-
-  const std::string& Racine() const { return chemin_; }
-  // A path inside the folder; its parent folders are created.
-  std::string Chemin(const std::string& nom) const {
-    fs::path p = fs::path(chemin_) / nom;
-    fs::create_directories(p.parent_path());
-    return p.string();
-  }
-
-  static void Supprime(const std::string& chemin) {
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(chemin, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-      ::chmod(it->path().c_str(), 0700);
-    ::chmod(chemin.c_str(), 0700);
-    fs::remove_all(chemin, ec);
-  }
-
- private:
-  std::string chemin_;
-};
-
-// The names of the files a folder holds (not recursive), sorted.
-inline std::vector<std::string> Fichiers(const std::string& dossier) {
-  std::vector<std::string> noms;
-  std::error_code ec;
-  for (fs::directory_iterator it(dossier, ec), fin; !ec && it != fin; it.increment(ec))
-    noms.push_back(it->path().filename().string());
-  std::sort(noms.begin(), noms.end());
-  return noms;
-}
 
 // ---------------------------------------------------------------- other processes
 
@@ -231,7 +169,7 @@ inline Execution Execute(Lancement lancement) {
     e.code = p.Code();
   }
   e.duree = std::chrono::steady_clock::now() - debut;
-  e.sortie = Lit(lancement.sortie);
+  e.sortie = LitFichier(lancement.sortie);
   return e;
 }
 

@@ -37,13 +37,13 @@ class Arret : public ::testing::Test {
     fs::create_directories(dossier_.Racine() + "/Logiciel/Dossier1");
     fs::copy_file(couple_.modele, Modele());
     fs::copy_file(couple_.cible, Cible());
-    avant_ = Lit(Cible());
+    avant_ = LitFichier(Cible());
   }
 
   std::string Modele() const { return dossier_.Racine() + "/Logiciel/Compta.mdb"; }
   std::string Cible() const { return dossier_.Racine() + "/Logiciel/Dossier1/Compta.mdb"; }
   std::string Temporaire() const { return dossier_.Racine() + "/tmp"; }
-  std::string Journal() const { return utireorg::DepuisAnsi(Lit(dossier_.Racine() + "/Analyse.txt")); }
+  std::string Journal() const { return utireorg::DepuisAnsi(LitFichier(dossier_.Racine() + "/Analyse.txt")); }
 
   Lancement Lot(const std::vector<std::string>& options) const {
     Lancement l;
@@ -69,7 +69,7 @@ class Arret : public ::testing::Test {
   bool AttendCopieDeTravail(Processus& p) const {
     auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < limite && !p.Fini()) {
-      for (const auto& nom : Fichiers(Temporaire())) {
+      for (const auto& nom : FichiersDuDossier(Temporaire())) {
         std::error_code ec;
         if (EstCopieDeTravail(nom) && fs::file_size(Temporaire() + "/" + nom, ec) > 0 && !ec) return true;
       }
@@ -88,8 +88,8 @@ class Arret : public ::testing::Test {
         << Journal();
     EXPECT_EQ(Journal().find("\r\nErreur 0\r\n"), std::string::npos) << Journal();
     EXPECT_EQ(Journal().find("Fin de l'analyse de bases de données"), std::string::npos);
-    EXPECT_TRUE(Lit(Cible()) == avant_) << "la base d'origine a changé";
-    EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+    EXPECT_TRUE(LitFichier(Cible()) == avant_) << "la base d'origine a changé";
+    EXPECT_EQ(FichiersDuDossier(Temporaire()), std::vector<std::string>{});
   }
 
   static inline std::unique_ptr<DossierTest> reference_;
@@ -100,11 +100,11 @@ class Arret : public ::testing::Test {
 
 TEST_F(Arret, SigtermArreteLeRunAuPointSurSuivantSansToucherALaBase) {
   Processus p(Lot(Toutes()));
-  ASSERT_TRUE(ArreteAuMilieu(p)) << Lit(dossier_.Racine() + "/sortie.txt");
+  ASSERT_TRUE(ArreteAuMilieu(p)) << LitFichier(dossier_.Racine() + "/sortie.txt");
   ::kill(p.Pid(), SIGTERM);
   Continue(p);
   p.Attend();
-  const std::string sortie = Lit(dossier_.Racine() + "/sortie.txt");
+  const std::string sortie = LitFichier(dossier_.Racine() + "/sortie.txt");
   ASSERT_FALSE(p.ArreteParSignal()) << "tué par le signal au lieu de s'arrêter\n" << sortie;
   EXPECT_EQ(p.Code(), 1) << sortie;
   VerifieArret(sortie, "Réorganisation arrêtée à la demande du système (signal SIGTERM).");
@@ -123,7 +123,7 @@ TEST_F(Arret, UneSortieFermeeArreteLeRunAuLieuDeLeTuer) {
   Continue(p);
   ASSERT_TRUE(auMilieu);
   p.Attend();
-  const std::string sortie = Lit(l.sortie);
+  const std::string sortie = LitFichier(l.sortie);
   ASSERT_FALSE(p.ArreteParSignal()) << "tué (SIGPIPE) au lieu de s'arrêter\n" << sortie;
   EXPECT_EQ(p.Code(), 1) << sortie;
   VerifieArret(sortie, "Réorganisation arrêtée : la sortie du programme a été fermée.");
@@ -150,7 +150,7 @@ class FenetreArretee : public FenetreRun {
 
 TEST_F(Arret, LArretDemandeParLUtilisateurAbandonneLeRunAChaqueEtape) {
   CoupleBases petit = CreeCoupleBases(dossier_.Chemin("petit"));
-  const std::string octets = Lit(petit.cible);
+  const std::string octets = LitFichier(petit.cible);
   for (const std::string quand :
        {"Début Sauvegarde", "Lecture des enregistrements", "Copie des enregistrements", "Début Compactage",
         "Tentative de réparation", "Vérification base de données principale", "Vérification des relations"}) {
@@ -170,8 +170,8 @@ TEST_F(Arret, LArretDemandeParLUtilisateurAbandonneLeRunAChaqueEtape) {
     EXPECT_FALSE(fenetre.ContientTexte("Fin de l'analyse de bases de données"));
     ASSERT_FALSE(fenetre.legendes.empty());
     EXPECT_EQ(fenetre.legendes.back().first, Interrompue);
-    EXPECT_TRUE(Lit(petit.cible) == octets) << "la base d'origine a changé";
-    EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+    EXPECT_TRUE(LitFichier(petit.cible) == octets) << "la base d'origine a changé";
+    EXPECT_EQ(FichiersDuDossier(Temporaire()), std::vector<std::string>{});
   }
 }
 
@@ -179,7 +179,7 @@ TEST_F(Arret, LArretDemandeParLUtilisateurAbandonneLeRunAChaqueEtape) {
 // operation, not after it: the stage has no end line, and the origin is as it was.
 TEST_F(Arret, LArretPendantUneOperationLongueDuMoteurLAbandonneEnCours) {
   CoupleBases petit = CreeCoupleBases(dossier_.Chemin("petit"));
-  const std::string octets = Lit(petit.cible);
+  const std::string octets = LitFichier(petit.cible);
   for (const std::string etape : {"Réparation", "Compactage"}) {
     SCOPED_TRACE(etape);
     FenetreRun fenetre(petit, true);
@@ -202,8 +202,8 @@ TEST_F(Arret, LArretPendantUneOperationLongueDuMoteurLAbandonneEnCours) {
     EXPECT_TRUE(fenetre.ContientLigne("#ERR# Procédure interrompue ! Réorganisation arrêtée à la demande de "
                                       "l'utilisateur."))
         << fenetre.journal;
-    EXPECT_TRUE(Lit(petit.cible) == octets) << "la base d'origine a changé";
-    EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+    EXPECT_TRUE(LitFichier(petit.cible) == octets) << "la base d'origine a changé";
+    EXPECT_EQ(FichiersDuDossier(Temporaire()), std::vector<std::string>{});
   }
 }
 
@@ -268,14 +268,14 @@ TEST_F(Arret, LesCopiesDUnRunTueSontSupprimeesParLeSuivantSaufCellesTenues) {
     tue.Tue();
     tue.Attend();
   }
-  const auto laisses = Fichiers(Temporaire());
+  const auto laisses = FichiersDuDossier(Temporaire());
   ASSERT_FALSE(laisses.empty());
   for (const auto& nom : laisses) EXPECT_EQ(nom.rfind("utireorg-", 0), 0u) << "nom qui n'est pas celui du programme : " << nom;
 
   // A group held by a live process: its lock file, locked, and the copy named after it.
   const std::string verrou = Temporaire() + "/utireorg-DBvivant";
-  Ecrit(verrou, "");
-  Ecrit(verrou + ".mdb", avant_);
+  EcritFichier(verrou, "");
+  EcritFichier(verrou + ".mdb", avant_);
   const int fd = ::open(verrou.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
@@ -283,14 +283,14 @@ TEST_F(Arret, LesCopiesDUnRunTueSontSupprimeesParLeSuivantSaufCellesTenues) {
   Execution suivant = Execute(Lot({"--options", "0"}));
   ::close(fd);
   EXPECT_EQ(suivant.code, 0) << suivant.sortie;
-  EXPECT_EQ(Fichiers(Temporaire()), (std::vector<std::string>{"utireorg-DBvivant", "utireorg-DBvivant.mdb"}));
+  EXPECT_EQ(FichiersDuDossier(Temporaire()), (std::vector<std::string>{"utireorg-DBvivant", "utireorg-DBvivant.mdb"}));
   for (const auto& nom : laisses) {
     if (nom.find(".mdb") != std::string::npos && nom.find("-journal") == std::string::npos) {
       EXPECT_NE(Journal().find("réorganisation interrompue supprimé : " + Temporaire() + "/" + nom), std::string::npos)
           << nom << "\n" << Journal();
     }
   }
-  EXPECT_TRUE(Lit(Cible()) == avant_);
+  EXPECT_TRUE(LitFichier(Cible()) == avant_);
 }
 
 }  // namespace

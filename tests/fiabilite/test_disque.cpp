@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using fiabilite::BaseLue;
-using fiabilite::Lit;
+using fiabilite::LitFichier;
 using utireorg::IssueLancer;
 using namespace moteur::injection;
 
@@ -185,8 +185,8 @@ class TestDisque : public ::testing::Test {
     run_ = dossier_.Racine() + "/run";
     temporaire_ = run_ + "/tmp";
     fs::create_directories(temporaire_);
-    cible_ = Lit(couple_.cible);
-    modele_ = Lit(couple_.modele);
+    cible_ = LitFichier(couple_.cible);
+    modele_ = LitFichier(couple_.modele);
     origine_ = fiabilite::LitBase(couple_.cible);
   }
 
@@ -219,8 +219,8 @@ class TestDisque : public ::testing::Test {
     for (const auto& dossier : {DossierCible(), temporaire_})
       for (const auto& entree : fs::directory_iterator(dossier)) fs::remove_all(entree.path(), e);
     fs::remove(run_ + "/Analyse.txt", e);
-    fiabilite::Ecrit(couple_.cible, cible_);
-    fiabilite::Ecrit(couple_.modele, modele_);
+    fiabilite::EcritFichier(couple_.cible, cible_);
+    fiabilite::EcritFichier(couple_.modele, modele_);
   }
 
   // A run with every option, the disk full after "limite" bytes.
@@ -273,9 +273,9 @@ class TestDisque : public ::testing::Test {
                              [](const std::string& l) { return l.find("endommagée") != std::string::npos; }));
     VerifieCopies(e, "Sauvegarde ", LignesDisque[0], "Traitement annulé.");
     VerifieCopies(e, "Restauration ", LignesDisque[2], "Réorganisation annulée.");
-    EXPECT_EQ(Lit(couple_.modele), modele_);
+    EXPECT_EQ(LitFichier(couple_.modele), modele_);
     if (securise) {
-      EXPECT_TRUE(Lit(couple_.cible) == cible_) << "la base d'origine a changé";
+      EXPECT_TRUE(LitFichier(couple_.cible) == cible_) << "la base d'origine a changé";
     }
 
     const std::string conservee = "la base traitée est conservée dans ";
@@ -289,12 +289,12 @@ class TestDisque : public ::testing::Test {
       EXPECT_TRUE(lue.integrite.empty()) << garde;
       EXPECT_TRUE(lue == attendu) << garde << "\n" << fiabilite::Differences(lue, attendu);
     }
-    EXPECT_EQ(fiabilite::Fichiers(temporaire_), attendues);
+    EXPECT_EQ(fiabilite::FichiersDuDossier(temporaire_), attendues);
     // The simulated disk refuses even the rewrite of pages that undoing a write needs, which a
     // real disk grants: the journal then stays beside its file, for the next opening to finish
     // the undo (the target's is played back by reading it).
     const std::string copie = utireorg::NomFichierCopie;
-    for (const auto& nom : fiabilite::Fichiers(DossierCible()))
+    for (const auto& nom : fiabilite::FichiersDuDossier(DossierCible()))
       EXPECT_TRUE(nom == "Compta.mdb" || nom == "Compta.mdb-journal" || nom == copie || nom == copie + "-journal")
           << "fichier laissé : " << nom;
     if (securise) {
@@ -455,7 +455,7 @@ class Tmpfs {
   // Fills the file system until only "reste" bytes are free.
   void Remplit(long long reste) const {
     long long libre = Libre();
-    if (libre > reste) fiabilite::Ecrit(dossier_ + "/remplissage", std::string(libre - reste, 'x'));
+    if (libre > reste) fiabilite::EcritFichier(dossier_ + "/remplissage", std::string(libre - reste, 'x'));
   }
 
  private:
@@ -473,7 +473,7 @@ class TestDisqueLot : public ::testing::Test {
 
   void CreeBases(const std::string& racine) {
     couple_ = fiabilite::CreeCoupleBases(racine, PetitCouple());
-    avant_ = Lit(couple_.cible);
+    avant_ = LitFichier(couple_.cible);
   }
 
   entrees::Issue Lot(const std::vector<std::string>& arguments, entrees::Conditions conditions = {},
@@ -482,7 +482,7 @@ class TestDisqueLot : public ::testing::Test {
     return entrees::LanceSurveille(fiabilite::OutilLot(), arguments, Racine(), conditions);
   }
 
-  std::string Journal() const { return utireorg::DepuisAnsi(Lit(Racine() + "/Analyse.txt")); }
+  std::string Journal() const { return utireorg::DepuisAnsi(LitFichier(Racine() + "/Analyse.txt")); }
 
   // An "Analyse.txt" of earlier runs, close to the size past which it is cut down: a file-size
   // limit just above it leaves the journal no room. Returns its bytes.
@@ -490,7 +490,7 @@ class TestDisqueLot : public ::testing::Test {
     std::string ancien;
     while (ancien.size() < 900'000) ancien += "Ligne d'une analyse précédente\r\n";
     ancien = utireorg::VersAnsi(ancien);
-    fiabilite::Ecrit(Racine() + "/Analyse.txt", ancien);
+    fiabilite::EcritFichier(Racine() + "/Analyse.txt", ancien);
     return ancien;
   }
 
@@ -519,19 +519,19 @@ TEST_F(TestDisqueLot, LaLimiteDEcritureDuLotArreteLeRunSurLesLignesDuDisquePlein
   auto e = Lot({"--cible", couple_.cible, "--options", "1,3"}, plein);
   VerifieArretDisquePlein(e, LignesDisque[0]);
   EXPECT_NE(e.sortie.find("Traitement annulé."), std::string::npos);
-  EXPECT_EQ(Lit(couple_.cible), avant_);
+  EXPECT_EQ(LitFichier(couple_.cible), avant_);
 
   // Room for the copy of the model, not for the records copied into it nor for the compaction.
   plein.environnement = {{"UTIREORG_LIMITE_ECRITURE", std::to_string(fs::file_size(couple_.modele) + 4096)}};
   e = Lot({"--cible", couple_.cible, "--modele", couple_.modele, "--options", "1,3", "--copie", "--oui"}, plein);
   VerifieArretDisquePlein(e, LignesDisque[1]);
-  EXPECT_EQ(Lit(couple_.cible), avant_);
+  EXPECT_EQ(LitFichier(couple_.cible), avant_);
 
   plein.environnement = {{"UTIREORG_LIMITE_ECRITURE", "beaucoup"}};
   e = Lot({"--cible", couple_.cible}, plein);
   EXPECT_EQ(e.code, 2);
   EXPECT_NE(e.sortie.find("UTIREORG_LIMITE_ECRITURE doit être un nombre d'octets"), std::string::npos) << e.sortie;
-  EXPECT_EQ(Lit(couple_.cible), avant_);
+  EXPECT_EQ(LitFichier(couple_.cible), avant_);
 }
 
 // The journal is the one file that grows past the session's file-size limit: it is the only trace
@@ -552,11 +552,11 @@ TEST_F(TestDisqueLot, UnJournalQuiNePeutPlusGrandirArreteLeRunCommeUnDisquePlein
                                    LigneInterrompueDisque, "\n" + InterrompueDisque + "\n"})
     EXPECT_NE(e.sortie.find(ligne), std::string::npos) << ligne << "\n" << e.sortie;
   EXPECT_EQ(e.sortie.find("Fin de l'analyse de bases de données"), std::string::npos);
-  const std::string journal = Lit(Racine() + "/Analyse.txt");
+  const std::string journal = LitFichier(Racine() + "/Analyse.txt");
   EXPECT_LE(journal.size(), static_cast<std::size_t>(conditions.tailleFichierMax));
   EXPECT_EQ(journal.substr(0, ancien.size()), ancien);
-  EXPECT_EQ(Lit(couple_.cible), avant_);
-  EXPECT_TRUE(fiabilite::Fichiers(Racine() + "/tmp").empty());
+  EXPECT_EQ(LitFichier(couple_.cible), avant_);
+  EXPECT_TRUE(fiabilite::FichiersDuDossier(Racine() + "/tmp").empty());
 }
 
 // Several folders at once: each child writes its journal where it runs, and the parent appends it
@@ -591,18 +591,18 @@ TEST_F(TestDisqueLot, UnJournalPleinEnParalleleGardeLeJournalDuDossierEtNEnLance
                     "Dossier3 : ignorée : espace disque insuffisant, la réorganisation s'est arrêtée avant ce dossier"),
                 std::string::npos)
           << e.sortie;
-      EXPECT_TRUE(Lit(logiciel / dossier / "Compta.mdb") == avant_);
+      EXPECT_TRUE(LitFichier(logiciel / dossier / "Compta.mdb") == avant_);
       continue;
     }
     ASSERT_NE(p, std::string::npos) << e.sortie;
     std::string chemin = e.sortie.substr(p + garde.size());
     chemin = chemin.substr(0, chemin.find('\n'));
-    EXPECT_NE(
-        utireorg::DepuisAnsi(Lit(chemin)).find("Début Sauvegarde " + (logiciel / dossier / "Compta.mdb").string()),
-        std::string::npos)
+    EXPECT_NE(utireorg::DepuisAnsi(LitFichier(chemin))
+                  .find("Début Sauvegarde " + (logiciel / dossier / "Compta.mdb").string()),
+              std::string::npos)
         << chemin;
   }
-  EXPECT_EQ(Lit(Racine() + "/Analyse.txt").substr(0, ancien.size()), ancien);
+  EXPECT_EQ(LitFichier(Racine() + "/Analyse.txt").substr(0, ancien.size()), ancien);
 }
 
 // A file-size limit on the session (ulimit -f) is a full disk wherever it is met: the working
@@ -615,14 +615,14 @@ TEST_F(TestDisqueLot, UneLimiteDeTailleDeFichierEstUnDisquePleinAChaqueEtape) {
   fiabilite::OptionsCouple options = PetitCouple();
   options.clients = 1500;
   couple_ = fiabilite::CreeCoupleBases(Racine(), options);
-  avant_ = Lit(couple_.cible);
+  avant_ = LitFichier(couple_.cible);
   const std::string dossierRun = Racine() + "/run";
   fs::create_directories(dossierRun);
   const long long taille = static_cast<long long>(avant_.size());
   int interrompus = 0, terminees = 0, tablesNonEcrites = 0;
   for (long long limite = taille / 2; limite <= taille * 5 / 2; limite += taille / 32) {
     SCOPED_TRACE("limite " + std::to_string(limite) + " octets, base de " + std::to_string(taille));
-    fiabilite::Ecrit(couple_.cible, avant_);
+    fiabilite::EcritFichier(couple_.cible, avant_);
     fs::remove(dossierRun + "/Analyse.txt");
     entrees::Conditions conditions;
     conditions.tailleFichierMax = limite;
@@ -640,11 +640,11 @@ TEST_F(TestDisqueLot, UneLimiteDeTailleDeFichierEstUnDisquePleinAChaqueEtape) {
     } else {
       ++interrompus;
       EXPECT_NE(e.sortie.find(LigneInterrompueDisque), std::string::npos) << e.sortie;
-      EXPECT_EQ(Lit(couple_.cible), avant_);
+      EXPECT_EQ(LitFichier(couple_.cible), avant_);
     }
     if (e.sortie.find("#ERR# Table : Clients, les modifications n'ont pas pu être enregistrées.") != std::string::npos)
       ++tablesNonEcrites;
-    EXPECT_TRUE(fiabilite::Fichiers(Racine() + "/tmp").empty());
+    EXPECT_TRUE(fiabilite::FichiersDuDossier(Racine() + "/tmp").empty());
   }
   EXPECT_GT(interrompus, 0);
   EXPECT_GT(terminees, 0);
@@ -670,7 +670,7 @@ TEST_F(TestDisqueReel, LaRemiseEnPlaceSurUnDisquePleinGardeLOrigineEtLaCopieTrai
   auto e = Lot({"--cible", couple_.cible, "--options", "0,1,3", "--oui"});
   VerifieArretDisquePlein(e, LignesDisque[2]);
   EXPECT_NE(Journal().find("Erreur 61 - Restauration " + couple_.cible), std::string::npos) << Journal();
-  EXPECT_EQ(Lit(couple_.cible), avant_);
+  EXPECT_EQ(LitFichier(couple_.cible), avant_);
   // The processed copy is kept where the journal says.
   const std::string garde = "la base traitée est conservée dans ";
   auto p = Journal().find(garde);
@@ -678,15 +678,16 @@ TEST_F(TestDisqueReel, LaRemiseEnPlaceSurUnDisquePleinGardeLOrigineEtLaCopieTrai
   std::string chemin = Journal().substr(p + garde.size());
   chemin = chemin.substr(0, chemin.find('\r'));
   EXPECT_TRUE(fiabilite::LitBase(chemin).integrite.empty()) << chemin;
-  EXPECT_EQ(fiabilite::Fichiers(fs::path(couple_.cible).parent_path()), std::vector<std::string>{"Compta.mdb"});
+  EXPECT_EQ(fiabilite::FichiersDuDossier(fs::path(couple_.cible).parent_path()),
+            std::vector<std::string>{"Compta.mdb"});
 }
 
 TEST_F(TestDisqueReel, UneCopieDeTravailSurUnDisquePleinEstRefuseeSansRienLaisser) {
   auto e = Lot({"--cible", couple_.cible, "--options", "0,1,3"}, {}, petit_);
   VerifieArretDisquePlein(e, LignesDisque[0]);
   EXPECT_NE(Journal().find("Erreur 61 - Sauvegarde " + couple_.cible), std::string::npos) << Journal();
-  EXPECT_EQ(Lit(couple_.cible), avant_);
-  EXPECT_EQ(fiabilite::Fichiers(petit_), (std::vector<std::string>{"Logiciel", "remplissage"}));
+  EXPECT_EQ(LitFichier(couple_.cible), avant_);
+  EXPECT_EQ(fiabilite::FichiersDuDossier(petit_), (std::vector<std::string>{"Logiciel", "remplissage"}));
 }
 
 // The working folder, where the journal is written, on a full disk while the databases have room:
@@ -714,17 +715,17 @@ TEST_F(TestDisqueLot, UnDossierDeTravailSurUnDisquePleinArreteLeRunAvantToutChan
       EXPECT_NE(e.sortie.find(ligne), std::string::npos) << ligne << "\n" << e.sortie;
     for (const char* absent : {"supprimé", "corrigé", "Fin de l'analyse de bases de données"})
       EXPECT_EQ(e.sortie.find(absent), std::string::npos) << absent << "\n" << e.sortie;
-    EXPECT_EQ(Lit(couple_.cible), avant_);
+    EXPECT_EQ(LitFichier(couple_.cible), avant_);
     BaseLue apres = fiabilite::LitBase(couple_.cible);
     EXPECT_TRUE(apres == origine) << fiabilite::Differences(apres, origine);
-    EXPECT_TRUE(fiabilite::Fichiers(Racine() + "/tmp").empty());
+    EXPECT_TRUE(fiabilite::FichiersDuDossier(Racine() + "/tmp").empty());
   }
 }
 
 TEST_F(TestDisqueReel, LaCopieDuModeleSurUnDisquePleinEstUnManqueDePlace) {
   auto e = Lot({"--cible", couple_.cible, "--modele", couple_.modele, "--options", "0,1", "--copie"});
   VerifieArretDisquePlein(e, LignesDisque[1]);
-  EXPECT_EQ(Lit(couple_.cible), avant_);
+  EXPECT_EQ(LitFichier(couple_.cible), avant_);
 }
 
 }  // namespace

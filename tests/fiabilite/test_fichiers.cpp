@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using entrees::Issue;
-using fiabilite::Lit;
+using fiabilite::LitFichier;
 
 std::string DossierJet() { return std::string(RACINE_PROJET) + "/../shared/jet-samples"; }
 
@@ -100,7 +100,7 @@ class TestFichiers : public ::testing::Test {
     return etat;
   }
 
-  std::string Journal() const { return utireorg::DepuisAnsi(Lit(Racine() + "/Analyse.txt")); }
+  std::string Journal() const { return utireorg::DepuisAnsi(LitFichier(Racine() + "/Analyse.txt")); }
 
   // Nothing that was there has changed; nothing was left behind but the journals and the copy
   // of the records into the model (the run's own product).
@@ -166,14 +166,14 @@ class TestFichiers : public ::testing::Test {
     return nombres;
   }
 
-  static void Vide(const std::string& chemin) { fiabilite::Ecrit(chemin, ""); }
-  static void Hasard(const std::string& chemin) { fiabilite::Ecrit(chemin, Aleatoire(64 * 1024, 7)); }
+  static void Vide(const std::string& chemin) { fiabilite::EcritFichier(chemin, ""); }
+  static void Hasard(const std::string& chemin) { fiabilite::EcritFichier(chemin, Aleatoire(64 * 1024, 7)); }
   // Random pages behind the engine's own header: the first bytes do not give it away.
   static void HasardEnTete(const std::string& chemin) {
-    fiabilite::Ecrit(chemin, Aleatoire(64 * 1024, 11, std::string("SQLite format 3\0", 16)));
+    fiabilite::EcritFichier(chemin, Aleatoire(64 * 1024, 11, std::string("SQLite format 3\0", 16)));
   }
   static void Tronque(const std::string& chemin, std::size_t taille) {
-    fiabilite::Ecrit(chemin, Lit(couple_.cible).substr(0, taille));
+    fiabilite::EcritFichier(chemin, LitFichier(couple_.cible).substr(0, taille));
   }
   static void Repertoire(const std::string& chemin) { fs::create_directory(chemin); }
   static void Tube(const std::string& chemin) { ASSERT_EQ(::mkfifo(chemin.c_str(), 0666), 0); }
@@ -200,7 +200,7 @@ TEST_F(TestFichiers, UnLienVersRienCommeCibleEstRefuse) { EssaieCible(LienMort);
 TEST_F(TestFichiers, UnModeleVideEstRefuse) { EssaieModele(Vide); }
 TEST_F(TestFichiers, UnModeleAuHasardEstRefuse) { EssaieModele(HasardEnTete); }
 TEST_F(TestFichiers, UnModeleTronqueEstRefuse) {
-  EssaieModele([&](const std::string& m) { fiabilite::Ecrit(m, Lit(couple_.modele).substr(0, 5000)); });
+  EssaieModele([&](const std::string& m) { fiabilite::EcritFichier(m, LitFichier(couple_.modele).substr(0, 5000)); });
 }
 TEST_F(TestFichiers, UnDossierCommeModeleEstRefuse) { EssaieModele(Repertoire); }
 TEST_F(TestFichiers, UnTubeCommeModeleEstRefuseSansAttendre) { EssaieModele(Tube); }
@@ -498,7 +498,7 @@ TEST_F(TestFichiers, UnNomAvecBlancsGuillemetsCrochetsEtAccentsSeReorganise) {
   const std::string copie = (fs::path(couple.cible).parent_path() / "copie_reorg.mdb").string();
   ASSERT_TRUE(fs::exists(copie));
   EXPECT_FALSE(fiabilite::LitBase(copie).tables.at("Clients").enregistrements.empty());
-  EXPECT_TRUE(fiabilite::Fichiers(Racine() + "/tmp").empty());
+  EXPECT_TRUE(fiabilite::FichiersDuDossier(Racine() + "/tmp").empty());
 }
 
 // --- Jet files ---------------------------------------------------------------------------------

@@ -225,7 +225,7 @@ class Pannes : public ::testing::Test {
   // part of a name replaced by "*"): none of it may keep the next run from ending well.
   void NoteRestes() {
     auto note = [this](const std::string& dossier, const std::string& prefixe) {
-      for (const auto& nom : Fichiers(dossier)) {
+      for (const auto& nom : FichiersDuDossier(dossier)) {
         if (nom == "Compta.mdb" || nom == "copie_reorg.mdb") continue;
         std::string genre = nom;
         if (nom != "Compta.mdb-journal" && nom != "copie_reorg.mdb-journal")
@@ -256,8 +256,8 @@ class Pannes : public ::testing::Test {
   void Reference(bool securise) {
     PrepareEssai();
     origine_ = LitBase(cible_);
-    octetsOrigine_ = Lit(couple_.cible);
-    octetsModele_ = Lit(couple_.modele);
+    octetsOrigine_ = LitFichier(couple_.cible);
+    octetsModele_ = LitFichier(couple_.modele);
     Execution e = Execute(Run(securise));
     ASSERT_EQ(e.code, 0) << e.sortie;
     resultat_ = LitBase(cible_);
@@ -279,7 +279,7 @@ class Pannes : public ::testing::Test {
       run.Tue();
       run.Attend();
     }
-    std::string sortie = Lit(lancement.sortie);
+    std::string sortie = LitFichier(lancement.sortie);
     section_ = DerniereSection(sortie);
     NoteRestes();
     Issue issue = Juge(securise, fini, explication);
@@ -294,11 +294,11 @@ class Pannes : public ::testing::Test {
   }
 
   Issue Juge(bool securise, bool fini, std::string& explication) {
-    if (Lit(modele_) != octetsModele_) {
+    if (LitFichier(modele_) != octetsModele_) {
       explication = "la base modèle a changé";
       return Issue::Defaut;
     }
-    bool intacte = Lit(cible_) == octetsOrigine_;
+    bool intacte = LitFichier(cible_) == octetsOrigine_;
     BaseLue lue;
     try {
       lue = LitBase(cible_);
@@ -338,7 +338,7 @@ class Pannes : public ::testing::Test {
         FenetreRun fenetre({modele_, cible_}, securise);
         if (LanceRun(fenetre) == utireorg::IssueLancer::Terminee) sortie = 0;
       }
-      Ecrit(compte, std::to_string(CommitsVus()));
+      EcritFichier(compte, std::to_string(CommitsVus()));
       ::_exit(sortie);
     }
     int statut = 0;
@@ -349,7 +349,7 @@ class Pannes : public ::testing::Test {
       ADD_FAILURE() << "le run du processus enfant a échoué (" << statut << ")";
       return 0;
     }
-    return arrete ? 0 : std::atol(Lit(compte).c_str());
+    return arrete ? 0 : std::atol(LitFichier(compte).c_str());
   }
 
   // Every commit of the run, in turn, as the moment of the stop.
@@ -372,7 +372,8 @@ class Pannes : public ::testing::Test {
       RunJusquAuCommit(securise, n, arrete);
       NoteRestes();
       if (std::getenv("UTIREORG_DETAIL_PANNES"))
-        for (const auto& nom : Fichiers(fs::path(cible_).parent_path().string())) std::cout << n << " : " << nom << "\n";
+        for (const auto& nom : FichiersDuDossier(fs::path(cible_).parent_path().string()))
+          std::cout << n << " : " << nom << "\n";
       std::string explication;
       Issue issue = Juge(securise, !arrete, explication);
       if (issue != Issue::Defaut) {
@@ -405,7 +406,7 @@ class Pannes : public ::testing::Test {
     } catch (const moteur::ErreurMoteur& e) {
       return "après le run suivant la base ne s'ouvre plus : " + e.Description();
     }
-    if (Lit(modele_) != octetsModele_) return "le run suivant a changé la base modèle";
+    if (LitFichier(modele_) != octetsModele_) return "le run suivant a changé la base modèle";
     // The copy of the records is a result of the run too, whatever an earlier stop left of it
     // (itself half written, its journal beside it). It is made from the target as the run finds
     // it: from the original, the same as an uninterrupted run's; from a target a stop left half
@@ -525,7 +526,7 @@ TEST_F(Pannes, UnEcrivainArreteEnPleineEcritureLaisseUneBaseQueLeRunTraite) {
       Execution e = Execute(ecrivain);
       ASSERT_EQ(e.code, -1) << e.sortie;
     }
-    std::string octets = Lit(cible_);
+    std::string octets = LitFichier(cible_);
     ASSERT_GE(octets.size(), 100u);
     auto gros = [&](std::size_t position, int n) {
       unsigned long long v = 0;
@@ -571,7 +572,7 @@ TEST_F(Pannes, UneCopieInterrompueNeSeMelePasALaCopieSuivante) {
     modele.Close();
   }
   BaseLue nouveauModele = LitBase(modele_);
-  octetsModele_ = Lit(modele_);
+  octetsModele_ = LitFichier(modele_);
 
   Execution e = Execute(Run(false));
   EXPECT_EQ(e.code, 0) << e.sortie;

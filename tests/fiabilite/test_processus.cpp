@@ -21,7 +21,7 @@ class AutresProcessus : public ::testing::Test {
  protected:
   void SetUp() override {
     couple_ = CreeCoupleBases(dossier_.Chemin("run"));
-    octetsOrigine_ = Lit(couple_.cible);
+    octetsOrigine_ = LitFichier(couple_.cible);
     origine_ = LitBase(couple_.cible);
   }
   void TearDown() override {
@@ -146,7 +146,7 @@ TEST_F(AutresProcessus, UneBaseTenueExclusivementAuCompactageArreteLeRunSansRien
   BaseLue lue = LitBase(couple_.cible);
   EXPECT_TRUE(lue.integrite.empty());
   EXPECT_TRUE(lue == origine_) << Differences(lue, origine_);
-  EXPECT_TRUE(Fichiers(Temporaire()).empty());
+  EXPECT_TRUE(FichiersDuDossier(Temporaire()).empty());
 }
 
 TEST_F(AutresProcessus, UneOrigineTenueExclusivementALaRestaurationNEstPasRemplacee) {
@@ -160,8 +160,8 @@ TEST_F(AutresProcessus, UneOrigineTenueExclusivementALaRestaurationNEstPasRempla
 
   EXPECT_TRUE(fenetre.ContientTexte("  Erreur 70 - Restauration " + couple_.cible)) << fenetre.journal;
   // The origin is left to the program that holds it; the processed copy is kept and named.
-  EXPECT_EQ(Lit(couple_.cible), octetsOrigine_);
-  std::vector<std::string> copies = Fichiers(Temporaire());
+  EXPECT_EQ(LitFichier(couple_.cible), octetsOrigine_);
+  std::vector<std::string> copies = FichiersDuDossier(Temporaire());
   ASSERT_EQ(copies.size(), 1u);
   const std::string copie = Temporaire() + "/" + copies[0];
   EXPECT_TRUE(fenetre.ContientTexte("#ERR# La base d'origine " + couple_.cible +
@@ -213,12 +213,12 @@ TEST_F(AutresProcessus, UneCopieDeTravailPriseSousLesEcrituresDUnAutreProgrammeN
 
   if (fenetre.ContientTexte("#ERR# Le fichier est déjà ouvert par une autre application.")) {
     // The copy could not be taken between two writes: nothing was done.
-    EXPECT_TRUE(Fichiers(Temporaire()).empty());
+    EXPECT_TRUE(FichiersDuDossier(Temporaire()).empty());
     return;
   }
   // The copy was taken whole: the processed copy is kept, sound, and holds the reorganised records.
   EXPECT_TRUE(fenetre.ContientTexte("  Erreur 70 - Restauration " + couple_.cible)) << fenetre.journal;
-  std::vector<std::string> copies = Fichiers(Temporaire());
+  std::vector<std::string> copies = FichiersDuDossier(Temporaire());
   ASSERT_EQ(copies.size(), 1u);
   BaseLue traitee = LitBase(Temporaire() + "/" + copies[0]);
   EXPECT_TRUE(traitee.integrite.empty());
@@ -247,7 +247,8 @@ TEST_F(AutresProcessus, UneTableQueLaVerificationNePeutEnregistrerInterromptLeRu
 
   EXPECT_TRUE(fenetre.ContientTexte(", les modifications n'ont pas pu être enregistrées.")) << fenetre.journal;
   EXPECT_TRUE(fenetre.MessageContient("n'ont pas pu être enregistrées : la base de données est en cours d'utilisation"));
-  EXPECT_NE(Lit(dossier_.Chemin("run/STE.JNL")).find("ERREUR 3356(Les modifications de la table"), std::string::npos);
+  EXPECT_NE(LitFichier(dossier_.Chemin("run/STE.JNL")).find("ERREUR 3356(Les modifications de la table"),
+            std::string::npos);
   EXPECT_TRUE(fenetre.ContientLigne("La réorganisation ne s'est pas terminée correctement !"));
   ASSERT_FALSE(fenetre.legendes.empty());
   EXPECT_EQ(fenetre.legendes.back().first, "Procédure interrompue !");
@@ -387,7 +388,7 @@ TEST_F(AutresProcessus, UnSecondRunSurLaMemeBaseOuLeMemeDossierEstRefuseAuContro
   EXPECT_NE(seconds[1].sortie.find("copie_reorg.mdb"), std::string::npos) << seconds[1].sortie;
   BaseLue lue = LitBase(couple_.cible);
   EXPECT_TRUE(lue == attendu) << Differences(lue, attendu);
-  EXPECT_EQ(Lit(voisine), octetsOrigine_);
+  EXPECT_EQ(LitFichier(voisine), octetsOrigine_);
 
   // Once the first run is over, the database is free again.
   Execution apres = Execute({OutilLot(), {"--cible", couple_.cible, "--reparation"}, DossierLot("apres")});
@@ -401,7 +402,7 @@ TEST_F(AutresProcessus, UneBaseQuUnAutreProgrammeLitEstRefuseeAuControleDesSaisi
   EXPECT_EQ(refus.code, 2) << refus.sortie;
   EXPECT_NE(refus.sortie.find("un autre programme la lit ou l'écrit"), std::string::npos) << refus.sortie;
   lecteur.Libere();
-  EXPECT_EQ(Lit(couple_.cible), octetsOrigine_);
+  EXPECT_EQ(LitFichier(couple_.cible), octetsOrigine_);
 }
 
 // ---------------------------------------------------------------- the working copy
@@ -420,8 +421,8 @@ TEST_F(AutresProcessus, UneBaseQuUnAutreProgrammeLitArreteLeModeSecuriseALaSauve
   // Nothing was done: no stage ran, no copy is left, the database is as it was.
   EXPECT_FALSE(fenetre.ContientTexte("Début Réparation"));
   EXPECT_FALSE(fenetre.ContientTexte("Restauration"));
-  EXPECT_TRUE(Fichiers(Temporaire()).empty());
-  EXPECT_EQ(Lit(couple_.cible), octetsOrigine_);
+  EXPECT_TRUE(FichiersDuDossier(Temporaire()).empty());
+  EXPECT_EQ(LitFichier(couple_.cible), octetsOrigine_);
 }
 
 TEST_F(AutresProcessus, LaCopieDeTravailEstLaBaseOctetPourOctet) {
@@ -429,9 +430,9 @@ TEST_F(AutresProcessus, LaCopieDeTravailEstLaBaseOctetPourOctet) {
   std::optional<std::string> copie;
   fenetre.surLigne = [&](const std::string& ligne) {
     if (copie || ligne.find("  Fin Sauvegarde ") == std::string::npos) return;
-    for (const auto& nom : Fichiers(Temporaire()))
+    for (const auto& nom : FichiersDuDossier(Temporaire()))
       if (nom.rfind("utireorg-DB", 0) == 0 && nom.size() > 4 && nom.substr(nom.size() - 4) == ".mdb")
-        copie = Lit(Temporaire() + "/" + nom);
+        copie = LitFichier(Temporaire() + "/" + nom);
   };
   EXPECT_EQ(Run(fenetre), IssueLancer::Terminee) << fenetre.journal;
   ASSERT_TRUE(copie);

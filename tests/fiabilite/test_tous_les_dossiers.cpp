@@ -34,14 +34,14 @@ class TousLesDossiers : public ::testing::Test {
       fs::create_directories(fs::path(Base(i)).parent_path());
       fs::copy_file(couple_.cible, Base(i));
     }
-    avant_ = Lit(Base(2));
-    modeleAvant_ = Lit(Modele());
+    avant_ = LitFichier(Base(2));
+    modeleAvant_ = LitFichier(Modele());
   }
 
   std::string Modele() const { return dossier_.Racine() + "/Logiciel/Compta.mdb"; }
   std::string Base(int i) const { return dossier_.Racine() + "/Logiciel/Dossier" + std::to_string(i) + "/Compta.mdb"; }
   std::string Temporaire() const { return dossier_.Racine() + "/tmp"; }
-  std::string Journal() const { return utireorg::DepuisAnsi(Lit(dossier_.Racine() + "/Analyse.txt")); }
+  std::string Journal() const { return utireorg::DepuisAnsi(LitFichier(dossier_.Racine() + "/Analyse.txt")); }
 
   Lancement Lot() const {
     Lancement l;
@@ -58,7 +58,7 @@ class TousLesDossiers : public ::testing::Test {
   bool ArreteDansLeDeuxiemeDossier(Processus& p) const {
     auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < limite && !p.Fini()) {
-      if (Lit(dossier_.Racine() + "/Analyse.txt").find(utireorg::VersAnsi("Début Sauvegarde " + Base(2))) !=
+      if (LitFichier(dossier_.Racine() + "/Analyse.txt").find(utireorg::VersAnsi("Début Sauvegarde " + Base(2))) !=
           std::string::npos) {
         ::kill(p.Pid(), SIGSTOP);
         return Journal().find("Début Restauration " + Base(2)) == std::string::npos;
@@ -75,9 +75,9 @@ class TousLesDossiers : public ::testing::Test {
     ASSERT_NE(fin, std::string::npos) << journal;
     EXPECT_LT(fin, journal.find("Début Sauvegarde " + Base(2)));
     EXPECT_TRUE(LitBase(Base(1)) == reorganisee_) << Differences(LitBase(Base(1)), reorganisee_);
-    EXPECT_TRUE(Lit(Base(2)) == avant_) << "la base du deuxième dossier a changé";
-    EXPECT_TRUE(Lit(Base(3)) == avant_) << "la base du troisième dossier a changé";
-    EXPECT_TRUE(Lit(Modele()) == modeleAvant_) << "la base modèle a changé";
+    EXPECT_TRUE(LitFichier(Base(2)) == avant_) << "la base du deuxième dossier a changé";
+    EXPECT_TRUE(LitFichier(Base(3)) == avant_) << "la base du troisième dossier a changé";
+    EXPECT_TRUE(LitFichier(Modele()) == modeleAvant_) << "la base modèle a changé";
   }
 
   static inline std::unique_ptr<DossierTest> reference_;
@@ -89,7 +89,7 @@ class TousLesDossiers : public ::testing::Test {
 
 TEST_F(TousLesDossiers, TueAuMilieuDuDeuxiemeLePremierEstFiniEtLesAutresIntacts) {
   Processus p(Lot());
-  ASSERT_TRUE(ArreteDansLeDeuxiemeDossier(p)) << Lit(dossier_.Racine() + "/sortie.txt");
+  ASSERT_TRUE(ArreteDansLeDeuxiemeDossier(p)) << LitFichier(dossier_.Racine() + "/sortie.txt");
   p.Tue();
   p.Attend();
   VerifiePremierTermine();
@@ -98,11 +98,11 @@ TEST_F(TousLesDossiers, TueAuMilieuDuDeuxiemeLePremierEstFiniEtLesAutresIntacts)
 
 TEST_F(TousLesDossiers, SigtermAuMilieuDuDeuxiemeArreteLEnsembleAuPointSur) {
   Processus p(Lot());
-  ASSERT_TRUE(ArreteDansLeDeuxiemeDossier(p)) << Lit(dossier_.Racine() + "/sortie.txt");
+  ASSERT_TRUE(ArreteDansLeDeuxiemeDossier(p)) << LitFichier(dossier_.Racine() + "/sortie.txt");
   ::kill(p.Pid(), SIGTERM);
   ::kill(p.Pid(), SIGCONT);
   p.Attend();
-  const std::string sortie = Lit(dossier_.Racine() + "/sortie.txt");
+  const std::string sortie = LitFichier(dossier_.Racine() + "/sortie.txt");
   ASSERT_FALSE(p.ArreteParSignal()) << sortie;
   EXPECT_EQ(p.Code(), 1) << sortie;
   VerifiePremierTermine();
@@ -112,7 +112,7 @@ TEST_F(TousLesDossiers, SigtermAuMilieuDuDeuxiemeArreteLEnsembleAuPointSur) {
                          "Dossier3 : ignorée : la réorganisation a été arrêtée avant ce dossier\r\n"),
             std::string::npos)
       << journal;
-  EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+  EXPECT_EQ(FichiersDuDossier(Temporaire()), std::vector<std::string>{});
 }
 
 // The processes whose command line names "texte" (zombies have none): the children of a run.
@@ -121,7 +121,7 @@ std::vector<pid_t> ProcessusNommant(const std::string& texte) {
   for (const auto& entree : fs::directory_iterator("/proc")) {
     const std::string nom = entree.path().filename().string();
     if (nom.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::string ligne = Lit(entree.path().string() + "/cmdline");
+    std::string ligne = LitFichier(entree.path().string() + "/cmdline");
     std::replace(ligne.begin(), ligne.end(), '\0', ' ');
     if (ligne.find(texte) != std::string::npos) pids.push_back(static_cast<pid_t>(std::stol(nom)));
   }
@@ -134,8 +134,8 @@ bool DeuxEnfantsAuTravail(Processus& p, const std::string& temporaire) {
   const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (std::chrono::steady_clock::now() < limite && !p.Fini()) {
     std::size_t commences = 0;
-    for (const std::string& nom : Fichiers(temporaire))
-      if (Lit(temporaire + "/" + nom + "/Analyse.txt").find(utireorg::VersAnsi("Début Sauvegarde")) !=
+    for (const std::string& nom : FichiersDuDossier(temporaire))
+      if (LitFichier(temporaire + "/" + nom + "/Analyse.txt").find(utireorg::VersAnsi("Début Sauvegarde")) !=
           std::string::npos)
         ++commences;
     if (commences == 2) return true;
@@ -160,7 +160,7 @@ TEST_F(TousLesDossiers, LeParentTueLesDossiersEnCoursSArretentEtRendentLeurJourn
   Lancement lancement = Lot();
   lancement.arguments.insert(lancement.arguments.end(), {"--parallele", "2"});
   Processus p(lancement);
-  ASSERT_TRUE(DeuxEnfantsAuTravail(p, Temporaire())) << Lit(dossier_.Racine() + "/sortie.txt");
+  ASSERT_TRUE(DeuxEnfantsAuTravail(p, Temporaire())) << LitFichier(dossier_.Racine() + "/sortie.txt");
   p.Tue();
   p.Attend();
 
@@ -178,11 +178,11 @@ TEST_F(TousLesDossiers, LeParentTueLesDossiersEnCoursSArretentEtRendentLeurJourn
         << journal;
     EXPECT_NE(journal.find("Début Sauvegarde " + Base(i)), std::string::npos) << journal;
     const BaseLue lue = LitBase(Base(i));
-    EXPECT_TRUE(Lit(Base(i)) == avant_ || lue == reorganisee_) << Differences(lue, reorganisee_);
+    EXPECT_TRUE(LitFichier(Base(i)) == avant_ || lue == reorganisee_) << Differences(lue, reorganisee_);
   }
-  EXPECT_TRUE(Lit(Base(3)) == avant_) << "la base du troisième dossier a changé";
-  EXPECT_TRUE(Lit(Modele()) == modeleAvant_) << "la base modèle a changé";
-  EXPECT_EQ(Fichiers(Temporaire()), std::vector<std::string>{});
+  EXPECT_TRUE(LitFichier(Base(3)) == avant_) << "la base du troisième dossier a changé";
+  EXPECT_TRUE(LitFichier(Modele()) == modeleAvant_) << "la base modèle a changé";
+  EXPECT_EQ(FichiersDuDossier(Temporaire()), std::vector<std::string>{});
 }
 
 // Ctrl-C on the parent alone (a terminal sends it to the whole group, a parent may get it alone):
@@ -192,10 +192,10 @@ TEST_F(TousLesDossiers, LeSignalDuParentEstCeluiQueLesDossiersEnCoursDisent) {
   Lancement lancement = Lot();
   lancement.arguments.insert(lancement.arguments.end(), {"--parallele", "2"});
   Processus p(lancement);
-  ASSERT_TRUE(DeuxEnfantsAuTravail(p, Temporaire())) << Lit(dossier_.Racine() + "/sortie.txt");
+  ASSERT_TRUE(DeuxEnfantsAuTravail(p, Temporaire())) << LitFichier(dossier_.Racine() + "/sortie.txt");
   ::kill(p.Pid(), SIGINT);
   p.Attend();
-  EXPECT_EQ(p.Code(), 1) << Lit(dossier_.Racine() + "/sortie.txt");
+  EXPECT_EQ(p.Code(), 1) << LitFichier(dossier_.Racine() + "/sortie.txt");
   const std::string journal = Journal();
   for (int i : {1, 2}) {
     const std::string ligne = "Dossier" + std::to_string(i) + " : interrompue : ";
@@ -212,7 +212,7 @@ TEST_F(TousLesDossiers, UnDossierTueDitQuIlAEteArreteBrutalement) {
   Lancement lancement = Lot();
   lancement.arguments.insert(lancement.arguments.end(), {"--parallele", "2"});
   Processus p(lancement);
-  ASSERT_TRUE(DeuxEnfantsAuTravail(p, Temporaire())) << Lit(dossier_.Racine() + "/sortie.txt");
+  ASSERT_TRUE(DeuxEnfantsAuTravail(p, Temporaire())) << LitFichier(dossier_.Racine() + "/sortie.txt");
   const std::vector<pid_t> premier = ProcessusNommant("--cible " + Base(1));
   ASSERT_EQ(premier.size(), 1u);
   ::kill(premier.front(), SIGKILL);
@@ -221,7 +221,7 @@ TEST_F(TousLesDossiers, UnDossierTueDitQuIlAEteArreteBrutalement) {
   EXPECT_NE(Journal().find("Dossier1 : interrompue : le processus de réorganisation s'est arrêté (signal 9)\r\n"),
             std::string::npos)
       << Journal();
-  EXPECT_TRUE(Lit(Base(1)) == avant_ || LitBase(Base(1)) == reorganisee_);
+  EXPECT_TRUE(LitFichier(Base(1)) == avant_ || LitBase(Base(1)) == reorganisee_);
 }
 
 }  // namespace

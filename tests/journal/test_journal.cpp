@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "commun/FenetreFactice.h"
+#include "commun/FichiersTest.h"
 #include "common/Horodatage.h"
 
 namespace fs = std::filesystem;
@@ -24,19 +25,10 @@ using utireorg::tests::FenetreFactice;
 
 namespace {
 
+using utireorg::tests::EcritFichier;
+using utireorg::tests::LitFichier;
+
 const char* const Cr = "\r\n";
-
-std::string LitFichier(const fs::path& chemin) {
-  std::ifstream entree(chemin, std::ios::binary);
-  std::ostringstream tout;
-  tout << entree.rdbuf();
-  return tout.str();
-}
-
-void EcritFichier(const fs::path& chemin, const std::string& contenu) {
-  std::ofstream sortie(chemin, std::ios::binary | std::ios::trunc);
-  sortie << contenu;
-}
 
 // Bytes that differ from one position to the next, so that a tail taken from the wrong place
 // cannot pass for the right one.

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <thread>
 
-#include "OutilsMessages.h"
+#include "commun/FichiersTest.h"
 #include "commun/FenetreFactice.h"
 #include "messages/Aide.h"
 
@@ -16,12 +16,14 @@ namespace utireorg {
 namespace {
 
 using tests::DossierCourantTemporaire;
+using tests::EcritFichier;
 using tests::FenetreFactice;
+using tests::LitFichier;
 
 class AideTest : public testing::Test {
  protected:
   void SetUp() override {
-    sortie = dossier.chemin() + "/arguments.txt";
+    sortie = dossier.Racine() + "/arguments.txt";
     ::setenv("UTIREORG_AIDE", CHEMIN_aide_arguments, 1);
     ::setenv("UTIREORG_AIDE_SORTIE", sortie.c_str(), 1);
     DefinitDossierModele("/données/modèle");
@@ -50,7 +52,7 @@ class AideTest : public testing::Test {
     return arguments;
   }
 
-  DossierCourantTemporaire dossier;
+  DossierCourantTemporaire dossier{"messages"};
   FenetreFactice fenetre;
   std::string sortie;
 };
@@ -59,7 +61,7 @@ class AideTest : public testing::Test {
 // the windowed program.
 TEST_F(AideTest, LeProgrammeDAideEstCherchePresDuProgramme) {
   namespace fs = std::filesystem;
-  const fs::path racine = dossier.chemin();
+  const fs::path racine = dossier.Racine();
   fs::create_directories(racine / "usr/bin");
   fs::create_directories(racine / "usr/libexec/utireorg");
   EXPECT_EQ(ProgrammeAideDepuis((racine / "usr/bin").string()), (racine / "usr/bin/hlp").string());
@@ -98,7 +100,7 @@ TEST_F(AideTest, DossierPasseTelQuelSansInterpreteur) {
 }
 
 TEST_F(AideTest, ProgrammeAbsentUnSeulMessage) {
-  ::setenv("UTIREORG_AIDE", (dossier.chemin() + "/absent").c_str(), 1);
+  ::setenv("UTIREORG_AIDE", (dossier.Racine() + "/absent").c_str(), 1);
   AfficheAide(4);
   ASSERT_EQ(fenetre.messages.size(), 1u);
   const MessageAnalyse& m = fenetre.messages[0];
@@ -110,7 +112,7 @@ TEST_F(AideTest, ProgrammeAbsentUnSeulMessage) {
 }
 
 TEST_F(AideTest, ProgrammeNonExecutable) {
-  std::string programme = dossier.chemin() + "/hlp";
+  std::string programme = dossier.Racine() + "/hlp";
   tests::EcritFichier(programme, "#!/bin/sh\nexit 0\n");
   ::chmod(programme.c_str(), 0644);
   ::setenv("UTIREORG_AIDE", programme.c_str(), 1);
@@ -121,7 +123,7 @@ TEST_F(AideTest, ProgrammeNonExecutable) {
 // A help program that gives up at once (its guide is missing, no display) shows nothing itself
 // on screen: the window says it; one that stays open to show its page is left to the user.
 TEST_F(AideTest, ProgrammeQuiEchoueAussitotUnMessage) {
-  std::string programme = dossier.chemin() + "/hlp";
+  std::string programme = dossier.Racine() + "/hlp";
   tests::EcritFichier(programme, "#!/bin/sh\necho 'guide introuvable' >&2\nexit 2\n");
   ::chmod(programme.c_str(), 0755);
   ::setenv("UTIREORG_AIDE", programme.c_str(), 1);
@@ -136,7 +138,7 @@ TEST_F(AideTest, ProgrammeQuiEchoueAussitotUnMessage) {
 }
 
 TEST_F(AideTest, SansFenetreDemandeuseSeulLePointeurChange) {
-  ::setenv("UTIREORG_AIDE", (dossier.chemin() + "/absent").c_str(), 1);
+  ::setenv("UTIREORG_AIDE", (dossier.Racine() + "/absent").c_str(), 1);
   AfficheAide(std::nullopt, 12);
   EXPECT_TRUE(fenetre.messages.empty());
   EXPECT_EQ(fenetre.pointeurs,

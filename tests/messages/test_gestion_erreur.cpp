@@ -4,7 +4,7 @@
 #include <regex>
 #include <system_error>
 
-#include "OutilsMessages.h"
+#include "commun/FichiersTest.h"
 #include "common/Ansi.h"
 #include "common/Horodatage.h"
 #include "common/LigneDeCommande.h"
@@ -16,6 +16,7 @@ namespace utireorg {
 namespace {
 
 using tests::DossierCourantTemporaire;
+using tests::EcritFichier;
 using tests::FenetreFactice;
 using tests::LitFichier;
 
@@ -42,7 +43,7 @@ class GestionErreurTest : public testing::Test {
     DefinitHorloge({});
     MemoriseLigneDeCommande(std::string());
   }
-  DossierCourantTemporaire dossier;
+  DossierCourantTemporaire dossier{"messages"};
   FenetreFactice fenetre;
   std::string stamp;
 };
@@ -230,7 +231,7 @@ TEST_F(GestionErreurTest, SansFenetreLeGestionnaireRepondToujours) {
 }
 
 TEST_F(GestionErreurTest, LesTransactionsEnCoursSontValidees) {
-  std::string chemin = dossier.chemin() + "/base.mdb";
+  std::string chemin = dossier.Racine() + "/base.mdb";
   {
     moteur::Database base = moteur::DBEngine::CreateDatabase(chemin);
     moteur::DBEngine::BeginTrans();

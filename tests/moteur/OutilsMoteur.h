@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "commun/FichiersTest.h"
 #include "commun/ProcessusAide.h"
 #include "moteur/Moteur.h"
 
@@ -37,7 +38,12 @@ namespace outils {
 
 namespace fs = std::filesystem;
 using moteur::Valeur;
+using utireorg::tests::DossierTest;
+using utireorg::tests::EcritFichier;
+using utireorg::tests::FichiersDuDossier;
+using utireorg::tests::LitFichier;
 using utireorg::tests::ProcessusAide;
+using utireorg::tests::TailleFichier;
 
 // AddressSanitizer keeps freed blocks in quarantine: a memory peak then measures its quarantine,
 // not what the code under test holds.
@@ -68,32 +74,6 @@ inline bool EstNumeroVerrou(int n) {
     if (n == v) return true;
   return false;
 }
-
-class DossierTemporaire {
- public:
-  DossierTemporaire() {
-    const char* racine = std::getenv("TMPDIR");
-    std::string modele = std::string(racine && *racine ? racine : "/tmp") + "/moteur_XXXXXX";
-    std::vector<char> tampon(modele.begin(), modele.end());
-    tampon.push_back('\0');
-    if (!::mkdtemp(tampon.data())) throw std::runtime_error("mkdtemp");
-    chemin_ = tampon.data();
-  }
-  ~DossierTemporaire() {
-    std::error_code ec;
-    // A test may have taken the rights away to provoke a refusal.
-    for (auto it = fs::recursive_directory_iterator(chemin_, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-      ::chmod(it->path().c_str(), 0700);
-    fs::remove_all(chemin_, ec);
-  }
-  DossierTemporaire(const DossierTemporaire&) = delete;
-  DossierTemporaire& operator=(const DossierTemporaire&) = delete;
-  const std::string& chemin() const { return chemin_; }
-
- private:
-  std::string chemin_;
-};
 
 struct Colonne {
   std::string nom;
@@ -144,17 +124,6 @@ inline long long Compte(moteur::Database& base, const std::string& table) {
   return base.TableDefs()[table].RecordCount();
 }
 
-inline long long TailleFichier(const std::string& chemin) {
-  std::error_code ec;
-  auto t = fs::file_size(chemin, ec);
-  return ec ? -1 : static_cast<long long>(t);
-}
-
-inline void EcritFichier(const std::string& chemin, const std::string& contenu) {
-  std::ofstream f(chemin, std::ios::binary | std::ios::trunc);
-  f << contenu;
-}
-
 class TestMoteur : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -162,8 +131,8 @@ class TestMoteur : public ::testing::Test {
     while (moteur::DBEngine::NiveauTransaction() > 0) moteur::DBEngine::Rollback();
   }
 
-  std::string Chemin(const std::string& nom) const { return dossier_.chemin() + "/" + nom; }
-  const std::string& Dossier() const { return dossier_.chemin(); }
+  std::string Chemin(const std::string& nom) const { return dossier_.Racine() + "/" + nom; }
+  const std::string& Dossier() const { return dossier_.Racine(); }
 
   moteur::Database Cree(const std::string& nom = "base.bd", const std::string& version = "4.0") {
     return moteur::DBEngine::CreateDatabase(Chemin(nom), version);
@@ -188,7 +157,7 @@ class TestMoteur : public ::testing::Test {
   }
 
  private:
-  DossierTemporaire dossier_;
+  DossierTest dossier_{"moteur"};
 };
 
 }  // namespace outils

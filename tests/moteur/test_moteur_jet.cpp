@@ -18,17 +18,14 @@
 #include "moteur/Noms.h"
 
 using namespace moteur;
+using outils::FichiersDuDossier;
+using outils::LitFichier;
 using outils::Valeur;
 
 namespace {
 
 const std::vector<std::string> Echantillons = {"testV1997.mdb",       "indexTestV1997.mdb",           "test2V2000.mdb",
                                                "indexTestV2000.mdb", "testIndexPropertiesV2000.mdb", "fixedTextTestV2000.mdb"};
-
-std::string Lit(const std::string& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 std::string Hex(const std::string& octets) {
   static const char* chiffres = "0123456789ABCDEF";
@@ -232,7 +229,7 @@ class TestJet : public outils::TestMoteur {
  protected:
   std::string Copie(const std::string& source, const std::string& nom) {
     std::string chemin = Chemin(nom);
-    outils::EcritFichier(chemin, Lit(source));
+    outils::EcritFichier(chemin, LitFichier(source));
     return chemin;
   }
 };
@@ -370,7 +367,7 @@ TEST_F(TestJet, TexteLongEtObjetBinaireLusEnEntier) {
 
 TEST_F(TestJet, LigneSupprimeeDansLeFichierNonLue) {
   ECHANTILLON_JET(source, "testV1997.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   Ligne ligne = LigneContenant(octets, "abcdefg");
   ASSERT_GE(ligne.entree, 0);
   // Deleted as Jet deletes: the row flagged, the table's count of records (in its definition,
@@ -390,7 +387,7 @@ TEST_F(TestJet, LigneSupprimeeDansLeFichierNonLue) {
 // flagged deleted, so that a scan of pages does not read it twice.
 TEST_F(TestJet, LigneDeplaceeLueASaNouvellePlace) {
   ECHANTILLON_JET(source, "testV1997.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   Ligne ligne = LigneContenant(octets, "abcdefg");
   ASSERT_GE(ligne.entree, 0);
   long taille = TaillePage(octets), p = ligne.debut / taille * taille, rco = 8;
@@ -428,7 +425,7 @@ TEST_F(TestJet, RequeteSqlSurUneBaseJet) {
 
 TEST_F(TestJet, ToutesLesEcrituresRefuseesEn3027) {
   ECHANTILLON_JET(fichier, "indexTestV1997.mdb");
-  std::string avant = Lit(fichier);
+  std::string avant = LitFichier(fichier);
   auto base = DBEngine::OpenDatabase(fichier, false, false);
   EXPECT_ERREUR(err::LectureSeule, base.Execute("UPDATE Table1 SET data = 'x'", dbFailOnError));
   EXPECT_ERREUR(err::LectureSeule, base.Execute("DELETE FROM Table2"));
@@ -469,15 +466,15 @@ TEST_F(TestJet, ToutesLesEcrituresRefuseesEn3027) {
   // Into a Jet file from a database of this engine.
   auto autre = BaseClients(1);
   EXPECT_ERREUR(err::LectureSeule, autre.Execute("INSERT INTO Table2 IN '" + fichier + "' SELECT Id AS id, Nom AS data FROM Clients"));
-  EXPECT_EQ(Lit(fichier), avant);
+  EXPECT_EQ(LitFichier(fichier), avant);
 }
 
 TEST_F(TestJet, ReparationRefuseeEn3251SansToucherAuFichier) {
   ECHANTILLON_JET(source, "testV1997.mdb");
   std::string fichier = Copie(source, "base.mdb");
-  std::string avant = Lit(fichier);
+  std::string avant = LitFichier(fichier);
   EXPECT_ERREUR(err::OperationNonGeree, DBEngine::RepairDatabase(fichier));
-  EXPECT_EQ(Lit(fichier), avant);
+  EXPECT_EQ(LitFichier(fichier), avant);
 }
 
 TEST_F(TestJet, OuvertureExclusiveTenueJusquALaFermeture) {
@@ -535,7 +532,7 @@ TEST_F(TestJet, DestinationExistanteOuDossierAbsentRefuses) {
   outils::EcritFichier(Chemin("existe.bd"), "garder");
   EXPECT_ERREUR(err::DestinationExiste, DBEngine::CompactDatabase(fichier, Chemin("existe.bd")));
   EXPECT_ERREUR(err::DestinationExiste, ConvertitJet(fichier, Chemin("existe.bd"), "4.0"));
-  EXPECT_EQ(Lit(Chemin("existe.bd")), "garder");
+  EXPECT_EQ(LitFichier(Chemin("existe.bd")), "garder");
   EXPECT_ERREUR(err::CheminInvalide, ConvertitJet(fichier, Chemin("absent/x.bd"), "4.0"));
   EXPECT_ERREUR(err::CheminInvalide, DBEngine::CompactDatabase(fichier, Chemin("absent/x.bd")));
 }
@@ -568,7 +565,7 @@ TEST_F(TestJet, DisquePleinPendantLaConversionSansDestinationPartielle) {
 // Table1's field A shrunk to 3 characters in the table definition, as a damaged or older file
 // may have it: its records ("a", "abcdefg") stay as they are.
 std::string TexteTropLong(const std::string& source) {
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   const std::string noms("\x01" "A" "\x01" "B" "\x01" "C" "\x01" "D", 8);
   std::size_t position = octets.find(noms);
   if (position == std::string::npos) return {};
@@ -602,7 +599,7 @@ TEST_F(TestJet, TexteTropLongGardeParConvertitJetRefuseParLeCompactage) {
 
 TEST_F(TestJet, NulDansUnChampRequisGardeParLaConversion) {
   ECHANTILLON_JET(source, "fixedTextTestV2000.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   Ligne ligne = LigneContenant(octets, std::string("C\0O\0R\0E\0 \0U\0S\0E\0R\0", 18));  // UCS-2
   ASSERT_GE(ligne.entree, 0);
   // The null mask ends the row (10 columns: 2 bytes, a set bit for a value); column 7 is
@@ -680,7 +677,7 @@ class JetEndommage : public TestJet {
 // A row flagged as moved whose pointer leads nowhere: that row alone cannot be read.
 TEST_F(JetEndommage, UneLigneIllisibleNeFaitPerdreQuElle) {
   ECHANTILLON_JET(source, "testIndexPropertiesV2000.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   Ligne ligne = LigneContenant(octets, "still more rows");
   ASSERT_GE(ligne.entree, 0);
   octets[ligne.entree + 1] |= 0x40;
@@ -704,7 +701,7 @@ TEST_F(JetEndommage, UneLigneIllisibleNeFaitPerdreQuElle) {
 
 TEST_F(JetEndommage, LaLigneDuCatalogueDUnConteneurIllisibleNEmpechePasLaConversion) {
   ECHANTILLON_JET(source, "testIndexPropertiesV2000.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   Ligne ligne = LigneContenant(octets, std::string("S\0c\0r\0i\0p\0t\0s\0", 14));
   ASSERT_GE(ligne.entree, 0);
   octets[ligne.entree + 1] |= 0x40;
@@ -716,7 +713,7 @@ TEST_F(JetEndommage, LaLigneDuCatalogueDUnConteneurIllisibleNEmpechePasLaConvers
 
 TEST_F(JetEndommage, UnTexteLongIllisibleDevientNulEtLeResteEstGarde) {
   ECHANTILLON_JET(source, "test2V2000.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   long page = TaillePage(octets);
   // The page of long values that holds the project's author, its mark overwritten.
   std::size_t auteur = octets.find(std::string("J\0o\0n\0 \0I\0l\0e\0s\0", 16));
@@ -744,7 +741,7 @@ TEST_F(JetEndommage, UnTexteLongIllisibleDevientNulEtLeResteEstGarde) {
 
 TEST_F(JetEndommage, UneDefinitionDIndexIllisibleEstDite) {
   ECHANTILLON_JET(source, "indexTestV2000.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   const std::string nom("P\0r\0i\0m\0a\0r\0y\0K\0e\0y\0", 20);
   std::size_t position = octets.find(nom);
   ASSERT_NE(position, std::string::npos);
@@ -761,7 +758,7 @@ TEST_F(JetEndommage, UneDefinitionDIndexIllisibleEstDite) {
 
 TEST_F(JetEndommage, UnFichierCoupeEstDitTronque) {
   ECHANTILLON_JET(source, "test2V2000.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   long page = TaillePage(octets);
   std::vector<std::string> pertes;
   auto lu = Convertit(octets.substr(0, static_cast<std::size_t>(page * 40)), pertes);
@@ -774,7 +771,7 @@ TEST_F(JetEndommage, UnFichierCoupeEstDitTronque) {
 // said to be inconsistent, never repeated as records lost.
 TEST_F(JetEndommage, UnNombreDEnregistrementsAbsurdeNEstPasCru) {
   ECHANTILLON_JET(source, "fixedTextTestV2000.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   ASSERT_GT(octets.size(), 21u * 4096 + 19);
   octets[21 * 4096 + 19] = 0x6f;  // the high byte of a table definition's count of records
   std::vector<std::string> pertes;
@@ -787,7 +784,7 @@ TEST_F(JetEndommage, UnNombreDEnregistrementsAbsurdeNEstPasCru) {
 // Cut inside its last page: the whole pages are read, the cut told.
 TEST_F(JetEndommage, UnFichierCoupeDansUnePageEstLuJusquASaDernierePageEntiere) {
   ECHANTILLON_JET(source, "indexTestV2000.mdb");
-  const std::string octets = Lit(source);
+  const std::string octets = LitFichier(source);
   for (std::size_t coupe : {1u, 100u}) {
     SCOPED_TRACE(coupe);
     std::vector<std::string> pertes;
@@ -800,7 +797,7 @@ TEST_F(JetEndommage, UnFichierCoupeDansUnePageEstLuJusquASaDernierePageEntiere) 
 
 TEST_F(TestJet, FichierTropCourtRefuseEn3049) {
   ECHANTILLON_JET(source, "test2V2000.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   long page = TaillePage(octets);
   // Cut to a stub: what is left is no Jet file to read.
   for (std::size_t taille : {static_cast<std::size_t>(page + 10)}) {
@@ -819,7 +816,7 @@ TEST_F(TestJet, FichierTropCourtRefuseEn3049) {
 // nothing the original does not hold, and what was cut off told as the file being cut short.
 TEST_F(TestJet, FichierCoupeAChaquePageRefuseOuLuSansInvention) {
   ECHANTILLON_JET(source, "test2V2000.mdb");
-  std::string octets = Lit(source);
+  std::string octets = LitFichier(source);
   long page = TaillePage(octets);
   std::vector<std::string> attendu;
   {
@@ -853,7 +850,7 @@ TEST_F(TestJet, FichierCoupeAChaquePageRefuseOuLuSansInvention) {
 TEST_F(TestJet, PagesAleatoiresOuNullesJamaisDePlantage) {
   for (const char* nom : {"testV1997.mdb", "test2V2000.mdb"}) {
     ECHANTILLON_JET(source, nom);
-    std::string octets = Lit(source);
+    std::string octets = LitFichier(source);
     long page = TaillePage(octets);
     long pages = static_cast<long>(octets.size()) / page;
     std::vector<std::string> attendu;
@@ -913,7 +910,7 @@ void ProtegeEntete(std::string& octets, bool cle) {
 TEST_F(TestJet, FichierChiffreOuProtegeRefuseEn3031) {
   ECHANTILLON_JET(source, "testV1997.mdb");
   for (bool cle : {true, false}) {
-    std::string octets = Lit(source);
+    std::string octets = LitFichier(source);
     ProtegeEntete(octets, cle);
     outils::EcritFichier(Chemin("protege.mdb"), octets);
     auto r = Essaie([&] { DBEngine::OpenDatabase(Chemin("protege.mdb")); });
@@ -974,12 +971,6 @@ class Processus {
   int entree_ = -1;
 };
 
-std::vector<std::string> Contenu(const std::string& dossier) {
-  std::vector<std::string> noms;
-  for (const auto& e : outils::fs::directory_iterator(dossier)) noms.push_back(e.path().filename());
-  return noms;
-}
-
 TEST_F(TestJet, ImageDansLeDossierTemporaireEffaceeDesSaCreation) {
   ECHANTILLON_JET(fichier, "test2V2000.mdb");
   std::string tmp = Chemin("tmp");
@@ -994,9 +985,9 @@ TEST_F(TestJet, ImageDansLeDossierTemporaireEffaceeDesSaCreation) {
     if (cible.rfind(tmp + "/", 0) == 0 && cible.find("(deleted)") != std::string::npos) tenue = true;
   }
   EXPECT_TRUE(tenue);
-  EXPECT_TRUE(Contenu(tmp).empty());
+  EXPECT_TRUE(FichiersDuDossier(tmp).empty());
   aide.Tue();
-  EXPECT_TRUE(Contenu(tmp).empty());
+  EXPECT_TRUE(FichiersDuDossier(tmp).empty());
 }
 
 TEST_F(TestJet, RienNeResteApresUnArretBrutalEnPleineLecture) {
@@ -1008,7 +999,7 @@ TEST_F(TestJet, RienNeResteApresUnArretBrutalEnPleineLecture) {
     ASSERT_EQ(aide.Ligne(), "ouverte\n");
     ::usleep(static_cast<useconds_t>(1000 * (essai * 7 % 20)));
     aide.Tue();
-    EXPECT_TRUE(Contenu(tmp).empty()) << "essai " << essai;
+    EXPECT_TRUE(FichiersDuDossier(tmp).empty()) << "essai " << essai;
   }
 }
 

@@ -13,13 +13,6 @@ namespace {
 
 struct StopDemande {};  // what a window's hook throws: no error of the engine
 
-std::string Octets(const std::string& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  std::ostringstream tout;
-  tout << f.rdbuf();
-  return tout.str();
-}
-
 class Veille : public TestMoteur {
  protected:
   void TearDown() override {
@@ -63,12 +56,12 @@ TEST_F(Veille, LesOperationsLonguesLaissentVivreLaFenetre) {
 
 TEST_F(Veille, UnArretAbandonneLeCompactageSansRienLaisser) {
   BaseClients(5000).Close();
-  const std::string avant = Octets(Chemin("base.bd"));
+  const std::string avant = LitFichier(Chemin("base.bd"));
   Compte(3);
   EXPECT_THROW(DBEngine::CompactDatabase(Chemin("base.bd"), Chemin("compacte.bd")), StopDemande);
   EXPECT_FALSE(fs::exists(Chemin("compacte.bd")));
   EXPECT_FALSE(fs::exists(Chemin("compacte.bd-journal")));
-  EXPECT_TRUE(Octets(Chemin("base.bd")) == avant) << "la source a changé";
+  EXPECT_TRUE(LitFichier(Chemin("base.bd")) == avant) << "la source a changé";
 }
 
 TEST_F(Veille, UnArretAbandonneLaCopieGroupeeEnEntier) {
@@ -112,7 +105,7 @@ TEST_F(Veille, LaVeilleNEstAppeleeQueSurSonFil) {
 // hook the work simply runs on the caller's thread.
 TEST_F(Veille, UnTravailDelegueLaisseVivreSonFilEtSArreteCommeIci) {
   BaseClients(5000).Close();
-  const std::string avant = Octets(Chemin("base.bd"));
+  const std::string avant = LitFichier(Chemin("base.bd"));
   const auto fil = std::this_thread::get_id();
   bool ailleurs = false;
   std::thread::id filDuTravail;
@@ -138,7 +131,7 @@ TEST_F(Veille, UnTravailDelegueLaisseVivreSonFilEtSArreteCommeIci) {
                StopDemande);
   DefinitArretDelegue({});
   EXPECT_FALSE(fs::exists(Chemin("compacte2.bd")));
-  EXPECT_TRUE(Octets(Chemin("base.bd")) == avant) << "la source a changé";
+  EXPECT_TRUE(LitFichier(Chemin("base.bd")) == avant) << "la source a changé";
 
   DefinitVeille({});
   TravailDelegue([&] { filDuTravail = std::this_thread::get_id(); });

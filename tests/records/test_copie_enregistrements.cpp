@@ -45,7 +45,7 @@ class CopieEnregistrements : public ::testing::Test {
  protected:
   void SetUp() override {
     ancien_ = fs::current_path();
-    fs::current_path(dossier_.chemin());
+    fs::current_path(dossier_.Racine());
     ASSERT_TRUE(journal.OuvertureJournal());
   }
   void TearDown() override {
@@ -54,15 +54,12 @@ class CopieEnregistrements : public ::testing::Test {
     fs::current_path(ancien_);
   }
 
-  std::string Chemin(const std::string& nom) const { return dossier_.chemin() + "/" + nom; }
+  std::string Chemin(const std::string& nom) const { return dossier_.Racine() + "/" + nom; }
   moteur::Database Cree(const std::string& nom) { return moteur::DBEngine::CreateDatabase(Chemin(nom)); }
 
   // The lines of "Analyse.txt" written after the section block, which is checked on the way.
   std::vector<std::string> Lignes() {
-    std::ifstream f("Analyse.txt", std::ios::binary);
-    std::stringstream contenu;
-    contenu << f.rdbuf();
-    std::string texte = DepuisAnsi(contenu.str());
+    std::string texte = DepuisAnsi(outils::LitFichier("Analyse.txt"));
     std::vector<std::string> lignes;
     std::size_t debut = 0;
     for (std::size_t fin; (fin = texte.find("\r\n", debut)) != std::string::npos; debut = fin + 2)
@@ -99,7 +96,7 @@ class CopieEnregistrements : public ::testing::Test {
     f.Properties().Append(f.CreateProperty(nom, type, valeur));
   }
 
-  outils::DossierTemporaire dossier_;
+  outils::DossierTest dossier_;
   fs::path ancien_;
 
  protected:
@@ -507,7 +504,7 @@ TEST_F(CopieEnregistrements, CheminDeLaCopieAvecApostropheEtPointVirgule) {
   EXPECT_EQ(Lignes(), std::vector<std::string>{"Table : T Copie de 2/2 enregistrements"});
   EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Id"), (std::vector<std::string>{"5", "6"}));
   // Nothing may have been written beside the intended file.
-  for (const auto& entree : fs::directory_iterator(dossier_.chemin()))
+  for (const auto& entree : fs::directory_iterator(dossier_.Racine()))
     EXPECT_TRUE(entree.path().filename() == "cible.mdb" || entree.path().filename() == "l'été; x" ||
                 entree.path().filename() == "Analyse.txt")
         << entree.path();

@@ -22,13 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace utireorg;
 
-std::string Octets(const std::string& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  std::ostringstream contenu;
-  contenu << f.rdbuf();
-  return contenu.str();
-}
-
 class CopieJet : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -37,7 +30,7 @@ class CopieJet : public ::testing::Test {
     ancienTmp_ = ancien ? std::optional<std::string>(ancien) : std::nullopt;
     ::setenv("TMPDIR", Chemin("tmp").c_str(), 1);
     ancien_ = fs::current_path();
-    fs::current_path(dossier_.chemin());
+    fs::current_path(dossier_.Racine());
     ASSERT_TRUE(journal.OuvertureJournal());
   }
   void TearDown() override {
@@ -47,7 +40,7 @@ class CopieJet : public ::testing::Test {
     else ::unsetenv("TMPDIR");
   }
 
-  std::string Chemin(const std::string& nom) const { return dossier_.chemin() + "/" + nom; }
+  std::string Chemin(const std::string& nom) const { return dossier_.Racine() + "/" + nom; }
 
   std::vector<std::string> LignesJournal() const {
     std::vector<std::string> lignes;
@@ -57,7 +50,7 @@ class CopieJet : public ::testing::Test {
     return lignes;
   }
 
-  outils::DossierTemporaire dossier_;
+  outils::DossierTest dossier_;
   tests::FenetreFactice fenetre;
   Journal journal{fenetre};
   EtatReorganisation etat{fenetre, journal};
@@ -71,7 +64,7 @@ TEST_F(CopieJet, ChaqueTableDUnFichierJetEstCopieeParLInstructionGroupee) {
   ECHANTILLON_JET(echantillon, "testV1997.mdb");
   const std::string cible = Chemin("cible.mdb");
   fs::copy_file(echantillon, cible);
-  const std::string avant = Octets(cible);
+  const std::string avant = outils::LitFichier(cible);
   // The model's copy, writable: the same tables, emptied by the copy before it fills them.
   moteur::ConvertitJet(cible, Chemin("copie_reorg.mdb"), "3.0");
 
@@ -95,7 +88,7 @@ TEST_F(CopieJet, ChaqueTableDUnFichierJetEstCopieeParLInstructionGroupee) {
 
   // The image is gone with the copy, and the Jet file was only read.
   EXPECT_TRUE(fs::is_empty(Chemin("tmp")));
-  EXPECT_EQ(Octets(cible), avant);
+  EXPECT_EQ(outils::LitFichier(cible), avant);
 }
 
 }  // namespace

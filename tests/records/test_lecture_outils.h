@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "commun/FenetreFactice.h"
+#include "commun/FichiersTest.h"
 #include "common/Ansi.h"
 #include "common/EtatReorganisation.h"
 #include "common/Horodatage.h"
@@ -149,10 +150,7 @@ class TestLecture : public ::testing::Test {
 
   // The lines of "Analyse.txt" back in UTF-8, without their CR LF.
   std::vector<std::string> LignesJournal() const {
-    std::ifstream entree(dossier_ + "/Analyse.txt", std::ios::binary);
-    std::ostringstream tout;
-    tout << entree.rdbuf();
-    std::string texte = utireorg::DepuisAnsi(tout.str());
+    std::string texte = utireorg::DepuisAnsi(utireorg::tests::LitFichier(dossier_ + "/Analyse.txt"));
     std::vector<std::string> lignes;
     std::size_t depuis = 0;
     for (auto pos = texte.find("\r\n"); pos != std::string::npos; pos = texte.find("\r\n", depuis)) {

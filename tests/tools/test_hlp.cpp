@@ -14,10 +14,13 @@
 #include <sstream>
 #include <string>
 
+#include "commun/FichiersTest.h"
 #include "hlp/FenetreAide.h"
 #include "hlp/Hlp.h"
 
 namespace {
+
+using utireorg::tests::LitFichier;
 
 namespace fs = std::filesystem;
 
@@ -29,13 +32,6 @@ QApplication& Application() {
   static char* argv[] = {nom, nullptr};
   static auto* application = new QApplication(argc, argv);
   return *application;
-}
-
-std::string Lit(const fs::path& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  std::ostringstream contenu;
-  contenu << f.rdbuf();
-  return contenu.str();
 }
 
 TEST(ArgumentsHlp, LaLigneDuLanceurEstLue) {
@@ -77,13 +73,13 @@ TEST(GuideHlp, ChaqueLienMeneAUnePageExistante) {
   ASSERT_GE(pages.size(), 7u);
   const std::regex lien("href=\"([^\"#]*)(#([^\"]*))?\"");
   for (const std::string& page : pages) {
-    const std::string texte = Lit(Guide / page);
+    const std::string texte = LitFichier(Guide / page);
     EXPECT_NE(texte.find("<title>"), std::string::npos) << page;
     for (std::sregex_iterator it(texte.begin(), texte.end(), lien), fin; it != fin; ++it) {
       std::string cible = (*it)[1].str().empty() ? page : (*it)[1].str();
       ASSERT_TRUE(pages.count(cible)) << page << " -> " << cible;
       if ((*it)[3].matched) {
-        EXPECT_NE(Lit(Guide / cible).find("id=\"" + (*it)[3].str() + "\""), std::string::npos)
+        EXPECT_NE(LitFichier(Guide / cible).find("id=\"" + (*it)[3].str() + "\""), std::string::npos)
             << page << " -> " << cible << "#" << (*it)[3].str();
       }
     }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "commun/FichiersTest.h"
 #include "moteur/Moteur.h"
 
 extern char** environ;
@@ -23,18 +24,13 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
+using utireorg::tests::LitFichier;
+
 struct Execution {
   int code = -1;
   std::string sortie;
   std::string erreurs;
 };
-
-std::string LitFichier(const fs::path& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  std::ostringstream contenu;
-  contenu << f.rdbuf();
-  return contenu.str();
-}
 
 // Every field type, every kind of index, a relation, the five dictionary properties, written
 // exactly as the tool prints a description: creating it and describing the result must give it back.
@@ -130,7 +126,7 @@ class Outil : public ::testing::Test {
   std::string Chemin(const std::string& nom) const { return (dossier_ / nom).string(); }
 
   std::string Ecrit(const std::string& nom, const std::string& contenu) const {
-    std::ofstream(Chemin(nom), std::ios::binary) << contenu;
+    utireorg::tests::EcritFichier(Chemin(nom), contenu);
     return Chemin(nom);
   }
 

@@ -16,11 +16,14 @@
 #include <vector>
 
 #include "commun/EchantillonsJet.h"
+#include "commun/FichiersTest.h"
 #include "moteur/Moteur.h"
 
 extern char** environ;
 
 namespace {
+
+using utireorg::tests::LitFichier;
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
@@ -33,13 +36,6 @@ struct Execution {
   std::string sortie;
   std::string erreurs;
 };
-
-std::string LitFichier(const fs::path& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  std::ostringstream contenu;
-  contenu << f.rdbuf();
-  return contenu.str();
-}
 
 class OutilJet : public ::testing::Test {
  protected:

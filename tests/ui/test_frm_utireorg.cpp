@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "common/FenetreSansEcran.h"
+#include "commun/FichiersTest.h"
 #include "common/LigneDeCommande.h"
 #include "moteur/Moteur.h"
 #include "ui/BoutonStd.h"
@@ -807,8 +808,7 @@ TEST_F(FenetrePrincipale, ArreterLeRunApresConfirmation) {
   auto& f = Cree();
   CreeCibleEtModele();
   f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
-  std::ifstream lecture(cible, std::ios::binary);
-  const std::string avant((std::istreambuf_iterator<char>(lecture)), std::istreambuf_iterator<char>());
+  const std::string avant = tests::LitFichier(cible);
   EXPECT_TRUE(f.BoutonArreter()->isHidden());
   bool visiblePendant = false;
   QTimer pendant;
@@ -839,8 +839,7 @@ TEST_F(FenetrePrincipale, ArreterLeRunApresConfirmation) {
       << JournalVue();
   EXPECT_TRUE(f.BoutonArreter()->isHidden());
   EXPECT_FALSE(f.BoutonNew()->isHidden());
-  std::ifstream relecture(cible, std::ios::binary);
-  EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(relecture)), std::istreambuf_iterator<char>()) == avant);
+  EXPECT_TRUE(tests::LitFichier(cible) == avant);
 }
 
 // Escape during the run asks the same question; "Non" lets the run go on to its end.
