@@ -18,6 +18,7 @@
 
 #include "commun/FichiersTest.h"
 #include "commun/ProcessusAide.h"
+#include "commun/TablesTest.h"
 #include "moteur/Moteur.h"
 
 // Checks the number of the error a statement raises; an engine error escaping as anything else
@@ -38,6 +39,7 @@ namespace outils {
 
 namespace fs = std::filesystem;
 using moteur::Valeur;
+using utireorg::tests::CreeTable;
 using utireorg::tests::DossierTest;
 using utireorg::tests::EcritFichier;
 using utireorg::tests::FichiersDuDossier;
@@ -73,19 +75,6 @@ inline bool EstNumeroVerrou(int n) {
   for (int v : {3046, 3158, 3186, 3187, 3188, 3189, 3197, 3202, 3211, 3212, 3218, 3260, 3261, 3262, 3263})
     if (n == v) return true;
   return false;
-}
-
-struct Colonne {
-  std::string nom;
-  int type;
-  int taille = 0;
-};
-
-inline moteur::TableDef CreeTable(moteur::Database& base, const std::string& nom, std::initializer_list<Colonne> colonnes) {
-  auto td = base.CreateTableDef(nom);
-  for (const auto& c : colonnes) td.Fields().Append(td.CreateField(c.nom, c.type, c.taille));
-  base.TableDefs().Append(td);
-  return td;
 }
 
 inline void AjouteIndex(moteur::TableDef& td, const std::string& nom, const std::string& champs, bool unique,

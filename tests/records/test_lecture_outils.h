@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -20,6 +19,7 @@
 
 #include "commun/FenetreFactice.h"
 #include "commun/FichiersTest.h"
+#include "commun/TablesTest.h"
 #include "common/Ansi.h"
 #include "common/EtatReorganisation.h"
 #include "common/Horodatage.h"
@@ -30,28 +30,9 @@ namespace lecture_tests {
 
 namespace fs = std::filesystem;
 using moteur::Valeur;
-
-struct Colonne {
-  std::string nom;
-  int type;
-  int taille = 0;
-  bool zeroLongueur = true;
-  bool requis = false;
-};
+using utireorg::tests::CreeTable;
 
 using Ligne = std::vector<std::pair<std::string, Valeur>>;
-
-inline moteur::TableDef CreeTable(moteur::Database& base, const std::string& nom, std::initializer_list<Colonne> colonnes) {
-  auto td = base.CreateTableDef(nom);
-  for (const auto& c : colonnes) {
-    auto f = td.CreateField(c.nom, c.type, c.taille);
-    if (moteur::EstTypeTexte(c.type)) f.SetAllowZeroLength(c.zeroLongueur);
-    if (c.requis) f.SetRequired(true);
-    td.Fields().Append(f);
-  }
-  base.TableDefs().Append(td);
-  return td;
-}
 
 // A record written through a recordset, under every rule of the engine.
 inline void Ajoute(moteur::Database& base, const std::string& table, const Ligne& valeurs) {

@@ -31,7 +31,7 @@ class PasseLecture : public TestLecture {
 
   // "Saine" with a few records, "Vide" with none.
   void BaseSaine(moteur::Database& base) {
-    CreeTable(base, "Saine", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 20}});
+    CreeTable(base, "Saine", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 20, false, {}, true}});
     CreeTable(base, "Vide", {{"Code", moteur::dbLong}});
     for (int i = 1; i <= 3; ++i) Ajoute(base, "Saine", {{"Code", i}, {"Nom", "nom " + std::to_string(i)}});
   }
@@ -40,7 +40,7 @@ class PasseLecture : public TestLecture {
   // its last records; then "Saine" is read after it.
   std::string BaseGrande() {
     auto base = Cree();
-    CreeTable(base, "Grande", {{"Code", moteur::dbLong}, {"Texte", moteur::dbMemo}});
+    CreeTable(base, "Grande", {{"Code", moteur::dbLong}, {"Texte", moteur::dbMemo, 0, false, {}, true}});
     BaseSaine(base);
     auto rs = base.OpenRecordset("Grande", moteur::dbOpenTable);
     moteur::DBEngine::BeginTrans();

@@ -70,7 +70,7 @@ TEST_F(Verification, LaQuestionEstPoseeTelleQuelle) {
 TEST_F(Verification, NonNeTouchePasALaBase) {
   fenetre.reponses = {2};
   auto base = Cree();
-  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 3}});
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 3, false, {}, true}});
   AjouteDefectueux(base, "T", {{"Code", 1}, {"Nom", "trop long"}});
   base.Close();
   auto avant = Contenu(Base(), "T");
@@ -85,7 +85,7 @@ TEST_F(Verification, NonNeTouchePasALaBase) {
 TEST_F(Verification, SansReponseRienNEstFait) {
   fenetre.reponses = {0};  // no button: the question could not be answered
   auto base = Cree();
-  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 3}});
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 3, false, {}, true}});
   AjouteDefectueux(base, "T", {{"Code", 1}, {"Nom", "trop long"}});
   base.Close();
   auto avant = Contenu(Base(), "T");
@@ -96,7 +96,7 @@ TEST_F(Verification, SansReponseRienNEstFait) {
 
 TEST_F(Verification, UnCaractereDeTropEstCorrigePasLaTailleExacte) {
   auto base = Cree();
-  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6}});
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6, false, {}, true}});
   Ajoute(base, "T", {{"Code", 1}, {"Nom", "ABCDEF"}});
   Ajoute(base, "T", {{"Code", 2}, {"Nom", "éèêëàâ"}});  // six characters, twelve bytes
   AjouteDefectueux(base, "T", {{"Code", 3}, {"Nom", "ÉCOLIER"}});
@@ -129,11 +129,12 @@ TEST_F(Verification, UnCaractereDeTropEstCorrigePasLaTailleExacte) {
 
 TEST_F(Verification, ValeurIllisibleEstEcriteSansRienEtRemiseParDefaut) {
   auto base = Cree();
-  CreeTable(base, "U", {{"Code", moteur::dbLong},
-                        {"Montant", moteur::dbLong},
-                        {"Quand", moteur::dbDate},
-                        {"Note", moteur::dbText, 10},
-                        {"Actif", moteur::dbBoolean}});
+  CreeTable(base, "U",
+            {{"Code", moteur::dbLong},
+             {"Montant", moteur::dbLong},
+             {"Quand", moteur::dbDate},
+             {"Note", moteur::dbText, 10, false, {}, true},
+             {"Actif", moteur::dbBoolean}});
   AjouteDefectueux(base, "U", {{"Code", 7}, {"Montant", "abc"}, {"Actif", Valeur(true)}});
   base.Close();
 
@@ -160,14 +161,14 @@ TEST_F(Verification, ValeurIllisibleEstEcriteSansRienEtRemiseParDefaut) {
 
 TEST_F(Verification, TroisCorrigesUnSupprimeEtRienNEstPerdu) {
   auto base = Cree();
-  CreeTable(base, "Premiere", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4}});
+  CreeTable(base, "Premiere", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4, false, {}, true}});
   // The two first records are both defective: the one after a defective first record is read too.
   AjouteDefectueux(base, "Premiere", {{"Code", 1}, {"Nom", "aaaaa"}});
   AjouteDefectueux(base, "Premiere", {{"Code", 2}, {"Nom", "bbbbb"}});
   Ajoute(base, "Premiere", {{"Code", 3}, {"Nom", "cccc"}});
   // "Ref" is required and refuses the empty text: a record without it has no copy the table takes.
   CreeTable(base, "Seconde",
-            {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4}, {"Ref", moteur::dbText, 5, false, true}});
+            {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4, false, {}, true}, {"Ref", moteur::dbText, 5, true}});
   AjouteDefectueux(base, "Seconde", {{"Code", 4}, {"Nom", "ddddd"}, {"Ref", "r4"}});
   AjouteDefectueux(base, "Seconde", {{"Code", 5}, {"Nom", "eeeee"}});
   Ajoute(base, "Seconde", {{"Code", 6}, {"Nom", "ffff"}, {"Ref", "r6"}});
@@ -196,7 +197,8 @@ TEST_F(Verification, TroisCorrigesUnSupprimeEtRienNEstPerdu) {
 // The journal is the only trace of what the cut takes away, so it keeps the whole value.
 TEST_F(Verification, UnNulAccepteResteNulEtLaValeurCoupeeResteEntiereAuJournal) {
   auto base = Cree();
-  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4}, {"Ref", moteur::dbText, 5, false}});
+  CreeTable(base, "T",
+            {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 4, false, {}, true}, {"Ref", moteur::dbText, 5}});
   AjouteDefectueux(base, "T", {{"Code", 1}, {"Nom", "abcdéfgh"}});
   base.Close();
 
@@ -211,7 +213,8 @@ TEST_F(Verification, UnNulAccepteResteNulEtLaValeurCoupeeResteEntiereAuJournal) 
 
 TEST_F(Verification, PlusieursSupprimesAuPluriel) {
   auto base = Cree();
-  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2}, {"Ref", moteur::dbText, 2, false, true}});
+  CreeTable(base, "T",
+            {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2, false, {}, true}, {"Ref", moteur::dbText, 2, true}});
   AjouteDefectueux(base, "T", {{"Code", 1}, {"Nom", "xxx"}});
   AjouteDefectueux(base, "T", {{"Code", 2}, {"Nom", "yyy"}});
   base.Close();
@@ -223,7 +226,7 @@ TEST_F(Verification, PlusieursSupprimesAuPluriel) {
 
 TEST_F(Verification, RienADireDonneLeMessageAucun) {
   auto base = Cree();
-  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6}});
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6, false, {}, true}});
   CreeTable(base, "Vide", {{"Code", moteur::dbLong}});
   Ajoute(base, "T", {{"Code", 1}, {"Nom", "ABCDEF"}});
   base.Close();
@@ -242,14 +245,14 @@ TEST_F(Verification, RienADireDonneLeMessageAucun) {
 TEST_F(Verification, PlusDeCentUnChampsArreteAuPremierEnregistrement) {
   // The collection is in name order.
   auto base = Cree();
-  CreeTable(base, "T1Avant", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2}});
+  CreeTable(base, "T1Avant", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2, false, {}, true}});
   AjouteDefectueux(base, "T1Avant", {{"Code", 1}, {"Nom", "abc"}});
   auto large = base.CreateTableDef("T2Large");
   large.Fields().Append(large.CreateField("Nom", moteur::dbText, 2));
   for (int i = 1; i <= 101; ++i) large.Fields().Append(large.CreateField("C" + std::to_string(i), moteur::dbLong));
   base.TableDefs().Append(large);
   AjouteDefectueux(base, "T2Large", {{"Nom", "abc"}});
-  CreeTable(base, "T3Apres", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2}});
+  CreeTable(base, "T3Apres", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 2, false, {}, true}});
   AjouteDefectueux(base, "T3Apres", {{"Code", 1}, {"Nom", "abc"}});
   base.Close();
   auto large0 = Contenu(Base(), "T2Large");
@@ -286,7 +289,7 @@ TEST_F(Verification, CentUnChampsTiennentDansLeTampon) {
 // as it was: never deleted without its copy.
 TEST_F(Verification, DisquePleinNePerdJamaisUnEnregistrement) {
   auto base = Cree("modele.mdb");
-  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6}});
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6, false, {}, true}});
   Ajoute(base, "T", {{"Code", 1}, {"Nom", "ABCDEF"}});
   AjouteDefectueux(base, "T", {{"Code", 2}, {"Nom", "ABCDEFG"}});
   Ajoute(base, "T", {{"Code", 3}, {"Nom", "GHIJ"}});
@@ -325,7 +328,7 @@ TEST_F(Verification, DisquePleinNePerdJamaisUnEnregistrement) {
 // and is counted so; its values are in the journal.
 TEST_F(Verification, CopieRefuseeParUnIndexUniqueSupprimeLEnregistrement) {
   auto base = Cree();
-  auto td = CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 3}});
+  auto td = CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 3, false, {}, true}});
   auto ix = td.CreateIndex("NomUnique");
   ix.SetFields("Nom");
   ix.SetUnique(true);
@@ -346,7 +349,7 @@ TEST_F(Verification, CopieRefuseeParUnIndexUniqueSupprimeLEnregistrement) {
 // and the verification fails, since the step that met 3163 would meet it again.
 TEST_F(Verification, SuppressionEnCascadeNEmportePasLesEnregistrementsLies) {
   auto base = Cree();
-  auto clients = CreeTable(base, "Clients", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 3}});
+  auto clients = CreeTable(base, "Clients", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 3, false, {}, true}});
   auto cle = clients.CreateIndex("CleClients");
   cle.SetFields("Id");
   cle.SetPrimary(true);

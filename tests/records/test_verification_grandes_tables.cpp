@@ -21,7 +21,8 @@ class GrandeTable : public TestLecture {
 // an accented text of exactly its size (sound, though longer in bytes than the size).
 TEST_F(GrandeTable, DefautsTrouvesPartoutEtRienDAutreNeChange) {
   auto base = Cree();
-  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6}, {"Quand", moteur::dbDate}});
+  CreeTable(base, "T",
+            {{"Code", moteur::dbLong}, {"Nom", moteur::dbText, 6, false, {}, true}, {"Quand", moteur::dbDate}});
   moteur::DBEngine::BeginTrans();
   auto rs = base.OpenRecordset("T", moteur::dbOpenTable);
   for (int i = 1; i <= 3000; ++i) {

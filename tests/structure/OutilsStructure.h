@@ -18,6 +18,7 @@
 #include "common/EtatReorganisation.h"
 #include "common/Horodatage.h"
 #include "commun/FenetreFactice.h"
+#include "commun/TablesTest.h"
 #include "journal/Journal.h"
 #include "moteur/Moteur.h"
 #include "structure/Structure.h"
@@ -36,65 +37,6 @@ namespace utireorg::tests {
 namespace fs = std::filesystem;
 using moteur::Valeur;
 
-struct Prop {
-  std::string nom;
-  int type = moteur::dbText;
-  Valeur valeur;
-};
-
-struct Champ {
-  Champ(std::string n, int t = moteur::dbLong, int ta = 0, bool r = false, std::string d = {}, bool cv = false,
-        long long a = 0, std::vector<Prop> p = {})
-      : nom(std::move(n)), type(t), taille(ta), requis(r), defaut(std::move(d)), chaineVide(cv), attributs(a),
-        proprietes(std::move(p)) {}
-  std::string nom;
-  int type = moteur::dbLong;
-  int taille = 0;
-  bool requis = false;
-  std::string defaut;
-  bool chaineVide = false;
-  long long attributs = 0;
-  std::vector<Prop> proprietes;
-};
-
-struct Idx {
-  Idx(std::string n, std::string c, bool u = false, bool p = false)
-      : nom(std::move(n)), champs(std::move(c)), unique(u), primaire(p) {}
-  std::string nom, champs;
-  bool unique = false, primaire = false;
-};
-
-inline moteur::TableDef CreeTable(moteur::Database& base, const std::string& nom, const std::vector<Champ>& champs,
-                                  const std::vector<Idx>& index = {}, const std::vector<Prop>& proprietes = {},
-                                  long long attributs = 0) {
-  moteur::TableDef td = base.CreateTableDef(nom, attributs);
-  int ordinal = 0;
-  for (const auto& c : champs) {
-    moteur::Field f = td.CreateField(c.nom, c.type, c.taille);
-    f.SetOrdinalPosition(ordinal++);
-    if (c.attributs) f.SetAttributes(c.attributs);
-    if (!c.defaut.empty()) f.SetDefaultValue(c.defaut);
-    f.SetRequired(c.requis);
-    if (moteur::EstTypeTexte(c.type)) f.SetAllowZeroLength(c.chaineVide);
-    td.Fields().Append(f);
-  }
-  for (const auto& i : index) {
-    moteur::Index x = td.CreateIndex(i.nom);
-    x.SetFields(i.champs);
-    x.SetUnique(i.unique);
-    x.SetPrimary(i.primaire);
-    td.Indexes().Append(x);
-  }
-  base.TableDefs().Append(td);
-  for (const auto& c : champs)
-    for (const auto& p : c.proprietes) {
-      moteur::Field f = td.Fields()[c.nom];
-      f.Properties().Append(f.CreateProperty(p.nom, p.type, p.valeur));
-    }
-  for (const auto& p : proprietes) td.Properties().Append(td.CreateProperty(p.nom, p.type, p.valeur));
-  return td;
-}
-
 inline void Insere(moteur::Database& base, const std::string& table,
                    const std::vector<std::pair<std::string, Valeur>>& valeurs) {
   moteur::Recordset rs = base.OpenRecordset(table);
@@ -105,7 +47,7 @@ inline void Insere(moteur::Database& base, const std::string& table,
 }
 
 // Every value of one field, in the table's order.
-inline std::vector<Valeur> Colonne(moteur::Database& base, const std::string& table, const std::string& champ) {
+inline std::vector<Valeur> ValeursColonne(moteur::Database& base, const std::string& table, const std::string& champ) {
   std::vector<Valeur> valeurs;
   moteur::Recordset rs = base.OpenRecordset(table);
   while (!rs.Eof()) {

@@ -40,7 +40,7 @@ TEST(ListeRemplissage, CompteAuDelaDeCentSansGarder) {
 class Remplissage : public StructureTest {};
 
 TEST_F(Remplissage, SeulesLesCentPremieresInstructionsSontExecutees) {
-  std::vector<Champ> champs;
+  std::vector<Colonne> champs;
   for (int i = 0; i < 101; ++i) champs.push_back({"F" + std::to_string(i), dbLong});
   Cible([&](moteur::Database& b) {
     CreeTable(b, "T", champs);
@@ -51,8 +51,8 @@ TEST_F(Remplissage, SeulesLesCentPremieresInstructionsSontExecutees) {
   for (int i = 0; i < 101; ++i) liste.Inscrit("F" + std::to_string(i), "1");
   RemplitChampsNuls(liste, "T", cible);
 
-  EXPECT_EQ(Colonne(cible, "T", "F99"), std::vector<Valeur>{Valeur(1)});
-  EXPECT_TRUE(Colonne(cible, "T", "F100")[0].EstNul());
+  EXPECT_EQ(ValeursColonne(cible, "T", "F99"), std::vector<Valeur>{Valeur(1)});
+  EXPECT_TRUE(ValeursColonne(cible, "T", "F100")[0].EstNul());
   FermeBase(cible);
 }
 
@@ -73,7 +73,7 @@ TEST_F(Remplissage, ChampInscritAvecLaValeurDeSonType) {
 // Each new required field's statement is refused for the nulls the others still hold: every one
 // of them must still get its default, beyond the hundredth too.
 TEST_F(Remplissage, CentDeuxNouveauxChampsRequisRecoiventLeurDefaut) {
-  std::vector<Champ> champs = {{"Id", dbLong}};
+  std::vector<Colonne> champs = {{"Id", dbLong}};
   for (int i = 0; i < 102; ++i) champs.push_back({"F" + std::to_string(i), dbLong, 0, true, std::to_string(i)});
   Modele([&](moteur::Database& b) { CreeTable(b, "T", champs); });
   Cible([](moteur::Database& b) {
@@ -85,7 +85,7 @@ TEST_F(Remplissage, CentDeuxNouveauxChampsRequisRecoiventLeurDefaut) {
 
   auto& r = Resultat();
   for (int i = 0; i < 102; ++i)
-    EXPECT_EQ(Colonne(r, "T", "F" + std::to_string(i)), std::vector<Valeur>(2, Valeur(i))) << i;
+    EXPECT_EQ(ValeursColonne(r, "T", "F" + std::to_string(i)), std::vector<Valeur>(2, Valeur(i))) << i;
 }
 
 }  // namespace

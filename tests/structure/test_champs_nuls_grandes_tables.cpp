@@ -38,8 +38,8 @@ TEST_F(NulsGrandeTable, NullsTrouvesAuDebutAuMilieuEtALaFin) {
 
   EXPECT_EQ(Compte("Champ nul rencontré :'T.Code'... champ mis à jour !"), 3);
   EXPECT_EQ(Compte("Champ nul rencontré :'T.Qte'... champ mis à jour !"), 1);
-  auto codes = Colonne(Resultat(), "T", "Code");
-  auto quantites = Colonne(Resultat(), "T", "Qte");
+  auto codes = ValeursColonne(Resultat(), "T", "Code");
+  auto quantites = ValeursColonne(Resultat(), "T", "Qte");
   ASSERT_EQ(codes.size(), 2500u);
   for (int i = 1; i <= 2500; ++i) {
     const bool nul = i == 20 || i == 1300 || i == 2500;

@@ -85,7 +85,7 @@ TEST_F(Index, ClePrimaireRefuseePourUnNullGardeLAncienneEtLeDit) {
       CreeTable(b, "T", {{"Id", dbLong}, {"Code", dbText, 10}}, {{"PrimaryKey", "+Code", true, true}});
     });
     Cible([&](moteur::Database& b) {
-      std::vector<Idx> index;
+      std::vector<IndexTable> index;
       if (avecCle) index.push_back({"Cle", "+Id", true, true});
       CreeTable(b, "T", {{"Id", dbLong}, {"Code", dbText, 10}}, index);
       Insere(b, "T", {{"Id", Valeur(1)}, {"Code", Valeur("A")}});
@@ -104,7 +104,7 @@ TEST_F(Index, ClePrimaireRefuseePourUnNullGardeLAncienneEtLeDit) {
       EXPECT_EQ(t.Indexes()["Cle"].Fields(), "+Id");
     }
     EXPECT_EQ(moteur::Essaie([&] { t.Indexes()["PrimaryKey"].Name(); }).Number, moteur::err::ElementIntrouvable);
-    EXPECT_EQ(Colonne(r, "T", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
+    EXPECT_EQ(ValeursColonne(r, "T", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
     FermeBase(resultat);
   }
 }
@@ -139,7 +139,7 @@ TEST_F(Index, ClePrimaireDeMemeNomRefuseeGardeLAncienne) {
     EXPECT_TRUE(cle.Primary());
     EXPECT_TRUE(cle.Unique());
     EXPECT_EQ(cle.Fields(), "+Id");
-    EXPECT_EQ(Colonne(r, "T", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
+    EXPECT_EQ(ValeursColonne(r, "T", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
     FermeBase(resultat);
   }
 }

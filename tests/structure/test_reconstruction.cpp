@@ -49,14 +49,14 @@ TEST_F(Reconstruction, TailleDeTexteDifferenteReconstruitLaTableEtCoupeLesValeur
   EXPECT_FALSE(TableExiste(r, "Temp_Clients"));
   EXPECT_EQ(NomsChamps(r, "Clients"), (std::vector<std::string>{"Id", "Nom", "Remarque"}));
   EXPECT_EQ(r.TableDefs()["Clients"].Fields()["Nom"].Size(), 30);
-  EXPECT_EQ(Colonne(r, "Clients", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
-  EXPECT_EQ(Colonne(r, "Clients", "Nom"), (std::vector<Valeur>{Valeur(Texte(30)), Valeur("court")}));
+  EXPECT_EQ(ValeursColonne(r, "Clients", "Id"), (std::vector<Valeur>{Valeur(1), Valeur(2)}));
+  EXPECT_EQ(ValeursColonne(r, "Clients", "Nom"), (std::vector<Valeur>{Valeur(Texte(30)), Valeur("court")}));
   // The field only the target had, with its characteristics, its dictionary and its nulls.
   moteur::Field remarque = r.TableDefs()["Clients"].Fields()["Remarque"];
   EXPECT_EQ(remarque.Size(), 40);
   EXPECT_TRUE(remarque.AllowZeroLength());
-  EXPECT_EQ(Colonne(r, "Clients", "Remarque")[0], Valeur("vue"));
-  EXPECT_TRUE(Colonne(r, "Clients", "Remarque")[1].EstNul());
+  EXPECT_EQ(ValeursColonne(r, "Clients", "Remarque")[0], Valeur("vue"));
+  EXPECT_TRUE(ValeursColonne(r, "Clients", "Remarque")[1].EstNul());
   EXPECT_EQ(ProprieteChamp(r, "Clients", "Remarque", "NomClair"), Valeur("Remarque"));
   EXPECT_EQ(ProprieteChamp(r, "Clients", "Remarque", "VEKFormat"), Valeur("@"));
   EXPECT_EQ(ProprieteChamp(r, "Clients", "Remarque", "Priorite").EnEntier(), 3);
@@ -80,7 +80,7 @@ TEST_F(Reconstruction, SansModeAvanceLaTailleResteCelleDeLaCible) {
   Verifie(false);
 
   EXPECT_EQ(Resultat().TableDefs()["T"].Fields()["Nom"].Size(), 50);
-  EXPECT_EQ(Colonne(Resultat(), "T", "Nom"), std::vector<Valeur>{Valeur(Texte(40))});
+  EXPECT_EQ(ValeursColonne(Resultat(), "T", "Nom"), std::vector<Valeur>{Valeur(Texte(40))});
 }
 
 // An empty leftover of an earlier rebuild goes, with a line; one that holds records may be the only
@@ -99,11 +99,11 @@ TEST_F(Reconstruction, TableTemporaireLaisseeSupprimeeAvantLaCopie) {
   EXPECT_EQ(Constats(), std::vector<std::string>{"#ALERT# Table Temp_T gardée : elle contient des enregistrements. "
                                                  "La table T est reconstruite sous le nom Temp_T_1."});
   auto& r = Resultat();
-  EXPECT_EQ(Colonne(r, "Temp_T", "Vieux"), std::vector<Valeur>{Valeur(99)});
+  EXPECT_EQ(ValeursColonne(r, "Temp_T", "Vieux"), std::vector<Valeur>{Valeur(99)});
   EXPECT_FALSE(TableExiste(r, "Temp_T_1"));
   EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "Nom"}));
   EXPECT_EQ(r.TableDefs()["T"].Fields()["Nom"].Size(), 30);
-  EXPECT_EQ(Colonne(r, "T", "Id"), std::vector<Valeur>{Valeur(7)});
+  EXPECT_EQ(ValeursColonne(r, "T", "Id"), std::vector<Valeur>{Valeur(7)});
 }
 
 TEST_F(Reconstruction, TableTemporaireVideLaisseeSupprimeeAvecUneLigne) {
@@ -120,7 +120,7 @@ TEST_F(Reconstruction, TableTemporaireVideLaisseeSupprimeeAvecUneLigne) {
   auto& r = Resultat();
   EXPECT_FALSE(TableExiste(r, "Temp_T"));
   EXPECT_EQ(r.TableDefs()["T"].Fields()["Nom"].Size(), 30);
-  EXPECT_EQ(Colonne(r, "T", "Id"), std::vector<Valeur>{Valeur(7)});
+  EXPECT_EQ(ValeursColonne(r, "T", "Id"), std::vector<Valeur>{Valeur(7)});
 }
 
 TEST_F(Reconstruction, TableVideReconstruite) {
@@ -130,7 +130,7 @@ TEST_F(Reconstruction, TableVideReconstruite) {
 
   EXPECT_EQ(Resultat().TableDefs()["T"].Fields()["Nom"].Size(), 30);
   EXPECT_FALSE(TableExiste(Resultat(), "Temp_T"));
-  EXPECT_TRUE(Colonne(Resultat(), "T", "Id").empty());
+  EXPECT_TRUE(ValeursColonne(Resultat(), "T", "Id").empty());
 }
 
 TEST_F(Reconstruction, ChampDuModeleRefuseArreteAvantToutCopie) {
@@ -147,7 +147,7 @@ TEST_F(Reconstruction, ChampDuModeleRefuseArreteAvantToutCopie) {
   auto& r = Resultat();
   EXPECT_FALSE(TableExiste(r, "Temp_T"));
   EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "F", "G"}));
-  EXPECT_EQ(Colonne(r, "T", "F"), std::vector<Valeur>{Valeur(2)});
+  EXPECT_EQ(ValeursColonne(r, "T", "F"), std::vector<Valeur>{Valeur(2)});
 }
 
 TEST_F(Reconstruction, SecondeReconstructionDansLeMemeAppelComptePourUnEchec) {
@@ -163,7 +163,7 @@ TEST_F(Reconstruction, SecondeReconstructionDansLeMemeAppelComptePourUnEchec) {
   EXPECT_EQ(Constats(), std::vector<std::string>{"#ERR# Table : T, le champ 'Notes' n'est pas correct."});
   auto& r = Resultat();
   EXPECT_FALSE(TableExiste(r, "Temp_T"));
-  EXPECT_EQ(Colonne(r, "T", "Notes"), std::vector<Valeur>{Valeur("texte")});
+  EXPECT_EQ(ValeursColonne(r, "T", "Notes"), std::vector<Valeur>{Valeur("texte")});
 }
 
 TEST_F(Reconstruction, EchecALAjoutDeLaCopieNommeLeDernierChampDuModele) {
@@ -178,7 +178,7 @@ TEST_F(Reconstruction, EchecALAjoutDeLaCopieNommeLeDernierChampDuModele) {
 
   EXPECT_EQ(Constats(), std::vector<std::string>{"#ERR# Table : " + nom + ", le champ 'Fin' n'est pas correct."});
   EXPECT_EQ(Resultat().TableDefs()[nom].Fields()["Nom"].Size(), 50);
-  EXPECT_EQ(Colonne(Resultat(), nom, "Nom"), std::vector<Valeur>{Valeur("x")});
+  EXPECT_EQ(ValeursColonne(Resultat(), nom, "Nom"), std::vector<Valeur>{Valeur("x")});
 }
 
 }  // namespace
@@ -267,8 +267,8 @@ TEST_F(ReconstructionFidele, TableTempDeLUtilisateurGardeeAvecSesEnregistrements
     for (const auto& l : Constats()) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
     auto& r = Resultat();
     EXPECT_EQ(r.TableDefs()["Clients"].Fields()["Nom"].Size(), 30);
-    EXPECT_EQ(Colonne(r, "Clients", "Nom"), (std::vector<Valeur>{Valeur("Dupont"), Valeur("Martin")}));
-    EXPECT_EQ(Colonne(r, "Temp_Clients", "Note"),
+    EXPECT_EQ(ValeursColonne(r, "Clients", "Nom"), (std::vector<Valeur>{Valeur("Dupont"), Valeur("Martin")}));
+    EXPECT_EQ(ValeursColonne(r, "Temp_Clients", "Note"),
               (std::vector<Valeur>{Valeur("note importante 1"), Valeur("note importante 2")}));
     EXPECT_FALSE(TableExiste(r, "Temp_Clients_1"));
     ASSERT_EQ(r.Relations().Count(), 1);
@@ -309,7 +309,7 @@ TEST_F(ReconstructionFidele, ValeurCoupeeOuChangeeJournaliseeAvecSaCle) {
   EXPECT_EQ(etat.compteurs.tablesReconstruites, 2);
   EXPECT_EQ(etat.compteurs.valeursModifiees, 3);
   auto& r = Resultat();
-  EXPECT_EQ(Colonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("01234"), Valeur("abc")}));
+  EXPECT_EQ(ValeursColonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("01234"), Valeur("abc")}));
 }
 
 // A value the rebuild gives a record in place of its Null, or reads otherwise, is written down in
@@ -341,7 +341,7 @@ TEST_F(ReconstructionFidele, ChaqueValeurChangeeJournaliseeEnEntier) {
   for (const auto& l : Constats())
     if (l.rfind("#ALERT# Table : ", 0) == 0) changements.push_back(l);
   auto& r = Resultat();
-  const std::string aujourdhui = Colonne(r, "T", "Cree")[2].EnTexte();
+  const std::string aujourdhui = ValeursColonne(r, "T", "Cree")[2].EnTexte();
   EXPECT_EQ(changements, (std::vector<std::string>{
                              "#ALERT# Table : T, enregistrement Id=1, champ 'D' : Null devient '31/01/2000'.",
                              "#ALERT# Table : T, enregistrement Id=1, champ 'N' : Null devient '0'.",
@@ -350,8 +350,8 @@ TEST_F(ReconstructionFidele, ChaqueValeurChangeeJournaliseeEnEntier) {
                              "'ligne'.",
                              "#ALERT# Table : T, enregistrement Id=2, champ 'Reel' : '0,30000000000000004' devient '0,3'.",
                              "#ALERT# Table : T, enregistrement Id=3, champ 'Cree' : Null devient '" + aujourdhui + "'."}));
-  EXPECT_EQ(Colonne(r, "T", "Reel"), (std::vector<Valeur>{Valeur("1,5"), Valeur("0,3"), Valeur::Nul()}));
-  EXPECT_EQ(Colonne(r, "T", "N"), (std::vector<Valeur>{Valeur(0), Valeur(2), Valeur(2)}));
+  EXPECT_EQ(ValeursColonne(r, "T", "Reel"), (std::vector<Valeur>{Valeur("1,5"), Valeur("0,3"), Valeur::Nul()}));
+  EXPECT_EQ(ValeursColonne(r, "T", "N"), (std::vector<Valeur>{Valeur(0), Valeur(2), Valeur(2)}));
 }
 
 // A text read as a number, a date or a Yes/No without losing anything of what it says is the same
@@ -361,12 +361,12 @@ TEST_F(ReconstructionFidele, TexteLuSansPerteNEstPasUnChangement) {
   const std::vector<std::string> noms = {"Prix", "Qte", "Jour", "Actif", "Grand"};
   const std::vector<int> types = {moteur::dbCurrency, moteur::dbInteger, moteur::dbDate, moteur::dbBoolean, moteur::dbDouble};
   Modele([&](moteur::Database& b) {
-    std::vector<Champ> champs = {{"Id", dbLong}};
+    std::vector<Colonne> champs = {{"Id", dbLong}};
     for (std::size_t k = 0; k < noms.size(); ++k) champs.push_back({noms[k], types[k]});
     CreeTable(b, "U", champs, {{"PrimaryKey", "+Id", true, true}});
   });
   Cible([&](moteur::Database& b) {
-    std::vector<Champ> champs = {{"Id", dbLong}};
+    std::vector<Colonne> champs = {{"Id", dbLong}};
     for (const auto& nom : noms) champs.push_back({nom, dbText, 40});
     CreeTable(b, "U", champs, {{"PrimaryKey", "+Id", true, true}});
     Insere(b, "U", {{"Id", Valeur(1)}, {"Prix", Valeur("922337203685477.5807")}, {"Qte", Valeur(" 7 ")},
@@ -386,7 +386,7 @@ TEST_F(ReconstructionFidele, TexteLuSansPerteNEstPasUnChangement) {
                              "#ALERT# Table : U, enregistrement Id=2, champ 'Actif' : '2' devient 'Vrai'.",
                              "#ALERT# Table : U, enregistrement Id=2, champ 'Grand' : '0.12345678901234567890' devient "
                              "'0,12345678901234568'."}));
-  EXPECT_EQ(Colonne(Resultat(), "U", "Prix")[0], Valeur::Monetaire(9223372036854775807LL));
+  EXPECT_EQ(ValeursColonne(Resultat(), "U", "Prix")[0], Valeur::Monetaire(9223372036854775807LL));
 }
 
 // The record a rebuild cannot write is named, with the field at fault and the engine's error; the
@@ -421,8 +421,8 @@ TEST_F(ReconstructionFidele, EnregistrementRefuseNommeSaCleSonChampEtLErreur) {
   auto& r = Resultat();
   EXPECT_FALSE(TableExiste(r, "Temp_Conv"));
   EXPECT_FALSE(TableExiste(r, "Temp_Requis"));
-  EXPECT_EQ(Colonne(r, "Conv", "L"), (std::vector<Valeur>{Valeur("1"), Valeur("abc")}));
-  EXPECT_EQ(Colonne(r, "Requis", "Nom"), (std::vector<Valeur>{Valeur("a"), Valeur("b")}));
+  EXPECT_EQ(ValeursColonne(r, "Conv", "L"), (std::vector<Valeur>{Valeur("1"), Valeur("abc")}));
+  EXPECT_EQ(ValeursColonne(r, "Requis", "Nom"), (std::vector<Valeur>{Valeur("a"), Valeur("b")}));
 }
 
 // Indexes the target alone has stay with it, as its own fields do.
@@ -470,7 +470,7 @@ TEST_F(ReconstructionFidele, ChampAjouteApresUneReconstructionPrendSaPosition) {
   Verifie(true);
 
   EXPECT_EQ(NomsChamps(Resultat(), "T"), (std::vector<std::string>{"Id", "Nouveau", "Nom", "Fin", "Propre"}));
-  EXPECT_EQ(Colonne(Resultat(), "T", "Fin"), std::vector<Valeur>{Valeur(9)});
+  EXPECT_EQ(ValeursColonne(Resultat(), "T", "Fin"), std::vector<Valeur>{Valeur(9)});
 }
 
 // A field the model makes required and a field that makes the table be rebuilt, in the same table,
@@ -482,11 +482,13 @@ TEST_F(ReconstructionFidele, NouveauChampRequisEtChampDifferentConvergentEnUnPas
     fs::remove(cheminCible);
     fenetre.journal.clear();
     Modele([&](moteur::Database& b) {
-      std::vector<Champ> champs = {{"Id", dbLong}};
-      Champ requis{"Code", dbText, 5, true, "\"X\""}, date{"Jour", moteur::dbDate, 0, true, "#01/02/2020#"},
+      std::vector<Colonne> champs = {{"Id", dbLong}};
+      Colonne requis{"Code", dbText, 5, true, "\"X\""}, date{"Jour", moteur::dbDate, 0, true, "#01/02/2020#"},
           nom{"Nom", dbText, 30};
-      if (requisDAbord) champs.insert(champs.end(), {requis, date, nom});
-      else champs.insert(champs.end(), {nom, requis, date});
+      if (requisDAbord)
+        champs.insert(champs.end(), {requis, date, nom});
+      else
+        champs.insert(champs.end(), {nom, requis, date});
       // A field of the target the model makes required, after the one that differs.
       champs.push_back({"Etat", dbText, 5, true, "\"E\""});
       CreeTable(b, "T", champs, {{"PrimaryKey", "+Id", true, true}});
@@ -502,10 +504,10 @@ TEST_F(ReconstructionFidele, NouveauChampRequisEtChampDifferentConvergentEnUnPas
     auto& r = Resultat();
     EXPECT_FALSE(TableExiste(r, "Temp_T"));
     EXPECT_EQ(r.TableDefs()["T"].Fields()["Nom"].Size(), 30);
-    EXPECT_EQ(Colonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("un"), Valeur("deux")}));
-    EXPECT_EQ(Colonne(r, "T", "Code"), (std::vector<Valeur>{Valeur("X"), Valeur("X")}));
-    EXPECT_EQ(Colonne(r, "T", "Jour"), (std::vector<Valeur>(2, Valeur(moteur::DateHeure{2020, 1, 2}))));
-    EXPECT_EQ(Colonne(r, "T", "Etat"), (std::vector<Valeur>{Valeur("A"), Valeur("E")}));
+    EXPECT_EQ(ValeursColonne(r, "T", "Nom"), (std::vector<Valeur>{Valeur("un"), Valeur("deux")}));
+    EXPECT_EQ(ValeursColonne(r, "T", "Code"), (std::vector<Valeur>{Valeur("X"), Valeur("X")}));
+    EXPECT_EQ(ValeursColonne(r, "T", "Jour"), (std::vector<Valeur>(2, Valeur(moteur::DateHeure{2020, 1, 2}))));
+    EXPECT_EQ(ValeursColonne(r, "T", "Etat"), (std::vector<Valeur>{Valeur("A"), Valeur("E")}));
     FermeBase(resultat);
   }
 }

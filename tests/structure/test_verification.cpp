@@ -85,9 +85,9 @@ TEST_F(Verification, ChampManquantPlaceAuRangDuModeleEtNulsRemplis) {
   moteur::TableDef t = r.TableDefs()["T"];
   EXPECT_EQ(t.Fields()["X"].OrdinalPosition(), 1);
   EXPECT_EQ(t.Fields()["B"].OrdinalPosition(), 2);
-  EXPECT_EQ(Colonne(r, "T", "X"), (std::vector<Valeur>{Valeur(0), Valeur(0)}));
-  EXPECT_EQ(Colonne(r, "T", "Y"), (std::vector<Valeur>{Valeur("N"), Valeur("N")}));
-  EXPECT_EQ(Colonne(r, "T", "B"), (std::vector<Valeur>{Valeur("un"), Valeur("deux")}));
+  EXPECT_EQ(ValeursColonne(r, "T", "X"), (std::vector<Valeur>{Valeur(0), Valeur(0)}));
+  EXPECT_EQ(ValeursColonne(r, "T", "Y"), (std::vector<Valeur>{Valeur("N"), Valeur("N")}));
+  EXPECT_EQ(ValeursColonne(r, "T", "B"), (std::vector<Valeur>{Valeur("un"), Valeur("deux")}));
 }
 
 // Tables rebuilt by earlier versions hold every field at position 0: the new field still takes the
@@ -116,8 +116,8 @@ TEST_F(Verification, ChampsManquantsDansLOrdreDuModeleAutourDUnChampPropre) {
 
   auto& r = Resultat();
   EXPECT_EQ(NomsChamps(r, "T"), (std::vector<std::string>{"Id", "Nouveau", "Extra", "Nom", "Nouveau2", "Fin", "Dernier"}));
-  EXPECT_EQ(Colonne(r, "T", "Extra"), std::vector<Valeur>{Valeur(2)});
-  EXPECT_EQ(Colonne(r, "T", "Fin"), std::vector<Valeur>{Valeur(4)});
+  EXPECT_EQ(ValeursColonne(r, "T", "Extra"), std::vector<Valeur>{Valeur(2)});
+  EXPECT_EQ(ValeursColonne(r, "T", "Fin"), std::vector<Valeur>{Valeur(4)});
 }
 
 class VerificationModes : public Verification, public ::testing::WithParamInterface<bool> {};
@@ -148,7 +148,7 @@ TEST_P(VerificationModes, DefautEtNomClairCorrigesEnModeAvanceSeulement) {
   EXPECT_EQ(ProprieteChamp(r, "T", "A", "NomClair"), Valeur(avancee ? "Montant" : "Ancien nom"));
   EXPECT_EQ(r.TableDefs()["T"].Properties()["NomClair"].Value(),
             Valeur(avancee ? "Table du modèle" : "Table de la cible"));
-  EXPECT_EQ(Colonne(r, "T", "A"), std::vector<Valeur>{Valeur(9)});
+  EXPECT_EQ(ValeursColonne(r, "T", "A"), std::vector<Valeur>{Valeur(9)});
   EXPECT_TRUE(Constats().empty());
 }
 
@@ -180,7 +180,7 @@ TEST_F(Verification, DictionnaireIncompletCompleteEnModeAvance) {
 TEST_F(Verification, PrioriteDuModeleAtteinteEnUnSeulPassage) {
   const std::vector<int> valeurs = {8, 9, 15, 16, 32767, -1, -32768, 0, 5};
   Modele([&](moteur::Database& b) {
-    std::vector<Champ> champs = {{"Id", dbLong}};
+    std::vector<Colonne> champs = {{"Id", dbLong}};
     for (const char* prefixe : {"N", "E", "P"})
       for (std::size_t k = 0; k < valeurs.size(); ++k)
         champs.push_back({prefixe + std::to_string(k), dbLong, 0, false, "", false, 0,
@@ -189,7 +189,7 @@ TEST_F(Verification, PrioriteDuModeleAtteinteEnUnSeulPassage) {
     CreeTable(b, "T", champs);
   });
   Cible([&](moteur::Database& b) {
-    std::vector<Champ> champs = {{"Id", dbLong}};
+    std::vector<Colonne> champs = {{"Id", dbLong}};
     for (std::size_t k = 0; k < valeurs.size(); ++k)
       champs.push_back({"E" + std::to_string(k), dbLong, 0, false, "", false, 0, {{"NomClair", dbText, Valeur("x")}}});
     for (std::size_t k = 0; k < valeurs.size(); ++k)
@@ -319,8 +319,8 @@ TEST_F(Verification, ChampNulsDesEnregistrementsRemplisEnModeAvance) {
   EXPECT_EQ(Sections(), (std::vector<std::string>{"Vérification base de données principale",
                                                   "Vérification des enregistrements nuls", "Vérification des relations"}));
   auto& r = Resultat();
-  EXPECT_EQ(Colonne(r, "T", "C"), (std::vector<Valeur>{Valeur("N"), Valeur("ok")}));
-  EXPECT_EQ(Colonne(r, "T", "D"), (std::vector<Valeur>{Valeur(7), Valeur(3)}));
+  EXPECT_EQ(ValeursColonne(r, "T", "C"), (std::vector<Valeur>{Valeur("N"), Valeur("ok")}));
+  EXPECT_EQ(ValeursColonne(r, "T", "D"), (std::vector<Valeur>{Valeur(7), Valeur(3)}));
 }
 
 // A required text field whose default is empty: the empty text is refused too, and the journal
@@ -337,19 +337,19 @@ TEST_F(Verification, ChampNulDontLeDefautEstRefuseSignaleLeRefus) {
                             "#ERR# Table : T, enregistrement n° 1, champ 'C', valeur par défaut '' : Erreur :3315 " +
                                 moteur::DescriptionErreur(3315, {"C"}),
                             "#ERR# Table : T, enregistrement n° 1 non mis à jour, champs restés nuls : 'C'."}));
-  EXPECT_TRUE(Colonne(Resultat(), "T", "C")[0].EstNul());
+  EXPECT_TRUE(ValeursColonne(Resultat(), "T", "C")[0].EstNul());
 }
 
 // Defaults taken as the engine gives them to a new record; where there is none, the null stays
 // and the journal says that the record was not corrected.
 TEST_F(Verification, ChampNulNumeriqueOuDateRecoitLeDefautCalculeOuUneErreur) {
-  const std::vector<Champ> champs = {{"Id", dbLong},
-                                     {"Jour", moteur::dbDate, 0, true, "Date()"},
-                                     {"Debut", moteur::dbDate, 0, true, "#01/02/2020#"},
-                                     {"Actif", moteur::dbBoolean, 0, true, "True"},
-                                     {"Nombre", dbLong, 0, true},
-                                     {"Quand", moteur::dbDate, 0, true},
-                                     {"Coche", moteur::dbBoolean, 0, true}};
+  const std::vector<Colonne> champs = {{"Id", dbLong},
+                                       {"Jour", moteur::dbDate, 0, true, "Date()"},
+                                       {"Debut", moteur::dbDate, 0, true, "#01/02/2020#"},
+                                       {"Actif", moteur::dbBoolean, 0, true, "True"},
+                                       {"Nombre", dbLong, 0, true},
+                                       {"Quand", moteur::dbDate, 0, true},
+                                       {"Coche", moteur::dbBoolean, 0, true}};
   Modele([&](moteur::Database& b) { CreeTable(b, "T", champs); });
   Cible([&](moteur::Database& b) {
     CreeTable(b, "T", champs);
@@ -378,26 +378,26 @@ TEST_F(Verification, ChampNulNumeriqueOuDateRecoitLeDefautCalculeOuUneErreur) {
   }
   EXPECT_EQ(Constats(), attendus);
   auto& r = Resultat();
-  const auto jour = Colonne(r, "T", "Jour");
+  const auto jour = ValeursColonne(r, "T", "Jour");
   ASSERT_EQ(jour.size(), 4u);
   EXPECT_EQ(jour[0].genre(), Valeur::Genre::Date);
-  EXPECT_EQ(Colonne(r, "T", "Debut")[0], Valeur(moteur::DateHeure{2020, 1, 2}));
-  EXPECT_EQ(Colonne(r, "T", "Actif")[0], Valeur(false));
-  EXPECT_TRUE(Colonne(r, "T", "Nombre")[1].EstNul());
-  EXPECT_TRUE(Colonne(r, "T", "Quand")[2].EstNul());
-  EXPECT_EQ(Colonne(r, "T", "Coche")[3], Valeur(false));
+  EXPECT_EQ(ValeursColonne(r, "T", "Debut")[0], Valeur(moteur::DateHeure{2020, 1, 2}));
+  EXPECT_EQ(ValeursColonne(r, "T", "Actif")[0], Valeur(false));
+  EXPECT_TRUE(ValeursColonne(r, "T", "Nombre")[1].EstNul());
+  EXPECT_TRUE(ValeursColonne(r, "T", "Quand")[2].EstNul());
+  EXPECT_EQ(ValeursColonne(r, "T", "Coche")[3], Valeur(false));
 }
 
 // A field that cannot be filled (no default, a default its field refuses) keeps the record from
 // being stored: the journal names the record, that field and why, and says which fields stay Null;
 // "champ mis à jour !" is written only for values really stored.
 TEST_F(Verification, ChampNulQuiNePeutEtreRempliNommeAvecSonEnregistrement) {
-  const std::vector<Champ> champs = {{"Id", dbLong},
-                                     {"N", dbLong, 0, true, "5"},
-                                     {"S", dbText, 10, true, "\"x\""},
-                                     {"S2", dbText, 10, true},
-                                     {"NewS", dbText, 5, true, "\"abcdefgh\""},
-                                     {"B", moteur::dbBoolean, 0, true, "True"}};
+  const std::vector<Colonne> champs = {{"Id", dbLong},
+                                       {"N", dbLong, 0, true, "5"},
+                                       {"S", dbText, 10, true, "\"x\""},
+                                       {"S2", dbText, 10, true},
+                                       {"NewS", dbText, 5, true, "\"abcdefgh\""},
+                                       {"B", moteur::dbBoolean, 0, true, "True"}};
   Modele([&](moteur::Database& b) { CreeTable(b, "T", champs, {{"PrimaryKey", "+Id", true, true}}); });
   Cible([&](moteur::Database& b) {
     CreeTable(b, "T", champs, {{"PrimaryKey", "+Id", true, true}});
@@ -419,10 +419,10 @@ TEST_F(Verification, ChampNulQuiNePeutEtreRempliNommeAvecSonEnregistrement) {
                 "#ERR# Table : T, enregistrement Id=2 non mis à jour, champs restés nuls : 'NewS'.",
                 "Champ nul rencontré :'T.N'... champ mis à jour !", "Champ nul rencontré :'T.S'... champ mis à jour !"}));
   auto& r = Resultat();
-  EXPECT_EQ(Colonne(r, "T", "N"), (std::vector<Valeur>{Valeur::Nul(), Valeur(1), Valeur(5)}));
-  EXPECT_EQ(Colonne(r, "T", "S"), (std::vector<Valeur>{Valeur::Nul(), Valeur("s"), Valeur("x")}));
+  EXPECT_EQ(ValeursColonne(r, "T", "N"), (std::vector<Valeur>{Valeur::Nul(), Valeur(1), Valeur(5)}));
+  EXPECT_EQ(ValeursColonne(r, "T", "S"), (std::vector<Valeur>{Valeur::Nul(), Valeur("s"), Valeur("x")}));
   // A Yes/No field never holds Null: the damaged file's missing values read No, and no pass fills them.
-  EXPECT_EQ(Colonne(r, "T", "B"), (std::vector<Valeur>{Valeur(false), Valeur(false), Valeur(false)}));
+  EXPECT_EQ(ValeursColonne(r, "T", "B"), (std::vector<Valeur>{Valeur(false), Valeur(false), Valeur(false)}));
 }
 
 TEST_F(Verification, ChampsNulsLaissesSansModeAvance) {
@@ -434,7 +434,7 @@ TEST_F(Verification, ChampsNulsLaissesSansModeAvance) {
   Verifie(false);
 
   EXPECT_TRUE(Constats().empty());
-  EXPECT_TRUE(Colonne(Resultat(), "T", "C")[0].EstNul());
+  EXPECT_TRUE(ValeursColonne(Resultat(), "T", "C")[0].EstNul());
 }
 
 }  // namespace
