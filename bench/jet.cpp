@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "Commun.h"
+#include "commun/EchantillonsJet.h"
 #include "moteur/Moteur.h"
 
 extern char** environ;
@@ -50,14 +51,11 @@ struct Options {
   int repetitions = 30;
 };
 
+// Where the tests look for them; named in the error when nowhere.
 std::string DossierParDefaut() {
-  if (const char* variable = std::getenv("UTIREORG_ECHANTILLONS_JET"); variable && *variable) return variable;
-#ifdef RACINE_PROJET
-  fs::path voisin = fs::path(RACINE_PROJET).parent_path() / "shared" / "jet-samples";
-  return voisin.string();
-#else
-  return "../shared/jet-samples";
-#endif
+  const std::string trouve = echantillons::DossierJet();
+  const auto candidats = echantillons::DossiersCandidats();
+  return !trouve.empty() || candidats.empty() ? trouve : candidats.front();
 }
 
 Options LitOptions(int argc, char** argv) {

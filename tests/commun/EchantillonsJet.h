@@ -1,16 +1,14 @@
 // The public Jet 3.0 and 4.0 sample files the tests read in place (never copied into the project).
 //
 // They are looked for in $UTIREORG_ECHANTILLONS_JET, then beside the project as
-// "../shared/jet-samples". A test program that uses this file
-// passes the project's root as RACINE_PROJET (a compile definition).
+// "../shared/jet-samples": every program that reads them (tests, fuzzing targets, benchmarks)
+// finds them here, and passes the project's root as RACINE_PROJET (a compile definition).
 //
 //   TEST(..., ...) {
 //     ECHANTILLON_JET(chemin, "testV1997.mdb");  // skips the test when the file is nowhere
 //     ...
 //   }
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -31,6 +29,14 @@ inline std::vector<std::string> DossiersCandidats() {
   return dossiers;
 }
 
+// The first of those folders that exists, or empty.
+inline std::string DossierJet() {
+  std::error_code ec;
+  for (const auto& d : DossiersCandidats())
+    if (std::filesystem::is_directory(d, ec)) return d;
+  return {};
+}
+
 // The first folder that holds the file, or empty.
 inline std::string CheminJet(const std::string& nom) {
   std::error_code ec;
@@ -41,7 +47,8 @@ inline std::string CheminJet(const std::string& nom) {
 
 }  // namespace echantillons
 
-// Declares `variable`, the path of sample `nom`, or skips the test with the reason.
+// In a test (GoogleTest): declares `variable`, the path of sample `nom`, or skips the test with
+// the reason.
 #define ECHANTILLON_JET(variable, nom)                                                                     \
   const std::string variable = ::echantillons::CheminJet(nom);                                            \
   if (variable.empty()) {                                                                                  \

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "common/Ansi.h"
+#include "commun/EchantillonsJet.h"
 #include "fiabilite/OutilsEntrees.h"
 
 namespace {
@@ -21,8 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using entrees::Issue;
 using fiabilite::LitFichier;
-
-std::string DossierJet() { return std::string(RACINE_PROJET) + "/../shared/jet-samples"; }
 
 // What the user reads when the run refuses the databases or cannot go on.
 const char* const MessagesFrancais[] = {"Vous devez saisir une base valide !", "Base à analyser invalide !",
@@ -439,7 +438,7 @@ TEST_F(TestFichiers, UnDossierQuiRefuseLEcritureEstDitSansParlerDeDommage) {
     utilisateur.groupe = static_cast<int>(personne->pw_gid);
   }
   const std::string copie = Racine() + "/Logiciel/Dossier1/copie_reorg.mdb";
-  const std::string modeleJet = DossierJet() + "/indexTestV2000.mdb";
+  const std::string modeleJet = echantillons::CheminJet("indexTestV2000.mdb");
   struct Cas {
     const char* nom;
     std::vector<std::string> options;
@@ -451,7 +450,7 @@ TEST_F(TestFichiers, UnDossierQuiRefuseLEcritureEstDitSansParlerDeDommage) {
                          Cas{"réparation", {"--options", "1"}, Modele(), Cible()}}) {
     SCOPED_TRACE(cas.nom);
     if (cas.modele != Modele()) {
-      if (!fs::exists(modeleJet)) continue;
+      if (modeleJet.empty()) continue;
       fs::copy_file(modeleJet, cas.modele, fs::copy_options::overwrite_existing);
       ::chmod(cas.modele.c_str(), 0666);
     }
@@ -510,8 +509,8 @@ class TestFichiersJet : public TestFichiers, public ::testing::WithParamInterfac
  protected:
   void SetUp() override {
     TestFichiers::SetUp();
-    echantillon_ = DossierJet() + "/" + GetParam();
-    if (!fs::exists(echantillon_)) GTEST_SKIP() << "échantillon absent : " << echantillon_;
+    ECHANTILLON_JET(echantillon, GetParam());
+    echantillon_ = echantillon;
   }
 
   // Records per table as mdbtools counts them in the original file; empty when it cannot.

@@ -1,9 +1,9 @@
 // One libFuzzer program per target; NOM_CIBLE names it at compile time.
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "Cibles.h"
+#include "commun/EchantillonsJet.h"
 
 namespace {
 
@@ -11,11 +11,6 @@ const utireorg::fuzz::Cible& CibleDuProgramme() {
   static const auto* cible = utireorg::fuzz::CibleNommee(NOM_CIBLE);
   if (!cible) std::abort();
   return *cible;
-}
-
-std::string DossierJet() {
-  const char* dossier = std::getenv("UTIREORG_ECHANTILLONS_JET");
-  return dossier ? dossier : DOSSIER_JET_DEFAUT;
 }
 
 }  // namespace
@@ -29,7 +24,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     if (argument.empty() || argument[0] == '-') continue;
     std::error_code ec;
     if (fs::is_directory(argument, ec) && fs::is_empty(argument, ec))
-      utireorg::fuzz::EcritGraines(CibleDuProgramme().nom, argument, DossierJet());
+      utireorg::fuzz::EcritGraines(CibleDuProgramme().nom, argument, echantillons::DossierJet());
     break;
   }
   return 0;

@@ -11,44 +11,23 @@
 #include <vector>
 
 #include "Cibles.h"
+#include "commun/EchantillonsJet.h"
+#include "commun/FichiersTest.h"
 #include "moteur/Moteur.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using utireorg::fuzz::Cible;
+using Dossier = utireorg::tests::DossierTest;
+using utireorg::tests::LitFichier;
 
-class Dossier {
- public:
-  Dossier() {
-    const char* racine = std::getenv("TMPDIR");
-    std::string modele = std::string(racine && *racine ? racine : "/tmp") + "/fuzz_XXXXXX";
-    if (!::mkdtemp(modele.data())) throw std::runtime_error("mkdtemp");
-    chemin_ = modele;
-  }
-  ~Dossier() {
-    std::error_code ec;
-    fs::remove_all(chemin_, ec);
-  }
-  Dossier(const Dossier&) = delete;
-  Dossier& operator=(const Dossier&) = delete;
-  const std::string& chemin() const { return chemin_; }
-
- private:
-  std::string chemin_;
-};
-
-std::string Lit(const fs::path& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
+// The inputs a folder keeps: its files, hidden ones left out, in the order of their names.
 std::vector<fs::path> Fichiers(const fs::path& dossier) {
   std::vector<fs::path> fichiers;
   std::error_code ec;
-  for (const auto& f : fs::directory_iterator(dossier, ec))
-    if (f.is_regular_file() && f.path().filename().string().front() != '.') fichiers.push_back(f.path());
-  std::sort(fichiers.begin(), fichiers.end());
+  for (const auto& nom : utireorg::tests::FichiersDuDossier(dossier))
+    if (nom.front() != '.' && fs::is_regular_file(dossier / nom, ec)) fichiers.push_back(dossier / nom);
   return fichiers;
 }
 
@@ -56,7 +35,7 @@ std::vector<fs::path> Fichiers(const fs::path& dossier) {
 void Rejoue(const Cible& cible, const std::vector<fs::path>& fichiers) {
   for (const auto& f : fichiers) {
     SCOPED_TRACE(f.string());
-    std::string octets = Lit(f);
+    std::string octets = LitFichier(f);
     try {
       EXPECT_EQ(cible.entree(reinterpret_cast<const std::uint8_t*>(octets.data()), octets.size()), 0);
     } catch (const std::exception& e) {
@@ -67,7 +46,7 @@ void Rejoue(const Cible& cible, const std::vector<fs::path>& fichiers) {
 
 class Regressions : public ::testing::TestWithParam<Cible> {
  protected:
-  void SetUp() override { utireorg::fuzz::FixeDossierTravail(travail_.chemin()); }
+  void SetUp() override { utireorg::fuzz::FixeDossierTravail(travail_.Racine()); }
   Dossier travail_;
 };
 
@@ -83,8 +62,8 @@ TEST_P(Regressions, EntreesConserveesRejoueesSansFaute) {
 TEST_P(Regressions, GrainesFabriqueesRejoueesSansFaute) {
   const Cible& cible = GetParam();
   Dossier graines;
-  utireorg::fuzz::EcritGraines(cible.nom, graines.chemin(), DOSSIER_JET);
-  Rejoue(cible, Fichiers(graines.chemin()));
+  utireorg::fuzz::EcritGraines(cible.nom, graines.Racine(), echantillons::DossierJet());
+  Rejoue(cible, Fichiers(graines.Racine()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cibles, Regressions, ::testing::ValuesIn(utireorg::fuzz::Cibles),
@@ -94,8 +73,8 @@ INSTANTIATE_TEST_SUITE_P(Cibles, Regressions, ::testing::ValuesIn(utireorg::fuzz
 // would only ever reach the refusal of a damaged file.
 TEST(GrainesBase, LaBaseFabriqueeEstSaineEtComplete) {
   Dossier dossier;
-  utireorg::fuzz::EcritGraines("base", dossier.chemin(), "");
-  std::string chemin = dossier.chemin() + "/moteur.mdb";
+  utireorg::fuzz::EcritGraines("base", dossier.Racine(), "");
+  std::string chemin = dossier.Racine() + "/moteur.mdb";
   auto base = moteur::DBEngine::OpenDatabase(chemin);
   EXPECT_TRUE(base.VerifieIntegrite().empty());
   EXPECT_EQ(base.TableDefs()["Clients"].RecordCount(), 3);
@@ -109,13 +88,14 @@ TEST(GrainesBase, LaBaseFabriqueeEstSaineEtComplete) {
 
 // A changed header that the first checks refuse would leave the Jet reader itself unfuzzed.
 TEST(GrainesJet, EnTeteModifieeMaisLisible) {
-  std::error_code ec;
-  if (!fs::is_directory(DOSSIER_JET, ec)) GTEST_SKIP() << "pas d'échantillons Jet dans " << DOSSIER_JET;
+  const std::string dossierJet = echantillons::DossierJet();
+  if (dossierJet.empty())
+    GTEST_SKIP() << "pas d'échantillons Jet (ni dans $UTIREORG_ECHANTILLONS_JET, ni dans ../shared/jet-samples)";
   Dossier dossier;
-  utireorg::fuzz::EcritGraines("jet", dossier.chemin(), DOSSIER_JET);
+  utireorg::fuzz::EcritGraines("jet", dossier.Racine(), dossierJet);
   int modifiees = 0;
-  for (const auto& f : Fichiers(dossier.chemin())) {
-    EXPECT_EQ(Lit(f).substr(4, 15), "Standard Jet DB") << f;
+  for (const auto& f : Fichiers(dossier.Racine())) {
+    EXPECT_EQ(LitFichier(f).substr(4, 15), "Standard Jet DB") << f;
     if (f.filename().string().find("-entete-modifiee") == std::string::npos) continue;
     ++modifiees;
     auto base = moteur::DBEngine::OpenDatabase(f.string());
