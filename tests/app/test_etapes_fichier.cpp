@@ -58,9 +58,6 @@ class EtapesFichier : public ::testing::Test {
   EtapesFichier() : journal(fenetre), etat(fenetre, journal) {}
 
   void SetUp() override {
-    char modele[] = "/tmp/etapes_XXXXXX";
-    ASSERT_NE(::mkdtemp(modele), nullptr);
-    racine_ = modele;
     for (const char* d : {"bases", "tmp", "courant", "brouillon"}) fs::create_directory(Chemin(d));
     if (const char* ancien = std::getenv("TMPDIR")) ancienTmp_ = ancien;
     ::setenv("TMPDIR", Chemin("tmp").c_str(), 1);
@@ -96,12 +93,11 @@ class EtapesFichier : public ::testing::Test {
     DefinitHorloge({});
     fs::current_path(ancienDossier_);
     if (ancienTmp_) ::setenv("TMPDIR", ancienTmp_->c_str(), 1);
-    else ::unsetenv("TMPDIR");
-    std::error_code ec;
-    fs::remove_all(racine_, ec);
+    else
+      ::unsetenv("TMPDIR");
   }
 
-  std::string Chemin(const std::string& nom) const { return racine_ + "/" + nom; }
+  std::string Chemin(const std::string& nom) const { return racine_.Racine() + "/" + nom; }
 
   // The working file: "Clients" with three records, plus what the test adds.
   moteur::Database BaseTravail(const std::string& version = "4.0") {
@@ -246,7 +242,7 @@ class EtapesFichier : public ::testing::Test {
   std::string localeVue;
 
  private:
-  std::string racine_;
+  tests::DossierTest racine_{"etapes"};
   std::chrono::steady_clock::time_point instantAttente_{};
   std::optional<std::string> ancienTmp_;
   fs::path ancienDossier_;

@@ -93,11 +93,6 @@ class FenetreTest : public utireorg::tests::FenetreFactice {
   }
 };
 
-inline std::string Racine() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
-
 // The build tree's tools, beside the tests' folder, and the demonstration descriptions.
 inline std::string Outil(const std::string& nom) {
   return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools" / nom).string();
@@ -140,11 +135,7 @@ inline Execution Lance(const std::string& programme, const std::vector<std::stri
 class TestPilote : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string modele = Racine() + "/pilote_XXXXXX";
-    std::vector<char> tampon(modele.begin(), modele.end());
-    tampon.push_back('\0');
-    ASSERT_NE(::mkdtemp(tampon.data()), nullptr);
-    dossier_ = tampon.data();
+    dossier_ = racine_.Racine();
     temporaire_ = dossier_ + "/tmp";
     fs::create_directory(temporaire_);
     const char* ancienTmp = std::getenv("TMPDIR");
@@ -172,8 +163,6 @@ class TestPilote : public ::testing::Test {
       ::setenv("TMPDIR", ancienTmpdir_->c_str(), 1);
     else
       ::unsetenv("TMPDIR");
-    std::error_code ec;
-    fs::remove_all(dossier_, ec);
   }
 
   std::string Chemin(const std::string& nom) const { return dossier_ + "/" + nom; }
@@ -248,6 +237,7 @@ class TestPilote : public ::testing::Test {
   std::string modeleDemo, cibleDemo;
 
  private:
+  utireorg::tests::DossierTest racine_{"pilote"};
   std::string dossier_, temporaire_;
   std::optional<std::string> ancienTmpdir_;
   fs::path ancien_;

@@ -101,12 +101,7 @@ inline long long PageRacine(const std::string& chemin, const std::string& table)
 class TestLecture : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* racine = std::getenv("TMPDIR");
-    std::string modele = std::string(racine && *racine ? racine : "/tmp") + "/lecture_XXXXXX";
-    std::vector<char> tampon(modele.begin(), modele.end());
-    tampon.push_back('\0');
-    ASSERT_NE(::mkdtemp(tampon.data()), nullptr);
-    dossier_ = tampon.data();
+    dossier_ = racine_.Racine();
     ancien_ = fs::current_path();
     fs::current_path(dossier_);
     instant_ = std::chrono::system_clock::now();
@@ -119,8 +114,6 @@ class TestLecture : public ::testing::Test {
     while (moteur::DBEngine::NiveauTransaction() > 0) moteur::DBEngine::Rollback();
     utireorg::DefinitHorloge({});
     fs::current_path(ancien_);
-    std::error_code ec;
-    fs::remove_all(dossier_, ec);
   }
 
   std::string Chemin(const std::string& nom) const { return dossier_ + "/" + nom; }
@@ -149,6 +142,7 @@ class TestLecture : public ::testing::Test {
   utireorg::EtatReorganisation etat{fenetre, journal};
 
  private:
+  utireorg::tests::DossierTest racine_{"lecture"};
   std::string dossier_;
   fs::path ancien_;
   std::chrono::system_clock::time_point instant_;
