@@ -12,6 +12,7 @@
 #include "common/InterfaceFenetre.h"
 #include "commun/FenetreFactice.h"
 #include "commun/ProcessusAide.h"
+#include "commun/FichiersTest.h"
 
 namespace fs = std::filesystem;
 using namespace utireorg;
@@ -23,9 +24,8 @@ namespace {
 class BaseDonneesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string modele = (fs::temp_directory_path() / "base_donnees_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(modele.data()), nullptr);
-    dossier_ = modele;
+    temporaire_.emplace("base_donnees");
+    dossier_ = temporaire_->Racine();
     // The error handler writes its journal in the current directory.
     ancien_ = fs::current_path();
     fs::current_path(dossier_);
@@ -57,8 +57,6 @@ class BaseDonneesTest : public ::testing::Test {
     moteur::DefinitDelaiOccupation(moteur::DelaiOccupationParDefaut);
     FermeBase(base_);
     fs::current_path(ancien_);
-    std::error_code ec;
-    fs::remove_all(dossier_, ec);
   }
 
   std::string Chemin() const { return (dossier_ / "base.mdb").string(); }
@@ -99,6 +97,7 @@ class BaseDonneesTest : public ::testing::Test {
 
   tests::FenetreFactice fenetre_;
   fs::path dossier_, ancien_;
+  std::optional<utireorg::tests::DossierTest> temporaire_;
   moteur::Database base_;
   // The helper process that holds the database as another workstation would.
   std::optional<tests::ProcessusAide> aide_;

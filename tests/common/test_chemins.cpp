@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <optional>
 
 #include "common/Chemins.h"
+#include "commun/FichiersTest.h"
 
 namespace fs = std::filesystem;
 using namespace utireorg;
@@ -60,13 +62,8 @@ TEST(DossierParent, UnSeulSeparateurDonneUnTexteVide) {
 class FichierExisteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string modele = (fs::temp_directory_path() / "chemins_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(modele.data()), nullptr);
-    dossier_ = modele;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dossier_, ec);
+    temporaire_.emplace("chemins");
+    dossier_ = temporaire_->Racine();
   }
   std::string Cree(const std::string& nom) {
     std::ofstream(dossier_ / nom) << "x";
@@ -75,6 +72,7 @@ class FichierExisteTest : public ::testing::Test {
   std::string Chemin(const std::string& nom) const { return (dossier_ / nom).string(); }
 
   fs::path dossier_;
+  std::optional<utireorg::tests::DossierTest> temporaire_;
 };
 
 TEST_F(FichierExisteTest, FichierPresentOuAbsent) {

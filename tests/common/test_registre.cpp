@@ -10,6 +10,7 @@
 #include "common/Registre.h"
 #include "commun/FenetreFactice.h"
 #include "messages/AfficheMessage.h"
+#include "commun/FichiersTest.h"
 
 namespace fs = std::filesystem;
 using namespace utireorg;
@@ -37,14 +38,9 @@ class VariableEnvironnement {
 class RegistreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string modele = (fs::temp_directory_path() / "registre_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(modele.data()), nullptr);
-    dossier_ = modele;
+    temporaire_.emplace("registre");
+    dossier_ = temporaire_->Racine();
     registre_.Definit(dossier_.string());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dossier_, ec);
   }
   void Ecrit(const std::string& racine, const std::string& contenu) {
     std::ofstream(dossier_ / (racine + ".ini"), std::ios::binary) << contenu;
@@ -59,6 +55,7 @@ class RegistreTest : public ::testing::Test {
   }
 
   fs::path dossier_;
+  std::optional<utireorg::tests::DossierTest> temporaire_;
   VariableEnvironnement registre_{"UTIREORG_REGISTRE"};
 };
 

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <optional>
 
 #include "commun/FenetreFactice.h"
 #include "commun/FichiersTest.h"
@@ -74,17 +75,14 @@ class JournalAnalyse : public ::testing::Test {
  protected:
   void SetUp() override {
     ancien_ = fs::current_path();
-    std::string modele = (fs::temp_directory_path() / "journal.XXXXXX").string();
-    ASSERT_NE(::mkdtemp(modele.data()), nullptr);
-    dossier_ = modele;
+    temporaire_.emplace("journal");
+    dossier_ = temporaire_->Racine();
     fs::current_path(dossier_);
     utireorg::DefinitHorloge([] { return LocalLe(7, 12, 2026, 5, 24); });
   }
   void TearDown() override {
     utireorg::DefinitHorloge(nullptr);
     fs::current_path(ancien_);
-    std::error_code ignore;
-    fs::remove_all(dossier_, ignore);
   }
 
   std::string Fichier() const { return LitFichier(dossier_ / "Analyse.txt"); }
@@ -95,6 +93,7 @@ class JournalAnalyse : public ::testing::Test {
   }
 
   fs::path ancien_, dossier_;
+  std::optional<utireorg::tests::DossierTest> temporaire_;
   FenetreFactice fenetre;
   Journal journal{fenetre};
 };

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include <optional>
 
 #include "commun/EchantillonsJet.h"
 #include "commun/FichiersTest.h"
@@ -40,13 +41,8 @@ struct Execution {
 class OutilJet : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string modele = (fs::temp_directory_path() / "outil_jet_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(modele.data()), nullptr);
-    dossier_ = modele;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dossier_, ec);
+    temporaire_.emplace("outil_jet");
+    dossier_ = temporaire_->Racine();
   }
 
   std::string Chemin(const std::string& nom) const { return (dossier_ / nom).string(); }
@@ -95,6 +91,7 @@ class OutilJet : public ::testing::Test {
   }
 
   fs::path dossier_;
+  std::optional<utireorg::tests::DossierTest> temporaire_;
 };
 
 TEST_F(OutilJet, DecrireDonneToutLeFichierEtToujoursLeMeme) {

@@ -28,6 +28,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -146,12 +147,8 @@ class FenetrePrincipale : public ::testing::Test {
     ReglagesMessage().bip = [] {};
     DefinitOuvertureAide([this](long contexte) { aides.push_back(contexte); });
     MemoriseLigneDeCommande(std::string("tests_ui"));
-    const char* racine = std::getenv("TMPDIR");
-    std::string modele = std::string(racine && *racine ? racine : "/tmp") + "/frm_utireorg_XXXXXX";
-    std::vector<char> tampon(modele.begin(), modele.end());
-    tampon.push_back('\0');
-    ASSERT_NE(::mkdtemp(tampon.data()), nullptr);
-    dossier = tampon.data();
+    temporaire.emplace("frm_utireorg");
+    dossier = temporaire->Racine();
     ancien = fs::current_path();
     fs::current_path(dossier);
     repondeur = std::make_unique<Repondeur>();
@@ -162,8 +159,7 @@ class FenetrePrincipale : public ::testing::Test {
     repondeur.reset();
     Traite();
     fs::current_path(ancien);
-    std::error_code ec;
-    fs::remove_all(dossier, ec);
+    temporaire.reset();
     DefinitOuvertureAide({});
     ReglagesMessage() = ReglagesMessageQt{};
     MemoriseLigneDeCommande(std::string());
@@ -201,6 +197,7 @@ class FenetrePrincipale : public ::testing::Test {
 
   std::string JournalVue() const { return fenetre->Fenetre().TexteJournal(); }
 
+  std::optional<utireorg::tests::DossierTest> temporaire;
   std::string dossier;
   fs::path ancien;
   std::string cible;
