@@ -51,13 +51,13 @@ bool DateCanonique(std::string_view texte) {
 // record check looks for.
 // False says only that the full reading must tell, which it does for the rare forms left out
 // here (a whole number held as a real, a date written otherwise, a number in a Text field).
-bool ValeurSaine(int genre, double reel, std::string_view texte, const DefChamp& champ) {
-  if (genre == SQLITE_NULL) return true;
+bool ValeurSaine(int genre, long long entier, double reel, std::string_view texte, const DefChamp& champ) {
+  if (genre == SQLITE_NULL) return !champ.requis || !NulRemplacable(champ.type, champ.attributs, champ.zeroLongueur);
   switch (champ.type) {
-    case dbBoolean:
+    case dbBoolean: return genre == SQLITE_INTEGER;
     case dbByte:
     case dbInteger:
-    case dbLong: return genre == SQLITE_INTEGER;
+    case dbLong: return genre == SQLITE_INTEGER && EntierDansSonType(champ.type, champ.attributs, entier);
     case dbCurrency:
       return genre == SQLITE_INTEGER ||
              (genre == SQLITE_FLOAT && std::isfinite(reel) && std::fabs(reel) <= 922337203685477.5808);
@@ -272,14 +272,17 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
       const int colonne = static_cast<int>(i) + 1;
       const int genre = sqlite3_column_type(st, colonne);
       double reel = 0;
+      long long entier = 0;
       std::string_view texte;
-      if (genre == SQLITE_FLOAT && champs[i].type == dbCurrency) {
+      if (genre == SQLITE_INTEGER) {
+        entier = sqlite3_column_int64(st, colonne);
+      } else if (genre == SQLITE_FLOAT && champs[i].type == dbCurrency) {
         reel = sqlite3_column_double(st, colonne);
       } else if (genre == SQLITE_TEXT && (EstTypeTexte(champs[i].type) || champs[i].type == dbDate)) {
         const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, colonne));
         if (t) texte = std::string_view(t, static_cast<std::size_t>(sqlite3_column_bytes(st, colonne)));
       }
-      if (!ValeurSaine(genre, reel, texte, champs[i])) return Douteuse;
+      if (!ValeurSaine(genre, entier, reel, texte, champs[i])) return Douteuse;
     }
     return Saine;
   }
@@ -288,7 +291,9 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
     for (std::size_t i = 0; i < champs.size(); ++i) {
       const Valeur& v = l.valeurs[i];
       const bool texte = v.genre() == Valeur::Genre::Texte;
-      if (!ValeurSaine(GenreSqlite(v), v.reel(), texte ? std::string_view(v.texte()) : std::string_view(), champs[i]))
+      const long long entier = GenreSqlite(v) == SQLITE_INTEGER ? v.entier() : 0;
+      if (!ValeurSaine(GenreSqlite(v), entier, v.reel(), texte ? std::string_view(v.texte()) : std::string_view(),
+                       champs[i]))
         return Douteuse;
     }
     return Saine;
@@ -713,6 +718,16 @@ void RefuseTexteIllisible(const RecordsetEtat& rs, int colonne, const Valeur& br
                                                 Affichable(brute.texte()) + "\").");
 }
 
+// A stored value its field's type cannot read (a text in a number or Yes/No field, bytes in a
+// currency) is told with what was stored, escaped, for the journal to keep it.
+ErreurMoteur ValeurHorsType(const RecordsetEtat& rs, int colonne, const Valeur& brute) {
+  const bool octets = brute.genre() == Valeur::Genre::Texte || brute.genre() == Valeur::Genre::Binaire;
+  const std::string lue = octets ? "\"" + Affichable(brute.texte()) + "\"" : Affichable(brute.EnTexte());
+  return ErreurMoteur(err::FormatNonReconnu,
+                      "Le champ '" + Affichable(rs.champs[colonne].nom) +
+                          "' contient une valeur qui ne convient pas à son type (valeur lue : " + lue + ").");
+}
+
 // An unreadable value is reported with the name of its field.
 const Valeur& ValeurStockeeNommee(RecordsetEtat& rs, int colonne) {
   const Valeur* brute = nullptr;
@@ -739,7 +754,7 @@ Valeur ValeurChampRecordset(RecordsetEtat& rs, int colonne) {
     return rs.ValeurDe(colonne, brute);
   } catch (const ErreurMoteur& e) {
     if (e.Number() != err::FormatNonReconnu) throw;
-    throw ErreurMoteur(err::FormatNonReconnu, {rs.champs[colonne].nom});
+    throw ValeurHorsType(rs, colonne, brute);
   }
 }
 

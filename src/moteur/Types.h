@@ -28,6 +28,26 @@ inline constexpr long long dbVariableField = 0x2;
 inline constexpr long long dbAutoIncrField = 0x10;
 inline constexpr long long dbUpdatableField = 0x20;
 
+// Whether a whole number fits a field of this type: a damaged file or another program may hold
+// one past the type's range, which no write through the engine would have stored. An autonumber
+// holds whatever its counter gave.
+inline constexpr bool EntierDansSonType(int type, long long attributs, long long valeur) {
+  switch (type) {
+    case dbByte: return valeur >= 0 && valeur <= 255;
+    case dbInteger: return valeur >= -32768 && valeur <= 32767;
+    case dbLong: return (attributs & dbAutoIncrField) != 0 || (valeur >= -2147483648LL && valeur <= 2147483647LL);
+    default: return true;
+  }
+}
+
+// Whether a Null in a required field has a value of its type to take instead that the field
+// accepts: a number's 0, an empty text where the field allows it. A Yes/No field reads No for
+// Null, an autonumber is never Null; a date or a text refusing the empty one has no such value.
+inline constexpr bool NulRemplacable(int type, long long attributs, bool chaineVideAdmise) {
+  if ((attributs & dbAutoIncrField) != 0) return false;
+  return (type >= dbByte && type <= dbDouble) || ((type == dbText || type == dbMemo) && chaineVideAdmise);
+}
+
 // Recordset types and options.
 inline constexpr int dbOpenTable = 1;
 inline constexpr int dbOpenDynaset = 2;

@@ -148,7 +148,8 @@ class Verification {
         chemin_(chemin),
         slots_(SlotsEnregistrement),
         origines_(SlotsEnregistrement),
-        illisibles_(SlotsEnregistrement) {}
+        illisibles_(SlotsEnregistrement),
+        remplaces_(SlotsEnregistrement) {}
 
   // Runs until every user table is read, or until an error ends it; either way the database
   // is closed on return and the counters say what was done.
@@ -185,6 +186,7 @@ class Verification {
     slots_.assign(slots_.size(), Valeur());
     origines_.assign(origines_.size(), std::string());
     illisibles_.assign(illisibles_.size(), std::string());
+    remplaces_.assign(remplaces_.size(), Remplacement());
     etat_.fenetre.Pointeur(PointeurSouris::Normal);
   }
 
@@ -192,6 +194,7 @@ class Verification {
   bool VerifieTable(const std::string& nomTable) {
     table_ = OuvreTable(base_, nomTable, moteur::dbOpenTable);
     cascade_ = TablesEnCascade(nomTable);
+    referencee_ = TableReferencee(nomTable);
     if (!TableVide(table_)) {
       // Records stored again by this call, never handled twice whatever they read like.
       std::set<moteur::Signet> ecrits;
@@ -228,6 +231,18 @@ class Verification {
     return tables;
   }
 
+  // Whether the table's records are referred to by an enforced relation: deleting one would take
+  // its linked records with it or be refused, so its records are corrected where they lie.
+  bool TableReferencee(const std::string& nomTable) {
+    moteur::Relations relations = base_.Relations();
+    for (int i = 0; i < relations.Count(); ++i) {
+      moteur::Relation relation = relations[i];
+      if (!(relation.Attributes() & moteur::dbRelationDontEnforce) && moteur::MemeNom(relation.Table(), nomTable))
+        return true;
+    }
+    return false;
+  }
+
   std::vector<long long> Comptes() {
     std::vector<long long> comptes;
     for (const auto& nom : cascade_) comptes.push_back(base_.TableDefs()[nom].RecordCount());
@@ -240,15 +255,56 @@ class Verification {
     moteur::Field champ;
     bool texte = false;
     std::size_t taille = 0;
+    int type = 0;
+    long long attributs = 0;
+    bool nulRefuse = false;  // a Null here is a defect, with a value of its type to take instead
   };
 
   static std::vector<ChampVerifie> ChampsVerifies(moteur::Fields& champs, int nombre) {
     std::vector<ChampVerifie> liste;
     for (int i = 0; i < nombre; ++i) {
       moteur::Field champ = champs[i];
-      liste.push_back({champ, champ.Type() == moteur::dbText, static_cast<std::size_t>(champ.Size())});
+      const int type = champ.Type();
+      const long long attributs = champ.Attributes();
+      const bool videAdmis = moteur::EstTypeTexte(type) && champ.AllowZeroLength();
+      liste.push_back({champ, type == moteur::dbText, static_cast<std::size_t>(champ.Size()), type, attributs,
+                       champ.Required() && moteur::NulRemplacable(type, attributs, videAdmis)});
     }
     return liste;
+  }
+
+  // Why a slot's stored value gives way to its replacement, and what was stored, for the line that
+  // names it; an empty reason for a slot kept (or only cut).
+  struct Remplacement {
+    std::string raison;
+    std::string lue;
+  };
+
+  // What the engine told of an unreadable value, past the field's name: the value as stored,
+  // escaped; empty when it told nothing more.
+  static std::string ValeurLue(const std::string& description) {
+    for (const char* debut : {" (valeur lue : ", " (octets lus : "}) {
+      const std::size_t position = description.find(debut);
+      if (position == std::string::npos) continue;
+      std::string lue = description.substr(position + 1);
+      if (!lue.empty() && lue.back() == '.') lue.pop_back();
+      return lue;
+    }
+    return {};
+  }
+
+  // A value read whole that a write through the engine would have refused.
+  bool ValeurHorsRegles(const ChampVerifie& c, Valeur& slot, std::size_t i) {
+    if (slot.EstNulOuVide()) {
+      if (!c.nulRefuse) return false;
+      remplaces_[i] = {"est Null dans un champ requis", {}};
+      return true;
+    }
+    if (slot.genre() != Valeur::Genre::Entier || moteur::EntierDansSonType(c.type, c.attributs, slot.entier()))
+      return false;
+    remplaces_[i] = {"est hors des limites de son type", "(valeur lue : " + slot.EnTexte() + ")"};
+    slot = Valeur::Nul();
+    return true;
   }
 
   // Fills the slots with the current record; true when a value had to be cut or was unreadable.
@@ -259,17 +315,24 @@ class Verification {
       Valeur& slot = slots_[i];
       origines_[i].clear();
       illisibles_[i].clear();
+      remplaces_[i] = Remplacement();
       auto lecture = Essaie([&] { c.champ.LitValeur(slot); });
       if (lecture.Number == moteur::err::FormatNonReconnu) {
         // When the engine told more than the field's name (the bytes of a text that is no UTF-8,
-        // escaped), that is all that remains of the value: the journal keeps it.
+        // or a value that does not fit the field's type, escaped), that is all that remains of
+        // the value: the journal keeps it.
         if (lecture.Description != moteur::DescriptionErreur(lecture.Number, {c.champ.Name()}))
           illisibles_[i] = lecture.Description;
+        remplaces_[i] = {"est illisible", ValeurLue(lecture.Description)};
         slot = Valeur::Nul();
         defectueux = true;
         continue;
       }
       if (!lecture) throw moteur::ErreurMoteur(lecture.Number, lecture.Description);
+      if (ValeurHorsRegles(c, slot, i)) {
+        defectueux = true;
+        continue;
+      }
       if (c.texte && !slot.EstNulOuVide()) {
         // The size counts characters, as the engine measures texts; a text of no more bytes than
         // that has no more characters either, and needs no counting.
@@ -311,7 +374,20 @@ class Verification {
     try {
       UniteEnregistrement unite;
       const std::vector<long long> avant = Comptes();
-      if (!SupprimeEnreg(table_, Signalement::Silencieux)) {
+      if (referencee_) {
+        if (CorrigeSurPlace(champs, nombre)) {
+          if (unite.Valide()) {
+            sort = Sort::Corrige;
+          } else {
+            ArreteSiDisquePlein(unite.Erreur());
+            raison = "la correction n'a pas pu être enregistrée (erreur " + std::to_string(unite.Erreur()) + ")";
+          }
+        } else {
+          ArreteSiDisquePlein(ErreurDerniereEcriture());
+          raison = "sa correction a été refusée (erreur " + std::to_string(ErreurDerniereEcriture()) + ")";
+          Essaie([&] { table_.CancelUpdate(); });
+        }
+      } else if (!SupprimeEnreg(table_, Signalement::Silencieux)) {
         ArreteSiDisquePlein(ErreurDerniereEcriture());
         raison = "sa suppression a été refusée (erreur " + std::to_string(ErreurDerniereEcriture()) + ")";
       } else if (std::string liees = LieesSupprimees(nomTable, avant); !liees.empty()) {
@@ -359,6 +435,7 @@ class Verification {
     }
     switch (sort) {
       case Sort::Corrige:
+        JournaliseRemplacements(nomTable, champs, nombre);
         ++corriges_;
         ++etat_.compteurs.Table(nomTable).corriges;
         break;
@@ -367,6 +444,37 @@ class Verification {
         ++etat_.compteurs.Table(nomTable).supprimes;
         break;
       case Sort::Laisse: SignaleLaisse(nomTable, champs, nombre, raison); break;
+    }
+  }
+
+  // The record is kept where it lies, with only its defective values replaced: the records
+  // linked to it stay linked.
+  bool CorrigeSurPlace(moteur::Fields& champs, int nombre) {
+    table_.Edit();
+    for (int l = 0; l < nombre; ++l) {
+      if (remplaces_[l].raison.empty() && origines_[l].empty()) continue;
+      moteur::Field champ = champs[l];
+      champ.SetValue(slots_[l].EstNulOuVide() ? ValeurDeRemplacement(champ) : slots_[l]);
+    }
+    return MiseAJour(table_, Signalement::Silencieux);
+  }
+
+  // One line per value replaced, naming the table, the record by its key and the field.
+  void JournaliseRemplacements(const std::string& nomTable, moteur::Fields& champs, int nombre) {
+    for (int l = 0; l < nombre; ++l) {
+      const Remplacement& r = remplaces_[l];
+      if (r.raison.empty()) continue;
+      moteur::Field champ = champs[l];
+      const Valeur mise = moteur::ValeurDuChamp(ValeurDeRemplacement(champ), champ.Type());
+      const std::string texte = mise.EstNulOuVide() ? std::string() : mise.EnTexte();
+      const std::string par = mise.EstNulOuVide() ? "Null"
+                              : texte.empty()     ? "un texte vide"
+                                                  : moteur::Affichable(texte);
+      etat_.journal.EcritureJournal("#ALERT# Table '" + nomTable + "', enregistrement " +
+                                        Identifiant(nomTable, champs, nombre) + " : la valeur du champ '" +
+                                        champ.Name() + "' " + r.raison + ", remplacée par " + par +
+                                        (r.lue.empty() ? "" : " " + r.lue) + ".",
+                                    true);
     }
   }
 
@@ -440,7 +548,9 @@ class Verification {
   // it is the only trace of what the cut takes away.
   std::vector<std::string> origines_;
   std::vector<std::string> illisibles_;  // why a value could not be read, as the engine said it
+  std::vector<Remplacement> remplaces_;
   std::vector<std::string> cascade_;
+  bool referencee_ = false;
   bool enTeteEcrit_ = false;
   long corriges_ = 0;
   long supprimes_ = 0;

@@ -112,12 +112,14 @@ TEST_F(PasseLecture, TableEndommageeEstSignaleeEtLesAutresSontLues) {
   db.Close();
 }
 
-// Bytes another program wrote into a text, that form no UTF-8, read as no text: the pass names the
-// table, the record and the field, keeps the bytes escaped, and says what corrects them.
-TEST_F(PasseLecture, UnTexteQuiNEstPasDeLUtf8EstSignaleAvecSesOctets) {
+// Bytes another program wrote into a text, that form no UTF-8, read as no text, and a text in a
+// number field reads as no number: the pass names the table, the record and the field, keeps what
+// was stored escaped, and says what corrects it.
+TEST_F(PasseLecture, UnTexteQuiNEstPasDeLUtf8OuUneValeurHorsTypeEstSignaleAvecSesOctets) {
   {
     auto base = Cree();
     BaseSaine(base);
+    AjouteDefectueux(base, "Saine", {{"Code", "quatre\n"}, {"Nom", "nom 4"}});
   }
   const std::string chemin = Chemin("base.mdb");
   ASSERT_EQ(
@@ -126,10 +128,14 @@ TEST_F(PasseLecture, UnTexteQuiNEstPasDeLUtf8EstSignaleAvecSesOctets) {
   moteur::Database base;
   EXPECT_FALSE(LectureTable(etat, base, chemin));
   auto lignes = LignesLecture(LignesJournal());
-  ASSERT_EQ(lignes.size(), 1u);
+  ASSERT_EQ(lignes.size(), 2u);
   EXPECT_EQ(lignes[0],
             "#ALERT# Lecture de table Saine, enregistrement 2 : Le champ 'Nom' ne contient pas un texte valide "
             "(octets lus : \"no\\xFF\\n\\xFE7\"). « Réparation / Compactage » le corrige.");
+  EXPECT_EQ(
+      lignes[1],
+      "#ALERT# Lecture de table Saine, enregistrement 4 : Le champ 'Code' contient une valeur qui ne convient pas "
+      "à son type (valeur lue : \"quatre\\n\"). « Réparation / Compactage » le corrige.");
   base.Close();
 }
 

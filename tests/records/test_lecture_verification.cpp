@@ -127,7 +127,8 @@ TEST_F(Verification, UnCaractereDeTropEstCorrigePasLaTailleExacte) {
   EXPECT_EQ(fenetre.pointeurs.back(), PointeurSouris::Normal);
 }
 
-TEST_F(Verification, ValeurIllisibleEstEcriteSansRienEtRemiseParDefaut) {
+// The journal keeps what was stored, the only trace of a value the correction replaces.
+TEST_F(Verification, ValeurIllisibleEstEcriteTelleQuelleEtRemiseParDefaut) {
   auto base = Cree();
   CreeTable(base, "U",
             {{"Code", moteur::dbLong},
@@ -139,15 +140,19 @@ TEST_F(Verification, ValeurIllisibleEstEcriteSansRienEtRemiseParDefaut) {
   base.Close();
 
   EXPECT_TRUE(Verifie());
-  EXPECT_EQ(LignesJournal(), (std::vector<std::string>{
-                                 Horodate("ERREUR 3163 : Réorganisation fichier " + Base()),
-                                 Horodate("       Enregistrement défectueux : Table U"),
-                                 Horodate("          Code : 7"),
-                                 Horodate("          Montant : "),
-                                 Horodate("          Quand : "),
-                                 Horodate("          Note : "),
-                                 Horodate("          Actif : Vrai"),
-                             }));
+  EXPECT_EQ(LignesJournal(),
+            (std::vector<std::string>{
+                Horodate("ERREUR 3163 : Réorganisation fichier " + Base()),
+                Horodate("       Enregistrement défectueux : Table U"),
+                Horodate("          Code : 7"),
+                Horodate("          Montant :  (illisible : Le champ 'Montant' contient une valeur "
+                         "qui ne convient pas à son type (valeur lue : \"abc\").)"),
+                Horodate("          Quand : "),
+                Horodate("          Note : "),
+                Horodate("          Actif : Vrai"),
+                Horodate("#ALERT# Table 'U', enregistrement Code = 7 : la valeur du champ 'Montant' est "
+                         "illisible, remplacée par 0 (valeur lue : \"abc\")."),
+            }));
   // Nulls come back as their type's default; an empty date stays null.
   EXPECT_EQ(Contenu(Base(), "U"), (std::vector<std::vector<std::string>>{{"7", "0", "<nul>", "", "Vrai"}}));
   auto relue = moteur::DBEngine::OpenDatabase(Base());
@@ -345,21 +350,34 @@ TEST_F(Verification, CopieRefuseeParUnIndexUniqueSupprimeLEnregistrement) {
 }
 
 // Deleting a record of a cascading relation would take its linked records with it, and storing
-// the copy would not bring them back: such a record is left as it was, counted and named as such,
-// and the verification fails, since the step that met 3163 would meet it again.
-TEST_F(Verification, SuppressionEnCascadeNEmportePasLesEnregistrementsLies) {
+// the copy would not bring them back: such a record is corrected where it lies. A value another
+// program stored that does not fit its field (a text in a Yes/No or a number field, bytes in a
+// currency, a number past its type's range, a Null in a required field) is replaced like an
+// unreadable one, each with a line naming the table, the key and the field.
+TEST_F(Verification, UnEnregistrementLieEstCorrigeSurPlaceAvecSesValeursHorsType) {
   auto base = Cree();
-  auto clients = CreeTable(base, "Clients", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 3, false, {}, true}});
+  auto clients = CreeTable(base, "Clients",
+                           {{"Id", moteur::dbLong},
+                            {"Nom", moteur::dbText, 3, false, {}, true},
+                            {"Actif", moteur::dbBoolean},
+                            {"Solde", moteur::dbCurrency},
+                            {"Points", moteur::dbInteger},
+                            {"Rang", moteur::dbLong, 0, true}});
   auto cle = clients.CreateIndex("CleClients");
   cle.SetFields("Id");
   cle.SetPrimary(true);
   cle.SetUnique(true);
   clients.Indexes().Append(cle);
   CreeTable(base, "Commandes", {{"Num", moteur::dbLong}, {"ClientId", moteur::dbLong}});
-  AjouteDefectueux(base, "Clients", {{"Id", 1}, {"Nom", "Alice"}});
-  AjouteDefectueux(base, "Clients", {{"Id", 2}, {"Nom", "Bruno"}});
+  AjouteDefectueux(base, "Clients", {{"Id", 1}, {"Nom", "Alice"}, {"Rang", 1}});
+  AjouteDefectueux(base, "Clients",
+                   {{"Id", 2},
+                    {"Nom", "Bob"},
+                    {"Actif", "oui"},
+                    {"Solde", Valeur::Binaire(std::string("\0\xFF", 2))},
+                    {"Points", 70000}});
   Ajoute(base, "Commandes", {{"Num", 10}, {"ClientId", 1}});
-  Ajoute(base, "Commandes", {{"Num", 11}, {"ClientId", 1}});
+  Ajoute(base, "Commandes", {{"Num", 11}, {"ClientId", 2}});
   auto rel = base.CreateRelation("ClientsCommandes", "Clients", "Commandes", moteur::dbRelationDeleteCascade);
   auto f = rel.CreateField("Id");
   f.SetForeignName("ClientId");
@@ -367,25 +385,26 @@ TEST_F(Verification, SuppressionEnCascadeNEmportePasLesEnregistrementsLies) {
   base.Relations().Append(rel);
   base.Close();
 
-  EXPECT_FALSE(Verifie());
-  EXPECT_EQ(Contenu(Base(), "Commandes"), (std::vector<std::vector<std::string>>{{"10", "1"}, {"11", "1"}}));
-  EXPECT_EQ(Contenu(Base(), "Clients"), (std::vector<std::vector<std::string>>{{"1", "Alice"}, {"2", "Bru"}}));
-  EXPECT_EQ(Bilan().texte,
-            TexteDe("!#La vérification n'a pas pu traiter tous les enregistrements défectueux :"
-                    "@1 enregistrement défectueux a été corrigé."
-                    "@1 enregistrement défectueux n'a pu être ni corrigé ni supprimé."
-                    "@@Tant qu'il contient des enregistrements défectueux,@le fichier ne peut pas être compacté."
-                    "@@Consultez le journal d'analyse pour connaître@le détail des enregistrements concernés."));
+  EXPECT_TRUE(Verifie());
+  EXPECT_EQ(Contenu(Base(), "Commandes"), (std::vector<std::vector<std::string>>{{"10", "1"}, {"11", "2"}}));
+  EXPECT_EQ(Contenu(Base(), "Clients"),
+            (std::vector<std::vector<std::string>>{{"1", "Ali", "Faux", "<nul>", "<nul>", "1"},
+                                                   {"2", "Bob", "Faux", "0", "0", "0"}}));
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@2 enregistrements défectueux ont été corrigés."));
   auto lignes = LignesJournal();
-  EXPECT_NE(std::find(lignes.begin(), lignes.end(),
-                      Horodate("#ERR# Enregistrement défectueux de la table Clients (Id = 1) ni corrigé ni supprimé : "
-                               "le supprimer supprimerait avec lui les enregistrements liés de la table Commandes.")),
-            lignes.end());
-  EXPECT_NE(std::find(lignes.begin(), lignes.end(),
-                      "#ERR# 1 enregistrement défectueux n'a pu être ni corrigé ni supprimé : la base ne peut pas être "
-                      "compactée."),
-            lignes.end());
-  for (const auto& l : lignes) EXPECT_EQ(l.find("supprimé."), std::string::npos) << l;
+  for (const char* ligne :
+       {"#ALERT# Table 'Clients', enregistrement Id = 2 : la valeur du champ 'Actif' est illisible, remplacée par Faux "
+        "(valeur lue : \"oui\").",
+        "#ALERT# Table 'Clients', enregistrement Id = 2 : la valeur du champ 'Solde' est illisible, remplacée par 0 "
+        "(valeur lue : \"\\x00\\xFF\").",
+        "#ALERT# Table 'Clients', enregistrement Id = 2 : la valeur du champ 'Points' est hors des limites de son "
+        "type, "
+        "remplacée par 0 (valeur lue : 70000).",
+        "#ALERT# Table 'Clients', enregistrement Id = 2 : la valeur du champ 'Rang' est Null dans un champ requis, "
+        "remplacée par 0."})
+    EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate(ligne)), lignes.end()) << ligne;
+  for (const auto& l : lignes) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  EXPECT_TRUE(Compacte());
 }
 
 }  // namespace
