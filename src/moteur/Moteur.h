@@ -318,6 +318,17 @@ Valeur ValeurParDefaut(std::string_view expression, int type);
 // the recordset's error (3421, 3349) when the field cannot take it.
 Valeur ValeurDuChamp(const Valeur& valeur, int type);
 
+// A text of a table whose bytes form no UTF-8, or bytes in a text field: another program wrote it,
+// and no reading gives it back. The record, by its bookmark, the field and the bytes stored.
+struct TexteIllisible {
+  Signet signet = 0;
+  std::string champ;
+  std::string octets;
+};
+// One SQL pass over the table finds them, so that a table without any costs no reading of its
+// records by the caller.
+std::vector<TexteIllisible> TextesIllisibles(Database& base, std::string_view table);
+
 // What a file holds, judged from its first bytes; never throws. Jet 3.0 and 4.0 files are read
 // (read-only) and converted by CompactDatabase; later formats of that family are refused.
 enum class FormatFichier { Absent, Inconnu, Moteur, Jet3, Jet4, JetUlterieur };

@@ -44,6 +44,33 @@ std::string ConditionTexteIllisible(const std::string& champ) {
   return "typeof(" + champ + ") = 'blob' OR (typeof(" + champ + ") = 'text' AND NOT utireorg_utf8(" + champ + "))";
 }
 
+std::vector<TexteIllisible> TextesIllisibles(Database& base, std::string_view table) {
+  BaseEtat& e = *base.etat();
+  const DefTable* t = e.cat.Table(table);
+  if (!t) throw ErreurMoteur(err::ElementIntrouvable, {table});
+  std::vector<const DefChamp*> textes;
+  std::string colonnes, conditions;
+  for (const auto& c : t->champs) {
+    if (!EstTypeTexte(c.type)) continue;
+    textes.push_back(&c);
+    colonnes += ", " + CiteIdent(c.nom);
+    conditions += (conditions.empty() ? "" : " OR ") + ConditionTexteIllisible(CiteIdent(c.nom));
+  }
+  std::vector<TexteIllisible> trouves;
+  if (textes.empty()) return trouves;
+  InstalleFonctionUtf8(e.db);
+  sql::Requete r(e.db, "SELECT rowid" + colonnes + " FROM " + CiteIdent(t->nom) + " WHERE " + conditions);
+  while (r.Pas()) {
+    for (std::size_t i = 0; i < textes.size(); ++i) {
+      const int colonne = static_cast<int>(i) + 1;
+      const int genre = r.TypeColonne(colonne);
+      if (genre != SQLITE_BLOB && (genre != SQLITE_TEXT || Utf8Valide(r.Texte(colonne)))) continue;
+      trouves.push_back({r.Entier(0), textes[i]->nom, r.Brute(colonne).texte()});
+    }
+  }
+  return trouves;
+}
+
 namespace {
 
 std::string Dossier(const std::string& chemin) {

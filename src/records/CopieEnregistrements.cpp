@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bases/BaseDonnees.h"
+#include "common/Chemins.h"
 #include "common/Fichiers.h"
 #include "common/InterfaceFenetre.h"
 #include "journal/Journal.h"
@@ -181,6 +182,75 @@ void CompteCopie(EtatReorganisation& etat, const std::string& nom, std::optional
   comptes.refuses = static_cast<long>(std::max(0LL, *source - *copie));
 }
 
+// The record as its user knows it: by its primary key, else by its first field.
+std::string Identifiant(moteur::Database& base, const std::string& nom, moteur::Recordset& rs) {
+  std::vector<std::string> cle;
+  Essaie([&] {
+    moteur::Indexes index = base.TableDefs()[nom].Indexes();
+    for (int i = 0; i < index.Count() && cle.empty(); ++i) {
+      moteur::Index x = index[i];
+      if (!x.Primary()) continue;
+      const std::string liste = x.Fields();
+      for (std::size_t debut = 0; debut <= liste.size();) {
+        const std::size_t fin = std::min(liste.find(';', debut), liste.size());
+        std::string champ = liste.substr(debut, fin - debut);
+        if (!champ.empty() && (champ[0] == '+' || champ[0] == '-')) champ.erase(0, 1);
+        if (!champ.empty()) cle.push_back(champ);
+        debut = fin + 1;
+      }
+    }
+  });
+  if (cle.empty()) Essaie([&] { cle.push_back(rs.Fields()[0].Name()); });
+  std::string texte;
+  for (const auto& champ : cle) {
+    std::string valeur;
+    Essaie([&] { valeur = TexteJournal(rs[champ].Value()); });
+    texte += (texte.empty() ? "" : ", ") + champ + " = " + valeur;
+  }
+  return texte;
+}
+
+// The bulk statement copies the stored bytes as they are: a text another program wrote whose bytes
+// form no UTF-8 would reach the copy, which no later reading gives back. It becomes Null there, or
+// an empty text where the field requires a value and allows it, and the journal keeps its bytes.
+// One SQL pass over the copied table finds them; only those records are read.
+bool RemplaceTextesIllisibles(EtatReorganisation& etat, moteur::Database& dbDest, const std::string& nom) {
+  std::vector<moteur::TexteIllisible> illisibles;
+  if (!Essaie([&] { illisibles = moteur::TextesIllisibles(dbDest, nom); }) || illisibles.empty()) return true;
+  const std::string copie = NomFichier(dbDest.Name());
+  bool remplaces = true;
+  moteur::Recordset rs;
+  Essaie([&] { rs = dbDest.OpenRecordset(nom, moteur::dbOpenTable); });
+  for (const auto& illisible : illisibles) {
+    std::string ou = "Table '" + nom + "' de " + copie;
+    bool vide = false;
+    Resultat r = Essaie([&] {
+      rs.SetBookmark(illisible.signet);
+      ou += ", enregistrement " + Identifiant(dbDest, nom, rs);
+      moteur::Field champ = rs[illisible.champ];
+      vide = champ.Required() && champ.AllowZeroLength();
+      rs.Edit();
+      champ.SetValue(vide ? moteur::Valeur(std::string()) : moteur::Valeur::Nul());
+      rs.Update();
+    });
+    const std::string octets = " (octets lus : \"" + moteur::Affichable(illisible.octets) + "\").";
+    if (r) {
+      etat.journal.EcritureJournal("#ALERT# " + ou + " : la valeur du champ '" + illisible.champ +
+                                   "' est illisible, remplacée par " + (vide ? "un texte vide" : "Null") + octets);
+      continue;
+    }
+    Essaie([&] {
+      if (rs.EditMode() != 0) rs.CancelUpdate();
+    });
+    etat.journal.EcritureJournal("#ERR# " + ou + " : la valeur du champ '" + illisible.champ +
+                                 "' est illisible et n'a pas pu être remplacée (erreur " + std::to_string(r.Number) +
+                                 " : " + r.Description + ")" + octets);
+    remplaces = false;
+  }
+  FermeTable(rs);
+  return remplaces;
+}
+
 }  // namespace
 
 bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, moteur::Database& dbDest) {
@@ -240,6 +310,7 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
         CopieDictionnaire(dbOrig, dbDest, nom);
         CompteCopie(etat, nom, compteSource, compteCopie);
         etat.journal.EcritureJournal(ligne);
+        if (!RemplaceTextesIllisibles(etat, dbDest, nom)) resultat = false;
         continue;
       }
       etat.journal.EcritureJournal("#ERR# Erreur :" + std::to_string(r.Number) + " " + r.Description + "\r\n" +

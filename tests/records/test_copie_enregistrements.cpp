@@ -151,6 +151,25 @@ TEST_F(CopieEnregistrements, CopieGroupeeDansLOrdreDesTablesAvecLesValeurs) {
   EXPECT_EQ(fenetre.lectures[cases::LigneALigne], 2);
 }
 
+// Bytes another program wrote into a text, that form no UTF-8, are not handed on into the copy:
+// they become Null there, with a line naming the copy, the table, the record and the field.
+TEST_F(CopieEnregistrements, TexteQuiNEstPasDeLUtf8DevientNulDansLaCopie) {
+  auto orig = Cree("cible.mdb");
+  auto dest = Cree("copie_reorg.mdb");
+  CreeTable(orig, "T", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 10}});
+  CreeTable(dest, "T", {{"Id", moteur::dbLong}, {"Nom", moteur::dbText, 10}});
+  outils::Ajoute(orig, "T", {{"Id", 1}, {"Nom", "un"}});
+  moteur::EcritSansControle(orig, "T", {{"Id", 2}, {"Nom", Valeur(std::string("no\xFF"))}});
+
+  EXPECT_TRUE(TraitementCopie(etat, orig, dest));
+  EXPECT_EQ(Lignes(),
+            (std::vector<std::string>{"Table : T Copie de 2/2 enregistrements",
+                                      "#ALERT# Table 'T' de copie_reorg.mdb, enregistrement Id = 2 : la valeur "
+                                      "du champ 'Nom' est illisible, remplacée par Null (octets lus : "
+                                      "\"no\\xFF\")."}));
+  EXPECT_EQ(Colonne(dest, "SELECT * FROM T ORDER BY Id", "Nom"), (std::vector<std::string>{"un", "<nul>"}));
+}
+
 TEST_F(CopieEnregistrements, VideLaCopieAvantEtGardeLesTablesSansPendant) {
   auto orig = Cree("cible.mdb");
   auto dest = Cree("copie_reorg.mdb");
