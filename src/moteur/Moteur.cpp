@@ -248,14 +248,37 @@ void SynchroniseDossier(const std::string& chemin) {
   }
 }
 
+// A number, a Yes/No or a currency stored in a form its type does not read, or past its range:
+// another program wrote it, and no write through the engine would have. Empty for the other types.
+std::string ConditionHorsType(const DefChamp& c) {
+  const std::string champ = CiteIdent(c.nom);
+  auto genres = [&](const char* admis) { return "typeof(" + champ + ") NOT IN (" + admis + ", 'null')"; };
+  auto plage = [&](const char* min, const char* max) {
+    return genres("'integer'") + " OR " + champ + " < " + min + " OR " + champ + " > " + max;
+  };
+  switch (c.type) {
+    case dbBoolean: return genres("'integer'");
+    case dbByte: return plage("0", "255");
+    case dbInteger: return plage("-32768", "32767");
+    case dbLong: return (c.attributs & dbAutoIncrField) ? std::string() : plage("-2147483648", "2147483647");
+    case dbCurrency: return genres("'integer', 'real'") + " OR abs(" + champ + ") > 922337203685477.5807";
+    case dbSingle:
+    case dbDouble: return genres("'integer', 'real'");
+    default: return {};
+  }
+}
+
 // A text longer than its field, as a damaged or older file may hold, cannot be compacted; nor can
-// a text whose bytes form no UTF-8, which no later reading gives back.
+// a text whose bytes form no UTF-8, which no later reading gives back, nor a value its field's type
+// does not read: the record check that this refusal leads to corrects them.
 void VerifieLongueurs(sqlite3* db, const Catalogue& cat) {
   InstalleFonctionUtf8(db);
   for (const auto& t : cat.tables) {
     if (t->Systeme()) continue;
     std::string condition;
     for (const auto& c : t->champs) {
+      if (const std::string horsType = ConditionHorsType(c); !horsType.empty())
+        condition += (condition.empty() ? "" : " OR ") + horsType;
       if (!EstTypeTexte(c.type)) continue;
       const std::string champ = CiteIdent(c.nom);
       condition += (condition.empty() ? "" : " OR ") + ConditionTexteIllisible(champ);

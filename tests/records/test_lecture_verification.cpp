@@ -138,6 +138,8 @@ TEST_F(Verification, ValeurIllisibleEstEcriteTelleQuelleEtRemiseParDefaut) {
              {"Actif", moteur::dbBoolean}});
   AjouteDefectueux(base, "U", {{"Code", 7}, {"Montant", "abc"}, {"Actif", Valeur(true)}});
   base.Close();
+  // Compacted as it is, the value would stay there run after run.
+  ASSERT_FALSE(Compacte());
 
   EXPECT_TRUE(Verifie());
   EXPECT_EQ(LignesJournal(),
@@ -162,6 +164,7 @@ TEST_F(Verification, ValeurIllisibleEstEcriteTelleQuelleEtRemiseParDefaut) {
   rs.Close();
   relue.Close();
   EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été corrigé."));
+  EXPECT_TRUE(Compacte());
 }
 
 TEST_F(Verification, TroisCorrigesUnSupprimeEtRienNEstPerdu) {
