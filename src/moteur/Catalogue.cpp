@@ -649,6 +649,12 @@ bool RegleIntacte(const std::string& attendue, const DefTable* table, const Cata
   return attendue == stockee || (table && MemeRegleDansUnAutreOrdre(*table, cat, nom, stockee));
 }
 
+// SQLite keeps the text of a statement it ran: a stored text it could not have run was cut or
+// overwritten on disk.
+bool TexteExecutable(const std::string& texte) {
+  return texte.find('\0') == std::string::npos && Utf8Valide(texte) && sqlite3_complete((texte + ";").c_str());
+}
+
 // What the file holds beside what the catalog makes: the catalog's own tables and indexes, each
 // table with its SQLite indexes, and the rules, whose text must be exactly the one generated.
 void Inventorie(BaseEtat& base) {
@@ -691,7 +697,7 @@ void Inventorie(BaseEtat& base) {
                           base.cat, nom, r.Texte(3)))
       surs.insert(nom);
     else
-      inconnus.push_back({"déclencheur", nom, table, true});
+      inconnus.push_back({"déclencheur", nom, table, true, !TexteExecutable(r.Texte(3))});
   }
   const std::vector<std::string> ordre{"table", "index", "vue", "déclencheur"};
   std::stable_sort(inconnus.begin(), inconnus.end(), [&](const ObjetInconnu& a, const ObjetInconnu& b) {

@@ -183,6 +183,8 @@ struct ObjetInconnu {
   std::string genre;  // "table", "index", "vue" or "déclencheur"
   std::string nom, table;
   bool modifie = false;  // a trigger under the name of one of the engine's rules, with another text
+  // That other text is no whole statement: a damaged page cut it, no program wrote it.
+  bool texteAbime = false;
   std::string Description() const;
   // A table of another program's runs nothing and may hold its data: it is left as it is.
   bool EstTable() const { return genre == "table"; }

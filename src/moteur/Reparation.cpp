@@ -121,11 +121,13 @@ std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRel
       catalogue::Charge(ancienne, &corrections);
       constats.insert(constats.end(), corrections.begin(), corrections.end());
       // What the engine did not make is not carried into the new file. A rule held against a
-      // catalog that had to be corrected differs from it without having been altered.
+      // catalog that had to be corrected differs from it without having been altered; one whose
+      // text a damaged page cut is the engine's own, made again as it was.
       for (const auto& o : ancienne.objetsInconnus) {
         if (o.EstTable())
           constats.push_back("#ALERT# Table inconnue du logiciel, non reprise : « " + Affichable(o.nom) + " ».");
-        else if (!o.modifie || corrections.empty()) constats.push_back("#ALERT# Objet inconnu du logiciel supprimé : " + o.Description() + ".");
+        else if (!o.modifie || (corrections.empty() && !o.texteAbime))
+          constats.push_back("#ALERT# Objet inconnu du logiciel supprimé : " + o.Description() + ".");
       }
       for (const auto& t : ancienne.cat.tables)
         if (t->id > 0) tables.push_back(*t);

@@ -190,6 +190,9 @@ namespace {
 struct Lecteur {
   int fd;
   std::uint32_t taillePage, utile, pages;
+  // The highest page a pointer may name: beyond the file's end when it was cut short, whose lost
+  // pages an inner page still points to without being damaged itself.
+  std::uint32_t bornes;
 
   bool Lit(std::uint32_t numero, std::vector<unsigned char>& octets) const {
     if (numero < 1 || numero > pages) return false;
@@ -221,7 +224,7 @@ struct Lecteur {
     if (o[h + 7] > 60) return false;  // fragmented bytes: SQLite never lets more build up
     if (interieur) {
       p.droite = Lu32(o + h + 8);
-      if (p.droite < 2 || p.droite > pages) return false;
+      if (p.droite < 2 || p.droite > bornes) return false;
     }
     for (std::uint32_t i = 0; i < p.cellules; ++i) {
       std::uint32_t c = p.Cellule(i);
@@ -543,7 +546,7 @@ struct Parcours {
       const unsigned char* q = p.octets.data() + p.Cellule(i);
       if (fin - q < 5) return Perte(bas, haut);
       std::uint32_t enfant = Lu32(q);
-      if (enfant < 2 || enfant > l.pages) return Perte(bas, haut);
+      if (enfant < 2 || enfant > l.bornes) return Perte(bas, haut);
       std::optional<long long> cle;
       if (p.type == InterieurTable) {
         std::uint64_t k;
@@ -619,6 +622,10 @@ Fichier::Fichier(const std::string& chemin, std::vector<Arbre> arbres) : chemin_
     throw endommage("son en-tête n'est pas celui d'une base de ce moteur");
   }
   pages_ = static_cast<std::uint32_t>(std::min<long long>(s.st_size / taillePage_, 0x7FFFFFF0LL));
+  bornes_ = pages_;
+  // The header's page count holds only when the change counter it was written with is current.
+  if (Lu32(entete + 92) == Lu32(entete + 24))
+    bornes_ = std::clamp<std::uint32_t>(Lu32(entete + 28), pages_, 0x7FFFFFF0U);
   proprietaire_.assign(static_cast<std::size_t>(pages_) + 1, 0);
   trous_.assign(arbres_.size(), {});
   bilans_.assign(arbres_.size(), {});
@@ -633,7 +640,7 @@ Fichier::~Fichier() {
 
 // The free list and the trees whose records are not wanted here: what they hold is no stray leaf.
 void Fichier::Reclame() {
-  Lecteur l{fd_, taillePage_, utile_, pages_};
+  Lecteur l{fd_, taillePage_, utile_, pages_, bornes_};
   std::vector<unsigned char> octets;
   if (l.Lit(1, octets)) {
     std::uint32_t tronc = Lu32(octets.data() + 32);
@@ -684,14 +691,14 @@ std::vector<Temoin> TemoinsDe(const std::vector<Arbre>& arbres,
 }  // namespace
 
 void Fichier::Parcourt(std::size_t i, const std::function<void(Enregistrement&)>& recoit) {
-  Lecteur l{fd_, taillePage_, utile_, pages_};
+  Lecteur l{fd_, taillePage_, utile_, pages_, bornes_};
   Parcours p{l, proprietaire_, static_cast<std::int32_t>(i) + 1, true, &arbres_[i], &recoit, &bilans_[i], &trous_[i], &cles_[i]};
   p.temoins = TemoinsDe(arbres_, entrees_, i);
   p.Descend(arbres_[i].racine, std::nullopt, std::nullopt, 0);
 }
 
 void Fichier::RecupereEgarees(const std::function<void(std::size_t, Enregistrement&)>& recoit) {
-  Lecteur l{fd_, taillePage_, utile_, pages_};
+  Lecteur l{fd_, taillePage_, utile_, pages_, bornes_};
   std::vector<std::uint64_t> types;
   for (std::uint32_t page = 2; page <= pages_; ++page) {
     if (proprietaire_[page] != 0) continue;

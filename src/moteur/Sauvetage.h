@@ -98,7 +98,7 @@ class Fichier {
   int fd_ = -1;
   std::string chemin_;
   std::vector<Arbre> arbres_;
-  std::uint32_t taillePage_ = 0, utile_ = 0, pages_ = 0;
+  std::uint32_t taillePage_ = 0, utile_ = 0, pages_ = 0, bornes_ = 0;
   std::vector<std::int32_t> proprietaire_;  // per page: 0 free of any claim, else tree + 1, or negative
   std::vector<std::vector<Trou>> trous_;    // per tree, key ranges lost in the walk
   std::vector<Bilan> bilans_;

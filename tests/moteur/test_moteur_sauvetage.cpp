@@ -597,6 +597,35 @@ TEST_F(SauvetageDefinitions, UnePageDuSchemaOuDuCatalogueAbimeeNeFaitRienPerdre)
   }
 }
 
+// A file cut short inside its schema's last page: the rule whose text lay there is made again as
+// it was, and the schema's other pages are no lost records.
+TEST_F(SauvetageDefinitions, UnFichierCoupeDansSonSchemaNeDitQueLaTroncature) {
+  CreeBaseLiee();
+  {
+    auto base = Ouvre();  // enough definitions for the schema to span several pages
+    for (int i = 0; i < 12; ++i) CreeTable(base, "Table" + std::to_string(i), {{"Champ" + std::to_string(i), dbLong}});
+    auto rel = base.CreateRelation("ClientsCommandes2", "Clients", "Commandes", 0);
+    auto f = rel.CreateField("Id");
+    f.SetForeignName("ClientId");
+    rel.Fields().Append(f);
+    base.Relations().Append(rel);
+  }
+  const auto schema = PagesDe("sqlite_schema", "leaf");
+  ASSERT_GT(schema.size(), 1u);
+  ASSERT_EQ(*std::max_element(schema.begin(), schema.end()), TailleFichier(Chemin("base.bd")) / 4096);
+  ASSERT_EQ(::truncate(Chemin("base.bd").c_str(), TailleFichier(Chemin("base.bd")) - 1), 0);
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  std::string journal;
+  for (const auto& l : constats) journal += l + "\n";
+  ASSERT_EQ(constats.size(), 2u) << journal;
+  EXPECT_NE(constats[0].find("le fichier est tronqué"), std::string::npos) << journal;
+  EXPECT_EQ(constats[1],
+            "#ALERT# La base était endommagée : elle a été reconstruite, sans perte d'enregistrement ni de valeur.");
+  EXPECT_ERREUR(err::PasDEnregistrementLie,
+                Ouvre().Execute("INSERT INTO Commandes VALUES (5000, 4999)", dbFailOnError));
+}
+
 TEST_F(SauvetageDefinitions, UnFichierCoupeEstDitTronque) {
   CreeBaseLiee();
   ASSERT_EQ(::truncate(Chemin("base.bd").c_str(), TailleFichier(Chemin("base.bd")) - 1), 0);
