@@ -337,21 +337,59 @@ std::vector<std::size_t> ColonnesIndexees(sqlite3* db, const std::string& index,
 // Root pages read from the file's own pages when its definitions had to be rebuilt elsewhere.
 using Racines = std::map<std::string, std::uint32_t>;
 
+// The counters of the tables' automatic numbers as the file keeps them, by folded table name;
+// not complete when their page could not be read to its end.
+struct Compteurs {
+  std::map<std::string, long long> valeurs;
+  bool complets = true;
+};
+
+Compteurs LitCompteurs(sqlite3* db) {
+  Compteurs compteurs;
+  sql::Requete s(db, "SELECT count(*) FROM sqlite_master WHERE name = 'sqlite_sequence'");
+  if (!s.Pas() || s.Entier(0) == 0) return compteurs;
+  try {
+    sql::Requete r(db, "SELECT name, seq FROM sqlite_sequence");
+    while (r.Pas()) compteurs.valeurs[PlieNom(r.Texte(0))] = r.Entier(1);
+  } catch (const ErreurMoteur& e) {
+    if (EstErreurVerrou(e.Number())) throw;
+    compteurs.complets = false;
+  }
+  return compteurs;
+}
+
+// A new file counts from its highest key: the counter goes back to the highest number the old
+// one had given, lest numbers of deleted records be given twice. When the file no longer keeps
+// it, the highest key its pages show is all there is, and the user is told.
+void RetablitCompteur(BaseEtat& nouvelle, const TableSauvee& t, const Compteurs& compteurs, long long trouvee,
+                      std::vector<std::string>& constats) {
+  if (!t.def->AutoIncrement()) return;
+  const auto lu = compteurs.valeurs.find(PlieNom(t.def->nom));
+  const bool connu = lu != compteurs.valeurs.end();
+  // A table that gave a number has its counter: only one that gave none may lack it.
+  if (!connu && (!compteurs.complets || trouvee > 0))
+    constats.push_back("#ALERT# Table '" + t.def->nom + "' : le compteur des numéros automatiques est perdu ; " +
+                       (trouvee > 0 ? "il reprend après " + std::to_string(trouvee) +
+                                          ", le plus grand numéro trouvé : des numéros au-delà"
+                                    : std::string("aucun numéro n'est trouvé, il reprend à 1 : des numéros")) +
+                       " ont pu être donnés à des enregistrements supprimés depuis, et seront donnés à nouveau.");
+  const long long valeur = std::max(trouvee, connu ? lu->second : 0);
+  sql::Requete maj(nouvelle.db, "UPDATE sqlite_sequence SET seq = max(seq, ?1) WHERE name = ?2",
+                   sql::Operation::Ecriture);
+  maj.Lie(1, valeur);
+  maj.Lie(2, std::string_view(t.def->nom));
+  maj.Termine();
+  if (sqlite3_changes(nouvelle.db) > 0 || valeur == 0) return;
+  sql::Requete ajout(nouvelle.db, "INSERT INTO sqlite_sequence(name, seq) VALUES (?1, ?2)", sql::Operation::Ecriture);
+  ajout.Lie(1, std::string_view(t.def->nom));
+  ajout.Lie(2, valeur);
+  ajout.Termine();
+}
+
 // The trees the file's schema names, and the tables whose records are wanted among them.
 std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<TableSauvee>& sauvees,
-                                              const Racines* racines) {
-  std::map<std::string, long long> clesMax;
-  {
-    sql::Requete s(ancienne.db, "SELECT count(*) FROM sqlite_master WHERE name = 'sqlite_sequence'");
-    if (s.Pas() && s.Entier(0) > 0) {
-      sql::Requete r(ancienne.db, "SELECT name, seq FROM sqlite_sequence");
-      try {
-        while (r.Pas()) clesMax[PlieNom(r.Texte(0))] = r.Entier(1);
-      } catch (const ErreurMoteur& e) {
-        if (EstErreurVerrou(e.Number())) throw;
-      }
-    }
-  }
+                                              const Racines* racines, const Compteurs& compteurs) {
+  const auto& clesMax = compteurs.valeurs;
   std::vector<sauvetage::Arbre> arbres;
   std::vector<std::string> tablesIndexees;
   std::map<std::string, std::size_t> parNom;
@@ -395,7 +433,8 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
 // Every record the pages still hold, table by table, then those of leaves no tree reaches.
 void SauveEnregistrements(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<TableSauvee>& sauvees,
                           std::vector<std::string>& constats, const Racines* racines) {
-  auto arbres = ArbresDuFichier(ancienne, sauvees, racines);
+  const Compteurs compteurs = LitCompteurs(ancienne.db);
+  auto arbres = ArbresDuFichier(ancienne, sauvees, racines, compteurs);
   for (auto& t : sauvees) {
     if (!t.classes.empty()) continue;
     constats.push_back("#ALERT# Table '" + t.def->nom + "' : ses enregistrements sont introuvables dans le fichier ; elle est recréée vide.");
@@ -414,6 +453,8 @@ void SauveEnregistrements(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<Ta
     t.insertion.reset();
     ConstateBilan(t, fichier.BilanDe(t.arbre), constats);
   }
+  for (auto& t : sauvees)
+    RetablitCompteur(nouvelle, t, compteurs, t.classes.empty() ? 0 : fichier.CleLaPlusHaute(t.arbre), constats);
   if (long long n = fichier.FeuillesNonAttribuees())
     constats.push_back("#ALERT# " + Nombre(n, "page de données n'a pu être rattachée", "pages de données n'ont pu être rattachées") +
                        " à aucune table : leurs enregistrements ne sont pas repris.");

@@ -760,6 +760,18 @@ void Fichier::RecupereEgarees(const std::function<void(std::size_t, Enregistreme
   }
 }
 
+long long Fichier::CleLaPlusHaute(std::size_t i) const {
+  long long haute = 0;
+  auto voit = [&](const std::vector<long long>& cles) {
+    for (long long k : cles) haute = std::max(haute, k);
+  };
+  voit(cles_[i]);
+  for (std::size_t x = 0; x < arbres_.size(); ++x)
+    if (!arbres_[x].table && arbres_[x].tableIndexee == i) voit(cles_[x]);
+  for (const auto& t : trous_[i]) haute = std::max({haute, t.bas.value_or(0), t.haut.value_or(0)});
+  return haute;
+}
+
 Bilan Fichier::BilanDe(std::size_t i) const {
   Bilan b = bilans_[i];
   std::vector<long long> sauvees = cles_[i];

@@ -87,6 +87,10 @@ class Fichier {
   // What became of tree i, once the stray leaves were read.
   Bilan BilanDe(std::size_t i) const;
 
+  // The highest key tree i is known to have given: among its records, the entries of its indexes
+  // and the bounds of the key ranges its damaged pages held.
+  long long CleLaPlusHaute(std::size_t i) const;
+
   // Stray leaves that could be given to no table (or to more than one).
   long long FeuillesNonAttribuees() const { return nonAttribuees_; }
 

@@ -420,6 +420,43 @@ TEST_F(Sauvetage, UneCleEnDoubleSansTemoinEcrivantLEnregistrementEcarte) {
   EXPECT_NE(constats[0].find("Libelle = \"libellé "), std::string::npos) << constats[0];
 }
 
+// The counter of a table's automatic numbers goes on after the highest number it ever gave, even
+// past records deleted before the damage; when its own page is lost, the repair says so.
+TEST_F(Sauvetage, LeCompteurDesNumerosAutomatiquesNeRedonneAucunNumero) {
+  CreeBase(300, 10);
+  Ouvre().Execute("DELETE FROM Grande WHERE Id > 250", dbFailOnError);
+  const std::string originale = Chemin("originale.bd");
+  std::filesystem::copy_file(Chemin("base.bd"), originale);
+  const auto avant = Lit("Grande", "Id");
+  const long long compteur = PagesDe("sqlite_sequence", "leaf").front(), derniere = PagesDe("Grande", "leaf").back();
+  const std::string perdu =
+      "#ALERT# Table 'Grande' : le compteur des numéros automatiques est perdu ; il reprend après 250, le plus grand "
+      "numéro trouvé : des numéros au-delà ont pu être donnés à des enregistrements supprimés depuis, et seront donnés "
+      "à nouveau.";
+  // Its own page sound; lost; lost with the table's last leaf, whose keys its index still lists.
+  const std::vector<std::pair<std::set<long long>, std::string>> cas = {
+      {{PagesDe("Petite", "leaf").front()}, "301"}, {{compteur}, "251"}, {{compteur, derniere}, "251"}};
+  for (const auto& [pages, attendu] : cas) {
+    SCOPED_TRACE(attendu + " " + std::to_string(pages.size()));
+    std::filesystem::copy_file(originale, Chemin("base.bd"), std::filesystem::copy_options::overwrite_existing);
+    Abime(pages);
+    std::vector<std::string> constats;
+    ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+    if (pages.size() == 1) {
+      EXPECT_EQ(Lit("Grande", "Id"), avant);
+    }
+    auto base = Ouvre();
+    Ajoute(base, "Grande", {{"Nom", Valeur("nouveau")}});
+    EXPECT_EQ(Colonne(base, "SELECT Id FROM Grande WHERE Nom = 'nouveau'", "Id"), std::vector<std::string>{attendu});
+    if (pages.count(compteur)) {
+      EXPECT_NE(std::find(constats.begin(), constats.end(), perdu), constats.end());
+    }
+    if (pages == std::set<long long>{compteur}) {
+      EXPECT_EQ(constats, std::vector<std::string>{perdu});
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
