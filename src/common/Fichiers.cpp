@@ -270,6 +270,7 @@ class VerrouRemplacement {
     } catch (const moteur::ErreurMoteur&) {
       return;
     }
+    base_ = true;
     if (sqlite3_open_v2(chemin.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
       Ferme();
       return;
@@ -296,7 +297,11 @@ class VerrouRemplacement {
       if (it != CopiesSuivies().end()) suivie = it->second;
     }
     if (!suivie) return;
-    std::optional<EtatFichierBase> maintenant = db_ ? EtatSousVerrou(db_, chemin_) : EtatParDate(chemin_);
+    // A database SQLite cannot read (damaged) is not held, but its copy noted its change counter
+    // as well: it is read from the header, else every repaired copy would be refused.
+    std::optional<EtatFichierBase> maintenant = db_     ? EtatSousVerrou(db_, chemin_)
+                                                : base_ ? moteur::EtatDuFichier(chemin_)
+                                                        : EtatParDate(chemin_);
     if (!maintenant || !(*maintenant == suivie->etat))
       throw moteur::ErreurMoteur(moteur::err::FichierUtilise, {chemin_});
   }
@@ -310,6 +315,7 @@ class VerrouRemplacement {
   }
 
   std::string chemin_;
+  bool base_ = false;  // the file has the engine's header
   sqlite3* db_ = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <sstream>
@@ -172,6 +173,22 @@ TEST_F(Fichiers, FichierEtrangerEcritDepuisSaCopieNEstPasRemplace) {
   outils::EcritFichier(autre, "traitée");
   ASSERT_SANS_ERREUR(RemplaceFichier(autre, origine));
   EXPECT_EQ(outils::LitFichier(origine), "traitée");
+}
+
+// A database whose schema no longer reads (its first page wiped past the header) cannot be held
+// through SQLite: what its header, size and date say when it goes back shows nobody wrote it, and
+// its repaired copy takes its place.
+TEST_F(Fichiers, BaseIllisibleLaisseeTelleQuelleEstRemplaceeParSaCopie) {
+  const std::string origine = Chemin("Compta.mdb"), copie = Chemin("copie");
+  moteur::DBEngine::CreateDatabase(origine).Close();
+  std::string octets = outils::LitFichier(origine);
+  ASSERT_GE(octets.size(), 4096u);
+  std::fill(octets.begin() + 100, octets.begin() + 4096, '\0');
+  outils::EcritFichier(origine, octets);
+  CopieBaseCoherente(origine, copie);
+  outils::EcritFichier(copie, "réparée");
+  ASSERT_SANS_ERREUR(RemplaceFichier(copie, origine));
+  EXPECT_EQ(outils::LitFichier(origine), "réparée");
 }
 
 TEST_F(Fichiers, FichierEtrangerQuiChangePendantSaCopieNeDonneAucuneCopie) {
