@@ -8,7 +8,7 @@
 //      echec and disquePlein when it fails). Without it, the run works on the user's own files.
 //      The next step names cheminTravail (the file the stages change) and cheminOrigine.
 //   2. Read pass, LectureTable (coche::VerificationsPrimaires): reads every record; sets
-//      compteurs.
+//      compteurs. A target that did not open for damage is left to the repair, which reads it.
 //   3. Record copy (cases::Copie): the model copied to "copie_reorg.mdb" beside the target, then
 //      TraitementCopie fills it with the target's records (sets compteurs); echec when that
 //      file is one of the run's databases.
@@ -806,7 +806,16 @@ SuiteEtape Pilote::Deroule() {
     e.cheminOrigine = e.cheminsOrigine[SlotPrincipal];
   });
 
-  etape([&] { LectureTable(e, e.baseCourante, chemins[SlotPrincipal]); });
+  etape([&] {
+    if (cibleEndommagee_.empty() || !fenetre_.Coche(coche::VerificationsPrimaires)) {
+      LectureTable(e, e.baseCourante, chemins[SlotPrincipal]);
+      return;
+    }
+    // Not a record of it can be read before the repair, which reads every page and says what it
+    // could not take back: an error line here would only contradict the run's result.
+    journal_.SectionJournal("Lecture des enregistrements");
+    journal_.EcritureJournal("#ALERT# La base ne s'ouvre pas : ses enregistrements sont lus par sa réparation.");
+  });
 
   if (fenetre_.Case(cases::Copie)) {
     std::string fichierCopie = Dossier(e.cheminOrigine) + NomFichierCopie;

@@ -103,35 +103,56 @@ TEST_F(TestPilote, SansNomDeBaseLaBasePrincipaleEstLeNomDuLogicielDansLeDossierC
 
 // ---- The end of a failed run ----
 
-// A target that no longer opens, cut short by a byte: refused at the input check unless the run
-// is to repair it, which it then does, keeping every record on its whole pages. A file that is no
-// database of the engine is still refused.
-TEST_F(TestPilote, UneBaseQuiNeSOuvrePlusEstRepareeParLeRunQuandLaReparationEstCochee) {
-  std::string cible = CreePetiteBase("Compta.mdb");
-  {
-    // A last table, whose empty page ends the file: the cut takes no record.
-    auto base = moteur::DBEngine::OpenDatabase(cible);
-    auto td = base.CreateTableDef("Derniere");
-    td.Fields().Append(td.CreateField("Texte", moteur::dbText, 10));
-    base.TableDefs().Append(td);
+// Every value of every record of the user's tables, in key order, as one text.
+std::string ContenuDesTables(const std::string& chemin) {
+  auto base = moteur::DBEngine::OpenDatabase(chemin);
+  std::string texte;
+  for (const char* table : {"Clients", "Derniere"}) {
+    auto rs = base.OpenRecordset(std::string("SELECT * FROM ") + table + " ORDER BY 1", moteur::dbOpenSnapshot);
+    for (; !rs.Eof(); rs.MoveNext()) {
+      for (int i = 0; i < rs.Fields().Count(); ++i) texte += rs.Fields()[i].Value().EnTexte() + "|";
+      texte += "\n";
+    }
   }
-  fs::resize_file(cible, fs::file_size(cible) - 1);
-  fenetre->saisies[saisie::Cible] = cible;
-  EXPECT_FALSE(pilote->ControleSaisies());
-  EXPECT_TRUE(fenetre->ContientTexte("tronqué")) << fenetre->journal;
-  fenetre->coches[coche::ReparationCompactage] = true;
-  Saisit(cible);
-  fenetre->reponses = {1, 1, 1};
-  EXPECT_EQ(pilote->Lancer(), utireorg::IssueLancer::Terminee) << fenetre->journal;
-  EXPECT_TRUE(fenetre->ContientTexte("#ALERT# La base à analyser ne s'ouvre pas : ")) << fenetre->journal;
-  EXPECT_EQ(pilote->Issue(), IssueRun::Terminee) << fenetre->journal;
-  auto base = moteur::DBEngine::OpenDatabase(cible);
-  std::vector<std::string> noms;
-  auto rs = base.OpenRecordset("SELECT Nom FROM Clients ORDER BY Id", moteur::dbOpenSnapshot);
-  for (; !rs.Eof(); rs.MoveNext()) noms.push_back(rs["Nom"].Value().EnTexte());
-  rs.Close();
-  base.Close();
-  EXPECT_EQ(noms, (std::vector<std::string>{"Durand", "Martin", "Petit"}));
+  return texte;
+}
+
+// A target that no longer opens, cut short by a byte: refused at the input check unless the run
+// is to repair it, which it then does, keeping every record on its whole pages, on the file
+// itself or on a working copy that then goes back in its place. A file that is no database of the
+// engine is still refused.
+TEST_F(TestPilote, UneBaseQuiNeSOuvrePlusEstRepareeParLeRunQuandLaReparationEstCochee) {
+  for (bool securise : {false, true}) {
+    SCOPED_TRACE(securise ? "Mode sécurisé" : "sur la base même");
+    std::string cible = CreePetiteBase(securise ? "Securise/Compta.mdb" : "Compta.mdb");
+    {
+      // A last table, whose empty page ends the file: the cut takes no record.
+      auto base = moteur::DBEngine::OpenDatabase(cible);
+      auto td = base.CreateTableDef("Derniere");
+      td.Fields().Append(td.CreateField("Texte", moteur::dbText, 10));
+      base.TableDefs().Append(td);
+    }
+    const std::string avant = ContenuDesTables(cible);
+    ASSERT_NE(avant.find("Martin"), std::string::npos);
+    fs::resize_file(cible, fs::file_size(cible) - 1);
+    fenetre->coches[coche::ReparationCompactage] = false;
+    fenetre->coches[coche::ModeSecurise] = securise;
+    fenetre->coches[coche::VerificationsPrimaires] = true;
+    fenetre->saisies[saisie::Cible] = cible;
+    EXPECT_FALSE(pilote->ControleSaisies());
+    EXPECT_TRUE(fenetre->ContientTexte("tronqué")) << fenetre->journal;
+    fenetre->coches[coche::ReparationCompactage] = true;
+    Saisit(cible);
+    fenetre->journal.clear();
+    fenetre->reponses = {1, 1, 1};
+    EXPECT_EQ(pilote->Lancer(), utireorg::IssueLancer::Terminee) << fenetre->journal;
+    EXPECT_TRUE(fenetre->ContientTexte("#ALERT# La base à analyser ne s'ouvre pas : ")) << fenetre->journal;
+    EXPECT_EQ(pilote->Issue(), IssueRun::Terminee) << fenetre->journal;
+    // The reading pass cannot read it: the repair, which reads every page, says what it lost.
+    EXPECT_FALSE(fenetre->ContientTexte("#ERR#")) << fenetre->journal;
+    EXPECT_TRUE(fenetre->ContientTexte("lus par sa réparation")) << fenetre->journal;
+    EXPECT_EQ(ContenuDesTables(cible), avant);
+  }
   std::ofstream(Chemin("Autre.mdb")) << "pas une base";
   fenetre->saisies[saisie::Cible] = Chemin("Autre.mdb");
   EXPECT_FALSE(pilote->ControleSaisies());
