@@ -309,7 +309,8 @@ std::vector<std::string> Database::ObjetsExecutables() const {
   e_->VerifieOuverte();
   std::vector<std::string> descriptions;
   for (const auto& o : e_->objetsInconnus)
-    if (o.genre == "déclencheur" || o.genre == "vue") descriptions.push_back(o.Description());
+    if (o.genre == "déclencheur" || o.genre == "vue" || o.genre == "définition")
+      descriptions.push_back(o.Description());
   return descriptions;
 }
 
@@ -317,11 +318,28 @@ std::vector<std::string> Database::VerifieIntegrite() const {
   e_->VerifieOuverte();
   std::vector<std::string> problemes;
   for (const auto& o : e_->objetsInconnus)
-    if (!o.EstTable()) problemes.push_back("Objet inconnu du logiciel, qui ne sera jamais exécuté : " + o.Description() + ".");
+    if (o.genre == "définition")
+      problemes.push_back("Table modifiée par un autre programme, que la réparation refait d'après le catalogue : " +
+                          o.Description() + ".");
+    else if (!o.EstTable())
+      problemes.push_back("Objet inconnu du logiciel, qui ne sera jamais exécuté : " + o.Description() + ".");
   auto fichier = IntegriteFichier(*e_);
   problemes.insert(problemes.end(), fichier.begin(), fichier.end());
   return problemes;
 }
+
+namespace {
+
+// SQLite checks the records against the definitions the file holds: what a definition another
+// program altered refuses is that alteration's doing, already named, and the rebuilt table accepts it.
+bool SuiteDUneDefinitionModifiee(const BaseEtat& base, const std::string& ligne) {
+  return std::any_of(base.objetsInconnus.begin(), base.objetsInconnus.end(), [&](const ObjetInconnu& o) {
+    return o.genre == "définition" && (ligne == "CHECK constraint failed in " + o.nom ||
+                                       ligne.find(" value in " + o.nom + ".") != std::string::npos);
+  });
+}
+
+}  // namespace
 
 std::vector<std::string> IntegriteFichier(BaseEtat& base) {
   const auto& e_ = &base;
@@ -331,7 +349,7 @@ std::vector<std::string> IntegriteFichier(BaseEtat& base) {
     sql::Requete r(e_->db, "PRAGMA integrity_check");
     while (r.Pas()) {
       std::string ligne = r.Texte(0);
-      if (ligne != "ok") problemes.push_back(ligne);
+      if (ligne != "ok" && !SuiteDUneDefinitionModifiee(base, ligne)) problemes.push_back(ligne);
     }
   } catch (const ErreurMoteur& e) {
     // A file another program holds was not read: there is no verdict to give on it.

@@ -1,6 +1,7 @@
 // The catalog: tables "MSys…" that describe tables, fields, indexes, relations and properties.
 // Each change runs inside a savepoint and reaches memory only once the file holds it.
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 
@@ -11,6 +12,8 @@ namespace moteur {
 
 std::string ObjetInconnu::Description() const {
   // Names come from the file: a line break in one would forge a journal line.
+  if (genre == "définition")
+    return "définition de la table « " + Affichable(nom) + " » modifiée (" + Affichable(ecart) + ")";
   std::string texte = genre + " « " + Affichable(nom) + " »";
   if (modifie) texte += " modifié";
   if (!table.empty()) texte += " (table " + Affichable(table) + ")";
@@ -236,6 +239,24 @@ void ReconstruitAvecCompteur(BaseEtat& base, const DefTable& avant, const DefTab
   sql::Execute(base.db, "DROP TABLE " + CiteIdent(avant.nom), Operation::Structure);
   sql::Execute(base.db, "ALTER TABLE " + CiteIdent(temporaire) + " RENAME TO " + CiteIdent(apres.nom), Operation::Structure);
   for (const auto& index : apres.index) CreeIndexSqlite(base.db, apres, index);
+}
+
+long long SequenceDe(sqlite3* db, const std::string& table) {
+  Requete existe(db, "SELECT 1 FROM sqlite_master WHERE name = 'sqlite_sequence'");
+  if (!existe.Pas()) return 0;
+  Requete r(db, "SELECT seq FROM sqlite_sequence WHERE name = ?");
+  r.Lie(1, std::string_view(table));
+  return r.Pas() ? r.Entier(0) : 0;
+}
+
+// A table made again as the catalog declares it; its counter goes on from where it was, not from
+// its highest record.
+void RefaitTable(BaseEtat& base, const DefTable& t) {
+  const long long sequence = SequenceDe(base.db, t.nom);
+  ReconstruitAvecCompteur(base, t, t);
+  if (sequence <= SequenceDe(base.db, t.nom)) return;
+  ExecuteLie(base.db, "DELETE FROM sqlite_sequence WHERE name = ?", {Valeur(t.nom)});
+  ExecuteLie(base.db, "INSERT INTO sqlite_sequence(name, seq) VALUES (?, ?)", {Valeur(t.nom), Valeur(sequence)});
 }
 
 }  // namespace
@@ -655,6 +676,115 @@ bool TexteExecutable(const std::string& texte) {
   return texte.find('\0') == std::string::npos && Utf8Valide(texte) && sqlite3_complete((texte + ";").c_str());
 }
 
+// A word of an SQL statement, with where it lies in its text.
+struct Mot {
+  std::string texte;  // unquoted when it was quoted
+  std::size_t debut, fin;
+  bool cite;
+};
+
+bool CaractereDeMot(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Where the quote opened at `debut` ends, its doubled quotes taken as one; npos when it does not.
+std::size_t FinCitation(const std::string& sql, std::size_t debut, std::string& contenu) {
+  const char fermante = sql[debut] == '[' ? ']' : sql[debut];
+  for (std::size_t i = debut + 1; i < sql.size(); ++i) {
+    if (sql[i] != fermante) {
+      contenu += sql[i];
+    } else if (fermante != ']' && i + 1 < sql.size() && sql[i + 1] == fermante) {
+      contenu += sql[++i];
+    } else {
+      return i + 1;
+    }
+  }
+  return std::string::npos;
+}
+
+std::vector<Mot> Mots(const std::string& sql) {
+  std::vector<Mot> mots;
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+    } else if (sql.compare(i, 2, "--") == 0) {
+      i = std::min(sql.find('\n', i), sql.size());
+    } else if (sql.compare(i, 2, "/*") == 0) {
+      i = std::min(sql.find("*/", i), sql.size() - 2) + 2;
+    } else if (c == '"' || c == '\'' || c == '`' || c == '[') {
+      std::string contenu;
+      const std::size_t fin = std::min(FinCitation(sql, i, contenu), sql.size());
+      mots.push_back({std::move(contenu), i, fin, true});
+      i = fin;
+    } else if (CaractereDeMot(c)) {
+      std::size_t fin = i;
+      while (fin < sql.size() && CaractereDeMot(sql[fin])) ++fin;
+      mots.push_back({sql.substr(i, fin - i), i, fin, false});
+      i = fin;
+    } else {
+      mots.push_back({std::string(1, c), i, i + 1, false});
+      ++i;
+    }
+  }
+  return mots;
+}
+
+std::string Capitales(std::string texte) {
+  for (char& c : texte) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return texte;
+}
+
+// How the engine declares a field's column.
+std::string DeclarationColonne(const DefChamp& c) {
+  return regles::TypeSqlite(c) + ((c.attributs & dbAutoIncrField) ? " PRIMARY KEY AUTOINCREMENT" : "");
+}
+
+// The words of a column's declaration after its name, spaced and in capitals as the engine writes them.
+std::string DeclarationLue(const std::vector<Mot>& mots, std::size_t debut, std::size_t fin) {
+  std::string texte;
+  for (std::size_t i = debut; i < fin; ++i)
+    texte += (i == debut ? "" : " ") + (mots[i].cite ? "\"" + mots[i].texte + "\"" : Capitales(mots[i].texte));
+  return texte;
+}
+
+bool DebutDeContrainte(const Mot& m) {
+  static const std::set<std::string> mots{"CONSTRAINT", "PRIMARY", "UNIQUE", "CHECK", "FOREIGN"};
+  return !m.cite && mots.count(Capitales(m.texte));
+}
+
+// What a table's stored definition holds beside the columns the catalog gives, each as the text
+// found: a rule, a default, a collation or another type would change what the engine writes, or
+// refuse it. The words are compared, not the text, which SQLite rewrites as the engine adds,
+// renames or drops a field.
+std::string EcartDefinition(const DefTable& t, const std::string& sql) {
+  const auto mots = Mots(sql);
+  std::vector<std::string> ecarts;
+  auto extrait = [&](std::size_t debut, std::size_t fin) {
+    return sql.substr(mots[debut].debut, mots[fin - 1].fin - mots[debut].debut);
+  };
+  auto ouvrante = std::find_if(mots.begin(), mots.end(), [](const Mot& m) { return !m.cite && m.texte == "("; });
+  std::size_t i = static_cast<std::size_t>(ouvrante - mots.begin()) + 1, element = i;
+  for (int profondeur = 1; i < mots.size() && profondeur > 0; ++i) {
+    const bool cite = mots[i].cite;
+    if (!cite && mots[i].texte == "(") ++profondeur;
+    if (!cite && mots[i].texte == ")") --profondeur;
+    if (!(profondeur == 0 || (profondeur == 1 && !cite && mots[i].texte == ","))) continue;
+    const DefChamp* c = i > element && !DebutDeContrainte(mots[element]) ? t.Champ(mots[element].texte) : nullptr;
+    if (i > element && !c && DebutDeContrainte(mots[element]))
+      ecarts.push_back("« " + extrait(element, i) + " » en plus");
+    else if (c && DeclarationLue(mots, element + 1, i) != DeclarationColonne(*c))
+      ecarts.push_back("« " + extrait(element, i) + " » au lieu de « " + CiteIdent(c->nom) + " " +
+                       DeclarationColonne(*c) + " »");
+    element = i + 1;
+  }
+  if (i < mots.size()) ecarts.push_back("« " + extrait(i, mots.size()) + " » en plus");
+  std::string texte;
+  for (const auto& e : ecarts) texte += (texte.empty() ? "" : " ; ") + e;
+  return texte;
+}
+
 // What the file holds beside what the catalog makes: the catalog's own tables and indexes, each
 // table with its SQLite indexes, and the rules, whose text must be exactly the one generated.
 void Inventorie(BaseEtat& base) {
@@ -684,6 +814,10 @@ void Inventorie(BaseEtat& base) {
   while (r.Pas()) {
     std::string type = r.Texte(0), nom = r.Texte(1), table = r.Texte(2);
     if (type == "table" && !tables.count(PlieNom(nom))) inconnus.push_back({"table", nom, {}});
+    const DefTable* connue = type == "table" ? base.cat.Table(nom) : nullptr;
+    if (connue && connue->id > 0)
+      if (std::string ecart = EcartDefinition(*connue, r.Texte(3)); !ecart.empty())
+        inconnus.push_back({"définition", nom, {}, false, false, std::move(ecart)});
     // An index of another program's table goes with it; one on a table of the engine may refuse its writes.
     if (type == "index" && nom.rfind("sqlite_autoindex_", 0) != 0 && !index.count(nom) && tables.count(PlieNom(table)))
       inconnus.push_back({"index", nom, table});
@@ -699,7 +833,7 @@ void Inventorie(BaseEtat& base) {
     else
       inconnus.push_back({"déclencheur", nom, table, true, !TexteExecutable(r.Texte(3))});
   }
-  const std::vector<std::string> ordre{"table", "index", "vue", "déclencheur"};
+  const std::vector<std::string> ordre{"table", "définition", "index", "vue", "déclencheur"};
   std::stable_sort(inconnus.begin(), inconnus.end(), [&](const ObjetInconnu& a, const ObjetInconnu& b) {
     return std::find(ordre.begin(), ordre.end(), a.genre) < std::find(ordre.begin(), ordre.end(), b.genre);
   });
@@ -726,6 +860,10 @@ void Charge(BaseEtat& base, std::vector<std::string>* corrections) {
   Inventorie(base);
 }
 
+std::string LigneDefinitionRefaite(const ObjetInconnu& definition) {
+  return "#ALERT# Définition refaite d'après le catalogue : " + definition.Description() + ".";
+}
+
 void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats) {
   std::vector<ObjetInconnu> gardes;
   for (const auto& o : base.objetsInconnus) {
@@ -733,10 +871,16 @@ void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats) 
       gardes.push_back(o);
       continue;
     }
+    if (o.genre == "définition") continue;  // once nothing planted is left to run on its rebuilding
     // A rule altered under its own name is written again by the caller, from the catalog.
     const char* genre = o.genre == "table" ? "TABLE" : o.genre == "index" ? "INDEX" : o.genre == "vue" ? "VIEW" : "TRIGGER";
     sql::Execute(base.db, std::string("DROP ") + genre + " IF EXISTS " + CiteIdent(o.nom), Operation::Structure);
     constats.push_back("#ALERT# Objet inconnu du logiciel supprimé : " + o.Description() + ".");
+  }
+  for (const auto& o : base.objetsInconnus) {
+    if (o.genre != "définition") continue;
+    if (const DefTable* t = base.cat.Table(o.nom)) RefaitTable(base, *t);
+    constats.push_back(LigneDefinitionRefaite(o));
   }
   base.objetsInconnus = std::move(gardes);
 }

@@ -85,6 +85,7 @@ inline constexpr int CleExistante = 3283;
 inline constexpr int VersionIndeterminee = 3301;
 inline constexpr int ChampRequis = 3314;
 inline constexpr int ChaineVideInterdite = 3315;
+inline constexpr int RegleRefusee = 3317;  // a rule the table holds refused the value
 inline constexpr int FormatNonReconnu = 3343;
 inline constexpr int DepassementNumerique = 3349;
 inline constexpr int BaseEnUtilisation = 3356;

@@ -180,11 +180,12 @@ struct Catalogue {
 
 // Something the file holds that the engine did not make.
 struct ObjetInconnu {
-  std::string genre;  // "table", "index", "vue" or "déclencheur"
+  std::string genre;  // "table", "définition" (of a table of the catalog), "index", "vue" or "déclencheur"
   std::string nom, table;
   bool modifie = false;  // a trigger under the name of one of the engine's rules, with another text
   // That other text is no whole statement: a damaged page cut it, no program wrote it.
   bool texteAbime = false;
+  std::string ecart = {};  // of a definition: what it holds beside what the catalog gives
   std::string Description() const;
   // A table of another program's runs nothing and may hold its data: it is left as it is.
   bool EstTable() const { return genre == "table"; }
@@ -226,7 +227,9 @@ bool EstCatalogue(sqlite3* db);
 // is put back in range instead, and each correction is written there as a journal line.
 void Charge(BaseEtat& base, std::vector<std::string>* corrections = nullptr);
 // Drops what the file holds that the engine did not make, one journal line each.
+// A table whose definition another program altered is made again from the catalog, its records kept.
 void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats);
+std::string LigneDefinitionRefaite(const ObjetInconnu& definition);
 DefTable& AjouteTable(BaseEtat& base, DefTable def);
 void SupprimeTable(BaseEtat& base, std::string_view nom);
 void RenommeTable(BaseEtat& base, long long id, std::string_view nouveau);

@@ -126,6 +126,8 @@ std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRel
       for (const auto& o : ancienne.objetsInconnus) {
         if (o.EstTable())
           constats.push_back("#ALERT# Table inconnue du logiciel, non reprise : « " + Affichable(o.nom) + " ».");
+        else if (o.genre == "définition")
+          constats.push_back(catalogue::LigneDefinitionRefaite(o));
         else if (!o.modifie || (corrections.empty() && !o.texteAbime))
           constats.push_back("#ALERT# Objet inconnu du logiciel supprimé : " + o.Description() + ".");
       }

@@ -57,6 +57,7 @@ ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) 
       if (etendu == SQLITE_CONSTRAINT_UNIQUE || etendu == SQLITE_CONSTRAINT_PRIMARYKEY)
         return ErreurMoteur(err::Doublon, {Apres(message, "failed: ")});
       if (etendu == SQLITE_CONSTRAINT_DATATYPE) return ErreurMoteur(err::ConversionImpossible, {objet});
+      if (etendu == SQLITE_CONSTRAINT_CHECK) return ErreurMoteur(err::RegleRefusee, {Apres(message, "failed: ")});
       if (etendu == SQLITE_CONSTRAINT_NOTNULL) return ErreurMoteur(err::ChampRequis, {Apres(message, "failed: ")});
       return ErreurMoteur(3022, {message});
     case SQLITE_MISMATCH: return ErreurMoteur(err::ConversionImpossible, {objet});

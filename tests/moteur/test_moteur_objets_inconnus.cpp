@@ -254,4 +254,54 @@ TEST_F(CatalogueAltere, LaReparationRendSonNomAuChampRenomme) {
   EXPECT_EQ(libelle.Size(), 30);
 }
 
+// A table's definition rewritten by another program: a rule it adds is named, refused at the
+// check, and the repair puts back the one the catalog gives. The engine's own changes never look
+// altered.
+TEST_F(CatalogueAltere, UneDefinitionDeTableModifieeEstNommeeEtRefaite) {
+  CreeBase();
+  {
+    auto base = Ouvre();
+    auto td = base.TableDefs()["LignesFacture"];
+    td.Fields().Append(td.CreateField("Ajout", dbText));
+    td.Fields().Delete("Ajout");
+    td.Fields().Append(td.CreateField("Compteur", dbLong));
+    EXPECT_TRUE(base.ObjetsInconnus().empty()) << ::testing::PrintToString(base.ObjetsInconnus());
+  }
+  const auto avant = Contenu();
+  Sqlite(
+      "PRAGMA writable_schema = ON;"
+      "UPDATE sqlite_master SET sql = replace(sql, '\"N\" INTEGER', '\"N\" INTEGER CHECK(\"N\" < 0)') WHERE name = "
+      "'Autre';"
+      "UPDATE sqlite_master SET sql = replace(sql, '\"Libelle\" TEXT', '\"Libelle\" INTEGER') WHERE name = "
+      "'LignesFacture';");
+  {
+    auto base = Ouvre();
+    const auto inconnus = base.ObjetsInconnus();
+    ASSERT_EQ(inconnus.size(), 2u) << ::testing::PrintToString(inconnus);
+    EXPECT_EQ(
+        inconnus[0],
+        "définition de la table « LignesFacture » modifiée (« \"Libelle\" INTEGER » au lieu de « \"Libelle\" TEXT »)");
+    EXPECT_EQ(
+        inconnus[1],
+        "définition de la table « Autre » modifiée (« \"N\" INTEGER CHECK(\"N\" < 0) » au lieu de « \"N\" INTEGER »)");
+    EXPECT_EQ(base.ObjetsExecutables(), inconnus);
+    // Named once each, not through every record the added rule now refuses.
+    const auto problemes = base.VerifieIntegrite();
+    EXPECT_EQ(problemes.size(), 2u) << ::testing::PrintToString(problemes);
+    EXPECT_TRUE(Nomme(problemes, "définition de la table « Autre » modifiée"));
+    auto r = Essaie([&] { base.Execute("INSERT INTO Autre VALUES (4)", dbFailOnError); });
+    EXPECT_EQ(r.Number, err::RegleRefusee) << r.Description;
+    EXPECT_NE(r.Description.find("une règle de la table"), std::string::npos) << r.Description;
+  }
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  EXPECT_TRUE(
+      Nomme(constats, "#ALERT# Définition refaite d'après le catalogue : définition de la table « Autre » modifiée"))
+      << ::testing::PrintToString(constats);
+  EXPECT_EQ(Contenu(), avant);
+  auto base = Ouvre();
+  EXPECT_TRUE(base.ObjetsInconnus().empty()) << ::testing::PrintToString(base.ObjetsInconnus());
+  base.Execute("INSERT INTO Autre VALUES (4)", dbFailOnError);
+}
+
 }  // namespace
