@@ -88,6 +88,14 @@ void RefuseNomTropLong(const std::string& chemin) {
   }
 }
 
+// A file another program overwrote the header of no longer says what the rest of it still is.
+ErreurMoteur ErreurFormat(const std::string& chemin) {
+  if (!sauvetage::EnteteEcrase(chemin)) return ErreurMoteur(err::FormatNonReconnu, {chemin});
+  return ErreurMoteur(err::FormatNonReconnu, "L'en-tête de la base de données '" + chemin +
+                                                 "' est endommagé : ses autres pages sont celles d'une base de "
+                                                 "données, mais elle ne peut pas être ouverte.");
+}
+
 // What the file is, before SQLite sees it: missing, unreadable, foreign or cut short.
 void VerifieFichier(const std::string& chemin) {
   if (chemin.empty() || chemin.find('\0') != std::string::npos) throw ErreurMoteur(err::CheminInvalide, {chemin});
@@ -121,7 +129,7 @@ void VerifieFichier(const std::string& chemin) {
                                                   "ou plus récent, ACCDB) : ce format n'est pas pris en charge ; seuls "
                                                   "les formats Jet 3.0 et 4.0 sont lus.");
   }
-  if (lus < 100 || std::memcmp(entete, "SQLite format 3", 16) != 0) throw ErreurMoteur(err::FormatNonReconnu, {chemin});
+  if (lus < 100 || std::memcmp(entete, "SQLite format 3", 16) != 0) throw ErreurFormat(chemin);
   std::uint32_t page = LitGrosBoutiste(entete + 16, 2);
   if (page == 1) page = 65536;
   std::uint32_t pages = LitGrosBoutiste(entete + 28, 4);
@@ -220,7 +228,7 @@ void Configure(BaseEtat& base) {
       if (e.Description().find(chemin) != std::string::npos) throw e;
       throw ErreurMoteur(e.Number(), {chemin});
     }
-    case err::FormatNonReconnu:
+    case err::FormatNonReconnu: throw ErreurFormat(chemin);
     case err::BaseEnUtilisation:
     case err::AccesRefuse: throw ErreurMoteur(e.Number(), {chemin});
     case err::LectureVerrouillee:

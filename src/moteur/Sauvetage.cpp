@@ -602,6 +602,50 @@ std::string Troncature(const std::string& chemin) {
   return {};
 }
 
+namespace {
+
+// A tree page's header holds together: a known kind, and its cells and content within the page.
+bool PageDArbre(const unsigned char* page, std::uint32_t taille) {
+  const unsigned genre = page[0];
+  if (genre != 2 && genre != 5 && genre != 10 && genre != 13) return false;
+  const std::uint32_t entete = genre == 2 || genre == 5 ? 12 : 8;
+  const std::uint32_t contenu = Lu16(page + 5) == 0 ? 65536 : Lu16(page + 5);
+  return Lu16(page + 1) < taille && contenu <= taille && entete + 2 * Lu16(page + 3) <= contenu;
+}
+
+// Of the pages after the first, at most 64, how many are tree pages of the given size; the
+// second must be one.
+bool PagesDeBase(int fd, std::uint32_t taille, unsigned long long pages) {
+  std::vector<unsigned char> page(taille);
+  unsigned lues = 0, arbres = 0;
+  for (unsigned long long n = 1; n < pages && lues < 64; ++n, ++lues) {
+    if (::pread(fd, page.data(), taille, static_cast<off_t>(n * taille)) != static_cast<ssize_t>(taille)) return false;
+    if (PageDArbre(page.data(), taille))
+      ++arbres;
+    else if (n == 1)
+      return false;
+  }
+  return lues > 0 && 2 * arbres >= lues;
+}
+
+}  // namespace
+
+bool EnteteEcrase(const std::string& chemin) {
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  unsigned char debut[16] = {};
+  struct stat s {};
+  bool ecrase = false;
+  if (::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && ::pread(fd, debut, sizeof debut, 0) == 16 &&
+      std::memcmp(debut, "SQLite format 3", 16) != 0) {
+    const auto octets = static_cast<unsigned long long>(s.st_size);
+    for (std::uint32_t taille = 512; taille <= 65536 && !ecrase; taille *= 2)
+      ecrase = octets % taille == 0 && octets / taille >= 2 && PagesDeBase(fd, taille, octets / taille);
+  }
+  ::close(fd);
+  return ecrase;
+}
+
 Fichier::Fichier(const std::string& chemin, std::vector<Arbre> arbres) : chemin_(chemin), arbres_(std::move(arbres)) {
   auto endommage = [&](const char* detail) {
     return ErreurMoteur(err::BaseEndommagee, "Impossible de lire les pages de '" + chemin + "' : " + detail + ".");

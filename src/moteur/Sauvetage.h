@@ -69,6 +69,10 @@ Classe ClasseDeclaree(const std::string& declare, bool cle);
 // of pages and no less than its header counts, else the words that say how it is cut short.
 std::string Troncature(const std::string& chemin);
 
+// Whether a file whose header is not that of a database still has pages after the first that are
+// plainly a database's: its header was overwritten, the file is no foreign one.
+bool EnteteEcrase(const std::string& chemin);
+
 class Fichier {
  public:
   // Reads the file's header and walks every tree and the free list, to know what each page

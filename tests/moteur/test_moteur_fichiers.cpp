@@ -151,6 +151,34 @@ TEST_F(Fichiers, CeQuiNEstPasUneBaseDonneUneErreurNumeroteeSansPlanter) {
   }
 }
 
+// A file whose first page another program overwrote, its other pages still those of a database:
+// the header is said damaged, not the format unknown; a file of random bytes stays unknown.
+TEST_F(Fichiers, UnEnteteEcraseEstDitEndommage) {
+  {
+    auto base = Cree("entete.bd");
+    CreeTable(base, "Lignes", {{"Id", dbLong}, {"Texte", dbMemo}});
+    for (int i = 0; i < 40; ++i)
+      base.Execute("INSERT INTO Lignes VALUES (" + std::to_string(i) + ", '" + std::string(300, 'a') + "')",
+                   dbFailOnError);
+  }
+  std::mt19937 alea(7);
+  std::string hasard(100, '\0');
+  for (char& c : hasard) c = static_cast<char>(alea());
+  {
+    std::fstream f(Chemin("entete.bd"), std::ios::in | std::ios::out | std::ios::binary);
+    f.write(hasard.data(), static_cast<std::streamsize>(hasard.size()));
+  }
+  auto r = Essaie([&] { DBEngine::OpenDatabase(Chemin("entete.bd")); });
+  EXPECT_EQ(r.Number, err::FormatNonReconnu);
+  EXPECT_NE(r.Description.find("en-tête"), std::string::npos) << r.Description;
+  EXPECT_NE(r.Description.find(Chemin("entete.bd")), std::string::npos) << r.Description;
+  hasard.resize(64 * 1024);
+  for (char& c : hasard) c = static_cast<char>(alea());
+  EcritFichier(Chemin("hasard.bd"), hasard);
+  EXPECT_NE(Essaie([&] { DBEngine::OpenDatabase(Chemin("hasard.bd")); }).Description.find("non reconnu"),
+            std::string::npos);
+}
+
 // The cause the system gives is the one told: a name too long, a file that is no regular file.
 TEST_F(Fichiers, UnNomTropLongOuUnFichierSpecialDitSaCause) {
   const std::string longue = Chemin(std::string(300, 'a') + ".bd");
