@@ -360,6 +360,8 @@ class Verification {
       std::string ligne = "          " + champs[k].Name() + " : " + (valeur.EstNulOuVide() ? std::string() : valeur.EnTexte());
       if (!origines_[k].empty()) ligne += " (coupé, valeur d'origine : " + origines_[k] + ")";
       if (!illisibles_[k].empty()) ligne += " (illisible : " + illisibles_[k] + ")";
+      else if (!remplaces_[k].lue.empty())
+        ligne += " " + remplaces_[k].lue;
       etat_.journal.EcritureJournal(ligne, true);
     }
     // The journal lines above are the only trace of what is about to be cut or deleted: a journal
@@ -371,6 +373,7 @@ class Verification {
     // when the deletion is undone or refused.
     enum class Sort { Laisse, Corrige, Supprime } sort = Sort::Laisse;
     std::string raison;
+    int refus = 0;
     try {
       UniteEnregistrement unite;
       const std::vector<long long> avant = Comptes();
@@ -412,6 +415,7 @@ class Verification {
           // A copy that could not be written for lack of space is no refusal: the deletion is
           // undone with it and the scan stops there.
           ArreteSiDisquePlein(ErreurDerniereEcriture());
+          refus = ErreurDerniereEcriture();
           // The corrected copy is refused by the table's rules: the record is deleted, as the
           // summary says, and its values stay in the journal lines written above. Only a failure
           // to write the deletion itself puts it back.
@@ -440,6 +444,12 @@ class Verification {
         ++etat_.compteurs.Table(nomTable).corriges;
         break;
       case Sort::Supprime:
+        etat_.journal.EcritureJournal("#ALERT# Table '" + nomTable + "', enregistrement " +
+                                          Identifiant(nomTable, champs, nombre) +
+                                          " : supprimé, sa copie corrigée étant refusée par les règles de la table "
+                                          "(erreur " +
+                                          std::to_string(refus) + ") ; ses valeurs sont écrites ci-dessus.",
+                                      true);
         ++supprimes_;
         ++etat_.compteurs.Table(nomTable).supprimes;
         break;
@@ -513,7 +523,9 @@ class Verification {
         std::string nomChamp;
         if (!Essaie([&] { nomChamp = champs[k].Name(); }) || !moteur::MemeNom(nomChamp, nom)) continue;
         const Valeur& valeur = slots_[k];
-        texte += (texte.empty() ? "" : ", ") + nomChamp + " = " + (valeur.EstNulOuVide() ? std::string() : valeur.EnTexte());
+        // A key replaced for its value is still named by what was read.
+        const std::string montree = !valeur.EstNulOuVide() ? valeur.EnTexte() : remplaces_[k].lue;
+        texte += (texte.empty() ? "" : ", ") + nomChamp + " = " + montree;
         break;
       }
     }

@@ -350,6 +350,11 @@ TEST_F(Verification, CopieRefuseeParUnIndexUniqueSupprimeLEnregistrement) {
   EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été supprimé."));
   auto lignes = LignesJournal();
   EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Code : 2")), lignes.end());
+  // The deletion itself is said, with why: the lines above are then all that is left of it.
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(),
+                      Horodate("#ALERT# Table 'T', enregistrement Code = 2 : supprimé, sa copie corrigée étant refusée "
+                               "par les règles de la table (erreur 3022) ; ses valeurs sont écrites ci-dessus.")),
+            lignes.end());
 }
 
 // Deleting a record of a cascading relation would take its linked records with it, and storing
@@ -407,6 +412,9 @@ TEST_F(Verification, UnEnregistrementLieEstCorrigeSurPlaceAvecSesValeursHorsType
         "remplacée par 0."})
     EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate(ligne)), lignes.end()) << ligne;
   for (const auto& l : lignes) EXPECT_EQ(l.find("#ERR#"), std::string::npos) << l;
+  // The record's lines keep what was read in place of a replaced value.
+  EXPECT_NE(std::find(lignes.begin(), lignes.end(), Horodate("          Points :  (valeur lue : 70000)")),
+            lignes.end());
   EXPECT_TRUE(Compacte());
 }
 
