@@ -79,11 +79,12 @@ IssueLecture LitTable(moteur::Database& db, const std::string& nomTable) {
   return issue;
 }
 
-// Value put back into a field whose value was null or unreadable. An empty date is stored as
-// null: the engine has no "uninitialised" date, and a made-up day would pass for real data.
+// Value put back into a field whose value was null or unreadable. An empty date or GUID is stored
+// as null: the engine has no "uninitialised" one, and a made-up day or identifier would pass for
+// real data (an empty text is no GUID either, and would be refused).
 Valeur DefautDuType(int type) {
   if (type >= moteur::dbBoolean && type <= moteur::dbDouble) return Valeur(0);
-  if (type == moteur::dbDate) return Valeur::Nul();
+  if (type == moteur::dbDate || type == moteur::dbGUID) return Valeur::Nul();
   return Valeur(std::string());
 }
 

@@ -332,6 +332,20 @@ TEST_F(Verification, DisquePleinNePerdJamaisUnEnregistrement) {
   EXPECT_GT(corriges, 0);
 }
 
+// A GUID field has no made-up value to take: what another program stored there that is no GUID
+// becomes Null, and the record is corrected, not left to stop every compaction.
+TEST_F(Verification, UnGuidQuiNEnEstPasUnDevientNul) {
+  auto base = Cree();
+  CreeTable(base, "T", {{"Code", moteur::dbLong}, {"G", moteur::dbGUID}});
+  AjouteDefectueux(base, "T", {{"Code", 1}, {"G", "pas un guid"}});
+  base.Close();
+
+  EXPECT_TRUE(Verifie());
+  EXPECT_EQ(Contenu(Base(), "T"), (std::vector<std::vector<std::string>>{{"1", "<nul>"}}));
+  EXPECT_EQ(Bilan().texte, BilanAttendu("@1 enregistrement défectueux a été corrigé."));
+  EXPECT_TRUE(Compacte());
+}
+
 // A copy refused by the table's rules, after the deletion has been made: the record stays deleted
 // and is counted so; its values are in the journal.
 TEST_F(Verification, CopieRefuseeParUnIndexUniqueSupprimeLEnregistrement) {
