@@ -330,6 +330,18 @@ bool Pilote::ReparableParLeRun(const std::string& cible, int erreur) const {
          !fenetre_.Case(cases::Copie) && moteur::FormatDuFichier(cible) == moteur::FormatFichier::Moteur;
 }
 
+// What the user can tick or untick for the run to repair a damaged file it refuses.
+std::string Pilote::ConseilReparation(const std::string& cible, int erreur) const {
+  if (erreur != moteur::err::BaseEndommagee || moteur::FormatDuFichier(cible) != moteur::FormatFichier::Moteur)
+    return {};
+  if (!fenetre_.Coche(coche::ReparationCompactage))
+    return " Cochez « Réparation / Compactage » pour qu'elle soit réparée.";
+  if (fenetre_.Case(cases::Copie))
+    return " La copie des enregistrements la lit avant sa réparation : lancez d'abord la réparation seule, sans "
+           "« Copie des enregistrements ».";
+  return {};
+}
+
 bool Pilote::ControleSaisies() {
   cibleEndommagee_.clear();
   raisonCibleEndommagee_.clear();
@@ -374,7 +386,8 @@ bool Pilote::ControleSaisies() {
   const bool aReparer = !etat_.baseCourante.EstOuverte() && ReparableParLeRun(cible, erreurOuverture);
   if (!etat_.baseCourante.EstOuverte() && !aReparer) {
     AfficheMessage("!#Base à analyser invalide !");
-    NoteSaisieRefusee(journal_, "Base à analyser", cible, raison.empty() ? "elle ne s'ouvre pas." : raison);
+    NoteSaisieRefusee(journal_, "Base à analyser", cible,
+                      (raison.empty() ? "elle ne s'ouvre pas." : raison) + ConseilReparation(cible, erreurOuverture));
     return false;
   }
   if (aReparer) {

@@ -145,6 +145,7 @@ class Pilote {
   IssueRun issue_ = IssueRun::AucunRun;
   std::optional<int> saisieAFocaliser_;
   bool ReparableParLeRun(const std::string& cible, int erreur) const;
+  std::string ConseilReparation(const std::string& cible, int erreur) const;
   // A target that does not open for damage, accepted because the run repairs it first; and why.
   std::string cibleEndommagee_, raisonCibleEndommagee_;
   std::unique_ptr<moteur::TenueRun> tenueCible_;

@@ -141,7 +141,16 @@ TEST_F(TestPilote, UneBaseQuiNeSOuvrePlusEstRepareeParLeRunQuandLaReparationEstC
     fenetre->saisies[saisie::Cible] = cible;
     EXPECT_FALSE(pilote->ControleSaisies());
     EXPECT_TRUE(fenetre->ContientTexte("tronqué")) << fenetre->journal;
+    EXPECT_TRUE(fenetre->ContientTexte("Cochez « Réparation / Compactage » pour qu'elle soit réparée."))
+        << fenetre->journal;
+    // The record copy reads the file before any repair: the user is told how to go about it.
     fenetre->coches[coche::ReparationCompactage] = true;
+    fenetre->cases[cases::Copie] = true;
+    fenetre->saisies[saisie::Modele] = CreePetiteBase(securise ? "Securise/Modele.mdb" : "Modele.mdb");
+    EXPECT_FALSE(pilote->ControleSaisies());
+    EXPECT_TRUE(fenetre->ContientTexte("lancez d'abord la réparation seule, sans « Copie des enregistrements »"))
+        << fenetre->journal;
+    fenetre->cases[cases::Copie] = false;
     Saisit(cible);
     fenetre->journal.clear();
     fenetre->reponses = {1, 1, 1};
