@@ -44,6 +44,15 @@ void GardeOrigineEndommagee(const EtatReorganisation& etat, const std::string& g
   }
 }
 
+// The user knows his file, not the working copy the run repaired in its place.
+void NommeLOrigine(const EtatReorganisation& etat, std::vector<std::string>& constats) {
+  const std::string travail = "'" + etat.cheminTravail + "'";
+  for (auto& ligne : constats)
+    for (auto position = ligne.find(travail); position != std::string::npos;
+         position = ligne.find(travail, position + etat.cheminOrigine.size() + 2))
+      ligne.replace(position, travail.size(), "'" + etat.cheminOrigine + "'");
+}
+
 // What the repair had to give up or change goes to the journal as it says it. When records or
 // values were lost, the damaged file is kept for another tool to try further.
 void Repare(const EtatReorganisation& etat, Journal& journal) {
@@ -56,8 +65,12 @@ void Repare(const EtatReorganisation& etat, Journal& journal) {
   std::string gardee;
   moteur::TravailDelegue(
       [&] { gardee = moteur::DBEngine::RepairDatabase(chemin, constats, moteur::DBEngine::GardeEndommagee::Oui); });
-  if (!gardee.empty() && etat.cheminTravail != etat.cheminOrigine) GardeOrigineEndommagee(etat, gardee, constats);
-  for (const auto& ligne : constats) journal.EcritureJournal(ligne);
+  if (etat.cheminTravail != etat.cheminOrigine && !etat.cheminOrigine.empty()) {
+    if (!gardee.empty()) GardeOrigineEndommagee(etat, gardee, constats);
+    NommeLOrigine(etat, constats);
+  }
+  for (const auto& ligne : constats)
+    if (!ligne.empty()) journal.EcritureJournal(ligne);
 }
 
 void Compacte(const std::string& source, const std::string& destination, int options) {

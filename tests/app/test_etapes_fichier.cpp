@@ -485,6 +485,19 @@ TEST_F(EtapesFichier, AvecUneCopieDeTravailLaBaseEndommageeEstGardeeACoteDeLOrig
   EXPECT_EQ(FichiersBases(), (std::vector<std::string>{"compta.endommagee.mdb", "compta.mdb", "travail.mdb"}));
 }
 
+// The repair's lines name the user's file, never the working copy the user knows nothing of.
+TEST_F(EtapesFichier, AvecUneCopieDeTravailLesLignesDeLaReparationNommentLaBaseDeLUtilisateur) {
+  AbimeUneFeuilleDeClients();
+  fs::resize_file(etat.cheminTravail, fs::file_size(etat.cheminTravail) - 1);
+  etat.cheminOrigine = Chemin("bases/compta.mdb");
+  fs::copy_file(etat.cheminTravail, etat.cheminOrigine);
+  EtapeReparation(etat);
+  EXPECT_FALSE(etat.echec);
+  EXPECT_TRUE(ContientDebut("#ALERT# Base de données '" + etat.cheminOrigine + "' : le fichier est tronqué"))
+      << fenetre.journal;
+  EXPECT_EQ(fenetre.journal.find(etat.cheminTravail), std::string::npos) << fenetre.journal;
+}
+
 // Repaired and compacted through a link, another user's private file stays his, private, linked.
 TEST_F(EtapesFichier, LienDroitsEtProprietaireGardesParLaReparationEtLeCompactage) {
   const std::string vraie = Chemin("bases/vraie.mdb");
