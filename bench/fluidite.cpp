@@ -98,7 +98,7 @@ int Principal(int argc, char** argv) {
   std::ostringstream messages;
   FenetreChronometree fenetre(messages);
   utireorg::DefinitFenetre(&fenetre);
-  for (int coche = 0; coche <= 5; ++coche) fenetre.DefinitCoche(coche, true);
+  for (int n = 0; n < coche::Nombre; ++n) fenetre.DefinitCoche(n, true);
   fenetre.DefinitCase(cases::Copie, true);
   fenetre.DefinitCase(cases::Avancee, true);
   fenetre.DefinitSaisie(saisie::Cible, jeu.cible);

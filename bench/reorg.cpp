@@ -108,7 +108,7 @@ class Scene {
     avant_ = fs::current_path();
     fs::current_path(dossier);
     utireorg::DefinitFenetre(&fenetre_);
-    for (int coche = 0; coche <= 5; ++coche) fenetre_.DefinitCoche(coche, true);
+    for (int n = 0; n < coche::Nombre; ++n) fenetre_.DefinitCoche(n, true);
     fenetre_.DefinitCase(cases::Copie, true);
     fenetre_.DefinitCase(cases::LigneALigne, false);
     if (!journal_.OuvertureJournal()) Echoue("le journal d'analyse ne s'ouvre pas dans " + dossier);

@@ -573,7 +573,7 @@ bool Pilote::ControleModele() {
     AfficheMessage(MessageEnUtilisation);
     NoteSaisieRefusee(journal_, "Base modèle", modele,
                       "elle est en cours d'utilisation par une autre application : " + raison);
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
   if (!source.EstOuverte()) {
@@ -593,7 +593,7 @@ bool Pilote::ControleModele() {
     if (e.Number() == moteur::err::BaseEnUtilisation) {
       AfficheMessage("!#Une réorganisation de tous les dossiers est déjà en cours sur cette base modèle !");
       NoteSaisieRefusee(journal_, "Base modèle", modele, "une autre réorganisation de tous les dossiers la tient.");
-      saisieAFocaliser_ = 1;
+      saisieAFocaliser_ = saisie::Modele;
       return false;
     }
   }
@@ -604,7 +604,7 @@ bool Pilote::ControleModele() {
     NoteSaisieRefusee(journal_, "Base modèle", modele,
                       "aucun dossier à côté d'elle ne contient de base « " + nom + " ».");
     tenueModele_.reset();
-    saisieAFocaliser_ = 1;
+    saisieAFocaliser_ = saisie::Modele;
     return false;
   }
   DefinitDossierModele(Dossier(modele));

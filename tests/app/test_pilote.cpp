@@ -59,7 +59,7 @@ TEST_F(TestPilote, UnRunSansOptionEcritLeCadreDuJournalEtSeTermine) {
   EXPECT_FALSE(pilote->ReorgEnCours());
 
   // Quitter and Lancer were disabled; the hourglass came and went.
-  EXPECT_EQ(fenetre->boutons, (std::vector<std::pair<int, bool>>{{0, false}, {3, false}}));
+  EXPECT_EQ(fenetre->boutons, (std::vector<std::pair<int, bool>>{{bouton::Quitter, false}, {bouton::Lancer, false}}));
   ASSERT_GE(fenetre->pointeurs.size(), 2u);
   EXPECT_EQ(fenetre->pointeurs.front(), PointeurSouris::Sablier);
   EXPECT_EQ(fenetre->pointeurs.back(), PointeurSouris::Normal);
@@ -325,7 +325,7 @@ TEST_F(TestPilote, ReorganisationSansArgumentVerifieLesRelationsEtFermeLaPageDes
   pilote->Reorganisation();
   EXPECT_TRUE(pilote->Etat().flagVerifRelation);
   EXPECT_FALSE(pilote->ModeTousDossiers());
-  EXPECT_EQ(fenetre->boutons, (std::vector<std::pair<int, bool>>{{2, false}}));
+  EXPECT_EQ(fenetre->boutons, (std::vector<std::pair<int, bool>>{{bouton::Details, false}}));
   EXPECT_TRUE(pilote->vIsLoad());
   EXPECT_FALSE(pilote->Traite());
   EXPECT_FALSE(pilote->ReorgEnCours());

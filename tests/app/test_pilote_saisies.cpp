@@ -29,7 +29,7 @@ TEST_F(TestSaisies, UneBaseAAnalyserAbsenteOuVideEstRefusee) {
     ASSERT_EQ(fenetre->messages.size(), 1u);
     EXPECT_EQ(DernierMessage(), "Vous devez saisir une base valide !");
     EXPECT_EQ(fenetre->messages.back().icone, 1);
-    EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(0));
+    EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(saisie::Cible));
     EXPECT_FALSE(pilote->Etat().baseCourante.EstOuverte());
   }
 }
@@ -42,9 +42,9 @@ TEST_F(TestSaisies, LaBaseModeleNEstExamineeQueSiLaCopieEstCochee) {
 
   EXPECT_FALSE(Controle(cible, {}, true));
   EXPECT_EQ(DernierMessage(), "Vous devez saisir une base valide !");
-  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(1));
+  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(saisie::Modele));
   EXPECT_FALSE(Controle(cible, Chemin("absente.mdb"), true));
-  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(1));
+  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(saisie::Modele));
 }
 
 TEST_F(TestSaisies, UnFichierQuiNEstPasUneBaseEstRefuse) {
@@ -161,7 +161,8 @@ TEST_F(TestSaisies, LancerDemandeConfirmationEtNeFaitRienQuandElleEstDeclinee) {
   EXPECT_EQ(appels.apres, 0);
   EXPECT_TRUE(pilote->Etat().versionAvancee);
   EXPECT_FALSE(fs::exists(Chemin("Analyse.txt")));
-  EXPECT_EQ(fenetre->boutons, (std::vector<std::pair<int, bool>>{{0, false}, {3, false}, {0, true}}));
+  EXPECT_EQ(fenetre->boutons, (std::vector<std::pair<int, bool>>{
+                                  {bouton::Quitter, false}, {bouton::Lancer, false}, {bouton::Quitter, true}}));
   EXPECT_EQ(fenetre->pointeurs.back(), utireorg::PointeurSouris::Normal);
   pilote->Etat().baseCourante.Close();
   EXPECT_EQ(LitFichier(cible), avant);
@@ -182,8 +183,8 @@ TEST_F(TestSaisies, LancerConfirmeLanceLeRun) {
   EXPECT_TRUE(pilote->Traite());
   // Détails is disabled for the run, Quitter enabled again after it.
   auto& b = fenetre->boutons;
-  EXPECT_NE(std::find(b.begin(), b.end(), std::make_pair(2, false)), b.end());
-  EXPECT_EQ(b.back(), std::make_pair(0, true));
+  EXPECT_NE(std::find(b.begin(), b.end(), std::make_pair(bouton::Details, false)), b.end());
+  EXPECT_EQ(b.back(), std::make_pair(bouton::Quitter, true));
 }
 
 TEST_F(TestSaisies, LancerAvecDesSaisiesRefuseesNeDemandeRien) {

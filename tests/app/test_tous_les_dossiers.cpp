@@ -85,7 +85,7 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
   EXPECT_FALSE(pilote->ControleSaisies());
   ASSERT_EQ(fenetre->messages.size(), 1u);
   EXPECT_EQ(fenetre->messages[0].texte, "Vous devez saisir une base valide !");
-  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(1));
+  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(saisie::Modele));
 
   fenetre->saisies[saisie::Modele] = beta;
   EXPECT_FALSE(pilote->ControleSaisies());
@@ -124,7 +124,7 @@ TEST_F(TestTousLesDossiers, SeuleLaBaseModeleEstExigee) {
   EXPECT_FALSE(pilote->ControleSaisies());
   EXPECT_EQ(fenetre->messages.back().texte,
             "Aucun dossier à côté de la base modèle ne contient de base « Compta.mdb » !");
-  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(1));
+  EXPECT_EQ(pilote->SaisieAFocaliser(), std::optional<int>(saisie::Modele));
 }
 
 // Each folder as "Lancer" runs one, the damaged one interrupted without stopping the others, the
@@ -178,7 +178,8 @@ TEST_F(TestTousLesDossiers, LeBilanNommeChaqueDossierSurUneLigneQuelQueSoitSonNo
   CreePetiteBase("Logiciel/Cli\nent/Compta.mdb");
   CreePetiteBase("Logiciel/客户/Compta.mdb");
   CreePetiteBase("Logiciel/Cli\\x0Aent/Compta.mdb");  // its own name, not the escape of the other
-  for (int i : {0, 1, 2, 3}) fenetre->coches[i] = true;
+  for (int i : {coche::VerificationsPrimaires, coche::ReparationCompactage, coche::Compactage, coche::ModeSecurise})
+    fenetre->coches[i] = true;
   const auto resultats = utireorg::ReorganiseDossiers(*fenetre, pilote->JournalAnalyse(), modele, true);
   ASSERT_EQ(resultats.size(), 4u);
   const std::string journal = utireorg::DepuisAnsi(LitFichier(Chemin("Analyse.txt")));
