@@ -39,10 +39,10 @@ namespace {
 
 using namespace utireorg;
 
-constexpr int SortieTerminee = 0;
-constexpr int SortieInterrompue = 1;
-constexpr int SortieSaisies = 2;
-constexpr int SortieRapportNonEcrit = 3;
+constexpr int SortieTerminee = sortie_lot::Terminee;
+constexpr int SortieInterrompue = sortie_lot::Interrompue;
+constexpr int SortieSaisies = sortie_lot::SaisiesRefusees;
+constexpr int SortieRapportNonEcrit = sortie_lot::RapportNonEcrit;
 
 // Variable of the environment that makes the disk "fill up" after that many bytes written by the
 // run: the reliability tests use it to stop a run at a chosen moment.

@@ -80,7 +80,8 @@ void Pilote::FromVekListe(ListeHote* liste, const std::string& typeListe, int in
   (void)typeListe;
   (void)indexBouton;
   if (!liste) {
-    if (GestionErreur(fenetre_.Legende() + " (FVL)", 91, "Variable objet ou variable de bloc With non définie") == 1)
+    if (GestionErreur(fenetre_.Legende() + " (FVL)", moteur::err::VariableObjetNonDefinie,
+                      "Variable objet ou variable de bloc With non définie") == 1)
       fenetre_.FermeFenetre();
     return;
   }

@@ -339,10 +339,10 @@ std::string RaisonDepuisJournal(const std::vector<std::string>& lignes, const st
 int CodeSortieTousDossiers(const std::vector<ResultatDossier>& resultats) {
   bool unTermine = false;
   for (const ResultatDossier& r : resultats) {
-    if (r.issue == IssueDossier::Interrompue || r.dossier.aVerifier) return 1;
+    if (r.issue == IssueDossier::Interrompue || r.dossier.aVerifier) return sortie_lot::Interrompue;
     unTermine = unTermine || r.issue == IssueDossier::Terminee;
   }
-  return unTermine ? 0 : 1;
+  return unTermine ? sortie_lot::Terminee : sortie_lot::Interrompue;
 }
 
 std::vector<ResultatDossier> ReorganiseDossiers(InterfaceFenetre& fenetre, Journal& journal, const std::string& modele,
@@ -492,15 +492,16 @@ void JournalNonAjoute(ResultatDossier& r, const std::string& dossierEnfant) {
 ResultatDossier ResultatEnfant(const DossierClient& dossier, int statut, const std::vector<std::string>& lignes) {
   ResultatDossier r;
   r.dossier = dossier;
-  if (WIFEXITED(statut) && WEXITSTATUS(statut) == 0) {
+  if (WIFEXITED(statut) && WEXITSTATUS(statut) == sortie_lot::Terminee) {
     r.issue = IssueDossier::Terminee;
     return r;
   }
   r.issue = IssueDossier::Interrompue;
-  const std::string repli = WIFSIGNALED(statut)
-                                ? "le processus de réorganisation s'est arrêté (signal " + std::to_string(WTERMSIG(statut)) + ")"
-                                : WIFEXITED(statut) && WEXITSTATUS(statut) == 2 ? "base refusée"
-                                                                                 : "Procédure interrompue !";
+  const std::string repli =
+      WIFSIGNALED(statut)
+          ? "le processus de réorganisation s'est arrêté (signal " + std::to_string(WTERMSIG(statut)) + ")"
+      : WIFEXITED(statut) && WEXITSTATUS(statut) == sortie_lot::SaisiesRefusees ? "base refusée"
+                                                                                : "Procédure interrompue !";
   // Killed outright, its journal's last error may be one it had already got over.
   r.raison = WIFSIGNALED(statut) ? repli : RaisonDepuisJournal(lignes, repli);
   for (const std::string& ligne : lignes) r.disquePlein = r.disquePlein || SansHorodatage(ligne) == LigneDisquePleinFin;

@@ -14,6 +14,15 @@ class InterfaceFenetre;
 class Journal;
 class Pilote;
 
+// The exit codes of the headless run, which reads them as it ends and which the run of every
+// folder reads back from each child it starts.
+namespace sortie_lot {
+inline constexpr int Terminee = 0;
+inline constexpr int Interrompue = 1;
+inline constexpr int SaisiesRefusees = 2;  // options, paths or databases refused before the run
+inline constexpr int RapportNonEcrit = 3;
+}  // namespace sortie_lot
+
 // A sub-folder of the model's folder.
 struct DossierClient {
   std::string nom;           // the folder's own name

@@ -27,7 +27,7 @@ bool EstVerrou(int numero, std::initializer_list<int> autres = {}) {
 }
 
 const moteur::ErreurMoteur& ObjetNonValide() {
-  static const moteur::ErreurMoteur erreur(3420, "Objet non valide ou qui n'est plus défini.");
+  static const moteur::ErreurMoteur erreur(moteur::err::ObjetInvalide, "Objet non valide ou qui n'est plus défini.");
   return erreur;
 }
 

@@ -13,7 +13,9 @@ namespace moteur {
 BaseEtat::~BaseEtat() { Ferme(); }
 
 void BaseEtat::VerifieOuverte() const {
-  if (!db) throw ErreurMoteur(3420, "Objet non valide ou qui n'est plus défini : la base de données est fermée.");
+  if (!db)
+    throw ErreurMoteur(err::ObjetInvalide,
+                       "Objet non valide ou qui n'est plus défini : la base de données est fermée.");
 }
 
 void BaseEtat::VerifieEcriture(std::string_view objet) const {

@@ -43,6 +43,7 @@ inline constexpr int AppelInvalide = 5;            // platform: invalid call or 
 inline constexpr int TypeIncompatible = 13;        // platform: type mismatch
 inline constexpr int DisquePlein = 61;             // platform: disk full
 inline constexpr int FichierUtilise = 70;          // platform: permission denied / file in use
+inline constexpr int VariableObjetNonDefinie = 91;  // platform: an object used before it was set
 inline constexpr int MiseAJourSansEdition = 3020;
 inline constexpr int PasDEnregistrementCourant = 3021;
 inline constexpr int Doublon = 3022;
@@ -90,6 +91,7 @@ inline constexpr int FormatNonReconnu = 3343;
 inline constexpr int DepassementNumerique = 3349;
 inline constexpr int BaseEnUtilisation = 3356;
 inline constexpr int ProprieteExiste = 3367;
+inline constexpr int ObjetInvalide = 3420;  // the object is closed or no longer defined
 inline constexpr int ConversionImpossible = 3421;
 
 // Every number that says the disk, or the space for temporary data, is full: the platform's and

@@ -17,7 +17,7 @@ struct TableDefEtat {
     if (!Lie()) return const_cast<DefTable&>(brouillon);
     base->VerifieOuverte();
     DefTable* t = base->cat.TableParId(id);
-    if (!t) throw ErreurMoteur(3420, "Objet non valide ou qui n'est plus défini.");
+    if (!t) throw ErreurMoteur(err::ObjetInvalide, "Objet non valide ou qui n'est plus défini.");
     return *t;
   }
 };
@@ -51,7 +51,7 @@ struct FieldEtat {
       }
       case Mode::Lie: {
         DefChamp* c = table->Def().ChampParId(champId);
-        if (!c) throw ErreurMoteur(3420, "Objet non valide ou qui n'est plus défini.");
+        if (!c) throw ErreurMoteur(err::ObjetInvalide, "Objet non valide ou qui n'est plus défini.");
         return *c;
       }
       case Mode::Recordset: return const_cast<DefChamp&>(DefChampRecordset(*rs, colonne));

@@ -156,7 +156,7 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
   }
 
   void VerifieOuvert() const {
-    if (!ouvert) throw ErreurMoteur(3420, "Objet non valide ou qui n'est plus défini.");
+    if (!ouvert) throw ErreurMoteur(err::ObjetInvalide, "Objet non valide ou qui n'est plus défini.");
     base->VerifieOuverte();
   }
 

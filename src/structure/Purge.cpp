@@ -84,7 +84,7 @@ void EffaceTablesTemporaires(EtatReorganisation& etat) {
   for (;;) {
     int nombre = 0;
     if (!Ouverte(cible)) {
-      GestionErreur(contexte, 3420, "Objet non valide ou qui n'est plus défini.");
+      GestionErreur(contexte, moteur::err::ObjetInvalide, "Objet non valide ou qui n'est plus défini.");
       break;
     }
     auto r = Essaie([&] { nombre = cible.TableDefs().Count(); });

@@ -611,8 +611,9 @@ void VerificationStructure(EtatReorganisation& etat, const std::string& cheminCi
   std::string cheminPropre;
   if (cible.etat()) cheminPropre = cible.Name();
   if (!Ouverte(cible)) {
-    auto r = cheminPropre.empty() ? moteur::Resultat{3420, "Objet non valide ou qui n'est plus défini."}
-                                  : Essaie([&] { cible = OuvreBase(cheminPropre); });
+    auto r = cheminPropre.empty()
+                 ? moteur::Resultat{moteur::err::ObjetInvalide, "Objet non valide ou qui n'est plus défini."}
+                 : Essaie([&] { cible = OuvreBase(cheminPropre); });
     if (!r) {
       GestionErreur(Contexte(etat), r);
       FermeBase(modele);
