@@ -949,11 +949,11 @@ SuiteEtape Pilote::ExecuteEtape(const std::function<void()>& etape) {
         }
         journal_.EcritureJournal("#ERR# Erreur " + std::to_string(n) + " : tentative de réparation ...");
         bool corrigee = false;
-        try {
-          corrigee = VerificationEnregistrements(e, e.cheminTravail);
-        } catch (...) {
-          if (EstArretRun(std::current_exception())) throw;
-        }
+        // A stop asked from outside is no failure of the check and goes through. Another line
+        // in the journal would take the place of the 3163 just written as the reason the run
+        // of a client folder gives.
+        moteur::IgnoreEchec<std::exception>("a record check that fails leaves the step on the 3163 already journaled",
+                                            [&] { corrigee = VerificationEnregistrements(e, e.cheminTravail); });
         if (!corrigee) {
           e.echec = true;
           return SuiteEtape::Fin;
