@@ -76,7 +76,7 @@ Json DecritEnregistrements(Database& base, const std::string& table, const std::
   std::vector<int> colonneBrute(champs.size(), -1);
   int suivante = static_cast<int>(champs.size());
   for (std::size_t i = 0; i < champs.size(); ++i) {
-    std::string nom = "[" + champs[i].Name() + "]";
+    std::string nom = texte::CiteCrochets(champs[i].Name());
     typees += (i ? ", " : "") + nom;
     // Binary fields read anything: no second reading, which would copy every blob once more.
     int type = champs[i].Type();
@@ -84,7 +84,8 @@ Json DecritEnregistrements(Database& base, const std::string& table, const std::
     brutes += ", CStr(" + nom + ") AS [Brut" + std::to_string(i) + "]";
     colonneBrute[i] = suivante++;
   }
-  Recordset rs = base.OpenRecordset("SELECT " + typees + brutes + " FROM [" + table + "]", moteur::dbOpenSnapshot);
+  Recordset rs =
+      base.OpenRecordset("SELECT " + typees + brutes + " FROM " + texte::CiteCrochets(table), moteur::dbOpenSnapshot);
   Json enregistrements = Json::array();
   for (; !rs.Eof(); rs.MoveNext()) {
     Json e = Json::object();

@@ -41,32 +41,8 @@ constexpr std::array<NomDeType, 14> NomsDeTypes{{{moteur::dbBoolean, "Booléen"}
 // Names typed by hand differ in case, accents and spacing: "entier LONG", "Entier-long", "Memo".
 std::string PlieNomType(std::string_view nom) {
   std::string plie;
-  for (std::size_t i = 0; i < nom.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(nom[i]);
-    if (c == 0xC3 && i + 1 < nom.size()) {
-      unsigned char suite = static_cast<unsigned char>(nom[i + 1]) | 0x20;  // lower case of Latin-1 letters
-      const char* base = nullptr;
-      if (suite >= 0xA8 && suite <= 0xAB)
-        base = "e";
-      else if (suite >= 0xA0 && suite <= 0xA5)
-        base = "a";
-      else if (suite >= 0xAC && suite <= 0xAF)
-        base = "i";
-      else if (suite >= 0xB2 && suite <= 0xB6)
-        base = "o";
-      else if (suite >= 0xB9 && suite <= 0xBC)
-        base = "u";
-      else if (suite == 0xA7)
-        base = "c";
-      if (base) {
-        plie += base;
-        ++i;
-        continue;
-      }
-    }
-    if (c == ' ' || c == '-' || c == '_') continue;
-    plie += texte::MinusculeAscii(static_cast<char>(c));
-  }
+  for (char c : texte::PlieNom(texte::SansAccents(nom), texte::Pliage::Ascii))
+    if (c != ' ' && c != '-' && c != '_') plie += c;
   return plie;
 }
 

@@ -8,6 +8,7 @@
 #include "common/InterfaceFenetre.h"
 #include "messages/AfficheMessage.h"
 #include "messages/GestionErreur.h"
+#include "texte/Texte.h"
 
 namespace utireorg {
 namespace {
@@ -71,9 +72,6 @@ bool Garde(std::string_view code, Signalement signalement, Tentative&& tente, Cl
     return false;
   }
 }
-
-// Table names are bracketed: Jet names may hold blanks but never brackets.
-std::string NomCite(std::string_view nom) { return "[" + std::string(nom) + "]"; }
 
 moteur::Valeur DefautDuType(int type) {
   if (type >= moteur::dbBoolean && type <= moteur::dbDouble) return moteur::Valeur(0);
@@ -178,7 +176,8 @@ bool AjouteTable(moteur::Database& base, moteur::TableDef& table, Signalement si
         if (r.Number == moteur::err::TableExiste || r.Number == moteur::err::Doublon) {
           // The table is there already: what the caller wants is an empty one. A failed
           // emptying is classified like the append itself, so it is retried or reported.
-          r = Essaie([&] { base.Execute("DELETE * FROM " + NomCite(table.Name()), moteur::dbFailOnError); });
+          r = Essaie(
+              [&] { base.Execute("DELETE * FROM " + texte::CiteCrochets(table.Name()), moteur::dbFailOnError); });
         }
         return r;
       },

@@ -24,15 +24,13 @@ using moteur::Resultat;
 
 constexpr const char* TitreCopie = "Copie des enregistrements";
 
-std::string NomCite(const std::string& nom) { return "[" + nom + "]"; }
-
 // Number of records of a table, read through a one-line query; nothing when it cannot be read,
 // so that an unreadable count never passes for an equal one.
 std::optional<long long> CompteEnregistrements(moteur::Database& base, const std::string& nom, int type) {
   std::optional<long long> compte;
   moteur::Recordset rs;
   Essaie([&] {
-    rs = base.OpenRecordset("select count(*) from " + NomCite(nom), type);
+    rs = base.OpenRecordset("select count(*) from " + texte::CiteCrochets(nom), type);
     compte = rs.Fields()[0].Value().EnEntier();
   });
   FermeTable(rs);
@@ -167,7 +165,7 @@ void VideTablesCopiees(moteur::Database& dbDest, const std::vector<std::string>&
     const std::string& nom = *it;
     Essaie([&] {
       dbDest.TableDefs()[nom].Name();
-      dbDest.Execute("DELETE * FROM " + NomCite(nom));
+      dbDest.Execute("DELETE * FROM " + texte::CiteCrochets(nom));
     });
   }
 }
@@ -298,8 +296,8 @@ bool TraitementCopie(EtatReorganisation& etat, moteur::Database& dbOrigine, mote
       // and copies the rest; the two counts then tell the difference.
       // Every apostrophe of a folder name is doubled, the dialect reading '' as one, so no folder
       // name can end the text early and change what the statement says.
-      const std::string instruction = "INSERT INTO " + NomCite(nomDestination) + " in " +
-                                      texte::CiteLitteral(dbDest.Name()) + " SELECT * FROM " + NomCite(nom);
+      const std::string instruction = "INSERT INTO " + texte::CiteCrochets(nomDestination) + " in " +
+                                      texte::CiteLitteral(dbDest.Name()) + " SELECT * FROM " + texte::CiteCrochets(nom);
       // One statement whose commit writes and syncs the whole table: the window lives on meanwhile.
       Resultat r = Essaie([&] { moteur::TravailDelegue([&] { dbOrig.Execute(instruction); }); });
       if (r) {

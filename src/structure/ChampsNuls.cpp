@@ -78,8 +78,9 @@ void InscritChampNul(ListeRemplissage& liste, const moteur::Field& champ) {
 std::string InstructionRemplissage(std::string_view table, const EntreeRemplissage& entree) {
   // The table name is bracketed like the field's: a name with a blank would otherwise make the
   // statement fail and leave the nulls in place.
-  return "UPDATE [" + std::string(table) + "] SET [" + entree.champ + "] = " + entree.valeur + " WHERE ISNULL([" +
-         entree.champ + "])";
+  const std::string champ = texte::CiteCrochets(entree.champ);
+  return "UPDATE " + texte::CiteCrochets(table) + " SET " + champ + " = " + entree.valeur + " WHERE ISNULL(" + champ +
+         ")";
 }
 
 void RemplitNouveauChamp(const moteur::Field& champ, std::string_view table, moteur::Database& cible) {
@@ -102,11 +103,13 @@ void RemplitChampsNuls(const ListeRemplissage& liste, std::string_view table, mo
   if (refusees.size() < 2) return;
   std::string affectations, conditions;
   for (const auto* e : refusees) {
-    affectations += (affectations.empty() ? "" : ", ") + ("[" + e->champ + "] = NZ([" + e->champ + "], " + e->valeur + ")");
-    conditions += (conditions.empty() ? "" : " OR ") + ("ISNULL([" + e->champ + "])");
+    const std::string champ = texte::CiteCrochets(e->champ);
+    affectations += (affectations.empty() ? "" : ", ") + (champ + " = NZ(" + champ + ", " + e->valeur + ")");
+    conditions += (conditions.empty() ? "" : " OR ") + ("ISNULL(" + champ + ")");
   }
   Essaie([&] {
-    cible.Execute("UPDATE [" + std::string(table) + "] SET " + affectations + " WHERE " + conditions, moteur::dbFailOnError);
+    cible.Execute("UPDATE " + texte::CiteCrochets(table) + " SET " + affectations + " WHERE " + conditions,
+                  moteur::dbFailOnError);
   });
 }
 

@@ -150,6 +150,28 @@ std::string Majuscules(std::string_view texte, Pliage pliage) {
 
 namespace {
 
+// The letter under the accent; the case is bit 0x20 in Latin-1 as in ASCII.
+char32_t LettreSansAccent(char32_t cp) {
+  if (cp < 0xC0 || cp > 0xFF) return cp;
+  const char32_t minuscule = cp | 0x20;
+  char32_t lettre;
+  if (minuscule <= 0xE5)
+    lettre = U'a';
+  else if (minuscule == 0xE7)
+    lettre = U'c';
+  else if (minuscule >= 0xE8 && minuscule <= 0xEB)
+    lettre = U'e';
+  else if (minuscule >= 0xEC && minuscule <= 0xEF)
+    lettre = U'i';
+  else if (minuscule >= 0xF2 && minuscule <= 0xF6)
+    lettre = U'o';
+  else if (minuscule >= 0xF9 && minuscule <= 0xFC)
+    lettre = U'u';
+  else
+    return cp;
+  return (cp & 0x20) ? lettre : lettre - 0x20;
+}
+
 std::string Cite(std::string_view texte, char guillemet) {
   std::string cite;
   cite.reserve(texte.size() + 2);
@@ -166,5 +188,16 @@ std::string Cite(std::string_view texte, char guillemet) {
 
 std::string CiteIdent(std::string_view nom) { return Cite(nom, '"'); }
 std::string CiteLitteral(std::string_view texte) { return Cite(texte, '\''); }
+
+std::string SansAccents(std::string_view texte) { return ParCaractere(texte, LettreSansAccent); }
+
+std::string CiteCrochets(std::string_view nom) {
+  std::string cite;
+  cite.reserve(nom.size() + 2);
+  cite += '[';
+  cite += nom;
+  cite += ']';
+  return cite;
+}
 
 }  // namespace texte

@@ -70,6 +70,9 @@ std::string PlieNom(std::string_view nom, Pliage pliage = Pliage::Lettres);
 bool MemeNom(std::string_view a, std::string_view b, Pliage pliage = Pliage::Lettres);
 // Upper case of a text: A to Z only, or every character Majuscule knows.
 std::string Majuscules(std::string_view texte, Pliage pliage);
+// The accented Latin-1 letters À to Ü and à to ü without their accent, in their own case ("Mémo"
+// gives "Memo", "Ç" gives "C"); Æ, Ñ, Ø, Ý and every other character are kept as they are.
+std::string SansAccents(std::string_view texte);
 
 // --- SQLite quoting ---
 
@@ -77,5 +80,11 @@ std::string Majuscules(std::string_view texte, Pliage pliage);
 std::string CiteIdent(std::string_view nom);
 // 'it''s': a text literal between apostrophes, each inner one doubled.
 std::string CiteLitteral(std::string_view texte);
+
+// --- The engine's own dialect ---
+
+// [name]: a table or field name between brackets. The engine refuses brackets inside a name, so
+// nothing inside needs escaping.
+std::string CiteCrochets(std::string_view nom);
 
 }  // namespace texte

@@ -84,8 +84,24 @@ TEST(Casse, PlieLesLettresAccentueesSelonLaRegleChoisie) {
             "E");
 }
 
+// Typed names compared without their accents ("Memo" for "Mémo") keep their case and every other
+// character, so that the caller chooses how case folds.
+TEST(Casse, OteLAccentDesLettresLatin1EtDeRienDAutre) {
+  EXPECT_EQ(SansAccents("M\xC3\xA9mo \xC3\x80\xC3\xA7\xC3\x87\xC3\x8F\xC3\xB6\xC3\x9C"), "Memo AcCIoU");
+  // Æ, Ñ, Ø, Ý, ÿ, × and Œ have no letter of their own under an accent here.
+  const std::string gardes = "\xC3\x86\xC3\x91\xC3\x98\xC3\x9D\xC3\xBF\xC3\x97\xC5\x92";
+  EXPECT_EQ(SansAccents(gardes), gardes);
+  // A lone lead byte is no letter: "\xC3" then "A" stays as it is.
+  EXPECT_EQ(SansAccents("\xC3"
+                        "A\xE2\xC3\xA9"),
+            "\xC3"
+            "A\xE2"
+            "e");
+}
+
 // Quoting keeps every byte, NUL included: refusing a NUL is the caller's choice.
 TEST(Citation, DoubleLeGuillemetEtGardeChaqueOctet) {
+  EXPECT_EQ(CiteCrochets("Nom du client"), "[Nom du client]");
   EXPECT_EQ(CiteLitteral("l'\xC3\xA9t\xC3\xA9"), "'l''\xC3\xA9t\xC3\xA9'");
   EXPECT_EQ(CiteLitteral(""), "''");
   EXPECT_EQ(CiteIdent("na\"me'"), "\"na\"\"me'\"");
