@@ -47,6 +47,13 @@ inline std::vector<std::string> FichiersDuDossier(const std::string& dossier) {
   return noms;
 }
 
+// The same for a folder that must be there: one that is gone or cannot be read throws, which
+// fails the test, rather than reading as empty.
+inline std::vector<std::string> FichiersDuDossierPresent(const std::string& dossier) {
+  (void)std::filesystem::directory_iterator(dossier);
+  return FichiersDuDossier(dossier);
+}
+
 // A folder of its own for one test, under $TMPDIR (else /tmp), removed with everything in it, even
 // what a test made unreadable; kept for a look afterwards when UTIREORG_GARDE_DOSSIERS is set.
 class DossierTest {

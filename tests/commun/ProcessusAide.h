@@ -21,6 +21,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -74,10 +75,14 @@ struct Tube {
 
 class ProcessusAide {
  public:
-  ProcessusAide(const std::string& programme, std::vector<std::string> arguments) {
+  // The helper inherits the test's environment, but for the "NAME=value" entries given, which
+  // take the place of the inherited ones of the same name.
+  ProcessusAide(const std::string& programme, std::vector<std::string> arguments,
+                std::vector<std::string> environnement = {}) {
     Tube versAide = Tube::Ouvre();
     Tube depuisAide = Tube::Ouvre();
-    Lance(programme, std::move(arguments), versAide.lecture.fd(), depuisAide.ecriture.fd());
+    Lance(programme, std::move(arguments), Environnement(std::move(environnement)), versAide.lecture.fd(),
+          depuisAide.ecriture.fd());
     // The helper's ends stay with it alone: its end of file is then the closing of ours.
     entree_ = std::move(versAide.ecriture);
     sortie_ = std::move(depuisAide.lecture);
@@ -101,6 +106,7 @@ class ProcessusAide {
     return ligne;
   }
   bool Pret() { return PremiereLigne() == "pret"; }
+  pid_t pid() const { return pid_; }
 
   // Tells it to let go (its standard input closes) and waits for its end; one that does not
   // leave within 30 seconds is killed, so that no test can hang on it.
@@ -122,17 +128,33 @@ class ProcessusAide {
   }
 
  private:
-  void Lance(const std::string& programme, std::vector<std::string> arguments, int entree, int sortie) {
+  static std::vector<std::string> Environnement(std::vector<std::string> changees) {
+    auto nom = [](const std::string& entree) { return entree.substr(0, entree.find('=')); };
+    std::vector<std::string> gardees;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entree = *e;
+      bool changee = false;
+      for (const auto& c : changees) changee = changee || nom(c) == nom(entree);
+      if (!changee) gardees.push_back(entree);
+    }
+    gardees.insert(gardees.end(), std::make_move_iterator(changees.begin()), std::make_move_iterator(changees.end()));
+    return gardees;
+  }
+
+  void Lance(const std::string& programme, std::vector<std::string> arguments, std::vector<std::string> environnement,
+             int entree, int sortie) {
     arguments.insert(arguments.begin(), programme);
-    std::vector<char*> argv;
+    std::vector<char*> argv, envp;
     for (auto& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);
+    for (auto& e : environnement) envp.push_back(e.data());
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0) throw std::runtime_error("posix_spawn_file_actions_init");
     posix_spawn_file_actions_adddup2(&actions, entree, 0);
     posix_spawn_file_actions_adddup2(&actions, sortie, 1);
     // A program that cannot be started leaves no process: its silence then says so.
-    if (::posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (::posix_spawn(&pid_, programme.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
 

@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace utireorg;
 using utireorg::tests::FenetreFactice;
+using utireorg::tests::FichiersDuDossierPresent;
 
 // Only the header tells a Jet file: these tests keep and copy files, they never read one.
 std::string OctetsJet(unsigned char version, char motif) {
@@ -77,13 +78,6 @@ class ConservationJetTest : public ::testing::Test {
     return chemin;
   }
 
-  std::vector<std::string> FichiersDe(const std::string& dossier) const {
-    std::vector<std::string> noms;
-    for (const auto& entree : fs::directory_iterator(Chemin(dossier))) noms.push_back(entree.path().filename().string());
-    std::sort(noms.begin(), noms.end());
-    return noms;
-  }
-
   bool JournalContient(const std::string& morceau) const { return fenetre.journal.find(morceau) != std::string::npos; }
 
   FenetreFactice fenetre;
@@ -120,7 +114,7 @@ TEST_F(ConservationJetTest, LaCopieConserveeEstIdentiqueAvecSesDroitsEtSaDate) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_EQ(fs::last_write_time(conservee), date);
   // Nothing but the two files: the copy in progress had a name of its own and is gone.
-  EXPECT_EQ(FichiersDe("bases"), (std::vector<std::string>{"Compta.jet.mdb", "Compta.mdb"}));
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("bases")), (std::vector<std::string>{"Compta.jet.mdb", "Compta.mdb"}));
 }
 
 TEST_F(ConservationJetTest, UnOriginalDejaConserveNEstJamaisEcrase) {
@@ -144,7 +138,7 @@ TEST_F(ConservationJetTest, DisquePleinNeLaisseRienDerriereLui) {
   } catch (...) {
     EXPECT_EQ(LitErreur(std::current_exception()).numero, 61);
   }
-  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"Compta.mdb"});
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("bases")), std::vector<std::string>{"Compta.mdb"});
 }
 
 TEST_F(ConservationJetTest, RemplacerUnFichierJetLeConserveDAbord) {
@@ -180,7 +174,7 @@ TEST_F(ConservationJetTest, RemplacerUneBaseDuMoteurNeConserveRien) {
   RemplaceOrigine(traitee, origine, compte);
   EXPECT_TRUE(compte.conservee.empty());
   EXPECT_TRUE(compte.format.empty());
-  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"Compta.mdb"});
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("bases")), std::vector<std::string>{"Compta.mdb"});
 }
 
 TEST_F(ConservationJetTest, SiLOriginalNePeutEtreConserveRienNEstRemplace) {
@@ -197,7 +191,7 @@ TEST_F(ConservationJetTest, SiLOriginalNePeutEtreConserveRienNEstRemplace) {
   EXPECT_TRUE(compte.echec);
   EXPECT_EQ(outils::LitFichier(origine), avant);
   EXPECT_TRUE(fs::exists(traitee));
-  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"Compta.mdb"});
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("bases")), std::vector<std::string>{"Compta.mdb"});
   EXPECT_EQ(LigneEchecConservationJet(compte, origine),
             "#ERR# La base d'origine au format Jet 3.0 « " + origine +
                 " » n'a pas pu être conservée : elle n'a pas été remplacée.");
@@ -215,7 +209,7 @@ TEST_F(ConservationJetTest, SiLeRemplacementEchoueLaCopieConserveeDisparait) {
   EXPECT_FALSE(compte.echec);
   EXPECT_TRUE(compte.conservee.empty());
   EXPECT_EQ(outils::LitFichier(origine), avant);
-  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"Compta.mdb"});
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("bases")), std::vector<std::string>{"Compta.mdb"});
 }
 
 TEST_F(ConservationJetTest, LaCopieDeTravailDUnFichierJetEnEstLaCopieOctetPourOctet) {
@@ -250,7 +244,7 @@ TEST_F(ConservationJetTest, LaValidationConserveLOriginalJetEtLeDitDansLeJournal
   ASSERT_NE(ligne, std::string::npos) << fenetre.journal;
   EXPECT_LT(debut, ligne);
   EXPECT_LT(ligne, fin);
-  EXPECT_EQ(FichiersDe("tmp"), std::vector<std::string>{"traitee.mdb"});
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("tmp")), std::vector<std::string>{"traitee.mdb"});
 }
 
 TEST_F(ConservationJetTest, UneValidationQuiNePeutConserverLOriginalLeLaisseEnPlace) {
@@ -270,7 +264,7 @@ TEST_F(ConservationJetTest, UneValidationQuiNePeutConserverLOriginalLeLaisseEnPl
   const std::string gardee = ensemble.chemins[SlotPrincipal];
   EXPECT_NE(gardee, copie);
   EXPECT_TRUE(fs::exists(gardee));
-  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"Compta.mdb"});
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("bases")), std::vector<std::string>{"Compta.mdb"});
   EXPECT_FALSE(etat.sauvegardeFaite);
   // The error line first, then why, then where the processed database waits.
   auto erreur = fenetre.journal.find("  Erreur 61 - Restauration " + origine);

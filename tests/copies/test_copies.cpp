@@ -34,6 +34,7 @@ std::string LigneCopieLaissee(const std::string& copie) {
 namespace fs = std::filesystem;
 using namespace utireorg;
 using utireorg::tests::FenetreFactice;
+using utireorg::tests::FichiersDuDossierPresent;
 
 const std::string H = "071226:0524 ";  // the time stamp of the fixed clock
 
@@ -119,13 +120,6 @@ class Copies : public ::testing::Test {
     }
     DefinitFenetre(&fenetre);
     return Decoupe(brouillon.journal);
-  }
-
-  std::vector<std::string> FichiersDe(const std::string& dossier) const {
-    std::vector<std::string> noms;
-    for (const auto& entree : fs::directory_iterator(Chemin(dossier))) noms.push_back(entree.path().filename().string());
-    std::sort(noms.begin(), noms.end());
-    return noms;
   }
 
   // The message as the window received it, against the markup the user should see.
@@ -252,7 +246,7 @@ TEST_F(Copies, LesSlotsVidesSontIgnores) {
   EXPECT_EQ(fenetre.valeursProgress, (std::vector<long>{0, 0, 4, 4}));
   for (int i : {1, 2, 3}) EXPECT_EQ(ensemble.chemins[i], "");
   // Each copy and the lock file its run holds it by.
-  EXPECT_EQ(FichiersDe("tmp").size(), 4u);
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("tmp")).size(), 4u);
 
   fenetre.journal.clear();
   fenetre.legendes.clear();
@@ -263,7 +257,7 @@ TEST_F(Copies, LesSlotsVidesSontIgnores) {
   EXPECT_EQ(fenetre.legendes.size(), 3u);
   EXPECT_EQ(ensemble.chemins[0], premiere);
   EXPECT_EQ(ensemble.chemins[4], derniere);
-  EXPECT_TRUE(FichiersDe("tmp").empty());
+  EXPECT_TRUE(FichiersDuDossierPresent(Chemin("tmp")).empty());
 }
 
 TEST_F(Copies, CinqSlotsVidesNEcriventQueLesSections) {
@@ -279,7 +273,7 @@ TEST_F(Copies, CinqSlotsVidesNEcriventQueLesSections) {
   EXPECT_EQ(Lignes(), Section("Restauration des bases de données"));
   ASSERT_EQ(fenetre.legendes.size(), 1u);
   EXPECT_EQ(fenetre.legendes[0], std::make_pair(std::string("Restauration des bases de données"), std::string()));
-  EXPECT_TRUE(FichiersDe("tmp").empty());
+  EXPECT_TRUE(FichiersDuDossierPresent(Chemin("tmp")).empty());
 }
 
 TEST_F(Copies, DisquePleinPendantLaCopieDuSlotDeux) {
@@ -309,7 +303,7 @@ TEST_F(Copies, DisquePleinPendantLaCopieDuSlotDeux) {
   for (int i : {1, 3, 4}) EXPECT_EQ(ensemble.chemins[i], "");
   EXPECT_EQ(etat.derniereErreur, 61);
   // Nothing refers to the copies any more: none may stay behind to fill the disk.
-  EXPECT_TRUE(FichiersDe("tmp").empty());
+  EXPECT_TRUE(FichiersDuDossierPresent(Chemin("tmp")).empty());
   EXPECT_EQ(outils::LitFichier(origine), avant);
 }
 
@@ -346,7 +340,7 @@ TEST_F(Copies, BaseTenueParUnAutreProcessus) {
   AttendMessage(0, MessageOuvert);
   EXPECT_FALSE(etat.sauvegardeFaite);
   EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
-  EXPECT_TRUE(FichiersDe("tmp").empty());
+  EXPECT_TRUE(FichiersDuDossierPresent(Chemin("tmp")).empty());
 }
 
 TEST_F(Copies, UneEcritureEnCoursNeDonneJamaisUneCopieDechiree) {
@@ -377,7 +371,7 @@ TEST_F(Copies, AutreErreurPasseParLeGestionnaire) {
   EXPECT_TRUE(fs::exists("STE.JNL"));
   EXPECT_NE(outils::LitFichier("STE.JNL").find("Txt:" + VersAnsi(TitreApplication())), std::string::npos);
   EXPECT_EQ(ensemble.chemins[SlotPrincipal], absente);
-  EXPECT_TRUE(FichiersDe("tmp").empty());
+  EXPECT_TRUE(FichiersDuDossierPresent(Chemin("tmp")).empty());
 }
 
 TEST_F(Copies, UnFichierEtrangerEstCopieOctetPourOctet) {
@@ -435,8 +429,8 @@ TEST_F(Copies, ValidationRemplaceLOrigineEtVideLeDossierTemporaire) {
   EXPECT_FALSE(etat.sauvegardeFaite);
   EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
   EXPECT_EQ(NomsClients(origine), (std::vector<std::string>{"client 1", "client 2", "client 3", "traité"}));
-  EXPECT_TRUE(FichiersDe("tmp").empty());
-  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
+  EXPECT_TRUE(FichiersDuDossierPresent(Chemin("tmp")).empty());
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("bases")), std::vector<std::string>{"compta.mdb"});
   EXPECT_EQ(fs::status(origine).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
@@ -457,7 +451,7 @@ TEST_F(Copies, AbandonSupprimeLesCopiesSansToucherALOrigine) {
                           std::vector<std::string>{H + "  Début Restauration " + origine,
                                                    H + "  Fin Restauration " + origine}));
   EXPECT_EQ(outils::LitFichier(origine), avant);
-  EXPECT_TRUE(FichiersDe("tmp").empty());
+  EXPECT_TRUE(FichiersDuDossierPresent(Chemin("tmp")).empty());
   EXPECT_EQ(ensemble.chemins[SlotPrincipal], origine);
   EXPECT_FALSE(etat.sauvegardeFaite);
   EXPECT_TRUE(fenetre.messages.empty());
@@ -541,8 +535,8 @@ TEST_F(Copies, ValidationSurDisquePleinGardeLOrigineEtNommeLaCopie) {
   EXPECT_FALSE(etat.sauvegardeFaite);
   EXPECT_EQ(outils::LitFichier(origine), avant);
   EXPECT_EQ(outils::LitFichier(gardee), traitee);
-  EXPECT_EQ(FichiersDe("tmp"), std::vector<std::string>{fs::path(gardee).filename().string()});
-  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("tmp")), std::vector<std::string>{fs::path(gardee).filename().string()});
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("bases")), std::vector<std::string>{"compta.mdb"});
 }
 
 // A file its owner made read-only is not replaced, whoever runs the program (root writes anything,
@@ -596,7 +590,7 @@ TEST_F(Copies, ValidationDontLeRenommageEchoueGardeLOrigineEtNommeLaCopie) {
   EXPECT_EQ(fenetre.messages[0].titre, "Erreur");  // the error handler's message
   EXPECT_EQ(outils::LitFichier(origine), avant);
   EXPECT_TRUE(fs::exists(ensemble.chemins[SlotPrincipal]));
-  EXPECT_EQ(FichiersDe("bases"), std::vector<std::string>{"compta.mdb"});
+  EXPECT_EQ(FichiersDuDossierPresent(Chemin("bases")), std::vector<std::string>{"compta.mdb"});
 
   // The driver then has nothing to discard: the copy stays where the journal says.
   EXPECT_FALSE(etat.sauvegardeFaite);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/Touches.h"
+#include "commun/FichiersTest.h"
 #include "messages/Balisage.h"
 #include "moteur/Dialecte.h"
 #include "moteur/Moteur.h"
@@ -22,6 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using moteur::ErreurMoteur;
 using moteur::Valeur;
+using tests::LitFichier;
 
 void Exige(bool condition, const std::string& promesse) {
   if (!condition) throw PromesseRompue(promesse);
@@ -251,11 +253,6 @@ void Parcourt(moteur::Database& base) {
   });
   for (const auto& t : tables) Etape([&] { LitEnregistrements(base, t); });
   (void)base.VerifieIntegrite();
-}
-
-std::string LitFichier(const fs::path& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 // A database with a bit of everything the walk reads: types, a counter, required fields,

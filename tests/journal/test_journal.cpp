@@ -86,11 +86,7 @@ class JournalAnalyse : public ::testing::Test {
   }
 
   std::string Fichier() const { return LitFichier(dossier_ / "Analyse.txt"); }
-  std::vector<std::string> FichiersDuDossier() const {
-    std::vector<std::string> noms;
-    for (const auto& e : fs::directory_iterator(dossier_)) noms.push_back(e.path().filename().string());
-    return noms;
-  }
+  std::vector<std::string> FichiersDuDossier() const { return utireorg::tests::FichiersDuDossier(dossier_.string()); }
 
   fs::path ancien_, dossier_;
   std::optional<utireorg::tests::DossierTest> temporaire_;

@@ -309,11 +309,6 @@ TEST_F(Reparation, BaseTronqueeGardeSesPremieresLignes) {
   EXPECT_EQ(Colonne(base, "SELECT Texte FROM Grande WHERE Id = 1", "Texte"), (std::vector<std::string>{Texte(1)}));
 }
 
-std::string LitFichier(const std::string& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
 // A repair that lost records keeps the damaged file beside the repaired one, as it was, for
 // another tool to try further; a second one takes a name of its own. A sound file keeps nothing.
 TEST_F(Reparation, LaBaseEndommageeEstGardeeQuandDesEnregistrementsSontPerdus) {

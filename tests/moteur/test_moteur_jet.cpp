@@ -1,8 +1,5 @@
 // Jet 3.0 and 4.0 files: read-only opening, every record against mdbtools' own export, conversion
 // by compaction, and damaged, protected or later files refused with a number, never a crash.
-#include <dirent.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -20,6 +17,7 @@
 using namespace moteur;
 using outils::FichiersDuDossier;
 using outils::LitFichier;
+using outils::ProcessusAide;
 using outils::Valeur;
 
 namespace {
@@ -921,62 +919,12 @@ TEST_F(TestJet, FichierChiffreOuProtegeRefuseEn3031) {
 
 // ---- Nothing left behind ----
 
-class Processus {
- public:
-  Processus(const std::vector<std::string>& arguments, const std::string& tmpdir) {
-    int tube[2];
-    if (::pipe(tube) != 0) throw std::runtime_error("pipe");
-    int entree[2];
-    if (::pipe(entree) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, tube[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, entree[0], 0);
-    posix_spawn_file_actions_addclose(&actions, tube[0]);
-    posix_spawn_file_actions_addclose(&actions, entree[1]);
-    std::vector<std::string> env{"TMPDIR=" + tmpdir, "PATH=/usr/bin:/bin"};
-    std::vector<char*> argv, envp;
-    std::vector<std::string> args = arguments;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(tube[1]);
-    ::close(entree[0]);
-    sortie_ = ::fdopen(tube[0], "r");
-    entree_ = entree[1];
-  }
-  ~Processus() {
-    Tue();
-    if (sortie_) std::fclose(sortie_);
-    ::close(entree_);
-  }
-  std::string Ligne() {
-    char tampon[512];
-    return sortie_ && std::fgets(tampon, sizeof tampon, sortie_) ? std::string(tampon) : std::string();
-  }
-  pid_t pid() const { return pid_; }
-  void Tue() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  FILE* sortie_ = nullptr;
-  int entree_ = -1;
-};
-
 TEST_F(TestJet, ImageDansLeDossierTemporaireEffaceeDesSaCreation) {
   ECHANTILLON_JET(fichier, "test2V2000.mdb");
   std::string tmp = Chemin("tmp");
   outils::fs::create_directory(tmp);
-  Processus aide({CHEMIN_aide_jet, fichier}, tmp);
-  ASSERT_EQ(aide.Ligne(), "pret\n");
+  ProcessusAide aide(CHEMIN_aide_jet, {fichier}, {"TMPDIR=" + tmp});
+  ASSERT_EQ(aide.PremiereLigne(), "pret");
   // The image is held open in the temporary folder, and already unlinked from it.
   bool tenue = false;
   for (const auto& e : outils::fs::directory_iterator("/proc/" + std::to_string(aide.pid()) + "/fd")) {
@@ -995,8 +943,8 @@ TEST_F(TestJet, RienNeResteApresUnArretBrutalEnPleineLecture) {
   std::string tmp = Chemin("tmp");
   outils::fs::create_directory(tmp);
   for (int essai = 0; essai < 5; ++essai) {
-    Processus aide({CHEMIN_aide_jet, fichier, "boucle"}, tmp);
-    ASSERT_EQ(aide.Ligne(), "ouverte\n");
+    ProcessusAide aide(CHEMIN_aide_jet, {fichier, "boucle"}, {"TMPDIR=" + tmp});
+    ASSERT_EQ(aide.PremiereLigne(), "ouverte");
     ::usleep(static_cast<useconds_t>(1000 * (essai * 7 % 20)));
     aide.Tue();
     EXPECT_TRUE(FichiersDuDossier(tmp).empty()) << "essai " << essai;

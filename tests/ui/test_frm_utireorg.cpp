@@ -980,11 +980,13 @@ TEST_F(FenetrePrincipale, EspaceNecessaireRemisAJourALaSaisie) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The look of the pages: with UTIREORG_CAPTURES set, each page is saved as
-// /tmp/ecran_page<N>.png for a person to look at.
+// The look of the pages: with UTIREORG_CAPTURES naming a folder, each page is saved there as
+// ecran_page<N>.png for a person to look at.
 
 TEST_F(FenetrePrincipale, Captures) {
-  if (!std::getenv("UTIREORG_CAPTURES")) GTEST_SKIP() << "UTIREORG_CAPTURES n'est pas défini";
+  const char* captures = std::getenv("UTIREORG_CAPTURES");
+  if (!captures || !fs::is_directory(captures)) GTEST_SKIP() << "UTIREORG_CAPTURES ne nomme pas un dossier";
+  const QString dossierCaptures = QString::fromUtf8(captures);
   auto& f = Cree();
   CreeCibleEtModele();
   f.SaisieBase(saisie::Cible)->setText(QString::fromStdString(cible));
@@ -994,19 +996,19 @@ TEST_F(FenetrePrincipale, Captures) {
   for (int page = 0; page < 3; ++page) {
     f.Pages()->setCurrentIndex(page);
     Traite();
-    EXPECT_TRUE(f.grab().save(QStringLiteral("/tmp/ecran_page%1.png").arg(page)));
+    EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/ecran_page%1.png").arg(page)));
   }
   repondeur->Repond(1);
   f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
-  EXPECT_TRUE(f.grab().save(QStringLiteral("/tmp/ecran_page3.png")));
+  EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/ecran_page3.png")));
   // The same page after a failed run.
   f.BoutonNew()->click();
   f.CaseCopie()->setChecked(false);
   repondeur->Repond(1, [&](FrmMessage*) { fs::remove(cible); });
   f.BoutonFenetre(bouton::Lancer)->click();
   Traite();
-  EXPECT_TRUE(f.grab().save(QStringLiteral("/tmp/ecran_page3_echec.png")));
+  EXPECT_TRUE(f.grab().save(dossierCaptures + QStringLiteral("/ecran_page3_echec.png")));
 }
 
 // With UTIREORG_CAPTURES naming a folder: the run page with "Arrêter", its confirmation over
