@@ -25,6 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace banc;
+namespace cases = utireorg::cases;
+namespace coche = utireorg::coche;
+namespace saisie = utireorg::saisie;
 
 constexpr double ObjectifMs = 100.0;
 

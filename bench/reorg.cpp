@@ -45,6 +45,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace banc;
+namespace cases = utireorg::cases;
+namespace coche = utireorg::coche;
+namespace saisie = utireorg::saisie;
 
 constexpr double ObjectifEtape = 1.3;
 constexpr double ObjectifComplet = 2.0;

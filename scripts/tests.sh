@@ -26,9 +26,10 @@ coeurs="$(nproc)"
 etape "Construction ordinaire dans $construction"
 # UTIREORG_TESTS explicitement : scripts/demo.sh construit dans le même dossier sans les tests, et le
 # cache de CMake garderait son choix. UTIREORG_WERROR : un avertissement du compilateur arrête ici la
-# construction ordinaire, qui doit rester muette.
+# construction ordinaire, qui doit rester muette. UTIREORG_BENCH : les mesures sont construites (pas
+# lancées) pour qu'un changement d'interface ne les casse pas sans que personne le voie.
 cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUTIREORG_TESTS=ON \
-  -DUTIREORG_WERROR=ON
+  -DUTIREORG_WERROR=ON -DUTIREORG_BENCH=ON
 cmake --build "$construction" -j "$coeurs"
 etape "Tests de la construction ordinaire"
 resultats="$construction/resultats-tests.xml"
