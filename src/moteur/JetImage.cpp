@@ -331,7 +331,8 @@ Entete VerifieEntete(const std::string& chemin) {
   e.version = page[0x14];
   e.taillePage = e.version >= 1 ? 4096 : 2048;
   if (lus < e.taillePage || s.st_size < 3 * e.taillePage)
-    Endommage(chemin, "le fichier est trop court (" + std::to_string(s.st_size) + " octets)");
+    Endommage(chemin, "le fichier est tronqué : il n'a que " + std::to_string(s.st_size) +
+                          " octets, moins que ses trois premières pages");
   if (page[0] != 0) Endommage(chemin, "sa première page n'est pas une page d'en-tête");
   e.pages = s.st_size / e.taillePage;
   e.reste = s.st_size % e.taillePage;

@@ -231,6 +231,7 @@ class Lecture {
   friend class Parcours;
   void LitCatalogue();
   std::string ChaineDefinition(std::uint32_t page);
+  std::uint32_t PageDeSaCarte(std::uint32_t page);
   Tdef LitTdef(std::uint32_t page);
   MdbTableDef* OuvreTable(MdbCatalogEntry& entree, const std::string& nom, std::uint32_t page);
   DefTable Definition(const ObjetJet& o, MdbTableDef* t, const Tdef& tdef);
@@ -270,10 +271,10 @@ class Parcours {
   // cannot be read, or a value of it, is told and left out.
   bool Suivante(std::vector<Valeur>& valeurs);
   long long Position() const { return position_; }
+  std::uint32_t PageHorsDuFichier() const;
 
  private:
   bool PageSuivante();
-  std::uint32_t PageHorsDuFichier() const;
   bool LitEntree(int ligne, int drapeaux, std::vector<Valeur>& valeurs);
   void LitLigne(int debut, int fin, std::vector<Valeur>& valeurs);
   void Limites(int ligne, int& debut, int& fin) const;
@@ -316,6 +317,14 @@ std::string Lecture::ChaineDefinition(std::uint32_t page) {
     page = Lu32(reinterpret_cast<const unsigned char*>(tampon.data()) + 4);
   }
   return donnees;
+}
+
+// The page that holds the map of the table's pages (libmdb reads the table without it when it
+// lies past the end, and then finds no rows).
+std::uint32_t Lecture::PageDeSaCarte(std::uint32_t page) {
+  std::string definition = ChaineDefinition(page);
+  const std::size_t carte = e_.version >= 1 ? 55 : 35;
+  return Lu32(reinterpret_cast<const unsigned char*>(definition.data()) + carte) >> 8;
 }
 
 Tdef Lecture::LitTdef(std::uint32_t page) {
@@ -394,10 +403,12 @@ void Lecture::LitCatalogue() {
     if (!blob.EstNul()) o.proprietes = LitProprietes(blob.texte(), e_.version, pageDeCode_);
     tables_.push_back(std::move(o));
   }
+  std::uint32_t dehors = parcours.PageHorsDuFichier();
+  if (std::uint32_t carte = PageDeSaCarte(2); carte >= e_.pages) dehors = carte;
   mdb_free_tabledef(t);
   // Without a single row of its catalog, nothing of the file can be found: it is not converted
-  // into an empty database.
-  if (lues == 0) Endommage(chemin_, "son catalogue est illisible");
+  // into an empty database. When its pages lie past the end, the file was cut short.
+  if (lues == 0) Endommage(chemin_, dehors ? Dehors(dehors, "son catalogue") : "son catalogue est illisible");
 }
 
 MdbTableDef* Lecture::OuvreTable(MdbCatalogEntry& entree, const std::string& nom, std::uint32_t page) {
@@ -409,6 +420,10 @@ MdbTableDef* Lecture::OuvreTable(MdbCatalogEntry& entree, const std::string& nom
   MdbTableDef* t = mdb_read_table(&entree);
   if (!t || !mdb_read_columns(t) || t->num_cols == 0 || t->columns->len != t->num_cols) {
     if (t) mdb_free_tabledef(t);
+    // A definition whose pages, or whose map of pages, lie past the end says so: the file was
+    // cut short.
+    if (std::uint32_t carte = PageDeSaCarte(page); carte >= e_.pages)
+      Endommage(chemin_, Dehors(carte, "la définition de la table '" + nom + "'"));
     Endommage(chemin_, "la définition de la table '" + nom + "' est illisible");
   }
   return t;
@@ -734,6 +749,12 @@ Valeur Lecture::Decode(const MdbColumn* col, const MdbField& f) {
 std::uint32_t Parcours::PageHorsDuFichier() const {
   if (!t_->usage_map) return 0;
   const auto taille = static_cast<unsigned>(t_->map_sz);
+  // A large table's map is a list of the pages that hold its bitmaps: one of them past the end
+  // is enough (libmdb then stops the walk without a word).
+  const auto* carte = static_cast<const unsigned char*>(t_->usage_map);
+  if (taille > 0 && carte[0] == 1)
+    for (unsigned i = 1; i + 4 <= taille; i += 4)
+      if (std::uint32_t page = Lu32(carte + i); page >= l_.e_.pages) return page;
   int precedente = 0;
   for (int p = mdb_map_find_next(l_.mdb_, t_->usage_map, taille, 0); p > precedente;
        precedente = p, p = mdb_map_find_next(l_.mdb_, t_->usage_map, taille, static_cast<guint32>(p))) {
