@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <ostream>
 #include <regex>
 #include <sstream>
@@ -34,6 +35,21 @@ std::string Ou(const std::string& table, long long position, const std::string& 
 
 std::string NumeroErreur(int numero) { return " (erreur " + std::to_string(numero) + ")."; }
 
+// The largest magnitude four bytes hold, as the engine's rules bound a Single.
+constexpr double ReelSimpleMax = 3.402823466e38;
+
+// A Yes/No holds -1 or 0: the engine never writes Null or another number there, and reads them
+// as No and Yes. Another program did: the check says what is stored and how it reads.
+void ControleOuiNon(const Valeur& stockee, const std::string& ou, std::vector<std::string>& problemes) {
+  if (stockee.EstNulOuVide()) {
+    problemes.push_back(ou + "valeur Null dans un champ Oui/Non, qui n'en tient jamais ; lue Faux.");
+    return;
+  }
+  if (stockee.genre() == Valeur::Genre::Entier && stockee.entier() != 0 && stockee.entier() != -1)
+    problemes.push_back(ou + "valeur " + std::to_string(stockee.entier()) +
+                        " dans un champ Oui/Non, qui ne tient que -1 (Vrai) ou 0 (Faux) ; lue Vrai.");
+}
+
 // What a normal write would have refused, for a value that could be read.
 void ControleValeur(const Regles& r, const Valeur& v, const std::string& ou, std::vector<std::string>& problemes) {
   if (v.EstNulOuVide()) {
@@ -55,6 +71,13 @@ void ControleValeur(const Regles& r, const Valeur& v, const std::string& ou, std
     if (longueur == 0 && !r.chaineVide)
       problemes.push_back(ou + "chaîne vide dans un champ qui les refuse" +
                           NumeroErreur(moteur::err::ChaineVideInterdite));
+    return;
+  }
+  if (r.type == moteur::dbSingle && v.genre() == Valeur::Genre::Reel && !(std::fabs(v.reel()) <= ReelSimpleMax)) {
+    std::ostringstream lue;
+    lue << v.reel();
+    problemes.push_back(ou + "valeur " + lue.str() + " hors des limites d'un champ " + NomType(r.type) +
+                        NumeroErreur(moteur::err::DepassementNumerique));
     return;
   }
   long long min = 0, max = 0;
@@ -100,7 +123,10 @@ void VerifieEnregistrements(moteur::Database& base, const std::string& table, st
                             NumeroErreur(e.Number()));
         continue;
       }
-      ControleValeur(r, v, Ou(table, position, r.nom), problemes);
+      if (r.type == moteur::dbBoolean)
+        ControleOuiNon(rs[static_cast<int>(i)].ValeurStockee(), Ou(table, position, r.nom), problemes);
+      else
+        ControleValeur(r, v, Ou(table, position, r.nom), problemes);
     }
   }
 }

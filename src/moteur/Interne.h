@@ -350,6 +350,7 @@ int ChercheChampRecordset(const RecordsetEtat& rs, std::string_view nom);  // -1
 const DefChamp& DefChampRecordset(const RecordsetEtat& rs, int colonne);
 // A value asked for may have the rows ahead read again: the recordset changes.
 Valeur ValeurChampRecordset(RecordsetEtat& rs, int colonne);
+Valeur ValeurStockeeRecordset(RecordsetEtat& rs, int colonne);
 void LitValeurChampRecordset(RecordsetEtat& rs, int colonne, Valeur& dans);
 void AffecteChampRecordset(RecordsetEtat& rs, int colonne, const Valeur& valeur);
 // A value written as an SQLite literal.

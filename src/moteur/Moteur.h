@@ -89,6 +89,9 @@ class Field {
   // The same value written over `dans`, whose storage is reused: a loop over many records then
   // allocates nothing for their texts.
   void LitValeur(Valeur& dans) const;
+  // The value of the current record as the file stores it, before its type reads it (a Yes/No
+  // stored 7 reads Yes): what a check of the file holds against the type.
+  Valeur ValeurStockee() const;
   void SetValue(const Valeur& valeur);
 
   moteur::Properties Properties() const;

@@ -391,6 +391,11 @@ void Field::LitValeur(Valeur& dans) const {
   LitValeurChampRecordset(*e_->rs, e_->colonne, dans);
 }
 
+Valeur Field::ValeurStockee() const {
+  if (e_->mode != FieldEtat::Mode::Recordset) throw ErreurMoteur(err::OperationInvalide);
+  return ValeurStockeeRecordset(*e_->rs, e_->colonne);
+}
+
 void Field::SetValue(const Valeur& valeur) {
   if (e_->mode != FieldEtat::Mode::Recordset) throw ErreurMoteur(err::OperationInvalide);
   AffecteChampRecordset(*e_->rs, e_->colonne, valeur);

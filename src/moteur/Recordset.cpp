@@ -742,6 +742,11 @@ const Valeur& ValeurStockeeNommee(RecordsetEtat& rs, int colonne) {
 }
 }  // namespace
 
+Valeur ValeurStockeeRecordset(RecordsetEtat& rs, int colonne) {
+  rs.VerifieOuvert();
+  return rs.ValeurStockee(colonne);
+}
+
 Valeur ValeurChampRecordset(RecordsetEtat& rs, int colonne) {
   rs.VerifieOuvert();
   if (rs.editMode != 0 && rs.edition[colonne]) return rs.ValeurDe(colonne, *rs.edition[colonne]);

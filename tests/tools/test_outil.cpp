@@ -343,6 +343,47 @@ TEST_F(Verification, EnregistrementsDefectueuxNommesParTableChampEtPosition) {
       "5 problèmes trouvés.\n");
 }
 
+// Numbers another program wrote past the rules: a Single beyond what four bytes hold, a Yes/No
+// that is neither Yes (-1) nor No (0), a Yes/No left Null (which the engine reads No).
+TEST_F(Verification, NombresHorsDeLeurTypeSontDesProblemesTrouves) {
+  std::string base = Cree(R"({"tables": [{"nom": "T", "champs": [{"nom": "S", "type": 6}, {"nom": "O", "type": 1}],
+      "enregistrements": [{"S": 3.5, "O": true}, {"S": -3.4e38, "O": false}],
+      "enregistrementsDefectueux": [{"S": 1e300, "O": true}, {"S": -1e39, "O": false}]}]})",
+                          "nombres");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(base.c_str(), &db), SQLITE_OK);
+  // The engine's triggers would put a Null Yes/No back to No: another program writes past them,
+  // then puts them back as they were.
+  std::vector<std::pair<std::string, std::string>> declencheurs;
+  {
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT name, sql FROM sqlite_master WHERE type = 'trigger'", -1, &st, nullptr),
+              SQLITE_OK);
+    while (sqlite3_step(st) == SQLITE_ROW)
+      declencheurs.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                                reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+    sqlite3_finalize(st);
+  }
+  for (const auto& [nom, sql] : declencheurs)
+    ASSERT_EQ(sqlite3_exec(db, ("DROP TRIGGER \"" + nom + "\"").c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE T SET O = 7 WHERE rowid = 3; UPDATE T SET O = NULL WHERE rowid = 4;", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  for (const auto& [nom, sql] : declencheurs)
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << nom;
+  sqlite3_close(db);
+  Execution e = Lance({"verifier", base});
+  EXPECT_EQ(e.code, 1) << e.erreurs;
+  EXPECT_EQ(
+      e.sortie,
+      "Table 'T', enregistrement 3, champ 'S' : valeur 1e+300 hors des limites d'un champ Réel simple (erreur 3349).\n"
+      "Table 'T', enregistrement 3, champ 'O' : valeur 7 dans un champ Oui/Non, qui ne tient que -1 (Vrai) ou 0 (Faux) "
+      "; lue Vrai.\n"
+      "Table 'T', enregistrement 4, champ 'S' : valeur -1e+39 hors des limites d'un champ Réel simple (erreur 3349).\n"
+      "Table 'T', enregistrement 4, champ 'O' : valeur Null dans un champ Oui/Non, qui n'en tient jamais ; lue Faux.\n"
+      "4 problèmes trouvés.\n");
+}
+
 TEST_F(Verification, LongueurCompteeEnCaracteresPasEnOctets) {
   Execution e = Lance({"verifier", Cree(R"({"tables": [{"nom": "T", "champs": [{"nom": "A", "type": 10, "taille": 5}],
       "enregistrementsDefectueux": [{"A": "ééééé"}, {"A": "éééééé"}]}]})",
