@@ -138,6 +138,7 @@ std::string DescriptionErreur(int numero, std::initializer_list<std::string_view
   return texte;
 }
 
+// Listed by value here alone: no caller asks for one of these numbers but as one of the set.
 bool EstErreurVerrou(int numero) noexcept {
   switch (numero) {
     case 3009: case 3045: case 3046: case 3158: case 3186: case 3187: case 3188: case 3189:

@@ -133,7 +133,7 @@ class ErreurMoteur : public std::exception {
 
 // Outcome of one attempted step, for the "try, read the number, go on" style:
 //   auto r = moteur::Essaie([&] { td.Fields().Append(f); });
-//   if (r.Number == 3265) ...
+//   if (r.Number == err::ElementIntrouvable) ...
 struct Resultat {
   int Number = 0;
   std::string Description;
