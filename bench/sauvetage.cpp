@@ -279,10 +279,10 @@ struct Motif {
 };
 
 // Pages des définitions plutôt que des données : la dernière feuille du schéma, que les règles des
-// relations, écrites après les enregistrements, mettent en fin de fichier ; la racine d'une table
-// du catalogue.
+// relations, écrites après les enregistrements, mettent en fin de fichier ; sa première feuille,
+// qui tient les définitions des tables du catalogue lui-même ; la racine d'une table du catalogue.
 struct PagesDefinitions {
-  long long schema = 0, catalogue = 0;
+  long long schema = 0, premiereSchema = 0, catalogue = 0;
 };
 
 std::vector<Motif> Motifs(const PagesTable& g, const PagesTable& p, const std::vector<long long>& toutes,
@@ -319,6 +319,10 @@ std::vector<Motif> Motifs(const PagesTable& g, const PagesTable& p, const std::v
   motifs.push_back({"Racines des deux tables", {g.racine, p.racine}});
   motifs.push_back(
       {"Page du schéma", definitions.schema ? std::set<long long>{definitions.schema} : std::set<long long>{}});
+  motifs.push_back(
+      {"Schéma du catalogue", definitions.premiereSchema && definitions.premiereSchema != definitions.schema
+                                  ? std::set<long long>{definitions.premiereSchema}
+                                  : std::set<long long>{}});
   motifs.push_back({"Page du catalogue", {definitions.catalogue}});
   motifs.push_back({"Coupée d'un octet", {derniere}, true});
   return motifs;
@@ -340,6 +344,9 @@ int Lance(const Options& o) {
     derniere = base.Entier("PRAGMA page_count");
     definitions.schema = base.Entier(
         "SELECT coalesce(max(pageno), 0) FROM dbstat WHERE name = 'sqlite_schema' AND pagetype = 'leaf' AND pageno > "
+        "1");
+    definitions.premiereSchema = base.Entier(
+        "SELECT coalesce(min(pageno), 0) FROM dbstat WHERE name = 'sqlite_schema' AND pagetype = 'leaf' AND pageno > "
         "1");
     definitions.catalogue = base.Entier("SELECT rootpage FROM sqlite_schema WHERE name = 'MSysColumns'");
     // Les pages des deux tables et de leurs index : celles dont un dommage touche les données.

@@ -119,8 +119,11 @@ Colonnes ColonnesDe(sqlite3* db, const std::string& table) {
   return c;
 }
 
-// The rows of the catalog tables, and of the keys' counters, that the pages still hold.
-void CopieCatalogue(Image& image, const std::vector<LigneSchema>& schema, std::vector<std::string>& constats) {
+// The rows of the catalog tables, and of the keys' counters, that the pages still hold. The
+// catalog tables in `refaites` lost their definitions, and with them their roots: their rows are
+// those of the leaves no tree claims that have exactly their shape.
+void CopieCatalogue(Image& image, const std::vector<LigneSchema>& schema, const std::vector<std::string>& refaites,
+                    std::vector<std::string>& constats) {
   std::vector<sauvetage::Arbre> arbres;
   std::vector<std::pair<std::size_t, std::string>> voulues;
   std::vector<Colonnes> colonnes;
@@ -139,39 +142,96 @@ void CopieCatalogue(Image& image, const std::vector<LigneSchema>& schema, std::v
     }
     arbres.push_back(std::move(a));
   }
+  for (const auto& nom : refaites) {
+    Colonnes c = ColonnesDe(image.base->db, nom);
+    sauvetage::Arbre a;
+    a.table = true;
+    a.colonnes = c.classes;
+    a.formeExacte = true;
+    voulues.emplace_back(arbres.size(), nom);
+    colonnes.push_back(std::move(c));
+    arbres.push_back(std::move(a));
+  }
   sauvetage::Fichier fichier(image.base->chemin, arbres);
+  std::vector<Requete> insertions;
+  std::vector<long long> perdues(voulues.size(), 0);
+  std::map<std::size_t, std::size_t> parArbre;
   for (std::size_t v = 0; v < voulues.size(); ++v) {
-    const auto& [arbre, nom] = voulues[v];
     std::string liste, marques;
     for (const auto& c : colonnes[v].noms) {
       liste += ", " + CiteIdent(c);
       marques += ", ?";
     }
-    Requete insertion(image.base->db,
-                      "INSERT INTO " + CiteIdent(nom) + " (rowid" + liste + ") VALUES (?" + marques + ")",
-                      Operation::Structure);
-    long long perdues = 0;
-    fichier.Parcourt(arbre, [&](sauvetage::Enregistrement& e) {
-      if (e.ecarte || !e.illisibles.empty()) {
-        ++perdues;
-        return;
-      }
-      insertion.Reinitialise();
-      insertion.Lie(1, e.cle);
-      for (std::size_t i = 0; i < e.valeurs.size(); ++i) insertion.Lie(static_cast<int>(i) + 2, e.valeurs[i]);
-      try {
-        insertion.Termine();
-      } catch (const ErreurMoteur&) {
-        ++perdues;
-      }
-    });
+    insertions.emplace_back(
+        image.base->db,
+        "INSERT INTO " + CiteIdent(voulues[v].second) + " (rowid" + liste + ") VALUES (?" + marques + ")",
+        Operation::Structure);
+    parArbre[voulues[v].first] = v;
+  }
+  auto insere = [&](std::size_t v, sauvetage::Enregistrement& e) {
+    if (e.ecarte || !e.illisibles.empty()) {
+      ++perdues[v];
+      return;
+    }
+    Requete& insertion = insertions[v];
+    insertion.Reinitialise();
+    insertion.Lie(1, e.cle);
+    for (std::size_t i = 0; i < e.valeurs.size(); ++i) insertion.Lie(static_cast<int>(i) + 2, e.valeurs[i]);
+    try {
+      insertion.Termine();
+    } catch (const ErreurMoteur&) {
+      ++perdues[v];
+    }
+  };
+  for (std::size_t v = 0; v < voulues.size(); ++v)
+    fichier.Parcourt(voulues[v].first, [&](sauvetage::Enregistrement& e) { insere(v, e); });
+  fichier.RecupereEgarees([&](std::size_t arbre, sauvetage::Enregistrement& e) {
+    if (auto it = parArbre.find(arbre); it != parArbre.end()) insere(it->second, e);
+  });
+  for (std::size_t v = 0; v < voulues.size(); ++v) {
+    const auto& [arbre, nom] = voulues[v];
+    if (std::find(refaites.begin(), refaites.end(), nom) != refaites.end()) continue;  // told as remade
     const auto bilan = fichier.BilanDe(arbre);
-    if (bilan.pagesAbimees > 0 || bilan.cellulesIllisibles > 0 || perdues > 0)
+    if (bilan.pagesAbimees > 0 || bilan.cellulesIllisibles > 0 || perdues[v] > 0)
       constats.push_back("#ALERT# Catalogue endommagé : des lignes de la table « " + Affichable(nom) +
                          " » sont illisibles" +
                          (bilan.pagesAbimees > 0 ? " (" + Pages(bilan.pagesAbimees) + ")" : std::string()) +
                          " ; ce que le schéma du fichier en dit encore est reconstitué.");
   }
+}
+
+bool TableExiste(sqlite3* db, const std::string& nom) {
+  Requete r(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+  r.Lie(1, std::string_view(nom));
+  return r.Pas();
+}
+
+// The catalog tables whose definitions were lost with the schema's page, made again as the
+// engine makes them, in a file the engine wrote: their rows are then looked for by their shape.
+std::vector<std::string> RefaitCatalogue(sqlite3* db, std::vector<std::string>& constats) {
+  BaseEtat modele;
+  modele.db = OuvreConnexionMoteur(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  catalogue::Cree(modele.db, "4.0");
+  Requete idModele(modele.db, "PRAGMA application_id"), id(db, "PRAGMA application_id");
+  if (!idModele.Pas() || !id.Pas() || id.Entier(0) != idModele.Entier(0)) return {};
+  std::vector<std::string> refaites;
+  std::string noms;
+  for (const char* table : TablesCatalogue) {
+    if (TableExiste(db, table)) continue;
+    // The table before its indexes.
+    Requete definitions(modele.db,
+                        "SELECT sql FROM sqlite_master WHERE tbl_name = ? AND sql IS NOT NULL ORDER BY type DESC");
+    definitions.Lie(1, std::string_view(table));
+    while (definitions.Pas()) sql::Execute(db, definitions.Texte(0), Operation::Structure);
+    refaites.emplace_back(table);
+    noms += (noms.empty() ? "« " : ", « ") + std::string(table) + " »";
+  }
+  if (!refaites.empty())
+    constats.push_back("#ALERT# Schéma du fichier endommagé : la définition " +
+                       std::string(refaites.size() > 1 ? "des tables du catalogue " : "de la table du catalogue ") +
+                       noms + " y est perdue ; " + (refaites.size() > 1 ? "elles sont refaites" : "elle est refaite") +
+                       ", et leurs lignes cherchées parmi les pages qu'aucune table ne réclame.");
+  return refaites;
 }
 
 // The definition of a field whose catalog row was lost, told back from its table's SQL text and
@@ -530,6 +590,14 @@ class Reconstruction {
 
 }  // namespace
 
+std::vector<sauvetage::Classe> FormeDuCatalogue(sqlite3* db, const std::string& table) {
+  // SQLite's own table of the counters, whose rows a table of the user's would otherwise take.
+  if (MemeNom(table, "sqlite_sequence")) return {sauvetage::Classe::Texte, sauvetage::Classe::Entier};
+  for (const char* nom : TablesCatalogue)
+    if (MemeNom(table, nom)) return ColonnesDe(db, nom).classes;
+  return {};
+}
+
 bool DefinitionsLisibles(sqlite3* db) {
   try {
     if (!catalogue::EstCatalogue(db)) return true;  // not one of this engine's files: nothing to rebuild from
@@ -557,8 +625,9 @@ Image Reconstitue(const std::string& chemin, std::vector<std::string>& constats)
   for (const auto& l : schema)
     if (l.racine > 0)
       image.racines[PlieNom(l.nom)] = static_cast<std::uint32_t>(std::min<long long>(l.racine, UINT32_MAX));
+  const auto refaites = RefaitCatalogue(image.base->db, constats);
   if (!catalogue::EstCatalogue(image.base->db)) return image;
-  CopieCatalogue(image, schema, constats);
+  CopieCatalogue(image, schema, refaites, constats);
   Reconstruction reconstruction(image.base->db, schema, constats);
   reconstruction.Tables();
   reconstruction.Champs();

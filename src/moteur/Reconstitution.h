@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "moteur/Interne.h"
+#include "moteur/Sauvetage.h"
 
 namespace moteur::reconstitution {
 
@@ -22,6 +23,11 @@ struct Image {
   std::shared_ptr<BaseEtat> base;                // in memory; its path is the damaged file's
   std::map<std::string, std::uint32_t> racines;  // each tree's root page in the file, by folded name
 };
+
+// The classes of the columns of one of the catalog's own tables (or of SQLite's table of the
+// counters), as its rows hold them; empty for any other table. A catalog table whose root was lost claims by this shape
+// the leaves that are its own, which no table of the user's may then take for its records.
+std::vector<sauvetage::Classe> FormeDuCatalogue(sqlite3* db, const std::string& table);
 
 // Whether SQLite reads the file's schema and the whole of its catalog.
 bool DefinitionsLisibles(sqlite3* db);

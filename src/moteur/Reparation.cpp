@@ -404,6 +404,10 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
     if (racines) {
       auto it = racines->find(PlieNom(nom));
       a.racine = it == racines->end() ? 0 : it->second;
+      if (a.table && a.racine == 0) {
+        a.colonnes = reconstitution::FormeDuCatalogue(ancienne.db, nom);
+        a.formeExacte = !a.colonnes.empty();
+      }
     }
     tablesIndexees.push_back(a.table ? std::string() : PlieNom(r.Texte(3)));
     if (a.table) parNom[PlieNom(nom)] = arbres.size();
@@ -449,7 +453,13 @@ void SauveEnregistrements(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<Ta
     PrepareInsertion(nouvelle, t);
     fichier.Parcourt(t.arbre, [&](sauvetage::Enregistrement& e) { Insere(t, e, constats); });
   }
-  fichier.RecupereEgarees([&](std::size_t a, sauvetage::Enregistrement& e) { Insere(*parArbre.at(a), e, constats); });
+  // The catalog's own leaves go to its trees, and their rows nowhere: the catalog is written anew.
+  // A tree whose root was lost must be walked for the whole of its key range to be looked for.
+  for (std::size_t a = 0; a < arbres.size(); ++a)
+    if (arbres[a].formeExacte) fichier.Parcourt(a, [](sauvetage::Enregistrement&) {});
+  fichier.RecupereEgarees([&](std::size_t a, sauvetage::Enregistrement& e) {
+    if (auto it = parArbre.find(a); it != parArbre.end()) Insere(*it->second, e, constats);
+  });
   for (auto& t : sauvees) {
     if (t.classes.empty()) continue;
     t.insertion.reset();

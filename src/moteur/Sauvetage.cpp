@@ -103,6 +103,17 @@ long long Ressemblance(const std::vector<Classe>& colonnes, const std::vector<st
   return score;
 }
 
+bool FormeExacte(const std::vector<Classe>& colonnes,
+                 const std::vector<std::pair<long long, std::vector<std::uint64_t>>>& formes) {
+  for (const auto& [cle, t] : formes) {
+    if (t.size() != colonnes.size()) return false;
+    for (std::size_t k = 0; k < t.size(); ++k)
+      if (colonnes[k] != Classe::Blob && !ClasseAdmise(colonnes[k], t[k]) && !(colonnes[k] == Classe::Cle && t[k] == 0))
+        return false;
+  }
+  return true;
+}
+
 bool DansTrou(const Trou& t, long long k) { return (!t.bas || k > *t.bas) && (!t.haut || k <= *t.haut); }
 
 void Melange(std::uint64_t& h, const void* octets, std::size_t n) {
@@ -767,6 +778,7 @@ void Fichier::RecupereEgarees(const std::function<void(std::size_t, Enregistreme
     if (!enOrdre || formes.empty()) continue;
     auto convient = [&](std::size_t a, bool stricte) {
       const auto& colonnes = arbres_[a].colonnes;
+      if (arbres_[a].formeExacte) return FormeExacte(colonnes, formes);
       for (const auto& [cle, t] : formes) {
         if (t.size() > colonnes.size()) return false;
         for (std::size_t k = 0; stricte && k < t.size(); ++k)

@@ -33,6 +33,10 @@ struct Arbre {
   // For an index: the table's columns it holds, in order; empty when it holds an expression or
   // the key's alias, which tell nothing of a record's values.
   std::vector<std::size_t> colonnesIndexees;
+  // A stray leaf is given to it only when each of its records has all of its columns, each of
+  // its class (a Blob column, untyped, takes any): for a tree whose root was lost, found by the
+  // shape of its rows alone.
+  bool formeExacte = false;
 };
 
 struct Enregistrement {
