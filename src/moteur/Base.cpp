@@ -323,6 +323,11 @@ std::vector<std::string> Database::VerifieIntegrite() const {
     if (o.genre == "définition")
       problemes.push_back("Table modifiée par un autre programme, que la réparation refait d'après le catalogue : " +
                           o.Description() + ".");
+    else if (o.genre == "règle")
+      problemes.push_back(
+          "Règle du moteur supprimée par un autre programme, que la réparation refait d'après le "
+          "catalogue : " +
+          o.Description() + ".");
     else if (!o.EstTable())
       problemes.push_back("Objet inconnu du logiciel, qui ne sera jamais exécuté : " + o.Description() + ".");
   auto fichier = IntegriteFichier(*e_);

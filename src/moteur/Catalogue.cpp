@@ -190,6 +190,19 @@ void RegenereTable(BaseEtat& base, const DefTable& table) {
   CreeDeclencheurs(base, regles::Declencheurs(table, base.cat));
 }
 
+// Whether a record of the foreign table names a record the primary table does not have.
+bool AOrphelins(sqlite3* db, const DefRelation& r) {
+  std::string nonNuls, egal;
+  for (const auto& [nom, etranger] : r.champs) {
+    nonNuls += (nonNuls.empty() ? "" : " AND ") + ("e." + CiteIdent(etranger)) + " IS NOT NULL";
+    egal += (egal.empty() ? "" : " AND ") + ("p." + CiteIdent(nom)) + " = e." + CiteIdent(etranger);
+  }
+  Requete orphelins(db, "SELECT 1 FROM " + CiteIdent(r.tableEtrangere) + " AS e WHERE " + nonNuls +
+                            " AND NOT EXISTS (SELECT 1 FROM " + CiteIdent(r.table) + " AS p WHERE " + egal +
+                            ") LIMIT 1");
+  return orphelins.Pas();
+}
+
 bool Concerne(const DefRelation& r, std::string_view table) { return MemeNom(r.table, table) || MemeNom(r.tableEtrangere, table); }
 
 void RegenereRelations(BaseEtat& base, std::string_view table) {
@@ -785,8 +798,26 @@ std::string EcartDefinition(const DefTable& t, const std::string& sql) {
   return texte;
 }
 
+// The table a trigger the engine writes watches: `CREATE TRIGGER "…" … ON "T" …`.
+std::string TableDuDeclencheur(const std::string& texte) {
+  const auto debut = texte.find(" ON \"");
+  std::string nom;
+  for (std::size_t i = debut == std::string::npos ? texte.size() : debut + 5; i < texte.size(); ++i) {
+    if (texte[i] != '"') {
+      nom += texte[i];
+    } else if (i + 1 < texte.size() && texte[i + 1] == '"') {
+      nom += '"';
+      ++i;
+    } else {
+      return nom;
+    }
+  }
+  return {};
+}
+
 // What the file holds beside what the catalog makes: the catalog's own tables and indexes, each
-// table with its SQLite indexes, and the rules, whose text must be exactly the one generated.
+// table with its SQLite indexes, and the rules, whose text must be exactly the one generated; and
+// the rules it no longer holds.
 void Inventorie(BaseEtat& base) {
   std::map<std::string, std::string> regles;
   std::map<std::string, const DefTable*> tablesDesRegles;
@@ -809,10 +840,11 @@ void Inventorie(BaseEtat& base) {
     for (const auto& x : t->index) index.insert("MSysIdx_" + std::to_string(x.id));
   }
   std::vector<ObjetInconnu> inconnus;
-  std::set<std::string> surs;
+  std::set<std::string> surs, declencheurs;
   Requete r(base.db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY rowid", Operation::Ouverture);
   while (r.Pas()) {
     std::string type = r.Texte(0), nom = r.Texte(1), table = r.Texte(2);
+    if (type == "trigger") declencheurs.insert(nom);
     if (type == "table" && !tables.count(PlieNom(nom))) inconnus.push_back({"table", nom, {}});
     const DefTable* connue = type == "table" ? base.cat.Table(nom) : nullptr;
     if (connue && connue->id > 0)
@@ -833,7 +865,9 @@ void Inventorie(BaseEtat& base) {
     else
       inconnus.push_back({"déclencheur", nom, table, true, !TexteExecutable(r.Texte(3))});
   }
-  const std::vector<std::string> ordre{"table", "définition", "index", "vue", "déclencheur"};
+  for (const auto& [nom, texte] : regles)
+    if (!declencheurs.count(nom)) inconnus.push_back({"règle", nom, TableDuDeclencheur(texte)});
+  const std::vector<std::string> ordre{"table", "définition", "index", "vue", "déclencheur", "règle"};
   std::stable_sort(inconnus.begin(), inconnus.end(), [&](const ObjetInconnu& a, const ObjetInconnu& b) {
     return std::find(ordre.begin(), ordre.end(), a.genre) < std::find(ordre.begin(), ordre.end(), b.genre);
   });
@@ -872,6 +906,11 @@ void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats) 
       continue;
     }
     if (o.genre == "définition") continue;  // once nothing planted is left to run on its rebuilding
+    if (o.genre == "règle") {
+      // Written again by the caller, from the catalog, with every other rule.
+      constats.push_back("#ALERT# Règle du moteur refaite d'après le catalogue : " + o.Description() + ".");
+      continue;
+    }
     // A rule altered under its own name is written again by the caller, from the catalog.
     const char* genre = o.genre == "table" ? "TABLE" : o.genre == "index" ? "INDEX" : o.genre == "vue" ? "VIEW" : "TRIGGER";
     sql::Execute(base.db, std::string("DROP ") + genre + " IF EXISTS " + CiteIdent(o.nom), Operation::Structure);
@@ -1209,16 +1248,7 @@ void AjouteRelation(BaseEtat& base, DefRelation r) {
     etranger = b->nom;
   }
   sql::PointDeReprise pr(base.db);
-  if (r.Appliquee()) {
-    std::string nonNuls, egal;
-    for (const auto& [nom, etranger] : r.champs) {
-      nonNuls += (nonNuls.empty() ? "" : " AND ") + ("e." + CiteIdent(etranger)) + " IS NOT NULL";
-      egal += (egal.empty() ? "" : " AND ") + ("p." + CiteIdent(nom)) + " = e." + CiteIdent(etranger);
-    }
-    Requete orphelins(base.db, "SELECT 1 FROM " + CiteIdent(r.tableEtrangere) + " AS e WHERE " + nonNuls +
-                                   " AND NOT EXISTS (SELECT 1 FROM " + CiteIdent(r.table) + " AS p WHERE " + egal + ") LIMIT 1");
-    if (orphelins.Pas()) throw ErreurMoteur(err::PasDEnregistrementLie, {r.table});
-  }
+  if (r.Appliquee() && AOrphelins(base.db, r)) throw ErreurMoteur(err::PasDEnregistrementLie, {r.table});
   ExecuteLie(base.db, "INSERT INTO MSysRelationships(Name, TableName, ForeignTableName, Attributes) VALUES (?,?,?,?)",
              {Valeur(r.nom), Valeur(r.table), Valeur(r.tableEtrangere), Valeur(r.attributs)});
   r.id = sqlite3_last_insert_rowid(base.db);
@@ -1280,6 +1310,20 @@ void SupprimePropriete(BaseEtat& base, Proprietaire genre, long long id, std::st
 void RegenereRegles(BaseEtat& base, const DefTable& table) {
   RegenereTable(base, table);
   RegenereRelations(base, table.nom);
+}
+
+void DesappliqueRelationsViolees(BaseEtat& base, std::vector<std::string>& constats) {
+  for (auto& r : base.cat.relations) {
+    if (!r->Appliquee() || !AOrphelins(base.db, *r)) continue;
+    r->attributs |= dbRelationDontEnforce;
+    ExecuteLie(base.db, "UPDATE MSysRelationships SET Attributes = ? WHERE Id = ?",
+               {Valeur(r->attributs), Valeur(r->id)});
+    SupprimeDeclencheursRelation(base.db, r->id);
+    CreeDeclencheurs(base, regles::DeclencheursRelation(*r, base.cat));
+    constats.push_back("#ALERT# Relation '" + r->nom + "' entre '" + r->table + "' et '" + r->tableEtrangere +
+                       "' : des enregistrements de '" + r->tableEtrangere + "' n'ont pas d'enregistrement lié dans '" +
+                       r->table + "' ; elle n'est plus appliquée.");
+  }
 }
 
 }  // namespace catalogue

@@ -180,7 +180,9 @@ struct Catalogue {
 
 // Something the file holds that the engine did not make.
 struct ObjetInconnu {
-  std::string genre;  // "table", "définition" (of a table of the catalog), "index", "vue" or "déclencheur"
+  // "table", "définition" (of a table of the catalog), "index", "vue", "déclencheur", or "règle":
+  // one of the engine's own triggers that the file no longer holds (another program dropped it).
+  std::string genre;
   std::string nom, table;
   bool modifie = false;  // a trigger under the name of one of the engine's rules, with another text
   // That other text is no whole statement: a damaged page cut it, no program wrote it.
@@ -229,6 +231,9 @@ void Charge(BaseEtat& base, std::vector<std::string>* corrections = nullptr);
 // Drops what the file holds that the engine did not make, one journal line each.
 // A table whose definition another program altered is made again from the catalog, its records kept.
 void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats);
+// An enforced relation whose records no longer fit it (another program wrote past its rules) is
+// left unenforced, and told: the records stay as they are.
+void DesappliqueRelationsViolees(BaseEtat& base, std::vector<std::string>& constats);
 std::string LigneDefinitionRefaite(const ObjetInconnu& definition);
 DefTable& AjouteTable(BaseEtat& base, DefTable def);
 void SupprimeTable(BaseEtat& base, std::string_view nom);

@@ -747,6 +747,7 @@ std::string DBEngine::RepairDatabase(const std::string& chemin, std::vector<std:
     catalogue::SupprimeObjetsInconnus(*ancienne, constats);
     for (const auto& t : ancienne->cat.tables)
       if (t->id > 0) catalogue::RegenereRegles(*ancienne, *t);
+    catalogue::DesappliqueRelationsViolees(*ancienne, constats);
     pr.Valide();
     return {};
   }

@@ -514,6 +514,65 @@ TEST_F(SauvetageRelations, UneRelationQueLesDonneesSauveesViolentEstDite) {
             constats.end());
 }
 
+// Another program dropped the relation's rules, then wrote an order whose customer does not
+// exist: the check names the missing rules; the repair makes them again, keeps the order and, the
+// data no longer fitting the relation, leaves it unenforced and says so.
+TEST_F(SauvetageRelations, UneRegleSupprimeeParUnAutreProgrammeEstDiteEtRefaite) {
+  CreeBaseLiee();
+  // Each rule with the table it watches.
+  const std::vector<std::pair<std::string, std::string>> supprimees = [&] {
+    std::vector<std::pair<std::string, std::string>> noms;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(Chemin("base.bd").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT name, tbl_name FROM sqlite_master WHERE type = 'trigger' AND name LIKE 'MSysRel_%' "
+                       "ORDER BY name",
+                       -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW)
+      noms.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                        reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return noms;
+  }();
+  ASSERT_FALSE(supprimees.empty());
+  std::string instructions;
+  for (const auto& [nom, table] : supprimees) instructions += "DROP TRIGGER \"" + nom + "\";";
+  ASSERT_EQ(utireorg::tests::EcritSansLeMoteur(Chemin("base.bd"),
+                                               instructions + "INSERT INTO Commandes VALUES (5000, 4999);"),
+            SQLITE_OK);
+
+  const auto problemes = Ouvre().VerifieIntegrite();
+  ASSERT_EQ(problemes.size(), supprimees.size()) << ::testing::PrintToString(problemes);
+  for (const auto& [nom, table] : supprimees)
+    EXPECT_NE(std::find(problemes.begin(), problemes.end(),
+                        "Règle du moteur supprimée par un autre programme, que la réparation refait d'après le "
+                        "catalogue : règle « " +
+                            nom + " » (table " + table + ")."),
+              problemes.end())
+        << ::testing::PrintToString(problemes);
+
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  for (const auto& [nom, table] : supprimees)
+    EXPECT_NE(std::find(constats.begin(), constats.end(),
+                        "#ALERT# Règle du moteur refaite d'après le catalogue : règle « " + nom + " » (table " + table +
+                            ")."),
+              constats.end())
+        << ::testing::PrintToString(constats);
+  EXPECT_NE(std::find(constats.begin(), constats.end(),
+                      "#ALERT# Relation 'ClientsCommandes' entre 'Clients' et 'Commandes' : des enregistrements de "
+                      "'Commandes' n'ont pas d'enregistrement lié dans 'Clients' ; elle n'est plus appliquée."),
+            constats.end())
+      << ::testing::PrintToString(constats);
+  auto base = Ouvre();
+  EXPECT_EQ(base.Relations()["ClientsCommandes"].Attributes(), dbRelationDeleteCascade | dbRelationDontEnforce);
+  EXPECT_EQ(Colonne(base, "SELECT ClientId FROM Commandes WHERE Num = 5000", "ClientId"),
+            std::vector<std::string>{"4999"});
+  EXPECT_TRUE(base.VerifieIntegrite().empty()) << ::testing::PrintToString(base.VerifieIntegrite());
+}
+
 // The repaired file takes the place of the damaged one where it really is, with its rights and owner.
 TEST_F(Sauvetage, LeFichierRepareGardeLienDroitsEtProprietaire) {
   CreeBase(300, 10);
