@@ -73,10 +73,14 @@ void ControleValeur(const Regles& r, const Valeur& v, const std::string& ou, std
                           NumeroErreur(moteur::err::ChaineVideInterdite));
     return;
   }
-  if (r.type == moteur::dbSingle && v.genre() == Valeur::Genre::Reel && !(std::fabs(v.reel()) <= ReelSimpleMax)) {
+  const bool reelHorsLimites =
+      v.genre() == Valeur::Genre::Reel && ((r.type == moteur::dbSingle && !(std::fabs(v.reel()) <= ReelSimpleMax)) ||
+                                           (r.type == moteur::dbDouble && !std::isfinite(v.reel())));
+  if (reelHorsLimites) {
     std::ostringstream lue;
     lue << v.reel();
-    problemes.push_back(ou + "valeur " + lue.str() + " hors des limites d'un champ " + NomType(r.type) +
+    problemes.push_back(ou + (std::isfinite(v.reel()) ? "valeur " + lue.str() : std::string("valeur infinie")) +
+                        " hors des limites d'un champ " + NomType(r.type) +
                         NumeroErreur(moteur::err::DepassementNumerique));
     return;
   }

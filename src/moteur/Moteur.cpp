@@ -270,8 +270,10 @@ std::string ConditionHorsType(const DefChamp& c) {
     case dbInteger: return plage("-32768", "32767");
     case dbLong: return (c.attributs & dbAutoIncrField) ? std::string() : plage("-2147483648", "2147483647");
     case dbCurrency: return genres("'integer', 'real'") + " OR abs(" + champ + ") > 922337203685477.5807";
-    case dbSingle:
-    case dbDouble: return genres("'integer', 'real'");
+    // SQLite keeps an infinity, and a Single past what four bytes hold: neither is a number of
+    // the field's type.
+    case dbSingle: return genres("'integer', 'real'") + " OR abs(" + champ + ") > 3.402823466e38";
+    case dbDouble: return genres("'integer', 'real'") + " OR abs(" + champ + ") > 1.7976931348623157e308";
     default: return {};
   }
 }

@@ -61,8 +61,8 @@ bool ValeurSaine(int genre, long long entier, double reel, std::string_view text
     case dbCurrency:
       return genre == SQLITE_INTEGER ||
              (genre == SQLITE_FLOAT && std::isfinite(reel) && std::fabs(reel) <= 922337203685477.5808);
-    case dbSingle:
-    case dbDouble: return genre == SQLITE_INTEGER || genre == SQLITE_FLOAT;
+    case dbSingle: return genre == SQLITE_INTEGER || (genre == SQLITE_FLOAT && std::fabs(reel) <= 3.402823466e38);
+    case dbDouble: return genre == SQLITE_INTEGER || (genre == SQLITE_FLOAT && std::isfinite(reel));
     case dbDate: return genre == SQLITE_TEXT && DateCanonique(texte);
     case dbText: {
       const auto taille = static_cast<std::size_t>(champ.taille);
@@ -276,7 +276,8 @@ struct RecordsetEtat : std::enable_shared_from_this<RecordsetEtat> {
       std::string_view texte;
       if (genre == SQLITE_INTEGER) {
         entier = sqlite3_column_int64(st, colonne);
-      } else if (genre == SQLITE_FLOAT && champs[i].type == dbCurrency) {
+      } else if (genre == SQLITE_FLOAT &&
+                 (champs[i].type == dbCurrency || champs[i].type == dbSingle || champs[i].type == dbDouble)) {
         reel = sqlite3_column_double(st, colonne);
       } else if (genre == SQLITE_TEXT && (EstTypeTexte(champs[i].type) || champs[i].type == dbDate)) {
         const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, colonne));

@@ -2,6 +2,7 @@
 #include "records/LectureEnregistrements.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <set>
 #include <string>
@@ -294,6 +295,14 @@ class Verification {
     return {};
   }
 
+  // A number past its field's range: an integer, a Single past what four bytes hold, an infinity.
+  static bool HorsDeSonType(const ChampVerifie& c, const Valeur& v) {
+    if (v.genre() == Valeur::Genre::Entier) return !moteur::EntierDansSonType(c.type, c.attributs, v.entier());
+    if (v.genre() != Valeur::Genre::Reel) return false;
+    if (c.type == moteur::dbSingle) return !(std::fabs(v.reel()) <= 3.402823466e38);
+    return c.type == moteur::dbDouble && !std::isfinite(v.reel());
+  }
+
   // A value read whole that a write through the engine would have refused.
   bool ValeurHorsRegles(const ChampVerifie& c, Valeur& slot, std::size_t i) {
     if (slot.EstNulOuVide()) {
@@ -301,8 +310,7 @@ class Verification {
       remplaces_[i] = {"est Null dans un champ requis", {}};
       return true;
     }
-    if (slot.genre() != Valeur::Genre::Entier || moteur::EntierDansSonType(c.type, c.attributs, slot.entier()))
-      return false;
+    if (!HorsDeSonType(c, slot)) return false;
     remplaces_[i] = {"est hors des limites de son type", "(valeur lue : " + slot.EnTexte() + ")"};
     slot = Valeur::Nul();
     return true;

@@ -3,6 +3,7 @@
 #include "records/LectureEnregistrements.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "messages/Balisage.h"
 #include "moteur/Injection.h"
@@ -125,6 +126,40 @@ TEST_F(Verification, UnCaractereDeTropEstCorrigePasLaTailleExacte) {
   EXPECT_NE(std::find(fenetre.pointeurs.begin(), fenetre.pointeurs.end(), PointeurSouris::Sablier),
             fenetre.pointeurs.end());
   EXPECT_EQ(fenetre.pointeurs.back(), PointeurSouris::Normal);
+}
+
+// A Single past what four bytes hold, a Double at infinity: no write through the engine stores
+// them, the compaction does not carry them, the check replaces them and says what was stored.
+TEST_F(Verification, ReelHorsDeSonTypeEstCorrige) {
+  auto base = Cree();
+  CreeTable(base, "R", {{"Code", moteur::dbLong}, {"S", moteur::dbSingle}, {"D", moteur::dbDouble}});
+  Ajoute(base, "R", {{"Code", 1}, {"S", Valeur(3.4e38)}, {"D", Valeur(1e308)}});
+  AjouteDefectueux(base, "R", {{"Code", 2}, {"S", Valeur(1e39)}, {"D", Valeur(2.5)}});
+  AjouteDefectueux(base, "R",
+                   {{"Code", 3}, {"S", Valeur(1.5)}, {"D", Valeur(std::numeric_limits<double>::infinity())}});
+  base.Close();
+  ASSERT_FALSE(Compacte());
+
+  EXPECT_TRUE(Verifie());
+  std::string journal;
+  for (const auto& l : LignesJournal()) journal += l + "\n";
+  EXPECT_NE(
+      journal.find("#ALERT# Table 'R', enregistrement Code = 2 : la valeur du champ 'S' est hors des limites de son "
+                   "type, remplacée par 0 (valeur lue : "),
+      std::string::npos)
+      << journal;
+  EXPECT_NE(
+      journal.find("#ALERT# Table 'R', enregistrement Code = 3 : la valeur du champ 'D' est hors des limites de son "
+                   "type, remplacée par 0 (valeur lue : "),
+      std::string::npos)
+      << journal;
+  const auto contenu = Contenu(Base(), "R");
+  ASSERT_EQ(contenu.size(), 3u);
+  EXPECT_EQ(contenu[1][1], "0");
+  EXPECT_EQ(contenu[1][2], "2,5");
+  EXPECT_EQ(contenu[2][1], "1,5");
+  EXPECT_EQ(contenu[2][2], "0");
+  EXPECT_TRUE(Compacte());
 }
 
 // The journal keeps what was stored, the only trace of a value the correction replaces.

@@ -346,7 +346,8 @@ TEST_F(Verification, EnregistrementsDefectueuxNommesParTableChampEtPosition) {
 // Numbers another program wrote past the rules: a Single beyond what four bytes hold, a Yes/No
 // that is neither Yes (-1) nor No (0), a Yes/No left Null (which the engine reads No).
 TEST_F(Verification, NombresHorsDeLeurTypeSontDesProblemesTrouves) {
-  std::string base = Cree(R"({"tables": [{"nom": "T", "champs": [{"nom": "S", "type": 6}, {"nom": "O", "type": 1}],
+  std::string base = Cree(R"({"tables": [{"nom": "T", "champs": [{"nom": "S", "type": 6}, {"nom": "O", "type": 1},
+      {"nom": "D", "type": 7}],
       "enregistrements": [{"S": 3.5, "O": true}, {"S": -3.4e38, "O": false}],
       "enregistrementsDefectueux": [{"S": 1e300, "O": true}, {"S": -1e39, "O": false}]}]})",
                           "nombres");
@@ -366,8 +367,8 @@ TEST_F(Verification, NombresHorsDeLeurTypeSontDesProblemesTrouves) {
   }
   for (const auto& [nom, sql] : declencheurs)
     ASSERT_EQ(sqlite3_exec(db, ("DROP TRIGGER \"" + nom + "\"").c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "UPDATE T SET O = 7 WHERE rowid = 3; UPDATE T SET O = NULL WHERE rowid = 4;", nullptr,
-                         nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE T SET O = 7, D = 9e999 WHERE rowid = 3; UPDATE T SET O = NULL WHERE rowid = 4;",
+                         nullptr, nullptr, nullptr),
             SQLITE_OK);
   for (const auto& [nom, sql] : declencheurs)
     ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << nom;
@@ -379,9 +380,10 @@ TEST_F(Verification, NombresHorsDeLeurTypeSontDesProblemesTrouves) {
       "Table 'T', enregistrement 3, champ 'S' : valeur 1e+300 hors des limites d'un champ Réel simple (erreur 3349).\n"
       "Table 'T', enregistrement 3, champ 'O' : valeur 7 dans un champ Oui/Non, qui ne tient que -1 (Vrai) ou 0 (Faux) "
       "; lue Vrai.\n"
+      "Table 'T', enregistrement 3, champ 'D' : valeur infinie hors des limites d'un champ Réel double (erreur 3349).\n"
       "Table 'T', enregistrement 4, champ 'S' : valeur -1e+39 hors des limites d'un champ Réel simple (erreur 3349).\n"
       "Table 'T', enregistrement 4, champ 'O' : valeur Null dans un champ Oui/Non, qui n'en tient jamais ; lue Faux.\n"
-      "4 problèmes trouvés.\n");
+      "5 problèmes trouvés.\n");
 }
 
 TEST_F(Verification, LongueurCompteeEnCaracteresPasEnOctets) {
