@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Outil.h"
+#include "moteur/Noms.h"
 #include "texte/Texte.h"
 
 namespace outil {
@@ -69,6 +70,17 @@ Json DecritChamp(const Field& champ) {
   return c;
 }
 
+// The text SQLite holds of a value its type cannot read; bytes that form no text, escaped (a
+// description is text, and the engine hands back none that is no UTF-8).
+std::string LectureBrute(Recordset& rs, int colonne, int colonneBrute) {
+  try {
+    return rs[colonneBrute].Value().EnTexte();
+  } catch (const ErreurMoteur& erreur) {
+    if (erreur.Number() != moteur::err::FormatNonReconnu) throw;
+    return moteur::Affichable(rs[colonne].ValeurStockee().EnTexte());
+  }
+}
+
 // Each field is read twice: as its type, and as the text SQLite holds, which is all that can be
 // shown of a value the type cannot read. One statement keeps both readings on the same record.
 Json DecritEnregistrements(Database& base, const std::string& table, const std::vector<Field>& champs) {
@@ -95,7 +107,7 @@ Json DecritEnregistrements(Database& base, const std::string& table, const std::
         e[nom] = EcritValeur(rs[static_cast<int>(i)].Value(), champs[i].Type());
       } catch (const ErreurMoteur& erreur) {
         if (erreur.Number() != moteur::err::FormatNonReconnu || colonneBrute[i] < 0) throw;
-        e[nom] = EcritIllisible(rs[colonneBrute[i]].Value().EnTexte());
+        e[nom] = EcritIllisible(LectureBrute(rs, static_cast<int>(i), colonneBrute[i]));
       }
     }
     enregistrements.push_back(std::move(e));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "commun/FichiersTest.h"
+#include "commun/SqliteSansMoteur.h"
 #include "moteur/Moteur.h"
 
 extern char** environ;
@@ -280,6 +281,23 @@ TEST_F(AllerRetour, ValeurIllisibleDecriteEtReecriteTelleQuelle) {
   EXPECT_NE(v.sortie.find("enregistrement 2, champ 'N' : valeur illisible comme Entier long (erreur 3343)"),
             std::string::npos)
       << v.sortie;
+}
+
+// Bytes that form no text, in a text field: the description still goes to its end, the bytes
+// escaped where the value is, as "illisible".
+TEST_F(AllerRetour, TexteQuiNEstPasDeLUtf8DecritSansArreter) {
+  std::string base = Cree(R"({"tables": [{"nom": "T", "champs": [{"nom": "N", "type": 4}, {"nom": "Texte", "type": 10,
+      "taille": 20}], "enregistrements": [{"N": 1, "Texte": "bon"}, {"N": 2, "Texte": "aussi"}]}]})",
+                          "octets");
+  ASSERT_EQ(utireorg::tests::EcritSansLeMoteur(base, "UPDATE T SET Texte = CAST(X'4162FF43' AS TEXT) WHERE N = 2;"),
+            SQLITE_OK);
+  Execution e = Lance({"decrire", base});
+  ASSERT_EQ(e.code, 0) << e.erreurs;
+  const Json description = Json::parse(e.sortie);
+  const Json& enregistrements = description["tables"][0]["enregistrements"];
+  ASSERT_EQ(enregistrements.size(), 2u);
+  EXPECT_EQ(enregistrements[0]["Texte"], "bon");
+  EXPECT_EQ(enregistrements[1]["Texte"], Json::parse(R"({"illisible": "Ab\\xFFC"})"));
 }
 
 TEST_F(AllerRetour, EnregistrementHorsReglesReecritAvecAvertissement) {
