@@ -35,9 +35,6 @@ std::string Ou(const std::string& table, long long position, const std::string& 
 
 std::string NumeroErreur(int numero) { return " (erreur " + std::to_string(numero) + ")."; }
 
-// The largest magnitude four bytes hold, as the engine's rules bound a Single.
-constexpr double ReelSimpleMax = 3.402823466e38;
-
 // A Yes/No holds -1 or 0: the engine never writes Null or another number there, and reads them
 // as No and Yes. Another program did: the check says what is stored and how it reads.
 void ControleOuiNon(const Valeur& stockee, const std::string& ou, std::vector<std::string>& problemes) {
@@ -73,10 +70,7 @@ void ControleValeur(const Regles& r, const Valeur& v, const std::string& ou, std
                           NumeroErreur(moteur::err::ChaineVideInterdite));
     return;
   }
-  const bool reelHorsLimites =
-      v.genre() == Valeur::Genre::Reel && ((r.type == moteur::dbSingle && !(std::fabs(v.reel()) <= ReelSimpleMax)) ||
-                                           (r.type == moteur::dbDouble && !std::isfinite(v.reel())));
-  if (reelHorsLimites) {
+  if (v.genre() == Valeur::Genre::Reel && !moteur::ReelDansSonType(r.type, v.reel())) {
     std::ostringstream lue;
     lue << v.reel();
     problemes.push_back(ou + (std::isfinite(v.reel()) ? "valeur " + lue.str() : std::string("valeur infinie")) +

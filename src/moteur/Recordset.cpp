@@ -61,8 +61,8 @@ bool ValeurSaine(int genre, long long entier, double reel, std::string_view text
     case dbCurrency:
       return genre == SQLITE_INTEGER ||
              (genre == SQLITE_FLOAT && std::isfinite(reel) && std::fabs(reel) <= 922337203685477.5808);
-    case dbSingle: return genre == SQLITE_INTEGER || (genre == SQLITE_FLOAT && std::fabs(reel) <= 3.402823466e38);
-    case dbDouble: return genre == SQLITE_INTEGER || (genre == SQLITE_FLOAT && std::isfinite(reel));
+    case dbSingle:
+    case dbDouble: return genre == SQLITE_INTEGER || (genre == SQLITE_FLOAT && ReelDansSonType(champ.type, reel));
     case dbDate: return genre == SQLITE_TEXT && DateCanonique(texte);
     case dbText: {
       const auto taille = static_cast<std::size_t>(champ.taille);

@@ -1,6 +1,8 @@
 // Constants of the engine's object model, with the values stored files and callers rely on.
 #pragma once
 
+#include <cmath>
+
 namespace moteur {
 
 // Field and property types.
@@ -36,6 +38,19 @@ inline constexpr bool EntierDansSonType(int type, long long attributs, long long
     case dbByte: return valeur >= 0 && valeur <= 255;
     case dbInteger: return valeur >= -32768 && valeur <= 32767;
     case dbLong: return (attributs & dbAutoIncrField) != 0 || (valeur >= -2147483648LL && valeur <= 2147483647LL);
+    default: return true;
+  }
+}
+
+// The largest magnitude a Single holds, as the engine's rules bound it.
+inline constexpr double ReelSimpleMax = 3.402823466e38;
+
+// Whether a real number fits a field of this type: SQLite keeps an infinity, and a Single past
+// what four bytes hold, that no write through the engine would have stored. NaN fits nothing.
+inline bool ReelDansSonType(int type, double valeur) {
+  switch (type) {
+    case dbSingle: return std::fabs(valeur) <= ReelSimpleMax;
+    case dbDouble: return std::isfinite(valeur);
     default: return true;
   }
 }

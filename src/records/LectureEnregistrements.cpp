@@ -2,7 +2,6 @@
 #include "records/LectureEnregistrements.h"
 
 #include <algorithm>
-#include <cmath>
 #include <exception>
 #include <set>
 #include <string>
@@ -298,9 +297,7 @@ class Verification {
   // A number past its field's range: an integer, a Single past what four bytes hold, an infinity.
   static bool HorsDeSonType(const ChampVerifie& c, const Valeur& v) {
     if (v.genre() == Valeur::Genre::Entier) return !moteur::EntierDansSonType(c.type, c.attributs, v.entier());
-    if (v.genre() != Valeur::Genre::Reel) return false;
-    if (c.type == moteur::dbSingle) return !(std::fabs(v.reel()) <= 3.402823466e38);
-    return c.type == moteur::dbDouble && !std::isfinite(v.reel());
+    return v.genre() == Valeur::Genre::Reel && !moteur::ReelDansSonType(c.type, v.reel());
   }
 
   // A value read whole that a write through the engine would have refused.
