@@ -346,4 +346,24 @@ void AffectePriorites(moteur::Database& base, std::string_view table, std::strin
   if (r.Number != 0) AfficheMessage("!#" + r.Description, std::string("Affectation dynamique des priorités"));
 }
 
+std::vector<std::string> ChampsDeLaCle(moteur::Database& base, const std::string& table) {
+  std::vector<std::string> cle;
+  moteur::Essaie([&] {
+    moteur::Indexes index = base.TableDefs()[table].Indexes();
+    for (int i = 0; i < index.Count() && cle.empty(); ++i) {
+      moteur::Index x = index[i];
+      if (!x.Primary()) continue;
+      const std::string liste = x.Fields();
+      for (std::size_t debut = 0; debut <= liste.size();) {
+        const std::size_t fin = std::min(liste.find(';', debut), liste.size());
+        std::string champ = liste.substr(debut, fin - debut);
+        if (!champ.empty() && (champ[0] == '+' || champ[0] == '-')) champ.erase(0, 1);
+        if (!champ.empty()) cle.push_back(champ);
+        debut = fin + 1;
+      }
+    }
+  });
+  return cle;
+}
+
 }  // namespace utireorg

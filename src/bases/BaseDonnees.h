@@ -87,4 +87,8 @@ bool LitPriorite(moteur::Database& base, std::string_view table, std::string_vie
 void AffectePriorites(moteur::Database& base, std::string_view table, std::string_view champ,
                       const std::vector<int>& slots);
 
+// The fields of the table's primary key, in order; empty when it has none or its definition
+// cannot be read. What names a record to its user in the journal.
+std::vector<std::string> ChampsDeLaCle(moteur::Database& base, const std::string& table);
+
 }  // namespace utireorg

@@ -182,22 +182,7 @@ void CompteCopie(EtatReorganisation& etat, const std::string& nom, std::optional
 
 // The record as its user knows it: by its primary key, else by its first field.
 std::string Identifiant(moteur::Database& base, const std::string& nom, moteur::Recordset& rs) {
-  std::vector<std::string> cle;
-  Essaie([&] {
-    moteur::Indexes index = base.TableDefs()[nom].Indexes();
-    for (int i = 0; i < index.Count() && cle.empty(); ++i) {
-      moteur::Index x = index[i];
-      if (!x.Primary()) continue;
-      const std::string liste = x.Fields();
-      for (std::size_t debut = 0; debut <= liste.size();) {
-        const std::size_t fin = std::min(liste.find(';', debut), liste.size());
-        std::string champ = liste.substr(debut, fin - debut);
-        if (!champ.empty() && (champ[0] == '+' || champ[0] == '-')) champ.erase(0, 1);
-        if (!champ.empty()) cle.push_back(champ);
-        debut = fin + 1;
-      }
-    }
-  });
+  std::vector<std::string> cle = ChampsDeLaCle(base, nom);
   if (cle.empty()) Essaie([&] { cle.push_back(rs.Fields()[0].Name()); });
   std::string texte;
   for (const auto& champ : cle) {

@@ -505,23 +505,7 @@ class Verification {
 
   // "Id = 1" by the primary key, else by the first field.
   std::string Identifiant(const std::string& nomTable, moteur::Fields& champs, int nombre) {
-    std::vector<std::string> cle;
-    Essaie([&] {
-      moteur::Indexes index = base_.TableDefs()[nomTable].Indexes();
-      for (int i = 0; i < index.Count() && cle.empty(); ++i) {
-        moteur::Index x = index[i];
-        if (!x.Primary()) continue;
-        std::string liste = x.Fields();
-        for (std::size_t debut = 0; debut <= liste.size();) {
-          std::size_t fin = liste.find(';', debut);
-          if (fin == std::string::npos) fin = liste.size();
-          std::string nom = liste.substr(debut, fin - debut);
-          if (!nom.empty() && (nom[0] == '+' || nom[0] == '-')) nom.erase(0, 1);
-          if (!nom.empty()) cle.push_back(nom);
-          debut = fin + 1;
-        }
-      }
-    });
+    std::vector<std::string> cle = ChampsDeLaCle(base_, nomTable);
     if (cle.empty() && nombre > 0) Essaie([&] { cle.push_back(champs[0].Name()); });
     std::string texte;
     for (const auto& nom : cle) {
