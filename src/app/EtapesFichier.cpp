@@ -131,6 +131,11 @@ Suite GestionEtape(EtatReorganisation& etat, const ErreurEnCours& erreur, bool& 
   return Suite::Terminer;
 }
 
+// Another program's lock outlasted the wait.
+ErreurEnCours EnUtilisation(const std::string& chemin) {
+  return {moteur::err::BaseEnUtilisation, moteur::DescriptionErreur(moteur::err::BaseEnUtilisation, {chemin})};
+}
+
 // Runs one engine operation under the stage handler, again after a successful record
 // verification. 0 when it is done; the number when `absorbe` takes the error; -1 when the run
 // must go to its end. A lock of another program is waited for as the guarded writes wait for
@@ -153,7 +158,7 @@ int SousGestionEtape(EtatReorganisation& etat, Operation&& operation, Absorbe&& 
       if (!debutAttente) debutAttente = MaintenantAttente();
       etat.fenetre.LaisseVivre();
       if (AttenteTransaction(*debutAttente)) continue;
-      erreur = {moteur::err::BaseEnUtilisation, moteur::DescriptionErreur(moteur::err::BaseEnUtilisation, {etat.cheminTravail})};
+      erreur = EnUtilisation(etat.cheminTravail);
     }
     if (GestionEtape(etat, erreur, verificationFaite) == Suite::Terminer) return -1;
   }
@@ -306,35 +311,48 @@ void EtapeCompactage(EtatReorganisation& etat) {
     const int options =
         (etat.versionCible == "4.0" ? moteur::dbVersion40 : moteur::dbVersion30) + moteur::dbDecrypt;
     // From the read to the replacement no other program may commit: what it committed would be
-    // lost with the old file. The hold keeps its writers waiting until the compacted file is in
-    // place.
+    // lost with the old file. The hold keeps its writers waiting until the put-back takes SQLite's
+    // write lock; a commit that slips into that instant is kept by compacting again, for as long as
+    // the guarded writes wait for another workstation.
     std::optional<moteur::TenueEcritures> tenue;
-    int issue = SousGestionEtape(
-        etat,
-        [&] {
-          tenue.reset();
-          SupprimeFichier(temporaire);  // a new attempt writes a new file
-          tenue.emplace(etat.cheminTravail);
-          try {
-            VerifieSeul(*tenue);
-            Compacte(etat.cheminTravail, temporaire, options);
-            VerifieSeul(*tenue);
-          } catch (...) {
-            // The stage handler may have to write into the file (the record verification).
+    std::optional<std::chrono::steady_clock::time_point> debutAttente;
+    for (;;) {
+      int issue = SousGestionEtape(
+          etat,
+          [&] {
             tenue.reset();
-            throw;
-          }
-        },
-        [](int n) { return n == moteur::err::VersionIndeterminee; });
-    if (issue < 0) return;
-    if (issue == moteur::err::VersionIndeterminee) {
-      journal.EcritureJournal("#ALERT# Version de base indéterminée. La base " + etat.libelle +
-                              " ne peut pas être compactée.");
-    } else {
+            SupprimeFichier(temporaire);  // a new attempt writes a new file
+            tenue.emplace(etat.cheminTravail);
+            try {
+              VerifieSeul(*tenue);
+              Compacte(etat.cheminTravail, temporaire, options);
+              VerifieSeul(*tenue);
+            } catch (...) {
+              // The stage handler may have to write into the file (the record verification).
+              tenue.reset();
+              throw;
+            }
+          },
+          [](int n) { return n == moteur::err::VersionIndeterminee; });
+      if (issue < 0) return;
+      if (issue == moteur::err::VersionIndeterminee) {
+        journal.EcritureJournal("#ALERT# Version de base indéterminée. La base " + etat.libelle +
+                                " ne peut pas être compactée.");
+        break;
+      }
       // Put back into the file itself, under its journal: an interruption leaves the old database
       // or the new one, and a program that has the file open goes on with it. A failure here is
       // the driver's to handle.
-      RemetBaseEnPlace(*tenue, temporaire);
+      if (RemetBaseEnPlace(*tenue, temporaire)) break;
+      tenue.reset();
+      if (!debutAttente) debutAttente = MaintenantAttente();
+      fenetre.LaisseVivre();
+      if (!AttenteTransaction(*debutAttente)) {
+        SupprimeFichier(temporaire);
+        bool verificationFaite = false;
+        GestionEtape(etat, EnUtilisation(etat.cheminTravail), verificationFaite);
+        return;
+      }
     }
     tenue.reset();
     SupprimeFichier(temporaire);

@@ -758,11 +758,14 @@ void RemplaceFichier(const std::string& source, const std::string& destination) 
   SynchroniseDossier(DossierDe(cible));
 }
 
-void RemetBaseEnPlace(moteur::TenueEcritures& tenue, const std::string& source) {
+bool RemetBaseEnPlace(moteur::TenueEcritures& tenue, const std::string& source) {
   Interrompt("copie", tenue.Chemin());
   Interrompt("remplacement", tenue.Chemin());
   // One call that copies the whole file and syncs it: the window lives on meanwhile.
-  moteur::TravailDelegue([&] { moteur::RemetEnPlace(tenue, source); });
+  bool remise = false;
+  moteur::TravailDelegue(
+      [&] { remise = moteur::RemetEnPlace(tenue, source, [&] { Interrompt("relache", tenue.Chemin()); }); });
+  return remise;
 }
 
 bool EstFichier(const std::string& chemin) noexcept {

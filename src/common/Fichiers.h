@@ -75,7 +75,8 @@ void RemplaceFichier(const std::string& source, const std::string& destination);
 
 // A database put back into the file held against writers itself (moteur::RemetEnPlace), where
 // other programs may have it open; at the steps "copie" and "remplacement" of DefinitInterruption.
-void RemetBaseEnPlace(moteur::TenueEcritures& tenue, const std::string& source);
+// False, the file untouched, when another program committed once the hold was let go.
+[[nodiscard]] bool RemetBaseEnPlace(moteur::TenueEcritures& tenue, const std::string& source);
 
 // A file written beside a database before it is named (a replacement, a kept original) is called
 // `<name it is for>` + MarqueTemporaire + six random characters, and its writer keeps it locked
@@ -143,7 +144,8 @@ bool SupprimeFichier(const std::string& chemin) noexcept;
 
 // For the tests: called at the named steps of the copies with the path being written, "copie"
 // before the first byte of a copy and "remplacement" between the flush and the rename of
-// RemplaceFichier (before the first page for RemetBaseEnPlace), and "suppression" before
+// RemplaceFichier (before the first page for RemetBaseEnPlace), "relache" when RemetBaseEnPlace
+// has let go of its hold and SQLite has not yet locked the file, and "suppression" before
 // LibereTemporaire removes a file. An exception thrown from it is the failure of that step. Empty: nothing.
 using Interruption = std::function<void(std::string_view etape, const std::string& chemin)>;
 void DefinitInterruption(Interruption interruption);

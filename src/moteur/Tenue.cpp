@@ -196,7 +196,7 @@ void TenueEcritures::Relache() {
   Verrouille(fd_, F_UNLCK, DebutShared, TailleShared);
 }
 
-void RemetEnPlace(TenueEcritures& tenue, const std::string& source) {
+bool RemetEnPlace(TenueEcritures& tenue, const std::string& source, const std::function<void()>& apresRelache) {
   sqlite3* origine = OuvreConnexionMoteur(source, SQLITE_OPEN_READONLY);
   sqlite3* cible = nullptr;
   sqlite3_backup* copie = nullptr;
@@ -210,10 +210,14 @@ void RemetEnPlace(TenueEcritures& tenue, const std::string& source) {
     copie = sqlite3_backup_init(cible, "main", origine, "main");
     if (!copie) throw sql::Traduit(cible, sqlite3_errcode(cible), sql::Operation::Ecriture, tenue.Chemin());
     tenue.Relache();
+    if (apresRelache) apresRelache();
     // No page yet: the write lock is taken, and with it the file's state can no longer change.
     int rc = sqlite3_backup_step(copie, 0);
     if (rc != SQLITE_OK && rc != SQLITE_DONE) throw sql::Traduit(cible, rc, sql::Operation::Ecriture, tenue.Chemin());
-    if (!tenue.Inchangee()) throw ErreurMoteur(err::FichierUtilise, {tenue.Chemin()});
+    if (!tenue.Inchangee()) {
+      ferme();
+      return false;
+    }
     rc = sqlite3_backup_step(copie, -1);
     if (rc != SQLITE_DONE) throw sql::Traduit(cible, rc, sql::Operation::Ecriture, tenue.Chemin());
     rc = sqlite3_backup_finish(copie);
@@ -224,6 +228,7 @@ void RemetEnPlace(TenueEcritures& tenue, const std::string& source) {
     throw;
   }
   ferme();
+  return true;
 }
 
 bool TenueEcritures::Inchangee() const {

@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -124,9 +125,12 @@ class SuiteTenue {
 // Puts the database `source` into the held file itself, through SQLite under its write lock and
 // its journal, rather than renaming a file over it: a program that opened the file meanwhile goes
 // on with it (its next write on a renamed-over file would be refused as read-only), and a crash
-// leaves the old content or the new one. The hold's locks give way to SQLite's write lock;
-// err::FichierUtilise when a commit slipped in between, which the content would lose.
-void RemetEnPlace(TenueEcritures& tenue, const std::string& source);
+// leaves the old content or the new one. The hold's locks give way to SQLite's write lock, and
+// another program's commit may slip in between: its rows are in the file, not in `source`, so
+// nothing is written and false is returned, for the caller to start again from the file as it now
+// is. `apresRelache` runs in that instant (for the tests).
+[[nodiscard]] bool RemetEnPlace(TenueEcritures& tenue, const std::string& source,
+                                const std::function<void()>& apresRelache = {});
 
 // Whether a process other than this one holds a lock of SQLite's on the file now (a read or a
 // write in progress). False when the file cannot be opened.

@@ -627,6 +627,59 @@ TEST_F(EtapesFichier, UneCopieEnRetourInterrompueLaisseLAncienneBaseIntacte) {
   EXPECT_FALSE(ContientDebut(H + "  Fin Compactage"));
 }
 
+// Another program commits in the instant between the release of the hold and the write lock of
+// the put-back: its commit is in the file, not in the compacted copy. The compaction starts again
+// from the file as it now is, and the commit is kept; a program that commits at every attempt
+// makes the database in use once the wait is over, and nothing it committed is lost.
+class ValidationGlissee {
+ public:
+  explicit ValidationGlissee(int fois) : fois_(fois) {}
+  void operator()(std::string_view etape, const std::string& chemin) {
+    if (etape != "relache" || faites_ >= fois_) return;
+    ++faites_;
+    const std::string id = std::to_string(100 + faites_);
+    EXPECT_EQ(tests::EcritSansLeMoteur(chemin, "INSERT INTO Clients VALUES (" + id + ", 'glissé " + id + "')"),
+              SQLITE_OK);
+  }
+  int Faites() const { return faites_; }
+
+ private:
+  int fois_;
+  int faites_ = 0;
+};
+
+TEST_F(EtapesFichier, UneValidationGlisseeAvantLaRemiseEnPlaceEstGardeeParUnNouveauCompactage) {
+  CreeBaseTravail();
+  CompteOperations();
+  auto glissee = std::make_shared<ValidationGlissee>(1);
+  DefinitInterruption([glissee](std::string_view etape, const std::string& chemin) { (*glissee)(etape, chemin); });
+  ASSERT_NO_THROW(EtapeCompactage(etat));
+  EXPECT_EQ(glissee->Faites(), 1);
+  EXPECT_EQ(compactages, 2);
+  EXPECT_EQ(Lignes(), Compactage());
+  EXPECT_FALSE(etat.echec);
+  EXPECT_EQ(Noms(), (std::vector<std::string>{"client 1", "client 2", "client 3", "glissé 101"}));
+  EXPECT_FALSE(fs::exists(etat.fichierTemporaire));
+}
+
+TEST_F(EtapesFichier, UnProgrammeQuiValideAChaqueRemiseEnPlaceRendLaBaseEnUtilisation) {
+  CreeBaseTravail();
+  auto glissee = std::make_shared<ValidationGlissee>(1000);
+  DefinitInterruption([glissee](std::string_view etape, const std::string& chemin) { (*glissee)(etape, chemin); });
+  fenetre.reponses = {1};
+  ASSERT_NO_THROW(EtapeCompactage(etat));
+  EXPECT_TRUE(etat.echec);
+  EXPECT_EQ(etat.derniereErreur, moteur::err::BaseEnUtilisation);
+  EXPECT_TRUE(Contient("#ERR# La base de données est en cours d'utilisation par une autre application !"));
+  EXPECT_FALSE(ContientDebut(H + "  Fin Compactage"));
+  // Every commit of the other program is in the file.
+  std::vector<std::string> attendus{"client 1", "client 2", "client 3"};
+  for (int i = 1; i <= glissee->Faites(); ++i) attendus.push_back("glissé " + std::to_string(100 + i));
+  EXPECT_GE(glissee->Faites(), 2);
+  EXPECT_EQ(Noms(), attendus);
+  EXPECT_FALSE(fs::exists(etat.fichierTemporaire));
+}
+
 TEST_F(EtapesFichier, UnDisquePleinPendantLaCopieEnRetourVaAuPilote) {
   CreeBaseTravail("3.0");
   std::string avant = tests::LitFichier(etat.cheminTravail);
