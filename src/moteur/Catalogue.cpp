@@ -22,8 +22,6 @@ std::string ObjetInconnu::Description() const {
 
 namespace {
 
-constexpr int IdentifiantApplication = 0x55524731;  // marks a file of this engine
-
 const char* const SchemaCatalogue = R"(
 CREATE TABLE MSysTables(Id INTEGER PRIMARY KEY, Name TEXT NOT NULL, Attributes INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE MSysColumns(Id INTEGER PRIMARY KEY, TableId INTEGER NOT NULL, Name TEXT NOT NULL, Type INTEGER NOT NULL,

@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -223,6 +224,7 @@ struct BaseEtat : std::enable_shared_from_this<BaseEtat> {
 
 // The catalog's persistence; every function keeps memory and file in step.
 namespace catalogue {
+inline constexpr std::uint32_t IdentifiantApplication = 0x55524731;  // marks a file of this engine
 void Cree(sqlite3* db, const std::string& version);
 bool EstCatalogue(sqlite3* db);
 // Reads the catalog; a value out of its range is damage (3049). With `corrections`, such a value

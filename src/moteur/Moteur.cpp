@@ -88,12 +88,17 @@ void RefuseNomTropLong(const std::string& chemin) {
   }
 }
 
-// A file another program overwrote the header of no longer says what the rest of it still is.
+// A file another program overwrote the header of no longer says what the rest of it still is:
+// damaged, which the repair mends, not foreign.
+ErreurMoteur EnteteEndommage(const std::string& chemin) {
+  return ErreurMoteur(err::BaseEndommagee, "L'en-tête de la base de données '" + chemin +
+                                               "' est endommagé : ses autres pages sont celles d'une base de "
+                                               "données, mais elle ne peut pas être ouverte.");
+}
+
 ErreurMoteur ErreurFormat(const std::string& chemin) {
   if (!sauvetage::EnteteEcrase(chemin)) return ErreurMoteur(err::FormatNonReconnu, {chemin});
-  return ErreurMoteur(err::FormatNonReconnu, "L'en-tête de la base de données '" + chemin +
-                                                 "' est endommagé : ses autres pages sont celles d'une base de "
-                                                 "données, mais elle ne peut pas être ouverte.");
+  return EnteteEndommage(chemin);
 }
 
 // What the file is, before SQLite sees it: missing, unreadable, foreign or cut short.
@@ -139,6 +144,7 @@ void VerifieFichier(const std::string& chemin) {
   // and only then can the size be judged.
   struct stat journal{};
   bool journalEnAttente = ::stat((chemin + "-journal").c_str(), &journal) == 0 && journal.st_size > 0;
+  if (sauvetage::EnteteEcrase(chemin)) throw EnteteEndommage(chemin);
   if (page < 512 || (page & (page - 1)) != 0 || s.st_size < static_cast<off_t>(page) ||
       (compteValide && !journalEnAttente && pages > 0 &&
        static_cast<unsigned long long>(pages) * page > static_cast<unsigned long long>(s.st_size))) {
@@ -442,6 +448,8 @@ FormatFichier FormatDuFichier(const std::string& chemin) {
     if (entete[0x14] == 1) return FormatFichier::Jet4;
     return FormatFichier::JetUlterieur;
   }
+  // Pages of the engine behind an overwritten signature: the file is one, damaged.
+  if (sauvetage::EnteteEcrase(chemin)) return FormatFichier::Moteur;
   return FormatFichier::Inconnu;
 }
 

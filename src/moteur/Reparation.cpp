@@ -573,6 +573,20 @@ bool EstReparationAbandonnee(const std::string& chemin) {
 // words in it, is proved to be a killed repair's.
 constexpr std::string_view MarqueVerrou = "réparation en cours\n";
 constexpr std::string_view ExtensionNouvelle = ".bd";
+constexpr std::string_view ExtensionRedressee = ".entete.bd";
+
+// The copy with its header made again lives as long as the repair that reads it.
+struct CopieRedressee {
+  std::string chemin;
+  CopieRedressee() = default;
+  CopieRedressee(const CopieRedressee&) = delete;
+  CopieRedressee& operator=(const CopieRedressee&) = delete;
+  ~CopieRedressee() {
+    if (chemin.empty()) return;
+    ::unlink(chemin.c_str());
+    ::unlink((chemin + "-journal").c_str());
+  }
+};
 
 bool MemeFichier(int fd, const std::string& chemin) {
   struct stat tenu {
@@ -597,6 +611,8 @@ bool SupprimeReparationTuee(const std::string& verrou, std::vector<std::string>&
     const std::string nouvelle = verrou + std::string(ExtensionNouvelle);
     ::unlink(nouvelle.c_str());
     ::unlink((nouvelle + "-journal").c_str());
+    ::unlink((verrou + std::string(ExtensionRedressee)).c_str());
+    ::unlink((verrou + std::string(ExtensionRedressee) + "-journal").c_str());
     ::unlink(verrou.c_str());
     constats.push_back("Fichiers d'une réparation interrompue supprimés : « " + Affichable(nouvelle) +
                        " » et son journal.");
@@ -653,6 +669,8 @@ class VerrouReparation {
   VerrouReparation& operator=(const VerrouReparation&) = delete;
 
   std::string Nouvelle() const { return chemin_ + std::string(ExtensionNouvelle); }
+  // The copy of a file whose header was made again, read in its place.
+  std::string Redressee() const { return chemin_ + std::string(ExtensionRedressee); }
 
  private:
   int fd_ = -1;
@@ -731,13 +749,27 @@ std::string DBEngine::RepairDatabase(const std::string& chemin, std::vector<std:
   // No other program may commit between what the repair reads and the file it puts in place: its
   // commit would be lost with the old file. Writers are kept out until then.
   std::optional<TenueEcritures> tenue(std::in_place, chemin);
+  // A link is kept: the file it leads to is the one repaired.
+  const std::string cible = FichierReel(chemin);
+  // A header another program overwrote no longer says how to read the pages: they are read
+  // through a copy of the file whose header is made again from them.
+  std::optional<VerrouReparation> verrou;
+  std::string lue = chemin;
+  CopieRedressee redressee;
+  if (sauvetage::EnteteEcrase(chemin)) {
+    verrou.emplace(cible, constats);
+    redressee.chemin = lue = verrou->Redressee();
+    const std::uint32_t taille = sauvetage::RefaitEntete(chemin, lue, catalogue::IdentifiantApplication);
+    constats.push_back("#ALERT# L'en-tête de la base de données '" + Affichable(chemin) +
+                       "' était écrasé : il a été refait d'après ses pages, de " + std::to_string(taille) + " octets.");
+  }
   std::shared_ptr<BaseEtat> ancienne;
   try {
-    ancienne = OuvreEtat(chemin, false, false);
+    ancienne = OuvreEtat(lue, false, false);
   } catch (const ErreurMoteur& e) {
     if (e.Number() != err::BaseEndommagee) throw;
   }
-  if (ancienne && FichierSain(*ancienne)) {
+  if (!verrou && ancienne && FichierSain(*ancienne)) {
     // The file stays in place: it is rewritten under SQLite's own locking, beside the other
     // programs, which the hold would keep this connection from.
     tenue.reset();
@@ -754,9 +786,9 @@ std::string DBEngine::RepairDatabase(const std::string& chemin, std::vector<std:
   if (!ancienne) {
     // The header looked cut short: let SQLite read what it can all the same.
     ancienne = std::make_shared<BaseEtat>();
-    ancienne->chemin = chemin;
+    ancienne->chemin = lue;
     injection::InstalleVfs();
-    if (sqlite3_open_v2(chemin.c_str(), &ancienne->db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(lue.c_str(), &ancienne->db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
       ancienne->Ferme();
       throw ErreurMoteur(err::BaseEndommagee, {chemin});
     }
@@ -771,11 +803,9 @@ std::string DBEngine::RepairDatabase(const std::string& chemin, std::vector<std:
                        " ; ses pages entières sont sauvées.");
   // Definitions SQLite can no longer read are read from the pages.
   std::optional<reconstitution::Image> image;
-  if (!reconstitution::DefinitionsLisibles(ancienne->db)) image = reconstitution::Reconstitue(chemin, constats);
-  // A link is kept: the file it leads to is the one repaired.
-  const std::string cible = FichierReel(chemin);
-  VerrouReparation verrou(cible, constats);
-  std::string temporaire = verrou.Nouvelle();
+  if (!reconstitution::DefinitionsLisibles(ancienne->db)) image = reconstitution::Reconstitue(lue, constats);
+  if (!verrou) verrou.emplace(cible, constats);
+  std::string temporaire = verrou->Nouvelle();
   std::string gardee;
   try {
     std::string version = "4.0";

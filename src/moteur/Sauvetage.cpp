@@ -3,10 +3,12 @@
 #include "moteur/Sauvetage.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -639,22 +641,146 @@ bool PagesDeBase(int fd, std::uint32_t taille, unsigned long long pages) {
   return lues > 0 && 2 * arbres >= lues;
 }
 
+bool DeuxiemePageDArbre(int fd, std::uint32_t taille) {
+  std::vector<unsigned char> page(taille);
+  return ::pread(fd, page.data(), taille, taille) == static_cast<ssize_t>(taille) && PageDArbre(page.data(), taille);
+}
+
+// The schema's root, after the file header on the first page, holds together at this page size:
+// its cells, which SQLite packs from the end of the page, all lie within it.
+bool PremierePageTient(int fd, std::uint32_t taille) {
+  std::vector<unsigned char> page(taille);
+  if (::pread(fd, page.data(), taille, 0) != static_cast<ssize_t>(taille)) return false;
+  const unsigned char* arbre = page.data() + 100;
+  if (arbre[0] != 5 && arbre[0] != 13) return false;
+  const std::uint32_t entete = arbre[0] == 5 ? 12 : 8;
+  const std::uint32_t cellules = Lu16(arbre + 3);
+  const std::uint32_t contenu = Lu16(arbre + 5) == 0 ? 65536 : Lu16(arbre + 5);
+  if (100 + entete + 2 * cellules > contenu || contenu > taille) return false;
+  for (std::uint32_t i = 0; i < cellules; ++i) {
+    const std::uint32_t cellule = Lu16(arbre + entete + 2 * i);
+    if (cellule < contenu || cellule >= taille) return false;
+  }
+  return true;
+}
+
+bool TailleValide(std::uint32_t taille) { return taille >= 512 && taille <= 65536 && (taille & (taille - 1)) == 0; }
+
+// The page size the header gives, 0 when it gives none that can be.
+std::uint32_t TailleDeLEnTete(const unsigned char* entete) {
+  const std::uint32_t taille = Lu16(entete + 16) == 1 ? 65536 : Lu16(entete + 16);
+  return TailleValide(taille) ? taille : 0;
+}
+
+// The page size the pages themselves show when the header no longer says what they are: its
+// signature or its page size overwritten. 0 when the header holds, or when the pages are no
+// database's either. A header that holds together is doubted only for a smaller size, at which
+// its first page would hold together too: a sound file's other pages never look like a
+// database's at a size that cuts its first page in two.
+std::uint32_t TailleSousLEnTete(int fd) {
+  unsigned char entete[100] = {};
+  struct stat s {};
+  if (::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode) || ::pread(fd, entete, sizeof entete, 0) != 100) return 0;
+  const auto octets = static_cast<unsigned long long>(s.st_size);
+  const bool signature = std::memcmp(entete, "SQLite format 3", 16) == 0;
+  const std::uint32_t annoncee = signature ? TailleDeLEnTete(entete) : 0;
+  const bool tient = annoncee != 0 && PremierePageTient(fd, annoncee);
+  if (tient && (octets / annoncee < 2 || DeuxiemePageDArbre(fd, annoncee))) return 0;
+  for (std::uint32_t taille = 512; taille <= 65536; taille *= 2) {
+    if (taille == annoncee || (tient && taille > annoncee)) continue;
+    if (octets % taille != 0 || octets / taille < 2) continue;
+    if (signature && !PremierePageTient(fd, taille)) continue;
+    if (PagesDeBase(fd, taille, octets / taille)) return taille;
+  }
+  return 0;
+}
+
+void Ecrit32(unsigned char* p, std::uint32_t v) {
+  p[0] = static_cast<unsigned char>(v >> 24);
+  p[1] = static_cast<unsigned char>(v >> 16);
+  p[2] = static_cast<unsigned char>(v >> 8);
+  p[3] = static_cast<unsigned char>(v);
+}
+
+// The first page of the free list, when the header's still leads to one: a page of the file that
+// lists pages of the file.
+bool TroncLibreValide(int fd, std::uint32_t taille, std::uint32_t pages, std::uint32_t tronc) {
+  if (tronc < 2 || tronc > pages) return false;
+  std::vector<unsigned char> page(taille);
+  if (::pread(fd, page.data(), taille, static_cast<off_t>(tronc - 1) * taille) != static_cast<ssize_t>(taille))
+    return false;
+  const std::uint32_t suivant = Lu32(page.data()), feuilles = Lu32(page.data() + 4);
+  if (suivant > pages || feuilles > taille / 4 - 2) return false;
+  for (std::uint32_t i = 0; i < feuilles; ++i) {
+    const std::uint32_t f = Lu32(page.data() + 8 + 4 * i);
+    if (f < 2 || f > pages) return false;
+  }
+  return true;
+}
+
+// A header for pages of this size, keeping from the damaged one what can still be trusted: the
+// change counter, the schema's version, the application's fields, and the free list when it leads
+// to one. The reserved bytes are kept when the three fixed bytes after them are intact.
+void RedresseEnTete(int fd, unsigned char* entete, std::uint32_t taille, std::uint32_t pages,
+                    std::uint32_t identifiant) {
+  std::memcpy(entete, "SQLite format 3", 16);
+  entete[16] = static_cast<unsigned char>(taille == 65536 ? 0 : taille >> 8);
+  entete[17] = static_cast<unsigned char>(taille == 65536 ? 1 : 0);
+  entete[18] = entete[19] = 1;  // rollback journal
+  const bool fixesIntacts = entete[21] == 64 && entete[22] == 32 && entete[23] == 32;
+  if (!fixesIntacts || taille - entete[20] < 480) entete[20] = 0;
+  entete[21] = 64;
+  entete[22] = entete[23] = 32;
+  Ecrit32(entete + 28, pages);
+  if (!TroncLibreValide(fd, taille, pages, Lu32(entete + 32)) || Lu32(entete + 36) >= pages) {
+    Ecrit32(entete + 32, 0);
+    Ecrit32(entete + 36, 0);
+  }
+  if (Lu32(entete + 40) == 0) Ecrit32(entete + 40, 1);  // the schema cookie
+  if (Lu32(entete + 44) < 1 || Lu32(entete + 44) > 4) Ecrit32(entete + 44, 4);
+  Ecrit32(entete + 52, 0);  // the engine never makes files that vacuum themselves
+  Ecrit32(entete + 56, 1);  // UTF-8
+  Ecrit32(entete + 64, 0);
+  Ecrit32(entete + 68, identifiant);
+  std::memset(entete + 72, 0, 20);
+  std::memcpy(entete + 92, entete + 24, 4);  // the page count above is current
+  Ecrit32(entete + 96, SQLITE_VERSION_NUMBER);
+}
+
 }  // namespace
 
 bool EnteteEcrase(const std::string& chemin) {
   int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
-  unsigned char debut[16] = {};
-  struct stat s {};
-  bool ecrase = false;
-  if (::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && ::pread(fd, debut, sizeof debut, 0) == 16 &&
-      std::memcmp(debut, "SQLite format 3", 16) != 0) {
-    const auto octets = static_cast<unsigned long long>(s.st_size);
-    for (std::uint32_t taille = 512; taille <= 65536 && !ecrase; taille *= 2)
-      ecrase = octets % taille == 0 && octets / taille >= 2 && PagesDeBase(fd, taille, octets / taille);
-  }
+  const bool ecrase = TailleSousLEnTete(fd) != 0;
   ::close(fd);
   return ecrase;
+}
+
+std::uint32_t RefaitEntete(const std::string& source, const std::string& destination, std::uint32_t identifiant) {
+  int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) throw ErreurMoteur(err::AccesRefuse, {source});
+  struct Ferme {
+    int fd;
+    ~Ferme() { ::close(fd); }
+  } fermeSource{fd};
+  const std::uint32_t taille = TailleSousLEnTete(fd);
+  struct stat s {};
+  if (taille == 0 || ::fstat(fd, &s) != 0) throw ErreurMoteur(err::BaseEndommagee, {source});
+  const auto pages = static_cast<std::uint32_t>(std::min<long long>(s.st_size / taille, 0x7FFFFFF0LL));
+  int sortie = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (sortie < 0) throw ErreurMoteur(errno == ENOSPC ? err::DisquePlein : err::AccesRefuse, {destination});
+  Ferme fermeSortie{sortie};
+  std::vector<unsigned char> page(taille);
+  for (std::uint32_t n = 0; n < pages; ++n) {
+    const auto position = static_cast<off_t>(n) * taille;
+    if (::pread(fd, page.data(), taille, position) != static_cast<ssize_t>(taille))
+      throw ErreurMoteur(err::BaseEndommagee, {source});
+    if (n == 0) RedresseEnTete(fd, page.data(), taille, pages, identifiant);
+    if (::pwrite(sortie, page.data(), taille, position) != static_cast<ssize_t>(taille))
+      throw ErreurMoteur(errno == ENOSPC || errno == EDQUOT ? err::DisquePlein : err::AccesRefuse, {destination});
+  }
+  return taille;
 }
 
 Fichier::Fichier(const std::string& chemin, std::vector<Arbre> arbres) : chemin_(chemin), arbres_(std::move(arbres)) {

@@ -73,9 +73,15 @@ Classe ClasseDeclaree(const std::string& declare, bool cle);
 // of pages and no less than its header counts, else the words that say how it is cut short.
 std::string Troncature(const std::string& chemin);
 
-// Whether a file whose header is not that of a database still has pages after the first that are
-// plainly a database's: its header was overwritten, the file is no foreign one.
+// Whether the file's header no longer says what its pages are (its signature or its page size
+// overwritten) while its pages after the first are plainly a database's: the file is damaged,
+// no foreign one.
 bool EnteteEcrase(const std::string& chemin);
+
+// Writes into `destination` (created or emptied) the file `source` whose header was overwritten,
+// with a header made again from its pages: their size, their count, the engine's `identifiant`.
+// Returns the page size. 3049 when the pages show no size, the engine's file numbers otherwise.
+std::uint32_t RefaitEntete(const std::string& source, const std::string& destination, std::uint32_t identifiant);
 
 class Fichier {
  public:

@@ -167,6 +167,45 @@ TEST_F(TestPilote, UneBaseQuiNeSOuvrePlusEstRepareeParLeRunQuandLaReparationEstC
   EXPECT_FALSE(pilote->ControleSaisies());
 }
 
+// A target whose signature another program overwrote: damaged, not foreign. The user is told to
+// tick the repair, which then reads its pages under a header made again and loses nothing.
+TEST_F(TestPilote, UneBaseDontLEnTeteEstEcraseEstRepareeParLeRun) {
+  for (bool securise : {false, true}) {
+    SCOPED_TRACE(securise ? "Mode sécurisé" : "sur la base même");
+    std::string cible = CreePetiteBase(securise ? "Securise/Compta.mdb" : "Compta.mdb");
+    {
+      auto base = moteur::DBEngine::OpenDatabase(cible);
+      auto td = base.CreateTableDef("Derniere");
+      td.Fields().Append(td.CreateField("Texte", moteur::dbText, 10));
+      base.TableDefs().Append(td);
+    }
+    const std::string avant = ContenuDesTables(cible);
+    {
+      std::fstream f(cible, std::ios::in | std::ios::out | std::ios::binary);
+      f.write("XXXXXX", 6);
+    }
+    fenetre->coches[coche::ReparationCompactage] = false;
+    fenetre->coches[coche::ModeSecurise] = securise;
+    fenetre->coches[coche::VerificationsPrimaires] = true;
+    fenetre->saisies[saisie::Cible] = cible;
+    EXPECT_FALSE(pilote->ControleSaisies());
+    EXPECT_TRUE(fenetre->ContientTexte("L'en-tête de la base de données")) << fenetre->journal;
+    EXPECT_TRUE(fenetre->ContientTexte("Cochez « Réparation / Compactage » pour qu'elle soit réparée."))
+        << fenetre->journal;
+    fenetre->coches[coche::ReparationCompactage] = true;
+    Saisit(cible);
+    fenetre->journal.clear();
+    fenetre->reponses = {1, 1, 1};
+    EXPECT_EQ(pilote->Lancer(), utireorg::IssueLancer::Terminee) << fenetre->journal;
+    EXPECT_EQ(pilote->Issue(), IssueRun::Terminee) << fenetre->journal;
+    EXPECT_FALSE(fenetre->ContientTexte("#ERR#")) << fenetre->journal;
+    EXPECT_TRUE(fenetre->ContientTexte("#ALERT# L'en-tête de la base de données '" + cible +
+                                       "' était écrasé : il a été refait d'après ses pages"))
+        << fenetre->journal;
+    EXPECT_EQ(ContenuDesTables(cible), avant);
+  }
+}
+
 TEST_F(TestPilote, UneEtapeQuiEchoueTermineLeRunParLesDeuxLignesDEchecEtLaLegendeEnRouge) {
   std::string cible = CreePetiteBase("Compta.mdb");
   std::string modele = CreePetiteBase("Logiciel/Modele.mdb");

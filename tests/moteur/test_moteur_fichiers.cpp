@@ -152,7 +152,7 @@ TEST_F(Fichiers, CeQuiNEstPasUneBaseDonneUneErreurNumeroteeSansPlanter) {
 }
 
 // A file whose first page another program overwrote, its other pages still those of a database:
-// the header is said damaged, not the format unknown; a file of random bytes stays unknown.
+// the header is said damaged (3049), not the format unknown; a file of random bytes stays unknown.
 TEST_F(Fichiers, UnEnteteEcraseEstDitEndommage) {
   {
     auto base = Cree("entete.bd");
@@ -169,7 +169,7 @@ TEST_F(Fichiers, UnEnteteEcraseEstDitEndommage) {
     f.write(hasard.data(), static_cast<std::streamsize>(hasard.size()));
   }
   auto r = Essaie([&] { DBEngine::OpenDatabase(Chemin("entete.bd")); });
-  EXPECT_EQ(r.Number, err::FormatNonReconnu);
+  EXPECT_EQ(r.Number, err::BaseEndommagee);  // damaged, for the repair to mend
   EXPECT_NE(r.Description.find("en-tête"), std::string::npos) << r.Description;
   EXPECT_NE(r.Description.find(Chemin("entete.bd")), std::string::npos) << r.Description;
   hasard.resize(64 * 1024);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -744,5 +745,53 @@ TEST_F(SauvetageDefinitions, UnFichierCoupeEstDitTronque) {
   } catch (const ErreurMoteur& e) {
     EXPECT_EQ(e.Number(), err::BaseEndommagee);
     EXPECT_NE(e.Description().find("le fichier est tronqué"), std::string::npos) << e.Description();
+  }
+}
+
+// A file whose header another program overwrote (its signature, its page size, or the whole of it)
+// while its pages are intact: the file is called damaged, not foreign, and the repair reads its
+// pages at the size they show, keeping every record, every definition and every relation.
+TEST_F(SauvetageDefinitions, UnEnTeteEcraseEstRefaitDApresLesPages) {
+  CreeBaseLiee();
+  const std::string originale = Chemin("originale.bd");
+  ASSERT_EQ(::rename(Chemin("base.bd").c_str(), originale.c_str()), 0);
+  std::filesystem::copy_file(originale, Chemin("base.bd"));
+  const std::string structure = Structure();
+  const auto clients = Lit("Clients", "Id"), commandes = Lit("Commandes", "Num"), autre = Lit("Autre", "N");
+  std::mt19937 alea(99);
+  std::string hasard(100, '\0');
+  for (char& c : hasard) c = static_cast<char>(alea());
+  const std::vector<std::pair<std::string, std::pair<long, std::string>>> cas = {
+      {"signature", {0, "XXXXXX"}},
+      {"taille de page impossible", {16, std::string("\xff\xff", 2)}},
+      {"taille de page nulle", {16, std::string("\0\0", 2)}},
+      {"taille de page fausse", {16, std::string("\x04\x00", 2)}},
+      {"en-tête entier", {0, hasard}}};
+  for (const auto& [nom, ecrasement] : cas) {
+    SCOPED_TRACE(nom);
+    std::filesystem::copy_file(originale, Chemin("base.bd"), std::filesystem::copy_options::overwrite_existing);
+    {
+      std::fstream f(Chemin("base.bd"), std::ios::in | std::ios::out | std::ios::binary);
+      f.seekp(ecrasement.first);
+      f.write(ecrasement.second.data(), static_cast<std::streamsize>(ecrasement.second.size()));
+    }
+    auto ouverture = Essaie([&] { DBEngine::OpenDatabase(Chemin("base.bd")); });
+    EXPECT_EQ(ouverture.Number, err::BaseEndommagee) << ouverture.Description;
+    EXPECT_NE(ouverture.Description.find("en-tête"), std::string::npos) << ouverture.Description;
+    EXPECT_EQ(FormatDuFichier(Chemin("base.bd")), FormatFichier::Moteur);
+    std::vector<std::string> constats;
+    ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+    EXPECT_EQ(Structure(), structure);
+    EXPECT_EQ(Lit("Clients", "Id"), clients);
+    EXPECT_EQ(Lit("Commandes", "Num"), commandes);
+    EXPECT_EQ(Lit("Autre", "N"), autre);
+    EXPECT_TRUE(Ouvre().VerifieIntegrite().empty());
+    ASSERT_FALSE(constats.empty());
+    EXPECT_EQ(constats.front(), "#ALERT# L'en-tête de la base de données '" + Chemin("base.bd") +
+                                    "' était écrasé : il a été refait d'après ses pages, de 4096 octets.");
+    std::string journal;
+    for (const auto& l : constats) journal += l + "\n";
+    EXPECT_EQ(journal.find("illisible"), std::string::npos) << journal;
+    EXPECT_EQ(journal.find("perdu"), std::string::npos) << journal;
   }
 }
