@@ -47,6 +47,7 @@ struct Options {
   long long grandes = 3000;
   long long petites = 20000;
   bool garder = false;
+  bool constats = false;  // les lignes de chaque réparation sous la ligne de son motif
 };
 
 Options LitOptions(int argc, char** argv) {
@@ -56,6 +57,8 @@ Options LitOptions(int argc, char** argv) {
     if (a == "--grandes") o.grandes = banc::LitNombre(a, i + 1 < argc ? argv[++i] : nullptr);
     else if (a == "--petites") o.petites = banc::LitNombre(a, i + 1 < argc ? argv[++i] : nullptr);
     else if (a == "--garder") o.garder = true;
+    else if (a == "--constats")
+      o.constats = true;
     else banc::Echoue("option inconnue « " + a + " »");
   }
   return o;
@@ -249,7 +252,7 @@ long long PertesDites(const std::vector<std::string>& constats, bool& inconnues)
   long long total = 0;
   for (const auto& ligne : constats) {
     if (ligne.rfind("#ALERT# Table '", 0) != 0) continue;
-    if (ligne.find("en nombre inconnu") != std::string::npos) inconnues = true;
+    if (ligne.find("ont pu être perdus") != std::string::npos) inconnues = true;
     auto sauves = ligne.find(" sauvé");
     auto virgule = ligne.find(", ", sauves == std::string::npos ? 0 : sauves);
     if (sauves == std::string::npos || virgule == std::string::npos) continue;
@@ -272,10 +275,20 @@ void Abime(const std::string& chemin, const std::set<long long>& pages, unsigned
   ::close(fd);
 }
 
+void EcraseEnTete(const std::string& chemin, unsigned graine) {
+  std::mt19937 alea(graine);
+  std::string dechets(100, '\0');
+  for (char& c : dechets) c = static_cast<char>(alea());
+  int fd = ::open(chemin.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0 || ::pwrite(fd, dechets.data(), dechets.size(), 0) != 100) banc::Echoue("écriture de " + chemin);
+  ::close(fd);
+}
+
 struct Motif {
   std::string nom;
   std::set<long long> pages;
   bool coupe = false;  // le fichier perd plutôt son dernier octet : sa dernière page est l'abîmée
+  bool entete = false;  // seuls les 100 octets de l'en-tête du fichier sont écrasés
 };
 
 // Pages des définitions plutôt que des données : la dernière feuille du schéma, que les règles des
@@ -325,6 +338,7 @@ std::vector<Motif> Motifs(const PagesTable& g, const PagesTable& p, const std::v
                                   : std::set<long long>{}});
   motifs.push_back({"Page du catalogue", {definitions.catalogue}});
   motifs.push_back({"Coupée d'un octet", {derniere}, true});
+  motifs.push_back({"En-tête écrasé", {1}, false, true});
   return motifs;
 }
 
@@ -374,6 +388,8 @@ int Lance(const Options& o) {
     banc::CopieFichier(originale, copie);
     if (motif.coupe) {
       if (::truncate(copie.c_str(), derniere * TaillePage - 1) != 0) banc::Echoue("troncature de " + copie);
+    } else if (motif.entete) {
+      EcraseEnTete(copie, graine++);
     } else {
       Abime(copie, motif.pages, graine++);
     }
@@ -392,6 +408,8 @@ int Lance(const Options& o) {
                                       inconnues ? "inconnues" : Groupe(dites), banc::Decimal(duree, 2) + " s"};
     for (std::size_t i = 0; i < cases.size(); ++i) std::cout << Cadre(cases[i], colonnes[i].second, i > 0) << " ";
     std::cout << "\n";
+    if (o.constats)
+      for (const auto& ligne : constats) std::cout << "    " << ligne << "\n";
   }
   std::cout << "\n" << (atteint ? "Objectif atteint : 100 % des enregistrements sur pages saines gardés, aucun inventé.\n"
                                 : "Objectif manqué.\n");

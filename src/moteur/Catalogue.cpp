@@ -896,6 +896,10 @@ std::string LigneDefinitionRefaite(const ObjetInconnu& definition) {
   return "#ALERT# Définition refaite d'après le catalogue : " + definition.Description() + ".";
 }
 
+std::string LigneRegleRefaite(const ObjetInconnu& regle) {
+  return "#ALERT# Règle du moteur refaite d'après le catalogue : " + regle.Description() + ".";
+}
+
 void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats) {
   std::vector<ObjetInconnu> gardes;
   for (const auto& o : base.objetsInconnus) {
@@ -906,7 +910,7 @@ void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats) 
     if (o.genre == "définition") continue;  // once nothing planted is left to run on its rebuilding
     if (o.genre == "règle") {
       // Written again by the caller, from the catalog, with every other rule.
-      constats.push_back("#ALERT# Règle du moteur refaite d'après le catalogue : " + o.Description() + ".");
+      constats.push_back(LigneRegleRefaite(o));
       continue;
     }
     // A rule altered under its own name is written again by the caller, from the catalog.

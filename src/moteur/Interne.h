@@ -237,6 +237,8 @@ void SupprimeObjetsInconnus(BaseEtat& base, std::vector<std::string>& constats);
 // left unenforced, and told: the records stay as they are.
 void DesappliqueRelationsViolees(BaseEtat& base, std::vector<std::string>& constats);
 std::string LigneDefinitionRefaite(const ObjetInconnu& definition);
+// A rule the file lacks, written again from the catalog.
+std::string LigneRegleRefaite(const ObjetInconnu& regle);
 DefTable& AjouteTable(BaseEtat& base, DefTable def);
 void SupprimeTable(BaseEtat& base, std::string_view nom);
 void RenommeTable(BaseEtat& base, long long id, std::string_view nouveau);

@@ -111,6 +111,11 @@ bool FichierSain(BaseEtat& base) {
   }
 }
 
+bool EstEnMemoire(sqlite3* db) {
+  const char* fichier = sqlite3_db_filename(db, "main");
+  return !fichier || !*fichier;
+}
+
 // Definitions that can still be read: the catalog when it survives, else what SQLite itself knows.
 std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRelation>& relations,
                                           std::vector<DefPropriete>& proprietes, std::vector<std::string>& constats) {
@@ -128,7 +133,11 @@ std::vector<DefTable> DefinitionsLisibles(BaseEtat& ancienne, std::vector<DefRel
           constats.push_back("#ALERT# Table inconnue du logiciel, non reprise : « " + Affichable(o.nom) + " ».");
         else if (o.genre == "définition")
           constats.push_back(catalogue::LigneDefinitionRefaite(o));
-        else if (!o.modifie || (corrections.empty() && !o.texteAbime))
+        else if (o.genre == "règle") {
+          // Definitions read back from the pages are taken without their rules: every rule is
+          // written from the catalog into the new file, and only one the file itself lacks is news.
+          if (!EstEnMemoire(ancienne.db)) constats.push_back(catalogue::LigneRegleRefaite(o));
+        } else if (!o.modifie || (corrections.empty() && !o.texteAbime))
           constats.push_back("#ALERT# Objet inconnu du logiciel supprimé : " + o.Description() + ".");
       }
       for (const auto& t : ancienne.cat.tables)
@@ -305,7 +314,8 @@ void ConstateBilan(const TableSauvee& t, const sauvetage::Bilan& b, std::vector<
   if (b.perdus && *b.perdus + t.refuses == 0) return;
   std::string ligne = "#ALERT# Table '" + t.def->nom + "' : " + Nombre(t.inseres, "enregistrement sauvé", "enregistrements sauvés");
   if (!b.perdus) {
-    ligne += " ; des enregistrements illisibles sont perdus, en nombre inconnu";
+    // Neither an index nor a counter tells how many there were: some may be lost, none is known to be.
+    ligne += " ; le fichier ne dit plus combien elle en avait : d'autres, illisibles, ont pu être perdus";
   } else {
     const long long illisibles = *b.perdus + t.refuses;
     ligne += std::string(", ") + (b.exact ? "" : "au plus ") + Nombre(illisibles, "illisible", "illisibles");
@@ -390,7 +400,8 @@ void RetablitCompteur(BaseEtat& nouvelle, const TableSauvee& t, const Compteurs&
 
 // The trees the file's schema names, and the tables whose records are wanted among them.
 std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<TableSauvee>& sauvees,
-                                              const Racines* racines, const Compteurs& compteurs) {
+                                              const Racines* racines, const Compteurs& compteurs,
+                                              std::optional<std::size_t>* sequence) {
   const auto& clesMax = compteurs.valeurs;
   std::vector<sauvetage::Arbre> arbres;
   std::vector<std::string> tablesIndexees;
@@ -407,6 +418,11 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
       if (a.table && a.racine == 0) {
         a.colonnes = reconstitution::FormeDuCatalogue(ancienne.db, nom);
         a.formeExacte = !a.colonnes.empty();
+      }
+      // Definitions read back from the pages come without the counters: their rows are read too.
+      if (a.table && MemeNom(nom, "sqlite_sequence")) {
+        a.colonnes = reconstitution::FormeDuCatalogue(ancienne.db, nom);
+        *sequence = arbres.size();
       }
     }
     tablesIndexees.push_back(a.table ? std::string() : PlieNom(r.Texte(3)));
@@ -439,8 +455,15 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
 // Every record the pages still hold, table by table, then those of leaves no tree reaches.
 void SauveEnregistrements(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<TableSauvee>& sauvees,
                           std::vector<std::string>& constats, const Racines* racines) {
-  const Compteurs compteurs = LitCompteurs(ancienne.db);
-  auto arbres = ArbresDuFichier(ancienne, sauvees, racines, compteurs);
+  Compteurs compteurs = LitCompteurs(ancienne.db);
+  std::optional<std::size_t> sequence;
+  auto arbres = ArbresDuFichier(ancienne, sauvees, racines, compteurs, &sequence);
+  auto compte = [&](std::size_t a, const sauvetage::Enregistrement& e) {
+    if (a != sequence || e.valeurs.size() < 2 || !e.illisibles.empty() || e.valeurs[0].genre() != Valeur::Genre::Texte)
+      return;
+    long long& valeur = compteurs.valeurs[PlieNom(e.valeurs[0].texte())];
+    valeur = std::max(valeur, e.valeurs[1].EnEntier());
+  };
   for (auto& t : sauvees) {
     if (!t.classes.empty()) continue;
     constats.push_back("#ALERT# Table '" + t.def->nom + "' : ses enregistrements sont introuvables dans le fichier ; elle est recréée vide.");
@@ -456,13 +479,17 @@ void SauveEnregistrements(BaseEtat& ancienne, BaseEtat& nouvelle, std::vector<Ta
   // The catalog's own leaves go to its trees, and their rows nowhere: the catalog is written anew.
   // A tree whose root was lost must be walked for the whole of its key range to be looked for.
   for (std::size_t a = 0; a < arbres.size(); ++a)
-    if (arbres[a].formeExacte) fichier.Parcourt(a, [](sauvetage::Enregistrement&) {});
+    if (arbres[a].formeExacte || a == sequence)
+      fichier.Parcourt(a, [&](sauvetage::Enregistrement& e) { compte(a, e); });
   fichier.RecupereEgarees([&](std::size_t a, sauvetage::Enregistrement& e) {
     if (auto it = parArbre.find(a); it != parArbre.end()) Insere(*it->second, e, constats);
+    compte(a, e);
   });
   for (auto& t : sauvees) {
     if (t.classes.empty()) continue;
     t.insertion.reset();
+    if (auto lu = compteurs.valeurs.find(PlieNom(t.def->nom)); lu != compteurs.valeurs.end() && t.def->AutoIncrement())
+      fichier.DonneCleMax(t.arbre, lu->second);
     ConstateBilan(t, fichier.BilanDe(t.arbre), constats);
   }
   for (auto& t : sauvees)

@@ -100,6 +100,8 @@ class Fichier {
   void RecupereEgarees(const std::function<void(std::size_t, Enregistrement&)>& recoit);
   // What became of tree i, once the stray leaves were read.
   Bilan BilanDe(std::size_t i) const;
+  // The highest key tree i ever gave, learnt from the file's counters once their pages were read.
+  void DonneCleMax(std::size_t i, long long cle) { arbres_[i].cleMax = cle; }
 
   // The highest key tree i is known to have given: among its records, the entries of its indexes
   // and the bounds of the key ranges its damaged pages held.

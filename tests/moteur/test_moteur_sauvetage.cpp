@@ -704,6 +704,19 @@ TEST_F(SauvetageDefinitions, UnePageDuSchemaOuDuCatalogueAbimeeNeFaitRienPerdre)
                                                        : "Catalogue endommagé"),
               std::string::npos)
         << journal;
+    // Nothing was lost, and the engine's own rules and counters are no strangers' objects.
+    EXPECT_EQ(journal.find("Objet inconnu"), std::string::npos) << journal;
+    // A table whose first page was lost with its index and without a counter cannot tell how many
+    // records it had: that is said, and no loss is claimed.
+    const bool sansCompte = nom == "schéma du catalogue";
+    EXPECT_EQ(
+        journal.find("Table 'Clients' : 2000 enregistrements sauvés ; le fichier ne dit plus combien elle en avait : "
+                     "d'autres, illisibles, ont pu être perdus") != std::string::npos,
+        sansCompte)
+        << journal;
+    EXPECT_EQ(journal.find("sont perdus"), std::string::npos) << journal;
+    EXPECT_EQ(journal.find("compteur des numéros automatiques est perdu"), std::string::npos) << journal;
+    EXPECT_EQ(journal.find("n'a pu être rattachée"), std::string::npos) << journal;
   }
 }
 
