@@ -921,6 +921,18 @@ void Fichier::RecupereEgarees(const std::function<void(std::size_t, Enregistreme
     if (candidats.size() > 1)
       candidats.erase(std::remove_if(candidats.begin(), candidats.end(), [&](const auto& c) { return !convient(c.first, true); }),
                       candidats.end());
+    // Still several: records as wide as one table's rows are its own rather than old rows of a
+    // wider one that were written before its last columns were added.
+    if (candidats.size() > 1) {
+      auto pleineLargeur = [&](const auto& c) {
+        return std::all_of(formes.begin(), formes.end(),
+                           [&](const auto& f) { return f.second.size() == arbres_[c.first].colonnes.size(); });
+      };
+      if (std::count_if(candidats.begin(), candidats.end(), pleineLargeur) == 1)
+        candidats.erase(
+            std::remove_if(candidats.begin(), candidats.end(), [&](const auto& c) { return !pleineLargeur(c); }),
+            candidats.end());
+    }
     // Still several: the table whose columns the values fit best, when one fits better than all.
     if (candidats.size() > 1) {
       std::vector<long long> scores;

@@ -808,3 +808,26 @@ TEST_F(SauvetageDefinitions, UnEnTeteEcraseEstRefaitDApresLesPages) {
     EXPECT_EQ(journal.find("perdu"), std::string::npos) << journal;
   }
 }
+
+namespace {
+
+// The first page of the schema holds the catalog's definitions and the first table's: the
+// catalog's leaves, found by the shape of their rows, are no old rows of that wider table, and
+// no page is said left over.
+TEST_F(Sauvetage, LesFeuillesDuCatalogueNeSontPasPrisesPourCellesDUneTablePlusLarge) {
+  CreeBase(300, 100);
+  const auto avantG = Lit("Grande", "Id"), avantP = Lit("Petite", "Code");
+  const auto schema = PagesDe("sqlite_schema", "leaf");
+  ASSERT_FALSE(schema.empty());
+  Abime({schema.front()});
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  std::string journal;
+  for (const auto& l : constats) journal += l + "\n";
+  EXPECT_EQ(journal.find("n'a pu être rattachée"), std::string::npos) << journal;
+  EXPECT_NE(journal.find("sans perte d'enregistrement ni de valeur"), std::string::npos) << journal;
+  EXPECT_EQ(Lit("Grande", "Id"), avantG);
+  EXPECT_EQ(Lit("Petite", "Code"), avantP);
+}
+
+}  // namespace
