@@ -387,7 +387,7 @@ class Controle {
   T Refuse(const std::string& quoi, const std::string& lue, const std::function<T()>& remplacement,
            const std::string& pourquoi = "hors des limites") {
     Dommage("donne " + Destinataire(quoi) + " la valeur " + lue + ", " + pourquoi,
-            quoi + " valait " + lue + ", " + pourquoi);
+            quoi + (quoi.starts_with("les ") ? " valaient " : " valait ") + lue + ", " + pourquoi);
     return remplacement();
   }
 
@@ -413,7 +413,6 @@ class Controle {
   std::vector<std::string>* corrections_;
 };
 
-constexpr long long AttributsChampConnus = dbFixedField | dbVariableField | dbAutoIncrField | dbUpdatableField;
 constexpr long long AttributsRelationConnus = dbRelationUnique | dbRelationDontEnforce | dbRelationUpdateCascade | dbRelationDeleteCascade;
 
 // The field type that holds whatever SQLite was told a column holds.
@@ -443,6 +442,30 @@ void ChargeTables(BaseEtat& base, Catalogue& cat, Controle& controle) {
   }
 }
 
+// Whether SQLite numbers the column itself: the table's only key column, declared AUTOINCREMENT.
+bool CompteurDuSchema(sqlite3* db, const std::string& table, const std::string& colonne) {
+  Requete r(
+      db,
+      "SELECT pk, (SELECT count(*) FROM pragma_table_info(?1) WHERE pk > 0), (SELECT sql FROM sqlite_master WHERE "
+      "type = 'table' AND name = ?1) FROM pragma_table_info(?1) WHERE name = ?2",
+      Operation::Ouverture);
+  r.Lie(1, std::string_view(table)).Lie(2, std::string_view(colonne));
+  return r.Pas() && r.Entier(0) > 0 && r.Entier(1) == 1 &&
+         PlieNom(r.Texte(2)).find("autoincrement") != std::string::npos;
+}
+
+// The size a sized field's write rule still checks, its size when the catalog lost it; 0 when the
+// rule checks none.
+int TailleDesRegles(sqlite3* db, long long tableId, const std::string& champ) {
+  Requete r(db, "SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = ?", Operation::Ouverture);
+  const std::string nom = "MSysRegle_" + std::to_string(tableId) + "_ins";
+  r.Lie(1, std::string_view(nom));
+  if (!r.Pas() || r.TypeColonne(0) != SQLITE_TEXT) return 0;
+  const std::string regle = r.Texte(0), controle = "length(NEW." + CiteIdent(champ) + ") > ";
+  const auto p = regle.find(controle);
+  return p == std::string::npos ? 0 : std::atoi(regle.c_str() + p + controle.size());
+}
+
 void ChargeChamps(BaseEtat& base, Catalogue& cat, Controle& controle) {
   Requete r(base.db,
             "SELECT Id, TableId, Name, Type, Size, Attributes, DefaultValue, Required, AllowZeroLength, OrdinalPosition "
@@ -467,11 +490,14 @@ void ChargeChamps(BaseEtat& base, Catalogue& cat, Controle& controle) {
         "le type " + nom, [&] { return static_cast<long long>(TypeDeLaColonne(base.db, t->nom, c.nom)); }));
     const bool taillee = c.type == dbText || c.type == dbBinary;
     c.taille = static_cast<int>(controle.Entier(r, 4, taillee ? 1 : 0, TailleTexteMax, "la taille " + nom, [&] {
-      return static_cast<long long>(taillee ? TailleTexteMax : TailleFixe(c.type));
+      if (!taillee) return static_cast<long long>(TailleFixe(c.type));
+      const int reglee = TailleDesRegles(base.db, t->id, c.nom);
+      return static_cast<long long>(reglee >= 1 && reglee <= TailleTexteMax ? reglee : TailleTexteMax);
     }));
-    c.attributs = controle.Entier(r, 5, 0, 0xFFFF, "les attributs " + nom, [&] {
-      return r.TypeColonne(5) == SQLITE_INTEGER ? r.Entier(5) & AttributsChampConnus : 0LL;
-    });
+    // Attributes lost say nothing the engine relies on but the counter, which the table's own
+    // definition still tells.
+    c.attributs = controle.Entier(r, 5, 0, 0xFFFF, "les attributs " + nom,
+                                  [&] { return CompteurDuSchema(base.db, t->nom, c.nom) ? dbAutoIncrField : 0LL; });
     if ((c.attributs & dbAutoIncrField) && c.type != dbLong)
       c.attributs = controle.Refuse<long long>("les attributs " + nom, std::to_string(c.attributs) + " (compteur d'un champ qui n'est pas un Entier long)",
                                                [&] { return c.attributs & ~dbAutoIncrField; });

@@ -123,9 +123,60 @@ TEST_F(ObjetsInconnus, UneValeurDuCatalogueHorsLimitesEstUnDommage) {
   ASSERT_EQ(constats.size(), 1u) << ::testing::PrintToString(constats);
   EXPECT_NE(constats[0].find("LignesFacture.Libelle"), std::string::npos) << constats[0];
   auto base = Ouvre();
-  EXPECT_EQ(base.TableDefs()["LignesFacture"].Fields()["Libelle"].Size(), 255);
+  // The size the table's rules still check, the one the field had.
+  EXPECT_EQ(base.TableDefs()["LignesFacture"].Fields()["Libelle"].Size(), 30);
   EXPECT_EQ(Colonne(base, "SELECT Libelle FROM LignesFacture WHERE Num = 12", "Libelle"), std::vector<std::string>{"ligne"});
   EXPECT_EQ(Compte(base, "LignesFacture"), 12);
+}
+
+// A text field whose size the catalog lost gets back the one its rules check, 255 only when
+// they check none; the database keeps its version.
+TEST_F(ObjetsInconnus, UneTailleHorsLimitesReprendCelleDesReglesEtLaVersionReste) {
+  for (const char* version : {"3.0", "4.0"}) {
+    SCOPED_TRACE(version);
+    {
+      auto base = Cree("base.bd", version);
+      CreeTable(base, "T", {{"Court", dbText, 10}, {"Long", dbText, 120}, {"Libre", dbText, 255}});
+      base.Execute("INSERT INTO T VALUES ('abc', 'def', 'ghi')", dbFailOnError);
+    }
+    Sqlite("UPDATE MSysColumns SET Size = -5");
+    std::vector<std::string> constats;
+    ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+    EXPECT_EQ(constats.size(), 3u) << ::testing::PrintToString(constats);
+    auto base = Ouvre();
+    auto champs = base.TableDefs()["T"].Fields();
+    EXPECT_EQ(champs["Court"].Size(), 10);
+    EXPECT_EQ(champs["Long"].Size(), 120);
+    EXPECT_EQ(champs["Libre"].Size(), 255);
+    EXPECT_EQ(base.Version(), version);
+    EXPECT_EQ(Colonne(base, "SELECT Court FROM T", "Court"), std::vector<std::string>{"abc"});
+    EXPECT_ERREUR(err::ValeurTropLongue, base.Execute("UPDATE T SET Court = '12345678901'", dbFailOnError));
+    base.Close();
+    fs::remove(Chemin("base.bd"));
+  }
+}
+
+// Field attributes the catalog lost: a counter stays a counter, as the table's definition says,
+// and no other field becomes one.
+TEST_F(ObjetsInconnus, DesAttributsHorsLimitesNeFontNiNeDefontUnCompteur) {
+  {
+    auto base = Cree();
+    CreeTable(base, "T", {{"Id", dbLong, 0, false, {}, false, dbAutoIncrField}, {"N", dbLong}, {"Texte", dbText, 20}});
+    base.Execute("INSERT INTO T (N, Texte) VALUES (7, 'a')", dbFailOnError);
+  }
+  Sqlite("UPDATE MSysColumns SET Attributes = -1");
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  EXPECT_EQ(constats.size(), 3u) << ::testing::PrintToString(constats);
+  for (const auto& ligne : constats) EXPECT_NE(ligne.find("les attributs du champ"), std::string::npos) << ligne;
+  for (const auto& ligne : constats) EXPECT_NE(ligne.find("valaient -1"), std::string::npos) << ligne;
+  auto base = Ouvre();
+  auto champs = base.TableDefs()["T"].Fields();
+  EXPECT_EQ(champs["Id"].Attributes(), dbAutoIncrField);
+  EXPECT_EQ(champs["N"].Attributes(), 0);
+  EXPECT_EQ(champs["Texte"].Attributes(), 0);
+  base.Execute("INSERT INTO T (N, Texte) VALUES (8, 'b')", dbFailOnError);
+  EXPECT_EQ(Colonne(base, "SELECT Id FROM T ORDER BY Id", "Id"), (std::vector<std::string>{"1", "2"}));
 }
 
 TEST_F(ObjetsInconnus, ChaqueGenreDeValeurHorsLimitesEstRefuse) {
