@@ -271,7 +271,8 @@ std::string ConditionHorsType(const DefChamp& c) {
     return genres("'integer'") + " OR " + champ + " < " + min + " OR " + champ + " > " + max;
   };
   switch (c.type) {
-    case dbBoolean: return genres("'integer'");
+    // The engine stores Yes as -1 and No as 0; any other number reads Yes.
+    case dbBoolean: return genres("'integer'") + " OR " + champ + " NOT IN (0, -1)";
     case dbByte: return plage("0", "255");
     case dbInteger: return plage("-32768", "32767");
     case dbLong: return (c.attributs & dbAutoIncrField) ? std::string() : plage("-2147483648", "2147483647");

@@ -54,7 +54,7 @@ bool DateCanonique(std::string_view texte) {
 bool ValeurSaine(int genre, long long entier, double reel, std::string_view texte, const DefChamp& champ) {
   if (genre == SQLITE_NULL) return !champ.requis || !NulRemplacable(champ.type, champ.attributs, champ.zeroLongueur);
   switch (champ.type) {
-    case dbBoolean: return genre == SQLITE_INTEGER;
+    case dbBoolean: return genre == SQLITE_INTEGER && (entier == 0 || entier == -1);
     case dbByte:
     case dbInteger:
     case dbLong: return genre == SQLITE_INTEGER && EntierDansSonType(champ.type, champ.attributs, entier);

@@ -279,6 +279,7 @@ class Verification {
   struct Remplacement {
     std::string raison;
     std::string lue;
+    bool garde = false;  // the slot keeps the value as read, which is stored instead
   };
 
   // What the engine told of an unreadable value, past the field's name: the value as stored,
@@ -305,6 +306,14 @@ class Verification {
     if (slot.EstNulOuVide()) {
       if (!c.nulRefuse) return false;
       remplaces_[i] = {"est Null dans un champ requis", {}};
+      return true;
+    }
+    if (c.type == moteur::dbBoolean) {
+      // Read as Yes, stored as a number the engine never writes: Yes is stored as it writes it.
+      const Valeur stockee = c.champ.ValeurStockee();
+      if (stockee.genre() != Valeur::Genre::Entier || stockee.entier() == 0 || stockee.entier() == -1) return false;
+      remplaces_[i] = {
+          "vaut " + std::to_string(stockee.entier()) + " dans un champ Oui/Non, qui ne tient que -1 ou 0", {}, true};
       return true;
     }
     if (!HorsDeSonType(c, slot)) return false;
@@ -481,11 +490,12 @@ class Verification {
       const Remplacement& r = remplaces_[l];
       if (r.raison.empty()) continue;
       moteur::Field champ = champs[l];
-      const Valeur mise = moteur::ValeurDuChamp(ValeurDeRemplacement(champ), champ.Type());
+      const Valeur mise = moteur::ValeurDuChamp(r.garde ? slots_[l] : ValeurDeRemplacement(champ), champ.Type());
       const std::string texte = mise.EstNulOuVide() ? std::string() : mise.EnTexte();
-      const std::string par = mise.EstNulOuVide() ? "Null"
-                              : texte.empty()     ? "un texte vide"
-                                                  : moteur::Affichable(texte);
+      const std::string par = mise.EstNulOuVide()                 ? "Null"
+                              : champ.Type() == moteur::dbBoolean ? (mise.EnEntier() != 0 ? "Vrai" : "Faux")
+                              : texte.empty()                     ? "un texte vide"
+                                                                  : moteur::Affichable(texte);
       etat_.journal.EcritureJournal("#ALERT# Table '" + nomTable + "', enregistrement " +
                                         Identifiant(nomTable, champs, nombre) + " : la valeur du champ '" +
                                         champ.Name() + "' " + r.raison + ", remplacée par " + par +

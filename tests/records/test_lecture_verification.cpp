@@ -162,6 +162,36 @@ TEST_F(Verification, ReelHorsDeSonTypeEstCorrige) {
   EXPECT_TRUE(Compacte());
 }
 
+// A Yes/No stored as another number than -1 or 0 reads Yes: the compaction does not carry it, the
+// check stores Yes as the engine writes it, and says what was stored.
+TEST_F(Verification, OuiNonStockeAutrementQueMoinsUnOuZeroDevientOui) {
+  auto base = Cree();
+  CreeTable(base, "B", {{"Code", moteur::dbLong}, {"Actif", moteur::dbBoolean}});
+  Ajoute(base, "B", {{"Code", 1}, {"Actif", Valeur(true)}});
+  Ajoute(base, "B", {{"Code", 2}, {"Actif", Valeur(false)}});
+  AjouteDefectueux(base, "B", {{"Code", 3}, {"Actif", Valeur(7)}});
+  base.Close();
+  ASSERT_FALSE(Compacte());
+
+  const bool verifiee = Verifie();
+  std::string journal;
+  for (const auto& l : LignesJournal()) journal += l + "\n";
+  EXPECT_TRUE(verifiee) << journal;
+  EXPECT_NE(journal.find("#ALERT# Table 'B', enregistrement Code = 3 : la valeur du champ 'Actif' vaut 7 dans un "
+                         "champ Oui/Non, qui ne tient que -1 ou 0, remplacée par Vrai."),
+            std::string::npos)
+      << journal;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(Base().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "SELECT group_concat(Actif) FROM (SELECT Actif FROM B ORDER BY Code)", -1, &st, nullptr);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "-1,0,-1");
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  EXPECT_TRUE(Compacte());
+}
+
 // The journal keeps what was stored, the only trace of a value the correction replaces.
 TEST_F(Verification, ValeurIllisibleEstEcriteTelleQuelleEtRemiseParDefaut) {
   auto base = Cree();
