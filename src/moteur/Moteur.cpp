@@ -127,6 +127,12 @@ void VerifieFichier(const std::string& chemin) {
   // Jet 3.0 and 4.0 files are read before this check; what is left of that family is a later
   // format, or a header too short to say which.
   if (lus >= 19 && (std::memcmp(entete + 4, "Standard Jet DB", 15) == 0 || std::memcmp(entete + 4, "Standard ACE DB", 15) == 0)) {
+    const bool jet = std::memcmp(entete + 4, "Standard Jet DB", 15) == 0;
+    if (jet && lus > 0x14 && entete[0x14] > 1)
+      throw ErreurMoteur(err::BaseEndommagee, "La base de données Jet '" + chemin +
+                                                  "' est endommagée : son en-tête donne la version " +
+                                                  std::to_string(entete[0x14]) +
+                                                  ", qu'aucun fichier Jet n'a (0 pour Jet 3.0, 1 pour Jet 4.0).");
     if (FormatDuFichier(chemin) != FormatFichier::JetUlterieur)
       throw ErreurMoteur(err::BaseEndommagee, "La base de données Jet '" + chemin + "' est endommagée : le fichier est trop court.");
     throw ErreurMoteur(err::FormatNonReconnu, "'" + chemin +
@@ -444,10 +450,11 @@ FormatFichier FormatDuFichier(const std::string& chemin) {
   if (lus >= 16 && std::memcmp(entete, "SQLite format 3", 16) == 0) return FormatFichier::Moteur;
   if (lus >= 21 && std::memcmp(entete + 4, "Standard ACE DB", 15) == 0) return FormatFichier::JetUlterieur;
   if (lus >= 21 && std::memcmp(entete + 4, "Standard Jet DB", 15) == 0) {
-    // Byte 0x14 gives the version: 0 for Jet 3.0, 1 for Jet 4.0, higher for later formats.
+    // Byte 0x14 gives the version: 0 for Jet 3.0, 1 for Jet 4.0. Later formats sign themselves
+    // otherwise: any other number under this signature is damage.
     if (entete[0x14] == 0) return FormatFichier::Jet3;
     if (entete[0x14] == 1) return FormatFichier::Jet4;
-    return FormatFichier::JetUlterieur;
+    return FormatFichier::Inconnu;
   }
   // Pages of the engine behind an overwritten signature: the file is one, damaged.
   if (sauvetage::EnteteEcrase(chemin)) return FormatFichier::Moteur;

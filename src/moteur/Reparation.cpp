@@ -767,8 +767,38 @@ void DBEngine::RepairDatabase(const std::string& chemin) {
   RepairDatabase(chemin, constats);
 }
 
+namespace {
+
+std::string Repare(const std::string& chemin, std::vector<std::string>& constats, DBEngine::GardeEndommagee garde);
+
+// The copy read in place of a file whose header was made again is this process's own: an error
+// met in it names the user's file.
+ErreurMoteur NommeLeFichier(const ErreurMoteur& e, const std::string& chemin) {
+  std::string texte = e.Description();
+  const auto fin = texte.find(ExtensionRedressee);
+  const auto debut = fin == std::string::npos ? std::string::npos : texte.rfind(PrefixeTemporaire, fin);
+  if (debut == std::string::npos) return e;
+  const auto dossier = texte.rfind('\'', debut);
+  const auto depuis = dossier == std::string::npos ? debut : dossier + 1;
+  texte.replace(depuis, fin + ExtensionRedressee.size() - depuis, chemin);
+  return ErreurMoteur(e.Number(), texte);
+}
+
+}  // namespace
+
 std::string DBEngine::RepairDatabase(const std::string& chemin, std::vector<std::string>& constats,
                                      GardeEndommagee garde) {
+  try {
+    return Repare(chemin, constats, garde);
+  } catch (const ErreurMoteur& e) {
+    throw NommeLeFichier(e, chemin);
+  }
+}
+
+namespace {
+
+std::string Repare(const std::string& chemin, std::vector<std::string>& constats, DBEngine::GardeEndommagee garde) {
+  using GardeEndommagee = DBEngine::GardeEndommagee;
   if (EstFichierJet(chemin))
     throw ErreurMoteur(err::OperationNonGeree, "La réparation d'une base de données Jet n'est pas prise en charge : '" + chemin +
                                                    "' est lue en lecture seule par le moteur, et convertie à son format "
@@ -855,7 +885,9 @@ std::string DBEngine::RepairDatabase(const std::string& chemin, std::vector<std:
     // A program still reading the old file would go on with it: the file is in use.
     if (tenue->AutreProcessus() || !tenue->Inchangee()) throw ErreurMoteur(err::BaseEnUtilisation, {chemin});
     SuiteTenue suite(cible, temporaire);
-    if (pertes && garde == GardeEndommagee::Oui) gardee = GardeFichierEndommage(cible, constats);
+    // A header made again is a guess at what the pages are: the file as it was is kept too.
+    if ((pertes || !redressee.chemin.empty()) && garde == GardeEndommagee::Oui)
+      gardee = GardeFichierEndommage(cible, constats);
     if (::rename(temporaire.c_str(), cible.c_str()) != 0) throw ErreurMoteur(err::AccesRefuse, {chemin});
     suite.Valide();
     Synchronise(Dossier(cible), true);
@@ -871,5 +903,7 @@ std::string DBEngine::RepairDatabase(const std::string& chemin, std::vector<std:
                        "' : d'autres outils pourront peut-être en tirer davantage.");
   return gardee;
 }
+
+}  // namespace
 
 }  // namespace moteur

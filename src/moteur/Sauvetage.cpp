@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "moteur/Erreurs.h"
+#include "moteur/Interne.h"
 #include "moteur/Noms.h"
 
 namespace moteur::sauvetage {
@@ -672,10 +673,21 @@ std::uint32_t TailleDeLEnTete(const unsigned char* entete) {
   return TailleValide(taille) ? taille : 0;
 }
 
+// The header fields every file of the engine holds as they are: the format's versions, the fixed
+// payload fractions, a known schema format; and in a file marked as the engine's, no reserved
+// bytes and UTF-8 text, the only ones it writes.
+bool ChampsFixesIntacts(const unsigned char* entete) {
+  const auto version = [](unsigned char v) { return v == 1 || v == 2; };
+  if (!version(entete[18]) || !version(entete[19]) || entete[21] != 64 || entete[22] != 32 || entete[23] != 32)
+    return false;
+  if (Lu32(entete + 44) < 1 || Lu32(entete + 44) > 4) return false;
+  return Lu32(entete + 68) != catalogue::IdentifiantApplication || (entete[20] == 0 && Lu32(entete + 56) == 1);
+}
+
 // The page size the pages themselves show when the header no longer says what they are: its
-// signature or its page size overwritten. 0 when the header holds, or when the pages are no
-// database's either. A header that holds together is doubted only for a smaller size, at which
-// its first page would hold together too: a sound file's other pages never look like a
+// signature, its page size or its fixed fields overwritten. 0 when the header holds, or when the
+// pages are no database's either. A header that holds together is doubted only for a smaller size,
+// at which its first page would hold together too: a sound file's other pages never look like a
 // database's at a size that cuts its first page in two.
 std::uint32_t TailleSousLEnTete(int fd) {
   unsigned char entete[100] = {};
@@ -684,10 +696,11 @@ std::uint32_t TailleSousLEnTete(int fd) {
   const auto octets = static_cast<unsigned long long>(s.st_size);
   const bool signature = std::memcmp(entete, "SQLite format 3", 16) == 0;
   const std::uint32_t annoncee = signature ? TailleDeLEnTete(entete) : 0;
-  const bool tient = annoncee != 0 && PremierePageTient(fd, annoncee);
+  const bool tient =
+      annoncee != 0 && ChampsFixesIntacts(entete) && octets % annoncee == 0 && PremierePageTient(fd, annoncee);
   if (tient && (octets / annoncee < 2 || DeuxiemePageDArbre(fd, annoncee))) return 0;
   for (std::uint32_t taille = 512; taille <= 65536; taille *= 2) {
-    if (taille == annoncee || (tient && taille > annoncee)) continue;
+    if (tient && taille >= annoncee) break;
     if (octets % taille != 0 || octets / taille < 2) continue;
     if (signature && !PremierePageTient(fd, taille)) continue;
     if (PagesDeBase(fd, taille, octets / taille)) return taille;
@@ -707,7 +720,8 @@ void Ecrit32(unsigned char* p, std::uint32_t v) {
 bool TroncLibreValide(int fd, std::uint32_t taille, std::uint32_t pages, std::uint32_t tronc) {
   if (tronc < 2 || tronc > pages) return false;
   std::vector<unsigned char> page(taille);
-  if (::pread(fd, page.data(), taille, static_cast<off_t>(tronc - 1) * taille) != static_cast<ssize_t>(taille))
+  if (::pread(fd, page.data(), taille, static_cast<off_t>(tronc - 1) * taille) != static_cast<ssize_t>(taille) ||
+      PageDArbre(page.data(), taille))
     return false;
   const std::uint32_t suivant = Lu32(page.data()), feuilles = Lu32(page.data() + 4);
   if (suivant > pages || feuilles > taille / 4 - 2) return false;
@@ -727,8 +741,7 @@ void RedresseEnTete(int fd, unsigned char* entete, std::uint32_t taille, std::ui
   entete[16] = static_cast<unsigned char>(taille == 65536 ? 0 : taille >> 8);
   entete[17] = static_cast<unsigned char>(taille == 65536 ? 1 : 0);
   entete[18] = entete[19] = 1;  // rollback journal
-  const bool fixesIntacts = entete[21] == 64 && entete[22] == 32 && entete[23] == 32;
-  if (!fixesIntacts || taille - entete[20] < 480) entete[20] = 0;
+  entete[20] = 0;               // the engine reserves no bytes in its pages
   entete[21] = 64;
   entete[22] = entete[23] = 32;
   Ecrit32(entete + 28, pages);
@@ -826,7 +839,8 @@ void Fichier::Reclame() {
   if (l.Lit(1, octets)) {
     std::uint32_t tronc = Lu32(octets.data() + 32);
     for (std::uint32_t n = 0; tronc >= 2 && tronc <= pages_ && proprietaire_[tronc] == 0 && n < pages_; ++n) {
-      if (!l.Lit(tronc, octets)) break;
+      // A page of records is no page of the free list, whatever a damaged header or trunk says.
+      if (!l.Lit(tronc, octets) || PageDArbre(octets.data(), taillePage_)) break;
       proprietaire_[tronc] = ListeLibre;
       std::uint32_t feuilles = Lu32(octets.data() + 4);
       if (feuilles > utile_ / 4 - 2) break;
@@ -875,6 +889,12 @@ void Fichier::Parcourt(std::size_t i, const std::function<void(Enregistrement&)>
   Lecteur l{fd_, taillePage_, utile_, pages_, bornes_};
   Parcours p{l, proprietaire_, static_cast<std::int32_t>(i) + 1, true, &arbres_[i], &recoit, &bilans_[i], &trous_[i], &cles_[i]};
   p.temoins = TemoinsDe(arbres_, entrees_, i);
+  // A root no definition names any more is no damaged page: the whole key range is looked for
+  // among the stray leaves.
+  if (arbres_[i].racine == 0) {
+    trous_[i].push_back({});
+    return;
+  }
   p.Descend(arbres_[i].racine, std::nullopt, std::nullopt, 0);
 }
 

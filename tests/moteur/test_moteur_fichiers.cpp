@@ -179,6 +179,19 @@ TEST_F(Fichiers, UnEnteteEcraseEstDitEndommage) {
             std::string::npos);
 }
 
+// A Jet signature with a version byte no Jet file has: damaged, not of a later format.
+TEST_F(Fichiers, UnFichierJetALaVersionInconnueEstDitEndommage) {
+  std::string octets(4096, '\0');
+  octets.replace(0, 19, std::string("\0\x01\0\0Standard Jet DB\0", 19));
+  octets[0x14] = 5;
+  EcritFichier(Chemin("jet.mdb"), octets);
+  EXPECT_EQ(FormatDuFichier(Chemin("jet.mdb")), FormatFichier::Inconnu);
+  auto r = Essaie([&] { DBEngine::OpenDatabase(Chemin("jet.mdb")); });
+  EXPECT_EQ(r.Number, err::BaseEndommagee) << r.Description;
+  EXPECT_NE(r.Description.find("version 5"), std::string::npos) << r.Description;
+  EXPECT_EQ(r.Description.find("ultérieur"), std::string::npos) << r.Description;
+}
+
 // The cause the system gives is the one told: a name too long, a file that is no regular file.
 TEST_F(Fichiers, UnNomTropLongOuUnFichierSpecialDitSaCause) {
   const std::string longue = Chemin(std::string(300, 'a') + ".bd");

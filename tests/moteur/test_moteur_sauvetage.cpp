@@ -711,9 +711,11 @@ TEST_F(SauvetageDefinitions, UnePageDuSchemaOuDuCatalogueAbimeeNeFaitRienPerdre)
     const bool sansCompte = nom == "schéma du catalogue";
     EXPECT_EQ(
         journal.find("Table 'Clients' : 2000 enregistrements sauvés ; le fichier ne dit plus combien elle en avait : "
-                     "d'autres, illisibles, ont pu être perdus") != std::string::npos,
+                     "d'autres, illisibles, ont pu être perdus.") != std::string::npos,
         sansCompte)
         << journal;
+    // Only a page of the schema was damaged, none of the table's.
+    EXPECT_EQ(journal.find("ont pu être perdus ("), std::string::npos) << journal;
     EXPECT_EQ(journal.find("sont perdus"), std::string::npos) << journal;
     EXPECT_EQ(journal.find("compteur des numéros automatiques est perdu"), std::string::npos) << journal;
     EXPECT_EQ(journal.find("n'a pu être rattachée"), std::string::npos) << journal;
@@ -779,6 +781,13 @@ TEST_F(SauvetageDefinitions, UnEnTeteEcraseEstRefaitDApresLesPages) {
       {"taille de page impossible", {16, std::string("\xff\xff", 2)}},
       {"taille de page nulle", {16, std::string("\0\0", 2)}},
       {"taille de page fausse", {16, std::string("\x04\x00", 2)}},
+      {"taille de page de 65536", {16, std::string("\x00\x01", 2)}},
+      {"octet réservé", {20, std::string("\x01", 1)}},
+      {"octets réservés", {20, std::string("\xff", 1)}},
+      {"versions", {18, std::string("\x09\x09", 2)}},
+      {"fractions", {21, std::string("\0\0\0", 3)}},
+      {"format du schéma", {44, std::string("\0\0\0\x09", 4)}},
+      {"encodage", {56, std::string("\0\0\0\x02", 4)}},
       {"en-tête entier", {0, hasard}}};
   for (const auto& [nom, ecrasement] : cas) {
     SCOPED_TRACE(nom);
@@ -793,7 +802,11 @@ TEST_F(SauvetageDefinitions, UnEnTeteEcraseEstRefaitDApresLesPages) {
     EXPECT_NE(ouverture.Description.find("en-tête"), std::string::npos) << ouverture.Description;
     EXPECT_EQ(FormatDuFichier(Chemin("base.bd")), FormatFichier::Moteur);
     std::vector<std::string> constats;
-    ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+    std::string gardee;
+    ASSERT_SANS_ERREUR(gardee = DBEngine::RepairDatabase(Chemin("base.bd"), constats, DBEngine::GardeEndommagee::Oui));
+    // What was read through a header made again is kept as it was, should that header be wrong.
+    EXPECT_FALSE(gardee.empty());
+    if (!gardee.empty()) std::filesystem::remove(gardee);
     EXPECT_EQ(Structure(), structure);
     EXPECT_EQ(Lit("Clients", "Id"), clients);
     EXPECT_EQ(Lit("Commandes", "Num"), commandes);
@@ -806,7 +819,31 @@ TEST_F(SauvetageDefinitions, UnEnTeteEcraseEstRefaitDApresLesPages) {
     for (const auto& l : constats) journal += l + "\n";
     EXPECT_EQ(journal.find("illisible"), std::string::npos) << journal;
     EXPECT_EQ(journal.find("perdu"), std::string::npos) << journal;
+    EXPECT_EQ(journal.find(".entete.bd"), std::string::npos) << journal;
   }
+}
+
+// The header's first page of the free list names a page of records that is intact: that page is
+// no free page, and its records are all kept.
+TEST_F(SauvetageDefinitions, UneListeLibreQuiDesigneUnePageDeDonneesNeLaFaitPasPerdre) {
+  CreeBaseLiee();
+  const auto clients = Lit("Clients", "Id"), commandes = Lit("Commandes", "Num"), autre = Lit("Autre", "N");
+  const long long feuille = PagesDe("Clients", "leaf")[3];
+  {
+    std::fstream f(Chemin("base.bd"), std::ios::in | std::ios::out | std::ios::binary);
+    const unsigned char tronc[8] = {
+        0, 0, static_cast<unsigned char>(feuille >> 8), static_cast<unsigned char>(feuille), 0, 0, 0, 9};
+    f.seekp(32);
+    f.write(reinterpret_cast<const char*>(tronc), 8);
+  }
+  std::vector<std::string> constats;
+  ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+  std::string journal;
+  for (const auto& l : constats) journal += l + "\n";
+  EXPECT_EQ(journal.find("illisible"), std::string::npos) << journal;
+  EXPECT_EQ(Lit("Clients", "Id"), clients);
+  EXPECT_EQ(Lit("Commandes", "Num"), commandes);
+  EXPECT_EQ(Lit("Autre", "N"), autre);
 }
 
 namespace {
