@@ -339,6 +339,7 @@ std::vector<Motif> Motifs(const PagesTable& g, const PagesTable& p, const std::v
   motifs.push_back({"Page du catalogue", {definitions.catalogue}});
   motifs.push_back({"Coupée d'un octet", {derniere}, true});
   motifs.push_back({"En-tête écrasé", {1}, false, true});
+  motifs.push_back({"Première page entière", {1}});
   return motifs;
 }
 

@@ -59,8 +59,10 @@ std::vector<LigneSchema> LitSchema(const std::string& chemin, std::vector<std::s
     if (e.valeurs[3].genre() == Valeur::Genre::Entier) l.racine = e.valeurs[3].entier();
     if (!l.nom.empty() && !l.type.empty()) lignes.push_back(std::move(l));
   });
-  if (lignes.empty()) throw ErreurMoteur(err::BaseEndommagee, {chemin});
   const auto bilan = fichier.BilanDe(0);
+  // With the schema's root lost, the definitions are all taken from the catalog, whose own tables
+  // are found by the shape of their rows; without a damaged page, the file is none of this engine's.
+  if (lignes.empty() && bilan.pagesAbimees == 0) throw ErreurMoteur(err::BaseEndommagee, {chemin});
   if (bilan.pagesAbimees > 0 || bilan.cellulesIllisibles > 0)
     constats.push_back("#ALERT# Schéma du fichier endommagé (" + Pages(std::max(bilan.pagesAbimees, 1LL)) +
                        ") : il est relu page par page ; les définitions perdues sont reprises du catalogue.");
@@ -628,6 +630,12 @@ Image Reconstitue(const std::string& chemin, std::vector<std::string>& constats)
   const auto refaites = RefaitCatalogue(image.base->db, constats);
   if (!catalogue::EstCatalogue(image.base->db)) return image;
   CopieCatalogue(image, schema, refaites, constats);
+  // Without a single definition, only the catalog's rows tell that the pages are this engine's
+  // tables: none found, nothing would be made but an empty file.
+  if (schema.empty()) {
+    Requete tables(image.base->db, "SELECT count(*) FROM MSysTables");
+    if (!tables.Pas() || tables.Entier(0) == 0) throw ErreurMoteur(err::BaseEndommagee, {chemin});
+  }
   Reconstruction reconstruction(image.base->db, schema, constats);
   reconstruction.Tables();
   reconstruction.Champs();

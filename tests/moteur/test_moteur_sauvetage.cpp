@@ -823,6 +823,47 @@ TEST_F(SauvetageDefinitions, UnEnTeteEcraseEstRefaitDApresLesPages) {
   }
 }
 
+// The whole first page overwritten: the header and the schema's root with it. The definitions come
+// back from the catalog, whose tables are found by the shape of their rows, and each table's pages
+// by the shape of theirs: a table of its own shape comes back whole; two tables of one shape cannot
+// be told apart, and none of their pages is given to either. Nothing is made up, the file as it
+// was is kept, and the journal says what is missing.
+TEST_F(SauvetageDefinitions, UnePremierePageEcraseeEstRefaiteDApresLeCatalogue) {
+  CreeBaseLiee();
+  const std::string structure = Structure();
+  const auto clients = Lit("Clients", "Id"), commandes = Lit("Commandes", "Num"), autre = Lit("Autre", "N");
+  const auto pagesClients = PagesDesEnregistrements("Clients"), pagesAutre = PagesDesEnregistrements("Autre");
+  std::mt19937 alea(5);
+  std::string page(4096, '\0');
+  for (char& c : page) c = static_cast<char>(alea());
+  {
+    std::fstream f(Chemin("base.bd"), std::ios::in | std::ios::out | std::ios::binary);
+    f.write(page.data(), static_cast<std::streamsize>(page.size()));
+  }
+  std::vector<std::string> constats;
+  std::string gardee;
+  ASSERT_SANS_ERREUR(gardee = DBEngine::RepairDatabase(Chemin("base.bd"), constats, DBEngine::GardeEndommagee::Oui));
+  EXPECT_FALSE(gardee.empty());
+  std::string journal;
+  for (const auto& l : constats) journal += l + "\n";
+  // The tables, fields and keys as they were; the relation, whose records on one side could not be
+  // told from another table's, is left unenforced and said so.
+  std::string attendue = structure;
+  attendue.replace(attendue.find("Clients -> Commandes 4096"), 25, "Clients -> Commandes 4098");
+  EXPECT_EQ(Structure(), attendue) << journal;
+  EXPECT_EQ(Lit("Commandes", "Num"), commandes) << journal;
+  long long intacts = 0, partiels = 0;
+  // Only what was stored, if anything: every page counts as damaged here, no record is owed.
+  std::set<long long> toutes;
+  for (const auto* pages : {&pagesClients, &pagesAutre})
+    for (const auto& [cle, siennes] : *pages) toutes.insert(siennes.begin(), siennes.end());
+  VerifieSauves(clients, Lit("Clients", "Id"), pagesClients, toutes, intacts, partiels);
+  VerifieSauves(autre, Lit("Autre", "N"), pagesAutre, toutes, intacts, partiels);
+  EXPECT_NE(journal.find("n'ont pu être rattachées à aucune table"), std::string::npos) << journal;
+  EXPECT_NE(journal.find("elle n'est plus appliquée"), std::string::npos) << journal;
+  EXPECT_EQ(journal.find(".entete.bd"), std::string::npos) << journal;
+}
+
 // The header's first page of the free list names a page of records that is intact: that page is
 // no free page, and its records are all kept.
 TEST_F(SauvetageDefinitions, UneListeLibreQuiDesigneUnePageDeDonneesNeLaFaitPasPerdre) {
