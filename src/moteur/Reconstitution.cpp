@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
 #include <set>
 
 #include "moteur/Noms.h"
@@ -45,21 +46,51 @@ long long NumeroDans(const std::string& nom, std::string_view prefixe) {
 
 std::string Pages(long long n) { return std::to_string(n) + (n > 1 ? " pages endommagées" : " page endommagée"); }
 
+// A row of the schema as SQLite writes one: a known kind of object, named, whose text creates it,
+// with a root page for a table or an index. What a row of a user's table of the same shape, taken
+// for one, would hardly be.
+bool LigneVraisemblable(const LigneSchema& l) {
+  static const std::map<std::string, std::string> debuts = {
+      {"table", "create table"}, {"index", "create "}, {"trigger", "create trigger"}, {"view", "create view"}};
+  const auto debut = debuts.find(l.type);
+  if (debut == debuts.end() || l.nom.empty() || l.table.empty()) return false;
+  const bool arbre = l.type == "table" || l.type == "index";
+  if (arbre ? l.racine < 2 : l.racine != 0) return false;
+  if (l.sql.empty()) return l.type == "index" && PlieNom(l.nom).starts_with("sqlite_autoindex");
+  return PlieNom(l.sql).starts_with(debut->second);
+}
+
 std::vector<LigneSchema> LitSchema(const std::string& chemin, std::vector<std::string>& constats) {
   using sauvetage::Classe;
   sauvetage::Arbre schema;
   schema.racine = 1;
   schema.table = true;
   schema.colonnes = {Classe::Texte, Classe::Texte, Classe::Texte, Classe::Entier, Classe::Texte};
-  sauvetage::Fichier fichier(chemin, {schema});
   std::vector<LigneSchema> lignes;
-  fichier.Parcourt(0, [&](sauvetage::Enregistrement& e) {
+  std::set<std::string> noms;
+  auto recoit = [&](sauvetage::Enregistrement& e) {
     if (e.ecarte || e.valeurs.size() < 5) return;
     LigneSchema l{TexteDe(e.valeurs[0]), TexteDe(e.valeurs[1]), TexteDe(e.valeurs[2]), TexteDe(e.valeurs[4])};
     if (e.valeurs[3].genre() == Valeur::Genre::Entier) l.racine = e.valeurs[3].entier();
-    if (!l.nom.empty() && !l.type.empty()) lignes.push_back(std::move(l));
-  });
+    if (!l.nom.empty() && !l.type.empty() && noms.insert(PlieNom(l.nom)).second) lignes.push_back(std::move(l));
+  };
+  sauvetage::Fichier fichier(chemin, {schema});
+  fichier.Parcourt(0, recoit);
   const auto bilan = fichier.BilanDe(0);
+  if (bilan.pagesAbimees > 0) {
+    // Leaves of the schema that a damaged inner page (its root among them) no longer reaches: their
+    // rows, each as SQLite writes one, give back the definitions and root pages they hold.
+    schema.racine = 0;
+    schema.formeExacte = true;
+    sauvetage::Fichier egarees(chemin, {schema});
+    egarees.Parcourt(0, [](sauvetage::Enregistrement&) {});
+    egarees.RecupereEgarees([&](std::size_t, sauvetage::Enregistrement& e) {
+      if (e.ecarte || e.valeurs.size() < 5) return;
+      LigneSchema l{TexteDe(e.valeurs[0]), TexteDe(e.valeurs[1]), TexteDe(e.valeurs[2]), TexteDe(e.valeurs[4])};
+      if (e.valeurs[3].genre() == Valeur::Genre::Entier) l.racine = e.valeurs[3].entier();
+      if (LigneVraisemblable(l) && noms.insert(PlieNom(l.nom)).second) lignes.push_back(std::move(l));
+    });
+  }
   // With the schema's root lost, the definitions are all taken from the catalog, whose own tables
   // are found by the shape of their rows; without a damaged page, the file is none of this engine's.
   if (lignes.empty() && bilan.pagesAbimees == 0) throw ErreurMoteur(err::BaseEndommagee, {chemin});

@@ -295,7 +295,18 @@ void Insere(TableSauvee& t, sauvetage::Enregistrement& e, std::vector<std::strin
     r.Termine();
     ++t.inseres;
   } catch (const ErreurMoteur& erreur) {
-    if (erreur.Number() != err::Doublon) throw;
+    if (erreur.Number() != err::Doublon) {
+      // A record the new table refuses is no reason to stop the salvage of all the others: it is
+      // written out whole. Any other failure (a full disk, a lock) still ends it.
+      static constexpr int refus[] = {err::ConversionImpossible, err::ChampRequis,  err::ChaineVideInterdite,
+                                      err::ValeurTropLongue,     err::RegleRefusee, err::DepassementNumerique};
+      if (std::find(std::begin(refus), std::end(refus), erreur.Number()) == std::end(refus)) throw;
+      ++t.refuses;
+      constats.push_back("#ALERT# Table '" + t.def->nom + "' : un enregistrement lu n'a pu être écrit (erreur " +
+                         std::to_string(erreur.Number()) + " : " + Affichable(erreur.Description()) +
+                         ") : " + Valeurs(t, e) + ".");
+      return;
+    }
     ++t.refuses;  // a stray leaf holding a key already saved: the first one read is kept
     constats.push_back("#ALERT# Table '" + t.def->nom + "' : deux enregistrements ont la clé " + std::to_string(e.cle) +
                        " ; le premier lu est gardé ; l'autre est écarté : " + Valeurs(t, e) + ".");
@@ -436,6 +447,17 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
       if (auto it = clesMax.find(PlieNom(nom)); it != clesMax.end()) a.cleMax = it->second;
     }
     arbres.push_back(std::move(a));
+  }
+  if (racines) {
+    // The file's own schema, read apart: its leaves that its lost root no longer reaches are its
+    // own, no pages of records left over.
+    sauvetage::Arbre schema;
+    schema.table = true;
+    schema.colonnes = {sauvetage::Classe::Texte, sauvetage::Classe::Texte, sauvetage::Classe::Texte,
+                       sauvetage::Classe::Entier, sauvetage::Classe::Texte};
+    schema.formeExacte = true;
+    tablesIndexees.emplace_back();
+    arbres.push_back(std::move(schema));
   }
   std::vector<std::string> nomsIndex;
   {

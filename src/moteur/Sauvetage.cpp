@@ -938,9 +938,11 @@ void Fichier::RecupereEgarees(const std::function<void(std::size_t, Enregistreme
       for (const auto& t : trous_[a])
         if (DansTrou(t, formes.front().first) && DansTrou(t, formes.back().first)) candidats.emplace_back(a, t);
     }
-    if (candidats.size() > 1)
-      candidats.erase(std::remove_if(candidats.begin(), candidats.end(), [&](const auto& c) { return !convient(c.first, true); }),
-                      candidats.end());
+    // Each value of the class its column holds: a leaf of some other tree (the schema's, a table's
+    // whose definition is gone) is given to no table whose columns it merely outnumbers not.
+    candidats.erase(
+        std::remove_if(candidats.begin(), candidats.end(), [&](const auto& c) { return !convient(c.first, true); }),
+        candidats.end());
     // Still several: records as wide as one table's rows are its own rather than old rows of a
     // wider one that were written before its last columns were added.
     if (candidats.size() > 1) {

@@ -44,6 +44,11 @@ std::string Apres(std::string_view message, std::string_view prefixe) {
   return pos == std::string_view::npos ? std::string() : std::string(message.substr(pos + prefixe.size()));
 }
 
+std::string NomDuFichier(sqlite3* db) {
+  const char* fichier = db ? sqlite3_db_filename(db, "main") : nullptr;
+  return fichier ? std::string(fichier) : std::string();
+}
+
 }  // namespace
 
 ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) {
@@ -64,8 +69,11 @@ ErreurMoteur Traduit(sqlite3* db, int rc, Operation op, std::string_view objet) 
     case SQLITE_BUSY:
     case SQLITE_LOCKED: return ErreurMoteur(NumeroVerrou(op), {objet});
     case SQLITE_FULL: return ErreurMoteur(err::EspaceDisque);
-    case SQLITE_CORRUPT: return ErreurMoteur(err::BaseEndommagee, {objet});
-    case SQLITE_NOTADB: return ErreurMoteur(err::FormatNonReconnu, {objet});
+    // A damaged page met by any statement: the file is named when the caller named nothing else.
+    case SQLITE_CORRUPT:
+      return ErreurMoteur(err::BaseEndommagee, {objet.empty() ? NomDuFichier(db) : std::string(objet)});
+    case SQLITE_NOTADB:
+      return ErreurMoteur(err::FormatNonReconnu, {objet.empty() ? NomDuFichier(db) : std::string(objet)});
     case SQLITE_READONLY: {
       const char* fichier = db ? sqlite3_db_filename(db, "main") : nullptr;
       const std::string nom = objet.empty() && fichier ? std::string(fichier) : std::string(objet);
