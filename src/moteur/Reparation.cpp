@@ -835,12 +835,14 @@ std::string Repare(const std::string& chemin, std::vector<std::string>& constats
   std::optional<VerrouReparation> verrou;
   std::string lue = chemin;
   CopieRedressee redressee;
+  std::uint32_t taillePages = 0;
   if (sauvetage::EnteteEcrase(chemin)) {
     verrou.emplace(cible, constats);
     redressee.chemin = lue = verrou->Redressee();
-    const std::uint32_t taille = sauvetage::RefaitEntete(chemin, lue, catalogue::IdentifiantApplication);
+    taillePages = sauvetage::RefaitEntete(chemin, lue, catalogue::IdentifiantApplication);
     constats.push_back("#ALERT# L'en-tête de la base de données '" + Affichable(chemin) +
-                       "' était écrasé : il a été refait d'après ses pages, de " + std::to_string(taille) + " octets.");
+                       "' était écrasé : il a été refait d'après ses pages, de " + std::to_string(taillePages) +
+                       " octets.");
   }
   std::shared_ptr<BaseEtat> ancienne;
   try {
@@ -877,7 +879,9 @@ std::string Repare(const std::string& chemin, std::vector<std::string>& constats
     // on this read-only connection that only lets it read up to the real end of the file.
     sqlite3_exec(ancienne->db, "PRAGMA writable_schema = ON", nullptr, nullptr, nullptr);
   }
-  if (const std::string troncature = sauvetage::Troncature(chemin); !troncature.empty())
+  if (const std::string troncature =
+          taillePages ? sauvetage::TroncatureSousLEnTete(chemin, taillePages) : sauvetage::Troncature(chemin);
+      !troncature.empty())
     constats.push_back("#ALERT# Base de données '" + Affichable(chemin) + "' : " + troncature +
                        " ; ses pages entières sont sauvées.");
   // Definitions SQLite can no longer read are read from the pages.

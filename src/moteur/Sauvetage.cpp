@@ -593,18 +593,11 @@ Classe ClasseDeclaree(const std::string& declare, bool cle) {
   return Classe::Texte;
 }
 
-std::string Troncature(const std::string& chemin) {
-  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return {};
-  unsigned char entete[100] = {};
-  struct stat s {};
-  const bool lu = ::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && ::pread(fd, entete, sizeof entete, 0) == 100;
-  ::close(fd);
-  if (!lu || std::memcmp(entete, "SQLite format 3", 16) != 0) return {};
-  std::uint32_t taille = Lu16(entete + 16);
-  if (taille == 1) taille = 65536;
-  if (taille < 512 || (taille & (taille - 1)) != 0) return {};
-  const auto octets = static_cast<unsigned long long>(s.st_size);
+namespace {
+
+// What tells that a file of pages of this size is shorter than they are: a size that is no whole
+// number of pages, or fewer pages than the header counts, when that count can be believed.
+std::string TroncatureDe(const unsigned char* entete, unsigned long long octets, std::uint32_t taille) {
   if (octets % taille != 0)
     return "le fichier est tronqué : ses " + std::to_string(octets) +
            " octets ne font pas un nombre entier de pages de " + std::to_string(taille) + " octets";
@@ -614,6 +607,35 @@ std::string Troncature(const std::string& chemin) {
     return "le fichier est tronqué : il a " + std::to_string(octets / taille) + " pages sur les " +
            std::to_string(pages) + " que son en-tête compte";
   return {};
+}
+
+bool LitEnTete(const std::string& chemin, unsigned char* entete, unsigned long long& octets) {
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat s {};
+  const bool lu = ::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && ::pread(fd, entete, 100, 0) == 100;
+  ::close(fd);
+  octets = static_cast<unsigned long long>(s.st_size);
+  return lu;
+}
+
+}  // namespace
+
+std::string Troncature(const std::string& chemin) {
+  unsigned char entete[100] = {};
+  unsigned long long octets = 0;
+  if (!LitEnTete(chemin, entete, octets) || std::memcmp(entete, "SQLite format 3", 16) != 0) return {};
+  std::uint32_t taille = Lu16(entete + 16);
+  if (taille == 1) taille = 65536;
+  if (taille < 512 || (taille & (taille - 1)) != 0) return {};
+  return TroncatureDe(entete, octets, taille);
+}
+
+std::string TroncatureSousLEnTete(const std::string& chemin, std::uint32_t taille) {
+  unsigned char entete[100] = {};
+  unsigned long long octets = 0;
+  if (!LitEnTete(chemin, entete, octets)) return {};
+  return TroncatureDe(entete, octets, taille);
 }
 
 namespace {
@@ -696,12 +718,23 @@ std::uint32_t TailleSousLEnTete(int fd) {
   const auto octets = static_cast<unsigned long long>(s.st_size);
   const bool signature = std::memcmp(entete, "SQLite format 3", 16) == 0;
   const std::uint32_t annoncee = signature ? TailleDeLEnTete(entete) : 0;
+  // A page count the header can vouch for that makes up the file exactly at another size: the
+  // page size is the one overwritten.
+  const std::uint32_t compte = Lu32(entete + 28);
+  if (signature && compte >= 2 && Lu32(entete + 92) == Lu32(entete + 24) &&
+      (annoncee == 0 || octets != static_cast<unsigned long long>(compte) * annoncee))
+    for (std::uint32_t taille = 512; taille <= 65536; taille *= 2)
+      if (octets == static_cast<unsigned long long>(compte) * taille && PremierePageTient(fd, taille) &&
+          PagesDeBase(fd, taille, compte))
+        return taille;
   const bool tient =
       annoncee != 0 && ChampsFixesIntacts(entete) && octets % annoncee == 0 && PremierePageTient(fd, annoncee);
   if (tient && (octets / annoncee < 2 || DeuxiemePageDArbre(fd, annoncee))) return 0;
   for (std::uint32_t taille = 512; taille <= 65536; taille *= 2) {
     if (tient && taille >= annoncee) break;
-    if (octets % taille != 0 || octets / taille < 2) continue;
+    // A file cut short in the middle of a page keeps its whole pages when its signature says the
+    // header is gone; with the signature intact, a size that leaves bytes over is no size.
+    if ((signature && octets % taille != 0) || octets / taille < 2) continue;
     if (signature && !PremierePageTient(fd, taille)) continue;
     if (PagesDeBase(fd, taille, octets / taille)) return taille;
   }

@@ -72,6 +72,9 @@ Classe ClasseDeclaree(const std::string& declare, bool cle);
 // What tells that a file is shorter than its pages: empty for a file whose size is a whole number
 // of pages and no less than its header counts, else the words that say how it is cut short.
 std::string Troncature(const std::string& chemin);
+// The same for a file whose header was overwritten, its pages being of the given size: what is
+// left of its header is believed only as far as it holds together.
+std::string TroncatureSousLEnTete(const std::string& chemin, std::uint32_t taille);
 
 // Whether the file's header no longer says what its pages are (its signature or its page size
 // overwritten) while its pages after the first are plainly a database's: the file is damaged,

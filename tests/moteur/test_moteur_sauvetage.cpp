@@ -782,6 +782,7 @@ TEST_F(SauvetageDefinitions, UnEnTeteEcraseEstRefaitDApresLesPages) {
       {"taille de page nulle", {16, std::string("\0\0", 2)}},
       {"taille de page fausse", {16, std::string("\x04\x00", 2)}},
       {"taille de page de 65536", {16, std::string("\x00\x01", 2)}},
+      {"taille de page de 8192", {16, std::string("\x20\x00", 2)}},
       {"octet réservé", {20, std::string("\x01", 1)}},
       {"octets réservés", {20, std::string("\xff", 1)}},
       {"versions", {18, std::string("\x09\x09", 2)}},
@@ -853,6 +854,39 @@ TEST_F(SauvetageDefinitions, UnePremierePageEcraseeEstRefaiteDApresLesAutresPage
   EXPECT_EQ(journal.find(".entete.bd"), std::string::npos) << journal;
   // The schema's own leaves are no pages of records left over.
   EXPECT_EQ(journal.find("rattachée"), std::string::npos) << journal;
+}
+
+// An overwritten signature and a file cut short: both are told, and every record on the whole pages
+// left is kept, whether the cut falls on a page boundary or inside a page.
+TEST_F(SauvetageDefinitions, UnEnTeteEcraseDansUnFichierCoupeDitLesDeux) {
+  CreeBaseLiee();
+  const std::string originale = Chemin("originale.bd");
+  ASSERT_EQ(::rename(Chemin("base.bd").c_str(), originale.c_str()), 0);
+  std::filesystem::copy_file(originale, Chemin("base.bd"));
+  const auto clients = Lit("Clients", "Id"), commandes = Lit("Commandes", "Num");
+  const auto pagesClients = PagesDesEnregistrements("Clients"), pagesCommandes = PagesDesEnregistrements("Commandes");
+  const long long pages = TailleFichier(originale) / 4096;
+  for (long long taille : {(pages - 3) * 4096, (pages - 3) * 4096 + 1000}) {
+    SCOPED_TRACE(taille);
+    std::filesystem::copy_file(originale, Chemin("base.bd"), std::filesystem::copy_options::overwrite_existing);
+    {
+      std::fstream f(Chemin("base.bd"), std::ios::in | std::ios::out | std::ios::binary);
+      f.write("XXXXXX", 6);
+    }
+    ASSERT_EQ(::truncate(Chemin("base.bd").c_str(), taille), 0);
+    EXPECT_EQ(Essaie([&] { DBEngine::OpenDatabase(Chemin("base.bd")); }).Number, err::BaseEndommagee);
+    std::vector<std::string> constats;
+    ASSERT_SANS_ERREUR(DBEngine::RepairDatabase(Chemin("base.bd"), constats));
+    std::string journal;
+    for (const auto& l : constats) journal += l + "\n";
+    EXPECT_NE(journal.find("était écrasé"), std::string::npos) << journal;
+    EXPECT_NE(journal.find("le fichier est tronqué"), std::string::npos) << journal;
+    std::set<long long> perdues;
+    for (long long p = pages - 2; p <= pages; ++p) perdues.insert(p);
+    long long intacts = 0, partiels = 0;
+    VerifieSauves(clients, Lit("Clients", "Id"), pagesClients, perdues, intacts, partiels);
+    VerifieSauves(commandes, Lit("Commandes", "Num"), pagesCommandes, perdues, intacts, partiels);
+  }
 }
 
 // The header's first page of the free list names a page of records that is intact: that page is
