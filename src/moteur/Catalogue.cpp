@@ -343,13 +343,17 @@ void Cree(sqlite3* db, const std::string& version) {
   pr.Valide();
 }
 
-bool EstCatalogue(sqlite3* db) {
-  Requete id(db, "PRAGMA application_id", Operation::Ouverture);
-  if (!id.Pas() || id.Entier(0) != IdentifiantApplication) return false;
+bool TablesDuCatalogue(sqlite3* db) {
   Requete tables(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('MSysTables', 'MSysColumns', "
                      "'MSysIndexes', 'MSysRelationships', 'MSysRelationshipFields', 'MSysProperties')",
                  Operation::Ouverture);
   return tables.Pas() && tables.Entier(0) == 6;
+}
+
+bool EstCatalogue(sqlite3* db) {
+  Requete id(db, "PRAGMA application_id", Operation::Ouverture);
+  if (!id.Pas() || id.Entier(0) != IdentifiantApplication) return false;
+  return TablesDuCatalogue(db);
 }
 
 namespace {

@@ -227,6 +227,8 @@ namespace catalogue {
 inline constexpr std::uint32_t IdentifiantApplication = 0x55524731;  // marks a file of this engine
 void Cree(sqlite3* db, const std::string& version);
 bool EstCatalogue(sqlite3* db);
+// The file holds the catalog's six tables, whatever its header's mark.
+bool TablesDuCatalogue(sqlite3* db);
 // Reads the catalog; a value out of its range is damage (3049). With `corrections`, such a value
 // is put back in range instead, and each correction is written there as a journal line.
 void Charge(BaseEtat& base, std::vector<std::string>* corrections = nullptr);

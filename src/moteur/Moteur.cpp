@@ -408,9 +408,15 @@ std::shared_ptr<BaseEtat> OuvreEtat(const std::string& chemin, bool exclusif, bo
   base->lectureSeule = lectureSeule || sqlite3_db_readonly(base->db, "main") == 1;
   Configure(*base);
   try {
-    if (!catalogue::EstCatalogue(base->db))
+    if (!catalogue::EstCatalogue(base->db)) {
+      // The catalog's tables are there and only the header's mark of the engine is not: damage.
+      if (catalogue::TablesDuCatalogue(base->db))
+        throw ErreurMoteur(err::BaseEndommagee, "L'en-tête de la base de données '" + chemin +
+                                                    "' est endommagé : il ne porte plus la marque du moteur, dont "
+                                                    "elle a pourtant les tables.");
       throw ErreurMoteur(err::FormatNonReconnu, "Format de base de données non reconnu : '" + chemin +
                                                     "' n'est pas une base de données de ce moteur.");
+    }
     if (!base->lectureSeule) {
       sql::Requete mode(base->db, "PRAGMA journal_mode", sql::Operation::Ouverture);
       if (mode.Pas() && PlieNom(mode.Texte(0)) != "delete") {

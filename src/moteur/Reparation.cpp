@@ -793,6 +793,28 @@ namespace {
 
 std::string Repare(const std::string& chemin, std::vector<std::string>& constats, DBEngine::GardeEndommagee garde);
 
+// The header no longer marks the file as the engine's, though the file holds the catalog's tables.
+bool MarqueDuMoteurPerdue(const std::string& chemin) {
+  unsigned char marque[4] = {};
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool lue = ::pread(fd, marque, sizeof marque, 68) == static_cast<ssize_t>(sizeof marque);
+  ::close(fd);
+  const std::uint32_t identifiant =
+      std::uint32_t{marque[0]} << 24 | std::uint32_t{marque[1]} << 16 | std::uint32_t{marque[2]} << 8 | marque[3];
+  if (!lue || identifiant == catalogue::IdentifiantApplication) return false;
+  sqlite3* db = nullptr;
+  try {
+    db = OuvreConnexionMoteur(chemin, SQLITE_OPEN_READONLY);
+    const bool tables = catalogue::TablesDuCatalogue(db);
+    sqlite3_close_v2(db);
+    return tables;
+  } catch (const ErreurMoteur&) {
+    sqlite3_close_v2(db);
+    return false;
+  }
+}
+
 // The copy read in place of a file whose header was made again is this process's own: an error
 // met in it names the user's file.
 ErreurMoteur NommeLeFichier(const ErreurMoteur& e, const std::string& chemin) {
@@ -836,7 +858,7 @@ std::string Repare(const std::string& chemin, std::vector<std::string>& constats
   std::string lue = chemin;
   CopieRedressee redressee;
   std::uint32_t taillePages = 0;
-  if (sauvetage::EnteteEcrase(chemin)) {
+  if (sauvetage::EnteteEcrase(chemin) || MarqueDuMoteurPerdue(chemin)) {
     verrou.emplace(cible, constats);
     redressee.chemin = lue = verrou->Redressee();
     taillePages = sauvetage::RefaitEntete(chemin, lue, catalogue::IdentifiantApplication);

@@ -810,7 +810,11 @@ std::uint32_t RefaitEntete(const std::string& source, const std::string& destina
     int fd;
     ~Ferme() { ::close(fd); }
   } fermeSource{fd};
-  const std::uint32_t taille = TailleSousLEnTete(fd);
+  // A header that holds but for the engine's mark keeps its own page size.
+  std::uint32_t taille = TailleSousLEnTete(fd);
+  unsigned char entete[100] = {};
+  if (taille == 0 && ::pread(fd, entete, sizeof entete, 0) == 100 && std::memcmp(entete, "SQLite format 3", 16) == 0)
+    taille = TailleDeLEnTete(entete);
   struct stat s {};
   if (taille == 0 || ::fstat(fd, &s) != 0) throw ErreurMoteur(err::BaseEndommagee, {source});
   const auto pages = static_cast<std::uint32_t>(std::min<long long>(s.st_size / taille, 0x7FFFFFF0LL));

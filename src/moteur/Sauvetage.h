@@ -82,8 +82,9 @@ std::string TroncatureSousLEnTete(const std::string& chemin, std::uint32_t taill
 bool EnteteEcrase(const std::string& chemin);
 
 // Writes into `destination` (created or emptied) the file `source` whose header was overwritten,
-// with a header made again from its pages: their size, their count, the engine's `identifiant`.
-// Returns the page size. 3049 when the pages show no size, the engine's file numbers otherwise.
+// with a header made again from its pages: their size (the header's own when it holds), their
+// count, the engine's `identifiant`. Returns the page size. 3049 when the pages show no size, the
+// engine's file numbers otherwise.
 std::uint32_t RefaitEntete(const std::string& source, const std::string& destination, std::uint32_t identifiant);
 
 class Fichier {

@@ -789,6 +789,7 @@ TEST_F(SauvetageDefinitions, UnEnTeteEcraseEstRefaitDApresLesPages) {
       {"fractions", {21, std::string("\0\0\0", 3)}},
       {"format du schéma", {44, std::string("\0\0\0\x09", 4)}},
       {"encodage", {56, std::string("\0\0\0\x02", 4)}},
+      {"marque du moteur", {68, std::string("URG2", 4)}},
       {"en-tête entier", {0, hasard}}};
   for (const auto& [nom, ecrasement] : cas) {
     SCOPED_TRACE(nom);
