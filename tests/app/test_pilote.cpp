@@ -124,14 +124,7 @@ std::string ContenuDesTables(const std::string& chemin) {
 TEST_F(TestPilote, UneBaseQuiNeSOuvrePlusEstRepareeParLeRunQuandLaReparationEstCochee) {
   for (bool securise : {false, true}) {
     SCOPED_TRACE(securise ? "Mode sécurisé" : "sur la base même");
-    std::string cible = CreePetiteBase(securise ? "Securise/Compta.mdb" : "Compta.mdb");
-    {
-      // A last table, whose empty page ends the file: the cut takes no record.
-      auto base = moteur::DBEngine::OpenDatabase(cible);
-      auto td = base.CreateTableDef("Derniere");
-      td.Fields().Append(td.CreateField("Texte", moteur::dbText, 10));
-      base.TableDefs().Append(td);
-    }
+    const std::string cible = CibleAvecDerniereTable(securise);
     const std::string avant = ContenuDesTables(cible);
     ASSERT_NE(avant.find("Martin"), std::string::npos);
     fs::resize_file(cible, fs::file_size(cible) - 1);
@@ -172,13 +165,7 @@ TEST_F(TestPilote, UneBaseQuiNeSOuvrePlusEstRepareeParLeRunQuandLaReparationEstC
 TEST_F(TestPilote, UneBaseDontLEnTeteEstEcraseEstRepareeParLeRun) {
   for (bool securise : {false, true}) {
     SCOPED_TRACE(securise ? "Mode sécurisé" : "sur la base même");
-    std::string cible = CreePetiteBase(securise ? "Securise/Compta.mdb" : "Compta.mdb");
-    {
-      auto base = moteur::DBEngine::OpenDatabase(cible);
-      auto td = base.CreateTableDef("Derniere");
-      td.Fields().Append(td.CreateField("Texte", moteur::dbText, 10));
-      base.TableDefs().Append(td);
-    }
+    const std::string cible = CibleAvecDerniereTable(securise);
     const std::string avant = ContenuDesTables(cible);
     {
       std::fstream f(cible, std::ios::in | std::ios::out | std::ios::binary);

@@ -170,6 +170,17 @@ class TestPilote : public ::testing::Test {
   const std::string& Temporaire() const { return temporaire_; }
   std::string DateAttendue() const { return utireorg::DateLongue(instant_); }
 
+  // The small database as the target, in its own folder for the safe mode, with a last table whose
+  // empty page ends the file: a cut of its last byte takes no record.
+  std::string CibleAvecDerniereTable(bool securise) {
+    std::string cible = CreePetiteBase(securise ? "Securise/Compta.mdb" : "Compta.mdb");
+    auto base = moteur::DBEngine::OpenDatabase(cible);
+    auto td = base.CreateTableDef("Derniere");
+    td.Fields().Append(td.CreateField("Texte", moteur::dbText, 10));
+    base.TableDefs().Append(td);
+    return cible;
+  }
+
   // A small database: "Clients" (Id counter, Nom text 20, Ville text 30, two indexes) with three
   // records, and "Vide" (one field, no index).
   std::string CreePetiteBase(const std::string& nom, const std::string& version = "4.0") {
