@@ -46,6 +46,27 @@ long long NumeroDans(const std::string& nom, std::string_view prefixe) {
 
 std::string Pages(long long n) { return std::to_string(n) + (n > 1 ? " pages endommagées" : " page endommagée"); }
 
+}  // namespace
+
+long long IdentifiantApplication(const std::string& chemin) {
+  unsigned char octets[4] = {};
+  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd >= 0) {
+    if (::pread(fd, octets, sizeof octets, 68) != static_cast<ssize_t>(sizeof octets))
+      octets[0] = octets[1] = octets[2] = octets[3] = 0;
+    ::close(fd);
+  }
+  return static_cast<long long>(static_cast<std::int32_t>(static_cast<std::uint32_t>(octets[0]) << 24 |
+                                                          octets[1] << 16 | octets[2] << 8 | octets[3]));
+}
+
+std::vector<sauvetage::Classe> FormeDuSchema() {
+  using sauvetage::Classe;
+  return {Classe::Texte, Classe::Texte, Classe::Texte, Classe::Entier, Classe::Texte};
+}
+
+namespace {
+
 // A row of the schema as SQLite writes one: a known kind of object, named, whose text creates it,
 // with a root page for a table or an index. What a row of a user's table of the same shape, taken
 // for one, would hardly be.
@@ -61,21 +82,22 @@ bool LigneVraisemblable(const LigneSchema& l) {
 }
 
 std::vector<LigneSchema> LitSchema(const std::string& chemin, std::vector<std::string>& constats) {
-  using sauvetage::Classe;
   sauvetage::Arbre schema;
   schema.racine = 1;
   schema.table = true;
-  schema.colonnes = {Classe::Texte, Classe::Texte, Classe::Texte, Classe::Entier, Classe::Texte};
+  schema.colonnes = FormeDuSchema();
   std::vector<LigneSchema> lignes;
   std::set<std::string> noms;
-  auto recoit = [&](sauvetage::Enregistrement& e) {
+  // Each object once: a row its own tree gives comes before one a stray leaf gives.
+  auto recoit = [&](sauvetage::Enregistrement& e, bool egaree) {
     if (e.ecarte || e.valeurs.size() < 5) return;
     LigneSchema l{TexteDe(e.valeurs[0]), TexteDe(e.valeurs[1]), TexteDe(e.valeurs[2]), TexteDe(e.valeurs[4])};
     if (e.valeurs[3].genre() == Valeur::Genre::Entier) l.racine = e.valeurs[3].entier();
-    if (!l.nom.empty() && !l.type.empty() && noms.insert(PlieNom(l.nom)).second) lignes.push_back(std::move(l));
+    const bool admise = egaree ? LigneVraisemblable(l) : !l.nom.empty() && !l.type.empty();
+    if (admise && noms.insert(PlieNom(l.nom)).second) lignes.push_back(std::move(l));
   };
   sauvetage::Fichier fichier(chemin, {schema});
-  fichier.Parcourt(0, recoit);
+  fichier.Parcourt(0, [&](sauvetage::Enregistrement& e) { recoit(e, false); });
   const auto bilan = fichier.BilanDe(0);
   if (bilan.pagesAbimees > 0) {
     // Leaves of the schema that a damaged inner page (its root among them) no longer reaches: their
@@ -84,12 +106,7 @@ std::vector<LigneSchema> LitSchema(const std::string& chemin, std::vector<std::s
     schema.formeExacte = true;
     sauvetage::Fichier egarees(chemin, {schema});
     egarees.Parcourt(0, [](sauvetage::Enregistrement&) {});
-    egarees.RecupereEgarees([&](std::size_t, sauvetage::Enregistrement& e) {
-      if (e.ecarte || e.valeurs.size() < 5) return;
-      LigneSchema l{TexteDe(e.valeurs[0]), TexteDe(e.valeurs[1]), TexteDe(e.valeurs[2]), TexteDe(e.valeurs[4])};
-      if (e.valeurs[3].genre() == Valeur::Genre::Entier) l.racine = e.valeurs[3].entier();
-      if (LigneVraisemblable(l) && noms.insert(PlieNom(l.nom)).second) lignes.push_back(std::move(l));
-    });
+    egarees.RecupereEgarees([&](std::size_t, sauvetage::Enregistrement& e) { recoit(e, true); });
   }
   // With the schema's root lost, the definitions are all taken from the catalog, whose own tables
   // are found by the shape of their rows; without a damaged page, the file is none of this engine's.
@@ -98,18 +115,6 @@ std::vector<LigneSchema> LitSchema(const std::string& chemin, std::vector<std::s
     constats.push_back("#ALERT# Schéma du fichier endommagé (" + Pages(std::max(bilan.pagesAbimees, 1LL)) +
                        ") : il est relu page par page ; les définitions perdues sont reprises du catalogue.");
   return lignes;
-}
-
-long long IdentifiantApplication(const std::string& chemin) {
-  unsigned char octets[4] = {};
-  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    if (::pread(fd, octets, sizeof octets, 68) != static_cast<ssize_t>(sizeof octets))
-      octets[0] = octets[1] = octets[2] = octets[3] = 0;
-    ::close(fd);
-  }
-  return static_cast<long long>(static_cast<std::int32_t>(static_cast<std::uint32_t>(octets[0]) << 24 |
-                                                          octets[1] << 16 | octets[2] << 8 | octets[3]));
 }
 
 // The file's tables and indexes, empty, in a database in memory. What another program planted

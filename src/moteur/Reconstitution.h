@@ -29,6 +29,12 @@ struct Image {
 // the leaves that are its own, which no table of the user's may then take for its records.
 std::vector<sauvetage::Classe> FormeDuCatalogue(sqlite3* db, const std::string& table);
 
+// The classes of the columns of SQLite's own schema table: type, name, table, root page, text.
+std::vector<sauvetage::Classe> FormeDuSchema();
+
+// The mark the file's header gives, as SQLite reads it (0 when the header cannot be read).
+long long IdentifiantApplication(const std::string& chemin);
+
 // Whether SQLite reads the file's schema and the whole of its catalog.
 bool DefinitionsLisibles(sqlite3* db);
 

@@ -453,8 +453,7 @@ std::vector<sauvetage::Arbre> ArbresDuFichier(BaseEtat& ancienne, std::vector<Ta
     // own, no pages of records left over.
     sauvetage::Arbre schema;
     schema.table = true;
-    schema.colonnes = {sauvetage::Classe::Texte, sauvetage::Classe::Texte, sauvetage::Classe::Texte,
-                       sauvetage::Classe::Entier, sauvetage::Classe::Texte};
+    schema.colonnes = reconstitution::FormeDuSchema();
     schema.formeExacte = true;
     tablesIndexees.emplace_back();
     arbres.push_back(std::move(schema));
@@ -795,14 +794,7 @@ std::string Repare(const std::string& chemin, std::vector<std::string>& constats
 
 // The header no longer marks the file as the engine's, though the file holds the catalog's tables.
 bool MarqueDuMoteurPerdue(const std::string& chemin) {
-  unsigned char marque[4] = {};
-  int fd = ::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  const bool lue = ::pread(fd, marque, sizeof marque, 68) == static_cast<ssize_t>(sizeof marque);
-  ::close(fd);
-  const std::uint32_t identifiant =
-      std::uint32_t{marque[0]} << 24 | std::uint32_t{marque[1]} << 16 | std::uint32_t{marque[2]} << 8 | marque[3];
-  if (!lue || identifiant == catalogue::IdentifiantApplication) return false;
+  if (reconstitution::IdentifiantApplication(chemin) == catalogue::IdentifiantApplication) return false;
   sqlite3* db = nullptr;
   try {
     db = OuvreConnexionMoteur(chemin, SQLITE_OPEN_READONLY);
